@@ -1,0 +1,44 @@
+#include "montage.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#ifdef DGC_HAVE_QTGUI
+#include <QImage>
+#endif
+
+bool WriteMontagePng(const GsdFile& file, const char* path, std::string& error) {
+#ifdef DGC_HAVE_QTGUI
+  if (file.frames <= 0) {
+    error = "the file holds no frames";
+    return false;
+  }
+  constexpr int kSide = 64;
+  const int gates = file.Gates();
+  std::int16_t maximum = 1;
+  for (std::int16_t v : file.values) maximum = std::max(maximum, v);
+  QImage image(file.frames * kSide, gates * kSide, QImage::Format_Grayscale8);
+  for (int g = 0; g < gates; ++g) {
+    for (int f = 0; f < file.frames; ++f) {
+      const std::int16_t* frame = file.Frame(g, f);
+      for (int r = 0; r < kSide; ++r) {
+        uchar* line = image.scanLine(g * kSide + r) + f * kSide;
+        for (int c = 0; c < kSide; ++c) {
+          int v = std::max<int>(frame[r * kSide + c], 0);
+          line[c] = static_cast<uchar>(v * 255 / maximum);
+        }
+      }
+    }
+  }
+  if (!image.save(QString::fromLocal8Bit(path), "PNG")) {
+    error = "cannot write the PNG file";
+    return false;
+  }
+  return true;
+#else
+  (void)file;
+  (void)path;
+  error = "this build has no PNG support (built without QtGui)";
+  return false;
+#endif
+}

@@ -1,0 +1,38 @@
+// A DICOM Part 10 file seen as one flat stream of element headers.
+//
+// Every header is classified by its own bytes (explicit VR when the two bytes
+// after the tag are uppercase letters, implicit otherwise), so a file whose
+// meta group is explicit and whose data set is implicit walks without any
+// switch. Sequences, items and delimiters come back with length 0: skipping
+// them steps into their contents, so the caller meets nested elements in file
+// order. Little-endian only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "attribute_dictionary.h"
+#include "vr_code.h"
+
+struct DicomElement {
+  std::uint16_t group;
+  std::uint16_t element;
+  VrCode vr;                     // explicit: the letters found; implicit: SQ, DL or 0
+  std::int32_t length;           // never negative; 0 for sequences, items, delimiters
+  const DictionaryEntry* entry;  // dictionary row, or &UnknownEntry
+};
+
+// Filled with the tag of the last element the dictionary lacks, named
+// "Unknown". Rewritten by every such lookup, so the reader is not reentrant.
+extern DictionaryEntry UnknownEntry;
+
+// Opens path for binary reading and accepts it only with "DICM" at byte 128.
+// Returns the stream positioned at byte 132, or nullptr with nothing open.
+std::FILE* OpenDicomFile(const char* path);
+
+// Reads one element header. Returns 1 when a whole header was decoded, -1 at
+// the end of the file or when a header is cut short.
+int ReadElementHeader(std::FILE* stream, DicomElement& element);
+
+// Moves the stream forward over the element's value; nothing for length 0.
+void SkipElementValue(std::FILE* stream, const DicomElement& element);

@@ -1,0 +1,26 @@
+// Loads a gated study: clears StudyRecord, scans the header and reads every
+// frame of every gate into ImageStore, binning 128 x 128 frames to 64 x 64.
+#pragma once
+
+#include <cstdint>
+
+// Values per row and rows per frame read from the file; both 64 after a
+// 128-column study was binned.
+extern std::int16_t WorkMatrixColumns;
+extern std::int16_t WorkMatrixRows;
+
+// Loader results, also the process exit codes of a failed load.
+constexpr int kLoadOk = 0;
+constexpr int kLoadFailed = 1;  // scan failed, declined, or unsupported study
+constexpr int kLoadPixelDataShort = 4;
+constexpr int kLoadNoMemory = 8;
+
+int LoadGatedStudy(const char* path);
+
+// Each output value is 10 x the sum of its 2 x 2 source block, computed in
+// wide integers and clamped to the int16 range, so that the hottest pixels
+// of a study saturate instead of wrapping into negative counts.
+void BinMatrix128To64(const std::int16_t* source128, std::int16_t* dest64);
+
+// Largest value in rows 5 to 45 of a 64 x 64 frame; 0 when none is positive.
+std::int16_t FrameMaximum(const std::int16_t* frame64);

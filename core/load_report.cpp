@@ -1,0 +1,10 @@
+#include "load_report.h"
+
+#include <utility>
+
+LoadReport LastLoadReport;
+
+void ReportLoadFailure(LoadFailure failure, std::string detail) {
+  LastLoadReport.failure = failure;
+  LastLoadReport.detail = std::move(detail);
+}

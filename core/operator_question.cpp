@@ -1,0 +1,18 @@
+#include "operator_question.h"
+
+#include <utility>
+
+namespace {
+YesNoQuestion& Handler() {
+  static YesNoQuestion handler;
+  return handler;
+}
+}  // namespace
+
+void SetYesNoQuestion(YesNoQuestion handler) {
+  Handler() = std::move(handler);
+}
+
+bool AskOperatorYesNo(const char* text, const char* caption) {
+  return Handler() ? Handler()(text, caption) : false;
+}

@@ -1,0 +1,59 @@
+// Process-wide working state of the converter: the one study in memory, its
+// frames, the two paths and the mode. Everything here has static storage and
+// starts zero-filled; there is one thread, so nothing is locked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Fixed-layout study information. Text fields are NUL-terminated and their
+// capacity counts the terminator.
+struct TStudyRecord {
+  char patientName[50];
+  char patientId[40];
+  char sex[2];
+  float height;             // cm
+  float weight;             // kg
+  char studyDate[11];       // YYYY.MM.DD
+  char studyTime[13];       // HH:MM:SS
+  std::int32_t frameCount;  // frames per gate once loaded
+  double pixelSize;         // mm per pixel, -1 when the file gives none
+  double sliceThickness;    // mm, -1 when the file gives none
+  std::int16_t matrixSize;  // pixels per acquired row
+  std::int16_t heartRate;   // beats per minute, -1 when empty in the file
+  std::int16_t gateCount;   // R-R divisions
+  std::int16_t maxCount;    // highest count in the band of the loaded frames
+  char tracer[20];
+  char comment[80];
+};
+
+constexpr int kStoreGates = 16;
+constexpr int kStoreFramesPerGate = 64;
+constexpr int kFrameSide = 64;
+constexpr int kFrameValues = kFrameSide * kFrameSide;  // 4096
+constexpr std::size_t kStoreValues = std::size_t{kStoreGates} * kStoreFramesPerGate * kFrameValues;
+
+// Index of the first value of frame f of gate g in ImageStore (gate-major).
+constexpr std::size_t FrameSlotIndex(int gate, int frame) {
+  return (static_cast<std::size_t>(gate) * kStoreFramesPerGate + static_cast<std::size_t>(frame)) *
+         kFrameValues;
+}
+
+extern TStudyRecord StudyRecord;
+extern std::int16_t ImageStore[kStoreValues];
+
+// Paths hold any length: a path is never cut, since a cut path would name
+// another file.
+extern std::string InputPath;
+extern std::string OutputPath;
+extern bool BatchMode;
+
+// Copies text into a fixed field, cut to the field's capacity and always
+// NUL-terminated.
+void CopyToField(char* field, std::size_t capacity, const char* text, std::size_t length);
+
+template <std::size_t N>
+void CopyToField(char (&field)[N], const std::string& text) {
+  CopyToField(field, N, text.data(), text.size());
+}

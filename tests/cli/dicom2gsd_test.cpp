@@ -1,0 +1,152 @@
+// The headless tools as a script runs them: dicom2gsd from pydicom-written
+// studies to GSD files checked pixel by pixel, its exit codes and messages,
+// and gsdinfo on the result.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gsd_reader.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kDicom2Gsd = std::string(DGC_BINARY_DIR) + "/dicom2gsd";
+const std::string kGsdInfo = std::string(DGC_BINARY_DIR) + "/gsdinfo";
+
+CommandResult Convert(const std::string& options, const std::string& input,
+                      const std::string& output) {
+  return RunCommand(kDicom2Gsd + " " + options + " " + ShellQuote(input) + " " +
+                    ShellQuote(output));
+}
+
+struct EndToEndCase {
+  const char* file;
+  int gates, frames;
+  const char* pixelLine;
+};
+
+TEST(Dicom2Gsd, FramesMatchPydicomPixelByPixel) {
+  const EndToEndCase cases[] = {
+      {"gated64", 8, 4, "    6.4000000000"},  {"gated64_implicit", 8, 4, "    6.4000000000"},
+      {"gated128", 8, 4, "    6.4000000000"}, {"gated128_16x64", 16, 64, "    6.4000000000"},
+      {"gates0", 1, 6, "    6.4000000000"},
+  };
+  TempDir dir;
+  for (const EndToEndCase& c : cases) {
+    for (bool baseToApex : {false, true}) {
+      std::string out = dir.File(std::string(c.file) + ".gsd");
+      CommandResult run = Convert(baseToApex ? "--base-to-apex" : "", DataFile(c.file), out);
+      ASSERT_EQ(run.exitCode, 0) << c.file << ": " << run.output;
+      GsdFile gsd;
+      std::string error;
+      ASSERT_TRUE(ReadGsdFile(out.c_str(), gsd, error)) << error;
+      EXPECT_EQ(*gsd.Field("pixel"), c.pixelLine);
+      EXPECT_EQ(*gsd.Field("matrix"), "64");
+      ASSERT_EQ(gsd.Gates(), c.gates);
+      ASSERT_EQ(gsd.frames, c.frames);
+      std::vector<std::int16_t> expected = ExpectedFrames(c.file);
+      for (int g = 0; g < c.gates; ++g)
+        for (int i = 0; i < c.frames; ++i) {
+          int f = baseToApex ? i : c.frames - 1 - i;
+          const std::int16_t* want =
+              expected.data() + (static_cast<std::size_t>(g) * c.frames + f) * 4096;
+          ASSERT_TRUE(std::equal(want, want + 4096, gsd.Frame(g, i)))
+              << c.file << " g" << g << " f" << f;
+        }
+    }
+  }
+}
+
+TEST(Dicom2Gsd, OptionsReachTheHeader) {
+  TempDir dir;
+  CommandResult run = Convert("--height 170 --weight 65.5 --comment 'rest study'",
+                              DataFile("gated64"), dir.File("o.gsd"));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  std::string bytes = ReadBytes(dir.File("o.gsd"));
+  EXPECT_NE(bytes.find("height = 170.0000;\r\nweight =  65.5000;\r\ntracer = TL201_;\r\ncomment = "
+                       "rest_study;\r\n"),
+            std::string::npos);
+  EXPECT_NE(
+      bytes.find(
+          "id = A_12;\r\nname = ANON^A;\r\ndate = 2001.03.15;\r\ntime = 14:30:05;\r\nsex = M;\r\n"),
+      std::string::npos);
+}
+
+struct FailureCase {
+  const char* label;
+  std::string options;
+  std::string input;
+  std::string output;  // relative to the temporary folder
+  int exitCode;
+  const char* message;
+};
+
+TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
+  TempDir dir;
+  const FailureCase cases[] = {
+      {"missing input", "", "/nonexistent/in.dcm", "o.gsd", 1, "/nonexistent/in.dcm: No such file"},
+      {"not DICOM", "",
+       DataFile("gated64").substr(0, DataFile("gated64").size() - 4) + ".expected.raw", "o.gsd", 1,
+       "not a DICOM file"},
+      {"ends before pixel data", "", DataFile("before_pixel"), "o.gsd", 1,
+       "ends before its Pixel Data"},
+      {"non-NM declined", "", DataFile("modality_ct"), "o.gsd", 1, "modality CT declined"},
+      {"matrix 256", "", DataFile("matrix256"), "o.gsd", 1, "matrix 256 unsupported"},
+      {"compressed", "", DataFile("jpeg_syntax"), "o.gsd", 1,
+       "transfer syntax 1.2.840.10008.1.2.4.70"},
+      {"two bytes short", "", DataFile("pixel_short2"), "o.gsd", 4, "pixel data 2 bytes short"},
+      {"output folder missing", "", DataFile("gated64"), "missing/o.gsd", 1,
+       "cannot write: No such file"},
+      {"device full", "", DataFile("gated64"), "/dev/full", 1, "/dev/full: cannot write: No space"},
+      {"no arguments", "", "", "", 2, "an INPUT and an OUTPUT path are needed"},
+      {"bad height", "--height abc", DataFile("gated64"), "o.gsd", 2,
+       "--height 'abc' is not a number"},
+      {"unknown option", "--frobnicate", DataFile("gated64"), "o.gsd", 2,
+       "unknown option --frobnicate"},
+  };
+  for (const FailureCase& c : cases) {
+    std::string output = c.output.empty() || c.output[0] == '/' ? c.output : dir.File(c.output);
+    std::string command = kDicom2Gsd + " " + c.options;
+    if (!c.input.empty()) command += " " + ShellQuote(c.input) + " " + ShellQuote(output);
+    CommandResult run = RunCommand(command);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.label << ": " << run.output;
+    EXPECT_NE(run.output.find(c.message), std::string::npos) << c.label << ": " << run.output;
+    EXPECT_FALSE(FileExists(dir.File("o.gsd"))) << c.label;
+  }
+}
+
+TEST(Dicom2Gsd, AcceptNonNmConverts) {
+  TempDir dir;
+  EXPECT_EQ(Convert("--accept-non-nm", DataFile("modality_ct"), dir.File("o.gsd")).exitCode, 0);
+  EXPECT_TRUE(FileExists(dir.File("o.gsd")));
+}
+
+TEST(Dicom2Gsd, HelpAndVersion) {
+  CommandResult help = RunCommand(kDicom2Gsd + " --help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.output.find("usage: dicom2gsd"), std::string::npos);
+  CommandResult version = RunCommand(kDicom2Gsd + " --version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output.rfind("dicom2gsd ", 0), 0u);
+}
+
+TEST(GsdInfo, PrintsHeaderAndGateCountsAndDrawsAMontage) {
+  TempDir dir;
+  ASSERT_EQ(Convert("", DataFile("gated64"), dir.File("o.gsd")).exitCode, 0);
+  CommandResult info = RunCommand(kGsdInfo + " " + ShellQuote(dir.File("o.gsd")) + " --png " +
+                                  ShellQuote(dir.File("o.png")));
+  ASSERT_EQ(info.exitCode, 0) << info.output;
+  EXPECT_NE(info.output.find("division: 8"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("gate"), std::string::npos);
+  std::string png = ReadBytes(dir.File("o.png"));
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+
+  WriteBytes(dir.File("bad.gsd"), "tulvex\r\nid = x\r\n");
+  CommandResult bad = RunCommand(kGsdInfo + " " + ShellQuote(dir.File("bad.gsd")));
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.output.find("bad.gsd: header line 2"), std::string::npos) << bad.output;
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// The gated image loader: frames land in their slots (checked against what
+// pydicom reads back), binning, the band maximum, results and refusals.
+#include "gated_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "load_report.h"
+#include "operator_question.h"
+#include "study_state.h"
+#include "test_support.h"
+
+namespace {
+
+void FillStore(std::int16_t value) {
+  std::fill(ImageStore, ImageStore + kStoreValues, value);
+}
+
+// Compares the store with the expected frames, gate after gate.
+void ExpectStoreHolds(const std::string& name, int gates, int frames) {
+  std::vector<std::int16_t> expected = ExpectedFrames(name);
+  ASSERT_EQ(expected.size(), static_cast<std::size_t>(gates) * frames * kFrameValues) << name;
+  for (int g = 0; g < gates; ++g)
+    for (int f = 0; f < frames; ++f) {
+      const std::int16_t* want =
+          expected.data() + (static_cast<std::size_t>(g) * frames + f) * kFrameValues;
+      ASSERT_TRUE(std::equal(want, want + kFrameValues, ImageStore + FrameSlotIndex(g, f)))
+          << name << " gate " << g << " frame " << f;
+    }
+}
+
+struct LoadCase {
+  const char* file;
+  int gates;  // passes over the store
+  std::int32_t framesPerGate;
+  double pixelSize;
+};
+
+const LoadCase kLoadCases[] = {
+    {"gated64", 8, 4, 6.4},           {"gated64_implicit", 8, 4, 6.4},
+    {"gated64_8x32", 8, 32, 6.4},     {"gated128", 8, 4, 6.4},  // 3.2 doubled
+    {"gated128_implicit", 8, 4, 6.4}, {"gated64_16x64", 16, 64, 6.4},
+    {"gated128_16x64", 16, 64, 6.4},  {"gates0", 1, 6, 6.4},  // no time slots: one pass, undivided
+    {"nf4_ns32", 1, 32, 6.4},         {"bin_blocks", 1, 1, 6.4},
+    {"rows_4bytes", 8, 4, 6.4},       {"nm_no_bits", 8, 4, 6.4},
+    {"dcmtk_explicit", 1, 1, -1.0},
+};
+
+TEST(LoadGatedStudy, FramesMatchWhatPydicomReads) {
+  for (const LoadCase& c : kLoadCases) {
+    FillStore(0);
+    ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadOk)
+        << c.file << ": " << LastLoadReport.detail;
+    EXPECT_EQ(StudyRecord.frameCount, c.framesPerGate) << c.file;
+    EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, c.pixelSize) << c.file;
+    if (std::string(c.file) != "dcmtk_explicit") ExpectStoreHolds(c.file, c.gates, c.framesPerGate);
+  }
+}
+
+TEST(LoadGatedStudy, BinningSaturatesAndKeepsTheFactorTen) {
+  ASSERT_EQ(LoadGatedStudy(DataFile("bin_blocks").c_str()), kLoadOk);
+  EXPECT_EQ(ImageStore[0], 100);             // 10 x (1 + 2 + 3 + 4)
+  EXPECT_EQ(ImageStore[5 * 64 + 5], 32767);  // 10 x 3277 would wrap
+  EXPECT_EQ(ImageStore[10 * 64 + 10], -32768);
+  EXPECT_EQ(StudyRecord.matrixSize, 128);
+  EXPECT_EQ(WorkMatrixColumns, 64);
+  EXPECT_EQ(WorkMatrixRows, 64);
+  EXPECT_EQ(StudyRecord.maxCount, 32767);  // row 5 lies in the band
+}
+
+TEST(LoadGatedStudy, BandMaximumCoversRowsFiveToFortyFive) {
+  struct {
+    const char* file;
+    std::int16_t maxCount;
+  } const cases[] = {
+      {"band_row3", 1}, {"band_row50", 1}, {"band_row5", 9000}, {"band_row45", 9000}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadOk);
+    EXPECT_EQ(StudyRecord.maxCount, c.maxCount) << c.file;
+  }
+}
+
+TEST(FrameMaximum, IgnoresNegativeValues) {
+  std::vector<std::int16_t> frame(4096, -5);
+  EXPECT_EQ(FrameMaximum(frame.data()), 0);
+  frame[45 * 64 + 63] = 7;
+  EXPECT_EQ(FrameMaximum(frame.data()), 7);
+}
+
+TEST(LoadGatedStudy, ClearsTheRecordFirst) {
+  std::strcpy(StudyRecord.comment, "typed before");
+  StudyRecord.height = 170.0f;
+  ASSERT_EQ(LoadGatedStudy(DataFile("sex_missing").c_str()), kLoadOk);
+  EXPECT_STREQ(StudyRecord.comment, "");
+  EXPECT_EQ(StudyRecord.height, 0.0f);
+  EXPECT_STREQ(StudyRecord.sex, "");
+}
+
+TEST(LoadGatedStudy, FrameCountZeroAndMatrixZeroReadNothing) {
+  FillStore(7);
+  EXPECT_EQ(LoadGatedStudy(DataFile("frames0").c_str()), kLoadOk);
+  EXPECT_EQ(ImageStore[0], 7);
+  EXPECT_EQ(LoadGatedStudy(DataFile("matrix0").c_str()), kLoadOk);
+  EXPECT_EQ(ImageStore[0], 7);
+  EXPECT_EQ(StudyRecord.maxCount, 7);  // the band maximum of the untouched slots
+}
+
+TEST(LoadGatedStudy, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
+  FillStore(0);
+  EXPECT_EQ(LoadGatedStudy(DataFile("pixel_short2").c_str()), kLoadPixelDataShort);
+  EXPECT_EQ(LastLoadReport.detail.rfind("pixel data 2 bytes short", 0), 0u)
+      << LastLoadReport.detail;
+  std::vector<std::int16_t> expected = ExpectedFrames("short_base");
+  // Every frame but the last of gate 1 is complete; the short one is not stored.
+  for (int g = 0; g < 2; ++g)
+    for (int f = 0; f < 6; ++f) {
+      const std::int16_t* want = expected.data() + (g * 6 + f) * 4096;
+      bool stored = std::equal(want, want + 4096, ImageStore + FrameSlotIndex(g, f));
+      EXPECT_EQ(stored, !(g == 1 && f == 5)) << g << "," << f;
+    }
+  EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 6.4);
+}
+
+struct RefusalCase {
+  const char* file;
+  LoadFailure failure;
+  const char* detail;
+};
+
+const RefusalCase kRefusals[] = {
+    {"matrix256", LoadFailure::kUnsupportedMatrix, "matrix 256 unsupported (64 or 128 only)"},
+    {"matrix32", LoadFailure::kUnsupportedMatrix, "matrix 32 unsupported (64 or 128 only)"},
+    {"gates17", LoadFailure::kTooLargeForStore,
+     "17 gates of 1 frames do not fit (at most 16 gates of 64 frames)"},
+    {"frames65", LoadFailure::kTooLargeForStore,
+     "1 gates of 65 frames do not fit (at most 16 gates of 64 frames)"},
+    {"jpeg_syntax", LoadFailure::kUnsupportedEncoding,
+     "compressed or big-endian transfer syntax 1.2.840.10008.1.2.4.70 is not supported"},
+    {"bits8", LoadFailure::kUnsupportedEncoding, "Bits Allocated 8 is not supported (16 only)"},
+    {"before_pixel", LoadFailure::kNoPixelData, "the file ends before its Pixel Data element"},
+    {"only_prefix", LoadFailure::kNoPixelData, "the file ends before its Pixel Data element"},
+    {"modality_ct", LoadFailure::kModalityDeclined, "modality CT declined"},
+};
+
+TEST(LoadGatedStudy, RefusesWhatDoesNotFitAndLeavesTheStore) {
+  SetYesNoQuestion(nullptr);
+  for (const RefusalCase& c : kRefusals) {
+    FillStore(-3);
+    WorkMatrixColumns = WorkMatrixRows = 99;
+    EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadFailed) << c.file;
+    EXPECT_EQ(LastLoadReport.failure, c.failure) << c.file;
+    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.file;
+    EXPECT_TRUE(std::all_of(ImageStore, ImageStore + kStoreValues, [](std::int16_t v) {
+      return v == -3;
+    })) << c.file;
+    EXPECT_EQ(WorkMatrixColumns, 99) << c.file;
+  }
+}
+
+TEST(LoadGatedStudy, RealCompressedAndBigEndianFilesAreRefused) {
+  const std::string dir = "/usr/lib/python3/dist-packages/pydicom/data/test_files/";
+  for (const char* name :
+       {"JPEG2000.dcm", "JPEG-lossy.dcm", "MR_small_bigendian.dcm", "no_meta.dcm"}) {
+    if (!FileExists(dir + name)) continue;
+    EXPECT_EQ(LoadGatedStudy((dir + name).c_str()), kLoadFailed) << name;
+  }
+}
+
+TEST(LoadGatedStudy, SmallerSecondLoadLeavesTheLargerFramesBehind) {
+  FillStore(0);
+  ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x16").c_str()), kLoadOk);
+  std::vector<std::int16_t> large = ExpectedFrames("gated64_8x16");
+  ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x8").c_str()), kLoadOk);
+  ExpectStoreHolds("gated64_8x8", 8, 8);
+  for (int g = 0; g < 8; ++g) {
+    const std::int16_t* frame8 =
+        large.data() + (static_cast<std::size_t>(g) * 16 + 8) * kFrameValues;
+    EXPECT_TRUE(std::equal(frame8, frame8 + kFrameValues, ImageStore + FrameSlotIndex(g, 8))) << g;
+  }
+  // And the other way round: the larger second load overwrites frames 8..15.
+  ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x16").c_str()), kLoadOk);
+  ExpectStoreHolds("gated64_8x16", 8, 16);
+}
+
+}  // namespace

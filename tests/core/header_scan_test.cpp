@@ -1,0 +1,223 @@
+// The study header scan on pydicom-written studies: field rules, closing
+// rules, the non-NM question and the Pixel Data offset.
+#include "header_scan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "load_report.h"
+#include "operator_question.h"
+#include "study_state.h"
+#include "test_support.h"
+
+namespace {
+
+std::int32_t ScanFresh(const std::string& name) {
+  std::memset(&StudyRecord, 0, sizeof StudyRecord);
+  return ScanStudyHeader(DataFile(name).c_str());
+}
+
+long FileSize(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
+}
+
+class AnswerQuestions {
+ public:
+  explicit AnswerQuestions(bool yes) {
+    SetYesNoQuestion([this, yes](const char* text, const char* caption) {
+      asked.push_back(std::string(caption) + "|" + text);
+      return yes;
+    });
+  }
+  ~AnswerQuestions() { SetYesNoQuestion(nullptr); }
+  std::vector<std::string> asked;
+};
+
+struct SizeCase {
+  const char* file;
+  double pixelSize;
+  double thickness;
+};
+
+const SizeCase kSizeCases[] = {
+    {"gated64", 6.4, 6.4},
+    {"no_sizes", -1.0, -1.0},
+    {"thick1_nospacing_px64", 6.4, 6.4},  // exactly 1.0 becomes the pixel size
+    {"spacing1_nothick_px64", 6.4, 6.4},
+    {"thick1_spacing64", 6.4, 6.4},  // the larger of the two
+    {"thick1_nopixel", -1.0, -1.0},
+    {"thick32_spacing0", 6.4, 3.2},
+    {"zero_pixel", 0.0, 6.4},
+    {"gated128", 3.2, 6.4},  // the scan does not double; the loader does
+};
+
+TEST(ScanStudyHeader, ClosingRulesForSizes) {
+  for (const SizeCase& c : kSizeCases) {
+    ASSERT_GT(ScanFresh(c.file), 0) << c.file;
+    EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, c.pixelSize) << c.file;
+    EXPECT_DOUBLE_EQ(StudyRecord.sliceThickness, c.thickness) << c.file;
+  }
+}
+
+struct TextCase {
+  const char* file;
+  const char* name;
+  const char* id;
+  const char* sex;
+  const char* date;
+  const char* time;
+};
+
+const TextCase kTextCases[] = {
+    {"gated64", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
+    {"name60", "NNNNNNNNNNNNNNNNNNNNNNNNNNNNNN^MMMMMMMMMMMMMMMMMM", "A 12", "M", "2001.03.15",
+     "14:30:05"},
+    {"name_empty", "No_name", "No_ID", "M", "2001.03.15", "14:30:05"},
+    {"name_missing", "", "", "M", "2001.03.15", "14:30:05"},
+    {"sex_F", "ANON^A", "A 12", "F", "2001.03.15", "14:30:05"},
+    {"sex_lower_m", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
+    {"sex_O", "ANON^A", "A 12", "F", "2001.03.15", "14:30:05"},
+    {"sex_empty", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
+    {"sex_missing", "ANON^A", "A 12", "", "2001.03.15", "14:30:05"},
+    {"date_empty", "ANON^A", "A 12", "M", "", ""},
+    {"date_short", "ANON^A", "A 12", "M", "2001", "14"},
+};
+
+TEST(ScanStudyHeader, TextFieldRules) {
+  for (const TextCase& c : kTextCases) {
+    ASSERT_GT(ScanFresh(c.file), 0) << c.file;
+    EXPECT_STREQ(StudyRecord.patientName, c.name) << c.file;
+    EXPECT_STREQ(StudyRecord.patientId, c.id) << c.file;
+    EXPECT_STREQ(StudyRecord.sex, c.sex) << c.file;
+    EXPECT_STREQ(StudyRecord.studyDate, c.date) << c.file;
+    EXPECT_STREQ(StudyRecord.studyTime, c.time) << c.file;
+  }
+}
+
+TEST(ScanStudyHeader, ShortDateNeverShowsAnEarlierValue) {
+  ASSERT_GT(ScanFresh("gated64"), 0);
+  std::memset(&StudyRecord, 0, sizeof StudyRecord);
+  std::strcpy(StudyRecord.studyDate, "9999.99.99");
+  ASSERT_GT(ScanStudyHeader(DataFile("date_short").c_str()), 0);
+  EXPECT_STREQ(StudyRecord.studyDate, "2001");
+}
+
+struct NumberCase {
+  const char* file;
+  std::int16_t heartRate;
+  std::int32_t frameCount;
+  std::int16_t gateCount;
+  std::int16_t matrixSize;
+  const char* tracer;
+};
+
+const NumberCase kNumberCases[] = {
+    {"gated64", 60, 32, 8, 64, "TL201 "},  // Energy Window Name comes first
+    {"hr_empty", -1, 32, 8, 64, "TL201 "},
+    {"hr_missing", 0, 32, 8, 64, "TL201 "},
+    {"nf256_ns32", 60, 256, 8, 64, "TL201 "},
+    {"nf_missing_ns32", 60, 32, 0, 64, "TL201 "},
+    {"nf4_ns32", 60, 32, 0, 64, "TL201 "},
+    {"tracer_ew_empty", 60, 32, 8, 64, "Tl-201"},           // empty name leaves room
+    {"tracer_long", 60, 32, 8, 64, "Tc-99m-Tetrofosmin-"},  // cut after 19
+    {"rows_4bytes", 60, 32, 8, 64, "TL201 "},               // and the walk stays aligned
+    {"gated128", 60, 32, 8, 128, "TL201 "},
+    {"dcmtk_explicit", 0, 1, 1, 64, "EM1 "},
+};
+
+TEST(ScanStudyHeader, NumberAndTracerRules) {
+  for (const NumberCase& c : kNumberCases) {
+    ASSERT_GT(ScanFresh(c.file), 0) << c.file;
+    EXPECT_EQ(StudyRecord.heartRate, c.heartRate) << c.file;
+    EXPECT_EQ(StudyRecord.frameCount, c.frameCount) << c.file;
+    EXPECT_EQ(StudyRecord.gateCount, c.gateCount) << c.file;
+    EXPECT_EQ(StudyRecord.matrixSize, c.matrixSize) << c.file;
+    EXPECT_STREQ(StudyRecord.tracer, c.tracer) << c.file;
+  }
+}
+
+TEST(ScanStudyHeader, ResultIsTheOffsetOfThePixelValues) {
+  // Pixel Data is the last element, so its value starts at size - bytes.
+  struct {
+    const char* file;
+    long pixelBytes;
+  } const cases[] = {{"gated64", 32 * 8192},
+                     {"gated64_implicit", 32 * 8192},
+                     {"gated128", 32 * 32768},
+                     {"dcmtk_explicit", 8192}};
+  for (const auto& c : cases) {
+    std::int32_t offset = ScanFresh(c.file);
+    EXPECT_EQ(offset, FileSize(DataFile(c.file)) - c.pixelBytes) << c.file;
+  }
+}
+
+TEST(ScanStudyHeader, TwelveAndEightByteHeadersAhead) {
+  // The same study explicitly (OW: 12-byte header) and implicitly (8 bytes).
+  std::string explicitBytes = ReadBytes(DataFile("gated64"));
+  std::string implicitBytes = ReadBytes(DataFile("gated64_implicit"));
+  std::int32_t e = ScanFresh("gated64");
+  std::int32_t i = ScanFresh("gated64_implicit");
+  EXPECT_EQ(explicitBytes.substr(static_cast<std::size_t>(e) - 12, 8),
+            Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0));
+  EXPECT_EQ(implicitBytes.substr(static_cast<std::size_t>(i) - 8, 4), Le16(0x7FE0) + Le16(0x0010));
+}
+
+TEST(ScanStudyHeader, NestedPixelDataEndsTheScan) {
+  // The icon's own 32-byte Pixel Data comes before the study's.
+  for (const char* entered : {"icon_explicit", "icon_implicit_undefined"}) {
+    std::int32_t offset = ScanFresh(entered);
+    EXPECT_GT(offset, 0) << entered;
+    EXPECT_LT(offset, FileSize(DataFile(entered)) - 8192 - 32) << entered;
+  }
+  EXPECT_EQ(ScanFresh("icon_implicit_defined"), FileSize(DataFile("icon_implicit_defined")) - 8192);
+}
+
+TEST(ScanStudyHeader, FailuresGiveMinusOneAndKeepWhatWasFound) {
+  EXPECT_EQ(ScanFresh("before_pixel"), -1);
+  EXPECT_STREQ(StudyRecord.patientName, "ANON^A");
+  EXPECT_EQ(StudyRecord.pixelSize, 0.0);  // not written on this path
+  EXPECT_EQ(LastLoadReport.failure, LoadFailure::kNoPixelData);
+  EXPECT_EQ(ScanFresh("only_prefix"), -1);
+  EXPECT_EQ(ScanStudyHeader("/nonexistent/file.dcm"), -1);
+  EXPECT_EQ(LastLoadReport.failure, LoadFailure::kCannotOpen);
+  EXPECT_EQ(ScanStudyHeader((std::string(DGC_TEST_DATA) + "/gated64.expected.raw").c_str()), -1);
+  EXPECT_EQ(LastLoadReport.failure, LoadFailure::kNotDicom);
+}
+
+TEST(ScanStudyHeader, NonNmQuestionAskedPerModalityElement) {
+  struct {
+    const char* file;
+    bool yes;
+    std::size_t questions;
+    bool accepted;
+  } const cases[] = {
+      {"gated64", false, 0, true},       {"modality_ct", true, 1, true},
+      {"modality_ct", false, 1, false},  {"modality_empty", false, 1, false},
+      {"modality_twice", true, 2, true}, {"modality_twice", false, 1, false},
+  };
+  for (const auto& c : cases) {
+    AnswerQuestions answer(c.yes);
+    std::int32_t result = ScanFresh(c.file);
+    EXPECT_EQ(answer.asked.size(), c.questions) << c.file;
+    for (const std::string& q : answer.asked) EXPECT_EQ(q, "Warning|Not NM Images!\n Continue?");
+    if (c.accepted) {
+      EXPECT_GT(result, 0) << c.file;
+    } else {
+      EXPECT_EQ(result, -2) << c.file;
+      EXPECT_EQ(StudyRecord.pixelSize, 0.0) << "untouched when declined";
+    }
+  }
+}
+
+TEST(ScanStudyHeader, WithoutAHandlerNonNmIsDeclined) {
+  SetYesNoQuestion(nullptr);
+  EXPECT_EQ(ScanFresh("modality_ct"), -2);
+  EXPECT_EQ(LastLoadReport.detail, "modality CT declined");
+}
+
+}  // namespace

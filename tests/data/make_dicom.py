@@ -1,0 +1,318 @@
+#!/usr/bin/python3
+"""Writes the DICOM test inputs with pydicom, an independent producer.
+
+    make_dicom.py OUTDIR
+
+Every study is an NM gated SPECT acquisition built by `study()`; each case
+changes a few attributes. Pixel values follow `pixel_value()` so that a test
+can recompute them, and for each case OUTDIR/<name>.expected.raw holds the
+64 x 64 int16 frames a correct load leaves in the store, computed here with
+numpy from what pydicom reads back (binned 2 x 2 and scaled by ten, clamped to
+int16, for 128 x 128 studies).
+"""
+import os
+import subprocess
+import sys
+import warnings
+
+import numpy as np
+import pydicom
+from pydicom.encaps import encapsulate
+from pydicom.dataset import Dataset, FileMetaDataset
+from pydicom.sequence import Sequence
+from pydicom.uid import ExplicitVRLittleEndian, ImplicitVRLittleEndian
+
+NM_STORAGE = "1.2.840.10008.5.1.4.1.1.20"
+OUT = sys.argv[1] if len(sys.argv) > 1 else "."
+
+
+def pixel_value(gate, frame, row, col):
+    """Deterministic counts, positive, distinct per gate and frame."""
+    return (gate * 97 + frame * 31 + row * 5 + col * 3) % 2000
+
+
+def pixels(gates, frames, side):
+    g, f, r, c = np.meshgrid(np.arange(max(gates, 1)), np.arange(frames),
+                             np.arange(side), np.arange(side), indexing="ij")
+    values = (g * 97 + f * 31 + r * 5 + c * 3) % 2000
+    return values.reshape(max(gates, 1) * frames, side, side).astype(np.int16)
+
+
+def study(gates=8, frames=4, side=64, **attrs):
+    ds = Dataset()
+    ds.SOPClassUID = NM_STORAGE
+    ds.SOPInstanceUID = "1.2.826.0.1.3680043.9.7133.1.1"
+    ds.StudyDate = "20010315"
+    ds.StudyTime = "143005.000000"
+    ds.Modality = "NM"
+    ds.PatientName = "ANON^A"
+    ds.PatientID = "A 12"
+    ds.PatientSex = "M"
+    ds.SliceThickness = "6.4"
+    ds.HeartRate = "60"
+    ds.SamplesPerPixel = 1
+    ds.PhotometricInterpretation = "MONOCHROME2"
+    ds.NumberOfFrames = str(max(gates, 1) * frames)
+    ds.Rows = side
+    ds.Columns = side
+    ds.PixelSpacing = ["6.4", "6.4"] if side == 64 else ["3.2", "3.2"]
+    ds.BitsAllocated = 16
+    ds.BitsStored = 16
+    ds.HighBit = 15
+    ds.PixelRepresentation = 1
+    ew = Dataset()
+    ew.EnergyWindowName = "TL201"
+    ds.EnergyWindowInformationSequence = Sequence([ew])
+    rp = Dataset()
+    rp.Radiopharmaceutical = "Tl-201"
+    ds.RadiopharmaceuticalInformationSequence = Sequence([rp])
+    if gates:
+        ds.NumberOfTimeSlots = gates
+    ds.NumberOfSlices = frames
+    for key, value in attrs.items():
+        if value is None:
+            if key in ds:
+                delattr(ds, key)
+        else:
+            setattr(ds, key, value)
+    return ds
+
+
+def save(name, ds, implicit=False, pixel_array=None, expected=None, syntax=None):
+    """Writes name.dcm; pixel_array goes last as Pixel Data (OW)."""
+    meta = FileMetaDataset()
+    meta.MediaStorageSOPClassUID = ds.SOPClassUID
+    meta.MediaStorageSOPInstanceUID = ds.SOPInstanceUID
+    meta.TransferSyntaxUID = syntax or (ImplicitVRLittleEndian if implicit else ExplicitVRLittleEndian)
+    ds.file_meta = meta
+    ds.is_little_endian = True
+    ds.is_implicit_VR = implicit
+    if pixel_array is not None:
+        ds.PixelData = pixel_array.astype("<i2").tobytes()
+        ds["PixelData"].VR = "OW"
+    path = os.path.join(OUT, name + ".dcm")
+    ds.save_as(path, write_like_original=False)
+    if expected is not None:
+        expected.astype("<i2").tofile(os.path.join(OUT, name + ".expected.raw"))
+    return path
+
+
+def binned(frames128):
+    """2 x 2 sums scaled by ten, clamped to int16."""
+    f = frames128.astype(np.int64)
+    s = f[:, 0::2, 0::2] + f[:, 0::2, 1::2] + f[:, 1::2, 0::2] + f[:, 1::2, 1::2]
+    return np.clip(10 * s, -32768, 32767).astype(np.int16)
+
+
+def loaded_frames(path):
+    """What pydicom reads back from the written file, in store order."""
+    ds = pydicom.dcmread(path)
+    arr = ds.pixel_array.astype(np.int16)
+    if arr.ndim == 2:
+        arr = arr[np.newaxis]
+    return binned(arr) if arr.shape[-1] == 128 else arr
+
+
+def standard(name, gates=8, frames=4, side=64, implicit=False, **attrs):
+    ds = study(gates, frames, side, **attrs)
+    array = pixels(gates, frames, side)
+    path = save(name, ds, implicit, array)
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            expected = loaded_frames(path) if array.size else array
+    except Exception:  # deliberately odd headers pydicom cannot decode
+        expected = binned(array) if side == 128 else array
+    expected.astype("<i2").tofile(os.path.join(OUT, name + ".expected.raw"))
+    return path
+
+
+def truncate(path, new_path, keep):
+    data = open(path, "rb").read()
+    open(new_path, "wb").write(data[:keep] if keep >= 0 else data[:len(data) + keep])
+
+
+def walk_study(undefined, private_sequence=True):
+    """Nested sequences (undefined or defined lengths) and private tags."""
+    ds = study(gates=1, frames=1)
+    inner = Dataset()
+    inner.CodeValue = "F-61D82"
+    inner.CodingSchemeDesignator = "SRT"
+    outer = Dataset()
+    outer.ReferencedSOPClassUID = NM_STORAGE
+    outer.ReferencedSOPInstanceUID = "1.2.3.4"
+    outer.AnatomicRegionSequence = Sequence([inner])
+    ds.ReferencedImageSequence = Sequence([outer, Dataset()])
+    ds.private_block(0x0009, "DGC TEST", create=True).add_new(0x10, "LO", "private value")
+    if private_sequence:
+        # An implicit reader cannot know a private sequence: only one of
+        # undefined length is entered.
+        ds.private_block(0x0011, "DGC TEST", create=True).add_new(0x01, "SQ", Sequence([Dataset()]))
+    for elem in ds.iterall():
+        if elem.VR == "SQ":
+            elem.is_undefined_length = undefined
+            for item in elem.value:
+                item.is_undefined_length_sequence_item = undefined
+    return ds
+
+
+def icon_study():
+    """An Icon Image Sequence (0088,0200) holding a small image of its own."""
+    ds = study(gates=1, frames=1)
+    icon = Dataset()
+    icon.Rows = 4
+    icon.Columns = 4
+    icon.BitsAllocated = 16
+    icon.PixelData = bytes(32)
+    icon["PixelData"].VR = "OW"
+    ds.IconImageSequence = Sequence([icon])
+    return ds
+
+
+DUMP = """
+(0002,0001) OB 00\\01
+(0002,0002) UI =NuclearMedicineImageStorage
+(0002,0003) UI [1.2.826.0.1.3680043.9.7133.1.2]
+(0002,0010) UI =LittleEndianExplicit
+(0008,0016) UI =NuclearMedicineImageStorage
+(0008,0020) DA [20020102]
+(0008,0060) CS [NM]
+(0010,0010) PN [DCMTK^TEST]
+(0054,0012) SQ (Sequence with undefined length)
+  (fffe,e000) na (Item with undefined length)
+    (0054,0013) SQ (Sequence with undefined length)
+      (fffe,e000) na (Item with undefined length)
+        (0054,0014) DS [126]
+        (0054,0015) DS [154]
+      (fffe,e00d) na (ItemDelimitationItem)
+    (fffe,e0dd) na (SequenceDelimitationItem)
+    (0054,0018) SH [EM1]
+  (fffe,e00d) na (ItemDelimitationItem)
+(fffe,e0dd) na (SequenceDelimitationItem)
+(0028,0010) US 64
+(0028,0011) US 64
+(0028,0100) US 16
+(0054,0071) US 1
+(0054,0081) US 1
+(7fe0,0010) OW {pixels}
+"""
+
+
+def dcmtk_study(path):
+    """The same kind of study written by DCMTK's dump2dcm."""
+    values = "\\".join("%04x" % (i % 1000) for i in range(4096))
+    dump = path + ".dump"
+    with open(dump, "w") as f:
+        f.write(DUMP.replace("{pixels}", values))
+    subprocess.run(["dump2dcm", "--line", "100000", "--write-xfer-little", "--length-undefined", dump, path], check=True)
+    os.remove(dump)
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    # Several cases hold deliberately unusual values.
+    warnings.filterwarnings("ignore", module="pydicom.valuerep")
+
+    # Encodings and matrix sizes.
+    standard("gated64")
+    standard("gated64_implicit", implicit=True)
+    standard("gated128", side=128)
+    standard("gated128_implicit", side=128, implicit=True)
+    standard("gated64_8x32", frames=32)
+    standard("gated64_16x64", gates=16, frames=64)
+    standard("gated64_8x8", frames=8)
+    standard("gated64_8x16", frames=16)
+    standard("gated128_16x64", gates=16, frames=64, side=128)
+    standard("gates0", gates=0, frames=6)
+    standard("frames0", frames=0, NumberOfFrames="0", NumberOfSlices=0)
+
+    # Header rules.
+    standard("thick1_nospacing_px64", SliceThickness="1", PixelSpacing=["6.4", "6.4"])
+    standard("spacing1_nothick_px64", SliceThickness=None, SpacingBetweenSlices="1")
+    standard("thick1_spacing64", SliceThickness="1", SpacingBetweenSlices="6.4")
+    standard("thick1_nopixel", SliceThickness="1", PixelSpacing=None)
+    standard("thick32_spacing0", SliceThickness="3.2", SpacingBetweenSlices="0")
+    standard("no_sizes", SliceThickness=None, PixelSpacing=None)
+    standard("zero_pixel", PixelSpacing=["0", "0"])
+    standard("name60", PatientName="N" * 30 + "^" + "M" * 29)
+    standard("name_empty", PatientName="", PatientID="")
+    standard("name_missing", PatientName=None, PatientID=None)
+    for sex in ["F", "M", "m", "O"]:
+        standard("sex_" + (sex if sex != "m" else "lower_m"), PatientSex=sex)
+    standard("sex_empty", PatientSex="")
+    standard("sex_missing", PatientSex=None)
+    standard("date_empty", StudyDate="", StudyTime="")
+    standard("date_short", StudyDate="2001", StudyTime="14")
+    standard("hr_empty", HeartRate="")
+    standard("hr_missing", HeartRate=None)
+    standard("nf256_ns32", gates=8, frames=32, NumberOfSlices=32)
+    standard("nf_missing_ns32", gates=0, frames=32, NumberOfFrames=None, NumberOfSlices=32)
+    standard("nf4_ns32", gates=0, frames=32, NumberOfFrames="4", NumberOfSlices=32)
+    ew_empty = Dataset()
+    ew_empty.EnergyWindowName = ""
+    standard("tracer_ew_empty", EnergyWindowInformationSequence=Sequence([ew_empty]))
+    standard("tracer_long", EnergyWindowInformationSequence=None,
+             RadiopharmaceuticalInformationSequence=None,
+             Radiopharmaceutical="Tc-99m-Tetrofosmin-Myoview")
+    standard("modality_ct", Modality="CT")
+    standard("modality_empty", Modality="")
+    nested = Dataset()
+    nested.Modality = "MR"
+    standard("modality_twice", Modality="CT", ReferencedImageSequence=Sequence([nested]))
+    standard("rows_4bytes", Rows=[64, 7])
+    standard("bits8", BitsAllocated=8)
+    standard("nm_no_bits", BitsAllocated=None)
+
+    # Element walks.
+    save("walk_explicit_undefined", walk_study(True), pixel_array=pixels(1, 1, 64))
+    save("walk_explicit_defined", walk_study(False), pixel_array=pixels(1, 1, 64))
+    save("walk_implicit_undefined", walk_study(True), True, pixels(1, 1, 64))
+    save("walk_implicit_defined", walk_study(False, False), True, pixels(1, 1, 64))
+    dcmtk_study(os.path.join(OUT, "dcmtk_explicit.dcm"))
+    save("icon_explicit", icon_study(), pixel_array=pixels(1, 1, 64))
+    icon = icon_study()
+    icon["IconImageSequence"].is_undefined_length = False
+    icon["IconImageSequence"].value[0].is_undefined_length_sequence_item = False
+    save("icon_implicit_defined", icon, True, pixels(1, 1, 64))
+    icon = icon_study()
+    icon["IconImageSequence"].is_undefined_length = True
+    save("icon_implicit_undefined", icon, True, pixels(1, 1, 64))
+
+    # Refused studies.
+    save("matrix256", study(side=256, gates=1, frames=1), pixel_array=pixels(1, 1, 256))
+    save("matrix32", study(side=32, gates=1, frames=1), pixel_array=pixels(1, 1, 32))
+    save("gates17", study(gates=17, frames=1), pixel_array=pixels(17, 1, 64))
+    save("frames65", study(gates=1, frames=65), pixel_array=pixels(1, 65, 64))
+    save("matrix0", study(side=0, gates=2, frames=2), pixel_array=np.zeros(0, np.int16))
+    # Encapsulated (compressed) pixel data: one fragment, refused unread.
+    ds = study(gates=1, frames=1)
+    ds.PixelData = encapsulate([pixels(1, 1, 64).tobytes()])
+    ds["PixelData"].VR = "OB"
+    ds["PixelData"].is_undefined_length = True
+    save("jpeg_syntax", ds, syntax="1.2.840.10008.1.2.4.70")
+
+    # Crafted 128 x 128 blocks: 1,2,3,4 -> 100; a block summing to 3277
+    # saturates at 32767; a negative block saturates at -32768.
+    frame = np.zeros((1, 128, 128), np.int16)
+    frame[0, 0:2, 0:2] = [[1, 2], [3, 4]]
+    frame[0, 10:12, 10:12] = [[1000, 1000], [1000, 277]]
+    frame[0, 20:22, 20:22] = [[-1000, -1000], [-1000, -300]]
+    ds = study(gates=1, frames=1, side=128)
+    save("bin_blocks", ds, pixel_array=frame, expected=binned(frame))
+
+    # Band maximum: hot pixels outside rows 5..45 do not count.
+    for row, label in [(3, "row3"), (50, "row50"), (5, "row5"), (45, "row45")]:
+        f = np.ones((1, 64, 64), np.int16)
+        f[0, row, 7] = 9000
+        save("band_" + label, study(gates=1, frames=1), pixel_array=f, expected=f)
+
+    # Files that end too early.
+    full = standard("short_base", gates=2, frames=6)
+    truncate(full, os.path.join(OUT, "pixel_short2.dcm"), -2)
+    size = os.path.getsize(full)
+    truncate(full, os.path.join(OUT, "before_pixel.dcm"), size - 2 * 6 * 4096 * 2 - 20)
+    truncate(full, os.path.join(OUT, "only_prefix.dcm"), 132)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,298 @@
+// The GSD writer: the worked example byte for byte, the optional lines, frame
+// order, sizes, and failures that must leave nothing half-written.
+#include "gsd_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "gsd_reader.h"
+#include "gsd_stream.h"
+#include "sanitize_token.h"
+#include "study_state.h"
+#include "test_support.h"
+
+namespace {
+
+TStudyRecord WorkedExample() {
+  TStudyRecord r{};
+  std::strcpy(r.patientId, "A 12");
+  std::strcpy(r.patientName, "ANON^A");
+  std::strcpy(r.studyDate, "2001.05.14");
+  std::strcpy(r.studyTime, "10:20:30");
+  std::strcpy(r.sex, "M");
+  r.height = 170.0f;
+  r.weight = 65.5f;
+  std::strcpy(r.tracer, "Tl-201");
+  r.pixelSize = 6.4;
+  r.sliceThickness = 6.4;
+  r.heartRate = 60;
+  r.gateCount = 8;
+  r.frameCount = 32;
+  return r;
+}
+
+// Marks every frame slot with its gate and frame so that order is visible.
+void MarkFrames() {
+  for (int g = 0; g < kStoreGates; ++g)
+    for (int f = 0; f < kStoreFramesPerGate; ++f)
+      std::fill(ImageStore + FrameSlotIndex(g, f), ImageStore + FrameSlotIndex(g, f) + kFrameValues,
+                static_cast<std::int16_t>(g * 100 + f));
+}
+
+const char kWorkedHeader[] =
+    "tulvex\r\n"
+    "id = A_12;\r\n"
+    "name = ANON^A;\r\n"
+    "date = 2001.05.14;\r\n"
+    "time = 10:20:30;\r\n"
+    "sex = M;\r\n"
+    "height = 170.0000;\r\n"
+    "weight =  65.5000;\r\n"
+    "tracer = Tl-201;\r\n"
+    "matrix = 64;\r\n"
+    "pixel =     6.4000000000;\r\n"
+    "thick =     6.4000000000;\r\n"
+    "hr = 60;\r\n"
+    "division = 8;\r\n"
+    "frames = 32;\r\n"
+    "order = little;\r\n"
+    "\x0C\r\n";
+
+TEST(WriteGsdFile, WorkedExampleByteForByte) {
+  MarkFrames();
+  TempDir dir;
+  TStudyRecord record = WorkedExample();
+  ASSERT_EQ(WriteGsdFile(dir.File("out.gsd").c_str(), &record, false), kGsdWritten);
+  std::string bytes = ReadBytes(dir.File("out.gsd"));
+  std::string header(kWorkedHeader);
+  ASSERT_EQ(bytes.size(), header.size() + 2097152u);
+  EXPECT_EQ(bytes.substr(0, header.size()), header);
+  // Descending within each gate: gate 0 starts with frame 31.
+  std::string frames = bytes.substr(header.size());
+  for (int g = 0; g < 8; ++g)
+    for (int i = 0; i < 32; ++i) {
+      std::size_t at = (static_cast<std::size_t>(g) * 32 + i) * 8192;
+      std::int16_t v = static_cast<std::int16_t>(static_cast<unsigned char>(frames[at]) |
+                                                 static_cast<unsigned char>(frames[at + 1]) << 8);
+      ASSERT_EQ(v, g * 100 + (31 - i)) << "gate " << g << " position " << i;
+    }
+}
+
+TEST(WriteGsdFile, DecimalPointWhateverTheLocale) {
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+      std::setlocale(LC_NUMERIC, "C.UTF-8") == nullptr)
+    GTEST_SKIP() << "no other locale installed";
+  std::string header = ComposeGsdHeader(WorkedExample());
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(header, kWorkedHeader);
+}
+
+struct HeaderLineCase {
+  const char* label;
+  void (*change)(TStudyRecord&);
+  const char* present;  // a line expected in the header ("" for none)
+  const char* absent;   // a key that must not appear ("" for none)
+};
+
+const HeaderLineCase kHeaderLineCases[] = {
+    {"height 30 and weight 3 are left out",
+     [](TStudyRecord& r) {
+       r.height = 30.0f;
+       r.weight = 3.0f;
+     },
+     "", "height ="},
+    {"weight 3 is left out", [](TStudyRecord& r) { r.weight = 3.0f; }, "", "weight ="},
+    {"zeros are left out",
+     [](TStudyRecord& r) {
+       r.height = 0;
+       r.weight = 0;
+     },
+     "", "height ="},
+    {"NaN height is left out", [](TStudyRecord& r) { r.height = std::nanf(""); }, "", "height ="},
+    {"height 30.5 is padded", [](TStudyRecord& r) { r.height = 30.5f; }, "height =  30.5000;\r\n",
+     ""},
+    {"empty tracer is left out", [](TStudyRecord& r) { r.tracer[0] = 0; }, "", "tracer ="},
+    {"tracer of three spaces", [](TStudyRecord& r) { std::strcpy(r.tracer, "   "); },
+     "tracer = ___;\r\n", ""},
+    {"comment is written sanitised", [](TStudyRecord& r) { std::strcpy(r.comment, "rest\tstudy"); },
+     "comment = rest_study;\r\n", ""},
+    {"name with 0x80 and a control",
+     [](TStudyRecord& r) { std::strcpy(r.patientName, "A\x80\x01Z"); }, "name = A__Z;\r\n", ""},
+    {"date and time keep their spaces",
+     [](TStudyRecord& r) { std::strcpy(r.studyDate, "2001 05 14"); }, "date = 2001 05 14;\r\n", ""},
+    {"negative numbers",
+     [](TStudyRecord& r) {
+       r.heartRate = -1;
+       r.pixelSize = -1.0;
+     },
+     "pixel =    -1.0000000000;\r\n", ""},
+    {"hr -1", [](TStudyRecord& r) { r.heartRate = -1; }, "hr = -1;\r\n", ""},
+    {"matrix is always 64", [](TStudyRecord& r) { r.matrixSize = 128; }, "matrix = 64;\r\n", ""},
+};
+
+TEST(ComposeGsdHeader, OptionalLinesAndFormats) {
+  for (const HeaderLineCase& c : kHeaderLineCases) {
+    TStudyRecord record = WorkedExample();
+    c.change(record);
+    std::string header = ComposeGsdHeader(record);
+    if (*c.present) {
+      EXPECT_NE(header.find(c.present), std::string::npos) << c.label << "\n" << header;
+    }
+    if (*c.absent) {
+      EXPECT_EQ(header.find(c.absent), std::string::npos) << c.label;
+    }
+  }
+}
+
+TEST(SanitizeToken, KeepsExactlyTheVisibleAsciiBytes) {
+  std::string all;
+  for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+  std::string out(all.size() + 1, '?');
+  SanitizeToken(all.c_str(), out.data());
+  ASSERT_EQ(out[all.size()], '\0');
+  for (int c = 1; c < 256; ++c) {
+    char want = (c >= 0x21 && c <= 0x7E) ? static_cast<char>(c) : '_';
+    EXPECT_EQ(out[static_cast<std::size_t>(c - 1)], want) << c;
+  }
+}
+
+struct SizeCase {
+  std::int16_t gates;
+  std::int32_t frames;
+  bool baseToApex;
+  std::size_t frameBytes;
+};
+
+TEST(WriteGsdFile, SizeAndFrameOrder) {
+  MarkFrames();
+  TempDir dir;
+  const SizeCase cases[] = {{0, 4, true, 4 * 8192}, {1, 4, false, 4 * 8192},
+                            {2, 4, true, 8 * 8192}, {2, 4, false, 8 * 8192},
+                            {8, 0, true, 0},        {-3, 2, true, 2 * 8192},
+                            {3, -5, true, 0},       {16, 64, true, 16u * 64 * 8192}};
+  for (const SizeCase& c : cases) {
+    TStudyRecord record = WorkedExample();
+    record.gateCount = c.gates;
+    record.frameCount = c.frames;
+    ASSERT_EQ(WriteGsdFile(dir.File("o.gsd").c_str(), &record, c.baseToApex), kGsdWritten);
+    GsdFile file;
+    std::string error;
+    ASSERT_TRUE(ReadGsdFile(dir.File("o.gsd").c_str(), file, error)) << error;
+    EXPECT_EQ(file.values.size() * 2, c.frameBytes);
+    for (int g = 0; g < file.Gates(); ++g)
+      for (int i = 0; i < file.frames; ++i) {
+        int f = c.baseToApex ? i : file.frames - 1 - i;
+        ASSERT_EQ(file.Frame(g, i)[0], g * 100 + f);
+      }
+  }
+}
+
+TEST(WriteGsdFile, RefusesCountsBeyondTheStore) {
+  TempDir dir;
+  for (auto [gates, frames] : {std::pair<int, int>{17, 4}, {4, 65}}) {
+    TStudyRecord record = WorkedExample();
+    record.gateCount = static_cast<std::int16_t>(gates);
+    record.frameCount = frames;
+    EXPECT_EQ(WriteGsdFile(dir.File("o.gsd").c_str(), &record, true), kGsdNotWritten);
+    EXPECT_FALSE(FileExists(dir.File("o.gsd")));
+  }
+}
+
+TEST(WriteGsdFile, ReplacesAnExistingFileAndKeepsItsMode) {
+  TempDir dir;
+  WriteBytes(dir.File("o.gsd"), std::string(5000000, 'x'));
+  ::chmod(dir.File("o.gsd").c_str(), 0640);
+  TStudyRecord record = WorkedExample();
+  record.frameCount = 1;
+  record.gateCount = 1;
+  ASSERT_EQ(WriteGsdFile(dir.File("o.gsd").c_str(), &record, true), kGsdWritten);
+  EXPECT_EQ(ReadBytes(dir.File("o.gsd")).size(), ComposeGsdHeader(record).size() + 8192);
+  struct stat info;
+  ::stat(dir.File("o.gsd").c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(dir.Entries().size(), 1u);
+}
+
+TEST(WriteGsdFile, FollowsASymbolicLink) {
+  TempDir dir;
+  WriteBytes(dir.File("target.gsd"), "old");
+  ASSERT_EQ(::symlink("target.gsd", dir.File("link.gsd").c_str()), 0);
+  TStudyRecord record = WorkedExample();
+  record.frameCount = 0;
+  ASSERT_EQ(WriteGsdFile(dir.File("link.gsd").c_str(), &record, true), kGsdWritten);
+  EXPECT_EQ(ReadBytes(dir.File("target.gsd")), ComposeGsdHeader(record));
+  struct stat info;
+  ASSERT_EQ(::lstat(dir.File("link.gsd").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
+
+// Writes in a child whose file-size limit stops the write midway.
+int WriteWithSizeLimit(const std::string& path, rlim_t limit) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    TStudyRecord record = WorkedExample();
+    ::_exit(WriteGsdFile(path.c_str(), &record, true));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(WriteGsdFile, FailuresLeaveTheOldFileAndNoTemporary) {
+  TempDir dir;
+  const std::string old = "the previous conversion";
+  for (rlim_t limit : {rlim_t{0}, rlim_t{10}, rlim_t{200}, rlim_t{5000}, rlim_t{1000000}}) {
+    WriteBytes(dir.File("o.gsd"), old);
+    EXPECT_EQ(WriteWithSizeLimit(dir.File("o.gsd"), limit), kGsdNotWritten) << limit;
+    EXPECT_EQ(ReadBytes(dir.File("o.gsd")), old) << limit;
+    EXPECT_EQ(dir.Entries().size(), 1u) << "temporary file left at limit " << limit;
+  }
+  TStudyRecord record = WorkedExample();
+  EXPECT_EQ(WriteGsdFile(dir.File("missing/o.gsd").c_str(), &record, true), kGsdNotWritten);
+  EXPECT_NE(LastGsdWriteError.find("No such file"), std::string::npos) << LastGsdWriteError;
+  EXPECT_EQ(WriteGsdFile(dir.path().c_str(), &record, true), kGsdNotWritten);
+}
+
+TEST(WriteGsdFile, DeviceIsWrittenDirectlyAndItsErrorsCount) {
+  TStudyRecord record = WorkedExample();
+  if (FileExists("/dev/full")) {
+    EXPECT_EQ(WriteGsdFile("/dev/full", &record, true), kGsdNotWritten);
+    EXPECT_NE(LastGsdWriteError.find("No space"), std::string::npos) << LastGsdWriteError;
+  }
+  EXPECT_EQ(WriteGsdFile("/dev/null", &record, true), kGsdWritten);
+  struct stat info;
+  ASSERT_EQ(::stat("/dev/null", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode)) << "/dev/null must not be replaced";
+}
+
+TEST(WriteGsdStream, StopsAtTheFirstFailedWrite) {
+  // A memory stream of N bytes fails once full: for every N across the
+  // header and into the first frame the writer reports failure.
+  TStudyRecord record = WorkedExample();
+  record.gateCount = 1;
+  record.frameCount = 2;
+  std::size_t header = ComposeGsdHeader(record).size();
+  std::string buffer(header + 2 * 8192, '\0');
+  for (std::size_t n = 1; n < header + 8192 + 2; n += (n < header + 16 ? 1 : 509)) {
+    std::FILE* out = ::fmemopen(buffer.data(), n, "wb");
+    ASSERT_NE(out, nullptr);
+    std::setvbuf(out, nullptr, _IONBF, 0);
+    bool ok = WriteGsdStream(out, record, true);
+    std::fclose(out);
+    EXPECT_FALSE(ok) << n;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running or testing needs,
+# only those that are missing. Usage: tools/install_deps.sh run|test
+set -euo pipefail
+
+build=(cmake ninja-build g++ pkg-config qt6-base-dev)
+run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-gothic)
+test=(libgtest-dev python3-pydicom python3-numpy dcmtk xvfb xauth imagemagick
+      fonts-liberation2 fonts-ipafont-gothic)
+
+case "${1:-test}" in
+  run) wanted=("${build[@]}" "${run[@]}") ;;
+  test) wanted=("${build[@]}" "${test[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test twice: a plain
+# build and one with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install_deps.sh test
+
+export QT_QPA_PLATFORM=offscreen
+for config in plain sanitize; do
+  dir=build-tests-$config
+  sanitize=OFF
+  [ "$config" = sanitize ] && sanitize=ON
+  echo "== $config build"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDGC_SANITIZE=$sanitize >/dev/null
+  cmake --build "$dir"
+  echo "== $config tests"
+  (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 1200)
+done
+echo "all tests passed (plain and sanitizer builds)"
