@@ -237,6 +237,7 @@ def main():
     standard("name60", PatientName="N" * 30 + "^" + "M" * 29)
     standard("name_empty", PatientName="", PatientID="")
     standard("name_missing", PatientName=None, PatientID=None)
+    standard("name_latin1", SpecificCharacterSet="ISO_IR 100", PatientName="M\u00fcller^J\u00f6rg")
     for sex in ["F", "M", "m", "O"]:
         standard("sex_" + (sex if sex != "m" else "lower_m"), PatientSex=sex)
     standard("sex_empty", PatientSex="")

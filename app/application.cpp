@@ -1,0 +1,26 @@
+#include "application.h"
+
+#include <QMessageBox>
+#include <exception>
+
+#include "form_services.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName("dicom-converter");
+  setApplicationDisplayName(kApplicationTitle);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    ShowException(error.what());
+  } catch (...) {
+    ShowException("unknown error");
+  }
+  return false;
+}
+
+void TApplication::ShowException(const char* what) {
+  QMessageBox::critical(nullptr, kApplicationTitle, QString::fromLocal8Bit(what));
+}

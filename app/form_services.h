@@ -1,0 +1,37 @@
+// What the main window asks of the desktop: file dialogs, message boxes,
+// opening a document, ending the process. The window reaches them only
+// through this interface, so that tests can stand in for the operator.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+class FormServices {
+ public:
+  virtual ~FormServices() = default;
+  // The open dialog: every file listed, a missing file name accepted.
+  virtual std::optional<QString> ChooseInputFile(QWidget* parent) = 0;
+  // The save dialog: GSD filter, default suffix gsd, overwrite confirmed.
+  virtual std::optional<QString> ChooseOutputFile(QWidget* parent) = 0;
+  virtual void ShowError(QWidget* parent, const QString& message) = 0;
+  virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // True when the desktop accepted the request.
+  virtual bool OpenDocument(const QString& path) = 0;
+  // Ends the process with code; does not return in the real application.
+  virtual void EndProcess(int code) = 0;
+};
+
+// The real desktop: Qt's dialogs and message boxes, std::exit.
+class DesktopServices : public FormServices {
+ public:
+  std::optional<QString> ChooseInputFile(QWidget* parent) override;
+  std::optional<QString> ChooseOutputFile(QWidget* parent) override;
+  void ShowError(QWidget* parent, const QString& message) override;
+  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) override;
+  bool OpenDocument(const QString& path) override;
+  void EndProcess(int code) override;
+};
+
+extern const char* const kApplicationTitle;

@@ -1,0 +1,373 @@
+#include "main_form.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QUrl>
+#include <algorithm>
+
+#include "gated_loader.h"
+#include "gsd_writer.h"
+#include "header_scan.h"
+#include "operator_question.h"
+#include "study_state.h"
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+// The form is laid out for 96 pixels per inch: an outer size of 501 x 279
+// is a client area of 493 x 252 inside a classic 4-pixel frame and caption.
+constexpr int kLeft = 123, kTop = 111;
+constexpr int kClientWidth = 493, kClientHeight = 252;
+constexpr int kInputRowHeight = 34;
+constexpr int kEditHeight = 18;
+
+const QColor kBackground(128, 128, 128);
+const QColor kEditBackground(224, 224, 224);  // 14737632
+const QColor kYellow(255, 255, 0);
+
+// Record texts cross the window boundary as Latin-1, so bytes that a load
+// put into the record come back unchanged when nobody edits them.
+QString FromRecord(const std::string& text) {
+  return QString::fromLatin1(text.c_str());
+}
+std::string ToRecord(const QString& text) {
+  return text.toLatin1().toStdString();
+}
+
+QFont FormFont(int pixels) {
+  QFont font("Arial");
+  font.setPixelSize(pixels);
+  font.setBold(true);
+  return font;
+}
+
+// room: the width up to the control on the label's row; a caption wider
+// than that is drawn condensed rather than hidden under the control.
+QLabel* AddLabel(QWidget* parent, const char* text, int x, int y, bool yellow, int room = 0) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  label->setAttribute(Qt::WA_TranslucentBackground);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, yellow ? kYellow : Qt::white);
+  label->setPalette(palette);
+  label->adjustSize();
+  if (room > 0 && label->width() > room) {
+    QFont font = label->font();
+    font.setStretch(std::max(60, room * 100 / label->width()));
+    label->setFont(font);
+    label->adjustSize();
+  }
+  return label;
+}
+
+// Radio buttons and check boxes keep their place and grow to show their caption.
+template <typename Button>
+Button* AddChoice(QWidget* parent, const char* name, const char* text, int x, int y, int width) {
+  auto* button = new Button(text, parent);
+  button->setObjectName(name);
+  button->setGeometry(x, y, std::max(width, button->sizeHint().width()), 17);
+  return button;
+}
+
+QLineEdit* AddEdit(QWidget* parent, const char* name, int x, int y, int width, const char* text) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setObjectName(name);
+  edit->setGeometry(x, y, width, kEditHeight);
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Base, kEditBackground);
+  palette.setColor(QPalette::Text, Qt::black);
+  edit->setPalette(palette);
+  edit->setTextMargins(0, 0, 0, 0);
+  edit->setStyleSheet(
+      "QLineEdit { padding: 0px; border: 1px solid #404040; background: #e0e0e0; color: black; }");
+  return edit;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x, int y, int width,
+                       QStyle::StandardPixmap icon) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setGeometry(x, y, width, 25);
+  button->setIcon(parent->style()->standardIcon(icon));
+  QPalette palette = button->palette();
+  palette.setColor(QPalette::ButtonText, Qt::black);
+  button->setPalette(palette);
+  return button;
+}
+
+QFrame* AddPanel(QWidget* parent, const char* name, QFrame::Shape shape, QFrame::Shadow shadow) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(name);
+  panel->setFrameShape(shape);
+  panel->setFrameShadow(shadow);
+  return panel;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(FormServices* services) : QDialog(nullptr) {
+  if (services == nullptr) {
+    ownServices_ = std::make_unique<DesktopServices>();
+    services = ownServices_.get();
+  }
+  services_ = services;
+  MainForm = this;
+  SetYesNoQuestion([this](const char* text, const char* caption) {
+    return services_->AskYesNo(isVisible() ? this : nullptr, QString::fromUtf8(text),
+                               QString::fromUtf8(caption));
+  });
+  BuildLayout();
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  SetYesNoQuestion(nullptr);
+  if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::BuildLayout() {
+  setWindowTitle(kApplicationTitle);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  setSizeGripEnabled(false);
+  move(kLeft, kTop);
+  resize(kClientWidth, kClientHeight);
+  setAcceptDrops(!BatchMode);
+  setAutoFillBackground(true);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, kBackground);
+  palette.setColor(QPalette::WindowText, Qt::white);
+  setPalette(palette);
+  setFont(FormFont(14));
+
+  Panel1 = AddPanel(this, "Panel1", QFrame::Panel, QFrame::Raised);
+  Panel1->setGeometry(0, 0, kClientWidth, kInputRowHeight);
+  AddLabel(Panel1, "Input File", 12, 10, false);
+  pnIn = new QLabel(Panel1);
+  pnIn->setObjectName("pnIn");
+  pnIn->setGeometry(80, 8, 337, kEditHeight);
+  pnIn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  pnIn->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  pnIn->setAutoFillBackground(true);
+  QPalette pathPalette = pnIn->palette();
+  pathPalette.setColor(QPalette::Window, kEditBackground);
+  pathPalette.setColor(QPalette::WindowText, Qt::black);
+  pnIn->setPalette(pathPalette);
+  btIn = new QToolButton(Panel1);
+  btIn->setObjectName("btIn");
+  btIn->setText("Select");
+  btIn->setGeometry(423, 10, 48, kEditHeight);
+  btIn->setFocusPolicy(Qt::NoFocus);
+  QPalette selectPalette = btIn->palette();
+  selectPalette.setColor(QPalette::ButtonText, Qt::black);
+  btIn->setPalette(selectPalette);
+
+  Panel4 = AddPanel(this, "Panel4", QFrame::Panel, QFrame::Raised);
+  Panel4->setGeometry(0, kInputRowHeight, kClientWidth, kClientHeight - kInputRowHeight);
+  QLabel* heading = AddLabel(Panel4, "Study Information", 10, 6, false);
+  heading->setFont(FormFont(16));
+  heading->adjustSize();
+  Panel3 = AddPanel(Panel4, "Panel3", QFrame::Box, QFrame::Plain);
+  Panel3->setGeometry(8, 23, 477, 158);
+
+  // Labels first, so that an edit field lies above a label that runs into it.
+  AddLabel(Panel3, "ID", 8, 4, true, 80);
+  AddLabel(Panel3, "Name", 8, 24, true, 80);
+  AddLabel(Panel3, "Height, Weight", 8, 44, false, 80);
+  AddLabel(Panel3, "(cm)", 128, 44, false);
+  AddLabel(Panel3, "(kg)", 204, 44, false);
+  AddLabel(Panel3, "Sex", 8, 66, false, 80);
+  AddLabel(Panel3, "Tracer", 8, 84, false, 80);
+  AddLabel(Panel3, "Comment", 8, 104, false, 80);
+  AddLabel(Panel3, "Slice Order", 8, 128, false, 80);
+  AddLabel(Panel3, "Exam. Date", 246, 4, true, 82);
+  AddLabel(Panel3, "Exam. Time", 246, 24, false, 82);
+  AddLabel(Panel3, "Heart Rate", 246, 45, true, 82);
+  AddLabel(Panel3, "(beats/min)", 400, 45, false);
+  AddLabel(Panel3, "R-R Divisions", 246, 65, true, 82);
+  AddLabel(Panel3, "Frames", 246, 85, true, 82);
+  AddLabel(Panel3, "Pixel Size", 246, 105, true, 82);
+  AddLabel(Panel3, "(mm)", 392, 105, false);
+  AddLabel(Panel3, "Slice Thickness", 246, 125, true, 82);
+  AddLabel(Panel3, "(mm)", 392, 125, false);
+
+  edID = AddEdit(Panel3, "edID", 88, 4, 136, "");
+  edName = AddEdit(Panel3, "edName", 88, 24, 136, "");
+  edHeight = AddEdit(Panel3, "edHeight", 88, 44, 36, "0");
+  edWeight = AddEdit(Panel3, "edWeight", 164, 44, 36, "0");
+  rbM = AddChoice<QRadioButton>(Panel3, "rbM", "Male", 88, 66, 53);
+  rbM->setChecked(true);
+  rbF = AddChoice<QRadioButton>(Panel3, "rbF", "Female", 160, 66, 61);
+  edTracer = AddEdit(Panel3, "edTracer", 88, 84, 136, "");
+  edComment = AddEdit(Panel3, "edComment", 88, 104, 136, "");
+  cbMflag = AddChoice<QCheckBox>(Panel3, "cbMflag", "Base->Apex ", 88, 128, 97);
+  edDate = AddEdit(Panel3, "edDate", 328, 4, 136, "");
+  edTime = AddEdit(Panel3, "edTime", 328, 24, 136, "");
+  edHR = AddEdit(Panel3, "edHR", 328, 45, 57, "0");
+  edDiv = AddEdit(Panel3, "edDiv", 328, 65, 57, "0");
+  edFrm = AddEdit(Panel3, "edFrm", 328, 85, 57, "0");
+  edPix = AddEdit(Panel3, "edPix", 328, 105, 57, "0.0");
+  edThick = AddEdit(Panel3, "edThick", 328, 125, 57, "0.0");
+
+  BtOK = AddButton(Panel4, "BtOK", "Save", 260, 188, 73, QStyle::SP_DialogOkButton);
+  BtOK->setDefault(true);
+  BtOK->setEnabled(false);
+  BitBtn2 = AddButton(Panel4, "BitBtn2", "&Cancel", 336, 188, 73, QStyle::SP_DialogCancelButton);
+  btHelp = AddButton(Panel4, "btHelp", "&Help", 412, 188, 73, QStyle::SP_DialogHelpButton);
+  Button1 = AddButton(Panel4, "Button1", "Show Header Info.", 8, 188, 121, QStyle::SP_CustomBase);
+  Button1->setIcon(QIcon());
+  Button1->hide();
+  for (QPushButton* b : {BitBtn2, btHelp}) b->setAutoDefault(false);
+
+  QWidget* order[] = {edID,     edName,    edHeight, edWeight, edDate, edTime,  edHR,
+                      edTracer, edComment, rbM,      rbF,      edPix,  edThick, edDiv,
+                      edFrm,    cbMflag,   btHelp,   BitBtn2,  BtOK};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+  connect(btIn, &QToolButton::clicked, this, &TMainForm::btInClick);
+  connect(BtOK, &QPushButton::clicked, this, &TMainForm::BtOKClick);
+  connect(BitBtn2, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
+  connect(btHelp, &QPushButton::clicked, this, &TMainForm::btHelpClick);
+  connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
+}
+
+void TMainForm::FormCreate() {
+  if (!BatchMode) return;
+  Panel1->hide();
+  resize(kClientWidth, kClientHeight - kInputRowHeight);
+  Panel4->setGeometry(0, 0, kClientWidth, kClientHeight - kInputRowHeight);
+  int result = LoadGatedStudy(InputPath.c_str());
+  if (result != kLoadOk) {
+    services_->EndProcess(result);
+    return;
+  }
+  FillFieldsFromStudy();
+  BtOK->setEnabled(true);
+}
+
+void TMainForm::btInClick() {
+  std::optional<QString> chosen = services_->ChooseInputFile(this);
+  if (!chosen) return;
+  LoadInputFile(*chosen);
+}
+
+void TMainForm::LoadInputFile(const QString& path) {
+  QString full = QDir::cleanPath(QDir(path).absolutePath());
+  pnIn->setText(full);
+  InputPath = full.toLocal8Bit().toStdString();  // any length, never cut
+  int result = LoadGatedStudy(InputPath.c_str());
+  if (result != kLoadOk) {
+    services_->EndProcess(result);
+    return;
+  }
+  FillFieldsFromStudy();
+  BtOK->setEnabled(true);
+}
+
+void TMainForm::FillFieldsFromStudy() {
+  StudyFormTexts texts;
+  FillFormTexts(StudyRecord, texts);
+  edID->setText(FromRecord(texts.id));
+  edName->setText(FromRecord(texts.name));
+  edDate->setText(FromRecord(texts.date));
+  edTime->setText(FromRecord(texts.time));
+  edTracer->setText(FromRecord(texts.tracer));
+  edComment->setText(FromRecord(texts.comment));
+  edHR->setText(QString::fromStdString(texts.heartRate));
+  edDiv->setText(QString::fromStdString(texts.gates));
+  edFrm->setText(QString::fromStdString(texts.frames));
+  edPix->setText(QString::fromStdString(texts.pixelSize));
+  edThick->setText(QString::fromStdString(texts.thickness));
+  (texts.male ? rbM : rbF)->setChecked(true);
+}
+
+StudyFormTexts TMainForm::CollectTexts() const {
+  StudyFormTexts texts;
+  texts.id = ToRecord(edID->text());
+  texts.name = ToRecord(edName->text());
+  texts.date = ToRecord(edDate->text());
+  texts.time = ToRecord(edTime->text());
+  texts.tracer = ToRecord(edTracer->text());
+  texts.comment = ToRecord(edComment->text());
+  texts.male = rbM->isChecked();
+  texts.heartRate = ToRecord(edHR->text());
+  texts.pixelSize = ToRecord(edPix->text());
+  texts.thickness = ToRecord(edThick->text());
+  texts.height = ToRecord(edHeight->text());
+  texts.weight = ToRecord(edWeight->text());
+  texts.gates = ToRecord(edDiv->text());
+  texts.frames = ToRecord(edFrm->text());
+  return texts;
+}
+
+void TMainForm::BtOKClick() {
+  if (!BtOK->isEnabled()) return;
+  if (!BatchMode) {
+    std::optional<QString> chosen = services_->ChooseOutputFile(this);
+    if (!chosen) return;
+    OutputPath = chosen->toLocal8Bit().toStdString();
+  }
+  if (std::optional<FormConversionError> error = StoreFormTexts(CollectTexts(), StudyRecord)) {
+    QString message = QString::fromUtf8(ConversionMessageTemplate(error->kind))
+                          .replace("%s", QString::fromLatin1(error->text.c_str()));
+    services_->ShowError(this, message);
+    return;
+  }
+  int result = WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked());
+  services_->EndProcess(result);
+}
+
+void TMainForm::BitBtn2Click() {
+  services_->EndProcess(-1);
+}
+
+void TMainForm::btHelpClick() {
+  QString helpFile = QCoreApplication::applicationDirPath() + "/dicom.chm";
+  OpenDocumentWithShell(helpFile.toLocal8Bit().constData());
+}
+
+void TMainForm::Button1Click() {}
+
+int TMainForm::OpenDocumentWithShell(const char* path) {
+  return services_->OpenDocument(QString::fromLocal8Bit(path)) ? 0 : -1;
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    BitBtn2Click();
+    return;
+  }
+  QDialog::keyPressEvent(event);  // Enter presses the default button Save
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // Closing through the window system asks nothing and writes nothing.
+  event->accept();
+  QCoreApplication::quit();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (!BatchMode && event->mimeData()->hasUrls() && !event->mimeData()->urls().isEmpty() &&
+      event->mimeData()->urls().first().isLocalFile())
+    event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  if (BatchMode || !event->mimeData()->hasUrls() || event->mimeData()->urls().isEmpty()) return;
+  event->acceptProposedAction();
+  LoadInputFile(event->mimeData()->urls().first().toLocalFile());
+}

@@ -1,0 +1,65 @@
+// The converter's only window: shows the study that a load put into
+// StudyRecord, lets the operator check and complete it, and on Save writes
+// the GSD file and ends the process.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "form_services.h"
+#include "study_form.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+class TMainForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // FormCreate runs here: in batch mode the study is loaded before the
+  // window is ever shown. services defaults to the real desktop.
+  explicit TMainForm(FormServices* services = nullptr);
+  ~TMainForm() override;
+
+  void FormCreate();
+  void btInClick();
+  void BitBtn2Click();
+  void BtOKClick();
+  void btHelpClick();
+  void Button1Click();
+  void FillFieldsFromStudy();
+  int OpenDocumentWithShell(const char* path);
+
+  // Controls, named as in the form resource.
+  QFrame* Panel1;
+  QLabel* pnIn;
+  QToolButton* btIn;
+  QFrame* Panel4;
+  QFrame* Panel3;
+  QLineEdit *edID, *edName, *edHeight, *edWeight, *edTracer, *edComment;
+  QLineEdit *edDate, *edTime, *edHR, *edDiv, *edFrm, *edPix, *edThick;
+  QRadioButton *rbM, *rbF;
+  QCheckBox* cbMflag;
+  QPushButton *BtOK, *BitBtn2, *btHelp, *Button1;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void LoadInputFile(const QString& path);
+  StudyFormTexts CollectTexts() const;
+
+  std::unique_ptr<FormServices> ownServices_;
+  FormServices* services_;
+};
+
+extern TMainForm* MainForm;
