@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and converts a study.
-#   tools/run_converter.sh                  convert the synthetic sample study
-#   tools/run_converter.sh INPUT OUTPUT     convert INPUT into OUTPUT
+#   tools/run_converter.sh                  the synthetic sample study
+#   tools/run_converter.sh INPUT OUTPUT     INPUT (DICOM) into OUTPUT (GSD)
+# With a display the window opens filled (batch mode): check the fields and
+# press Save. Without one the headless dicom2gsd converts instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,10 +25,21 @@ else
 fi
 
 status=0
-build/dicom2gsd "$input" "$output" || status=$?
-if [ $status -ne 0 ]; then
-  echo "conversion failed (exit status $status)" >&2
-  exit $status
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "opening the window on $input; Save writes $output"
+  build/dicom-converter "$input" "$output" || status=$?
+else
+  echo "no display: converting with the headless dicom2gsd"
+  build/dicom2gsd "$input" "$output" || status=$?
 fi
-build/gsdinfo "$output" --png "${output%.gsd}.png"
-echo "written: $output"
+case $status in
+  0) ;;
+  255) echo "cancelled: nothing written" >&2; exit $status ;;
+  *) echo "conversion failed (exit status $status)" >&2; exit $status ;;
+esac
+if [ -f "$output" ]; then
+  build/gsdinfo "$output" --png "${output%.gsd}.png"
+  echo "written: $output (montage of its frames: ${output%.gsd}.png)"
+else
+  echo "window closed without saving: nothing written"
+fi
