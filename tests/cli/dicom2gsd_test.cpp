@@ -150,3 +150,31 @@ TEST(GsdInfo, PrintsHeaderAndGateCountsAndDrawsAMontage) {
 }
 
 }  // namespace
+
+namespace {
+
+const std::string kRealFiles = std::string(DGC_SOURCE_DIR) + "/tests/data/real/";
+
+TEST(Dicom2Gsd, RealNmFileFromAnotherToolkit) {
+  // 13 ungated 64 x 64 frames: written first to last, the frame bytes are
+  // the file's own pixel bytes.
+  TempDir dir;
+  CommandResult run = Convert("--base-to-apex", kRealFiles + "NM-MONO2-16-13x-heart.dcm", dir.File("o.gsd"));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  std::string gsd = ReadBytes(dir.File("o.gsd"));
+  std::string dicom = ReadBytes(kRealFiles + "NM-MONO2-16-13x-heart.dcm");
+  std::size_t frames = gsd.find("\x0C\r\n") + 3;
+  ASSERT_EQ(gsd.size() - frames, 106496u);
+  EXPECT_NE(dicom.find(gsd.substr(frames)), std::string::npos) << "pixel bytes differ";
+  EXPECT_NE(gsd.find("name = Anonymized;\r\n"), std::string::npos);
+  EXPECT_NE(gsd.find("division = 0;\r\nframes = 13;\r\n"), std::string::npos);
+}
+
+TEST(Dicom2Gsd, RealSecondaryCaptureIsRefusedByItsMatrix) {
+  TempDir dir;
+  CommandResult run = Convert("", kRealFiles + "NM1_UNC", dir.File("o.gsd"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("matrix 1024 unsupported"), std::string::npos) << run.output;
+}
+
+}  // namespace
