@@ -250,6 +250,10 @@ void TMainForm::FormCreate() {
   Panel1->hide();
   resize(kClientWidth, kClientHeight - kInputRowHeight);
   Panel4->setGeometry(0, 0, kClientWidth, kClientHeight - kInputRowHeight);
+  LoadStudy();
+}
+
+void TMainForm::LoadStudy() {
   int result = LoadGatedStudy(InputPath.c_str());
   if (result != kLoadOk) {
     services_->EndProcess(result);
@@ -269,13 +273,7 @@ void TMainForm::LoadInputFile(const QString& path) {
   QString full = QDir::cleanPath(QDir(path).absolutePath());
   pnIn->setText(full);
   InputPath = full.toLocal8Bit().toStdString();  // any length, never cut
-  int result = LoadGatedStudy(InputPath.c_str());
-  if (result != kLoadOk) {
-    services_->EndProcess(result);
-    return;
-  }
-  FillFieldsFromStudy();
-  BtOK->setEnabled(true);
+  LoadStudy();
 }
 
 void TMainForm::FillFieldsFromStudy() {

@@ -55,6 +55,8 @@ class TMainForm : public QDialog {
 
  private:
   void BuildLayout();
+  // Loads InputPath; a failed load ends the process with the loader's code.
+  void LoadStudy();
   void LoadInputFile(const QString& path);
   StudyFormTexts CollectTexts() const;
 

@@ -159,7 +159,8 @@ TEST(Dicom2Gsd, RealNmFileFromAnotherToolkit) {
   // 13 ungated 64 x 64 frames: written first to last, the frame bytes are
   // the file's own pixel bytes.
   TempDir dir;
-  CommandResult run = Convert("--base-to-apex", kRealFiles + "NM-MONO2-16-13x-heart.dcm", dir.File("o.gsd"));
+  CommandResult run =
+      Convert("--base-to-apex", kRealFiles + "NM-MONO2-16-13x-heart.dcm", dir.File("o.gsd"));
   ASSERT_EQ(run.exitCode, 0) << run.output;
   std::string gsd = ReadBytes(dir.File("o.gsd"));
   std::string dicom = ReadBytes(kRealFiles + "NM-MONO2-16-13x-heart.dcm");

@@ -44,7 +44,8 @@ TagList ListWithDcmdump(const std::string& path) {
   while (std::getline(lines, line)) {
     std::size_t open = line.find_first_not_of(' ');
     if (open == std::string::npos || line[open] != '(' || line.size() < open + 11 ||
-        line[open + 5] != ',' || line[open + 10] != ')' || line.find("re-encod") != std::string::npos)
+        line[open + 5] != ',' || line[open + 10] != ')' ||
+        line.find("re-encod") != std::string::npos)
       continue;
     tags.push_back(line.substr(open + 1, 9));
     if (tags.back() == "7fe0,0010") break;

@@ -189,6 +189,33 @@ TEST(ScanStudyHeader, FailuresGiveMinusOneAndKeepWhatWasFound) {
   EXPECT_EQ(LastLoadReport.failure, LoadFailure::kNotDicom);
 }
 
+std::string Explicit(std::uint16_t group, std::uint16_t element, const char* vr,
+                     const std::string& value) {
+  return Le16(group) + Le16(element) + vr + Le16(static_cast<std::uint16_t>(value.size())) + value;
+}
+
+TEST(ScanStudyHeader, MalformedValuesKeepTheWalkAligned) {
+  // No producer writes these: a one-byte Rows, Number of Time Slots and
+  // Number of Slices, and a 9000-byte name that overflows the value buffer.
+  TempDir dir;
+  std::string body =
+      Explicit(0x0010, 0x0010, "PN", std::string(9000, 'N')) +
+      Explicit(0x0010, 0x0020, "LO", "ID1 ") + Explicit(0x0028, 0x0010, "US", "\x40") +
+      Explicit(0x0054, 0x0071, "US", "\x02") + Explicit(0x0054, 0x0081, "US", "\x03") +
+      Explicit(0x0028, 0x0030, "DS", "3.2\\3.2 ") + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) +
+      Le32(0);
+  WriteBytes(dir.File("m.dcm"), Part10(body));
+  std::memset(&StudyRecord, 0, sizeof StudyRecord);
+  std::int32_t offset = ScanStudyHeader(dir.File("m.dcm").c_str());
+  EXPECT_EQ(offset, static_cast<std::int32_t>(Part10(body).size()));
+  EXPECT_EQ(std::string(StudyRecord.patientName), std::string(49, 'N'));
+  EXPECT_STREQ(StudyRecord.patientId, "ID1 ");
+  EXPECT_EQ(StudyRecord.matrixSize, 64);
+  EXPECT_EQ(StudyRecord.gateCount, 2);
+  EXPECT_EQ(StudyRecord.frameCount, 3);
+  EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 3.2);
+}
+
 TEST(ScanStudyHeader, NonNmQuestionAskedPerModalityElement) {
   struct {
     const char* file;
