@@ -1,5 +1,7 @@
 #include "element_reader.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 DictionaryEntry UnknownEntry = {0, 0, 0, "Unknown"};
@@ -28,6 +30,10 @@ std::int32_t NonNegative(std::int32_t v) {
 }  // namespace
 
 std::FILE* OpenDicomFile(const char* path) {
+  // Only a regular file is read: opening a FIFO would wait for a writer, and
+  // the pixel data are read by a second open that a pipe cannot serve.
+  struct stat info;
+  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
   std::FILE* stream = std::fopen(path, "rb");
   if (stream == nullptr) return nullptr;
   std::fseek(stream, 128, SEEK_SET);

@@ -119,6 +119,8 @@ void ReportOpenFailure(const char* path) {
     ReportLoadFailure(LoadFailure::kCannotOpen, std::strerror(errno));
   } else if (S_ISDIR(info.st_mode)) {
     ReportLoadFailure(LoadFailure::kCannotOpen, "is a directory");
+  } else if (!S_ISREG(info.st_mode)) {
+    ReportLoadFailure(LoadFailure::kCannotOpen, "is not a regular file");
   } else if (std::FILE* probe = std::fopen(path, "rb")) {
     std::fclose(probe);
     ReportLoadFailure(LoadFailure::kNotDicom,

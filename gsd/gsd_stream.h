@@ -9,3 +9,8 @@
 // Writes header and frames; false as soon as a write fails. Frames of each
 // gate go first to last when baseToApex, else last to first.
 bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex);
+
+// Turns the descriptor of the writer's new file into a stream. Tests replace
+// it with a stream that fails at a chosen byte.
+using GsdStreamOpener = std::FILE* (*)(int fd);
+extern GsdStreamOpener OpenGsdStream;

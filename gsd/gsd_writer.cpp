@@ -18,6 +18,8 @@
 
 std::string LastGsdWriteError;
 
+GsdStreamOpener OpenGsdStream = [](int fd) { return ::fdopen(fd, "wb"); };
+
 namespace {
 
 // printf's "%W.Pf" without the process locale: the separator is always ".".
@@ -99,7 +101,7 @@ bool WriteReplacing(const char* path, const TStudyRecord& record, bool baseToApe
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return Fail(std::strerror(errno));
   ::fchmod(fd, NewFileMode(target));
-  std::FILE* out = ::fdopen(fd, "wb");
+  std::FILE* out = OpenGsdStream(fd);
   if (out == nullptr) {
     int error = errno;
     ::close(fd);

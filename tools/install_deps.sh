@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev)
 run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-gothic)
-test=(libgtest-dev locales python3-pydicom python3-numpy dcmtk xvfb xauth imagemagick
+test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom python3-numpy dcmtk xvfb xauth imagemagick
       fonts-liberation2 fonts-ipafont-gothic)
 
 case "${1:-test}" in

@@ -17,4 +17,6 @@ for config in plain sanitize; do
   echo "== $config tests"
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 1200)
 done
-echo "all tests passed (plain and sanitizer builds)"
+echo "== bounded fuzz run (fixed seed)"
+fuzz/run_fuzz.sh 150000 90
+echo "all tests passed (plain and sanitizer builds, fuzz run)"

@@ -292,6 +292,12 @@ def main():
     ds["PixelData"].is_undefined_length = True
     save("jpeg_syntax", ds, syntax="1.2.840.10008.1.2.4.70")
 
+    # Extreme header values.
+    standard("rows_ffff", Rows=65535)
+    standard("nf_minus1", NumberOfFrames="-1")
+    standard("nf_max", NumberOfFrames="2147483647")
+    standard("slots_ffff", NumberOfTimeSlots=65535)
+
     # Crafted 128 x 128 blocks: 1,2,3,4 -> 100; a block summing to 3277
     # saturates at 32767; a negative block saturates at -32768.
     frame = np.zeros((1, 128, 128), np.int16)

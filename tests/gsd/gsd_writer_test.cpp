@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <csignal>
@@ -292,6 +294,86 @@ TEST(WriteGsdFile, DeviceIsWrittenDirectlyAndItsErrorsCount) {
   EXPECT_TRUE(S_ISCHR(info.st_mode)) << "/dev/null must not be replaced";
 }
 
+// A stream over the writer's descriptor that accepts FailAfter bytes and
+// then fails as a full disk would.
+std::size_t FailAfter = 0;
+
+struct LimitedSink {
+  int fd;
+  std::size_t written;
+};
+
+std::FILE* OpenFailingStream(int fd) {
+  cookie_io_functions_t io{};
+  io.write = [](void* cookie, const char* data, std::size_t size) -> ssize_t {
+    auto* sink = static_cast<LimitedSink*>(cookie);
+    if (sink->written >= FailAfter) {
+      errno = ENOSPC;
+      return -1;
+    }
+    std::size_t n = std::min(size, FailAfter - sink->written);
+    ssize_t done = ::write(sink->fd, data, n);
+    if (done > 0) sink->written += static_cast<std::size_t>(done);
+    return done;
+  };
+  io.close = [](void* cookie) -> int {
+    auto* sink = static_cast<LimitedSink*>(cookie);
+    int result = ::close(sink->fd);
+    delete sink;
+    return result;
+  };
+  return ::fopencookie(new LimitedSink{fd, 0}, "wb", io);
+}
+
+TEST(WriteGsdFile, AWriteFailingAtAnyByteLeavesTheOldFile) {
+  TempDir dir;
+  const std::string old = "the previous conversion";
+  const std::string path = dir.File("o.gsd");
+  WriteBytes(path, old);
+  TStudyRecord record = WorkedExample();
+  record.gateCount = 1;
+  record.frameCount = 2;
+  const std::size_t total = ComposeGsdHeader(record).size() + 2 * 8192;
+  OpenGsdStream = OpenFailingStream;
+  int failures = 0;
+  for (FailAfter = 0; FailAfter < total - 8192 + 1; ++FailAfter) {
+    failures += WriteGsdFile(path.c_str(), &record, true) == kGsdNotWritten;
+    if (dir.Entries().size() != 1u || ReadBytes(path) != old) {
+      ADD_FAILURE() << "damage after a failure at byte " << FailAfter;
+      break;
+    }
+  }
+  EXPECT_EQ(failures, static_cast<int>(total - 8192 + 1));
+  FailAfter = total;
+  EXPECT_EQ(WriteGsdFile(path.c_str(), &record, true), kGsdWritten);
+  OpenGsdStream = [](int fd) { return ::fdopen(fd, "wb"); };
+  EXPECT_EQ(ReadBytes(path).size(), total);
+}
+
+TEST(WriteGsdFile, AFolderWithoutWritePermission) {
+  // Root passes permission checks, so the write runs in a child that gives
+  // up root first.
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string folder = dir.File("locked");
+  ::mkdir(folder.c_str(), 0755);
+  WriteBytes(folder + "/o.gsd", "old");
+  ::chmod((folder + "/o.gsd").c_str(), 0644);
+  ::chmod(folder.c_str(), 0555);
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    TStudyRecord record = WorkedExample();
+    ::_exit(WriteGsdFile((folder + "/o.gsd").c_str(), &record, true));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kGsdNotWritten);
+  EXPECT_EQ(ReadBytes(folder + "/o.gsd"), "old");
+  ::chmod(folder.c_str(), 0755);
+}
+
 TEST(WriteGsdStream, StopsAtTheFirstFailedWrite) {
   // A memory stream of N bytes fails once full: for every N across the
   // header and into the first frame the writer reports failure.
@@ -300,7 +382,7 @@ TEST(WriteGsdStream, StopsAtTheFirstFailedWrite) {
   record.frameCount = 2;
   std::size_t header = ComposeGsdHeader(record).size();
   std::string buffer(header + 2 * 8192, '\0');
-  for (std::size_t n = 1; n < header + 8192 + 2; n += (n < header + 16 ? 1 : 509)) {
+  for (std::size_t n = 1; n < header + 8192 + 1; ++n) {
     std::FILE* out = ::fmemopen(buffer.data(), n, "wb");
     ASSERT_NE(out, nullptr);
     std::setvbuf(out, nullptr, _IONBF, 0);

@@ -1,0 +1,80 @@
+#include "fuzz_inputs.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "element_reader.h"
+#include "gated_loader.h"
+#include "gsd_reader.h"
+#include "gsd_stream.h"
+#include "operator_question.h"
+#include "study_form.h"
+#include "study_state.h"
+
+namespace {
+
+// The input as a file: a memory-backed descriptor, opened by path like any
+// file the operator picks.
+class MemoryFile {
+ public:
+  MemoryFile(const std::uint8_t* data, std::size_t size) {
+    fd_ = ::memfd_create("dicom-input", 0);
+    if (fd_ < 0) std::abort();
+    for (std::size_t done = 0; done < size;) {
+      ssize_t n = ::write(fd_, data + done, size - done);
+      if (n <= 0) std::abort();
+      done += static_cast<std::size_t>(n);
+    }
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
+  }
+  ~MemoryFile() { ::close(fd_); }
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+void WalkHeaders(const char* path) {
+  std::FILE* stream = OpenDicomFile(path);
+  if (stream == nullptr) return;
+  DicomElement element{};
+  for (int i = 0; i < 100000 && ReadElementHeader(stream, element) == 1; ++i) {
+    if (element.group == 0x7FE0 && element.element == 0x0010) break;
+    SkipElementValue(stream, element);
+  }
+  std::fclose(stream);
+}
+
+void WriteWhatWasLoaded() {
+  StudyFormTexts texts;
+  FillFormTexts(StudyRecord, texts);
+  if (StoreFormTexts(texts, StudyRecord)) return;
+  if (StudyRecord.gateCount > kStoreGates || StudyRecord.frameCount > kStoreFramesPerGate) return;
+  std::FILE* sink = std::fopen("/dev/null", "wb");
+  if (sink == nullptr) return;
+  WriteGsdStream(sink, StudyRecord, StudyRecord.gateCount % 2 == 0);
+  std::fclose(sink);
+}
+
+}  // namespace
+
+void RunDicomLoadInput(const std::uint8_t* data, std::size_t size) {
+  MemoryFile file(data, size);
+  WalkHeaders(file.path());
+  for (bool answer : {false, true}) {
+    SetYesNoQuestion([answer](const char*, const char*) { return answer; });
+    if (LoadGatedStudy(file.path()) == kLoadOk) WriteWhatWasLoaded();
+  }
+  SetYesNoQuestion(nullptr);
+}
+
+void RunGsdReaderInput(const std::uint8_t* data, std::size_t size) {
+  GsdFile file;
+  std::string error;
+  ParseGsd(std::string(reinterpret_cast<const char*>(data), size), file, error);
+}

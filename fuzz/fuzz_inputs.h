@@ -1,0 +1,14 @@
+// The work one fuzz input drives, shared by the libFuzzer targets and by the
+// ordinary test that replays saved inputs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The whole load of a DICOM file held in data: open, walk every header,
+// scan with the non-NM question answered No and then Yes, load into the
+// store, and compose and write the GSD bytes of what was loaded.
+void RunDicomLoadInput(const std::uint8_t* data, std::size_t size);
+
+// The strict GSD reader on data.
+void RunGsdReaderInput(const std::uint8_t* data, std::size_t size);

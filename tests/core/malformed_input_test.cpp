@@ -1,0 +1,134 @@
+// Hostile input: every truncation of a small study, every header length
+// field set to extreme values, extreme header numbers, deep nesting, and
+// inputs that are not files. No input may crash, hang or write outside the
+// store (the sanitizer build checks the latter).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "element_reader.h"
+#include "gated_loader.h"
+#include "load_report.h"
+#include "operator_question.h"
+#include "study_state.h"
+#include "test_support.h"
+
+namespace {
+
+bool IsLoadResult(int result) {
+  return result == kLoadOk || result == kLoadFailed || result == kLoadPixelDataShort;
+}
+
+TEST(MalformedInput, EveryTruncationOfASmallStudyFails) {
+  SetYesNoQuestion(nullptr);
+  const std::string whole = ReadBytes(DataFile("band_row5"));
+  TempDir dir;
+  const std::string path = dir.File("cut.dcm");
+  int shortResults = 0;
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    WriteBytes(path, whole.substr(0, n));
+    int result = LoadGatedStudy(path.c_str());
+    ASSERT_TRUE(result == kLoadFailed || result == kLoadPixelDataShort) << "cut at " << n << ": " << result;
+    shortResults += result == kLoadPixelDataShort;
+  }
+  EXPECT_EQ(shortResults, 8192) << "every cut inside the pixel data is a short read";
+  WriteBytes(path, whole);
+  EXPECT_EQ(LoadGatedStudy(path.c_str()), kLoadOk);
+}
+
+struct LengthField {
+  std::size_t offset;
+  int width;  // 2 or 4 bytes
+};
+
+// Where each header's length lies, found by walking the file.
+std::vector<LengthField> LengthFields(const std::string& path) {
+  std::vector<LengthField> fields;
+  std::FILE* stream = OpenDicomFile(path.c_str());
+  std::string bytes = ReadBytes(path);
+  DicomElement element{};
+  for (long start = std::ftell(stream); ReadElementHeader(stream, element) == 1; start = std::ftell(stream)) {
+    long end = std::ftell(stream);
+    bool explicitShort =
+        end - start == 8 && std::isupper(static_cast<unsigned char>(bytes[static_cast<std::size_t>(start) + 4])) &&
+        std::isupper(static_cast<unsigned char>(bytes[static_cast<std::size_t>(start) + 5]));
+    fields.push_back({static_cast<std::size_t>(explicitShort ? end - 2 : end - 4), explicitShort ? 2 : 4});
+    if (element.group == 0x7FE0 && element.element == 0x0010) break;
+    SkipElementValue(stream, element);
+  }
+  std::fclose(stream);
+  return fields;
+}
+
+TEST(MalformedInput, EveryLengthFieldAtExtremeValues) {
+  SetYesNoQuestion([](const char*, const char*) { return true; });
+  const std::uint32_t values[] = {0, 1, 0x7FFF, 0x8000, 0xFFFF, 0x7FFFFFFF, 0xFFFFFFFF};
+  TempDir dir;
+  int loads = 0;
+  for (const char* name : {"band_row5", "walk_implicit_undefined", "walk_explicit_defined"}) {
+    const std::string original = ReadBytes(DataFile(name));
+    std::vector<LengthField> fields = LengthFields(DataFile(name));
+    ASSERT_GT(fields.size(), 20u) << name;
+    for (const LengthField& field : fields) {
+      for (std::uint32_t value : values) {
+        std::string bytes = original;
+        std::string encoded = field.width == 2 ? Le16(static_cast<std::uint16_t>(value)) : Le32(value);
+        bytes.replace(field.offset, encoded.size(), encoded);
+        WriteBytes(dir.File("m.dcm"), bytes);
+        int result = LoadGatedStudy(dir.File("m.dcm").c_str());
+        ASSERT_TRUE(IsLoadResult(result)) << name << " field at " << field.offset << " = " << value;
+        ++loads;
+      }
+    }
+  }
+  RecordProperty("loads", loads);
+  SetYesNoQuestion(nullptr);
+}
+
+TEST(MalformedInput, ExtremeHeaderNumbers) {
+  struct {
+    const char* file;
+    int result;
+  } const cases[] = {{"rows_ffff", kLoadFailed},
+                     {"nf_minus1", kLoadOk},  // -1 / 8 gates: no frame to read
+                     {"nf_max", kLoadFailed},
+                     {"slots_ffff", kLoadOk}};  // a gate count of -1: one pass
+  for (const auto& c : cases) EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), c.result) << c.file;
+}
+
+TEST(MalformedInput, DeeplyNestedUndefinedSequencesAreWalkedFlat) {
+  std::string body;
+  for (int depth = 0; depth < 100000; ++depth)
+    body += Le16(0x0054) + Le16(0x0062) + "SQ" + Le16(0) + Le32(0xFFFFFFFF) + Le16(0xFFFE) + Le16(0xE000) +
+            Le32(0xFFFFFFFF);
+  body += Le16(0x0028) + Le16(0x0008) + "IS" + Le16(2) + "1 " + Le16(0x0028) + Le16(0x0010) + "US" + Le16(2) + Le16(64) + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) +
+          Le32(8192) + std::string(8192, '\x01');
+  TempDir dir;
+  WriteBytes(dir.File("deep.dcm"), Part10(body));
+  EXPECT_EQ(LoadGatedStudy(dir.File("deep.dcm").c_str()), kLoadOk);
+  EXPECT_EQ(ImageStore[0], 0x0101);
+}
+
+TEST(MalformedInput, ThingsThatAreNotDicomFiles) {
+  TempDir dir;
+  WriteBytes(dir.File("prefix.dcm"), Part10(""));
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  struct {
+    std::string path;
+    const char* detail;
+  } const cases[] = {{dir.File("prefix.dcm"), "the file ends before its Pixel Data element"},
+                     {dir.path(), "is a directory"},
+                     {dir.File("fifo"), "is not a regular file"},  // never waits for a writer
+                     {"/dev/null", "is not a regular file"},
+                     {"", "No such file or directory"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(LoadGatedStudy(c.path.c_str()), kLoadFailed) << c.path;
+    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.path;
+  }
+}
+
+}  // namespace
