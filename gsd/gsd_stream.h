@@ -6,8 +6,9 @@
 
 #include "study_state.h"
 
-// Writes header and frames; false as soon as a write fails. Frames of each
-// gate go first to last when baseToApex, else last to first.
+// Writes header and frames and flushes them; false as soon as a write
+// fails. Frames of each gate go first to last when baseToApex, else last to
+// first. The stream is left open, with its buffer replaced by the writer's.
 bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex);
 
 // Turns the descriptor of the writer's new file into a stream. Tests replace

@@ -154,6 +154,10 @@ std::string ComposeGsdHeader(const TStudyRecord& record) {
 }
 
 bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex) {
+  // Large writes: with the default 4 KiB buffer every 8 KiB frame behind the
+  // header costs two system calls. One thread, one writer at a time.
+  static char buffer[1 << 20];
+  std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
   std::string header = ComposeGsdHeader(record);
   if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return false;
   int gates = record.gateCount > 1 ? record.gateCount : 1;

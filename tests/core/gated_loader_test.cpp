@@ -187,3 +187,30 @@ TEST(LoadGatedStudy, SmallerSecondLoadLeavesTheLargerFramesBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BinMatrix128To64, MatchesTheScalarRuleOnEveryValueRange) {
+  // Random frames over the whole int16 range, checked value by value against
+  // 10 x the block sum clamped to int16.
+  std::vector<std::int16_t> source(128 * 128), dest(64 * 64);
+  std::uint32_t state = 12345;
+  for (int round = 0; round < 50; ++round) {
+    for (auto& v : source) {
+      state = state * 1664525u + 1013904223u;
+      int span = round % 3 == 0 ? 65536 : (round % 3 == 1 ? 7000 : 600);
+      v = static_cast<std::int16_t>(static_cast<int>(state >> 8) % span - span / 2);
+    }
+    BinMatrix128To64(source.data(), dest.data());
+    for (int i = 0; i < 64; ++i)
+      for (int j = 0; j < 64; ++j) {
+        long sum =
+            10L * (source[(2 * i) * 128 + 2 * j] + source[(2 * i) * 128 + 2 * j + 1] +
+                   source[(2 * i + 1) * 128 + 2 * j] + source[(2 * i + 1) * 128 + 2 * j + 1]);
+        long want = sum > 32767 ? 32767 : (sum < -32768 ? -32768 : sum);
+        ASSERT_EQ(dest[i * 64 + j], want) << "round " << round << " at " << i << "," << j;
+      }
+  }
+}
+
+}  // namespace

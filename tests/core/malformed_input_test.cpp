@@ -32,7 +32,8 @@ TEST(MalformedInput, EveryTruncationOfASmallStudyFails) {
   for (std::size_t n = 0; n < whole.size(); ++n) {
     WriteBytes(path, whole.substr(0, n));
     int result = LoadGatedStudy(path.c_str());
-    ASSERT_TRUE(result == kLoadFailed || result == kLoadPixelDataShort) << "cut at " << n << ": " << result;
+    ASSERT_TRUE(result == kLoadFailed || result == kLoadPixelDataShort)
+        << "cut at " << n << ": " << result;
     shortResults += result == kLoadPixelDataShort;
   }
   EXPECT_EQ(shortResults, 8192) << "every cut inside the pixel data is a short read";
@@ -51,12 +52,15 @@ std::vector<LengthField> LengthFields(const std::string& path) {
   std::FILE* stream = OpenDicomFile(path.c_str());
   std::string bytes = ReadBytes(path);
   DicomElement element{};
-  for (long start = std::ftell(stream); ReadElementHeader(stream, element) == 1; start = std::ftell(stream)) {
+  for (long start = std::ftell(stream); ReadElementHeader(stream, element) == 1;
+       start = std::ftell(stream)) {
     long end = std::ftell(stream);
     bool explicitShort =
-        end - start == 8 && std::isupper(static_cast<unsigned char>(bytes[static_cast<std::size_t>(start) + 4])) &&
+        end - start == 8 &&
+        std::isupper(static_cast<unsigned char>(bytes[static_cast<std::size_t>(start) + 4])) &&
         std::isupper(static_cast<unsigned char>(bytes[static_cast<std::size_t>(start) + 5]));
-    fields.push_back({static_cast<std::size_t>(explicitShort ? end - 2 : end - 4), explicitShort ? 2 : 4});
+    fields.push_back(
+        {static_cast<std::size_t>(explicitShort ? end - 2 : end - 4), explicitShort ? 2 : 4});
     if (element.group == 0x7FE0 && element.element == 0x0010) break;
     SkipElementValue(stream, element);
   }
@@ -76,7 +80,8 @@ TEST(MalformedInput, EveryLengthFieldAtExtremeValues) {
     for (const LengthField& field : fields) {
       for (std::uint32_t value : values) {
         std::string bytes = original;
-        std::string encoded = field.width == 2 ? Le16(static_cast<std::uint16_t>(value)) : Le32(value);
+        std::string encoded =
+            field.width == 2 ? Le16(static_cast<std::uint16_t>(value)) : Le32(value);
         bytes.replace(field.offset, encoded.size(), encoded);
         WriteBytes(dir.File("m.dcm"), bytes);
         int result = LoadGatedStudy(dir.File("m.dcm").c_str());
@@ -97,16 +102,18 @@ TEST(MalformedInput, ExtremeHeaderNumbers) {
                      {"nf_minus1", kLoadOk},  // -1 / 8 gates: no frame to read
                      {"nf_max", kLoadFailed},
                      {"slots_ffff", kLoadOk}};  // a gate count of -1: one pass
-  for (const auto& c : cases) EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), c.result) << c.file;
+  for (const auto& c : cases)
+    EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), c.result) << c.file;
 }
 
 TEST(MalformedInput, DeeplyNestedUndefinedSequencesAreWalkedFlat) {
   std::string body;
   for (int depth = 0; depth < 100000; ++depth)
-    body += Le16(0x0054) + Le16(0x0062) + "SQ" + Le16(0) + Le32(0xFFFFFFFF) + Le16(0xFFFE) + Le16(0xE000) +
-            Le32(0xFFFFFFFF);
-  body += Le16(0x0028) + Le16(0x0008) + "IS" + Le16(2) + "1 " + Le16(0x0028) + Le16(0x0010) + "US" + Le16(2) + Le16(64) + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) +
-          Le32(8192) + std::string(8192, '\x01');
+    body += Le16(0x0054) + Le16(0x0062) + "SQ" + Le16(0) + Le32(0xFFFFFFFF) + Le16(0xFFFE) +
+            Le16(0xE000) + Le32(0xFFFFFFFF);
+  body += Le16(0x0028) + Le16(0x0008) + "IS" + Le16(2) + "1 " + Le16(0x0028) + Le16(0x0010) + "US" +
+          Le16(2) + Le16(64) + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) + Le32(8192) +
+          std::string(8192, '\x01');
   TempDir dir;
   WriteBytes(dir.File("deep.dcm"), Part10(body));
   EXPECT_EQ(LoadGatedStudy(dir.File("deep.dcm").c_str()), kLoadOk);

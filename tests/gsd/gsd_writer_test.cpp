@@ -374,22 +374,4 @@ TEST(WriteGsdFile, AFolderWithoutWritePermission) {
   ::chmod(folder.c_str(), 0755);
 }
 
-TEST(WriteGsdStream, StopsAtTheFirstFailedWrite) {
-  // A memory stream of N bytes fails once full: for every N across the
-  // header and into the first frame the writer reports failure.
-  TStudyRecord record = WorkedExample();
-  record.gateCount = 1;
-  record.frameCount = 2;
-  std::size_t header = ComposeGsdHeader(record).size();
-  std::string buffer(header + 2 * 8192, '\0');
-  for (std::size_t n = 1; n < header + 8192 + 1; ++n) {
-    std::FILE* out = ::fmemopen(buffer.data(), n, "wb");
-    ASSERT_NE(out, nullptr);
-    std::setvbuf(out, nullptr, _IONBF, 0);
-    bool ok = WriteGsdStream(out, record, true);
-    std::fclose(out);
-    EXPECT_FALSE(ok) << n;
-  }
-}
-
 }  // namespace
