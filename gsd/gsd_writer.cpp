@@ -168,7 +168,8 @@ bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex)
       if (std::fwrite(ImageStore + FrameSlotIndex(g, f), kGsdFrameBytes, 1, out) != 1) return false;
     }
   }
-  return true;
+  // The buffer belongs to this call: empty it before returning.
+  return std::fflush(out) == 0;
 }
 
 int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex) {

@@ -13,9 +13,8 @@ import os
 import sys
 
 import numpy as np
-from pydicom.dataset import Dataset, FileMetaDataset
-from pydicom.sequence import Sequence
-from pydicom.uid import ExplicitVRLittleEndian
+
+from nm_study import gated_nm, save
 
 GATES = 8
 SLICES = 32
@@ -63,51 +62,13 @@ def study(side):
         frames.append(rng.poisson(expected))
     pixels = np.concatenate(frames).astype(np.int16)
 
-    ds = Dataset()
-    ds.SOPClassUID = "1.2.840.10008.5.1.4.1.1.20"
-    ds.SOPInstanceUID = "1.2.826.0.1.3680043.9.7133.2.%d" % side
-    ds.StudyInstanceUID = "1.2.826.0.1.3680043.9.7133.3"
-    ds.SeriesInstanceUID = "1.2.826.0.1.3680043.9.7133.4.%d" % side
-    ds.StudyDate = "20260115"
-    ds.StudyTime = "093012.000000"
-    ds.Modality = "NM"
-    ds.Manufacturer = "Synthetic phantom"
-    ds.PatientName = "SAMPLE^GATED"
-    ds.PatientID = "GSPECT001"
-    ds.PatientSex = "F"
-    ds.SliceThickness = "6.4"
-    ds.SpacingBetweenSlices = "6.4"
-    ds.HeartRate = "62"
-    ds.SamplesPerPixel = 1
-    ds.PhotometricInterpretation = "MONOCHROME2"
-    ds.NumberOfFrames = str(GATES * SLICES)
-    ds.Rows = side
-    ds.Columns = side
-    spacing = "%.1f" % (6.4 * 64 / side)
-    ds.PixelSpacing = [spacing, spacing]
-    ds.BitsAllocated = 16
-    ds.BitsStored = 16
-    ds.HighBit = 15
-    ds.PixelRepresentation = 1
-    window = Dataset()
-    window.EnergyWindowName = "TC99M"
-    ds.EnergyWindowInformationSequence = Sequence([window])
-    drug = Dataset()
-    drug.Radiopharmaceutical = "Tc-99m tetrofosmin"
-    ds.RadiopharmaceuticalInformationSequence = Sequence([drug])
-    ds.NumberOfTimeSlots = GATES
-    ds.NumberOfSlices = SLICES
-    ds.PixelData = pixels.astype("<i2").tobytes()
-    ds["PixelData"].VR = "OW"
-
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = ds.SOPClassUID
-    meta.MediaStorageSOPInstanceUID = ds.SOPInstanceUID
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
-    ds.file_meta = meta
-    ds.is_little_endian = True
-    ds.is_implicit_VR = False
-    return ds
+    ds = gated_nm(GATES, SLICES, side, "2.%d" % side, "Tc-99m tetrofosmin", "TC99M",
+                  StudyInstanceUID="1.2.826.0.1.3680043.9.7133.3",
+                  SeriesInstanceUID="1.2.826.0.1.3680043.9.7133.4.%d" % side,
+                  StudyDate="20260115", StudyTime="093012.000000", Manufacturer="Synthetic phantom",
+                  PatientName="SAMPLE^GATED", PatientID="GSPECT001", PatientSex="F",
+                  SliceThickness="6.4", SpacingBetweenSlices="6.4", HeartRate="62")
+    return ds, pixels
 
 
 def main():
@@ -115,7 +76,8 @@ def main():
     os.makedirs(out, exist_ok=True)
     for side in (64, 128):
         path = os.path.join(out, "sample_gated%d.dcm" % side)
-        study(side).save_as(path, write_like_original=False)
+        ds, pixels = study(side)
+        save(ds, path, pixels=pixels)
         print(path)
 
 

@@ -17,12 +17,12 @@ import warnings
 
 import numpy as np
 import pydicom
+from pydicom.dataset import Dataset
 from pydicom.encaps import encapsulate
-from pydicom.dataset import Dataset, FileMetaDataset
 from pydicom.sequence import Sequence
-from pydicom.uid import ExplicitVRLittleEndian, ImplicitVRLittleEndian
 
-NM_STORAGE = "1.2.840.10008.5.1.4.1.1.20"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from nm_study import NM_STORAGE, gated_nm, save as save_study  # noqa: E402
 OUT = sys.argv[1] if len(sys.argv) > 1 else "."
 
 
@@ -39,59 +39,15 @@ def pixels(gates, frames, side):
 
 
 def study(gates=8, frames=4, side=64, **attrs):
-    ds = Dataset()
-    ds.SOPClassUID = NM_STORAGE
-    ds.SOPInstanceUID = "1.2.826.0.1.3680043.9.7133.1.1"
-    ds.StudyDate = "20010315"
-    ds.StudyTime = "143005.000000"
-    ds.Modality = "NM"
-    ds.PatientName = "ANON^A"
-    ds.PatientID = "A 12"
-    ds.PatientSex = "M"
-    ds.SliceThickness = "6.4"
-    ds.HeartRate = "60"
-    ds.SamplesPerPixel = 1
-    ds.PhotometricInterpretation = "MONOCHROME2"
-    ds.NumberOfFrames = str(max(gates, 1) * frames)
-    ds.Rows = side
-    ds.Columns = side
-    ds.PixelSpacing = ["6.4", "6.4"] if side == 64 else ["3.2", "3.2"]
-    ds.BitsAllocated = 16
-    ds.BitsStored = 16
-    ds.HighBit = 15
-    ds.PixelRepresentation = 1
-    ew = Dataset()
-    ew.EnergyWindowName = "TL201"
-    ds.EnergyWindowInformationSequence = Sequence([ew])
-    rp = Dataset()
-    rp.Radiopharmaceutical = "Tl-201"
-    ds.RadiopharmaceuticalInformationSequence = Sequence([rp])
-    if gates:
-        ds.NumberOfTimeSlots = gates
-    ds.NumberOfSlices = frames
-    for key, value in attrs.items():
-        if value is None:
-            if key in ds:
-                delattr(ds, key)
-        else:
-            setattr(ds, key, value)
-    return ds
+    defaults = dict(StudyDate="20010315", StudyTime="143005.000000", PatientName="ANON^A",
+                    PatientID="A 12", PatientSex="M", SliceThickness="6.4", HeartRate="60")
+    defaults.update(attrs)
+    return gated_nm(gates, frames, side, "1.1", "Tl-201", "TL201", **defaults)
 
 
 def save(name, ds, implicit=False, pixel_array=None, expected=None, syntax=None):
-    """Writes name.dcm; pixel_array goes last as Pixel Data (OW)."""
-    meta = FileMetaDataset()
-    meta.MediaStorageSOPClassUID = ds.SOPClassUID
-    meta.MediaStorageSOPInstanceUID = ds.SOPInstanceUID
-    meta.TransferSyntaxUID = syntax or (ImplicitVRLittleEndian if implicit else ExplicitVRLittleEndian)
-    ds.file_meta = meta
-    ds.is_little_endian = True
-    ds.is_implicit_VR = implicit
-    if pixel_array is not None:
-        ds.PixelData = pixel_array.astype("<i2").tobytes()
-        ds["PixelData"].VR = "OW"
-    path = os.path.join(OUT, name + ".dcm")
-    ds.save_as(path, write_like_original=False)
+    """Writes name.dcm, and name.expected.raw when expected is given."""
+    path = save_study(ds, os.path.join(OUT, name + ".dcm"), implicit, pixel_array, syntax)
     if expected is not None:
         expected.astype("<i2").tofile(os.path.join(OUT, name + ".expected.raw"))
     return path
