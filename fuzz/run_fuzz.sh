@@ -14,6 +14,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DDGC_FUZZ=ON -DDGC_BUILD
 cmake --build build-fuzz
 
 work=build-fuzz/work
+mkdir -p fuzz/regressions/dicom fuzz/regressions/gsd
 rm -rf "$work"
 mkdir -p "$work"
 /usr/bin/python3 tests/data/make_dicom.py "$work/testdata" >/dev/null
