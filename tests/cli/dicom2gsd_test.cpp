@@ -179,3 +179,32 @@ TEST(Dicom2Gsd, RealSecondaryCaptureIsRefusedByItsMatrix) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Dicom2Gsd, SampleStudyBeats) {
+  // The phantom's wall thickens towards end-systole (gate 4), which raises
+  // its counts, and relaxes again: gate totals rise and fall.
+  TempDir dir;
+  for (const char* side : {"64", "128"}) {
+    std::string input = std::string(DGC_TEST_DATA) + "/sample/sample_gated" + side + ".dcm";
+    ASSERT_EQ(Convert("", input, dir.File("s.gsd")).exitCode, 0) << side;
+    GsdFile gsd;
+    std::string error;
+    ASSERT_TRUE(ReadGsdFile(dir.File("s.gsd").c_str(), gsd, error)) << error;
+    ASSERT_EQ(gsd.Gates(), 8);
+    ASSERT_EQ(gsd.frames, 32);
+    std::vector<long long> totals;
+    for (int g = 0; g < 8; ++g) {
+      long long total = 0;
+      for (int f = 0; f < 32; ++f)
+        for (int i = 0; i < 4096; ++i) total += gsd.Frame(g, f)[i];
+      totals.push_back(total);
+    }
+    EXPECT_GT(totals[4], totals[0] * 105 / 100) << side;
+    EXPECT_GT(totals[4], totals[7]) << side;
+    EXPECT_EQ(*gsd.Field("name"), "SAMPLE^GATED");
+  }
+}
+
+}  // namespace
