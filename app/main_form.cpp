@@ -87,22 +87,18 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, int x, int y, int width, c
   auto* edit = new QLineEdit(text, parent);
   edit->setObjectName(name);
   edit->setGeometry(x, y, width, kEditHeight);
-  QPalette palette = edit->palette();
-  palette.setColor(QPalette::Base, kEditBackground);
-  palette.setColor(QPalette::Text, Qt::black);
-  edit->setPalette(palette);
-  edit->setTextMargins(0, 0, 0, 0);
-  edit->setStyleSheet(
-      "QLineEdit { padding: 0px; border: 1px solid #404040; background: #e0e0e0; color: black; }");
+  // 18 pixels leave no room for the style's own padding.
+  edit->setStyleSheet(QString("QLineEdit { padding: 0px; border: 1px solid #404040; "
+                              "background: %1; color: black; }")
+                          .arg(kEditBackground.name()));
   return edit;
 }
 
 QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x, int y, int width,
-                       QStyle::StandardPixmap icon) {
-  auto* button = new QPushButton(text, parent);
+                       const QIcon& icon) {
+  auto* button = new QPushButton(icon, text, parent);
   button->setObjectName(name);
   button->setGeometry(x, y, width, 25);
-  button->setIcon(parent->style()->standardIcon(icon));
   QPalette palette = button->palette();
   palette.setColor(QPalette::ButtonText, Qt::black);
   button->setPalette(palette);
@@ -223,13 +219,16 @@ void TMainForm::BuildLayout() {
   edPix = AddEdit(Panel3, "edPix", 328, 105, 57, "0.0");
   edThick = AddEdit(Panel3, "edThick", 328, 125, 57, "0.0");
 
-  BtOK = AddButton(Panel4, "BtOK", "Save", 260, 188, 73, QStyle::SP_DialogOkButton);
+  QStyle* look = style();
+  BtOK = AddButton(Panel4, "BtOK", "Save", 260, 188, 73,
+                   look->standardIcon(QStyle::SP_DialogOkButton));
   BtOK->setDefault(true);
   BtOK->setEnabled(false);
-  BitBtn2 = AddButton(Panel4, "BitBtn2", "&Cancel", 336, 188, 73, QStyle::SP_DialogCancelButton);
-  btHelp = AddButton(Panel4, "btHelp", "&Help", 412, 188, 73, QStyle::SP_DialogHelpButton);
-  Button1 = AddButton(Panel4, "Button1", "Show Header Info.", 8, 188, 121, QStyle::SP_CustomBase);
-  Button1->setIcon(QIcon());
+  BitBtn2 = AddButton(Panel4, "BitBtn2", "&Cancel", 336, 188, 73,
+                      look->standardIcon(QStyle::SP_DialogCancelButton));
+  btHelp = AddButton(Panel4, "btHelp", "&Help", 412, 188, 73,
+                     look->standardIcon(QStyle::SP_DialogHelpButton));
+  Button1 = AddButton(Panel4, "Button1", "Show Header Info.", 8, 188, 121, QIcon());
   Button1->hide();
   for (QPushButton* b : {BitBtn2, btHelp}) b->setAutoDefault(false);
 
