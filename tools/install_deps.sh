@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev)
-run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-gothic)
+run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-gothic xchm xdg-utils)
 test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom python3-numpy dcmtk xvfb xauth imagemagick
       fonts-liberation2 fonts-ipafont-gothic)
 
