@@ -26,7 +26,7 @@ constexpr int kWideMatrix = 128;
 constexpr int kWorkValues = kWideMatrix * kWideMatrix;
 
 void ClearRecord() {
-  std::memset(&StudyRecord, 0, sizeof StudyRecord);
+  StudyRecord = TStudyRecord{};
 }
 
 bool IsRawLittleEndianSyntax(const std::string& uid) {
