@@ -275,39 +275,47 @@ void TMainForm::LoadInputFile(const QString& path) {
   LoadStudy();
 }
 
+namespace {
+
+// Which edit field shows which form text. Height and weight belong to the
+// operator: a load leaves them as typed.
+struct FieldBinding {
+  QLineEdit* TMainForm::*edit;
+  std::string StudyFormTexts::*text;
+  bool shownAfterLoad;
+};
+
+const FieldBinding kFieldBindings[] = {
+    {&TMainForm::edID, &StudyFormTexts::id, true},
+    {&TMainForm::edName, &StudyFormTexts::name, true},
+    {&TMainForm::edDate, &StudyFormTexts::date, true},
+    {&TMainForm::edTime, &StudyFormTexts::time, true},
+    {&TMainForm::edTracer, &StudyFormTexts::tracer, true},
+    {&TMainForm::edComment, &StudyFormTexts::comment, true},
+    {&TMainForm::edHR, &StudyFormTexts::heartRate, true},
+    {&TMainForm::edDiv, &StudyFormTexts::gates, true},
+    {&TMainForm::edFrm, &StudyFormTexts::frames, true},
+    {&TMainForm::edPix, &StudyFormTexts::pixelSize, true},
+    {&TMainForm::edThick, &StudyFormTexts::thickness, true},
+    {&TMainForm::edHeight, &StudyFormTexts::height, false},
+    {&TMainForm::edWeight, &StudyFormTexts::weight, false},
+};
+
+}  // namespace
+
 void TMainForm::FillFieldsFromStudy() {
   StudyFormTexts texts;
   FillFormTexts(StudyRecord, texts);
-  edID->setText(FromRecord(texts.id));
-  edName->setText(FromRecord(texts.name));
-  edDate->setText(FromRecord(texts.date));
-  edTime->setText(FromRecord(texts.time));
-  edTracer->setText(FromRecord(texts.tracer));
-  edComment->setText(FromRecord(texts.comment));
-  edHR->setText(QString::fromStdString(texts.heartRate));
-  edDiv->setText(QString::fromStdString(texts.gates));
-  edFrm->setText(QString::fromStdString(texts.frames));
-  edPix->setText(QString::fromStdString(texts.pixelSize));
-  edThick->setText(QString::fromStdString(texts.thickness));
+  for (const FieldBinding& field : kFieldBindings)
+    if (field.shownAfterLoad) (this->*field.edit)->setText(FromRecord(texts.*field.text));
   (texts.male ? rbM : rbF)->setChecked(true);
 }
 
 StudyFormTexts TMainForm::CollectTexts() const {
   StudyFormTexts texts;
-  texts.id = ToRecord(edID->text());
-  texts.name = ToRecord(edName->text());
-  texts.date = ToRecord(edDate->text());
-  texts.time = ToRecord(edTime->text());
-  texts.tracer = ToRecord(edTracer->text());
-  texts.comment = ToRecord(edComment->text());
+  for (const FieldBinding& field : kFieldBindings)
+    texts.*field.text = ToRecord((this->*field.edit)->text());
   texts.male = rbM->isChecked();
-  texts.heartRate = ToRecord(edHR->text());
-  texts.pixelSize = ToRecord(edPix->text());
-  texts.thickness = ToRecord(edThick->text());
-  texts.height = ToRecord(edHeight->text());
-  texts.weight = ToRecord(edWeight->text());
-  texts.gates = ToRecord(edDiv->text());
-  texts.frames = ToRecord(edFrm->text());
   return texts;
 }
 

@@ -334,6 +334,7 @@ TEST(WriteGsdFile, AWriteFailingAtAnyByteLeavesTheOldFile) {
   record.gateCount = 1;
   record.frameCount = 2;
   const std::size_t total = ComposeGsdHeader(record).size() + 2 * 8192;
+  const GsdStreamOpener realOpener = OpenGsdStream;
   OpenGsdStream = OpenFailingStream;
   int failures = 0;
   for (FailAfter = 0; FailAfter < total - 8192 + 1; ++FailAfter) {
@@ -346,7 +347,7 @@ TEST(WriteGsdFile, AWriteFailingAtAnyByteLeavesTheOldFile) {
   EXPECT_EQ(failures, static_cast<int>(total - 8192 + 1));
   FailAfter = total;
   EXPECT_EQ(WriteGsdFile(path.c_str(), &record, true), kGsdWritten);
-  OpenGsdStream = [](int fd) { return ::fdopen(fd, "wb"); };
+  OpenGsdStream = realOpener;
   EXPECT_EQ(ReadBytes(path).size(), total);
 }
 
