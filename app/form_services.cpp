@@ -33,9 +33,14 @@ void DesktopServices::ShowError(QWidget* parent, const QString& message) {
   QMessageBox::critical(parent, kApplicationTitle, message);
 }
 
-bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+void DesktopServices::ShowWarning(QWidget* parent, const QString& message) {
+  QMessageBox::warning(parent, "Warning", message);
+}
+
+bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QString& caption,
+                               bool defaultYes) {
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
-  box.setDefaultButton(QMessageBox::Yes);
+  box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }
 

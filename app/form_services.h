@@ -16,7 +16,11 @@ class FormServices {
   // The save dialog: GSD filter, default suffix gsd, overwrite confirmed.
   virtual std::optional<QString> ChooseOutputFile(QWidget* parent) = 0;
   virtual void ShowError(QWidget* parent, const QString& message) = 0;
-  virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // A message box titled "Warning" with an OK button: something the operator
+  // should know about a study that did load.
+  virtual void ShowWarning(QWidget* parent, const QString& message) = 0;
+  virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
+                        bool defaultYes) = 0;
   // True when the desktop accepted the request.
   virtual bool OpenDocument(const QString& path) = 0;
   // Ends the process with code; does not return in the real application.
@@ -29,7 +33,9 @@ class DesktopServices : public FormServices {
   std::optional<QString> ChooseInputFile(QWidget* parent) override;
   std::optional<QString> ChooseOutputFile(QWidget* parent) override;
   void ShowError(QWidget* parent, const QString& message) override;
-  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) override;
+  void ShowWarning(QWidget* parent, const QString& message) override;
+  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
+                bool defaultYes) override;
   bool OpenDocument(const QString& path) override;
   void EndProcess(int code) override;
 };

@@ -21,6 +21,7 @@
 #include "gated_loader.h"
 #include "gsd_writer.h"
 #include "header_scan.h"
+#include "load_report.h"
 #include "operator_question.h"
 #include "study_state.h"
 
@@ -122,9 +123,9 @@ TMainForm::TMainForm(FormServices* services) : QDialog(nullptr) {
   }
   services_ = services;
   MainForm = this;
-  SetYesNoQuestion([this](const char* text, const char* caption) {
-    return services_->AskYesNo(isVisible() ? this : nullptr, QString::fromUtf8(text),
-                               QString::fromUtf8(caption));
+  SetYesNoQuestion([this](const OperatorQuestion& question) {
+    return services_->AskYesNo(isVisible() ? this : nullptr, QString::fromUtf8(question.text),
+                               QString::fromUtf8(question.caption), question.defaultYes);
   });
   BuildLayout();
   FormCreate();
@@ -260,6 +261,13 @@ void TMainForm::LoadStudy() {
   }
   FillFieldsFromStudy();
   BtOK->setEnabled(true);
+  if (!LastLoadReport.warnings.empty()) {
+    QStringList lines;
+    for (const std::string& warning : LastLoadReport.warnings)
+      lines << QString::fromStdString(warning);
+    services_->ShowWarning(isVisible() ? this : nullptr,
+                           QString::fromLocal8Bit(InputPath.c_str()) + "\n\n" + lines.join("\n"));
+  }
 }
 
 void TMainForm::btInClick() {

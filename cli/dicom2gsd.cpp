@@ -1,8 +1,10 @@
 // Headless DICOM to GSD conversion for scripts and pipelines. It stores the
 // same record as the window's batch-mode Save when the operator changes
 // nothing but what the options give: load, fill the form, store it, write.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "gated_loader.h"
@@ -18,7 +20,7 @@ constexpr int kUsageError = 2;
 
 const char* const kUsage =
     "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--comment TEXT]\n"
-    "                 [--accept-non-nm] INPUT OUTPUT\n"
+    "                 [--accept-non-nm] [--accept-projections] INPUT OUTPUT\n"
     "\n"
     "Converts one gated SPECT DICOM file (modality NM) into a Gated SPECT Data\n"
     "file. 128 x 128 studies are binned to 64 x 64.\n"
@@ -28,6 +30,9 @@ const char* const kUsage =
     "  --weight KG      patient weight; written when above 3\n"
     "  --comment TEXT   comment line (at most 79 characters kept)\n"
     "  --accept-non-nm  convert a file whose modality is not NM instead of declining it\n"
+    "  --accept-projections\n"
+    "                   convert projections or planar images (Image Type GATED TOMO,\n"
+    "                   TOMO, GATED, STATIC, DYNAMIC, WHOLE BODY) instead of declining\n"
     "\n"
     "Exit status: 0 written, 1 load failed or declined or cannot write,\n"
     "4 pixel data too short, 8 no memory, 2 usage error.\n";
@@ -35,6 +40,7 @@ const char* const kUsage =
 struct Options {
   bool baseToApex = false;
   bool acceptNonNm = false;
+  bool acceptProjections = false;
   std::string height = "0", weight = "0", comment;
   const char* input = nullptr;
   const char* output = nullptr;
@@ -68,10 +74,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.baseToApex = true;
     } else if (!optionsEnd && arg == "--accept-non-nm") {
       options.acceptNonNm = true;
+    } else if (!optionsEnd && arg == "--accept-projections") {
+      options.acceptProjections = true;
     } else if (!optionsEnd && (arg == "--height" || arg == "--weight")) {
       std::string& into = arg == "--height" ? options.height : options.weight;
       if (!value(into)) return UsageError(arg + " needs a value");
-      if (!ParseFormFloat(into)) return UsageError(arg + " '" + into + "' is not a number");
+      std::optional<double> number = ParseFormFloat(into);
+      // The record holds height and weight as 32-bit floats.
+      if (!number || !std::isfinite(static_cast<float>(*number)))
+        return UsageError(arg + " '" + into + "' is not a finite number");
     } else if (!optionsEnd && arg == "--comment") {
       if (!value(options.comment)) return UsageError("--comment needs a value");
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
@@ -88,6 +99,23 @@ int ParseOptions(int argc, char** argv, Options& options) {
   }
   if (positional != 2) return UsageError("an INPUT and an OUTPUT path are needed");
   return -1;
+}
+
+// The DICOM attribute (or option) behind a form field, for a script's reader.
+const char* AttributeOfField(const char* field) {
+  static const struct {
+    const char* field;
+    const char* attribute;
+  } kAttributes[] = {{"edHR", "Heart Rate (0018,1088)"},
+                     {"edPix", "Pixel Spacing (0028,0030)"},
+                     {"edThick", "Slice Thickness (0018,0050)"},
+                     {"edHeight", "--height"},
+                     {"edWeight", "--weight"},
+                     {"edDiv", "Number of Time Slots (0054,0071)"},
+                     {"edFrm", "Number of Frames (0028,0008)"}};
+  for (const auto& entry : kAttributes)
+    if (std::strcmp(entry.field, field) == 0) return entry.attribute;
+  return field;
 }
 
 std::string LoadFailureText(int result) {
@@ -109,8 +137,10 @@ int main(int argc, char** argv) {
   int parsed = ParseOptions(argc, argv, options);
   if (parsed != -1) return parsed;
 
-  bool accept = options.acceptNonNm;
-  SetYesNoQuestion([accept](const char*, const char*) { return accept; });
+  SetYesNoQuestion([&options](const OperatorQuestion& question) {
+    return question.kind == QuestionKind::kNonNmModality ? options.acceptNonNm
+                                                         : options.acceptProjections;
+  });
 
   InputPath = options.input;
   OutputPath = options.output;
@@ -120,6 +150,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dicom2gsd: %s: %s\n", InputPath.c_str(), LoadFailureText(loaded).c_str());
     return loaded;
   }
+  for (const std::string& warning : LastLoadReport.warnings)
+    std::fprintf(stderr, "dicom2gsd: warning: %s: %s\n", InputPath.c_str(), warning.c_str());
 
   StudyFormTexts texts;
   FillFormTexts(StudyRecord, texts);
@@ -128,8 +160,8 @@ int main(int argc, char** argv) {
   texts.comment = options.comment;
   if (auto error = StoreFormTexts(texts, StudyRecord)) {
     // Only a header value that the form cannot show back can fail here.
-    std::fprintf(stderr, "dicom2gsd: %s: field %s holds '%s', not a number\n", InputPath.c_str(),
-                 error->field, error->text.c_str());
+    std::fprintf(stderr, "dicom2gsd: %s: %s holds '%s', not a number\n", InputPath.c_str(),
+                 AttributeOfField(error->field), error->text.c_str());
     return kGsdNotWritten;
   }
   if (WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex) != kGsdWritten) {

@@ -12,26 +12,27 @@ std::uint16_t Le16(const unsigned char* b) {
   return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
 }
 
-std::int32_t Le32(const unsigned char* b) {
-  std::uint32_t v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-                    (static_cast<std::uint32_t>(b[2]) << 16) |
-                    (static_cast<std::uint32_t>(b[3]) << 24);
-  return static_cast<std::int32_t>(v);
+std::uint32_t Le32(const unsigned char* b) {
+  return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+         (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
-bool IsUpperLetter(unsigned char c) {
-  return c >= 'A' && c <= 'Z';
+// A length of 2 GiB or more cannot be skipped with a long offset on every
+// platform; it is read as 0 and the walk steps into the value.
+std::int32_t SkippableLength(std::uint32_t v) {
+  return v > 0x7FFFFFFFu ? 0 : static_cast<std::int32_t>(v);
 }
 
-std::int32_t NonNegative(std::int32_t v) {
-  return v < 0 ? 0 : v;
+bool ReadsExplicit(VrForm form, std::uint16_t group, VrCode letters) {
+  if (group == 0xFFFE) return false;               // items and delimiters never carry a VR
+  if (group == 0x0002) return IsKnownVr(letters);  // the meta group is explicit
+  return form != VrForm::kImplicit && IsKnownVr(letters);
 }
 
 }  // namespace
 
 std::FILE* OpenDicomFile(const char* path) {
-  // Only a regular file is read: opening a FIFO would wait for a writer, and
-  // the pixel data are read by a second open that a pipe cannot serve.
+  // Only a regular file is read: opening a FIFO would wait for a writer.
   struct stat info;
   if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
   std::FILE* stream = std::fopen(path, "rb");
@@ -45,7 +46,7 @@ std::FILE* OpenDicomFile(const char* path) {
   return stream;
 }
 
-int ReadElementHeader(std::FILE* stream, DicomElement& element) {
+int ReadElementHeader(std::FILE* stream, DicomElement& element, VrForm form) {
   unsigned char tag[4];
   unsigned char b[4];
   if (std::fread(tag, 1, 2, stream) != 2) return -1;
@@ -56,13 +57,22 @@ int ReadElementHeader(std::FILE* stream, DicomElement& element) {
 
   element.group = Le16(tag);
   element.element = Le16(tag + 2);
-  element.vr = 0;
-  element.length = NonNegative(Le32(b));  // implicit reading first
-  if (IsUpperLetter(b[0]) && IsUpperLetter(b[1])) {
-    element.vr = MakeVr(static_cast<char>(b[0]), static_cast<char>(b[1]));
-    // The explicit 16-bit length is read signed: 32768 and more give 0.
-    element.length = NonNegative(static_cast<std::int16_t>(Le16(b + 2)));
+  VrCode letters = MakeVr(static_cast<char>(b[0]), static_cast<char>(b[1]));
+  if (ReadsExplicit(form, element.group, letters)) {
+    element.vr = letters;
+    if (HasLongLength(letters)) {
+      // Two reserved bytes, then the real 32-bit length.
+      unsigned char wide[4];
+      if (std::fread(wide, 1, 4, stream) != 4) return -1;
+      element.declaredLength = Le32(wide);
+    } else {
+      element.declaredLength = Le16(b + 2);  // unsigned: up to 65535
+    }
+  } else {
+    element.vr = 0;
+    element.declaredLength = Le32(b);
   }
+  element.length = SkippableLength(element.declaredLength);
 
   element.entry = LookupAttribute(element.group, element.element);
   if (element.entry == nullptr) {
@@ -70,15 +80,9 @@ int ReadElementHeader(std::FILE* stream, DicomElement& element) {
     element.entry = &UnknownEntry;
   }
 
-  if (element.vr != 0) {
-    if (element.vr == kVrOB || element.vr == kVrOW || element.vr == kVrSQ) {
-      // Two reserved bytes, then the real 32-bit length.
-      unsigned char wide[4];
-      if (std::fread(wide, 1, 4, stream) != 4) return -1;
-      element.length = NonNegative(Le32(wide));
-      if (element.vr == kVrSQ) element.length = 0;
-    }
-  } else if (element.entry->vr == kVrSQ || element.entry->vr == kVrDL) {
+  if (element.vr == kVrSQ) {
+    element.length = 0;
+  } else if (element.vr == 0 && (element.entry->vr == kVrSQ || element.entry->vr == kVrDL)) {
     element.vr = element.entry->vr;
     element.length = 0;
   }

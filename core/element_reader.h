@@ -1,11 +1,10 @@
 // A DICOM Part 10 file seen as one flat stream of element headers.
 //
-// Every header is classified by its own bytes (explicit VR when the two bytes
-// after the tag are uppercase letters, implicit otherwise), so a file whose
-// meta group is explicit and whose data set is implicit walks without any
-// switch. Sequences, items and delimiters come back with length 0: skipping
-// them steps into their contents, so the caller meets nested elements in file
-// order. Little-endian only.
+// Sequences, items and delimiters come back with length 0: skipping them
+// steps into their contents, so the caller meets nested elements in file
+// order. Little-endian only. How a header is read depends on the VR form the
+// caller names: the transfer syntax fixes it for a data set, and a file that
+// names none is read by classifying each header by its own bytes.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +19,15 @@ struct DicomElement {
   VrCode vr;                     // explicit: the letters found; implicit: SQ, DL or 0
   std::int32_t length;           // never negative; 0 for sequences, items, delimiters
   const DictionaryEntry* entry;  // dictionary row, or &UnknownEntry
+  std::uint32_t declaredLength;  // the length as stored; kUndefinedLength for none
+};
+
+constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFFu;
+
+enum class VrForm {
+  kGuess,     // explicit when the two bytes after the tag name a VR
+  kExplicit,  // explicit, unless those bytes name no VR (a mislabelled data set)
+  kImplicit,  // tag and 32-bit length
 };
 
 // Filled with the tag of the last element the dictionary lacks, named
@@ -31,8 +39,9 @@ extern DictionaryEntry UnknownEntry;
 std::FILE* OpenDicomFile(const char* path);
 
 // Reads one element header. Returns 1 when a whole header was decoded, -1 at
-// the end of the file or when a header is cut short.
-int ReadElementHeader(std::FILE* stream, DicomElement& element);
+// the end of the file or when a header is cut short. Items and delimiters
+// (group FFFE) and the meta group (0002) have one layout in every form.
+int ReadElementHeader(std::FILE* stream, DicomElement& element, VrForm form = VrForm::kGuess);
 
 // Moves the stream forward over the element's value; nothing for length 0.
 void SkipElementValue(std::FILE* stream, const DicomElement& element);

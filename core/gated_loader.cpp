@@ -4,14 +4,16 @@
 #include <emmintrin.h>
 #endif
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "element_reader.h"
+#include "frame_order.h"
 #include "header_scan.h"
 #include "load_report.h"
+#include "pixel_layout.h"
 #include "study_state.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -29,52 +31,162 @@ void ClearRecord() {
   StudyRecord = TStudyRecord{};
 }
 
-bool IsRawLittleEndianSyntax(const std::string& uid) {
-  return uid == "1.2.840.10008.1.2" || uid == "1.2.840.10008.1.2.1";
+bool Refuse(LoadFailure failure, const std::string& why) {
+  ReportLoadFailure(failure, why);
+  return false;
 }
 
 // Refuses what cannot become 64 x 64 int16 frames in the store, before any
 // frame is read. frames is the per-gate count the load would use.
-bool StudyFitsTheStore(std::int32_t frames) {
+bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
   const ScanFindings& found = LastScanFindings;
-  if (found.hasTransferSyntax && !IsRawLittleEndianSyntax(found.transferSyntax)) {
-    ReportLoadFailure(
-        LoadFailure::kUnsupportedEncoding,
-        "compressed or big-endian transfer syntax " + found.transferSyntax + " is not supported");
-    return false;
-  }
-  if (found.bitsAllocated != -1 && found.bitsAllocated != 16) {
-    ReportLoadFailure(
+  const int matrix = StudyRecord.matrixSize;
+  const std::string rows = std::to_string(matrix);
+  if (matrix == 0)
+    return Refuse(LoadFailure::kNoFrames, "the file has no Rows (0028,0010): no image to convert");
+  if (matrix != kFrameSide && matrix != kWideMatrix)
+    return Refuse(LoadFailure::kUnsupportedMatrix,
+                  "matrix " + rows + " unsupported (64 or 128 only)");
+  if (found.columns != -1 && found.columns != matrix)
+    return Refuse(LoadFailure::kUnsupportedMatrix, "Rows " + rows + " and Columns " +
+                                                       std::to_string(found.columns) +
+                                                       " differ (square frames only)");
+  if (found.bitsAllocated != -1 && found.bitsAllocated != 16)
+    return Refuse(
         LoadFailure::kUnsupportedEncoding,
         "Bits Allocated " + std::to_string(found.bitsAllocated) + " is not supported (16 only)");
-    return false;
-  }
-  int matrix = StudyRecord.matrixSize;
-  if (matrix != 0 && matrix != kFrameSide && matrix != kWideMatrix) {
-    ReportLoadFailure(LoadFailure::kUnsupportedMatrix,
-                      "matrix " + std::to_string(matrix) + " unsupported (64 or 128 only)");
-    return false;
-  }
-  if (StudyRecord.gateCount > kStoreGates || frames > kStoreFramesPerGate) {
-    ReportLoadFailure(LoadFailure::kTooLargeForStore,
-                      std::to_string(StudyRecord.gateCount) + " gates of " +
-                          std::to_string(frames) +
-                          " frames do not fit (at most 16 gates of 64 frames)");
-    return false;
-  }
+  if (found.pixelDataLength == kUndefinedLength)
+    return Refuse(LoadFailure::kUnsupportedEncoding,
+                  "the Pixel Data are encapsulated although the transfer syntax is not");
+  if (stated <= 0)
+    return Refuse(LoadFailure::kNoFrames,
+                  "Number of Frames is " +
+                      (stated == 0 ? std::string("0 or absent") : std::to_string(stated)) +
+                      ": no frames to convert");
+  if (frames <= 0)
+    return Refuse(LoadFailure::kNoFrames, std::to_string(stated) + " frames over " +
+                                              std::to_string(StudyRecord.gateCount) +
+                                              " gates give no frames per gate");
+  if (StudyRecord.gateCount > kStoreGates || frames > kStoreFramesPerGate)
+    return Refuse(LoadFailure::kTooLargeForStore,
+                  std::to_string(StudyRecord.gateCount) + " gates of " + std::to_string(frames) +
+                      " frames do not fit (at most 16 gates of 64 frames)");
   return true;
 }
 
+void WarnAboutLeftoverFrames(std::int32_t stated, int gates, std::int32_t frames) {
+  std::int32_t leftover = stated - gates * frames;
+  if (leftover <= 0) return;
+  ReportLoadWarning("Number of Frames " + std::to_string(stated) + " is not a multiple of " +
+                    std::to_string(gates) + " gates: the last " + std::to_string(leftover) +
+                    (leftover == 1 ? " frame is" : " frames are") + " not converted");
+}
+
 // Names how many bytes the pixel data lack for the whole study.
-void ReportShortPixelData(std::FILE* stream, std::int32_t offset, std::size_t frameValues) {
-  std::fseek(stream, 0, SEEK_END);
-  long long available = std::ftell(stream) - static_cast<long long>(offset);
-  long long gates = StudyRecord.gateCount > 1 ? StudyRecord.gateCount : 1;
-  long long needed = gates * StudyRecord.frameCount * static_cast<long long>(frameValues) * 2;
+void ReportShortPixelData(long long available, long long needed) {
   ReportLoadFailure(LoadFailure::kPixelDataShort,
                     "pixel data " + std::to_string(needed - available) + " bytes short (" +
                         std::to_string(needed) + " needed, " + std::to_string(available) +
                         " present)");
+}
+
+// Bytes of pixel data the file holds from offset: what remains of the file,
+// and no more than the Pixel Data element declares.
+long long AvailablePixelBytes(std::FILE* stream, std::int32_t offset) {
+  long here = std::ftell(stream);
+  std::fseek(stream, 0, SEEK_END);
+  long long available = std::ftell(stream) - static_cast<long long>(offset);
+  std::fseek(stream, here, SEEK_SET);
+  std::uint32_t declared = LastScanFindings.pixelDataLength;
+  if (declared != kUndefinedLength && static_cast<long long>(declared) < available)
+    available = declared;
+  return available < 0 ? 0 : available;
+}
+
+// Reads every frame from the stream into its store slot.
+int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
+               const PixelLayout& layout) {
+  const int matrix = StudyRecord.matrixSize;
+  const std::size_t frameValues = static_cast<std::size_t>(matrix) * matrix;
+  const long long frameBytes = static_cast<long long>(frameValues) * 2;
+  const int frames = order.gates * order.framesPerGate;
+
+  std::unique_ptr<std::int16_t[]> work(new (std::nothrow) std::int16_t[kWorkValues]);
+  std::unique_ptr<std::int32_t[]> values;
+  if (work && !layout.IsPlain()) values.reset(new (std::nothrow) std::int32_t[kWorkValues]);
+  if (!work || (!layout.IsPlain() && !values)) {
+    ReportLoadFailure(LoadFailure::kNoMemory, "no memory for the work frame");
+    return kLoadNoMemory;
+  }
+
+  const long long available = AvailablePixelBytes(stream, offset);
+  long long remaining = available;
+  const long long needed = frameBytes * frames;
+  std::fseek(stream, offset, SEEK_SET);
+  for (int i = 0; i < frames; ++i) {
+    std::int16_t* slot = ImageStore + static_cast<std::size_t>(order.SlotOf(i)) * kFrameValues;
+    // A frame is complete or the load fails: the rows of a short frame
+    // never reach the store.
+    if (remaining < frameBytes ||
+        std::fread(work.get(), sizeof(std::int16_t), frameValues, stream) < frameValues) {
+      ReportShortPixelData(available, needed);
+      return kLoadPixelDataShort;
+    }
+    remaining -= frameBytes;
+    if (layout.IsPlain()) {
+      if (matrix == kWideMatrix)
+        BinMatrix128To64(work.get(), slot);
+      else
+        std::memcpy(slot, work.get(), frameValues * sizeof(std::int16_t));
+    } else {
+      DecodeStoredValues(reinterpret_cast<const std::uint16_t*>(work.get()), values.get(),
+                         frameValues, layout);
+      if (matrix == kWideMatrix) {
+        BinValues128To64(values.get(), slot);
+      } else {
+        for (std::size_t v = 0; v < frameValues; ++v) slot[v] = SaturateToInt16(values[v]);
+      }
+    }
+    std::int16_t maximum = FrameMaximum(slot);
+    if (maximum > StudyRecord.maxCount) StudyRecord.maxCount = maximum;
+  }
+  return kLoadOk;
+}
+
+int LoadFromStream(std::FILE* stream) {
+  std::int32_t offset = ScanStudyStream(stream);
+  if (offset == kScanNeedsDecoding) {
+    ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
+                      "transfer syntax " + LastScanFindings.transferSyntax + " is not supported");
+    return kLoadFailed;
+  }
+  if (offset < 1) return kLoadFailed;
+
+  const std::int32_t stated = StudyRecord.frameCount;
+  const int gates = StudyRecord.gateCount >= 1 ? StudyRecord.gateCount : 1;
+  std::int32_t frames = stated;
+  if (StudyRecord.gateCount >= 1) frames /= StudyRecord.gateCount;
+  if (!StudyFitsTheStore(stated, frames)) return kLoadFailed;
+  const ScanFindings& found = LastScanFindings;
+  FrameOrder order;
+  if (!PlanFrameOrder(stated, gates, frames, found.timeSlots, found.slices, order))
+    return kLoadFailed;
+  if (!order.fromVectors) WarnAboutLeftoverFrames(stated, gates, frames);
+
+  WorkMatrixColumns = StudyRecord.matrixSize;
+  WorkMatrixRows = StudyRecord.matrixSize;
+  StudyRecord.frameCount = frames;
+  StudyRecord.maxCount = 0;
+  PixelLayout layout = PixelLayoutOf(found.bitsStored, found.highBit, found.pixelRepresentation);
+  int result = ReadFrames(stream, offset, order, layout);
+  if (result != kLoadOk) return result;
+
+  if (WorkMatrixColumns == kWideMatrix) {
+    WorkMatrixColumns = kFrameSide;
+    WorkMatrixRows = kFrameSide;
+    StudyRecord.pixelSize *= 2.0;
+  }
+  return kLoadOk;
 }
 
 }  // namespace
@@ -106,9 +218,7 @@ void BinMatrix128To64(const std::int16_t* source128, std::int16_t* dest64) {
     for (; j < kFrameSide; ++j) {
       std::int32_t sum =
           10 * (std::int32_t{top[2 * j]} + top[2 * j + 1] + bottom[2 * j] + bottom[2 * j + 1]);
-      if (sum > INT16_MAX) sum = INT16_MAX;
-      if (sum < INT16_MIN) sum = INT16_MIN;
-      out[j] = static_cast<std::int16_t>(sum);
+      out[j] = SaturateToInt16(sum);
     }
   }
 }
@@ -126,60 +236,12 @@ std::int16_t FrameMaximum(const std::int16_t* frame64) {
 int LoadGatedStudy(const char* path) {
   LastLoadReport = LoadReport{};
   ClearRecord();
-  std::int32_t offset = ScanStudyHeader(path);
-  if (offset < 1) return kLoadFailed;
-
-  std::int32_t frames = StudyRecord.frameCount;
-  if (StudyRecord.gateCount >= 1) frames /= StudyRecord.gateCount;
-  if (!StudyFitsTheStore(frames)) return kLoadFailed;
-
-  WorkMatrixColumns = StudyRecord.matrixSize;
-  WorkMatrixRows = StudyRecord.matrixSize;
-  StudyRecord.frameCount = frames;
-  StudyRecord.maxCount = 0;
-
-  std::unique_ptr<std::int16_t[]> work(new (std::nothrow) std::int16_t[kWorkValues]);
-  if (!work) {
-    ReportLoadFailure(LoadFailure::kNoMemory, "no memory for the work frame");
-    return kLoadNoMemory;
-  }
-  std::FILE* stream = std::fopen(path, "rb");
+  std::FILE* stream = OpenDicomFile(path);
   if (stream == nullptr) {
-    ReportLoadFailure(LoadFailure::kCannotReopen, "cannot reopen the file for its pixel data");
-    return kLoadPixelDataShort;
+    ReportOpenFailure(path);
+    return kLoadFailed;
   }
-  std::fseek(stream, offset, SEEK_SET);
-
-  const std::size_t frameValues =
-      static_cast<std::size_t>(WorkMatrixRows) * static_cast<std::size_t>(WorkMatrixColumns);
-  int gate = 0;
-  do {
-    for (std::int32_t f = 0; f < frames; ++f) {
-      std::int16_t* slot = ImageStore + FrameSlotIndex(gate, f);
-      // A frame is complete or the load fails: the rows of a short frame
-      // never reach the store.
-      std::size_t got = std::fread(work.get(), sizeof(std::int16_t), frameValues, stream);
-      if (got < frameValues) {
-        ReportShortPixelData(stream, offset, frameValues);
-        std::fclose(stream);
-        return kLoadPixelDataShort;
-      }
-      if (WorkMatrixColumns == kWideMatrix) {
-        BinMatrix128To64(work.get(), slot);
-      } else {
-        std::memcpy(slot, work.get(), frameValues * sizeof(std::int16_t));
-      }
-      std::int16_t maximum = FrameMaximum(slot);
-      if (maximum > StudyRecord.maxCount) StudyRecord.maxCount = maximum;
-    }
-    ++gate;
-  } while (gate < StudyRecord.gateCount);
+  int result = LoadFromStream(stream);
   std::fclose(stream);
-
-  if (WorkMatrixColumns == kWideMatrix) {
-    WorkMatrixColumns = kFrameSide;
-    WorkMatrixRows = kFrameSide;
-    StudyRecord.pixelSize *= 2.0;
-  }
-  return kLoadOk;
+  return result;
 }

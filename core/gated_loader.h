@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Values per row and rows per frame read from the file; both 64 after a
 // 128-column study was binned.
@@ -15,6 +16,8 @@ constexpr int kLoadFailed = 1;  // scan failed, declined, or unsupported study
 constexpr int kLoadPixelDataShort = 4;
 constexpr int kLoadNoMemory = 8;
 
+// Opens the file once: the header scan and the pixel read use the same
+// descriptor, so a file renamed into place between them cannot mix studies.
 int LoadGatedStudy(const char* path);
 
 // Each output value is 10 x the sum of its 2 x 2 source block, computed in

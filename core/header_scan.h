@@ -3,23 +3,57 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
-// What the scan saw that only the loader needs: how the pixel data are
-// encoded. Reset by every scan.
+// A frame-order vector as stored: count is the number of entries the value
+// holds (-1 when the element is absent); at most kMaxVectorEntries are kept,
+// as many as the store has frames.
+constexpr int kMaxVectorEntries = 16 * 64;
+struct FrameVector {
+  int count = -1;
+  std::uint16_t entries[kMaxVectorEntries];
+};
+
+// What the scan saw that only the loader needs: how the pixel data are laid
+// out and encoded. Image attributes count only at the top level of the data
+// set, never inside a sequence such as an icon image. Reset by every scan.
 struct ScanFindings {
   std::string transferSyntax;  // (0002,0010) without trailing NUL or space
   bool hasTransferSyntax = false;
-  int bitsAllocated = -1;  // (0028,0100); -1 when absent
+  int columns = -1;                   // (0028,0011); -1 when absent
+  int bitsAllocated = -1;             // (0028,0100)
+  int bitsStored = -1;                // (0028,0101)
+  int highBit = -1;                   // (0028,0102)
+  int pixelRepresentation = -1;       // (0028,0103): 0 unsigned, 1 signed
+  bool lossyCompression = false;      // (0028,2110) "01"
+  std::uint32_t pixelDataLength = 0;  // as declared; 0xFFFFFFFF undefined
+  FrameVector timeSlots;              // (0054,0070), 1-based gates
+  FrameVector slices;                 // (0054,0080), 1-based slices
 };
 
 extern ScanFindings LastScanFindings;
 
-// The question asked for a Modality other than "NM".
+// The questions asked for a Modality other than "NM" and for an Image Type
+// that names projections or planar images.
 extern const char* const kNonNmQuestionText;
 extern const char* const kNonNmQuestionCaption;
+extern const char* const kNotReconstructedQuestionText;
+
+// Scan results besides the pixel data offset.
+constexpr std::int32_t kScanFailed = -1;
+constexpr std::int32_t kScanDeclined = -2;
+constexpr std::int32_t kScanNeedsDecoding = -3;  // compressed, big-endian or deflated
 
 // Returns the byte offset of the first Pixel Data value byte (> 0), -1 when
-// the file is not a readable DICOM file up to Pixel Data, -2 when a non-NM
-// file was declined. Fills only the record fields the file supplies.
+// the file is not a readable DICOM file up to Pixel Data, -2 when the
+// operator declined the study, -3 when its transfer syntax needs decoding
+// first. Fills only the record fields the file supplies.
 std::int32_t ScanStudyHeader(const char* path);
+
+// The same over a stream positioned just after "DICM", which stays open and
+// is left somewhere after the last header read.
+std::int32_t ScanStudyStream(std::FILE* stream);
+
+// Explains why OpenDicomFile refused path, in the load report.
+void ReportOpenFailure(const char* path);

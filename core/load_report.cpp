@@ -8,3 +8,7 @@ void ReportLoadFailure(LoadFailure failure, std::string detail) {
   LastLoadReport.failure = failure;
   LastLoadReport.detail = std::move(detail);
 }
+
+void ReportLoadWarning(std::string warning) {
+  LastLoadReport.warnings.push_back(std::move(warning));
+}

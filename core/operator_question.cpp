@@ -13,6 +13,6 @@ void SetYesNoQuestion(YesNoQuestion handler) {
   Handler() = std::move(handler);
 }
 
-bool AskOperatorYesNo(const char* text, const char* caption) {
-  return Handler() ? Handler()(text, caption) : false;
+bool AskOperatorYesNo(const OperatorQuestion& question) {
+  return Handler() ? Handler()(question) : false;
 }

@@ -24,7 +24,11 @@ double ParseDecimalNumber(const char* text) {
   while (IsCSpace(*text)) ++text;
   bool negative = false;
   if (*text == '+' || *text == '-') negative = *text++ == '-';
-  if (*text == '+' || *text == '-') return 0.0;  // "--1" is no number
+  // A plain decimal number only: strtod's and from_chars' "inf", "nan" and
+  // hexadecimal forms are not DICOM decimal strings.
+  bool digitFirst =
+      (*text >= '0' && *text <= '9') || (*text == '.' && text[1] >= '0' && text[1] <= '9');
+  if (!digitFirst) return 0.0;
   double value = 0.0;
   auto [end, error] = std::from_chars(text, text + std::strlen(text), value);
   if (end == text) return 0.0;

@@ -67,7 +67,7 @@ void RunDicomLoadInput(const std::uint8_t* data, std::size_t size) {
   MemoryFile file(data, size);
   WalkHeaders(file.path());
   for (bool answer : {false, true}) {
-    SetYesNoQuestion([answer](const char*, const char*) { return answer; });
+    SetYesNoQuestion([answer](const OperatorQuestion&) { return answer; });
     if (LoadGatedStudy(file.path()) == kLoadOk) WriteWhatWasLoaded();
   }
   SetYesNoQuestion(nullptr);

@@ -26,7 +26,7 @@ namespace {
 class FakeOperator : public FormServices {
  public:
   std::deque<std::optional<QString>> inputs, outputs;
-  std::vector<QString> errors, questions, opened;
+  std::vector<QString> errors, warnings, questions, opened;
   std::vector<int> exits;
   bool answerYes = false;
   bool openAccepted = false;
@@ -34,8 +34,9 @@ class FakeOperator : public FormServices {
   std::optional<QString> ChooseInputFile(QWidget*) override { return Next(inputs); }
   std::optional<QString> ChooseOutputFile(QWidget*) override { return Next(outputs); }
   void ShowError(QWidget*, const QString& message) override { errors.push_back(message); }
-  bool AskYesNo(QWidget*, const QString& text, const QString& caption) override {
-    questions.push_back(caption + "|" + text);
+  void ShowWarning(QWidget*, const QString& message) override { warnings.push_back(message); }
+  bool AskYesNo(QWidget*, const QString& text, const QString& caption, bool defaultYes) override {
+    questions.push_back(caption + "|" + text + (defaultYes ? "|Yes" : "|No"));
     return answerYes;
   }
   bool OpenDocument(const QString& path) override {
@@ -177,10 +178,20 @@ TEST_F(MainFormTest, BatchLoadFailureEndsBeforeTheWindowIsShown) {
   EXPECT_FALSE(form->isVisible());
 }
 
-TEST_F(MainFormTest, NonNmQuestionComesBeforeTheWindow) {
+TEST_F(MainFormTest, QuestionsAndWarningsComeBeforeTheWindow) {
   fake.answerYes = false;
+  StartBatch(DataFile("type_gated_tomo"), dir.File("o.gsd"));
+  EXPECT_EQ(fake.questions,
+            std::vector<QString>{"Warning|Not Reconstructed Images!\n Continue?|No"});
+  EXPECT_EQ(fake.exits, std::vector<int>{1});
+  fake.exits.clear();
+  StartBatch(DataFile("nf130_16gates"), dir.File("o.gsd"));
+  ASSERT_EQ(fake.warnings.size(), 1u);
+  EXPECT_TRUE(fake.warnings[0].endsWith("the last 2 frames are not converted"))
+      << fake.warnings[0].toStdString();
+  fake.questions.clear();
   StartBatch(DataFile("modality_ct"), dir.File("o.gsd"));
-  EXPECT_EQ(fake.questions, std::vector<QString>{"Warning|Not NM Images!\n Continue?"});
+  EXPECT_EQ(fake.questions, std::vector<QString>{"Warning|Not NM Images!\n Continue?|Yes"});
   EXPECT_EQ(fake.exits, std::vector<int>{1});
   fake.exits.clear();
   fake.answerYes = true;

@@ -101,7 +101,13 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
       {"device full", "", DataFile("gated64"), "/dev/full", 1, "/dev/full: cannot write: No space"},
       {"no arguments", "", "", "", 2, "an INPUT and an OUTPUT path are needed"},
       {"bad height", "--height abc", DataFile("gated64"), "o.gsd", 2,
-       "--height 'abc' is not a number"},
+       "--height 'abc' is not a finite number"},
+      {"height beyond a float", "--height 1e39", DataFile("gated64"), "o.gsd", 2,
+       "--height '1e39' is not a finite number"},
+      {"projections", "", DataFile("type_gated_tomo"), "o.gsd", 1,
+       "Image Type GATED TOMO holds projections or planar images"},
+      {"frame vectors", "", DataFile("vectors_twice"), "o.gsd", 1,
+       "the frame vectors name gate 1, slice 5 twice"},
       {"unknown option", "--frobnicate", DataFile("gated64"), "o.gsd", 2,
        "unknown option --frobnicate"},
   };
@@ -173,7 +179,12 @@ TEST(Dicom2Gsd, RealNmFileFromAnotherToolkit) {
 
 TEST(Dicom2Gsd, RealSecondaryCaptureIsRefusedByItsMatrix) {
   TempDir dir;
+  // A whole-body planar image: refused as such, and by its matrix when the
+  // planar image is accepted.
   CommandResult run = Convert("", kRealFiles + "NM1_UNC", dir.File("o.gsd"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("Image Type WHOLE BODY"), std::string::npos) << run.output;
+  run = Convert("--accept-projections", kRealFiles + "NM1_UNC", dir.File("o.gsd"));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.output.find("matrix 1024 unsupported"), std::string::npos) << run.output;
 }

@@ -23,6 +23,7 @@ struct HeaderCase {
   std::int32_t length;
   long position;  // stream position after the header, from its start
   const char* entryName;
+  VrForm form = VrForm::kGuess;
 };
 
 std::string VrText(VrCode vr) {
@@ -51,18 +52,32 @@ const HeaderCase kHeaderCases[] = {
     {"item of length 40", Tag(0xFFFE, 0xE000) + Le32(40), 1, "DL", 0, 8, "Item"},
     {"sequence delimiter", Tag(0xFFFE, 0xE0DD) + Le32(0), 1, "DL", 0, 8,
      "Sequence Delimitation Item"},
-    {"explicit 16-bit length 40000 reads as 0", Tag(0x0008, 0x0020) + "DA" + Le16(40000), 1, "DA",
-     0, 8, "Study Date"},
+    {"explicit 16-bit length 40000 is unsigned", Tag(0x0008, 0x0020) + "DA" + Le16(40000), 1, "DA",
+     40000, 8, "Study Date"},
     {"explicit 16-bit length 32767 stays", Tag(0x0008, 0x0020) + "DA" + Le16(32767), 1, "DA", 32767,
      8, "Study Date"},
-    {"explicit UN: its reserved bytes are the 16-bit length",
-     Tag(0x0009, 0x1010) + "UN" + Le16(0) + Le32(6), 1, "UN", 0, 8, "Unknown"},
+    {"explicit UN: reserved bytes, then a 32-bit length",
+     Tag(0x0009, 0x1010) + "UN" + Le16(0) + Le32(6), 1, "UN", 6, 12, "Unknown"},
+    {"explicit UT: 32-bit length", Tag(0x0020, 0x4000) + "UT" + Le16(0) + Le32(70000), 1, "UT",
+     70000, 12, "Image Comments"},
+    {"explicit OF: 32-bit length", Tag(0x7FE0, 0x0008) + "OF" + Le16(0) + Le32(16), 1, "OF", 16, 12,
+     "Unknown"},
+    {"explicit UN of undefined length gives 0",
+     Tag(0x0009, 0x1010) + "UN" + Le16(0) + Le32(0xFFFFFFFF), 1, "UN", 0, 12, "Unknown"},
     {"implicit length with negative 32-bit value gives 0", Tag(0x0009, 0x1010) + Le32(0x80000010),
      1, "", 0, 8, "Unknown"},
-    {"implicit length 16705 (41 41 00 00) is taken for explicit \"AA\"",
-     Tag(0x0010, 0x0010) + Le32(16705), 1, "AA", 0, 8, "Patient's Name"},
-    {"item of length 16705 comes back with length 0", Tag(0xFFFE, 0xE000) + Le32(16705), 1, "AA", 0,
+    {"implicit length 16705 (41 41 00 00): AA names no VR", Tag(0x0010, 0x0010) + Le32(16705), 1,
+     "", 16705, 8, "Patient's Name"},
+    {"implicit length whose low bytes spell PN, in an implicit data set",
+     Tag(0x0010, 0x0010) + Le32(0x4E50), 1, "", 0x4E50, 8, "Patient's Name", VrForm::kImplicit},
+    {"the meta group stays explicit in an implicit data set", Tag(0x0002, 0x0010) + "UI" + Le16(20),
+     1, "UI", 20, 8, "Transfer Syntax UID", VrForm::kImplicit},
+    {"explicit data set, bytes that name no VR read as implicit", Tag(0x0010, 0x0010) + Le32(12), 1,
+     "", 12, 8, "Patient's Name", VrForm::kExplicit},
+    {"item of length 16705 comes back with length 0", Tag(0xFFFE, 0xE000) + Le32(16705), 1, "DL", 0,
      8, "Item"},
+    {"item whose length spells OB stays an item", Tag(0xFFFE, 0xE000) + "OB" + Le16(0), 1, "DL", 0,
+     8, "Item", VrForm::kExplicit},
     {"letter-like length spelling OB reads four more bytes",
      Tag(0x0009, 0x1010) + "OB" + Le16(0) + Le32(24), 1, "OB", 24, 12, "Unknown"},
     {"letter-like length spelling SQ gives 0", Tag(0x0009, 0x1010) + "SQ" + Le16(0) + Le32(24), 1,
@@ -88,7 +103,7 @@ TEST_P(ReadElementHeaderTest, DecodesTheHeader) {
   std::FILE* stream = std::fopen(dir.File("h").c_str(), "rb");
   ASSERT_NE(stream, nullptr);
   DicomElement element{};
-  EXPECT_EQ(ReadElementHeader(stream, element), c.result);
+  EXPECT_EQ(ReadElementHeader(stream, element, c.form), c.result);
   if (c.result == 1) {
     EXPECT_EQ(VrText(element.vr), c.vr);
     EXPECT_EQ(element.length, c.length);

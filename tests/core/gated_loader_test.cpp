@@ -41,13 +41,31 @@ struct LoadCase {
 };
 
 const LoadCase kLoadCases[] = {
-    {"gated64", 8, 4, 6.4},           {"gated64_implicit", 8, 4, 6.4},
-    {"gated64_8x32", 8, 32, 6.4},     {"gated128", 8, 4, 6.4},  // 3.2 doubled
-    {"gated128_implicit", 8, 4, 6.4}, {"gated64_16x64", 16, 64, 6.4},
-    {"gated128_16x64", 16, 64, 6.4},  {"gates0", 1, 6, 6.4},  // no time slots: one pass, undivided
-    {"nf4_ns32", 1, 32, 6.4},         {"bin_blocks", 1, 1, 6.4},
-    {"rows_4bytes", 8, 4, 6.4},       {"nm_no_bits", 8, 4, 6.4},
+    {"gated64", 8, 4, 6.4},
+    {"gated64_implicit", 8, 4, 6.4},
+    {"gated64_8x32", 8, 32, 6.4},
+    {"gated128", 8, 4, 6.4},  // 3.2 doubled
+    {"gated128_implicit", 8, 4, 6.4},
+    {"gated64_16x64", 16, 64, 6.4},
+    {"gated128_16x64", 16, 64, 6.4},
+    {"gates0", 1, 6, 6.4},  // no time slots: one pass, undivided
+    {"nf4_ns32", 1, 32, 6.4},
+    {"bin_blocks", 1, 1, 6.4},
+    {"rows_4bytes", 8, 4, 6.4},
+    {"nm_no_bits", 8, 4, 6.4},
     {"dcmtk_explicit", 1, 1, -1.0},
+    {"icon64_16bit", 1, 1, 6.4},
+    {"icon64_8bit", 1, 1, 6.4},
+    {"un_elements", 2, 4, 6.4},
+    {"un_elements_implicit", 2, 4, 6.4},
+    {"unsigned64", 2, 4, 6.4},
+    {"unsigned128", 2, 4, 6.4},
+    {"bits12_unsigned", 2, 4, 6.4},
+    {"bits12_signed", 2, 4, 6.4},
+    {"vectors_gate_major", 4, 8, 6.4},
+    {"vectors_slice_major", 4, 8, 6.4},
+    {"nf130_16gates", 16, 8, 6.4},
+    {"reconstruction128", 1, 45, 2 * 4.12999964},
 };
 
 TEST(LoadGatedStudy, FramesMatchWhatPydicomReads) {
@@ -100,13 +118,20 @@ TEST(LoadGatedStudy, ClearsTheRecordFirst) {
   EXPECT_STREQ(StudyRecord.sex, "");
 }
 
-TEST(LoadGatedStudy, FrameCountZeroAndMatrixZeroReadNothing) {
-  FillStore(7);
-  EXPECT_EQ(LoadGatedStudy(DataFile("frames0").c_str()), kLoadOk);
-  EXPECT_EQ(ImageStore[0], 7);
-  EXPECT_EQ(LoadGatedStudy(DataFile("matrix0").c_str()), kLoadOk);
-  EXPECT_EQ(ImageStore[0], 7);
-  EXPECT_EQ(StudyRecord.maxCount, 7);  // the band maximum of the untouched slots
+TEST(LoadGatedStudy, WarnsAboutFramesLeftOverByTheGates) {
+  ASSERT_EQ(LoadGatedStudy(DataFile("nf130_16gates").c_str()), kLoadOk);
+  ASSERT_EQ(LastLoadReport.warnings.size(), 1u);
+  EXPECT_EQ(LastLoadReport.warnings[0],
+            "Number of Frames 130 is not a multiple of 16 gates: the last 2 frames are not "
+            "converted");
+  ASSERT_EQ(LoadGatedStudy(DataFile("gated64").c_str()), kLoadOk);
+  EXPECT_TRUE(LastLoadReport.warnings.empty());
+}
+
+TEST(LoadGatedStudy, ReadsNoFurtherThanTheDeclaredPixelData) {
+  // One frame short, and a padding element follows: its bytes are not a frame.
+  EXPECT_EQ(LoadGatedStudy(DataFile("pixel_declared_short").c_str()), kLoadPixelDataShort);
+  EXPECT_EQ(LastLoadReport.detail, "pixel data 8192 bytes short (65536 needed, 57344 present)");
 }
 
 TEST(LoadGatedStudy, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
@@ -139,7 +164,22 @@ const RefusalCase kRefusals[] = {
     {"frames65", LoadFailure::kTooLargeForStore,
      "1 gates of 65 frames do not fit (at most 16 gates of 64 frames)"},
     {"jpeg_syntax", LoadFailure::kUnsupportedEncoding,
-     "compressed or big-endian transfer syntax 1.2.840.10008.1.2.4.70 is not supported"},
+     "transfer syntax 1.2.840.10008.1.2.4.70 is not supported"},
+    {"rows64_cols128", LoadFailure::kUnsupportedMatrix,
+     "Rows 64 and Columns 128 differ (square frames only)"},
+    {"rows128_cols64", LoadFailure::kUnsupportedMatrix,
+     "Rows 128 and Columns 64 differ (square frames only)"},
+    {"matrix0", LoadFailure::kNoFrames, "the file has no Rows (0028,0010): no image to convert"},
+    {"rows_missing", LoadFailure::kNoFrames,
+     "the file has no Rows (0028,0010): no image to convert"},
+    {"frames0", LoadFailure::kNoFrames, "Number of Frames is 0 or absent: no frames to convert"},
+    {"nf_minus64", LoadFailure::kNoFrames, "Number of Frames is -64: no frames to convert"},
+    {"vectors_twice", LoadFailure::kFrameOrder, "the frame vectors name gate 1, slice 5 twice"},
+    {"vectors_short", LoadFailure::kFrameOrder,
+     "Time Slot Vector (0054,0070) has 30 entries for 32 frames"},
+    {"type_gated_tomo", LoadFailure::kNotReconstructedDeclined,
+     "Image Type GATED TOMO holds projections or planar images, not reconstructed slices; "
+     "declined"},
     {"bits8", LoadFailure::kUnsupportedEncoding, "Bits Allocated 8 is not supported (16 only)"},
     {"before_pixel", LoadFailure::kNoPixelData, "the file ends before its Pixel Data element"},
     {"only_prefix", LoadFailure::kNoPixelData, "the file ends before its Pixel Data element"},

@@ -29,8 +29,8 @@ long FileSize(const std::string& path) {
 class AnswerQuestions {
  public:
   explicit AnswerQuestions(bool yes) {
-    SetYesNoQuestion([this, yes](const char* text, const char* caption) {
-      asked.push_back(std::string(caption) + "|" + text);
+    SetYesNoQuestion([this, yes](const OperatorQuestion& q) {
+      asked.push_back(std::string(q.caption) + "|" + q.text + (q.defaultYes ? "|Yes" : "|No"));
       return yes;
     });
   }
@@ -53,6 +53,7 @@ const SizeCase kSizeCases[] = {
     {"thick1_nopixel", -1.0, -1.0},
     {"thick32_spacing0", 6.4, 3.2},
     {"zero_pixel", 0.0, 6.4},
+    {"ds_inf", 0.0, 0.0},    // "inf" and "nan" are no DICOM decimal numbers
     {"gated128", 3.2, 6.4},  // the scan does not double; the loader does
 };
 
@@ -167,14 +168,15 @@ TEST(ScanStudyHeader, TwelveAndEightByteHeadersAhead) {
   EXPECT_EQ(implicitBytes.substr(static_cast<std::size_t>(i) - 8, 4), Le16(0x7FE0) + Le16(0x0010));
 }
 
-TEST(ScanStudyHeader, NestedPixelDataEndsTheScan) {
-  // The icon's own 32-byte Pixel Data comes before the study's.
-  for (const char* entered : {"icon_explicit", "icon_implicit_undefined"}) {
-    std::int32_t offset = ScanFresh(entered);
-    EXPECT_GT(offset, 0) << entered;
-    EXPECT_LT(offset, FileSize(DataFile(entered)) - 8192 - 32) << entered;
+TEST(ScanStudyHeader, AnIconImageIsPassedOver) {
+  // The icon's Rows and Pixel Data come before the study's in file order;
+  // only the top-level ones describe the study.
+  for (const char* name : {"icon_explicit", "icon_implicit_undefined", "icon_implicit_defined",
+                           "icon64_16bit", "icon64_8bit"}) {
+    EXPECT_EQ(ScanFresh(name), FileSize(DataFile(name)) - 8192) << name;
+    EXPECT_EQ(StudyRecord.matrixSize, 64) << name;
+    EXPECT_EQ(LastScanFindings.bitsAllocated, 16) << name;
   }
-  EXPECT_EQ(ScanFresh("icon_implicit_defined"), FileSize(DataFile("icon_implicit_defined")) - 8192);
 }
 
 TEST(ScanStudyHeader, FailuresGiveMinusOneAndKeepWhatWasFound) {
@@ -216,22 +218,31 @@ TEST(ScanStudyHeader, MalformedValuesKeepTheWalkAligned) {
   EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 3.2);
 }
 
-TEST(ScanStudyHeader, NonNmQuestionAskedPerModalityElement) {
+TEST(ScanStudyHeader, QuestionsForNonNmAndProjections) {
+  const char* nonNm = "Warning|Not NM Images!\n Continue?|Yes";
+  const char* projections = "Warning|Not Reconstructed Images!\n Continue?|No";
   struct {
     const char* file;
     bool yes;
     std::size_t questions;
     bool accepted;
+    const char* question;
   } const cases[] = {
-      {"gated64", false, 0, true},       {"modality_ct", true, 1, true},
-      {"modality_ct", false, 1, false},  {"modality_empty", false, 1, false},
-      {"modality_twice", true, 2, true}, {"modality_twice", false, 1, false},
+      {"gated64", false, 0, true, nonNm},
+      {"modality_ct", true, 1, true, nonNm},
+      {"modality_ct", false, 1, false, nonNm},
+      {"modality_empty", false, 1, false, nonNm},
+      {"modality_twice", true, 2, true, nonNm},
+      {"modality_twice", false, 1, false, nonNm},
+      {"type_gated_tomo", true, 1, true, projections},
+      {"type_gated_tomo", false, 1, false, projections},
+      {"type_recon_gated", false, 0, true, projections},
   };
   for (const auto& c : cases) {
     AnswerQuestions answer(c.yes);
     std::int32_t result = ScanFresh(c.file);
     EXPECT_EQ(answer.asked.size(), c.questions) << c.file;
-    for (const std::string& q : answer.asked) EXPECT_EQ(q, "Warning|Not NM Images!\n Continue?");
+    for (const std::string& q : answer.asked) EXPECT_EQ(q, c.question) << c.file;
     if (c.accepted) {
       EXPECT_GT(result, 0) << c.file;
     } else {

@@ -11,6 +11,8 @@ numpy from what pydicom reads back (binned 2 x 2 and scaled by ten, clamped to
 int16, for 128 x 128 studies).
 """
 import os
+import shutil
+import struct
 import subprocess
 import sys
 import warnings
@@ -61,12 +63,13 @@ def binned(frames128):
 
 
 def loaded_frames(path):
-    """What pydicom reads back from the written file, in store order."""
+    """What pydicom reads back from the written file, in store order: signed
+    or unsigned values, binned at 128, saturated to int16."""
     ds = pydicom.dcmread(path)
-    arr = ds.pixel_array.astype(np.int16)
+    arr = ds.pixel_array.astype(np.int64)
     if arr.ndim == 2:
         arr = arr[np.newaxis]
-    return binned(arr) if arr.shape[-1] == 128 else arr
+    return binned(arr) if arr.shape[-1] == 128 else np.clip(arr, -32768, 32767).astype(np.int16)
 
 
 def standard(name, gates=8, frames=4, side=64, implicit=False, **attrs):
@@ -112,17 +115,52 @@ def walk_study(undefined, private_sequence=True):
     return ds
 
 
-def icon_study():
-    """An Icon Image Sequence (0088,0200) holding a small image of its own."""
+def icon_study(side=4, bits=16):
+    """An Icon Image Sequence (0088,0200) holding an image of its own, before
+    the study's Rows in file order."""
     ds = study(gates=1, frames=1)
     icon = Dataset()
-    icon.Rows = 4
-    icon.Columns = 4
-    icon.BitsAllocated = 16
-    icon.PixelData = bytes(32)
-    icon["PixelData"].VR = "OW"
+    icon.Rows = side
+    icon.Columns = side
+    icon.BitsAllocated = bits
+    icon.BitsStored = bits
+    icon.HighBit = bits - 1
+    icon.PixelRepresentation = 0
+    icon.PixelData = bytes(side * side * bits // 8)
+    icon["PixelData"].VR = "OW" if bits == 16 else "OB"
     ds.IconImageSequence = Sequence([icon])
     return ds
+
+
+def implicit_item(*elements):
+    """One undefined-length item in implicit VR: (tag, bytes) pairs."""
+    body = b"".join(struct.pack("<HHI", t >> 16, t & 0xFFFF, len(v)) + v for t, v in elements)
+    return (struct.pack("<HHI", 0xFFFE, 0xE000, 0xFFFFFFFF) + body +
+            struct.pack("<HHI", 0xFFFE, 0xE00D, 0))
+
+
+def un_study():
+    """Elements forwarded by a PACS that did not know them: private values as
+    UN with a 32-bit length, a UT and an OF, and a private sequence as UN of
+    undefined length, whose contents are implicit VR."""
+    ds = study(gates=2, frames=4)
+    ds.add_new(0x00091010, "UN", b"forwarded private value " * 3)
+    ds.add_new(0x00091011, "UN", bytes(70000))
+    ds.add_new(0x00204000, "UT", "long comment " * 6000)
+    ds.add_new(0x00191012, "OF", bytes(16))
+    ds.add_new(0x00291010, "UN", implicit_item((0x00280010, struct.pack("<H", 4)),
+                                               (0x00291001, b"INNER VALUE ")))
+    ds[0x00291010].is_undefined_length = True
+    return ds
+
+
+def frame_vectors(gates, frames, slice_major):
+    """Time Slot and Slice Vector entries, frame by frame as stored."""
+    if slice_major:
+        return ([g + 1 for s in range(frames) for g in range(gates)],
+                [s + 1 for s in range(frames) for g in range(gates)])
+    return ([g + 1 for g in range(gates) for s in range(frames)],
+            [s + 1 for g in range(gates) for s in range(frames)])
 
 
 DUMP = """
@@ -162,6 +200,20 @@ def dcmtk_study(path):
         f.write(DUMP.replace("{pixels}", values))
     subprocess.run(["dump2dcm", "--line", "100000", "--write-xfer-little", "--length-undefined", dump, path], check=True)
     os.remove(dump)
+
+
+REAL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "real")
+
+
+def add_real_files():
+    """Public files from other producers, and the heart file with one UN
+    element added, as a PACS forwards unknown private elements."""
+    ds = pydicom.dcmread(os.path.join(REAL, "NM-MONO2-16-13x-heart.dcm"))
+    ds.add_new(0x00091010, "UN", b"private value forwarded as UN")
+    ds.save_as(os.path.join(OUT, "heart_with_un.dcm"))
+    recon = os.path.join(REAL, "reconstruction-128x128x45.dcm")
+    shutil.copyfile(recon, os.path.join(OUT, "reconstruction128.dcm"))
+    loaded_frames(recon).astype("<i2").tofile(os.path.join(OUT, "reconstruction128.expected.raw"))
 
 
 def main():
@@ -234,6 +286,64 @@ def main():
     icon = icon_study()
     icon["IconImageSequence"].is_undefined_length = True
     save("icon_implicit_undefined", icon, True, pixels(1, 1, 64))
+    save("icon64_16bit", icon_study(64, 16), pixel_array=pixels(1, 1, 64), expected=pixels(1, 1, 64))
+    save("icon64_8bit", icon_study(64, 8), pixel_array=pixels(1, 1, 64), expected=pixels(1, 1, 64))
+    save("un_elements", un_study(), pixel_array=pixels(2, 4, 64), expected=pixels(2, 4, 64))
+    save("un_elements_implicit", un_study(), True, pixels(2, 4, 64), expected=pixels(2, 4, 64))
+
+    # Pixel layouts.
+    high = np.fromfunction(lambda f, r, c: (r * 1000 + c * 17) % 65535, (8, 64, 64)).astype(np.uint16)
+    ds = study(gates=2, frames=4, PixelRepresentation=0)
+    save("unsigned64", ds, pixel_array=high, expected=np.minimum(high, 32767).astype(np.int16))
+    high128 = np.fromfunction(lambda f, r, c: (r * 500 + c * 7 + f) % 65535, (8, 128, 128)).astype(np.uint16)
+    ds = study(gates=2, frames=4, side=128, PixelRepresentation=0)
+    save("unsigned128", ds, pixel_array=high128, expected=binned(high128.astype(np.int64)))
+    # 12 bits stored with overlay bits above High Bit; signed values sign-extend.
+    raw = pixels(2, 4, 64).astype(np.uint16) | 0xA000
+    value12 = (raw & 0x0FFF).astype(np.int64)
+    ds = study(gates=2, frames=4, BitsStored=12, HighBit=11, PixelRepresentation=0)
+    save("bits12_unsigned", ds, pixel_array=raw, expected=value12.astype(np.int16))
+    raw = (pixels(2, 4, 64).astype(np.uint16) | 0x0800) | 0x5000
+    ds = study(gates=2, frames=4, BitsStored=12, HighBit=11, PixelRepresentation=1)
+    save("bits12_signed", ds, pixel_array=raw,
+         expected=((raw & 0x0FFF).astype(np.int64) - 4096).astype(np.int16))
+    for name, rows, cols in [("rows64_cols128", 64, 128), ("rows128_cols64", 128, 64)]:
+        ds = study(gates=1, frames=1, side=rows, Columns=cols)
+        save(name, ds, pixel_array=np.ones((1, rows, cols), np.int16))
+    # Declared Pixel Data one frame short, followed by another element.
+    ds = study(gates=2, frames=4)
+    save_study(ds, os.path.join(OUT, "pixel_declared_short.dcm"), pixels=pixels(2, 4, 64)[:7])
+    ds = pydicom.dcmread(os.path.join(OUT, "pixel_declared_short.dcm"))
+    ds.add_new(0xFFFCFFFC, "OB", bytes(8192))
+    ds.save_as(os.path.join(OUT, "pixel_declared_short.dcm"))
+    # Frame order from the vectors: slice-major storage equals gate-major.
+    gate_major = pixels(4, 8, 64)
+    for name, slice_major in [("vectors_gate_major", False), ("vectors_slice_major", True)]:
+        slots, slices = frame_vectors(4, 8, slice_major)
+        stored = (gate_major.reshape(4, 8, 64, 64).transpose(1, 0, 2, 3).reshape(32, 64, 64)
+                  if slice_major else gate_major)
+        ds = study(gates=4, frames=8, TimeSlotVector=slots, SliceVector=slices)
+        save(name, ds, pixel_array=stored, expected=gate_major)
+    slots, slices = frame_vectors(4, 8, False)
+    slices[5] = slices[4]
+    save("vectors_twice", study(gates=4, frames=8, TimeSlotVector=slots, SliceVector=slices),
+         pixel_array=gate_major)
+    save("vectors_short", study(gates=4, frames=8, TimeSlotVector=slots[:30], SliceVector=slices),
+         pixel_array=gate_major)
+    # No counts, and frames that do not divide into the gates.
+    save("rows_missing", study(gates=2, frames=2, Rows=None, Columns=None),
+         pixel_array=pixels(2, 2, 64))
+    save("nf_minus64", study(gates=8, frames=8, NumberOfFrames="-64", NumberOfSlices=None),
+         pixel_array=pixels(8, 8, 64))
+    extra = np.concatenate([pixels(16, 8, 64), pixels(1, 2, 64)])
+    save("nf130_16gates", study(gates=16, frames=8, NumberOfFrames="130"), pixel_array=extra,
+         expected=pixels(16, 8, 64))
+    # Image Type: projections are questioned, reconstructions are not.
+    standard("type_gated_tomo", ImageType=["ORIGINAL", "PRIMARY", "GATED TOMO", "EMISSION"])
+    standard("type_recon_gated", ImageType=["ORIGINAL", "PRIMARY", "RECON GATED TOMO", "EMISSION"])
+    # Text numbers that strtod would take.
+    standard("ds_inf", PixelSpacing=["inf", "inf"], SliceThickness="nan")
+    add_real_files()
 
     # Refused studies.
     save("matrix256", study(side=256, gates=1, frames=1), pixel_array=pixels(1, 1, 256))

@@ -1,0 +1,87 @@
+#include "dataset_walk.h"
+
+namespace {
+constexpr const char* kImplicitLittleEndian = "1.2.840.10008.1.2";
+constexpr const char* kExplicitBigEndian = "1.2.840.10008.1.2.2";
+constexpr const char* kDeflatedExplicitLittleEndian = "1.2.840.10008.1.2.1.99";
+}  // namespace
+
+VrForm FormOfSyntax(const std::string& uid) {
+  return uid == kImplicitLittleEndian ? VrForm::kImplicit : VrForm::kExplicit;
+}
+
+bool IsWalkableSyntax(const std::string& uid) {
+  return uid != kExplicitBigEndian && uid != kDeflatedExplicitLittleEndian;
+}
+
+void DatasetWalk::CloseFinished(long position) {
+  // The outermost container whose defined length is used up closes with
+  // everything inside it, even a nested one that claims to run further.
+  for (int i = 0; i < depth_; ++i) {
+    if (open_[i].end >= 0 && position >= open_[i].end) {
+      depth_ = i;
+      return;
+    }
+  }
+}
+
+void DatasetWalk::Open(Kind kind, long end, bool implicit) {
+  if (depth_ == kMaxDepth) {
+    tooDeep_ = true;
+    return;
+  }
+  open_[depth_++] = Container{kind, end, implicit};
+}
+
+void DatasetWalk::CloseThrough(Kind kind) {
+  for (int i = depth_ - 1; i >= 0; --i) {
+    bool matches =
+        kind == Kind::kItem ? open_[i].kind == Kind::kItem : open_[i].kind != Kind::kItem;
+    if (matches) {
+      depth_ = i;
+      return;
+    }
+  }
+  // A delimiter with nothing open to close is passed over.
+}
+
+int DatasetWalk::Next(DicomElement& element) {
+  CloseFinished(std::ftell(stream_));
+  topLevel_ = depth_ == 0;
+  bool implicitHere = InsideImplicit();
+  if (ReadElementHeader(stream_, element, implicitHere ? VrForm::kImplicit : form_) != 1) return -1;
+
+  const bool undefined = element.declaredLength == kUndefinedLength;
+  auto endOfValue = [&]() {
+    return undefined ? -1L : std::ftell(stream_) + static_cast<long>(element.declaredLength);
+  };
+  if (element.group == 0xFFFE) {
+    if (element.element == 0xE000) {
+      if (depth_ > 0 && open_[depth_ - 1].kind == Kind::kFragments) {
+        element.length = element.declaredLength > 0x7FFFFFFFu
+                             ? 0
+                             : static_cast<std::int32_t>(element.declaredLength);
+      } else {
+        Open(Kind::kItem, endOfValue(), implicitHere);
+      }
+    } else if (element.element == 0xE00D) {
+      CloseThrough(Kind::kItem);
+    } else if (element.element == 0xE0DD) {
+      CloseThrough(Kind::kSequence);
+    }
+  } else if (element.vr == kVrSQ) {
+    Open(Kind::kSequence, endOfValue(), implicitHere);
+  } else if (element.vr == kVrUN && (undefined || element.entry->vr == kVrSQ)) {
+    // A sequence forwarded as UN: its contents are implicit VR little endian.
+    element.length = 0;
+    Open(Kind::kSequence, endOfValue(), true);
+  } else if (undefined) {
+    // Encapsulated pixel data hold fragments, which are skipped; any other
+    // undefined length (a private sequence in implicit VR) holds items.
+    bool pixels = element.vr == kVrOB || element.vr == kVrOW ||
+                  (element.group == 0x7FE0 && element.element == 0x0010);
+    Open(pixels ? Kind::kFragments : Kind::kSequence, -1, implicitHere);
+  }
+  if (tooDeep_) return -1;
+  return 1;
+}

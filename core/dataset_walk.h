@@ -1,0 +1,54 @@
+// A walk over a data set that knows where it stands: the VR form that the
+// transfer syntax gives, and which sequences and items enclose the element
+// just read. The element reader alone sees one flat stream of headers; the
+// scan needs to tell a top-level Rows from the Rows of an icon image.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "element_reader.h"
+
+class DatasetWalk {
+ public:
+  explicit DatasetWalk(std::FILE* stream) : stream_(stream) {}
+
+  // Reads the next header, as ReadElementHeader does: 1, or -1 at the end of
+  // the file, on a header cut short, or on nesting deeper than the walk keeps.
+  int Next(DicomElement& element);
+
+  // True when the element last read by Next lies in no sequence.
+  bool AtTopLevel() const { return topLevel_; }
+
+  // The data set's headers from now on are read in this form.
+  void UseForm(VrForm form) { form_ = form; }
+
+  // True when Next failed because the nesting went too deep.
+  bool TooDeep() const { return tooDeep_; }
+
+ private:
+  enum class Kind { kSequence, kItem, kFragments };
+  struct Container {
+    Kind kind;
+    long end;       // offset just after the value; -1 until a delimiter
+    bool implicit;  // an undefined-length UN holds implicit VR
+  };
+  static constexpr int kMaxDepth = 64;
+
+  void CloseFinished(long position);
+  void Open(Kind kind, long end, bool implicit);
+  void CloseThrough(Kind kind);
+  bool InsideImplicit() const { return depth_ > 0 && open_[depth_ - 1].implicit; }
+
+  std::FILE* stream_;
+  VrForm form_ = VrForm::kGuess;
+  Container open_[kMaxDepth];
+  int depth_ = 0;
+  bool topLevel_ = true;
+  bool tooDeep_ = false;
+};
+
+// The VR form of a data set in this transfer syntax. Big-endian and deflated
+// data sets cannot be walked at all: see IsWalkableSyntax.
+VrForm FormOfSyntax(const std::string& uid);
+bool IsWalkableSyntax(const std::string& uid);
