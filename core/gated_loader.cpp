@@ -4,6 +4,8 @@
 #include <emmintrin.h>
 #endif
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -15,6 +17,7 @@
 #include "load_report.h"
 #include "pixel_layout.h"
 #include "study_state.h"
+#include "transcoder.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "pixel values are read and written in host order");
@@ -153,12 +156,50 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
   return kLoadOk;
 }
 
-int LoadFromStream(std::FILE* stream) {
+int LoadFromStream(std::FILE* stream, bool decoded);
+
+// Rewrites the file as explicit VR little endian through the decoder and
+// loads that copy from memory; every rule of the scan applies to it.
+int LoadDecoded(std::FILE* stream, const std::string syntax) {
+  DecodedFile copy;
+  std::string why;
+  DecodeResult decoded = DecodeToRawLittleEndian(::fileno(stream), copy, why);
+  if (decoded == DecodeResult::kPixelDataShort) {
+    ReportLoadFailure(LoadFailure::kPixelDataShort, why);
+    return kLoadPixelDataShort;
+  }
+  if (decoded != DecodeResult::kDecoded) {
+    ReportLoadFailure(
+        LoadFailure::kUnsupportedEncoding,
+        syntax.empty() ? why
+                       : "cannot decode transfer syntax " + SyntaxDescription(syntax) + ": " + why);
+    return kLoadFailed;
+  }
+  std::FILE* memory = ::fmemopen(const_cast<char*>(copy.data()), copy.size(), "rb");
+  if (memory == nullptr || std::fseek(memory, 132, SEEK_SET) != 0) {
+    if (memory != nullptr) std::fclose(memory);
+    ReportLoadFailure(LoadFailure::kNoMemory, "no memory for the decoded file");
+    return kLoadNoMemory;
+  }
+  ClearRecord();
+  int result = LoadFromStream(memory, true);
+  std::fclose(memory);
+  if (result == kLoadOk && (IsLossySyntax(syntax) || LastScanFindings.lossyCompression))
+    ReportLoadWarning("the pixel data were stored with lossy compression" +
+                      (syntax.empty() ? std::string() : " (" + SyntaxDescription(syntax) + ")") +
+                      ": the counts are not exactly the acquired ones");
+  return result;
+}
+
+int LoadFromStream(std::FILE* stream, bool decoded) {
   std::int32_t offset = ScanStudyStream(stream);
   if (offset == kScanNeedsDecoding) {
-    ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
-                      "transfer syntax " + LastScanFindings.transferSyntax + " is not supported");
-    return kLoadFailed;
+    if (decoded) {
+      ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
+                        "the decoder left transfer syntax " + LastScanFindings.transferSyntax);
+      return kLoadFailed;
+    }
+    return LoadDecoded(stream, LastScanFindings.transferSyntax);
   }
   if (offset < 1) return kLoadFailed;
 
@@ -238,10 +279,24 @@ int LoadGatedStudy(const char* path) {
   ClearRecord();
   std::FILE* stream = OpenDicomFile(path);
   if (stream == nullptr) {
-    ReportOpenFailure(path);
-    return kLoadFailed;
+    // Without the preamble and "DICM" the decoder may still know the file.
+    struct stat info;
+    std::FILE* plain = ::stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0
+                           ? std::fopen(path, "rb")
+                           : nullptr;
+    int result = kLoadFailed;
+    if (plain != nullptr) {
+      result = LoadDecoded(plain, "");
+      std::fclose(plain);
+    }
+    if (plain == nullptr || LastLoadReport.failure == LoadFailure::kUnsupportedEncoding) {
+      LastLoadReport = LoadReport{};
+      ReportOpenFailure(path);
+      result = kLoadFailed;
+    }
+    return result;
   }
-  int result = LoadFromStream(stream);
+  int result = LoadFromStream(stream, false);
   std::fclose(stream);
   return result;
 }

@@ -208,6 +208,7 @@ REAL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "real")
 def add_real_files():
     """Public files from other producers, and the heart file with one UN
     element added, as a PACS forwards unknown private elements."""
+    shutil.copyfile(os.path.join(REAL, "NM-MONO2-16-13x-heart.dcm"), os.path.join(OUT, "heart_real.dcm"))
     ds = pydicom.dcmread(os.path.join(REAL, "NM-MONO2-16-13x-heart.dcm"))
     ds.add_new(0x00091010, "UN", b"private value forwarded as UN")
     ds.save_as(os.path.join(OUT, "heart_with_un.dcm"))

@@ -1,0 +1,52 @@
+// Decoding of the transfer syntaxes that the scan does not read itself. The
+// dicom-decode helper (GDCM) rewrites the file as explicit VR little endian in
+// a separate process with CPU and memory limits; the result comes back
+// through a pipe into memory, never through a file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The decoded Part 10 file, owned; empty until a decode succeeds.
+class DecodedFile {
+ public:
+  DecodedFile() = default;
+  ~DecodedFile();
+  DecodedFile(const DecodedFile&) = delete;
+  DecodedFile& operator=(const DecodedFile&) = delete;
+
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  // Appends bytes; false when no memory is left for them.
+  bool Append(const char* bytes, std::size_t count);
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+enum class DecodeResult {
+  kDecoded,
+  kFailed,          // the reason says why
+  kPixelDataShort,  // the stored pixel data end before the last frame
+};
+
+// Decodes the file open on descriptor fd (read from its start). Returns
+// kDecoded with the decoded bytes, or the failure with the reason in words:
+// the decoder's own, or how the helper ended (crash, time or memory limit).
+DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason);
+
+// Tests stand in another helper program and a shorter wall-clock limit; an
+// empty path and 0 restore the real helper and its limit.
+void SetDecoderForTesting(const std::string& helperPath, int timeoutSeconds);
+
+// The in-process fuzz targets cover the scan and loader; with the decoder off
+// every input that needs it is refused without a process being started.
+void SetDecoderEnabled(bool enabled);
+
+// "1.2.840.10008.1.2.4.50 (JPEG Baseline)", or the UID alone when unnamed.
+std::string SyntaxDescription(const std::string& uid);
+
+// True for the syntaxes whose encoding always loses information.
+bool IsLossySyntax(const std::string& uid);

@@ -1,0 +1,161 @@
+// Studies as archives deliver them: every encoding DCMTK and GDCM write,
+// converted through the decoder helper to the raw original's GSD bytes;
+// damaged codestreams, a mutation loop and a failing helper end cleanly.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gated_loader.h"
+#include "load_report.h"
+#include "operator_question.h"
+#include "test_support.h"
+#include "transcoder.h"
+
+namespace {
+
+const std::string kDicom2Gsd = std::string(DGC_BINARY_DIR) + "/dicom2gsd";
+const std::string kEncoded = std::string(DGC_TEST_DATA) + "/encoded/";
+
+struct EncodedCase {
+  std::string study, encoding;
+  bool lossy;
+};
+
+std::vector<EncodedCase> EncodedCases() {
+  std::vector<EncodedCase> cases;
+  std::ifstream list(kEncoded + "cases.txt");
+  EncodedCase c;
+  int lossy;
+  while (list >> c.study >> c.encoding >> lossy) {
+    c.lossy = lossy != 0;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+std::string EncodedFile(const std::string& study, const std::string& encoding) {
+  return kEncoded + study + "." + encoding + ".dcm";
+}
+
+CommandResult Convert(const std::string& input, const std::string& output) {
+  return RunCommand(kDicom2Gsd + " " + ShellQuote(input) + " " + ShellQuote(output));
+}
+
+TEST(Decoding, EveryLosslessEncodingWritesTheRawFilesGsd) {
+  std::vector<EncodedCase> cases = EncodedCases();
+  ASSERT_EQ(cases.size(), 58u);  // 7 studies x 8 lossless encodings, 2 lossy
+  TempDir dir;
+  for (const EncodedCase& c : cases) {
+    CommandResult raw = Convert(DataFile(c.study), dir.File("raw.gsd"));
+    ASSERT_EQ(raw.exitCode, 0) << c.study << ": " << raw.output;
+    CommandResult run = Convert(EncodedFile(c.study, c.encoding), dir.File("enc.gsd"));
+    std::string label = c.study + "." + c.encoding;
+    ASSERT_EQ(run.exitCode, 0) << label << ": " << run.output;
+    if (c.lossy) {  // converts, and says so once
+      EXPECT_NE(run.output.find("warning: "), std::string::npos) << label;
+      EXPECT_NE(run.output.find("lossy compression"), std::string::npos) << label << run.output;
+      EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    } else {  // byte for byte the raw file's conversion
+      EXPECT_EQ(run.output, "") << label;
+      EXPECT_TRUE(ReadBytes(dir.File("raw.gsd")) == ReadBytes(dir.File("enc.gsd"))) << label;
+    }
+  }
+}
+
+// Loads in this process, as the window does: the decoder may fail in any
+// way, the caller only sees a result and a reason.
+void ExpectCleanLoad(const std::string& path, const std::string& label) {
+  int result = LoadGatedStudy(path.c_str());
+  ASSERT_TRUE(result == kLoadOk || result == kLoadFailed || result == kLoadPixelDataShort)
+      << label << ": " << result;
+  if (result != kLoadOk) {
+    EXPECT_FALSE(LastLoadReport.detail.empty()) << label;
+  }
+}
+
+TEST(Decoding, DamagedCodestreamsEndWithAReason) {
+  SetYesNoQuestion(nullptr);
+  TempDir dir;
+  for (const char* encoding : {"jpeglossless", "jpegls", "rle", "j2k", "deflated", "bigendian"}) {
+    const std::string whole = ReadBytes(EncodedFile("gated64", encoding));
+    const std::string truncated = whole.substr(0, whole.size() * 2 / 3);
+    std::string overwritten = whole;
+    for (std::size_t i = whole.size() / 2; i < whole.size() / 2 + 200; ++i) overwritten[i] = '\xA5';
+    WriteBytes(dir.File("t.dcm"), truncated);
+    ExpectCleanLoad(dir.File("t.dcm"), std::string(encoding) + " truncated");
+    EXPECT_NE(LoadGatedStudy(dir.File("t.dcm").c_str()), kLoadOk) << encoding;
+    WriteBytes(dir.File("o.dcm"), overwritten);
+    ExpectCleanLoad(dir.File("o.dcm"), std::string(encoding) + " overwritten");
+  }
+  EXPECT_EQ(LoadGatedStudy(DataFile("jpeg_syntax").c_str()), kLoadFailed);
+  EXPECT_EQ(LastLoadReport.detail,
+            "cannot decode transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order "
+            "Prediction): Not a JPEG file: starts with 0x00 0x00");
+}
+
+TEST(Decoding, MutatedCompressedInputsThroughTheHelper) {
+  SetYesNoQuestion([](const OperatorQuestion&) { return true; });
+  std::mt19937 random(20261207);
+  TempDir dir;
+  const char* encodings[] = {"jpeglossless", "jpegls", "rle", "j2k", "deflated"};
+  int loads = 0;
+  for (const char* encoding : encodings) {
+    const std::string whole = ReadBytes(EncodedFile("gated64", encoding));
+    for (int round = 0; round < 400; ++round) {
+      std::string bytes = whole;
+      int edits = 1 + static_cast<int>(random() % 8);
+      for (int e = 0; e < edits; ++e) {
+        std::size_t at = random() % bytes.size();
+        switch (random() % 3) {
+          case 0:
+            bytes[at] = static_cast<char>(random());
+            break;
+          case 1:
+            bytes.resize(at + 1);
+            break;
+          default:
+            bytes.insert(at, std::string(1 + random() % 16, static_cast<char>(random())));
+        }
+      }
+      WriteBytes(dir.File("m.dcm"), bytes);
+      ExpectCleanLoad(dir.File("m.dcm"), std::string(encoding) + " round " + std::to_string(round));
+      ++loads;
+    }
+  }
+  RecordProperty("loads", loads);
+  SetYesNoQuestion(nullptr);
+}
+
+TEST(Decoding, AHelperThatCrashesOrHangsIsARefusal) {
+  TempDir dir;
+  struct {
+    const char* script;
+    const char* reason;
+  } const helpers[] = {
+      {"kill -SEGV $$", "the decoder crashed (Segmentation fault)"},
+      {"exec sleep 30", "the decoder did not finish within 1 s"},
+      {"echo 'cannot decode: codestream ends early' >&2; exit 3",
+       "cannot decode: codestream ends early"},
+      {"exit 0", "the decoder wrote nothing"},
+  };
+  for (const auto& h : helpers) {
+    WriteBytes(dir.File("helper"), std::string("#!/bin/sh\n") + h.script + "\n");
+    ASSERT_EQ(::chmod(dir.File("helper").c_str(), 0700), 0);
+    SetDecoderForTesting(dir.File("helper"), 1);
+    EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadFailed) << h.script;
+    EXPECT_EQ(LastLoadReport.detail,
+              "cannot decode transfer syntax 1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless): " +
+                  std::string(h.reason))
+        << h.script;
+  }
+  SetDecoderForTesting("", 0);
+  EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadOk);
+}
+
+}  // namespace
