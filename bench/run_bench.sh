@@ -24,6 +24,9 @@ cmake --build build-bench >/dev/null
 work=$(mktemp -d /tmp/dgc-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 bench/make_bench_studies.py "$work/in"
+# The largest study as archives deliver it compressed.
+dcmcjpeg "$work/in/max128.dcm" "$work/in/max128_jpeglossless.dcm"
+gdcmconv --j2k "$work/in/max128.dcm" "$work/in/max128_j2k.dcm"
 mkdir -p "$work/out"
 bin=$root/build-bench
 report=$root/docs/PERFORMANCE.md
@@ -47,6 +50,15 @@ for study in max128 max128_implicit typical64 typical64_implicit; do
   measure "dcm2niix" $study "dcm2niix -s y -w 1 -o out -f d $in"
   measure "gdcmconv --raw" $study "gdcmconv --raw $in out/g.dcm"
 done
+for study in max128_jpeglossless max128_j2k; do
+  in=in/$study.dcm
+  measure "cat (copy baseline)" $study "cat $in > out/copy"
+  measure "dicom2gsd" $study "$bin/dicom2gsd $in out/o.gsd"
+  measure "dcm2niix" $study "dcm2niix -s y -w 1 -o out -f d $in"
+  measure "gdcmconv --raw" $study "gdcmconv --raw $in out/g.dcm"
+done
+peak_j2k_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128_j2k.dcm out/o.gsd 2>&1 >/dev/null |
+  awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
 
 peak_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128.dcm out/o.gsd 2>&1 >/dev/null |
   awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
@@ -74,7 +86,14 @@ micro=$(DGC_BENCH_STUDY=in/max128.dcm "$bin/micro_bench" 2>/dev/null | grep -E "
   done
   echo
   echo "Peak resident memory of \`dicom2gsd\` on max128 (\`/usr/bin/time -v\`): $((peak_kb / 1024)) MiB ($peak_kb KiB)."
+  echo "On max128_j2k: $((peak_j2k_kb / 1024)) MiB, the converter alone (the \`dicom-decode\`"
+  echo "helper that decodes the file runs as its own process and is not counted)."
   echo
+  echo "Compressed studies (max128 as JPEG Lossless by \`dcmcjpeg\`, and as JPEG 2000"
+  echo "lossless by \`gdcmconv --j2k\`) go through the \`dicom-decode\` helper: GDCM"
+  echo "decodes the pixel data in a process of its own, the explicit VR little endian"
+  echo "copy comes back through a pipe, and the raw path converts it from memory. The"
+  echo "target is no slower than \`gdcmconv --raw\` alone on the same file."
   echo "Targets: a conversion of max128 within 1.5 x the copy baseline, ahead of every"
   echo "peer, and a peak resident memory under 16 MiB. The cost is reading the 32 MiB"
   echo "once (the kernel's copy into the process dominates a profile), binning it and"
