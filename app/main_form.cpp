@@ -260,6 +260,15 @@ void TMainForm::LoadStudy() {
     return;
   }
   FillFieldsFromStudy();
+  bool samePatient = !studyShown_ || (shownPatientId_ == StudyRecord.patientId &&
+                                      shownPatientName_ == StudyRecord.patientName);
+  if (!samePatient) {
+    edHeight->setText("0");
+    edWeight->setText("0");
+  }
+  studyShown_ = true;
+  shownPatientId_ = StudyRecord.patientId;
+  shownPatientName_ = StudyRecord.patientName;
   BtOK->setEnabled(true);
   if (!LastLoadReport.warnings.empty()) {
     QStringList lines;
@@ -362,6 +371,12 @@ int TMainForm::OpenDocumentWithShell(const char* path) {
 void TMainForm::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
     BitBtn2Click();
+    return;
+  }
+  // Enter presses the focused Cancel or Help; from anywhere else it saves.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (focusWidget() == BitBtn2 || focusWidget() == btHelp)) {
+    static_cast<QPushButton*>(focusWidget())->click();
     return;
   }
   QDialog::keyPressEvent(event);  // Enter presses the default button Save

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <memory>
+#include <string>
 
 #include "form_services.h"
 #include "study_form.h"
@@ -59,6 +60,11 @@ class TMainForm : public QDialog {
   void LoadStudy();
   void LoadInputFile(const QString& path);
   StudyFormTexts CollectTexts() const;
+
+  // The patient of the study on show: height and weight typed for one
+  // patient never reach another's file.
+  bool studyShown_ = false;
+  std::string shownPatientId_, shownPatientName_;
 
   std::unique_ptr<FormServices> ownServices_;
   FormServices* services_;

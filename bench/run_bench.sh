@@ -54,7 +54,11 @@ for study in max128_jpeglossless max128_j2k; do
   in=in/$study.dcm
   measure "cat (copy baseline)" $study "cat $in > out/copy"
   measure "dicom2gsd" $study "$bin/dicom2gsd $in out/o.gsd"
-  measure "dcm2niix" $study "dcm2niix -s y -w 1 -o out -f d $in"
+  if dcm2niix -s y -w 1 -o out -f d $in >/dev/null 2>&1; then
+    measure "dcm2niix" $study "dcm2niix -s y -w 1 -o out -f d $in"
+  else
+    rows+=("$study|dcm2niix (fails: exit $?)|nan")
+  fi
   measure "gdcmconv --raw" $study "gdcmconv --raw $in out/g.dcm"
 done
 peak_j2k_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128_j2k.dcm out/o.gsd 2>&1 >/dev/null |

@@ -125,6 +125,12 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
   const long long available = AvailablePixelBytes(stream, offset);
   long long remaining = available;
   const long long needed = frameBytes * frames;
+  // Slots this load does not fill hold zeros, never an earlier study's frames.
+  for (int gate = 0; gate < kStoreGates; ++gate)
+    for (int frame = 0; frame < kStoreFramesPerGate; ++frame)
+      if (gate >= order.gates || frame >= order.framesPerGate)
+        std::memset(ImageStore + FrameSlotIndex(gate, frame), 0,
+                    kFrameValues * sizeof(std::int16_t));
   std::fseek(stream, offset, SEEK_SET);
   for (int i = 0; i < frames; ++i) {
     std::int16_t* slot = ImageStore + static_cast<std::size_t>(order.SlotOf(i)) * kFrameValues;

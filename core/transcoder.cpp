@@ -103,19 +103,23 @@ DecodedFile::~DecodedFile() {
   std::free(data_);
 }
 
-bool DecodedFile::Append(const char* bytes, std::size_t count) {
-  if (size_ + count > kMaxDecodedBytes) return false;
-  if (size_ + count > capacity_) {
-    std::size_t grown = capacity_ == 0 ? 1 << 20 : capacity_ * 2;
-    while (grown < size_ + count) grown *= 2;
-    char* bigger = static_cast<char*>(std::realloc(data_, grown));
-    if (bigger == nullptr) return false;
+long DecodedFile::ReadFrom(int fd) {
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  if (capacity_ - size_ < kChunk) {
+    std::size_t grown = capacity_ == 0 ? 8 * kChunk : capacity_ * 2;
+    char* bigger = grown > kMaxDecodedBytes + kChunk
+                       ? nullptr
+                       : static_cast<char*>(std::realloc(data_, grown));
+    if (bigger == nullptr) {
+      errno = ENOMEM;
+      return -1;
+    }
     data_ = bigger;
     capacity_ = grown;
   }
-  std::memcpy(data_ + size_, bytes, count);
-  size_ += count;
-  return true;
+  ssize_t n = ::read(fd, data_ + size_, capacity_ - size_);
+  if (n > 0) size_ += static_cast<std::size_t>(n);
+  return n;
 }
 
 void SetDecoderForTesting(const std::string& helperPath, int seconds) {
@@ -183,7 +187,9 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
   const long long deadline = NowMilliseconds() + 1000LL * timeoutSeconds;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open = 2;
-  char buffer[65536];
+  char buffer[4096];
+  // A wide pipe spares the helper a stop every 64 KiB.
+  ::fcntl(out[0], F_SETPIPE_SZ, 1 << 20);
   while (open > 0) {
     long long left = deadline - NowMilliseconds();
     if (left <= 0) {
@@ -195,16 +201,19 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
     if (ready < 0) break;
     for (pollfd& p : fds) {
       if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      ssize_t n = ::read(p.fd, buffer, sizeof buffer);
+      ssize_t n;
+      if (p.fd == out[0]) {
+        n = decoded.ReadFrom(p.fd);
+        if (n < 0 && errno == ENOMEM) tooLarge = true;
+      } else {
+        n = ::read(p.fd, buffer, sizeof buffer);
+        if (n > 0 && words.size() < 4096) words.append(buffer, static_cast<std::size_t>(n));
+      }
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         ::close(p.fd);
         p.fd = -1;
         --open;
-      } else if (p.fd == out[0]) {
-        if (!tooLarge && !decoded.Append(buffer, static_cast<std::size_t>(n))) tooLarge = true;
-      } else if (words.size() < 4096) {
-        words.append(buffer, static_cast<std::size_t>(n));
       }
     }
     if (tooLarge) break;

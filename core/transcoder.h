@@ -17,8 +17,9 @@ class DecodedFile {
 
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
-  // Appends bytes; false when no memory is left for them.
-  bool Append(const char* bytes, std::size_t count);
+  // Reads what fd has ready onto the end: the bytes read, 0 at the end, -1
+  // on an error or when no memory is left for more.
+  long ReadFrom(int fd);
 
  private:
   char* data_ = nullptr;

@@ -64,19 +64,22 @@ void WriteWhatWasLoaded() {
 
 }  // namespace
 
-void RunDicomLoadInput(const std::uint8_t* data, std::size_t size) {
+int RunDicomLoadInput(const std::uint8_t* data, std::size_t size) {
   SetDecoderEnabled(false);  // the decoder runs in its own process, fuzzed by decode_tests
   MemoryFile file(data, size);
   WalkHeaders(file.path());
+  int result = kLoadFailed;
   for (bool answer : {false, true}) {
     SetYesNoQuestion([answer](const OperatorQuestion&) { return answer; });
-    if (LoadGatedStudy(file.path()) == kLoadOk) WriteWhatWasLoaded();
+    result = LoadGatedStudy(file.path());
+    if (result == kLoadOk) WriteWhatWasLoaded();
   }
   SetYesNoQuestion(nullptr);
+  return result;
 }
 
-void RunGsdReaderInput(const std::uint8_t* data, std::size_t size) {
+bool RunGsdReaderInput(const std::uint8_t* data, std::size_t size) {
   GsdFile file;
   std::string error;
-  ParseGsd(std::string(reinterpret_cast<const char*>(data), size), file, error);
+  return ParseGsd(std::string(reinterpret_cast<const char*>(data), size), file, error);
 }

@@ -7,8 +7,9 @@
 
 // The whole load of a DICOM file held in data: open, walk every header,
 // scan with the non-NM question answered No and then Yes, load into the
-// store, and compose and write the GSD bytes of what was loaded.
-void RunDicomLoadInput(const std::uint8_t* data, std::size_t size);
+// store, and compose and write the GSD bytes of what was loaded. Returns the
+// result of the last load.
+int RunDicomLoadInput(const std::uint8_t* data, std::size_t size);
 
-// The strict GSD reader on data.
-void RunGsdReaderInput(const std::uint8_t* data, std::size_t size);
+// The strict GSD reader on data. Returns whether it accepted the file.
+bool RunGsdReaderInput(const std::uint8_t* data, std::size_t size);

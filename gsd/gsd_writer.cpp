@@ -42,7 +42,12 @@ std::string Sanitized(const char* text) {
 void AddLine(std::string& header, const char* key, const std::string& value) {
   header += key;
   header += " = ";
-  header += value;
+  // The header is text with CR LF line ends: a line feed inside a value (a
+  // date or time is written as stored) is one too.
+  for (char c : value) {
+    if (c == '\n') header += '\r';
+    header += c;
+  }
   header += ';';
   header += kGsdLineEnd;
 }

@@ -24,6 +24,7 @@
 #include "gdcmImageWriter.h"
 #include "gdcmReader.h"
 #include "gdcmTrace.h"
+#include "gdcmTransferSyntax.h"
 #include "gdcmWriter.h"
 
 namespace {
@@ -34,12 +35,8 @@ constexpr rlim_t kAddressSpace = rlim_t{512} << 20;  // the largest study needs 
 void LimitResources() {
   rlimit cpu{kCpuSeconds, kCpuSeconds + 1};
   ::setrlimit(RLIMIT_CPU, &cpu);
-#if !defined(__SANITIZE_ADDRESS__)
-  // AddressSanitizer reserves terabytes of shadow address space; a sanitizer
-  // build relies on the caller's wall-clock limit alone.
   rlimit memory{kAddressSpace, kAddressSpace};
   ::setrlimit(RLIMIT_AS, &memory);
-#endif
   rlimit core{0, 0};
   ::setrlimit(RLIMIT_CORE, &core);
 }
@@ -79,6 +76,7 @@ int Decode() {
   }
   if (warnings.str().find("Incomplete Pixel Data") != std::string::npos)
     return Fail(6, "the pixel data end before the last frame");
+  const gdcm::TransferSyntax source = reader.GetImage().GetTransferSyntax();
   gdcm::ImageChangeTransferSyntax change;
   change.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
   change.SetInput(reader.GetImage());
@@ -86,15 +84,31 @@ int Decode() {
     std::string why = words();
     return Fail(3, why.empty() ? "the pixel data do not decode" : why);
   }
-  // GDCM's image writer fills in type 2 attributes that the file lacks, a
-  // Study Date of today among them. Those are read back out, so that the
-  // copy holds exactly the file's own elements.
+  // The decoded pixel data replace the stored ones in the file as read, and
+  // only the meta group learns the new transfer syntax: GDCM's image writer
+  // would fill in type 2 attributes that the file lacks (a Study Date of
+  // today among them). A big-endian data set needs that writer to swap its
+  // values; the attributes it adds are then read back out.
+  const bool bigEndian = source == gdcm::TransferSyntax::ExplicitVRBigEndian;
+  gdcm::File& file = reader.GetFile();
+  if (!bigEndian) {
+    gdcm::DataElement pixels = change.GetOutput().GetDataElement();
+    pixels.SetTag(gdcm::Tag(0x7FE0, 0x0010));
+    pixels.SetVR(gdcm::VR::OW);
+    file.GetDataSet().Replace(pixels);
+    file.GetHeader().SetDataSetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
+    gdcm::Writer out;
+    out.SetFile(file);
+    out.SetStream(std::cout);
+    if (!out.Write() || !std::cout.flush()) return Fail(5, "cannot write the decoded file");
+    return 0;
+  }
   std::set<gdcm::Tag> present;
-  for (const gdcm::DataElement& element : reader.GetFile().GetDataSet().GetDES())
+  for (const gdcm::DataElement& element : file.GetDataSet().GetDES())
     present.insert(element.GetTag());
   std::stringstream written;
   gdcm::ImageWriter writer;
-  writer.SetFile(reader.GetFile());
+  writer.SetFile(file);
   writer.SetImage(change.GetOutput());
   writer.SetStream(written);
   if (!writer.Write()) return Fail(5, "cannot write the decoded file");

@@ -131,6 +131,16 @@ TEST_F(MainFormTest, SelectLoadsAndCancelledDialogChangesNothing) {
   EXPECT_EQ(form->edPix->text(), "6.4");
   EXPECT_EQ(form->edComment->text(), "") << "a load clears the comment";
   EXPECT_EQ(form->edHeight->text(), "170") << "height is the operator's";
+
+  // Another load of the same patient keeps height and weight; another
+  // patient's study starts from "0".
+  for (const auto& [file, height] : {std::pair{"gated64_8x8", "170"}, {"name60", "0"}}) {
+    fake.inputs.push_back(QString::fromStdString(DataFile(file)));
+    form->edWeight->setText(height);
+    form->btInClick();
+    EXPECT_EQ(form->edHeight->text(), height) << file;
+    EXPECT_EQ(form->edWeight->text(), height) << file;
+  }
 }
 
 TEST_F(MainFormTest, SelectingAMissingFileEndsWithTheLoadersCode) {
@@ -297,6 +307,16 @@ TEST_F(MainFormTest, KeysEscCancelsAndEnterSaves) {
   fake.exits.clear();
   form->BitBtn2->click();
   EXPECT_EQ(fake.exits, std::vector<int>{-1});
+  // Enter on a focused Cancel cancels, on a focused Help opens help.
+  fake.exits.clear();
+  form->BitBtn2->setFocus();
+  QTest::keyClick(form->BitBtn2, Qt::Key_Return);
+  EXPECT_EQ(fake.exits, std::vector<int>{-1});
+  fake.exits.clear();
+  form->btHelp->setFocus();
+  QTest::keyClick(form->btHelp, Qt::Key_Enter);
+  EXPECT_TRUE(fake.exits.empty());
+  EXPECT_EQ(fake.opened.size(), 1u);
 }
 
 TEST_F(MainFormTest, HelpOpensTheFileBesideTheProgramAndIgnoresTheAnswer) {

@@ -146,6 +146,9 @@ const HeaderLineCase kHeaderLineCases[] = {
      [](TStudyRecord& r) { std::strcpy(r.patientName, "A\x80\x01Z"); }, "name = A__Z;\r\n", ""},
     {"date and time keep their spaces",
      [](TStudyRecord& r) { std::strcpy(r.studyDate, "2001 05 14"); }, "date = 2001 05 14;\r\n", ""},
+    {"a line feed in a time is CR LF too",
+     [](TStudyRecord& r) { std::strcpy(r.studyTime, "10:\n20"); }, "time = 10:\r\n20;\r\n",
+     ":\n20"},
     {"negative numbers",
      [](TStudyRecord& r) {
        r.heartRate = -1;
