@@ -1,17 +1,7 @@
 #include "dataset_walk.h"
 
-namespace {
-constexpr const char* kImplicitLittleEndian = "1.2.840.10008.1.2";
-constexpr const char* kExplicitBigEndian = "1.2.840.10008.1.2.2";
-constexpr const char* kDeflatedExplicitLittleEndian = "1.2.840.10008.1.2.1.99";
-}  // namespace
-
 VrForm FormOfSyntax(const std::string& uid) {
-  return uid == kImplicitLittleEndian ? VrForm::kImplicit : VrForm::kExplicit;
-}
-
-bool IsWalkableSyntax(const std::string& uid) {
-  return uid != kExplicitBigEndian && uid != kDeflatedExplicitLittleEndian;
+  return uid == "1.2.840.10008.1.2" ? VrForm::kImplicit : VrForm::kExplicit;
 }
 
 void DatasetWalk::CloseFinished(long position) {

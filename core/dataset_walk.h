@@ -48,7 +48,6 @@ class DatasetWalk {
   bool tooDeep_ = false;
 };
 
-// The VR form of a data set in this transfer syntax. Big-endian and deflated
-// data sets cannot be walked at all: see IsWalkableSyntax.
+// The VR form of a data set in a raw little-endian transfer syntax; every
+// other syntax is decoded to explicit VR little endian before the walk.
 VrForm FormOfSyntax(const std::string& uid);
-bool IsWalkableSyntax(const std::string& uid);
