@@ -164,7 +164,8 @@ int main(int argc, char** argv) {
                  AttributeOfField(error->field), error->text.c_str());
     return kGsdNotWritten;
   }
-  if (WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex) != kGsdWritten) {
+  if (RefuseOutputIsInput(OutputPath.c_str(), InputPath.c_str()) != kGsdWritten ||
+      WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex) != kGsdWritten) {
     std::fprintf(stderr, "dicom2gsd: %s: cannot write: %s\n", OutputPath.c_str(),
                  LastGsdWriteError.c_str());
     return kGsdNotWritten;

@@ -1,12 +1,11 @@
 // Prints what a GSD file holds: its header fields and, per gate, the lowest,
 // highest and total counts. Optionally draws all frames as one PNG montage.
-#include <cstdint>
+#include <cerrno>
 #include <cstdio>
-#include <limits>
+#include <cstring>
 #include <string>
 
-#include "gsd_reader.h"
-#include "montage.h"
+#include "gsd_inspect.h"
 
 namespace {
 
@@ -17,24 +16,6 @@ const char* const kUsage =
     "and the minimum, maximum and total counts of each gate. --png draws every\n"
     "frame as a grey-scale montage: one row per gate, frames left to right.\n"
     "Exit status: 0 well-formed, 1 malformed or unreadable, 2 usage error.\n";
-
-void PrintGateCounts(const GsdFile& file) {
-  std::printf("%-6s %8s %8s %14s\n", "gate", "min", "max", "total");
-  for (int g = 0; g < file.Gates(); ++g) {
-    int lowest = std::numeric_limits<int>::max(), highest = std::numeric_limits<int>::min();
-    long long total = 0;
-    for (int f = 0; f < file.frames; ++f) {
-      const std::int16_t* frame = file.Frame(g, f);
-      for (int i = 0; i < 4096; ++i) {
-        lowest = frame[i] < lowest ? frame[i] : lowest;
-        highest = frame[i] > highest ? frame[i] : highest;
-        total += frame[i];
-      }
-    }
-    if (file.frames == 0) lowest = highest = 0;
-    std::printf("%-6d %8d %8d %14lld\n", g, lowest, highest, total);
-  }
-}
 
 }  // namespace
 
@@ -64,22 +45,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  GsdFile file;
-  std::string error;
-  if (!ReadGsdFile(input, file, error)) {
-    std::fprintf(stderr, "gsdinfo: %s: %s\n", input, error.c_str());
+  std::FILE* in = std::fopen(input, "rb");
+  if (in == nullptr) {
+    std::fprintf(stderr, "gsdinfo: %s: cannot open: %s\n", input, std::strerror(errno));
     return 1;
   }
-  std::printf("file: %s\nheader: %zu bytes\n", input, file.headerBytes);
-  for (const auto& field : file.fields)
-    std::printf("%-9s %s\n", (field.first + ":").c_str(), field.second.c_str());
-  PrintGateCounts(file);
-  if (png != nullptr) {
-    if (!WriteMontagePng(file, png, error)) {
-      std::fprintf(stderr, "gsdinfo: %s: %s\n", png, error.c_str());
-      return 1;
-    }
-    std::printf("montage: %s\n", png);
-  }
-  return 0;
+  int status = InspectGsd(in, input, png, stdout, stderr);
+  std::fclose(in);
+  return status;
 }

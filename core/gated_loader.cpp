@@ -225,6 +225,7 @@ int LoadFromStream(std::FILE* stream, bool decoded) {
   StudyRecord.frameCount = frames;
   StudyRecord.maxCount = 0;
   PixelLayout layout = PixelLayoutOf(found.bitsStored, found.highBit, found.pixelRepresentation);
+  if (AfterHeaderScanForTesting != nullptr) AfterHeaderScanForTesting();
   int result = ReadFrames(stream, offset, order, layout);
   if (result != kLoadOk) return result;
 
@@ -279,6 +280,8 @@ std::int16_t FrameMaximum(const std::int16_t* frame64) {
   }
   return maximum;
 }
+
+void (*AfterHeaderScanForTesting)() = nullptr;
 
 int LoadGatedStudy(const char* path) {
   LastLoadReport = LoadReport{};

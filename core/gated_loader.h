@@ -20,6 +20,10 @@ constexpr int kLoadNoMemory = 8;
 // descriptor, so a file renamed into place between them cannot mix studies.
 int LoadGatedStudy(const char* path);
 
+// Called, when set, after the header scan and before the pixel read. Tests
+// change the file on disk there.
+extern void (*AfterHeaderScanForTesting)();
+
 // Each output value is 10 x the sum of its 2 x 2 source block, computed in
 // wide integers and clamped to the int16 range, so that the hottest pixels
 // of a study saturate instead of wrapping into negative counts.

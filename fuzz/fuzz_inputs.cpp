@@ -9,8 +9,10 @@
 
 #include "element_reader.h"
 #include "gated_loader.h"
+#include "gsd_inspect.h"
 #include "gsd_reader.h"
 #include "gsd_stream.h"
+#include "montage.h"
 #include "operator_question.h"
 #include "study_form.h"
 #include "study_state.h"
@@ -81,5 +83,16 @@ int RunDicomLoadInput(const std::uint8_t* data, std::size_t size) {
 bool RunGsdReaderInput(const std::uint8_t* data, std::size_t size) {
   GsdFile file;
   std::string error;
-  return ParseGsd(std::string(reinterpret_cast<const char*>(data), size), file, error);
+  bool accepted = ParseGsd(std::string(reinterpret_cast<const char*>(data), size), file, error);
+  // gsdinfo's whole path, frames and montage included, on the same bytes.
+  MemoryFile input(data, size);
+  std::FILE* in = std::fopen(input.path(), "rb");
+  std::FILE* sink = std::fopen("/dev/null", "wb");
+  if (in == nullptr || sink == nullptr) std::abort();
+  int status = InspectGsd(in, "fuzz.gsd", nullptr, sink, sink);
+  std::fclose(in);
+  std::fclose(sink);
+  if ((status == 0) != accepted) std::abort();  // reader and gsdinfo must agree
+  if (accepted && file.frames > 0 && !WriteMontagePng(file, "/dev/null", error)) std::abort();
+  return accepted;
 }

@@ -1,13 +1,13 @@
 #include "gsd_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "gsd_format.h"
+#include "study_state.h"
 
 namespace {
 
@@ -50,22 +50,74 @@ const std::string* GsdFile::Field(const std::string& key) const {
   return nullptr;
 }
 
+std::size_t GsdFile::FrameDataBytes() const {
+  return static_cast<std::size_t>(Gates()) * static_cast<std::size_t>(frames) * kGsdFrameBytes;
+}
+
 const std::int16_t* GsdFile::Frame(int gate, int index) const {
   return values.data() + (static_cast<std::size_t>(gate) * frames + index) * 4096;
 }
 
-bool ParseGsd(const std::string& bytes, GsdFile& file, std::string& error) {
+namespace {
+
+// Reads one CR LF line into line, without its ending. False at the end of
+// the file, or when the header grows past its limit (tooLong set).
+bool ReadHeaderLine(std::FILE* in, std::string& line, std::size_t& consumed, bool& tooLong) {
+  line.clear();
+  for (int c; (c = std::getc(in)) != EOF;) {
+    if (++consumed > kGsdMaxHeaderBytes) {
+      tooLong = true;
+      return false;
+    }
+    if (c == '\n' && !line.empty() && line.back() == '\r') {
+      line.pop_back();
+      return true;
+    }
+    line += static_cast<char>(c);
+  }
+  return false;
+}
+
+bool CheckHeader(GsdFile& file, std::string& error) {
+  for (const char* key : kRequiredKeys)
+    if (file.Field(key) == nullptr)
+      return Bad(error, std::string("header has no \"") + key + "\" line");
+  if (*file.Field("matrix") != "64") return Bad(error, "matrix is not 64");
+  if (*file.Field("order") != "little") return Bad(error, "order is not little");
+  if (!ParseInt(*file.Field("division"), file.division))
+    return Bad(error, "division is not a whole number");
+  if (!ParseInt(*file.Field("frames"), file.frames))
+    return Bad(error, "frames is not a whole number");
+  if (file.Gates() > kStoreGates)
+    return Bad(error, "division " + std::to_string(file.division) + " is beyond " +
+                          std::to_string(kStoreGates) + " gates");
+  if (file.frames > kStoreFramesPerGate)
+    return Bad(error, "frames " + std::to_string(file.frames) + " is beyond " +
+                          std::to_string(kStoreFramesPerGate) + " frames per gate");
+  if (file.frames < 0) file.frames = 0;
+  return true;
+}
+
+std::string SizeText(const GsdFile& file) {
+  return std::to_string(file.Gates()) + " gates of " + std::to_string(file.frames) +
+         " frames need " + std::to_string(file.FrameDataBytes());
+}
+
+}  // namespace
+
+bool ReadGsdHeader(std::FILE* in, GsdFile& file, std::string& error) {
   file = GsdFile{};
-  std::size_t pos = 0;
-  int lineNumber = 0;
-  for (;;) {
-    std::size_t end = bytes.find(kGsdLineEnd, pos);
-    ++lineNumber;
-    if (end == std::string::npos)
+  std::string line;
+  std::size_t consumed = 0;
+  bool tooLong = false;
+  for (int lineNumber = 1;; ++lineNumber) {
+    if (!ReadHeaderLine(in, line, consumed, tooLong)) {
+      if (tooLong)
+        return Bad(error, "header longer than " + std::to_string(kGsdMaxHeaderBytes) +
+                              " bytes with no 0x0C 0x0D 0x0A terminator");
       return Bad(error, "header line " + std::to_string(lineNumber) +
                             " has no CR LF ending (no 0x0C 0x0D 0x0A terminator found)");
-    std::string line = bytes.substr(pos, end - pos);
-    pos = end + 2;
+    }
     if (line.find('\n') != std::string::npos)
       return Bad(error, "header line " + std::to_string(lineNumber) + " contains a bare LF");
     if (lineNumber == 1) {
@@ -76,42 +128,71 @@ bool ParseGsd(const std::string& bytes, GsdFile& file, std::string& error) {
     }
     if (line == "\x0C") break;
     std::size_t eq = line.find(" = ");
-    if (eq == std::string::npos || line.empty() || line.back() != ';' || !IsKey(line.substr(0, eq)))
+    if (eq == std::string::npos || line.back() != ';' || !IsKey(line.substr(0, eq)))
       return Bad(error, "header line " + std::to_string(lineNumber) +
                             " is not of the form \"key = value;\"");
     file.fields.emplace_back(line.substr(0, eq), line.substr(eq + 3, line.size() - eq - 4));
   }
-  file.headerBytes = pos;
+  file.headerBytes = consumed;
+  return CheckHeader(file, error);
+}
 
-  for (const char* key : kRequiredKeys)
-    if (file.Field(key) == nullptr)
-      return Bad(error, std::string("header has no \"") + key + "\" line");
-  if (*file.Field("matrix") != "64") return Bad(error, "matrix is not 64");
-  if (*file.Field("order") != "little") return Bad(error, "order is not little");
-  if (!ParseInt(*file.Field("division"), file.division))
-    return Bad(error, "division is not a whole number");
-  if (!ParseInt(*file.Field("frames"), file.frames))
-    return Bad(error, "frames is not a whole number");
-
-  unsigned long long frames = file.frames > 0 ? static_cast<unsigned long long>(file.frames) : 0;
-  unsigned long long expected =
-      static_cast<unsigned long long>(file.Gates()) * frames * kGsdFrameBytes;
-  unsigned long long present = bytes.size() - file.headerBytes;
-  if (present != expected)
-    return Bad(error, "frame data hold " + std::to_string(present) + " bytes; " +
-                          std::to_string(file.Gates()) + " gates of " + std::to_string(frames) +
-                          " frames need " + std::to_string(expected));
-  file.values.resize(present / 2);
-  if (present > 0) std::memcpy(file.values.data(), bytes.data() + file.headerBytes, present);
-  if (file.frames < 0) file.frames = 0;
+bool ReadGsdFrames(std::FILE* in, const GsdFile& file, const GsdFrameSink& sink,
+                   std::string& error) {
+  unsigned char bytes[kGsdFrameBytes];
+  std::int16_t values[kGsdFrameBytes / 2];
+  std::size_t present = 0;
+  for (int g = 0; g < file.Gates(); ++g) {
+    for (int f = 0; f < file.frames; ++f) {
+      std::size_t got = std::fread(bytes, 1, sizeof bytes, in);
+      present += got;
+      if (got != sizeof bytes) {
+        if (std::ferror(in)) return Bad(error, "read error in the frame data");
+        return Bad(error,
+                   "frame data hold " + std::to_string(present) + " bytes; " + SizeText(file));
+      }
+      for (std::size_t i = 0; i < kGsdFrameBytes / 2; ++i)
+        values[i] = static_cast<std::int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+      sink(g, f, values);
+    }
+  }
+  if (std::getc(in) != EOF)
+    return Bad(error, "frame data hold more than " + std::to_string(present) + " bytes; " +
+                          SizeText(file));
+  if (std::ferror(in)) return Bad(error, "read error after the frame data");
   return true;
 }
 
+namespace {
+
+bool ReadWholeStream(std::FILE* in, GsdFile& file, std::string& error) {
+  if (!ReadGsdHeader(in, file, error)) return false;
+  file.values.resize(file.FrameDataBytes() / 2);
+  return ReadGsdFrames(
+      in, file,
+      [&file](int gate, int index, const std::int16_t* values) {
+        std::copy(
+            values, values + 4096,
+            file.values.begin() + (static_cast<std::ptrdiff_t>(gate) * file.frames + index) * 4096);
+      },
+      error);
+}
+
+}  // namespace
+
+bool ParseGsd(const std::string& bytes, GsdFile& file, std::string& error) {
+  if (bytes.empty()) return ReadGsdFile("/dev/null", file, error);
+  std::FILE* in = ::fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+  if (in == nullptr) return Bad(error, std::string("cannot read: ") + std::strerror(errno));
+  bool ok = ReadWholeStream(in, file, error);
+  std::fclose(in);
+  return ok;
+}
+
 bool ReadGsdFile(const char* path, GsdFile& file, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Bad(error, std::string("cannot open: ") + std::strerror(errno));
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return Bad(error, "read error");
-  return ParseGsd(content.str(), file, error);
+  std::FILE* in = std::fopen(path, "rb");
+  if (in == nullptr) return Bad(error, std::string("cannot open: ") + std::strerror(errno));
+  bool ok = ReadWholeStream(in, file, error);
+  std::fclose(in);
+  return ok;
 }

@@ -15,3 +15,8 @@ bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex)
 // it with a stream that fails at a chosen byte.
 using GsdStreamOpener = std::FILE* (*)(int fd);
 extern GsdStreamOpener OpenGsdStream;
+
+// Whether the writer's new file starts without a name (O_TMPFILE). Where the
+// file system cannot do that it gets a random name instead; tests turn this
+// off to run that way everywhere.
+extern bool GsdUnnamedTempFiles;

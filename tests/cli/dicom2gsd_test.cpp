@@ -3,6 +3,7 @@
 // and gsdinfo on the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,40 @@ TEST(GsdInfo, PrintsHeaderAndGateCountsAndDrawsAMontage) {
   CommandResult bad = RunCommand(kGsdInfo + " " + ShellQuote(dir.File("bad.gsd")));
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.output.find("bad.gsd: header line 2"), std::string::npos) << bad.output;
+}
+
+// Files that once crashed gsdinfo, printed without end or filled the memory:
+// each is refused in one line, in little memory.
+TEST(GsdInfo, HostileFilesEndInOneLine) {
+  const std::string header =
+      "tulvex\r\nid = ;\r\nname = ;\r\ndate = ;\r\ntime = ;\r\nsex = F;\r\nmatrix = 64;\r\n"
+      "pixel = 0;\r\nthick = 0;\r\nhr = 0;\r\n";
+  const struct {
+    const char* label;
+    std::string bytes;  // empty: /dev/zero
+    const char* reason;
+  } cases[] = {
+      {"counts whose size overflows",
+       header + "division = 1073741824;\r\nframes = 2097152;\r\norder = little;\r\n\x0C\r\n",
+       "division 1073741824 is beyond 16 gates"},
+      {"2147483647 gates",
+       header + "division = 2147483647;\r\nframes = 0;\r\norder = little;\r\n\x0C\r\n",
+       "beyond 16 gates"},
+      {"65 frames", header + "division = 0;\r\nframes = 65;\r\norder = little;\r\n\x0C\r\n",
+       "frames 65 is beyond 64"},
+      {"/dev/zero", "", "header longer than 65536 bytes"},
+      {"a header without end", "tulvex\r\n" + std::string(1 << 20, 'a'), "header longer"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    std::string path = c.bytes.empty() ? "/dev/zero" : dir.File("hostile.gsd");
+    if (!c.bytes.empty()) WriteBytes(path, c.bytes);
+    CommandResult info =
+        RunCommand("ulimit -v 300000; " + kGsdInfo + " " + path + " --png " + dir.File("o.png"));
+    EXPECT_EQ(info.exitCode, 1) << c.label << ": " << info.output;
+    EXPECT_NE(info.output.find(c.reason), std::string::npos) << c.label << ": " << info.output;
+    EXPECT_EQ(std::count(info.output.begin(), info.output.end(), '\n'), 1) << c.label;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "gated_loader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -148,6 +149,37 @@ TEST(LoadGatedStudy, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
       EXPECT_EQ(stored, !(g == 1 && f == 5)) << g << "," << f;
     }
   EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 6.4);
+}
+
+// A watch folder renames files into place; an editor may truncate one. A
+// change between the scan and the pixel read gives the scanned study whole,
+// or a refusal, never one study's header with another's pixels.
+TEST(LoadGatedStudy, AFileChangedAfterTheScan) {
+  static std::string path;
+  static const char* change;
+  static TempDir* dir;
+  TempDir folder;
+  dir = &folder;
+  path = folder.File("study.dcm");
+  const struct {
+    const char* change;
+    int result;
+  } cases[] = {{"rename", kLoadOk}, {"truncate", kLoadPixelDataShort}};
+  for (const auto& c : cases) {
+    WriteBytes(path, ReadBytes(DataFile("gated64")));
+    change = c.change;
+    AfterHeaderScanForTesting = [] {
+      if (std::string(change) == "rename") {
+        WriteBytes(dir->File("next.dcm"), ReadBytes(DataFile("gated128")));
+        ::rename(dir->File("next.dcm").c_str(), path.c_str());
+      } else {
+        ::truncate(path.c_str(), 2000);
+      }
+    };
+    EXPECT_EQ(LoadGatedStudy(path.c_str()), c.result) << c.change;
+    AfterHeaderScanForTesting = nullptr;
+    if (c.result == kLoadOk) ExpectStoreHolds("gated64", 8, 4);
+  }
 }
 
 struct RefusalCase {

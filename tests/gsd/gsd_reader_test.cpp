@@ -60,6 +60,8 @@ TEST(ParseGsd, RejectsMalformedFiles) {
       {"division not a number", Replace(good, "division = 2;", "division = two;"), "division"},
       {"one byte short", good.substr(0, good.size() - 1), "need 16384"},
       {"one byte long", good + "x", "need 16384"},
+      {"17 gates", Replace(good, "division = 2;", "division = 17;"), "beyond 16 gates"},
+      {"65 frames", Replace(good, "frames = 1;", "frames = 65;"), "beyond 64 frames"},
   };
   for (const MalformedCase& c : cases) {
     GsdFile file;

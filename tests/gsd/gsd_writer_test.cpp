@@ -2,6 +2,7 @@
 // order, sizes, and failures that must leave nothing half-written.
 #include "gsd_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "gsd_reader.h"
 #include "gsd_stream.h"
@@ -227,40 +229,11 @@ TEST(WriteGsdFile, RefusesCountsBeyondTheStore) {
   }
 }
 
-TEST(WriteGsdFile, ReplacesAnExistingFileAndKeepsItsMode) {
-  TempDir dir;
-  WriteBytes(dir.File("o.gsd"), std::string(5000000, 'x'));
-  ::chmod(dir.File("o.gsd").c_str(), 0640);
-  TStudyRecord record = WorkedExample();
-  record.frameCount = 1;
-  record.gateCount = 1;
-  ASSERT_EQ(WriteGsdFile(dir.File("o.gsd").c_str(), &record, true), kGsdWritten);
-  EXPECT_EQ(ReadBytes(dir.File("o.gsd")).size(), ComposeGsdHeader(record).size() + 8192);
-  struct stat info;
-  ::stat(dir.File("o.gsd").c_str(), &info);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
-  EXPECT_EQ(dir.Entries().size(), 1u);
-}
-
-TEST(WriteGsdFile, FollowsASymbolicLink) {
-  TempDir dir;
-  WriteBytes(dir.File("target.gsd"), "old");
-  ASSERT_EQ(::symlink("target.gsd", dir.File("link.gsd").c_str()), 0);
-  TStudyRecord record = WorkedExample();
-  record.frameCount = 0;
-  ASSERT_EQ(WriteGsdFile(dir.File("link.gsd").c_str(), &record, true), kGsdWritten);
-  EXPECT_EQ(ReadBytes(dir.File("target.gsd")), ComposeGsdHeader(record));
-  struct stat info;
-  ASSERT_EQ(::lstat(dir.File("link.gsd").c_str(), &info), 0);
-  EXPECT_TRUE(S_ISLNK(info.st_mode));
-}
-
 // Writes in a child whose file-size limit stops the write midway.
 int WriteWithSizeLimit(const std::string& path, rlim_t limit) {
   pid_t child = ::fork();
   if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit r{limit, limit};
+    rlimit r{limit, limit};  // SIGXFSZ keeps its default action: the writer must hold it off
     ::setrlimit(RLIMIT_FSIZE, &r);
     TStudyRecord record = WorkedExample();
     ::_exit(WriteGsdFile(path.c_str(), &record, true));
@@ -273,33 +246,26 @@ int WriteWithSizeLimit(const std::string& path, rlim_t limit) {
 TEST(WriteGsdFile, FailuresLeaveTheOldFileAndNoTemporary) {
   TempDir dir;
   const std::string old = "the previous conversion";
-  for (rlim_t limit : {rlim_t{0}, rlim_t{10}, rlim_t{200}, rlim_t{5000}, rlim_t{1000000}}) {
-    WriteBytes(dir.File("o.gsd"), old);
-    EXPECT_EQ(WriteWithSizeLimit(dir.File("o.gsd"), limit), kGsdNotWritten) << limit;
-    EXPECT_EQ(ReadBytes(dir.File("o.gsd")), old) << limit;
-    EXPECT_EQ(dir.Entries().size(), 1u) << "temporary file left at limit " << limit;
+  for (bool unnamed : {true, false}) {
+    GsdUnnamedTempFiles = unnamed;
+    for (rlim_t limit : {rlim_t{0}, rlim_t{10}, rlim_t{200}, rlim_t{5000}, rlim_t{1000000}}) {
+      WriteBytes(dir.File("o.gsd"), old);
+      EXPECT_EQ(WriteWithSizeLimit(dir.File("o.gsd"), limit), kGsdNotWritten) << limit;
+      EXPECT_EQ(ReadBytes(dir.File("o.gsd")), old) << limit;
+      EXPECT_EQ(dir.Entries().size(), 1u) << "temporary file left at limit " << limit;
+    }
   }
+  GsdUnnamedTempFiles = true;
   TStudyRecord record = WorkedExample();
   EXPECT_EQ(WriteGsdFile(dir.File("missing/o.gsd").c_str(), &record, true), kGsdNotWritten);
   EXPECT_NE(LastGsdWriteError.find("No such file"), std::string::npos) << LastGsdWriteError;
   EXPECT_EQ(WriteGsdFile(dir.path().c_str(), &record, true), kGsdNotWritten);
 }
 
-TEST(WriteGsdFile, DeviceIsWrittenDirectlyAndItsErrorsCount) {
-  TStudyRecord record = WorkedExample();
-  if (FileExists("/dev/full")) {
-    EXPECT_EQ(WriteGsdFile("/dev/full", &record, true), kGsdNotWritten);
-    EXPECT_NE(LastGsdWriteError.find("No space"), std::string::npos) << LastGsdWriteError;
-  }
-  EXPECT_EQ(WriteGsdFile("/dev/null", &record, true), kGsdWritten);
-  struct stat info;
-  ASSERT_EQ(::stat("/dev/null", &info), 0);
-  EXPECT_TRUE(S_ISCHR(info.st_mode)) << "/dev/null must not be replaced";
-}
-
 // A stream over the writer's descriptor that accepts FailAfter bytes and
 // then fails as a full disk would.
 std::size_t FailAfter = 0;
+int TerminateAtFailure = 0;  // a signal the process sends itself there instead
 
 struct LimitedSink {
   int fd;
@@ -310,6 +276,8 @@ std::FILE* OpenFailingStream(int fd) {
   cookie_io_functions_t io{};
   io.write = [](void* cookie, const char* data, std::size_t size) -> ssize_t {
     auto* sink = static_cast<LimitedSink*>(cookie);
+    if (TerminateAtFailure != 0 && sink->written + size > FailAfter)
+      ::kill(::getpid(), TerminateAtFailure);
     if (sink->written >= FailAfter) {
       errno = ENOSPC;
       return -1;
@@ -339,6 +307,10 @@ TEST(WriteGsdFile, AWriteFailingAtAnyByteLeavesTheOldFile) {
   const std::size_t total = ComposeGsdHeader(record).size() + 2 * 8192;
   const GsdStreamOpener realOpener = OpenGsdStream;
   OpenGsdStream = OpenFailingStream;
+  if (FileExists("/dev/full")) {
+    EXPECT_EQ(WriteGsdFile("/dev/full", &record, true), kGsdNotWritten);
+    EXPECT_NE(LastGsdWriteError.find("No space"), std::string::npos) << LastGsdWriteError;
+  }
   int failures = 0;
   for (FailAfter = 0; FailAfter < total - 8192 + 1; ++FailAfter) {
     failures += WriteGsdFile(path.c_str(), &record, true) == kGsdNotWritten;
@@ -354,28 +326,224 @@ TEST(WriteGsdFile, AWriteFailingAtAnyByteLeavesTheOldFile) {
   EXPECT_EQ(ReadBytes(path).size(), total);
 }
 
-TEST(WriteGsdFile, AFolderWithoutWritePermission) {
-  // Root passes permission checks, so the write runs in a child that gives
-  // up root first.
-  TempDir dir;
-  ::chmod(dir.path().c_str(), 0755);
-  const std::string folder = dir.File("locked");
-  ::mkdir(folder.c_str(), 0755);
-  WriteBytes(folder + "/o.gsd", "old");
-  ::chmod((folder + "/o.gsd").c_str(), 0644);
-  ::chmod(folder.c_str(), 0555);
+}  // namespace
+
+namespace {
+
+// The overwrite cases. The writer runs in a child as the caller; the files
+// belong to the caller or to another user. Run as root, the test gives the
+// two their own uids (the caller is nobody, the other user root); otherwise
+// the rows that need another user are skipped.
+struct Scene {
+  std::string dir;
+  uid_t caller, other;
+
+  std::string Path(const std::string& name) const {
+    return name[0] == '/' ? name : dir + "/" + name;
+  }
+  void File(const std::string& name, uid_t owner, mode_t mode) const {
+    WriteBytes(Path(name), "old bytes");
+    if (::chown(Path(name).c_str(), owner, owner) != 0 && owner != ::geteuid()) std::abort();
+    ::chmod(Path(name).c_str(), mode);
+  }
+  void Folder(const std::string& name, uid_t owner, mode_t mode) const {
+    ::mkdir(Path(name).c_str(), 0755);
+    if (::chown(Path(name).c_str(), owner, owner) != 0 && owner != ::geteuid()) std::abort();
+    ::chmod(Path(name).c_str(), mode);
+  }
+  void Fifo(const std::string& name) const {
+    ::mkfifo(Path(name).c_str(), 0600);
+    if (::chown(Path(name).c_str(), caller, caller) != 0 && caller != ::geteuid()) std::abort();
+  }
+  void Link(const std::string& target, const std::string& name) const {
+    if (::symlink(target.c_str(), Path(name).c_str()) != 0) std::abort();
+  }
+};
+
+enum Owner { kCaller, kOther };
+constexpr int kNoFifo = -1, kFifoReadsAll = 1 << 30;
+
+struct OverwriteCase {
+  const char* label;
+  void (*setup)(const Scene&);
+  const char* output;
+  const char* input;  // the writer refuses an output that is this file
+  bool asRoot;        // the writer is root instead of the caller
+  int fifoReads;      // bytes a reader of a FIFO output takes before closing
+  int result;
+  const char* checked;  // whose bytes, owner, mode and links are checked; null for none
+  bool newBytes;
+  Owner owner;
+  mode_t mode;
+  nlink_t links;
+  bool needsOtherUser;
+};
+
+int WriteAsCaller(const Scene& scene, const OverwriteCase& c, const TStudyRecord& record) {
   pid_t child = ::fork();
   if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
-    TStudyRecord record = WorkedExample();
-    ::_exit(WriteGsdFile((folder + "/o.gsd").c_str(), &record, true));
+    ::umask(022);
+    if (!c.asRoot && ::geteuid() == 0 &&
+        (::setgid(scene.caller) != 0 || ::setuid(scene.caller) != 0))
+      ::_exit(3);
+    std::string output = scene.Path(c.output);
+    if (c.input && RefuseOutputIsInput(output.c_str(), scene.Path(c.input).c_str()) != kGsdWritten)
+      ::_exit(kGsdNotWritten);
+    ::_exit(WriteGsdFile(output.c_str(), &record, true));
   }
   int status = 0;
   ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), kGsdNotWritten);
-  EXPECT_EQ(ReadBytes(folder + "/o.gsd"), "old");
-  ::chmod(folder.c_str(), 0755);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// Takes up to limit bytes from a FIFO, then closes it.
+std::string ReadFifo(const std::string& path, int limit) {
+  int fd = ::open(path.c_str(), O_RDONLY);
+  std::string bytes;
+  char chunk[4096];
+  for (ssize_t n;
+       static_cast<int>(bytes.size()) < limit &&
+       (n = ::read(fd, chunk, std::min<std::size_t>(sizeof chunk, limit - bytes.size()))) > 0;)
+    bytes.append(chunk, static_cast<std::size_t>(n));
+  ::close(fd);
+  return bytes;
 }
 
 }  // namespace
+
+TEST(WriteGsdFile, OverwriteRules) {
+  const OverwriteCase cases[] = {
+      // label, setup, output, input, asRoot, fifoReads, result, checked, newBytes, owner, mode,
+      // links, needsOtherUser
+      {"absent", [](const Scene&) {}, "o.gsd", nullptr, false, kNoFifo, 0, "o.gsd", true, kCaller,
+       0644, 1, false},
+      {"own file", [](const Scene& s) { s.File("o.gsd", s.caller, 0640); }, "o.gsd", nullptr, false,
+       kNoFifo, 0, "o.gsd", true, kCaller, 0640, 1, false},
+      {"own setuid file", [](const Scene& s) { s.File("o.gsd", s.caller, 06750); }, "o.gsd",
+       nullptr, false, kNoFifo, 0, "o.gsd", true, kCaller, 0750, 1, false},
+      {"own read-only file", [](const Scene& s) { s.File("o.gsd", s.caller, 0444); }, "o.gsd",
+       nullptr, false, kNoFifo, 1, "o.gsd", false, kCaller, 0444, 1, true},
+      {"another user's writable file", [](const Scene& s) { s.File("o.gsd", s.other, 0666); },
+       "o.gsd", nullptr, false, kNoFifo, 0, "o.gsd", true, kOther, 0666, 1, true},
+      {"another user's read-only file", [](const Scene& s) { s.File("o.gsd", s.other, 0644); },
+       "o.gsd", nullptr, false, kNoFifo, 1, "o.gsd", false, kOther, 0644, 1, true},
+      {"root onto a user's file", [](const Scene& s) { s.File("o.gsd", s.caller, 0640); }, "o.gsd",
+       nullptr, true, kNoFifo, 0, "o.gsd", true, kCaller, 0640, 1, true},
+      {"a file in a read-only folder",
+       [](const Scene& s) {
+         s.Folder("ro", s.caller, 0755);
+         s.File("ro/o.gsd", s.caller, 0644);
+         ::chmod(s.Path("ro").c_str(), 0555);
+       },
+       "ro/o.gsd", nullptr, false, kNoFifo, 0, "ro/o.gsd", true, kCaller, 0644, 1, true},
+      {"hard-linked file",
+       [](const Scene& s) {
+         s.File("o.gsd", s.caller, 0644);
+         ::link(s.Path("o.gsd").c_str(), s.Path("twin").c_str());
+       },
+       "o.gsd", nullptr, false, kNoFifo, 0, "twin", true, kCaller, 0644, 2, false},
+      {"symlink into another user's folder",
+       [](const Scene& s) {
+         s.Folder("theirs", s.other, 0755);
+         s.File("theirs/notes.txt", s.other, 0644);
+         s.Link(s.Path("theirs/notes.txt"), "o.gsd");
+       },
+       "o.gsd", nullptr, false, kNoFifo, 1, "theirs/notes.txt", false, kOther, 0644, 1, true},
+      {"dangling symlink", [](const Scene& s) { s.Link("made.gsd", "o.gsd"); }, "o.gsd", nullptr,
+       false, kNoFifo, 0, "made.gsd", true, kCaller, 0644, 1, false},
+      {"/dev/null", [](const Scene&) {}, "/dev/null", nullptr, false, kNoFifo, 0, nullptr, false,
+       kCaller, 0, 0, false},
+      {"FIFO with a reader", [](const Scene& s) { s.Fifo("o.gsd"); }, "o.gsd", nullptr, false,
+       kFifoReadsAll, 0, nullptr, true, kCaller, 0, 0, false},
+      {"FIFO whose reader leaves early (SIGPIPE)", [](const Scene& s) { s.Fifo("o.gsd"); }, "o.gsd",
+       nullptr, false, 10, 1, nullptr, false, kCaller, 0, 0, false},
+      {"same as input by path", [](const Scene& s) { s.File("in.dcm", s.caller, 0644); }, "in.dcm",
+       "in.dcm", false, kNoFifo, 1, "in.dcm", false, kCaller, 0644, 1, false},
+      {"same as input by link",
+       [](const Scene& s) {
+         s.File("in.dcm", s.caller, 0644);
+         s.Link("in.dcm", "o.gsd");
+       },
+       "o.gsd", "in.dcm", false, kNoFifo, 1, "in.dcm", false, kCaller, 0644, 1, false},
+      {"same as input by hard link",
+       [](const Scene& s) {
+         s.File("in.dcm", s.caller, 0644);
+         ::link(s.Path("in.dcm").c_str(), s.Path("o.gsd").c_str());
+       },
+       "o.gsd", "in.dcm", false, kNoFifo, 1, "in.dcm", false, kCaller, 0644, 2, false},
+  };
+  const bool root = ::geteuid() == 0;
+  // 2 MiB: more than a pipe holds, so a reader that leaves early is noticed.
+  const TStudyRecord record = WorkedExample();
+  std::string newBytes;
+  {
+    TempDir reference;
+    ASSERT_EQ(WriteGsdFile(reference.File("o.gsd").c_str(), &record, true), kGsdWritten);
+    newBytes = ReadBytes(reference.File("o.gsd"));
+  }
+  for (const OverwriteCase& c : cases) {
+    if ((c.needsOtherUser || c.asRoot) && !root) continue;
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 01777);  // a shared folder, as /tmp is
+    Scene scene{dir.path(), root ? 65534u : ::geteuid(), root ? 0u : ::geteuid()};
+    c.setup(scene);
+    const std::string output = scene.Path(c.output);
+    struct stat before {};
+    bool existed = ::lstat(output.c_str(), &before) == 0;
+
+    std::string fromFifo;
+    std::thread reader;
+    if (c.fifoReads != kNoFifo)
+      reader = std::thread([&] { fromFifo = ReadFifo(output, c.fifoReads); });
+    EXPECT_EQ(WriteAsCaller(scene, c, record), c.result);
+    if (reader.joinable()) {
+      ::close(::open(output.c_str(), O_WRONLY | O_NONBLOCK));  // frees a reader still waiting
+      reader.join();
+    }
+    if (c.fifoReads == kFifoReadsAll) {
+      EXPECT_EQ(fromFifo, newBytes);
+    }
+
+    struct stat after {};
+    if (existed) {
+      ASSERT_EQ(::lstat(output.c_str(), &after), 0);
+      EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT) << "the output changed its kind";
+    }
+    if (c.checked != nullptr) {
+      const std::string checked = scene.Path(c.checked);
+      EXPECT_EQ(ReadBytes(checked), c.newBytes ? newBytes : "old bytes");
+      ASSERT_EQ(::stat(checked.c_str(), &after), 0);
+      EXPECT_EQ(after.st_uid, c.owner == kCaller ? scene.caller : scene.other);
+      EXPECT_EQ(after.st_mode & 07777, c.mode);
+      EXPECT_EQ(after.st_nlink, c.links);
+    }
+    for (const std::string& name : dir.Entries())
+      EXPECT_NE(name[0], '.') << "temporary file left: " << name;
+    ::chmod(scene.Path("ro").c_str(), 0755);
+  }
+}
+
+TEST(WriteGsdFile, TerminationDuringTheWriteLeavesNoTemporary) {
+  TempDir dir;
+  const std::string path = dir.File("o.gsd");
+  TStudyRecord record = WorkedExample();
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (bool unnamed : {true, false}) {
+      WriteBytes(path, "old bytes");
+      pid_t child = ::fork();
+      if (child == 0) {
+        GsdUnnamedTempFiles = unnamed;
+        OpenGsdStream = OpenFailingStream;
+        FailAfter = 20000;  // the stream ends the process there instead of failing
+        TerminateAtFailure = signal;
+        ::_exit(WriteGsdFile(path.c_str(), &record, true));
+      }
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << unnamed;
+      EXPECT_EQ(ReadBytes(path), "old bytes");
+      EXPECT_EQ(dir.Entries().size(), 1u) << "temporary file left after signal " << signal;
+    }
+  }
+}
