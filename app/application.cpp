@@ -6,8 +6,15 @@
 #include "form_services.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  Configure();
+}
+
+void TApplication::Configure() {
+  // Names for QSettings (~/.config/dicom-converter/). No display name: the
+  // platform would append it to every title, "Warning" included.
   setApplicationName("dicom-converter");
-  setApplicationDisplayName(kApplicationTitle);
+  setOrganizationName("dicom-converter");
+  setDesktopFileName("dicom-converter");
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

@@ -10,4 +10,6 @@ class TApplication : public QApplication {
   TApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
   static void ShowException(const char* what);
+  // The application's names, as the constructor sets them.
+  static void Configure();
 };

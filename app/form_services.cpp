@@ -2,15 +2,19 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
 
 const char* const kApplicationTitle = "DICOM Data Converter";
 
-std::optional<QString> DesktopServices::ChooseInputFile(QWidget* parent) {
-  QFileDialog dialog(parent);
+std::optional<QString> DesktopServices::ChooseInputFile(QWidget* parent, const QString& folder) {
+  QFileDialog dialog(parent, QString(), folder);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);  // a name that does not exist is accepted
   dialog.setOption(QFileDialog::ReadOnly, false);
@@ -18,8 +22,12 @@ std::optional<QString> DesktopServices::ChooseInputFile(QWidget* parent) {
   return dialog.selectedFiles().first();
 }
 
-std::optional<QString> DesktopServices::ChooseOutputFile(QWidget* parent) {
+std::optional<QString> DesktopServices::ChooseOutputFile(QWidget* parent, const QString& proposed) {
   QFileDialog dialog(parent);
+  if (!proposed.isEmpty()) {
+    dialog.setDirectory(QFileInfo(proposed).absolutePath());
+    dialog.selectFile(QFileInfo(proposed).fileName());
+  }
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setNameFilters({"Gated SPECT Data (*.gsd)", "All Files (*)"});
   dialog.selectNameFilter("Gated SPECT Data (*.gsd)");
@@ -29,12 +37,16 @@ std::optional<QString> DesktopServices::ChooseOutputFile(QWidget* parent) {
   return dialog.selectedFiles().first();
 }
 
+DesktopServices::DesktopServices()
+    : screen_(QGuiApplication::platformName() != "offscreen" &&
+              QGuiApplication::platformName() != "minimal") {}
+
 void DesktopServices::ShowError(QWidget* parent, const QString& message) {
-  QMessageBox::critical(parent, kApplicationTitle, message);
+  if (screen_) QMessageBox::critical(parent, kApplicationTitle, message);
 }
 
 void DesktopServices::ShowWarning(QWidget* parent, const QString& message) {
-  QMessageBox::warning(parent, "Warning", message);
+  if (screen_) QMessageBox::warning(parent, "Warning", message);
 }
 
 bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QString& caption,
@@ -45,6 +57,14 @@ bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QStri
 }
 
 bool DesktopServices::OpenDocument(const QString& path) {
+  if (!QFileInfo::exists(path)) return false;
+  // xdg-open accepts any file and fails later, out of sight, when no viewer
+  // is installed: ask the desktop's MIME database first.
+  QProcess query;
+  query.start("xdg-mime", {"query", "default", QMimeDatabase().mimeTypeForFile(path).name()});
+  if (query.waitForFinished(5000) && query.exitStatus() == QProcess::NormalExit &&
+      query.readAllStandardOutput().trimmed().isEmpty())
+    return false;
   return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 

@@ -11,33 +11,45 @@ class QWidget;
 class FormServices {
  public:
   virtual ~FormServices() = default;
-  // The open dialog: every file listed, a missing file name accepted.
-  virtual std::optional<QString> ChooseInputFile(QWidget* parent) = 0;
-  // The save dialog: GSD filter, default suffix gsd, overwrite confirmed.
-  virtual std::optional<QString> ChooseOutputFile(QWidget* parent) = 0;
+  // The open dialog, starting in folder: every file listed, a missing file
+  // name accepted.
+  virtual std::optional<QString> ChooseInputFile(QWidget* parent, const QString& folder) = 0;
+  // The save dialog, proposing proposed (a path): GSD filter, default suffix
+  // gsd, overwrite confirmed.
+  virtual std::optional<QString> ChooseOutputFile(QWidget* parent, const QString& proposed) = 0;
+  // The error box: titled with the application title, error icon, OK.
   virtual void ShowError(QWidget* parent, const QString& message) = 0;
   // A message box titled "Warning" with an OK button: something the operator
   // should know about a study that did load.
   virtual void ShowWarning(QWidget* parent, const QString& message) = 0;
   virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
                         bool defaultYes) = 0;
-  // True when the desktop accepted the request.
+  // True when the desktop has a viewer for the document and accepted the
+  // request.
   virtual bool OpenDocument(const QString& path) = 0;
   // Ends the process with code; does not return in the real application.
   virtual void EndProcess(int code) = 0;
 };
 
-// The real desktop: Qt's dialogs and message boxes, std::exit.
+// The real desktop: Qt's dialogs and message boxes, std::exit. On a
+// platform without a screen (offscreen, minimal) nobody could press OK:
+// errors and warnings show no box there, which would wait forever. The
+// window prints each of them on stderr as well.
 class DesktopServices : public FormServices {
  public:
-  std::optional<QString> ChooseInputFile(QWidget* parent) override;
-  std::optional<QString> ChooseOutputFile(QWidget* parent) override;
+  DesktopServices();
+  explicit DesktopServices(bool screen) : screen_(screen) {}
+  std::optional<QString> ChooseInputFile(QWidget* parent, const QString& folder) override;
+  std::optional<QString> ChooseOutputFile(QWidget* parent, const QString& proposed) override;
   void ShowError(QWidget* parent, const QString& message) override;
   void ShowWarning(QWidget* parent, const QString& message) override;
   bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
                 bool defaultYes) override;
   bool OpenDocument(const QString& path) override;
   void EndProcess(int code) override;
+
+ private:
+  bool screen_;
 };
 
 extern const char* const kApplicationTitle;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,10 +14,14 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
+#include <QSettings>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
+#include <cstdio>
 
 #include "gated_loader.h"
 #include "gsd_writer.h"
@@ -95,14 +100,25 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, int x, int y, int width, c
   return edit;
 }
 
+// Black captions while enabled; a disabled button keeps the style's grey so
+// that it looks disabled.
+void SetEnabledTextBlack(QWidget* button) {
+  QPalette palette = button->palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+    palette.setColor(group, QPalette::ButtonText, Qt::black);
+  button->setPalette(palette);
+}
+
+// QSettings keys of the folders the dialogs start in.
+const char* const kOpenFolderKey = "dialogs/openFolder";
+const char* const kSaveFolderKey = "dialogs/saveFolder";
+
 QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x, int y, int width,
                        const QIcon& icon) {
   auto* button = new QPushButton(icon, text, parent);
   button->setObjectName(name);
   button->setGeometry(x, y, width, 25);
-  QPalette palette = button->palette();
-  palette.setColor(QPalette::ButtonText, Qt::black);
-  button->setPalette(palette);
+  SetEnabledTextBlack(button);
   return button;
 }
 
@@ -169,9 +185,7 @@ void TMainForm::BuildLayout() {
   btIn->setText("Select");
   btIn->setGeometry(423, 10, 48, kEditHeight);
   btIn->setFocusPolicy(Qt::NoFocus);
-  QPalette selectPalette = btIn->palette();
-  selectPalette.setColor(QPalette::ButtonText, Qt::black);
-  btIn->setPalette(selectPalette);
+  SetEnabledTextBlack(btIn);
 
   Panel4 = AddPanel(this, "Panel4", QFrame::Panel, QFrame::Raised);
   Panel4->setGeometry(0, kInputRowHeight, kClientWidth, kClientHeight - kInputRowHeight);
@@ -238,6 +252,15 @@ void TMainForm::BuildLayout() {
                       edFrm,    cbMflag,   btHelp,   BitBtn2,  BtOK};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
+  // A URL dropped on an edit field loads the file; the field does not take it as text.
+  for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
+  auto* selectKey = new QShortcut(QKeySequence::Open, this);
+  connect(selectKey, &QShortcut::activated, this, [this] {
+    if (!BatchMode) btInClick();
+  });
+  auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
+  connect(helpKey, &QShortcut::activated, this, &TMainForm::btHelpClick);
+
   connect(btIn, &QToolButton::clicked, this, &TMainForm::btInClick);
   connect(BtOK, &QPushButton::clicked, this, &TMainForm::BtOKClick);
   connect(BitBtn2, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
@@ -246,16 +269,38 @@ void TMainForm::BuildLayout() {
 }
 
 void TMainForm::FormCreate() {
-  if (!BatchMode) return;
+  if (!BatchMode) {
+    setMinimumSize(kClientWidth, kClientHeight);
+    return;
+  }
   Panel1->hide();
+  setMinimumSize(kClientWidth, kClientHeight - kInputRowHeight);
   resize(kClientWidth, kClientHeight - kInputRowHeight);
   Panel4->setGeometry(0, 0, kClientWidth, kClientHeight - kInputRowHeight);
   LoadStudy();
 }
 
+// Panel1 runs along the top at full width and Panel4 fills the rest; the
+// controls inside them keep their places.
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  const int top = Panel1->isHidden() ? 0 : kInputRowHeight;
+  Panel1->setGeometry(0, 0, width(), kInputRowHeight);
+  Panel4->setGeometry(0, top, width(), height() - top);
+}
+
+void TMainForm::ReportEnding(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "dicom-converter: %s: %s\n", file.c_str(), reason.c_str());
+  std::fflush(stderr);
+  services_->ShowError(isVisible() ? this : nullptr, QString::fromLocal8Bit(file.c_str()) + "\n\n" +
+                                                         QString::fromLocal8Bit(reason.c_str()));
+}
+
 void TMainForm::LoadStudy() {
   int result = LoadGatedStudy(InputPath.c_str());
   if (result != kLoadOk) {
+    // An operator who answered No knows why.
+    if (!LoadDeclinedByOperator()) ReportEnding(InputPath, LoadFailureText(result));
     services_->EndProcess(result);
     return;
   }
@@ -272,24 +317,45 @@ void TMainForm::LoadStudy() {
   BtOK->setEnabled(true);
   if (!LastLoadReport.warnings.empty()) {
     QStringList lines;
-    for (const std::string& warning : LastLoadReport.warnings)
+    for (const std::string& warning : LastLoadReport.warnings) {
+      std::fprintf(stderr, "dicom-converter: warning: %s: %s\n", InputPath.c_str(),
+                   warning.c_str());
       lines << QString::fromStdString(warning);
+    }
     services_->ShowWarning(isVisible() ? this : nullptr,
                            QString::fromLocal8Bit(InputPath.c_str()) + "\n\n" + lines.join("\n"));
   }
 }
 
 void TMainForm::btInClick() {
-  std::optional<QString> chosen = services_->ChooseInputFile(this);
+  QSettings settings;
+  std::optional<QString> chosen =
+      services_->ChooseInputFile(this, settings.value(kOpenFolderKey).toString());
   if (!chosen) return;
+  settings.setValue(kOpenFolderKey, QFileInfo(*chosen).absolutePath());
   LoadInputFile(*chosen);
 }
 
 void TMainForm::LoadInputFile(const QString& path) {
   QString full = QDir::cleanPath(QDir(path).absolutePath());
-  pnIn->setText(full);
+  ShowInputPath(full);
   InputPath = full.toLocal8Bit().toStdString();  // any length, never cut
   LoadStudy();
+}
+
+// A long path loses its middle, so that the file name stays in view; the
+// tooltip has it whole.
+void TMainForm::ShowInputPath(const QString& path) {
+  const int room = pnIn->contentsRect().width() - 2;
+  pnIn->setText(pnIn->fontMetrics().elidedText(path, Qt::ElideMiddle, room));
+  pnIn->setToolTip(path);
+}
+
+QString TMainForm::ProposedOutputPath() const {
+  const QFileInfo input(QString::fromLocal8Bit(InputPath.c_str()));
+  QString folder = QSettings().value(kSaveFolderKey).toString();
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = input.absolutePath();
+  return QDir(folder).filePath(input.completeBaseName() + ".gsd");
 }
 
 namespace {
@@ -324,7 +390,11 @@ void TMainForm::FillFieldsFromStudy() {
   StudyFormTexts texts;
   FillFormTexts(StudyRecord, texts);
   for (const FieldBinding& field : kFieldBindings)
-    if (field.shownAfterLoad) (this->*field.edit)->setText(FromRecord(texts.*field.text));
+    if (field.shownAfterLoad) {
+      QLineEdit* edit = this->*field.edit;
+      edit->setText(FromRecord(texts.*field.text));
+      edit->setCursorPosition(0);  // the beginning in view, not the end
+    }
   (texts.male ? rbM : rbF)->setChecked(true);
 }
 
@@ -338,18 +408,29 @@ StudyFormTexts TMainForm::CollectTexts() const {
 
 void TMainForm::BtOKClick() {
   if (!BtOK->isEnabled()) return;
-  if (!BatchMode) {
-    std::optional<QString> chosen = services_->ChooseOutputFile(this);
-    if (!chosen) return;
-    OutputPath = chosen->toLocal8Bit().toStdString();
-  }
-  if (std::optional<FormConversionError> error = StoreFormTexts(CollectTexts(), StudyRecord)) {
-    QString message = QString::fromUtf8(ConversionMessageTemplate(error->kind))
-                          .replace("%s", QString::fromLatin1(error->text.c_str()));
-    services_->ShowError(this, message);
+  // The numbers are checked first, so that the operator is not asked for a
+  // path in vain, on a copy, so that a cancelled save dialog changes nothing.
+  const StudyFormTexts texts = CollectTexts();
+  TStudyRecord stored = StudyRecord;
+  if (std::optional<FormConversionError> error = StoreFormTexts(texts, stored)) {
+    QLineEdit* edit = findChild<QLineEdit*>(QString::fromLatin1(error->field));
+    QString typed = edit ? edit->text() : QString::fromLatin1(error->text.c_str());
+    services_->ShowError(
+        this, QString::fromUtf8(ConversionMessageTemplate(error->kind)).replace("%s", typed));
+    if (edit) edit->setFocus();
     return;
   }
-  int result = WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked());
+  if (!BatchMode) {
+    std::optional<QString> chosen = services_->ChooseOutputFile(this, ProposedOutputPath());
+    if (!chosen) return;
+    QSettings().setValue(kSaveFolderKey, QFileInfo(*chosen).absolutePath());
+    OutputPath = chosen->toLocal8Bit().toStdString();
+  }
+  StudyRecord = stored;
+  int result = RefuseOutputIsInput(OutputPath.c_str(), InputPath.c_str());
+  if (result == kGsdWritten)
+    result = WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked());
+  if (result != kGsdWritten) ReportEnding(OutputPath, "cannot write: " + LastGsdWriteError);
   services_->EndProcess(result);
 }
 
@@ -358,8 +439,13 @@ void TMainForm::BitBtn2Click() {
 }
 
 void TMainForm::btHelpClick() {
-  QString helpFile = QCoreApplication::applicationDirPath() + "/dicom.chm";
-  OpenDocumentWithShell(helpFile.toLocal8Bit().constData());
+  // The compiled guide, else its HTML copy in a browser, else where it is.
+  const QString folder = QCoreApplication::applicationDirPath();
+  const QString guides[] = {folder + "/dicom.chm", folder + "/dicom.html"};
+  for (const QString& guide : guides)
+    if (OpenDocumentWithShell(guide.toLocal8Bit().constData()) == 0) return;
+  services_->ShowWarning(this, "No program here can show the operator's guide. It is at\n" +
+                                   guides[0] + "\n" + guides[1]);
 }
 
 void TMainForm::Button1Click() {}
@@ -388,14 +474,39 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   QCoreApplication::quit();
 }
 
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) {
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (drop->mimeData()->hasUrls()) {
+      if (type == QEvent::Drop)
+        dropEvent(drop);
+      else if (type == QEvent::DragEnter)
+        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+      else if (!BatchMode)
+        drop->acceptProposedAction();
+      else
+        drop->ignore();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
   if (!BatchMode && event->mimeData()->hasUrls() && !event->mimeData()->urls().isEmpty() &&
       event->mimeData()->urls().first().isLocalFile())
     event->acceptProposedAction();
+  else
+    event->ignore();
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-  if (BatchMode || !event->mimeData()->hasUrls() || event->mimeData()->urls().isEmpty()) return;
+  if (BatchMode || !event->mimeData()->hasUrls() || event->mimeData()->urls().isEmpty() ||
+      !event->mimeData()->urls().first().isLocalFile()) {
+    event->ignore();
+    return;
+  }
   event->acceptProposedAction();
   LoadInputFile(event->mimeData()->urls().first().toLocalFile());
 }

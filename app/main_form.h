@@ -49,6 +49,8 @@ class TMainForm : public QDialog {
   QPushButton *BtOK, *BitBtn2, *btHelp, *Button1;
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -59,7 +61,14 @@ class TMainForm : public QDialog {
   // Loads InputPath; a failed load ends the process with the loader's code.
   void LoadStudy();
   void LoadInputFile(const QString& path);
+  void ShowInputPath(const QString& path);
   StudyFormTexts CollectTexts() const;
+  // Where the save dialog starts: the input's name with ".gsd", in the last
+  // output folder, or else beside the input.
+  QString ProposedOutputPath() const;
+  // The last words before the process ends with a failure: one line on
+  // stderr, and the error box naming the file and the reason.
+  void ReportEnding(const std::string& file, const std::string& reason);
 
   // The patient of the study on show: height and weight typed for one
   // patient never reach another's file.

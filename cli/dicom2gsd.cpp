@@ -118,18 +118,6 @@ const char* AttributeOfField(const char* field) {
   return field;
 }
 
-std::string LoadFailureText(int result) {
-  if (!LastLoadReport.detail.empty()) return LastLoadReport.detail;
-  switch (result) {
-    case kLoadPixelDataShort:
-      return "the pixel data end before the last frame";
-    case kLoadNoMemory:
-      return "no memory for the work frame";
-    default:
-      return "cannot be loaded";
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

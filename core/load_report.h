@@ -32,4 +32,11 @@ struct LoadReport {
 extern LoadReport LastLoadReport;
 
 void ReportLoadFailure(LoadFailure failure, std::string detail);
+
+// The reason a load that returned result failed, in words: the report's
+// detail, or the meaning of the result.
+std::string LoadFailureText(int result);
+
+// Whether the operator ended the load by answering No to a question.
+bool LoadDeclinedByOperator();
 void ReportLoadWarning(std::string warning);

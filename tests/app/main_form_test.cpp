@@ -4,19 +4,26 @@
 #include "main_form.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <cstring>
 #include <deque>
 
+#include "application.h"
 #include "gsd_reader.h"
 #include "study_state.h"
 #include "test_support.h"
@@ -31,8 +38,15 @@ class FakeOperator : public FormServices {
   bool answerYes = false;
   bool openAccepted = false;
 
-  std::optional<QString> ChooseInputFile(QWidget*) override { return Next(inputs); }
-  std::optional<QString> ChooseOutputFile(QWidget*) override { return Next(outputs); }
+  std::vector<QString> openFolders, proposedOutputs;
+  std::optional<QString> ChooseInputFile(QWidget*, const QString& folder) override {
+    openFolders.push_back(folder);
+    return Next(inputs);
+  }
+  std::optional<QString> ChooseOutputFile(QWidget*, const QString& proposed) override {
+    proposedOutputs.push_back(proposed);
+    return Next(outputs);
+  }
   void ShowError(QWidget*, const QString& message) override { errors.push_back(message); }
   void ShowWarning(QWidget*, const QString& message) override { warnings.push_back(message); }
   bool AskYesNo(QWidget*, const QString& text, const QString& caption, bool defaultYes) override {
@@ -61,6 +75,7 @@ class FakeOperator : public FormServices {
 class MainFormTest : public testing::Test {
  protected:
   void SetUp() override {
+    QSettings().clear();
     BatchMode = false;
     InputPath.clear();
     OutputPath.clear();
@@ -148,10 +163,17 @@ TEST_F(MainFormTest, SelectingAMissingFileEndsWithTheLoadersCode) {
   fake.inputs.push_back(QString::fromStdString(dir.File("does-not-exist.dcm")));
   form->btInClick();
   EXPECT_EQ(fake.exits, std::vector<int>{1});
+  ASSERT_EQ(fake.errors.size(), 1u);
+  EXPECT_TRUE(
+      fake.errors[0].startsWith(QString::fromStdString(dir.File("does-not-exist.dcm")) + "\n\n"))
+      << fake.errors[0].toStdString();
   fake.exits.clear();
   fake.inputs.push_back(QString::fromStdString(DataFile("pixel_short2")));
   form->btInClick();
   EXPECT_EQ(fake.exits, std::vector<int>{4});
+  ASSERT_EQ(fake.errors.size(), 2u);
+  EXPECT_TRUE(fake.errors[1].endsWith("(98304 needed, 98302 present)"))
+      << fake.errors[1].toStdString();
 }
 
 struct BatchFieldCase {
@@ -194,6 +216,7 @@ TEST_F(MainFormTest, QuestionsAndWarningsComeBeforeTheWindow) {
   EXPECT_EQ(fake.questions,
             std::vector<QString>{"Warning|Not Reconstructed Images!\n Continue?|No"});
   EXPECT_EQ(fake.exits, std::vector<int>{1});
+  EXPECT_TRUE(fake.errors.empty()) << "no box after the operator's own No";
   fake.exits.clear();
   StartBatch(DataFile("nf130_16gates"), dir.File("o.gsd"));
   ASSERT_EQ(fake.warnings.size(), 1u);
@@ -236,6 +259,7 @@ TEST_F(MainFormTest, ConversionMessagesNameTheFirstFailingField) {
   form->BtOKClick();
   ASSERT_EQ(fake.errors.size(), 1u);
   EXPECT_EQ(fake.errors[0], QString::fromUtf8("'75 ' は整数ではありません"));
+  EXPECT_EQ(form->focusWidget(), form->edHR);
   EXPECT_FALSE(FileExists(out));
   EXPECT_TRUE(fake.exits.empty());
   form->edHR->setText("75");
@@ -244,6 +268,10 @@ TEST_F(MainFormTest, ConversionMessagesNameTheFirstFailingField) {
   EXPECT_EQ(fake.errors[1], QString::fromUtf8("'abc' は浮動小数点数ではありません"));
   EXPECT_FALSE(FileExists(out));
   EXPECT_EQ(form->edPix->text(), "abc") << "fields stay as the operator left them";
+  EXPECT_EQ(form->focusWidget(), form->edPix);
+  form->edPix->setText(QString::fromUtf8("６.４"));  // full-width digits, not Latin-1
+  form->BtOKClick();
+  EXPECT_EQ(fake.errors.back(), QString::fromUtf8("'６.４' は浮動小数点数ではありません"));
 }
 
 TEST_F(MainFormTest, SaveStoresNumbersAsTheRecordHoldsThem) {
@@ -286,12 +314,38 @@ TEST_F(MainFormTest, InteractiveSaveAsksForTheOutputAndACancelChangesNothing) {
   EXPECT_EQ(fake.exits, std::vector<int>{0});
   EXPECT_EQ(OutputPath, dir.File("chosen.gsd"));
   EXPECT_TRUE(FileExists(dir.File("chosen.gsd")));
+
+  // Save proposes the input's name beside it, then in the last output folder;
+  // Select starts in the last input folder.
+  const QString input = QString::fromStdString(DataFile("gated64"));
+  const QString inputFolder = QFileInfo(input).absolutePath();
+  EXPECT_EQ(fake.proposedOutputs[0], inputFolder + "/gated64.gsd");
+  form->BtOKClick();  // dialog cancelled
+  EXPECT_EQ(fake.proposedOutputs[2], QString::fromStdString(dir.File("gated64.gsd")));
+  TMainForm next(&fake);
+  fake.inputs.push_back(std::nullopt);
+  next.btInClick();
+  EXPECT_EQ(fake.openFolders, (std::vector<QString>{"", inputFolder}));
 }
 
-TEST_F(MainFormTest, WriteFailureEndsWithOne) {
-  StartBatch(DataFile("gated64"), dir.File("missing-folder/o.gsd"));
-  form->BtOKClick();
-  EXPECT_EQ(fake.exits, std::vector<int>{1});
+TEST_F(MainFormTest, WriteFailuresEndWithOneAndSayWhy) {
+  WriteBytes(dir.File("in.dcm"), ReadBytes(DataFile("gated64")));
+  const struct {
+    std::string output;
+    const char* reason;
+  } cases[] = {{dir.File("missing-folder/o.gsd"), "cannot write: No such file or directory"},
+               {dir.File("in.dcm"), "cannot write: it is the input file"}};
+  for (const auto& c : cases) {
+    fake.exits.clear();
+    fake.errors.clear();
+    StartBatch(dir.File("in.dcm"), c.output);
+    form->BtOKClick();
+    EXPECT_EQ(fake.exits, std::vector<int>{1});
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_TRUE(fake.errors[0].startsWith(QString::fromStdString(c.output) + "\n\n" + c.reason))
+        << fake.errors[0].toStdString();
+  }
+  EXPECT_EQ(ReadBytes(dir.File("in.dcm")), ReadBytes(DataFile("gated64")));
 }
 
 TEST_F(MainFormTest, KeysEscCancelsAndEnterSaves) {
@@ -316,14 +370,32 @@ TEST_F(MainFormTest, KeysEscCancelsAndEnterSaves) {
   form->btHelp->setFocus();
   QTest::keyClick(form->btHelp, Qt::Key_Enter);
   EXPECT_TRUE(fake.exits.empty());
-  EXPECT_EQ(fake.opened.size(), 1u);
+  EXPECT_EQ(fake.opened.size(), 2u);
+  // Ctrl+O is Select (not in batch mode, which has no Select), F1 is Help.
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QTest::keyClick(form->edName, Qt::Key_F1);
+  EXPECT_EQ(fake.opened.size(), 4u);
+  QTest::keyClick(form->edName, Qt::Key_O, Qt::ControlModifier);
+  EXPECT_TRUE(fake.openFolders.empty());
+  BatchMode = false;
+  QTest::keyClick(form->edName, Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(fake.openFolders.size(), 1u);
 }
 
 TEST_F(MainFormTest, HelpOpensTheFileBesideTheProgramAndIgnoresTheAnswer) {
   StartInteractive();
   form->btHelpClick();
-  ASSERT_EQ(fake.opened.size(), 1u);
+  ASSERT_EQ(fake.opened.size(), 2u);
   EXPECT_TRUE(fake.opened[0].endsWith("/dicom.chm"));
+  EXPECT_TRUE(fake.opened[1].endsWith("/dicom.html")) << "the HTML copy when no CHM viewer opens";
+  ASSERT_EQ(fake.warnings.size(), 1u) << "nothing opened: say where the guide is";
+  EXPECT_TRUE(fake.warnings[0].contains(fake.opened[1]));
+  fake.openAccepted = true;
+  form->btHelpClick();
+  EXPECT_EQ(fake.opened.size(), 3u);
+  EXPECT_EQ(fake.warnings.size(), 1u);
+  fake.openAccepted = false;
   EXPECT_EQ(form->OpenDocumentWithShell("/x/dicom.chm"), -1);
   fake.openAccepted = true;
   EXPECT_EQ(form->OpenDocumentWithShell("/x/dicom.chm"), 0);
@@ -334,6 +406,7 @@ TEST_F(MainFormTest, HelpOpensTheFileBesideTheProgramAndIgnoresTheAnswer) {
 class DropTarget : public TMainForm {
  public:
   using TMainForm::dropEvent;
+  using TMainForm::eventFilter;
   using TMainForm::TMainForm;
 };
 
@@ -343,10 +416,84 @@ TEST_F(MainFormTest, DroppedFileLoadsLikeSelect) {
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(QString::fromStdString(DataFile("gated64")))});
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  target.dropEvent(&drop);
+  EXPECT_TRUE(target.eventFilter(target.edComment, &drop)) << "the field never sees the URL";
   EXPECT_EQ(target.edID->text(), "A 12");
+  EXPECT_EQ(target.edComment->text(), "") << "the URL is not typed into the field";
   EXPECT_TRUE(target.BtOK->isEnabled());
-  EXPECT_EQ(target.pnIn->text().toStdString(), DataFile("gated64"));
+  EXPECT_EQ(target.pnIn->toolTip().toStdString(), DataFile("gated64"));
+
+  BatchMode = true;
+  InputPath = DataFile("gated64_8x8");
+  DropTarget batch(&fake);
+  QDropEvent again(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  EXPECT_TRUE(batch.eventFilter(batch.edComment, &again));
+  EXPECT_FALSE(again.isAccepted());
+  EXPECT_EQ(InputPath, DataFile("gated64_8x8")) << "batch mode refuses drops";
+}
+
+TEST_F(MainFormTest, ViewsStretchElideAndShowBeginnings) {
+  StartInteractive();
+  form->show();
+  EXPECT_EQ(form->minimumSize(), QSize(493, 252));
+  EXPECT_NE(form->BtOK->palette().color(QPalette::Disabled, QPalette::ButtonText),
+            QColor(Qt::black))
+      << "a disabled Save must look disabled";
+  form->resize(800, 500);
+  EXPECT_EQ(form->Panel1->geometry(), QRect(0, 0, 800, 34));
+  EXPECT_EQ(form->Panel4->geometry(), QRect(0, 34, 800, 466));
+  EXPECT_EQ(form->BtOK->geometry(), QRect(260, 188, 73, 25)) << "controls keep their places";
+
+  std::string folder = dir.path();
+  for (int i = 0; i < 6; ++i) ::mkdir((folder += "/a-rather-long-folder-name").c_str(), 0755);
+  WriteBytes(folder + "/study.dcm", ReadBytes(DataFile("gated64")));
+  fake.inputs.push_back(QString::fromStdString(folder + "/study.dcm"));
+  form->btInClick();
+  EXPECT_TRUE(form->pnIn->text().endsWith("/study.dcm")) << form->pnIn->text().toStdString();
+  EXPECT_TRUE(form->pnIn->text().contains(QChar(0x2026)));
+  EXPECT_EQ(form->pnIn->toolTip().toStdString(), folder + "/study.dcm");
+  EXPECT_EQ(form->edPix->cursorPosition(), 0);
+  EXPECT_EQ(form->edID->cursorPosition(), 0);
+}
+
+// The real message boxes and file dialogs, closed by a timer: their titles,
+// and where the dialogs start.
+TEST(DesktopServicesTest, RealBoxesAndDialogs) {
+  DesktopServices desktop(true);
+  QString title, folder, file;
+  auto closeNextModal = [&](bool accept) {
+    QTimer::singleShot(0, [&, accept] {
+      QWidget* modal = QApplication::activeModalWidget();
+      ASSERT_NE(modal, nullptr);
+      title = modal->windowTitle();
+      if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+        folder = dialog->directory().absolutePath();
+        file = dialog->selectedFiles().value(0);
+      }
+      QTest::keyClick(modal, Qt::Key_Escape);
+      if (accept) static_cast<QDialog*>(modal)->accept();
+    });
+  };
+  closeNextModal(false);
+  desktop.ShowError(nullptr, "x");
+  EXPECT_EQ(title, "DICOM Data Converter");
+  closeNextModal(false);
+  desktop.ShowWarning(nullptr, "x");
+  EXPECT_EQ(title, "Warning");
+  closeNextModal(false);
+  EXPECT_FALSE(desktop.AskYesNo(nullptr, "Not NM Images!\n Continue?", "Warning", true));
+  EXPECT_EQ(title, "Warning");
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName())
+      << "a display name would be appended to every title";
+
+  TempDir dir;
+  closeNextModal(false);
+  EXPECT_FALSE(desktop.ChooseInputFile(nullptr, QString::fromStdString(dir.path())));
+  EXPECT_EQ(folder.toStdString(), dir.path());
+  closeNextModal(false);
+  desktop.ChooseOutputFile(nullptr, QString::fromStdString(dir.File("study.gsd")));
+  EXPECT_EQ(folder.toStdString(), dir.path());
+  EXPECT_EQ(file.toStdString(), dir.File("study.gsd"));
+  EXPECT_FALSE(title.isEmpty());
 }
 
 TEST_F(MainFormTest, TabOrderFollowsTheForm) {
@@ -375,6 +522,8 @@ TEST(DicomConverterProcess, BatchLoadFailuresGiveTheirExitCodes) {
     CommandResult run = RunCommand("QT_QPA_PLATFORM=offscreen timeout 20 " + program + " " +
                                    ShellQuote(c.input) + " " + ShellQuote(dir.File("o.gsd")));
     EXPECT_EQ(run.exitCode, c.code) << c.input << ": " << run.output;
+    EXPECT_NE(run.output.find("dicom-converter: " + c.input + ": "), std::string::npos)
+        << run.output;
     EXPECT_FALSE(FileExists(dir.File("o.gsd")));
   }
 }
@@ -384,6 +533,8 @@ TEST(DicomConverterProcess, BatchLoadFailuresGiveTheirExitCodes) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
+  TApplication::Configure();
+  QStandardPaths::setTestModeEnabled(true);  // QSettings of the tests' own
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
