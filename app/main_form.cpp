@@ -26,6 +26,7 @@
 #include "gated_loader.h"
 #include "gsd_writer.h"
 #include "header_scan.h"
+#include "image_pane.h"
 #include "load_report.h"
 #include "operator_question.h"
 #include "study_state.h"
@@ -112,6 +113,7 @@ void SetEnabledTextBlack(QWidget* button) {
 // QSettings keys of the folders the dialogs start in.
 const char* const kOpenFolderKey = "dialogs/openFolder";
 const char* const kSaveFolderKey = "dialogs/saveFolder";
+const char* const kImagePaneKey = "view/imagePane";
 
 QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x, int y, int width,
                        const QIcon& icon) {
@@ -245,12 +247,19 @@ void TMainForm::BuildLayout() {
                      look->standardIcon(QStyle::SP_DialogHelpButton));
   Button1 = AddButton(Panel4, "Button1", "Show Header Info.", 8, 188, 121, QIcon());
   Button1->hide();
+  btImages = AddButton(Panel4, "btImages", "Images >>", 8, 188, 121, QIcon());
+  btImages->setEnabled(false);
+  btImages->setAutoDefault(false);
+  imagePane = new ImagePane(this);
+  imagePane->hide();
+  SetEnabledTextBlack(imagePane->playButton);
   for (QPushButton* b : {BitBtn2, btHelp}) b->setAutoDefault(false);
 
   QWidget* order[] = {edID,     edName,    edHeight, edWeight, edDate, edTime,  edHR,
                       edTracer, edComment, rbM,      rbF,      edPix,  edThick, edDiv,
                       edFrm,    cbMflag,   btHelp,   BitBtn2,  BtOK};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  setTabOrder(BtOK, btImages);
 
   // A URL dropped on an edit field loads the file; the field does not take it as text.
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
@@ -266,15 +275,19 @@ void TMainForm::BuildLayout() {
   connect(BitBtn2, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
   connect(btHelp, &QPushButton::clicked, this, &TMainForm::btHelpClick);
   connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
+  connect(btImages, &QPushButton::clicked, this, &TMainForm::ToggleImagePane);
+  connect(cbMflag, &QCheckBox::toggled, this, [this](bool baseToApex) {
+    if (btImages->isEnabled()) imagePane->ShowStudy(baseToApex);
+  });
 }
 
 void TMainForm::FormCreate() {
   if (!BatchMode) {
-    setMinimumSize(kClientWidth, kClientHeight);
+    setMinimumSize(kClientWidth, LayoutHeight());
     return;
   }
   Panel1->hide();
-  setMinimumSize(kClientWidth, kClientHeight - kInputRowHeight);
+  setMinimumSize(kClientWidth, LayoutHeight());
   resize(kClientWidth, kClientHeight - kInputRowHeight);
   Panel4->setGeometry(0, 0, kClientWidth, kClientHeight - kInputRowHeight);
   LoadStudy();
@@ -285,8 +298,37 @@ void TMainForm::FormCreate() {
 void TMainForm::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   const int top = Panel1->isHidden() ? 0 : kInputRowHeight;
-  Panel1->setGeometry(0, 0, width(), kInputRowHeight);
-  Panel4->setGeometry(0, top, width(), height() - top);
+  // With the image pane open, the panels keep the layout's width and the
+  // pane takes the rest.
+  const int panels = imagePane->isHidden() ? width() : kClientWidth;
+  Panel1->setGeometry(0, 0, panels, kInputRowHeight);
+  Panel4->setGeometry(0, top, panels, height() - top);
+  imagePane->setGeometry(panels, 0, width() - panels, height());
+}
+
+int TMainForm::LayoutHeight() const {
+  return BatchMode ? kClientHeight - kInputRowHeight : kClientHeight;
+}
+
+void TMainForm::ToggleImagePane() {
+  const bool shown = imagePane->isHidden();
+  QSettings().setValue(kImagePaneKey, shown);
+  ShowImagePane(shown);
+}
+
+// Unfolding widens the window by the pane; folding gives the width back.
+void TMainForm::ShowImagePane(bool shown) {
+  if (shown == !imagePane->isHidden()) return;
+  btImages->setText(shown ? "<< Images" : "Images >>");
+  const int extra = shown ? kImagePaneWidth : 0;
+  imagePane->setVisible(shown);
+  if (shown) imagePane->ShowStudy(cbMflag->isChecked());
+  const int target =
+      shown ? width() + kImagePaneWidth : std::max(kClientWidth, width() - kImagePaneWidth);
+  setMinimumSize(kClientWidth + extra, LayoutHeight());
+  resize(target, height());
+  QResizeEvent relayout(size(), size());
+  resizeEvent(&relayout);  // a hidden window gets its resize event only when shown
 }
 
 void TMainForm::ReportEnding(const std::string& file, const std::string& reason) {
@@ -315,6 +357,9 @@ void TMainForm::LoadStudy() {
   shownPatientId_ = StudyRecord.patientId;
   shownPatientName_ = StudyRecord.patientName;
   BtOK->setEnabled(true);
+  btImages->setEnabled(true);
+  imagePane->ShowStudy(cbMflag->isChecked());
+  if (QSettings().value(kImagePaneKey, false).toBool()) ShowImagePane(true);
   if (!LastLoadReport.warnings.empty()) {
     QStringList lines;
     for (const std::string& warning : LastLoadReport.warnings) {
@@ -459,9 +504,9 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
     BitBtn2Click();
     return;
   }
-  // Enter presses the focused Cancel or Help; from anywhere else it saves.
+  // Enter presses the focused Cancel, Help or Images; from anywhere else it saves.
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter && (focusWidget() == BitBtn2 || focusWidget() == btHelp)) {
+  if (enter && (focusWidget() == BitBtn2 || focusWidget() == btHelp || focusWidget() == btImages)) {
     static_cast<QPushButton*>(focusWidget())->click();
     return;
   }

@@ -17,6 +17,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QToolButton;
+class ImagePane;
 
 class TMainForm : public QDialog {
   Q_OBJECT
@@ -47,6 +48,12 @@ class TMainForm : public QDialog {
   QRadioButton *rbM, *rbF;
   QCheckBox* cbMflag;
   QPushButton *BtOK, *BitBtn2, *btHelp, *Button1;
+  // "Images >>": unfolds the image pane to the right of the panels.
+  QPushButton* btImages;
+  ImagePane* imagePane;
+  static constexpr int kImagePaneWidth = 560;
+
+  void ToggleImagePane();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,6 +76,8 @@ class TMainForm : public QDialog {
   // The last words before the process ends with a failure: one line on
   // stderr, and the error box naming the file and the reason.
   void ReportEnding(const std::string& file, const std::string& reason);
+  void ShowImagePane(bool shown);
+  int LayoutHeight() const;
 
   // The patient of the study on show: height and weight typed for one
   // patient never reach another's file.

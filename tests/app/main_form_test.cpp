@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
@@ -25,6 +26,7 @@
 
 #include "application.h"
 #include "gsd_reader.h"
+#include "image_pane.h"
 #include "study_state.h"
 #include "test_support.h"
 
@@ -453,6 +455,85 @@ TEST_F(MainFormTest, ViewsStretchElideAndShowBeginnings) {
   EXPECT_EQ(form->pnIn->toolTip().toStdString(), folder + "/study.dcm");
   EXPECT_EQ(form->edPix->cursorPosition(), 0);
   EXPECT_EQ(form->edID->cursorPosition(), 0);
+}
+
+// The image pane: folded by default, unfolded it adds its width; the slider,
+// the cine and the order box change what it shows and nothing else.
+TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
+  StartInteractive();
+  EXPECT_FALSE(form->btImages->isEnabled()) << "nothing to show before a load";
+  EXPECT_EQ(form->btImages->geometry(), QRect(8, 188, 121, 25));
+  fake.inputs.push_back(QString::fromStdString(DataFile("gated64")));
+  form->btInClick();
+  ASSERT_TRUE(form->btImages->isEnabled());
+  EXPECT_TRUE(form->imagePane->isHidden());
+  EXPECT_EQ(form->size(), QSize(493, 252));
+  const TStudyRecord record = StudyRecord;
+  const std::vector<std::int16_t> store(ImageStore, ImageStore + kStoreValues);
+
+  form->btImages->click();
+  EXPECT_EQ(form->size(), QSize(493 + TMainForm::kImagePaneWidth, 252));
+  EXPECT_EQ(form->btImages->text(), "<< Images");
+  EXPECT_EQ(form->imagePane->geometry(), QRect(493, 0, TMainForm::kImagePaneWidth, 252));
+  ImagePane* pane = form->imagePane;
+  pane->gateSlider->setValue(3);
+  EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(3, 4, false, StudyRecord.maxCount));
+  form->cbMflag->setChecked(true);
+  EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(3, 4, true, StudyRecord.maxCount));
+  EXPECT_EQ(pane->facts->text(), "8 gates x 4 frames, matrix 64 x 64 read, 64 x 64 written, max " +
+                                     QString::number(StudyRecord.maxCount));
+  pane->playButton->click();
+  QTest::qWait(3 * 1000 / ImagePane::kCineRate);
+  pane->playButton->click();
+  EXPECT_NE(pane->Gate(), 3) << "the cine moved on";
+
+  form->btImages->click();
+  EXPECT_EQ(form->size(), QSize(493, 252));
+  EXPECT_EQ(form->btImages->text(), "Images >>");
+  EXPECT_EQ(std::memcmp(&record, &StudyRecord, sizeof record), 0);
+  EXPECT_TRUE(std::equal(store.begin(), store.end(), ImageStore));
+
+  // The choice outlives the window: the next one opens the pane on load.
+  form->btImages->click();
+  StartBatch(DataFile("gated64"), dir.File("o.gsd"));
+  EXPECT_FALSE(form->imagePane->isHidden());
+  EXPECT_EQ(form->size(), QSize(493 + TMainForm::kImagePaneWidth, 218));
+}
+
+TEST(ImagePaneTest, MontageOrderScaleAndFit) {
+  std::fill(ImageStore, ImageStore + kStoreValues, std::int16_t{0});
+  std::int16_t* frame1 = ImageStore + FrameSlotIndex(2, 1);
+  frame1[20 * 64 + 30] = 500;  // the study maximum
+  frame1[21 * 64 + 30] = 250;
+  frame1[22 * 64 + 30] = 30000;  // above it: white as well
+  frame1[23 * 64 + 30] = -7;     // below zero: black
+  for (bool baseToApex : {true, false}) {
+    QImage strip = RenderGateStrip(2, 5, baseToApex, 500);
+    ASSERT_EQ(strip.size(), QSize(64, 5 * 64));
+    const int top = (baseToApex ? 1 : 3) * 64;  // frame 1 of 5, first to last or last to first
+    EXPECT_EQ(qGray(strip.pixel(30, top + 20)), 255) << baseToApex;
+    EXPECT_EQ(qGray(strip.pixel(30, top + 21)), 127);
+    EXPECT_EQ(qGray(strip.pixel(30, top + 22)), 255);
+    EXPECT_EQ(qGray(strip.pixel(30, top + 23)), 0);
+    int bright = 0;
+    for (int y = 0; y < strip.height(); ++y)
+      for (int x = 0; x < strip.width(); ++x) bright += qGray(strip.pixel(x, y)) == 255;
+    EXPECT_EQ(bright, 2);
+  }
+  const struct {
+    int slices;
+    QSize room;
+    int columns, rows, cell;
+  } fits[] = {{16, {256, 256}, 4, 4, 64},
+              {1, {300, 200}, 1, 1, 192},
+              {32, {548, 150}, 11, 3, 49},
+              {64, {100, 100}, 8, 8, 12}};
+  for (const auto& f : fits) {
+    MontageLayout layout = FitMontage(f.slices, f.room);
+    EXPECT_EQ(layout.columns, f.columns) << f.slices;
+    EXPECT_EQ(layout.rows, f.rows) << f.slices;
+    EXPECT_EQ(layout.cell, f.cell) << f.slices;
+  }
 }
 
 // The real message boxes and file dialogs, closed by a timer: their titles,
