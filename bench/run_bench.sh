@@ -18,7 +18,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDGC_BUILD_TESTS=OFF \
-  -DDGC_BUILD_GUI=OFF -DDGC_BUILD_BENCH=ON >/dev/null
+  -DDGC_BUILD_GUI=ON -DDGC_BUILD_BENCH=ON >/dev/null
 cmake --build build-bench >/dev/null
 
 work=$(mktemp -d /tmp/dgc-bench-XXXXXX)
@@ -67,6 +67,7 @@ peak_j2k_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128_j2k.dcm out/o.gsd 2>&1
 peak_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128.dcm out/o.gsd 2>&1 >/dev/null |
   awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
 micro=$(DGC_BENCH_STUDY=in/max128.dcm "$bin/micro_bench" 2>/dev/null | grep -E "^(Benchmark|-|HeaderScan|Binning|WholeLoad|Writer)")
+pane=$(QT_QPA_PLATFORM=offscreen "$bin/pane_bench" 2>/dev/null | grep -E "^(Benchmark|-|RenderStrip|NewStudy|PaintMontage|CineStep)")
 
 {
   echo "# Performance"
@@ -113,6 +114,19 @@ micro=$(DGC_BENCH_STUDY=in/max128.dcm "$bin/micro_bench" 2>/dev/null | grep -E "
   echo
   echo '```'
   echo "$micro"
+  echo '```'
+  echo
+  echo "## Image pane"
+  echo
+  echo "\`build-bench/pane_bench\` (offscreen), the largest study the store holds: 16 gates"
+  echo "of 64 frames. RenderStrip draws one gate's 64 slices; NewStudy is what every"
+  echo "load adds (the pane draws the gate on show, the others when first shown);"
+  echo "PaintMontage paints the montage at the folded window's height and at"
+  echo "1000 x 600; CineStep is the worst cine tick, a gate drawn for the first time"
+  echo "and painted. The cine asks for one every 100 ms."
+  echo
+  echo '```'
+  echo "$pane"
   echo '```'
 } >"$report"
 cat "$report"
