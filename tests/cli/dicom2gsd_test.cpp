@@ -85,7 +85,10 @@ struct FailureCase {
 
 TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
   TempDir dir;
+  WriteBytes(dir.File("same.dcm"), ReadBytes(DataFile("gated64")));
   const FailureCase cases[] = {
+      {"output is the input", "", dir.File("same.dcm"), dir.File("same.dcm"), 1,
+       "same.dcm: cannot write: it is the input file"},
       {"missing input", "", "/nonexistent/in.dcm", "o.gsd", 1, "/nonexistent/in.dcm: No such file"},
       {"not DICOM", "",
        DataFile("gated64").substr(0, DataFile("gated64").size() - 4) + ".expected.raw", "o.gsd", 1,
@@ -121,6 +124,7 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
     EXPECT_NE(run.output.find(c.message), std::string::npos) << c.label << ": " << run.output;
     EXPECT_FALSE(FileExists(dir.File("o.gsd"))) << c.label;
   }
+  EXPECT_EQ(ReadBytes(dir.File("same.dcm")), ReadBytes(DataFile("gated64")));
 }
 
 TEST(Dicom2Gsd, AcceptNonNmConverts) {
