@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 #include "form_services.h"
@@ -29,5 +30,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void TApplication::ShowException(const char* what) {
-  QMessageBox::critical(nullptr, kApplicationTitle, QString::fromLocal8Bit(what));
+  std::fprintf(stderr, "dicom-converter: %s\n", what);
+  if (PlatformHasScreen())
+    QMessageBox::critical(nullptr, kApplicationTitle, QString::fromLocal8Bit(what));
 }

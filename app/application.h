@@ -1,6 +1,7 @@
 // The application object: Qt's, with the default display of an exception
 // that escapes an event (a message box titled with the application title,
-// error icon, OK); the event loop then goes on.
+// error icon, OK, and the same on stderr; without a screen only the line);
+// the event loop then goes on.
 #pragma once
 
 #include <QApplication>

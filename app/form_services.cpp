@@ -37,9 +37,12 @@ std::optional<QString> DesktopServices::ChooseOutputFile(QWidget* parent, const 
   return dialog.selectedFiles().first();
 }
 
-DesktopServices::DesktopServices()
-    : screen_(QGuiApplication::platformName() != "offscreen" &&
-              QGuiApplication::platformName() != "minimal") {}
+bool PlatformHasScreen() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != "offscreen" && platform != "minimal";
+}
+
+DesktopServices::DesktopServices() : screen_(PlatformHasScreen()) {}
 
 void DesktopServices::ShowError(QWidget* parent, const QString& message) {
   if (screen_) QMessageBox::critical(parent, kApplicationTitle, message);

@@ -53,3 +53,6 @@ class DesktopServices : public FormServices {
 };
 
 extern const char* const kApplicationTitle;
+
+// False on the offscreen and minimal platforms, where no one sees a window.
+bool PlatformHasScreen();
