@@ -277,19 +277,16 @@ void TMainForm::BuildLayout() {
   connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
   connect(btImages, &QPushButton::clicked, this, &TMainForm::ToggleImagePane);
   connect(cbMflag, &QCheckBox::toggled, this, [this](bool baseToApex) {
-    if (btImages->isEnabled()) imagePane->ShowStudy(baseToApex);
+    if (!imagePane->isHidden()) imagePane->ShowStudy(baseToApex);
   });
 }
 
 void TMainForm::FormCreate() {
-  if (!BatchMode) {
-    setMinimumSize(kClientWidth, LayoutHeight());
-    return;
-  }
-  Panel1->hide();
   setMinimumSize(kClientWidth, LayoutHeight());
-  resize(kClientWidth, kClientHeight - kInputRowHeight);
-  Panel4->setGeometry(0, 0, kClientWidth, kClientHeight - kInputRowHeight);
+  if (!BatchMode) return;
+  Panel1->hide();
+  resize(kClientWidth, LayoutHeight());
+  Panel4->setGeometry(0, 0, kClientWidth, LayoutHeight());
   LoadStudy();
 }
 
@@ -333,7 +330,6 @@ void TMainForm::ShowImagePane(bool shown) {
 
 void TMainForm::ReportEnding(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "dicom-converter: %s: %s\n", file.c_str(), reason.c_str());
-  std::fflush(stderr);
   services_->ShowError(isVisible() ? this : nullptr, QString::fromLocal8Bit(file.c_str()) + "\n\n" +
                                                          QString::fromLocal8Bit(reason.c_str()));
 }
@@ -358,8 +354,11 @@ void TMainForm::LoadStudy() {
   shownPatientName_ = StudyRecord.patientName;
   BtOK->setEnabled(true);
   btImages->setEnabled(true);
-  imagePane->ShowStudy(cbMflag->isChecked());
-  if (QSettings().value(kImagePaneKey, false).toBool()) ShowImagePane(true);
+  // An open pane shows the new study; a folded one draws it when unfolded.
+  if (!imagePane->isHidden())
+    imagePane->ShowStudy(cbMflag->isChecked());
+  else if (QSettings().value(kImagePaneKey, false).toBool())
+    ShowImagePane(true);
   if (!LastLoadReport.warnings.empty()) {
     QStringList lines;
     for (const std::string& warning : LastLoadReport.warnings) {
@@ -460,8 +459,10 @@ void TMainForm::BtOKClick() {
   if (std::optional<FormConversionError> error = StoreFormTexts(texts, stored)) {
     QLineEdit* edit = findChild<QLineEdit*>(QString::fromLatin1(error->field));
     QString typed = edit ? edit->text() : QString::fromLatin1(error->text.c_str());
-    services_->ShowError(
-        this, QString::fromUtf8(ConversionMessageTemplate(error->kind)).replace("%s", typed));
+    QString message =
+        QString::fromUtf8(ConversionMessageTemplate(error->kind)).replace("%s", typed);
+    std::fprintf(stderr, "dicom-converter: %s\n", message.toLocal8Bit().constData());
+    services_->ShowError(this, message);
     if (edit) edit->setFocus();
     return;
   }
