@@ -45,10 +45,7 @@ int InspectGsd(std::FILE* in, const char* name, const char* png, std::FILE* out,
             counts.highest = std::max<int>(counts.highest, values[i]);
             counts.total += values[i];
           }
-          if (png != nullptr)
-            std::copy(values, values + 4096,
-                      file.values.begin() +
-                          (static_cast<std::ptrdiff_t>(gate) * file.frames + index) * 4096);
+          if (png != nullptr) file.KeepFrame(gate, index, values);
         },
         error);
   }

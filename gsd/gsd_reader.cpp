@@ -54,8 +54,19 @@ std::size_t GsdFile::FrameDataBytes() const {
   return static_cast<std::size_t>(Gates()) * static_cast<std::size_t>(frames) * kGsdFrameBytes;
 }
 
+std::size_t GsdFile::FrameOffset(int gate, int index) const {
+  return (static_cast<std::size_t>(gate) * static_cast<std::size_t>(frames) +
+          static_cast<std::size_t>(index)) *
+         4096;
+}
+
 const std::int16_t* GsdFile::Frame(int gate, int index) const {
-  return values.data() + (static_cast<std::size_t>(gate) * frames + index) * 4096;
+  return values.data() + FrameOffset(gate, index);
+}
+
+void GsdFile::KeepFrame(int gate, int index, const std::int16_t* frame) {
+  std::copy(frame, frame + 4096,
+            values.begin() + static_cast<std::ptrdiff_t>(FrameOffset(gate, index)));
 }
 
 namespace {
@@ -171,9 +182,7 @@ bool ReadWholeStream(std::FILE* in, GsdFile& file, std::string& error) {
   return ReadGsdFrames(
       in, file,
       [&file](int gate, int index, const std::int16_t* values) {
-        std::copy(
-            values, values + 4096,
-            file.values.begin() + (static_cast<std::ptrdiff_t>(gate) * file.frames + index) * 4096);
+        file.KeepFrame(gate, index, values);
       },
       error);
 }

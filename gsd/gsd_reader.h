@@ -26,6 +26,11 @@ struct GsdFile {
   std::size_t FrameDataBytes() const;
   const std::string* Field(const std::string& key) const;
   const std::int16_t* Frame(int gate, int index) const;
+  // Copies one frame's 4096 values into values, sized for the whole study.
+  void KeepFrame(int gate, int index, const std::int16_t* frame);
+
+ private:
+  std::size_t FrameOffset(int gate, int index) const;
 };
 
 // Reads the header and leaves in at the first frame byte. Returns false

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "gsd_format.h"
@@ -75,6 +76,10 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The signals that end a process and that the writer answers by removing
+// its temporary file first.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The temporary file's name while it has one, for the signal handler below.
 char TempName[PATH_MAX + 64];
 volatile std::sig_atomic_t TempNamed = 0;
@@ -95,27 +100,29 @@ class WriteSignals {
   WriteSignals() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
-    for (int i = 0; i < 2; ++i) ::sigaction(kIgnored[i], &ignore, &ignored_[i]);
+    for (std::size_t i = 0; i < std::size(kIgnored); ++i)
+      ::sigaction(kIgnored[i], &ignore, &ignored_[i]);
     struct sigaction cleanup {};
     cleanup.sa_handler = RemoveTempAndEnd;
     sigfillset(&cleanup.sa_mask);
-    for (int i = 0; i < 3; ++i) {
-      ::sigaction(kEnding[i], nullptr, &ending_[i]);
-      if (ending_[i].sa_handler != SIG_IGN) ::sigaction(kEnding[i], &cleanup, nullptr);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], nullptr, &ending_[i]);
+      if (ending_[i].sa_handler != SIG_IGN) ::sigaction(kEndingSignals[i], &cleanup, nullptr);
     }
   }
   ~WriteSignals() {
-    for (int i = 0; i < 2; ++i) ::sigaction(kIgnored[i], &ignored_[i], nullptr);
-    for (int i = 0; i < 3; ++i) ::sigaction(kEnding[i], &ending_[i], nullptr);
+    for (std::size_t i = 0; i < std::size(kIgnored); ++i)
+      ::sigaction(kIgnored[i], &ignored_[i], nullptr);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+      ::sigaction(kEndingSignals[i], &ending_[i], nullptr);
   }
   WriteSignals(const WriteSignals&) = delete;
   WriteSignals& operator=(const WriteSignals&) = delete;
 
  private:
   static constexpr int kIgnored[2] = {SIGXFSZ, SIGPIPE};
-  static constexpr int kEnding[3] = {SIGINT, SIGTERM, SIGHUP};
   struct sigaction ignored_[2];
-  struct sigaction ending_[3];
+  struct sigaction ending_[std::size(kEndingSignals)];
 };
 
 // Holds back interrupts while a name is given to or taken from the
@@ -125,7 +132,7 @@ class EndingSignalsHeld {
   EndingSignalsHeld() {
     sigset_t held;
     sigemptyset(&held);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+    for (int signal : kEndingSignals) sigaddset(&held, signal);
     ::sigprocmask(SIG_BLOCK, &held, &previous_);
   }
   ~EndingSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
@@ -213,8 +220,10 @@ bool ReplaceAtomically(const char* path, const struct stat* replaced, const TStu
     mode = (mode & ~070) | ((mode & 07) << 3);  // the old group's rights stay with the old group
   ::fchmod(fd, mode);
   bool unnamed = !TempNamed;
-  std::FILE* out = OpenGsdStream(::dup(fd));
+  int streamFd = ::dup(fd);  // the stream closes its own; fd stays open to name the file
+  std::FILE* out = streamFd < 0 ? nullptr : OpenGsdStream(streamFd);
   int error = out ? WriteAndClose(out, record, baseToApex, fd) : errno;
+  if (out == nullptr && streamFd >= 0) ::close(streamFd);
   if (error == 0 && unnamed) error = NameTempFile(fd, stem);
   ::close(fd);
   if (error == 0) {
