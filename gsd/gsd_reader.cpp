@@ -190,7 +190,6 @@ bool ReadWholeStream(std::FILE* in, GsdFile& file, std::string& error) {
 }  // namespace
 
 bool ParseGsd(const std::string& bytes, GsdFile& file, std::string& error) {
-  if (bytes.empty()) return ReadGsdFile("/dev/null", file, error);
   std::FILE* in = ::fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
   if (in == nullptr) return Bad(error, std::string("cannot read: ") + std::strerror(errno));
   bool ok = ReadWholeStream(in, file, error);
