@@ -134,7 +134,7 @@ TEST_F(MainFormTest, SelectLoadsAndCancelledDialogChangesNothing) {
   form->edHeight->setText("170");
   form->btInClick();
   EXPECT_TRUE(fake.exits.empty());
-  EXPECT_EQ(form->pnIn->text().toStdString(), DataFile("gated64"));
+  EXPECT_EQ(form->pnIn->toolTip().toStdString(), DataFile("gated64"));
   EXPECT_EQ(InputPath, DataFile("gated64"));
   EXPECT_TRUE(form->BtOK->isEnabled());
   EXPECT_EQ(form->edID->text(), "A 12");
