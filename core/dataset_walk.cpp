@@ -48,9 +48,7 @@ int DatasetWalk::Next(DicomElement& element) {
   if (element.group == 0xFFFE) {
     if (element.element == 0xE000) {
       if (depth_ > 0 && open_[depth_ - 1].kind == Kind::kFragments) {
-        element.length = element.declaredLength > 0x7FFFFFFFu
-                             ? 0
-                             : static_cast<std::int32_t>(element.declaredLength);
+        element.length = SkippableLength(element.declaredLength);
       } else {
         Open(Kind::kItem, endOfValue(), implicitHere);
       }

@@ -17,12 +17,6 @@ std::uint32_t Le32(const unsigned char* b) {
          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
-// A length of 2 GiB or more cannot be skipped with a long offset on every
-// platform; it is read as 0 and the walk steps into the value.
-std::int32_t SkippableLength(std::uint32_t v) {
-  return v > 0x7FFFFFFFu ? 0 : static_cast<std::int32_t>(v);
-}
-
 bool ReadsExplicit(VrForm form, std::uint16_t group, VrCode letters) {
   if (group == 0xFFFE) return false;               // items and delimiters never carry a VR
   if (group == 0x0002) return IsKnownVr(letters);  // the meta group is explicit
@@ -30,6 +24,12 @@ bool ReadsExplicit(VrForm form, std::uint16_t group, VrCode letters) {
 }
 
 }  // namespace
+
+// A length of 2 GiB or more cannot be skipped with a long offset on every
+// platform.
+std::int32_t SkippableLength(std::uint32_t declared) {
+  return declared > 0x7FFFFFFFu ? 0 : static_cast<std::int32_t>(declared);
+}
 
 std::FILE* OpenDicomFile(const char* path) {
   // Only a regular file is read: opening a FIFO would wait for a writer.

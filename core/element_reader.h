@@ -43,5 +43,9 @@ std::FILE* OpenDicomFile(const char* path);
 // (group FFFE) and the meta group (0002) have one layout in every form.
 int ReadElementHeader(std::FILE* stream, DicomElement& element, VrForm form = VrForm::kGuess);
 
+// The length a header's declared length gives: the same, or 0 for 2 GiB
+// and more (the undefined length included), which is stepped into.
+std::int32_t SkippableLength(std::uint32_t declared);
+
 // Moves the stream forward over the element's value; nothing for length 0.
 void SkipElementValue(std::FILE* stream, const DicomElement& element);

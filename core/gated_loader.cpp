@@ -165,7 +165,8 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
 int LoadFromStream(std::FILE* stream, bool decoded);
 
 // Rewrites the file as explicit VR little endian through the decoder and
-// loads that copy from memory; every rule of the scan applies to it.
+// loads that copy from memory; every rule of the scan applies to it. syntax
+// is a copy: the scan of the copy resets LastScanFindings, where it came from.
 int LoadDecoded(std::FILE* stream, const std::string syntax) {
   DecodedFile copy;
   std::string why;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 // Values per row and rows per frame read from the file; both 64 after a
 // 128-column study was binned.

@@ -32,6 +32,7 @@ struct LoadReport {
 extern LoadReport LastLoadReport;
 
 void ReportLoadFailure(LoadFailure failure, std::string detail);
+void ReportLoadWarning(std::string warning);
 
 // The reason a load that returned result failed, in words: the report's
 // detail, or the meaning of the result.
@@ -39,4 +40,3 @@ std::string LoadFailureText(int result);
 
 // Whether the operator ended the load by answering No to a question.
 bool LoadDeclinedByOperator();
-void ReportLoadWarning(std::string warning);

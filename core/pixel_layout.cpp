@@ -23,7 +23,7 @@ void DecodeStoredValues(const std::uint16_t* stored, std::int32_t* values, std::
   }
 }
 
-std::int16_t SaturateToInt16(std::int32_t value) {
+std::int16_t SaturateToInt16(std::int64_t value) {
   if (value > INT16_MAX) return INT16_MAX;
   if (value < INT16_MIN) return INT16_MIN;
   return static_cast<std::int16_t>(value);
@@ -36,10 +36,7 @@ void BinValues128To64(const std::int32_t* source128, std::int16_t* dest64) {
     for (int j = 0; j < 64; ++j) {
       std::int64_t sum =
           std::int64_t{top[2 * j]} + top[2 * j + 1] + bottom[2 * j] + bottom[2 * j + 1];
-      std::int64_t scaled = 10 * sum;
-      dest64[i * 64 + j] = scaled > INT16_MAX   ? INT16_MAX
-                           : scaled < INT16_MIN ? INT16_MIN
-                                                : static_cast<std::int16_t>(scaled);
+      dest64[i * 64 + j] = SaturateToInt16(10 * sum);
     }
   }
 }

@@ -24,7 +24,7 @@ PixelLayout PixelLayoutOf(int bitsStored, int highBit, int pixelRepresentation);
 void DecodeStoredValues(const std::uint16_t* stored, std::int32_t* values, std::size_t count,
                         const PixelLayout& layout);
 
-std::int16_t SaturateToInt16(std::int32_t value);
+std::int16_t SaturateToInt16(std::int64_t value);
 
 // The 2 x 2 binning of BinMatrix128To64 over values that may exceed int16.
 void BinValues128To64(const std::int32_t* source128, std::int16_t* dest64);

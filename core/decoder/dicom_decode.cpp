@@ -59,6 +59,14 @@ std::string FirstMessage(const std::ostringstream& log) {
   return "";
 }
 
+int WriteToStandardOutput(const gdcm::File& file) {
+  gdcm::Writer out;
+  out.SetFile(file);
+  out.SetStream(std::cout);
+  if (!out.Write() || !std::cout.flush()) return Fail(5, "cannot write the decoded file");
+  return 0;
+}
+
 int Decode() {
   std::ostringstream errors, warnings;
   gdcm::Trace::SetErrorStream(errors);
@@ -97,11 +105,7 @@ int Decode() {
     pixels.SetVR(gdcm::VR::OW);
     file.GetDataSet().Replace(pixels);
     file.GetHeader().SetDataSetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
-    gdcm::Writer out;
-    out.SetFile(file);
-    out.SetStream(std::cout);
-    if (!out.Write() || !std::cout.flush()) return Fail(5, "cannot write the decoded file");
-    return 0;
+    return WriteToStandardOutput(file);
   }
   std::set<gdcm::Tag> present;
   for (const gdcm::DataElement& element : file.GetDataSet().GetDES())
@@ -122,11 +126,7 @@ int Decode() {
     if (present.count(element.GetTag()) == 0 && element.GetTag().GetGroup() != 0x7FE0)
       added.push_back(element.GetTag());
   for (const gdcm::Tag& tag : added) dataSet.Remove(tag);
-  gdcm::Writer out;
-  out.SetFile(copy.GetFile());
-  out.SetStream(std::cout);
-  if (!out.Write() || !std::cout.flush()) return Fail(5, "cannot write the decoded file");
-  return 0;
+  return WriteToStandardOutput(copy.GetFile());
 }
 
 }  // namespace
