@@ -110,7 +110,8 @@ void SetEnabledTextBlack(QWidget* button) {
   button->setPalette(palette);
 }
 
-// QSettings keys of the folders the dialogs start in.
+// QSettings keys: the folders the dialogs start in, and whether the image
+// pane is unfolded.
 const char* const kOpenFolderKey = "dialogs/openFolder";
 const char* const kSaveFolderKey = "dialogs/saveFolder";
 const char* const kImagePaneKey = "view/imagePane";
@@ -539,20 +540,30 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
+namespace {
+
+// The first URL of a drop when it names a local file; otherwise empty.
+QString DroppedLocalFile(const QMimeData* data) {
+  if (!data->hasUrls() || data->urls().isEmpty() || !data->urls().first().isLocalFile())
+    return QString();
+  return data->urls().first().toLocalFile();
+}
+
+}  // namespace
+
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-  if (!BatchMode && event->mimeData()->hasUrls() && !event->mimeData()->urls().isEmpty() &&
-      event->mimeData()->urls().first().isLocalFile())
+  if (!BatchMode && !DroppedLocalFile(event->mimeData()).isEmpty())
     event->acceptProposedAction();
   else
     event->ignore();
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-  if (BatchMode || !event->mimeData()->hasUrls() || event->mimeData()->urls().isEmpty() ||
-      !event->mimeData()->urls().first().isLocalFile()) {
+  const QString file = BatchMode ? QString() : DroppedLocalFile(event->mimeData());
+  if (file.isEmpty()) {
     event->ignore();
     return;
   }
   event->acceptProposedAction();
-  LoadInputFile(event->mimeData()->urls().first().toLocalFile());
+  LoadInputFile(file);
 }
