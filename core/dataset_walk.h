@@ -4,6 +4,7 @@
 // scan needs to tell a top-level Rows from the Rows of an icon image.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -18,7 +19,15 @@ class DatasetWalk {
   int Next(DicomElement& element);
 
   // True when the element last read by Next lies in no sequence.
-  bool AtTopLevel() const { return topLevel_; }
+  bool AtTopLevel() const { return depth_at_element_ == 0; }
+
+  // True when the element last read by Next lies directly in an item of the
+  // top-level sequence (group, element).
+  bool InItemOfTopLevelSequence(std::uint16_t group, std::uint16_t element) const;
+
+  // True when the element last read by Next lies anywhere inside the
+  // top-level sequence (group, element).
+  bool InsideTopLevelSequence(std::uint16_t group, std::uint16_t element) const;
 
   // The data set's headers from now on are read in this form.
   void UseForm(VrForm form) { form_ = form; }
@@ -30,13 +39,14 @@ class DatasetWalk {
   enum class Kind { kSequence, kItem, kFragments };
   struct Container {
     Kind kind;
-    long end;       // offset just after the value; -1 until a delimiter
-    bool implicit;  // an undefined-length UN holds implicit VR
+    long end;           // offset just after the value; -1 until a delimiter
+    bool implicit;      // an undefined-length UN holds implicit VR
+    std::uint32_t tag;  // group << 16 | element of a sequence; 0 for items
   };
   static constexpr int kMaxDepth = 64;
 
   void CloseFinished(long position);
-  void Open(Kind kind, long end, bool implicit);
+  void Open(Kind kind, long end, bool implicit, std::uint32_t tag = 0);
   void CloseThrough(Kind kind);
   bool InsideImplicit() const { return depth_ > 0 && open_[depth_ - 1].implicit; }
 
@@ -44,7 +54,7 @@ class DatasetWalk {
   VrForm form_ = VrForm::kGuess;
   Container open_[kMaxDepth];
   int depth_ = 0;
-  bool topLevel_ = true;
+  int depth_at_element_ = 0;  // containers around the element last read
   bool tooDeep_ = false;
 };
 

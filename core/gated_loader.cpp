@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -77,11 +78,36 @@ bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
   return true;
 }
 
+// Frames per gate: Number of Frames over the gates, or Number of Slices when
+// the file gives it beside a Number of Frames of 5 or more (below 5 it
+// already stands in for Number of Frames). Frames beyond gates x slices, a
+// summed volume appended say, are then left over rather than spread across
+// the gates.
+std::int32_t FramesPerGate(std::int32_t stated, const ScanFindings& found) {
+  if (stated >= 5 && found.numberOfSlices > 0) return found.numberOfSlices;
+  return StudyRecord.gateCount >= 1 ? stated / StudyRecord.gateCount : stated;
+}
+
+// Refuses counts that contradict each other, naming the attributes.
+bool CountsAgree(std::int32_t stated, int gates, std::int32_t frames, const ScanFindings& found) {
+  if (std::int64_t{gates} * frames > stated)
+    return Refuse(LoadFailure::kFrameOrder,
+                  "Number of Frames (0028,0008) " + std::to_string(stated) + " is fewer than " +
+                      std::to_string(gates) + " gates x Number of Slices (0054,0081) " +
+                      std::to_string(frames));
+  if (found.rrIntervals > 1)
+    return Refuse(LoadFailure::kFrameOrder, "Number of R-R Intervals (0054,0061) is " +
+                                                std::to_string(found.rrIntervals) +
+                                                ": only studies gated on one R-R window convert");
+  return true;
+}
+
 void WarnAboutLeftoverFrames(std::int32_t stated, int gates, std::int32_t frames) {
   std::int32_t leftover = stated - gates * frames;
   if (leftover <= 0) return;
-  ReportLoadWarning("Number of Frames " + std::to_string(stated) + " is not a multiple of " +
-                    std::to_string(gates) + " gates: the last " + std::to_string(leftover) +
+  ReportLoadWarning("Number of Frames " + std::to_string(stated) + " is more than " +
+                    std::to_string(gates) + " gates x " + std::to_string(frames) +
+                    " frames: the last " + std::to_string(leftover) +
                     (leftover == 1 ? " frame is" : " frames are") + " not converted");
 }
 
@@ -106,9 +132,82 @@ long long AvailablePixelBytes(std::FILE* stream, std::int32_t offset) {
   return available < 0 ? 0 : available;
 }
 
+// Pixels that did not fit a signed 16-bit count and were written as 32767
+// (or -32768).
+struct ClampCount {
+  long long clamped = 0;
+};
+
+// Counts the values of a binned frame at the int16 limits: 10 x a block sum
+// is a multiple of ten, so 32767 and -32768 there are always clamped values.
+long long ClampedInBinnedFrame(const std::int16_t* frame64) {
+  long long clamped = 0;
+  for (int v = 0; v < kFrameValues; ++v)
+    clamped += frame64[v] == INT16_MAX || frame64[v] == INT16_MIN;
+  return clamped;
+}
+
+long long NonZeroInStore(const FrameOrder& order) {
+  long long nonZero = 0;
+  for (int gate = 0; gate < order.gates; ++gate)
+    for (int frame = 0; frame < order.framesPerGate; ++frame) {
+      const std::int16_t* slot = ImageStore + FrameSlotIndex(gate, frame);
+      for (int v = 0; v < kFrameValues; ++v) nonZero += slot[v] != 0;
+    }
+  return nonZero;
+}
+
+std::string FormatNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string Percent(long long part, long long whole) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %%", whole > 0 ? 100.0 * part / whole : 0.0);
+  return text;
+}
+
+// Everything about a loaded study that is written differently from what the
+// file holds, one warning each.
+void WarnAboutCaveats(const ScanFindings& found, const FrameOrder& order, const ClampCount& clamps,
+                      bool binned) {
+  if (clamps.clamped > 0)
+    ReportLoadWarning(std::to_string(clamps.clamped) + " pixels (" +
+                      Percent(clamps.clamped, NonZeroInStore(order)) +
+                      " of the non-zero ones) exceed the GSD's signed 16-bit counts and are " +
+                      "written as 32767" +
+                      (binned ? ": the 128 x 128 binning sums 2 x 2 pixels and multiplies by 10"
+                              : ": unsigned values above 32767"));
+  if (found.rescaleSlope != 1.0 || found.rescaleIntercept != 0.0)
+    ReportLoadWarning("Rescale Slope " + FormatNumber(found.rescaleSlope) +
+                      " and Rescale Intercept " + FormatNumber(found.rescaleIntercept) +
+                      " (0028,1053/1052) are not applied: the stored values are written");
+  if (StudyRecord.gateCount <= 1)
+    ReportLoadWarning(std::string("Number of Time Slots (0054,0071) is ") +
+                      (StudyRecord.gateCount == 1 ? "1" : "absent") +
+                      ": the study is not gated and is written as one gate (division " +
+                      std::to_string(StudyRecord.gateCount < 0 ? 0 : StudyRecord.gateCount) + ")");
+}
+
+// One warning when the counts went through lossy compression: the file's
+// own syntax says so, or Lossy Image Compression (0028,2110) "01" does (a
+// study a PACS once compressed and then decompressed).
+void WarnAboutLossyPixels(const std::string& syntax, bool lossyAttribute) {
+  if (IsLossySyntax(syntax))
+    ReportLoadWarning("the pixel data were stored with lossy compression (" +
+                      SyntaxDescription(syntax) +
+                      "): the counts are not exactly the acquired ones");
+  else if (lossyAttribute)
+    ReportLoadWarning(
+        "Lossy Image Compression (0028,2110) is 01: the pixel data went through lossy "
+        "compression, so the counts are not exactly the acquired ones");
+}
+
 // Reads every frame from the stream into its store slot.
 int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
-               const PixelLayout& layout) {
+               const PixelLayout& layout, ClampCount& clamps) {
   const int matrix = StudyRecord.matrixSize;
   const std::size_t frameValues = static_cast<std::size_t>(matrix) * matrix;
   const long long frameBytes = static_cast<long long>(frameValues) * 2;
@@ -153,9 +252,13 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
       if (matrix == kWideMatrix) {
         BinValues128To64(values.get(), slot);
       } else {
-        for (std::size_t v = 0; v < frameValues; ++v) slot[v] = SaturateToInt16(values[v]);
+        for (std::size_t v = 0; v < frameValues; ++v) {
+          clamps.clamped += values[v] > INT16_MAX || values[v] < INT16_MIN;
+          slot[v] = SaturateToInt16(values[v]);
+        }
       }
     }
+    if (matrix == kWideMatrix) clamps.clamped += ClampedInBinnedFrame(slot);
     std::int16_t maximum = FrameMaximum(slot);
     if (maximum > StudyRecord.maxCount) StudyRecord.maxCount = maximum;
   }
@@ -191,10 +294,7 @@ int LoadDecoded(std::FILE* stream, const std::string syntax) {
   ClearRecord();
   int result = LoadFromStream(memory, true);
   std::fclose(memory);
-  if (result == kLoadOk && (IsLossySyntax(syntax) || LastScanFindings.lossyCompression))
-    ReportLoadWarning("the pixel data were stored with lossy compression" +
-                      (syntax.empty() ? std::string() : " (" + SyntaxDescription(syntax) + ")") +
-                      ": the counts are not exactly the acquired ones");
+  if (result == kLoadOk) WarnAboutLossyPixels(syntax, LastScanFindings.lossyCompression);
   return result;
 }
 
@@ -210,12 +310,13 @@ int LoadFromStream(std::FILE* stream, bool decoded) {
   }
   if (offset < 1) return kLoadFailed;
 
+  const ScanFindings& found = LastScanFindings;
   const std::int32_t stated = StudyRecord.frameCount;
   const int gates = StudyRecord.gateCount >= 1 ? StudyRecord.gateCount : 1;
-  std::int32_t frames = stated;
-  if (StudyRecord.gateCount >= 1) frames /= StudyRecord.gateCount;
-  if (!StudyFitsTheStore(stated, frames)) return kLoadFailed;
-  const ScanFindings& found = LastScanFindings;
+  const std::int32_t frames = FramesPerGate(stated, found);
+  if (!StudyFitsTheStore(stated, frames) || !CountsAgree(stated, gates, frames, found))
+    return kLoadFailed;
+  const bool leftoverNamedBySlices = frames == found.numberOfSlices && stated > gates * frames;
   FrameOrder order;
   if (!PlanFrameOrder(stated, gates, frames, found.timeSlots, found.slices, order))
     return kLoadFailed;
@@ -225,16 +326,31 @@ int LoadFromStream(std::FILE* stream, bool decoded) {
   WorkMatrixRows = StudyRecord.matrixSize;
   StudyRecord.frameCount = frames;
   StudyRecord.maxCount = 0;
+  if (leftoverNamedBySlices) {
+    // Frames left over must still be there: a Number of Frames beyond the
+    // pixel data is a damaged header, not a summed volume.
+    const long long matrix = StudyRecord.matrixSize;
+    const long long all = matrix * matrix * 2 * stated;
+    const long long available = AvailablePixelBytes(stream, offset);
+    if (available < all) {
+      ReportShortPixelData(available, all);
+      return kLoadPixelDataShort;
+    }
+  }
   PixelLayout layout = PixelLayoutOf(found.bitsStored, found.highBit, found.pixelRepresentation);
   if (AfterHeaderScanForTesting != nullptr) AfterHeaderScanForTesting();
-  int result = ReadFrames(stream, offset, order, layout);
+  ClampCount clamps;
+  int result = ReadFrames(stream, offset, order, layout, clamps);
   if (result != kLoadOk) return result;
 
-  if (WorkMatrixColumns == kWideMatrix) {
+  const bool binned = WorkMatrixColumns == kWideMatrix;
+  if (binned) {
     WorkMatrixColumns = kFrameSide;
     WorkMatrixRows = kFrameSide;
     StudyRecord.pixelSize *= 2.0;
   }
+  WarnAboutCaveats(found, order, clamps, binned);
+  if (!decoded) WarnAboutLossyPixels(found.transferSyntax, found.lossyCompression);
   return kLoadOk;
 }
 

@@ -59,6 +59,11 @@ struct Scan {
     return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
   }
 
+  // A 16-bit number into an int field; an empty value leaves it.
+  void ReadNumber16(int& into) {
+    if (!Empty()) into = Read16();
+  }
+
   // A US multi-value, as many entries as the vector keeps.
   void ReadVector(FrameVector& vector) {
     std::size_t stored = static_cast<std::size_t>(element.length) / 2;
@@ -93,24 +98,30 @@ void Reformat(char* out, const char* text, const int (&widths)[3], char joint) {
   *o = '\0';
 }
 
-void ReformatDate(const char* text) {
-  Reformat(StudyRecord.studyDate, text, {4, 2, 2}, '.');
-}
-
-void ReformatTime(const char* text) {
-  Reformat(StudyRecord.studyTime, text, {2, 2, 2}, ':');
-}
-
-void KeepFirstTracer(Scan& scan) {
-  const char* text = scan.ReadText();
-  if (StudyRecord.tracer[0] == '\0') SetField(StudyRecord.tracer, text);
-}
-
 std::string TrimPadding(const char* text) {
   std::string value(text);
   while (!value.empty() && (value.back() == ' ' || value.back() == '\0')) value.pop_back();
   std::size_t start = value.find_first_not_of(' ');
   return start == std::string::npos ? std::string() : value.substr(start);
+}
+
+// A DICOM date (eight digits) becomes YYYY.MM.DD; anything else, such as an
+// old "2001.03.15" or a malformed "2026-03-01", is kept as it stands rather
+// than cut into a date it never said.
+void StoreDate(const char* text) {
+  const std::string value = TrimPadding(text);
+  bool eightDigits = value.size() == 8;
+  for (char c : value) eightDigits = eightDigits && c >= '0' && c <= '9';
+  if (eightDigits)
+    Reformat(StudyRecord.studyDate, value.c_str(), {4, 2, 2}, '.');
+  else
+    CopyToField(StudyRecord.studyDate, value);
+}
+
+void KeepFirstTracer(Scan& scan) {
+  if (scan.Empty()) return;
+  const char* text = scan.ReadText();
+  if (StudyRecord.tracer[0] == '\0') SetField(StudyRecord.tracer, text);
 }
 
 // Returns false when the operator declines a non-NM file.
@@ -132,6 +143,7 @@ bool CheckModality(Scan& scan) {
 // Type names what the frames are; projections and planar images are
 // questioned, RECON TOMO, RECON GATED TOMO and anything else are not.
 bool CheckImageType(Scan& scan) {
+  if (scan.Empty()) return true;
   std::string value = scan.ReadText();
   std::size_t first = value.find('\\');
   std::size_t second = first == std::string::npos ? first : value.find('\\', first + 1);
@@ -152,6 +164,36 @@ bool CheckImageType(Scan& scan) {
   return false;
 }
 
+// Heart Rate is an IS of any size; the record holds a signed 16-bit count.
+// A value that does not fit is missing (-1), and the operator is told.
+void StoreHeartRate(Scan& scan) {
+  if (scan.Empty()) {
+    StudyRecord.heartRate = -1;
+    return;
+  }
+  const char* text = scan.ReadText();
+  std::int32_t rate = ParseWholeNumber(text);
+  if (rate < std::numeric_limits<std::int16_t>::min() ||
+      rate > std::numeric_limits<std::int16_t>::max()) {
+    ReportLoadWarning("Heart Rate (0018,1088) " + TrimPadding(text) +
+                      " does not fit the GSD header's heart rate: written as -1 (missing)");
+    rate = -1;
+  }
+  StudyRecord.heartRate = static_cast<std::int16_t>(rate);
+}
+
+// Only M and F are sexes analysis software has normal limits for; anything
+// else (absent, empty, O) stays unknown rather than guessed.
+void StoreSex(Scan& scan) {
+  char first = scan.Empty() ? '\0' : scan.ReadText()[0];
+  if (first == 'M' || first == 'm')
+    SetField(StudyRecord.sex, "M");
+  else if (first == 'F' || first == 'f')
+    SetField(StudyRecord.sex, "F");
+  else
+    StudyRecord.sex[0] = '\0';
+}
+
 void ApplyClosingRules(const Scan& scan) {
   StudyRecord.sliceThickness = scan.thickness > scan.spacing ? scan.thickness : scan.spacing;
   StudyRecord.pixelSize = scan.pixelSpacing;
@@ -162,122 +204,186 @@ bool IsRawLittleEndianSyntax(const std::string& uid) {
   return uid == "1.2.840.10008.1.2" || uid == "1.2.840.10008.1.2.1";
 }
 
-// Applies the element's row of the scan table. Returns 0 to go on walking,
-// or the scan's result.
-std::int32_t ApplyElement(Scan& scan) {
-  DicomElement& el = scan.element;
-  const bool top = scan.walk.AtTopLevel();
-  ScanFindings& found = LastScanFindings;
-  switch (Tag(el.group, el.element)) {
-    case Tag(0x0002, 0x0010):
-      found.transferSyntax = TrimPadding(scan.ReadText());
-      found.hasTransferSyntax = true;
-      if (!IsRawLittleEndianSyntax(found.transferSyntax)) return kScanNeedsDecoding;
-      scan.walk.UseForm(FormOfSyntax(found.transferSyntax));
-      break;
-    case Tag(0x0008, 0x0008):
-      if (top && !scan.Empty() && !CheckImageType(scan)) return kScanDeclined;
-      if (!top) SkipElementValue(scan.stream, el);
-      break;
-    case Tag(0x0008, 0x0020):
-      if (scan.Empty())
-        StudyRecord.studyDate[0] = '\0';
-      else
-        ReformatDate(scan.ReadText());
-      break;
-    case Tag(0x0008, 0x0030):
-      if (scan.Empty())
-        StudyRecord.studyTime[0] = '\0';
-      else
-        ReformatTime(scan.ReadText());
-      break;
-    case Tag(0x0008, 0x0060):
-      if (!CheckModality(scan)) return kScanDeclined;
-      break;
-    case Tag(0x0010, 0x0010):
-      SetField(StudyRecord.patientName, scan.Empty() ? "No_name" : scan.ReadText());
-      break;
-    case Tag(0x0010, 0x0020):
-      SetField(StudyRecord.patientId, scan.Empty() ? "No_ID" : scan.ReadText());
-      break;
-    case Tag(0x0010, 0x0040): {
-      char first = scan.Empty() ? 'M' : scan.ReadText()[0];
-      SetField(StudyRecord.sex, first == 'M' || first == 'm' ? "M" : "F");
-      break;
-    }
-    case Tag(0x0018, 0x0031):
-    case Tag(0x0054, 0x0018):
-      if (!scan.Empty()) KeepFirstTracer(scan);
-      break;
-    case Tag(0x0018, 0x0050):
-      if (!scan.Empty()) scan.thickness = ParseDecimalNumber(scan.ReadText());
-      break;
-    case Tag(0x0018, 0x0088):
-      if (!scan.Empty()) scan.spacing = ParseDecimalNumber(scan.ReadText());
-      break;
-    case Tag(0x0018, 0x1088):
-      StudyRecord.heartRate = scan.Empty()
-                                  ? std::int16_t{-1}
-                                  : static_cast<std::int16_t>(ParseWholeNumber(scan.ReadText()));
-      break;
-    case Tag(0x0028, 0x0030):
-      if (!scan.Empty()) scan.pixelSpacing = ParseDecimalNumber(scan.ReadText());
-      break;
-    case Tag(0x0054, 0x0071):
-      if (!scan.Empty()) StudyRecord.gateCount = static_cast<std::int16_t>(scan.Read16());
-      break;
-    case Tag(0x0054, 0x0081):
-      if (StudyRecord.frameCount < 5) {
-        if (!scan.Empty()) StudyRecord.frameCount = scan.Read16();
-      } else {
-        SkipElementValue(scan.stream, el);
-      }
-      break;
-    default:
-      if (!top || scan.Empty()) {
-        SkipElementValue(scan.stream, el);
-        break;
-      }
-      // Image attributes: those of an icon or a referenced image inside a
-      // sequence describe another picture and are passed over above.
-      switch (Tag(el.group, el.element)) {
-        case Tag(0x0028, 0x0008):
-          StudyRecord.frameCount = ParseWholeNumber(scan.ReadText());
-          break;
-        case Tag(0x0028, 0x0010):
-          StudyRecord.matrixSize = static_cast<std::int16_t>(scan.Read16());
-          break;
-        case Tag(0x0028, 0x0011):
-          found.columns = scan.Read16();
-          break;
-        case Tag(0x0028, 0x0100):
-          found.bitsAllocated = scan.Read16();
-          break;
-        case Tag(0x0028, 0x0101):
-          found.bitsStored = scan.Read16();
-          break;
-        case Tag(0x0028, 0x0102):
-          found.highBit = scan.Read16();
-          break;
-        case Tag(0x0028, 0x0103):
-          found.pixelRepresentation = scan.Read16();
-          break;
-        case Tag(0x0028, 0x2110):
-          found.lossyCompression = TrimPadding(scan.ReadText()) == "01";
-          break;
-        case Tag(0x0054, 0x0070):
-          scan.ReadVector(found.timeSlots);
-          break;
-        case Tag(0x0054, 0x0080):
-          scan.ReadVector(found.slices);
-          break;
-        default:
-          SkipElementValue(scan.stream, el);
-          break;
-      }
-      break;
+// Where an attribute counts. The study's own attributes stand at the top of
+// the data set; the same tags inside a sequence describe something else: the
+// old values a PACS kept in Original Attributes Sequence (0400,0561), another
+// patient's IDs, an icon image, a functional group.
+enum class Scope {
+  kTopLevel,
+  kTopOrGatedInformationItem,  // also directly in an item of (0054,0062)
+  kTopOrTracerSequence,        // also inside (0054,0012) or (0054,0016)
+};
+
+bool Counts(Scope scope, const DatasetWalk& walk) {
+  if (walk.AtTopLevel()) return true;
+  switch (scope) {
+    case Scope::kTopLevel:
+      return false;
+    case Scope::kTopOrGatedInformationItem:
+      return walk.InItemOfTopLevelSequence(0x0054, 0x0062);
+    case Scope::kTopOrTracerSequence:
+      return walk.InsideTopLevelSequence(0x0054, 0x0012) ||
+             walk.InsideTopLevelSequence(0x0054, 0x0016);
   }
-  return 0;
+  return false;
+}
+
+// What a row does with the element's value: 0 to go on walking, or the
+// scan's result. Every row reads or passes over the whole value.
+using RowAction = std::int32_t (*)(Scan&);
+
+struct ScanRow {
+  std::uint32_t tag;
+  Scope scope;
+  RowAction apply;
+};
+
+// Numbers stored in 16 bits are read as binary US; texts as the whole value.
+const ScanRow kScanRows[] = {
+    // Transfer Syntax: how the rest is read; anything but raw little endian is decoded first.
+    {Tag(0x0002, 0x0010), Scope::kTopLevel,
+     [](Scan& s) -> std::int32_t {
+       ScanFindings& found = LastScanFindings;
+       found.transferSyntax = TrimPadding(s.ReadText());
+       found.hasTransferSyntax = true;
+       if (!IsRawLittleEndianSyntax(found.transferSyntax)) return kScanNeedsDecoding;
+       s.walk.UseForm(FormOfSyntax(found.transferSyntax));
+       return 0;
+     }},
+    // Image Type: projections and planar images are questioned.
+    {Tag(0x0008, 0x0008), Scope::kTopLevel,
+     [](Scan& s) { return CheckImageType(s) ? 0 : kScanDeclined; }},
+    // Study Date and Time: an empty value empties the field.
+    {Tag(0x0008, 0x0020), Scope::kTopLevel,
+     [](Scan& s) {
+       s.Empty() ? void(StudyRecord.studyDate[0] = '\0') : StoreDate(s.ReadText());
+       return 0;
+     }},
+    {Tag(0x0008, 0x0030), Scope::kTopLevel,
+     [](Scan& s) {
+       s.Empty() ? void(StudyRecord.studyTime[0] = '\0')
+                 : Reformat(StudyRecord.studyTime, s.ReadText(), {2, 2, 2}, ':');
+       return 0;
+     }},
+    // Modality: anything but NM is questioned.
+    {Tag(0x0008, 0x0060), Scope::kTopLevel,
+     [](Scan& s) { return CheckModality(s) ? 0 : kScanDeclined; }},
+    // Patient: an empty name or ID is marked, not left blank.
+    {Tag(0x0010, 0x0010), Scope::kTopLevel,
+     [](Scan& s) {
+       SetField(StudyRecord.patientName, s.Empty() ? "No_name" : s.ReadText());
+       return 0;
+     }},
+    {Tag(0x0010, 0x0020), Scope::kTopLevel,
+     [](Scan& s) {
+       SetField(StudyRecord.patientId, s.Empty() ? "No_ID" : s.ReadText());
+       return 0;
+     }},
+    {Tag(0x0010, 0x0040), Scope::kTopLevel, [](Scan& s) { return StoreSex(s), 0; }},
+    // Tracer: the first non-empty Radiopharmaceutical or Energy Window Name.
+    {Tag(0x0018, 0x0031), Scope::kTopOrTracerSequence,
+     [](Scan& s) { return KeepFirstTracer(s), 0; }},
+    {Tag(0x0054, 0x0018), Scope::kTopOrTracerSequence,
+     [](Scan& s) { return KeepFirstTracer(s), 0; }},
+    // Slice thickness and pixel size: candidates settled by the closing rules.
+    {Tag(0x0018, 0x0050), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) s.thickness = ParseDecimalNumber(s.ReadText());
+       return 0;
+     }},
+    {Tag(0x0018, 0x0088), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) s.spacing = ParseDecimalNumber(s.ReadText());
+       return 0;
+     }},
+    {Tag(0x0028, 0x0030), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) s.pixelSpacing = ParseDecimalNumber(s.ReadText());
+       return 0;
+     }},
+    // Heart Rate: gated NM files may keep it in the Gated Information item.
+    {Tag(0x0018, 0x1088), Scope::kTopOrGatedInformationItem,
+     [](Scan& s) { return StoreHeartRate(s), 0; }},
+    // Image attributes: how the pixel data are laid out.
+    {Tag(0x0028, 0x0008), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) StudyRecord.frameCount = ParseWholeNumber(s.ReadText());
+       return 0;
+     }},
+    {Tag(0x0028, 0x0010), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) StudyRecord.matrixSize = static_cast<std::int16_t>(s.Read16());
+       return 0;
+     }},
+    {Tag(0x0028, 0x0011), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadNumber16(LastScanFindings.columns), 0; }},
+    {Tag(0x0028, 0x0100), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadNumber16(LastScanFindings.bitsAllocated), 0; }},
+    {Tag(0x0028, 0x0101), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadNumber16(LastScanFindings.bitsStored), 0; }},
+    {Tag(0x0028, 0x0102), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadNumber16(LastScanFindings.highBit), 0; }},
+    {Tag(0x0028, 0x0103), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadNumber16(LastScanFindings.pixelRepresentation), 0; }},
+    // Rescale Intercept and Slope: stored values are written as they are.
+    {Tag(0x0028, 0x1052), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) LastScanFindings.rescaleIntercept = ParseDecimalNumber(s.ReadText());
+       return 0;
+     }},
+    {Tag(0x0028, 0x1053), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) LastScanFindings.rescaleSlope = ParseDecimalNumber(s.ReadText());
+       return 0;
+     }},
+    // Lossy Image Compression "01": the counts went through a lossy codec once.
+    {Tag(0x0028, 0x2110), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) LastScanFindings.lossyCompression = TrimPadding(s.ReadText()) == "01";
+       return 0;
+     }},
+    // Number of R-R Intervals: more than one window is refused by the loader.
+    {Tag(0x0054, 0x0061), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadNumber16(LastScanFindings.rrIntervals), 0; }},
+    // Frame order vectors, 1-based gates and slices.
+    {Tag(0x0054, 0x0070), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadVector(LastScanFindings.timeSlots), 0; }},
+    {Tag(0x0054, 0x0080), Scope::kTopLevel,
+     [](Scan& s) { return s.ReadVector(LastScanFindings.slices), 0; }},
+    // Number of Time Slots: the gates.
+    {Tag(0x0054, 0x0071), Scope::kTopLevel,
+     [](Scan& s) {
+       if (!s.Empty()) StudyRecord.gateCount = static_cast<std::int16_t>(s.Read16());
+       return 0;
+     }},
+    // Number of Slices: the frames per gate; stands in for a Number of
+    // Frames below 5 (old files give 1).
+    {Tag(0x0054, 0x0081), Scope::kTopLevel,
+     [](Scan& s) {
+       if (s.Empty()) return 0;
+       std::uint16_t slices = s.Read16();
+       LastScanFindings.numberOfSlices = slices;
+       if (StudyRecord.frameCount < 5) StudyRecord.frameCount = slices;
+       return 0;
+     }},
+};
+
+const ScanRow* FindRow(std::uint16_t group, std::uint16_t element) {
+  const std::uint32_t tag = Tag(group, element);
+  for (const ScanRow& row : kScanRows)
+    if (row.tag == tag) return &row;
+  return nullptr;
+}
+
+// Applies the element's row where it counts and passes over its value
+// everywhere else. Returns 0 to go on walking, or the scan's result.
+std::int32_t ApplyElement(Scan& scan) {
+  const ScanRow* row = FindRow(scan.element.group, scan.element.element);
+  if (row == nullptr || !Counts(row->scope, scan.walk)) {
+    SkipElementValue(scan.stream, scan.element);
+    return 0;
+  }
+  return row->apply(scan);
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ struct FrameVector {
 };
 
 // What the scan saw that only the loader needs: how the pixel data are laid
-// out and encoded. Image attributes count only at the top level of the data
-// set, never inside a sequence such as an icon image. Reset by every scan.
+// out and encoded. Like the study attributes, they count only at the top
+// level of the data set, never inside a sequence such as an icon image or
+// the Original Attributes Sequence of a corrected study. Reset by every scan.
 struct ScanFindings {
   std::string transferSyntax;  // (0002,0010) without trailing NUL or space
   bool hasTransferSyntax = false;
@@ -27,6 +28,10 @@ struct ScanFindings {
   int highBit = -1;                   // (0028,0102)
   int pixelRepresentation = -1;       // (0028,0103): 0 unsigned, 1 signed
   bool lossyCompression = false;      // (0028,2110) "01"
+  double rescaleSlope = 1.0;          // (0028,1053); 1 when absent
+  double rescaleIntercept = 0.0;      // (0028,1052); 0 when absent
+  int numberOfSlices = -1;            // (0054,0081); -1 when absent or empty
+  int rrIntervals = -1;               // (0054,0061) Number of R-R Intervals
   std::uint32_t pixelDataLength = 0;  // as declared; 0xFFFFFFFF undefined
   FrameVector timeSlots;              // (0054,0070), 1-based gates
   FrameVector slices;                 // (0054,0080), 1-based slices

@@ -85,6 +85,14 @@ int Decode() {
   if (warnings.str().find("Incomplete Pixel Data") != std::string::npos)
     return Fail(6, "the pixel data end before the last frame");
   const gdcm::TransferSyntax source = reader.GetImage().GetTransferSyntax();
+  // GDCM masks each decoded word to Bits Stored counted from bit 0, which
+  // loses the top bits of a 12-bit value stored under High Bit 15. Decoding
+  // all the allocated bits keeps the stored words as they are; the converter
+  // applies the file's own Bits Stored, High Bit and Pixel Representation.
+  gdcm::PixelFormat whole = reader.GetImage().GetPixelFormat();
+  whole.SetBitsStored(whole.GetBitsAllocated());
+  whole.SetHighBit(static_cast<unsigned short>(whole.GetBitsAllocated() - 1));
+  reader.GetImage().SetPixelFormat(whole);
   gdcm::ImageChangeTransferSyntax change;
   change.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
   change.SetInput(reader.GetImage());
@@ -108,8 +116,13 @@ int Decode() {
     return WriteToStandardOutput(file);
   }
   std::set<gdcm::Tag> present;
-  for (const gdcm::DataElement& element : file.GetDataSet().GetDES())
+  std::vector<gdcm::DataElement> layout;  // the writer overwrites these in file
+  for (const gdcm::DataElement& element : file.GetDataSet().GetDES()) {
     present.insert(element.GetTag());
+    const gdcm::Tag& tag = element.GetTag();
+    if (tag.GetGroup() == 0x0028 && tag.GetElement() >= 0x0101 && tag.GetElement() <= 0x0103)
+      layout.push_back(element);
+  }
   std::stringstream written;
   gdcm::ImageWriter writer;
   writer.SetFile(file);
@@ -126,6 +139,9 @@ int Decode() {
     if (present.count(element.GetTag()) == 0 && element.GetTag().GetGroup() != 0x7FE0)
       added.push_back(element.GetTag());
   for (const gdcm::Tag& tag : added) dataSet.Remove(tag);
+  // The writer stored the whole-word layout decoded above; the file's own
+  // layout goes back.
+  for (const gdcm::DataElement& element : layout) dataSet.Replace(element);
   return WriteToStandardOutput(copy.GetFile());
 }
 

@@ -47,22 +47,34 @@ CommandResult Convert(const std::string& input, const std::string& output) {
   return RunCommand(kDicom2Gsd + " " + ShellQuote(input) + " " + ShellQuote(output));
 }
 
+// The warnings a conversion printed, without the input's path.
+std::string WarningsOf(const CommandResult& run, const std::string& input) {
+  std::string text = run.output;
+  for (std::size_t at; (at = text.find(input + ": ")) != std::string::npos;)
+    text.erase(at, input.size() + 2);
+  return text;
+}
+
 TEST(Decoding, EveryLosslessEncodingWritesTheRawFilesGsd) {
   std::vector<EncodedCase> cases = EncodedCases();
-  ASSERT_EQ(cases.size(), 58u);  // 7 studies x 8 lossless encodings, 2 lossy
+  // 9 studies x 9 lossless encodings, less GDCM's JPEG 2000 copy of the
+  // 12-bit/High Bit 15 study (its encoder drops the top bits), and 2 lossy.
+  ASSERT_EQ(cases.size(), 82u);
   TempDir dir;
   for (const EncodedCase& c : cases) {
     CommandResult raw = Convert(DataFile(c.study), dir.File("raw.gsd"));
     ASSERT_EQ(raw.exitCode, 0) << c.study << ": " << raw.output;
-    CommandResult run = Convert(EncodedFile(c.study, c.encoding), dir.File("enc.gsd"));
+    const std::string encoded = EncodedFile(c.study, c.encoding);
+    CommandResult run = Convert(encoded, dir.File("enc.gsd"));
     std::string label = c.study + "." + c.encoding;
     ASSERT_EQ(run.exitCode, 0) << label << ": " << run.output;
     if (c.lossy) {  // converts, and says so once
       EXPECT_NE(run.output.find("warning: "), std::string::npos) << label;
-      EXPECT_NE(run.output.find("lossy compression"), std::string::npos) << label << run.output;
-      EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
-    } else {  // byte for byte the raw file's conversion
-      EXPECT_EQ(run.output, "") << label;
+      const std::size_t lossy = run.output.find("lossy compression");
+      EXPECT_NE(lossy, std::string::npos) << label << run.output;
+      EXPECT_EQ(run.output.find("lossy compression", lossy + 1), std::string::npos) << run.output;
+    } else {  // byte for byte the raw file's conversion, with the raw file's caveats
+      EXPECT_EQ(WarningsOf(run, encoded), WarningsOf(raw, DataFile(c.study))) << label;
       EXPECT_TRUE(ReadBytes(dir.File("raw.gsd")) == ReadBytes(dir.File("enc.gsd"))) << label;
     }
   }

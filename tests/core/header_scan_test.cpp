@@ -53,8 +53,10 @@ const SizeCase kSizeCases[] = {
     {"thick1_nopixel", -1.0, -1.0},
     {"thick32_spacing0", 6.4, 3.2},
     {"zero_pixel", 0.0, 6.4},
-    {"ds_inf", 0.0, 0.0},    // "inf" and "nan" are no DICOM decimal numbers
-    {"gated128", 3.2, 6.4},  // the scan does not double; the loader does
+    {"ds_inf", 0.0, 0.0},             // "inf" and "nan" are no DICOM decimal numbers
+    {"gated128", 3.2, 6.4},           // the scan does not double; the loader does
+    {"nested_attributes", 6.4, 6.4},  // not the 6.8 and 9.9 of nested sequences
+    {"nested_attributes_implicit", 6.4, 6.4},
 };
 
 TEST(ScanStudyHeader, ClosingRulesForSizes) {
@@ -82,11 +84,16 @@ const TextCase kTextCases[] = {
     {"name_missing", "", "", "M", "2001.03.15", "14:30:05"},
     {"sex_F", "ANON^A", "A 12", "F", "2001.03.15", "14:30:05"},
     {"sex_lower_m", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
-    {"sex_O", "ANON^A", "A 12", "F", "2001.03.15", "14:30:05"},
-    {"sex_empty", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
+    {"sex_O", "ANON^A", "A 12", "", "2001.03.15", "14:30:05"},  // unknown, never guessed
+    {"sex_empty", "ANON^A", "A 12", "", "2001.03.15", "14:30:05"},
     {"sex_missing", "ANON^A", "A 12", "", "2001.03.15", "14:30:05"},
     {"date_empty", "ANON^A", "A 12", "M", "", ""},
     {"date_short", "ANON^A", "A 12", "M", "2001", "14"},
+    {"date_dashes", "ANON^A", "A 12", "M", "2026-03-01", "14:30:05"},  // as it stands
+    // The old ID, name, sex and date of Original Attributes Sequence and the
+    // other ID of Other Patient IDs Sequence are not the study's.
+    {"nested_attributes", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
+    {"nested_attributes_implicit", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
 };
 
 TEST(ScanStudyHeader, TextFieldRules) {
@@ -129,6 +136,9 @@ const NumberCase kNumberCases[] = {
     {"rows_4bytes", 60, 32, 8, 64, "TL201 "},               // and the walk stays aligned
     {"gated128", 60, 32, 8, 128, "TL201 "},
     {"dcmtk_explicit", 0, 1, 1, 64, "EM1 "},
+    {"hr_65596", -1, 32, 8, 64, "TL201 "},          // does not fit 16 bits: missing
+    {"nested_attributes", 72, 8, 2, 64, "TL201 "},  // rate of the Gated Information item
+    {"nested_attributes_implicit", 72, 8, 2, 64, "TL201 "},
 };
 
 TEST(ScanStudyHeader, NumberAndTracerRules) {
@@ -232,7 +242,7 @@ TEST(ScanStudyHeader, QuestionsForNonNmAndProjections) {
       {"modality_ct", true, 1, true, nonNm},
       {"modality_ct", false, 1, false, nonNm},
       {"modality_empty", false, 1, false, nonNm},
-      {"modality_twice", true, 2, true, nonNm},
+      {"modality_twice", true, 1, true, nonNm},  // the nested MR is another image's
       {"modality_twice", false, 1, false, nonNm},
       {"type_gated_tomo", true, 1, true, projections},
       {"type_gated_tomo", false, 1, false, projections},

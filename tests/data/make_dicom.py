@@ -132,6 +132,44 @@ def icon_study(side=4, bits=16):
     return ds
 
 
+def nested_study():
+    """A study a PACS reconciled: the old patient, modality, sizes and heart
+    rate kept in Original Attributes Sequence, another ID in Other Patient
+    IDs Sequence, a Pixel Spacing of a functional group, and the heart rate
+    in the Gated Information item, where gated NM files may keep it."""
+    ds = study(gates=2, frames=4, HeartRate=None)
+    old = Dataset()
+    old.PatientID = "WRONG-ID-1"
+    old.PatientName = "WRONG^NAME"
+    old.PatientSex = "F"
+    old.StudyDate = "19990101"
+    old.Modality = "CT"
+    old.HeartRate = "99"
+    old.PixelSpacing = ["6.8", "6.8"]
+    old.SliceThickness = "9.9"
+    old.NumberOfFrames = "64"
+    old.Rows = 128
+    modified = Dataset()
+    modified.ModifiedAttributesSequence = Sequence([old])
+    modified.ModifyingSystem = "PACS"
+    modified.ReasonForTheAttributeModification = "COERCE"
+    ds.OriginalAttributesSequence = Sequence([modified])
+    other = Dataset()
+    other.PatientID = "OTHER-ID"
+    other.TypeOfPatientID = "TEXT"
+    ds.OtherPatientIDsSequence = Sequence([other])
+    measures = Dataset()
+    measures.PixelSpacing = ["6.8", "6.8"]
+    measures.SliceThickness = "9.9"
+    group = Dataset()
+    group.PixelMeasuresSequence = Sequence([measures])
+    ds.SharedFunctionalGroupsSequence = Sequence([group])
+    gated = Dataset()
+    gated.HeartRate = "72"
+    ds.GatedInformationSequence = Sequence([gated])
+    return ds
+
+
 def implicit_item(*elements):
     """One undefined-length item in implicit VR: (tag, bytes) pairs."""
     body = b"".join(struct.pack("<HHI", t >> 16, t & 0xFFFF, len(v)) + v for t, v in elements)
@@ -292,6 +330,11 @@ def main():
     save("un_elements", un_study(), pixel_array=pixels(2, 4, 64), expected=pixels(2, 4, 64))
     save("un_elements_implicit", un_study(), True, pixels(2, 4, 64), expected=pixels(2, 4, 64))
 
+    save("nested_attributes", nested_study(), pixel_array=pixels(2, 4, 64),
+         expected=pixels(2, 4, 64))
+    save("nested_attributes_implicit", nested_study(), True, pixels(2, 4, 64),
+         expected=pixels(2, 4, 64))
+
     # Pixel layouts.
     high = np.fromfunction(lambda f, r, c: (r * 1000 + c * 17) % 65535, (8, 64, 64)).astype(np.uint16)
     ds = study(gates=2, frames=4, PixelRepresentation=0)
@@ -308,6 +351,10 @@ def main():
     ds = study(gates=2, frames=4, BitsStored=12, HighBit=11, PixelRepresentation=1)
     save("bits12_signed", ds, pixel_array=raw,
          expected=((raw & 0x0FFF).astype(np.int64) - 4096).astype(np.int16))
+    # 12 bits stored under High Bit 15: the value sits in the top bits.
+    value12 = pixels(2, 4, 64).astype(np.uint16) * 2
+    ds = study(gates=2, frames=4, BitsStored=12, HighBit=15, PixelRepresentation=0)
+    save("bits12_high15", ds, pixel_array=value12 << 4, expected=value12.astype(np.int16))
     for name, rows, cols in [("rows64_cols128", 64, 128), ("rows128_cols64", 128, 64)]:
         ds = study(gates=1, frames=1, side=rows, Columns=cols)
         save(name, ds, pixel_array=np.ones((1, rows, cols), np.int16))
@@ -342,6 +389,19 @@ def main():
     # Image Type: projections are questioned, reconstructions are not.
     standard("type_gated_tomo", ImageType=["ORIGINAL", "PRIMARY", "GATED TOMO", "EMISSION"])
     standard("type_recon_gated", ImageType=["ORIGINAL", "PRIMARY", "RECON GATED TOMO", "EMISSION"])
+    # Caveats written with a warning, and counts that disagree.
+    lossy = standard("lossy_raw", LossyImageCompression="01")
+    subprocess.run(["dcmconv", "+td", lossy, os.path.join(OUT, "lossy_deflated.dcm")], check=True)
+    standard("rescale_quarter", RescaleSlope="0.25", RescaleIntercept="0")
+    standard("hr_65596", HeartRate="65596")
+    standard("date_dashes", StudyDate="2026-03-01")
+    save("summed_volume", study(gates=8, frames=24, NumberOfFrames="216"),
+         pixel_array=np.concatenate([pixels(8, 24, 64), pixels(1, 24, 64)]),
+         expected=pixels(8, 24, 64))
+    save("slices_exceed", study(gates=8, frames=4, NumberOfSlices=5), pixel_array=pixels(8, 4, 64))
+    save("rr_intervals2", study(gates=4, frames=4, NumberOfFrames="32", NumberOfRRIntervals=2),
+         pixel_array=pixels(8, 4, 64))
+
     # Text numbers that strtod would take.
     standard("ds_inf", PixelSpacing=["inf", "inf"], SliceThickness="nan")
     add_real_files()
