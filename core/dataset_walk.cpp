@@ -1,5 +1,50 @@
 #include "dataset_walk.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+constexpr long kMaxWalk = 0x7FFFFFFFL;  // offsets are passed on as int32
+
+std::string TagText(std::uint32_t tag) {
+  char text[16];
+  std::snprintf(text, sizeof text, "(%04X,%04X)", static_cast<unsigned>(tag >> 16),
+                static_cast<unsigned>(tag & 0xFFFF));
+  return text;
+}
+
+long StreamSize(std::FILE* stream) {
+  struct stat info;
+  int fd = ::fileno(stream);
+  if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return info.st_size;
+  long here = std::ftell(stream);
+  if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return kMaxWalk;
+  long size = std::ftell(stream);
+  std::fseek(stream, here, SEEK_SET);
+  return size < 0 ? kMaxWalk : size;
+}
+
+}  // namespace
+
+DatasetWalk::DatasetWalk(std::FILE* stream) : stream_(stream), size_(StreamSize(stream)) {}
+
+int DatasetWalk::Fail(std::string why) {
+  failure_ = std::move(why);
+  return -1;
+}
+
+bool DatasetWalk::TagsStopAscending(const DicomElement& element) {
+  if (element.group == 0xFFFE) return false;  // items and delimiters
+  const std::uint32_t tag = (std::uint32_t{element.group} << 16) | element.element;
+  std::uint32_t& last = lastTag_[depth_at_element_];
+  descendingRun_ = tag > last ? 0 : descendingRun_ + 1;
+  last = tag;
+  return descendingRun_ >= kMaxDescendingRun;
+}
+
 VrForm FormOfSyntax(const std::string& uid) {
   return uid == "1.2.840.10008.1.2" ? VrForm::kImplicit : VrForm::kExplicit;
 }
@@ -21,6 +66,7 @@ void DatasetWalk::Open(Kind kind, long end, bool implicit, std::uint32_t tag) {
     return;
   }
   open_[depth_++] = Container{kind, end, implicit, tag};
+  lastTag_[depth_] = 0;
 }
 
 bool DatasetWalk::InItemOfTopLevelSequence(std::uint16_t group, std::uint16_t element) const {
@@ -46,13 +92,26 @@ void DatasetWalk::CloseThrough(Kind kind) {
 }
 
 int DatasetWalk::Next(DicomElement& element) {
-  CloseFinished(std::ftell(stream_));
+  const long start = std::ftell(stream_);
+  CloseFinished(start);
   depth_at_element_ = depth_;
   bool implicitHere = InsideImplicit();
+  if (start > kMaxWalk) return Fail("no Pixel Data element in the first 2 GiB of the file");
   if (ReadElementHeader(stream_, element, implicitHere ? VrForm::kImplicit : form_) != 1) return -1;
+  const std::uint32_t tag = (std::uint32_t{element.group} << 16) | element.element;
+  if (descendingRun_ == 0) runStart_ = start;
+  if (TagsStopAscending(element))
+    return Fail("no DICOM data set from byte " + std::to_string(runStart_) +
+                " on: the element tags stop ascending, " + TagText(tag) + " at byte " +
+                std::to_string(start));
+  const long valueStart = std::ftell(stream_);
+  if (element.declaredLength != kUndefinedLength && element.group != 0xFFFE &&
+      !(tag == 0x7FE00010u && depth_ == 0) &&
+      static_cast<long long>(element.declaredLength) > size_ - valueStart)
+    return Fail("the element " + TagText(tag) + " at byte " + std::to_string(start) + " claims " +
+                std::to_string(element.declaredLength) + " bytes, past the end of the file");
 
   const bool undefined = element.declaredLength == kUndefinedLength;
-  const std::uint32_t tag = (std::uint32_t{element.group} << 16) | element.element;
   auto endOfValue = [&]() {
     return undefined ? -1L : std::ftell(stream_) + static_cast<long>(element.declaredLength);
   };
@@ -81,6 +140,6 @@ int DatasetWalk::Next(DicomElement& element) {
                   (element.group == 0x7FE0 && element.element == 0x0010);
     Open(pixels ? Kind::kFragments : Kind::kSequence, -1, implicitHere, tag);
   }
-  if (tooDeep_) return -1;
+  if (tooDeep_) return Fail("sequences nested too deep to walk");
   return 1;
 }

@@ -12,11 +12,17 @@
 
 class DatasetWalk {
  public:
-  explicit DatasetWalk(std::FILE* stream) : stream_(stream) {}
+  // Walks stream from where it stands; the walk ends at the stream's size.
+  explicit DatasetWalk(std::FILE* stream);
 
   // Reads the next header, as ReadElementHeader does: 1, or -1 at the end of
-  // the file, on a header cut short, or on nesting deeper than the walk keeps.
+  // the file, on a header cut short, on nesting deeper than the walk keeps,
+  // on a value that runs past the end of the file, beyond 2 GiB, or where
+  // the tags stop ascending (not a data set: zeros, noise).
   int Next(DicomElement& element);
+
+  // Why Next returned -1, in words; empty at a plain end of the file.
+  const std::string& Failure() const { return failure_; }
 
   // True when the element last read by Next lies in no sequence.
   bool AtTopLevel() const { return depth_at_element_ == 0; }
@@ -32,9 +38,6 @@ class DatasetWalk {
   // The data set's headers from now on are read in this form.
   void UseForm(VrForm form) { form_ = form; }
 
-  // True when Next failed because the nesting went too deep.
-  bool TooDeep() const { return tooDeep_; }
-
  private:
   enum class Kind { kSequence, kItem, kFragments };
   struct Container {
@@ -44,6 +47,12 @@ class DatasetWalk {
     std::uint32_t tag;  // group << 16 | element of a sequence; 0 for items
   };
   static constexpr int kMaxDepth = 64;
+  // PS3.5 7.1: the elements of a data set ascend by tag. A file may hold one
+  // out of place; a run of this many that do not ascend is no data set.
+  static constexpr int kMaxDescendingRun = 4;
+
+  int Fail(std::string why);
+  bool TagsStopAscending(const DicomElement& element);
 
   void CloseFinished(long position);
   void Open(Kind kind, long end, bool implicit, std::uint32_t tag = 0);
@@ -56,6 +65,11 @@ class DatasetWalk {
   int depth_ = 0;
   int depth_at_element_ = 0;  // containers around the element last read
   bool tooDeep_ = false;
+  long size_;                               // the stream's size in bytes
+  std::uint32_t lastTag_[kMaxDepth + 1]{};  // per nesting level
+  int descendingRun_ = 0;
+  long runStart_ = 0;  // where the run of tags that do not ascend began
+  std::string failure_;
 };
 
 // The VR form of a data set in a raw little-endian transfer syntax; every

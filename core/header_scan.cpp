@@ -411,8 +411,8 @@ std::int32_t ScanStudyStream(std::FILE* stream) {
   for (;;) {
     if (scan.walk.Next(scan.element) != 1) {
       ReportLoadFailure(LoadFailure::kNoPixelData,
-                        scan.walk.TooDeep() ? "sequences nested too deep to walk"
-                                            : "the file ends before its Pixel Data element");
+                        scan.walk.Failure().empty() ? "the file ends before its Pixel Data element"
+                                                    : scan.walk.Failure());
       return kScanFailed;
     }
     const DicomElement& el = scan.element;

@@ -170,7 +170,9 @@ TEST(LoadGatedStudy, EachCaveatIsOneWarning) {
       ASSERT_EQ(LastLoadReport.warnings.size(), c.second ? 2u : 1u)
           << c.file << ": " << LastLoadReport.warnings[0];
       EXPECT_EQ(LastLoadReport.warnings[0], c.warning) << c.file;
-      if (c.second) EXPECT_EQ(LastLoadReport.warnings[1], c.second) << c.file;
+      if (c.second) {
+        EXPECT_EQ(LastLoadReport.warnings[1], c.second) << c.file;
+      }
     }
   }
 }

@@ -4,6 +4,7 @@
 // store (the sanitizer build checks the latter).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstring>
@@ -118,6 +119,42 @@ TEST(MalformedInput, DeeplyNestedUndefinedSequencesAreRefused) {
   WriteBytes(dir.File("deep.dcm"), Part10(body));
   EXPECT_EQ(LoadGatedStudy(dir.File("deep.dcm").c_str()), kLoadFailed);
   EXPECT_EQ(LastLoadReport.detail, "sequences nested too deep to walk");
+}
+
+// Junk after "DICM" is refused where it starts, however large the file; a
+// real file with one element out of place still reads.
+TEST(MalformedInput, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
+  auto text = [](std::uint16_t group, std::uint16_t element, const char* vr, std::string value) {
+    return Le16(group) + Le16(element) + vr + Le16(static_cast<std::uint16_t>(value.size())) +
+           value;
+  };
+  const std::string rows = text(0x0028, 0x0010, "US", Le16(64));
+  const std::string frames = text(0x0028, 0x0008, "IS", "1 ");
+  const std::string pixels =
+      Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) + Le32(8192) + std::string(8192, '\x01');
+  TempDir dir;
+  struct {
+    const char* name;
+    std::string bytes;
+    long long sparseSize;  // grown with zeros to this size, unwritten
+    int result;
+    const char* detail;
+  } const cases[] = {
+      {"1 GiB of zeros", Part10(""), 1LL << 30, kLoadFailed,
+       "no DICOM data set from byte 132 on: the element tags stop ascending, (0000,0000) at "
+       "byte 156"},
+      {"one element out of place", Part10(rows + frames + pixels), 0, kLoadOk, ""},
+      {"a value past the end", Part10(Le16(0x0010) + Le16(0x0010) + "PN" + Le16(1000) + "ANON"), 0,
+       kLoadFailed,
+       "the element (0010,0010) at byte 132 claims 1000 bytes, past the end of the file"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.File("junk.dcm");
+    WriteBytes(path, c.bytes);
+    if (c.sparseSize > 0) ASSERT_EQ(::truncate(path.c_str(), c.sparseSize), 0);
+    EXPECT_EQ(LoadGatedStudy(path.c_str()), c.result) << c.name;
+    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.name;
+  }
 }
 
 TEST(MalformedInput, ThingsThatAreNotDicomFiles) {
