@@ -47,12 +47,26 @@ const QColor kEditBackground(224, 224, 224);  // 14737632
 const QColor kYellow(255, 255, 0);
 
 // Record texts cross the window boundary as Latin-1, so bytes that a load
-// put into the record come back unchanged when nobody edits them.
+// put into the record come back unchanged when nobody edits them. A typed
+// character beyond Latin-1 becomes "_", as the writer's sanitiser writes a
+// byte it cannot take, one per character (a surrogate pair included).
 QString FromRecord(const std::string& text) {
   return QString::fromLatin1(text.c_str());
 }
 std::string ToRecord(const QString& text) {
-  return text.toLatin1().toStdString();
+  std::string bytes;
+  for (char32_t c : text.toUcs4()) bytes += c <= 0xFF ? static_cast<char>(c) : '_';
+  return bytes;
+}
+
+// Checks the button of the sex, or neither for an unknown one. A button of
+// an auto-exclusive group will not uncheck the group's last checked one, so
+// the group is lifted while they change.
+void ShowSex(QRadioButton* male, QRadioButton* female, FormSex sex) {
+  for (QRadioButton* button : {male, female}) button->setAutoExclusive(false);
+  male->setChecked(sex == FormSex::kMale);
+  female->setChecked(sex == FormSex::kFemale);
+  for (QRadioButton* button : {male, female}) button->setAutoExclusive(true);
 }
 
 QFont FormFont(int pixels) {
@@ -344,6 +358,7 @@ void TMainForm::LoadStudy() {
     return;
   }
   FillFieldsFromStudy();
+  loaded_ = LoadedCountsOf(StudyRecord);
   bool samePatient = !studyShown_ || (shownPatientId_ == StudyRecord.patientId &&
                                       shownPatientName_ == StudyRecord.patientName);
   if (!samePatient) {
@@ -440,31 +455,35 @@ void TMainForm::FillFieldsFromStudy() {
       edit->setText(FromRecord(texts.*field.text));
       edit->setCursorPosition(0);  // the beginning in view, not the end
     }
-  (texts.male ? rbM : rbF)->setChecked(true);
+  ShowSex(rbM, rbF, texts.sex);
 }
 
 StudyFormTexts TMainForm::CollectTexts() const {
   StudyFormTexts texts;
   for (const FieldBinding& field : kFieldBindings)
     texts.*field.text = ToRecord((this->*field.edit)->text());
-  texts.male = rbM->isChecked();
+  texts.sex = rbM->isChecked()   ? FormSex::kMale
+              : rbF->isChecked() ? FormSex::kFemale
+                                 : FormSex::kUnknown;
+  texts.loaded = loaded_;
   return texts;
 }
 
 void TMainForm::BtOKClick() {
   if (!BtOK->isEnabled()) return;
-  // The numbers are checked first, so that the operator is not asked for a
-  // path in vain, on a copy, so that a cancelled save dialog changes nothing.
+  // The sex and the numbers are checked first, so that the operator is not
+  // asked for a path in vain, on a copy, so that a cancelled save dialog
+  // changes nothing.
   const StudyFormTexts texts = CollectTexts();
   TStudyRecord stored = StudyRecord;
   if (std::optional<FormConversionError> error = StoreFormTexts(texts, stored)) {
-    QLineEdit* edit = findChild<QLineEdit*>(QString::fromLatin1(error->field));
+    QWidget* field = findChild<QWidget*>(QString::fromLatin1(error->field));
+    auto* edit = qobject_cast<QLineEdit*>(field);
     QString typed = edit ? edit->text() : QString::fromLatin1(error->text.c_str());
-    QString message =
-        QString::fromUtf8(ConversionMessageTemplate(error->kind)).replace("%s", typed);
+    QString message = QString::fromUtf8(FormMessageTemplate(*error).c_str()).replace("%s", typed);
     std::fprintf(stderr, "dicom-converter: %s\n", message.toLocal8Bit().constData());
     services_->ShowError(this, message);
-    if (edit) edit->setFocus();
+    if (field) field->setFocus();
     return;
   }
   if (!BatchMode) {

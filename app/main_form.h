@@ -83,6 +83,8 @@ class TMainForm : public QDialog {
   // patient never reach another's file.
   bool studyShown_ = false;
   std::string shownPatientId_, shownPatientName_;
+  // The counts of the last successful load: Save writes no more than these.
+  LoadedCounts loaded_;
 
   std::unique_ptr<FormServices> ownServices_;
   FormServices* services_;

@@ -1,6 +1,8 @@
 #include "study_form.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -40,7 +42,14 @@ void FillFormTexts(const TStudyRecord& record, StudyFormTexts& texts) {
   texts.frames = std::to_string(record.frameCount);
   texts.pixelSize = FormatFormFloat(record.pixelSize);
   texts.thickness = FormatFormFloat(record.sliceThickness);
-  texts.male = record.sex[0] == 'M';
+  texts.sex = record.sex[0] == 'M'   ? FormSex::kMale
+              : record.sex[0] == 'F' ? FormSex::kFemale
+                                     : FormSex::kUnknown;
+  texts.loaded = LoadedCountsOf(record);
+}
+
+LoadedCounts LoadedCountsOf(const TStudyRecord& record) {
+  return {record.gateCount, record.frameCount};
 }
 
 std::optional<std::int32_t> ParseFormInteger(const std::string& text) {
@@ -109,6 +118,23 @@ const char* ConversionMessageTemplate(NumberKind kind) {
                                       : "'%s' は浮動小数点数ではありません";
 }
 
+std::string FormMessageTemplate(const FormConversionError& error) {
+  switch (error.problem) {
+    case FormProblem::kNotANumber:
+      return ConversionMessageTemplate(error.kind);
+    case FormProblem::kOutOfRange:
+      // The conversion messages' form: "'%s' is not an integer from L to H",
+      // "... not a finite floating-point number of 0 or more".
+      if (error.kind == NumberKind::kInteger)
+        return "'%s' は " + std::to_string(error.low) + " から " + std::to_string(error.high) +
+               " までの整数ではありません";
+      return "'%s' は 0 以上の有限の浮動小数点数ではありません";
+    case FormProblem::kSexNotSet:
+      return "Sex is not set: choose Male or Female";
+  }
+  return ConversionMessageTemplate(error.kind);
+}
+
 std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
                                                   TStudyRecord& record) {
   StoreText(record.patientId, texts.id);
@@ -117,12 +143,17 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
   StoreText(record.studyTime, texts.time);
   StoreText(record.tracer, texts.tracer);
   StoreText(record.comment, texts.comment);
-  StoreText(record.sex, std::string(texts.male ? "M" : "F"));
+  if (texts.sex == FormSex::kUnknown)
+    return FormConversionError{"rbM", NumberKind::kInteger, "", FormProblem::kSexNotSet};
+  StoreText(record.sex, std::string(texts.sex == FormSex::kMale ? "M" : "F"));
 
-  auto integer = [](const char* field, const std::string& text,
+  auto integer = [](const char* field, const std::string& text, std::int32_t low, std::int32_t high,
                     auto store) -> std::optional<FormConversionError> {
     auto value = ParseFormInteger(text);
     if (!value) return FormConversionError{field, NumberKind::kInteger, text};
+    if (*value < low || *value > high)
+      return FormConversionError{field, NumberKind::kInteger, text, FormProblem::kOutOfRange, low,
+                                 high};
     store(*value);
     return std::nullopt;
   };
@@ -133,24 +164,42 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
     store(*value);
     return std::nullopt;
   };
-  // Heart rate and gate count keep the low 16 bits: 65538 gives 2.
-  auto low16 = [](std::int32_t v) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+  // Height and weight: 0 leaves them out of the file; a negative or one
+  // beyond a 32-bit float is a typing error.
+  auto measure = [](const char* field, const std::string& text,
+                    float& into) -> std::optional<FormConversionError> {
+    auto value = ParseFormFloat(text);
+    if (!value) return FormConversionError{field, NumberKind::kFloat, text};
+    const float rounded = ToFloat32(*value);
+    if (rounded < 0.0f || std::isinf(rounded))
+      return FormConversionError{field, NumberKind::kFloat, text, FormProblem::kOutOfRange};
+    into = rounded;
+    return std::nullopt;
   };
+  // The store has frames only for the loaded counts: more would write
+  // zeros. Fewer write the first ones. An ungated study has one gate,
+  // whether the record says 0 or 1, and the loaded value itself always
+  // stores back unchanged.
+  constexpr std::int32_t kInt16Min = std::numeric_limits<std::int16_t>::min();
+  constexpr std::int32_t kInt16Max = std::numeric_limits<std::int16_t>::max();
+  const std::int32_t mostGates = std::clamp(std::max(texts.loaded.gates, 1), 0, kInt16Max);
+  const std::int32_t leastGates = std::clamp(std::min(texts.loaded.gates, 0), kInt16Min, 0);
+  const std::int32_t mostFrames = std::max(texts.loaded.frames, 0);
+  const std::int32_t leastFrames = std::min(texts.loaded.frames, 0);
 
-  if (auto e =
-          integer("edHR", texts.heartRate, [&](std::int32_t v) { record.heartRate = low16(v); }))
+  if (auto e = integer("edHR", texts.heartRate, kInt16Min, kInt16Max,
+                       [&](std::int32_t v) { record.heartRate = static_cast<std::int16_t>(v); }))
     return e;
   if (auto e = real("edPix", texts.pixelSize, [&](double v) { record.pixelSize = v; })) return e;
   if (auto e = real("edThick", texts.thickness, [&](double v) { record.sliceThickness = v; }))
     return e;
-  if (auto e = real("edHeight", texts.height, [&](double v) { record.height = ToFloat32(v); }))
+  if (auto e = measure("edHeight", texts.height, record.height)) return e;
+  if (auto e = measure("edWeight", texts.weight, record.weight)) return e;
+  if (auto e = integer("edDiv", texts.gates, leastGates, mostGates,
+                       [&](std::int32_t v) { record.gateCount = static_cast<std::int16_t>(v); }))
     return e;
-  if (auto e = real("edWeight", texts.weight, [&](double v) { record.weight = ToFloat32(v); }))
-    return e;
-  if (auto e = integer("edDiv", texts.gates, [&](std::int32_t v) { record.gateCount = low16(v); }))
-    return e;
-  if (auto e = integer("edFrm", texts.frames, [&](std::int32_t v) { record.frameCount = v; }))
+  if (auto e = integer("edFrm", texts.frames, leastFrames, mostFrames,
+                       [&](std::int32_t v) { record.frameCount = v; }))
     return e;
   return std::nullopt;
 }

@@ -9,28 +9,56 @@
 
 #include "study_state.h"
 
+// The record's sex is "M", "F" or empty; empty (the file gave none that
+// counts) is shown as neither choice and never guessed.
+enum class FormSex { kUnknown, kMale, kFemale };
+
+// The gate and frame counts of the loaded study. The store holds no frames
+// beyond them, so Save refuses larger counts rather than write zeros.
+struct LoadedCounts {
+  int gates = 0;  // as the record holds it: 0 or 1 for an ungated study
+  int frames = 0;
+};
+
 struct StudyFormTexts {
   std::string id, name, date, time, tracer, comment;
   std::string heartRate = "0", gates = "0", frames = "0";
   std::string pixelSize = "0.0", thickness = "0.0";
   std::string height = "0", weight = "0";
-  bool male = true;
+  FormSex sex = FormSex::kUnknown;
+  LoadedCounts loaded;
 };
 
-// Copies what a load shows into the texts; height and weight stay as typed.
+// Copies what a load shows into the texts, the loaded counts included;
+// height and weight stay as typed.
 void FillFormTexts(const TStudyRecord& record, StudyFormTexts& texts);
+
+LoadedCounts LoadedCountsOf(const TStudyRecord& record);
 
 enum class NumberKind { kInteger, kFloat };
 
+enum class FormProblem {
+  kNotANumber,  // the text does not convert
+  kOutOfRange,  // it converts, to a value the record cannot hold or the store has no frames for
+  kSexNotSet,   // neither Male nor Female is chosen
+};
+
 struct FormConversionError {
-  const char* field;  // "edHR", "edPix", ...
+  const char* field;  // "edHR", "edPix", ...; "rbM" for the sex
   NumberKind kind;
   std::string text;  // the field's text as typed
+  FormProblem problem = FormProblem::kNotANumber;
+  // For an integer out of range: the values the field takes.
+  std::int32_t low = 0, high = 0;
 };
 
 // Stores the texts into the record in Save order: texts, sex, then the
-// numbers. Returns the first number that does not convert; fields stored
-// before it keep their new values and later ones are untouched.
+// numbers. Returns the first problem: an unset sex, or the first number that
+// does not convert or is out of range; fields stored before it keep their
+// new values and later ones are untouched. Heart Rate takes what the
+// record's 16 bits hold; R-R Divisions and Frames at most the loaded counts
+// (the loaded values themselves always); height and weight 0 (not given) or
+// a positive 32-bit float.
 std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
                                                   TStudyRecord& record);
 
@@ -48,3 +76,7 @@ std::string FormatFormFloat(double value);
 // The operator's message for a failed conversion, UTF-8, with %s standing
 // for the field's text.
 const char* ConversionMessageTemplate(NumberKind kind);
+
+// The operator's message for any Save problem, UTF-8, %s as above: the
+// conversion messages, and the range messages in the same form.
+std::string FormMessageTemplate(const FormConversionError& error);

@@ -1,6 +1,8 @@
 // Headless DICOM to GSD conversion for scripts and pipelines. It stores the
 // same record as the window's batch-mode Save when the operator changes
 // nothing but what the options give: load, fill the form, store it, write.
+// Where the window asks for a sex the file does not give, it writes F and
+// says so.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,15 +21,18 @@ namespace {
 constexpr int kUsageError = 2;
 
 const char* const kUsage =
-    "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--comment TEXT]\n"
-    "                 [--accept-non-nm] [--accept-projections] INPUT OUTPUT\n"
+    "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--sex M|F]\n"
+    "                 [--comment TEXT] [--accept-non-nm] [--accept-projections]\n"
+    "                 INPUT OUTPUT\n"
     "\n"
     "Converts one gated SPECT DICOM file (modality NM) into a Gated SPECT Data\n"
     "file. 128 x 128 studies are binned to 64 x 64.\n"
     "\n"
     "  --base-to-apex   write each gate's frames first to last (default: last to first)\n"
-    "  --height CM      patient height; written when above 30\n"
-    "  --weight KG      patient weight; written when above 3\n"
+    "  --height CM      patient height, 0 or more; written when above 30\n"
+    "  --weight KG      patient weight, 0 or more; written when above 3\n"
+    "  --sex M|F        patient sex, instead of the file's; a file without M or F\n"
+    "                   in Patient's Sex is written F with a warning\n"
     "  --comment TEXT   comment line (at most 79 characters kept)\n"
     "  --accept-non-nm  convert a file whose modality is not NM instead of declining it\n"
     "  --accept-projections\n"
@@ -42,6 +47,7 @@ struct Options {
   bool acceptNonNm = false;
   bool acceptProjections = false;
   std::string height = "0", weight = "0", comment;
+  FormSex sex = FormSex::kUnknown;  // unknown: the file's
   const char* input = nullptr;
   const char* output = nullptr;
 };
@@ -83,6 +89,12 @@ int ParseOptions(int argc, char** argv, Options& options) {
       // The record holds height and weight as 32-bit floats.
       if (!number || !std::isfinite(static_cast<float>(*number)))
         return UsageError(arg + " '" + into + "' is not a finite number");
+      if (*number < 0) return UsageError(arg + " '" + into + "' is negative (0 leaves it out)");
+    } else if (!optionsEnd && arg == "--sex") {
+      std::string sex;
+      if (!value(sex)) return UsageError("--sex needs a value");
+      if (sex != "M" && sex != "F") return UsageError("--sex '" + sex + "' is not M or F");
+      options.sex = sex == "M" ? FormSex::kMale : FormSex::kFemale;
     } else if (!optionsEnd && arg == "--comment") {
       if (!value(options.comment)) return UsageError("--comment needs a value");
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
@@ -135,7 +147,14 @@ int main(int argc, char** argv) {
   BatchMode = true;
   int loaded = LoadGatedStudy(InputPath.c_str());
   if (loaded != kLoadOk) {
-    std::fprintf(stderr, "dicom2gsd: %s: %s\n", InputPath.c_str(), LoadFailureText(loaded).c_str());
+    // A refusal that an option would turn into a conversion names it.
+    const char* option = LastLoadReport.failure == LoadFailure::kNotReconstructedDeclined
+                             ? " (--accept-projections converts it)"
+                         : LastLoadReport.failure == LoadFailure::kModalityDeclined
+                             ? " (--accept-non-nm converts it)"
+                             : "";
+    std::fprintf(stderr, "dicom2gsd: %s: %s%s\n", InputPath.c_str(),
+                 LoadFailureText(loaded).c_str(), option);
     return loaded;
   }
   for (const std::string& warning : LastLoadReport.warnings)
@@ -146,6 +165,16 @@ int main(int argc, char** argv) {
   texts.height = options.height;
   texts.weight = options.weight;
   texts.comment = options.comment;
+  if (options.sex != FormSex::kUnknown) {
+    texts.sex = options.sex;
+  } else if (texts.sex == FormSex::kUnknown) {
+    // A script has no one to ask, and the GSD header needs M or F.
+    texts.sex = FormSex::kFemale;
+    std::fprintf(stderr,
+                 "dicom2gsd: warning: %s: the file gives no usable Patient's Sex (0010,0040), "
+                 "absent or neither M nor F: F is written; --sex M|F sets it\n",
+                 InputPath.c_str());
+  }
   if (auto error = StoreFormTexts(texts, StudyRecord)) {
     // Only a header value that the form cannot show back can fail here.
     std::fprintf(stderr, "dicom2gsd: %s: %s holds '%s', not a number\n", InputPath.c_str(),

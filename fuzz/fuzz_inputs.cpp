@@ -56,6 +56,7 @@ void WalkHeaders(const char* path) {
 void WriteWhatWasLoaded() {
   StudyFormTexts texts;
   FillFormTexts(StudyRecord, texts);
+  if (texts.sex == FormSex::kUnknown) texts.sex = FormSex::kFemale;  // as dicom2gsd writes it
   if (StoreFormTexts(texts, StudyRecord)) return;
   if (StudyRecord.gateCount > kStoreGates || StudyRecord.frameCount > kStoreFramesPerGate) return;
   std::FILE* sink = std::fopen("/dev/null", "wb");

@@ -183,14 +183,17 @@ struct BatchFieldCase {
   const char* pixel;
   const char* thick;
   const char* heartRate;
-  bool female;
+  bool male, female;  // an unknown sex checks neither
 };
 
 TEST_F(MainFormTest, BatchStartFillsEveryField) {
   const BatchFieldCase cases[] = {
-      {"zero_pixel", "0", "6.4", "60", false}, {"no_sizes", "-1", "-1", "60", false},
-      {"hr_empty", "6.4", "6.4", "-1", false}, {"sex_missing", "6.4", "6.4", "60", true},
-      {"gated128", "6.4", "6.4", "60", false},
+      {"zero_pixel", "0", "6.4", "60", true, false},
+      {"no_sizes", "-1", "-1", "60", true, false},
+      {"hr_empty", "6.4", "6.4", "-1", true, false},
+      {"sex_missing", "6.4", "6.4", "60", false, false},
+      {"sex_F", "6.4", "6.4", "60", false, true},
+      {"gated128", "6.4", "6.4", "60", true, false},
   };
   for (const BatchFieldCase& c : cases) {
     StartBatch(DataFile(c.file), dir.File("o.gsd"));
@@ -201,6 +204,7 @@ TEST_F(MainFormTest, BatchStartFillsEveryField) {
     EXPECT_EQ(form->edPix->text(), c.pixel) << c.file;
     EXPECT_EQ(form->edThick->text(), c.thick) << c.file;
     EXPECT_EQ(form->edHR->text(), c.heartRate) << c.file;
+    EXPECT_EQ(form->rbM->isChecked(), c.male) << c.file;
     EXPECT_EQ(form->rbF->isChecked(), c.female) << c.file;
     EXPECT_EQ(form->edComment->text(), "") << c.file;
   }
@@ -279,7 +283,7 @@ TEST_F(MainFormTest, ConversionMessagesNameTheFirstFailingField) {
 TEST_F(MainFormTest, SaveStoresNumbersAsTheRecordHoldsThem) {
   std::string out = dir.File("o.gsd");
   StartBatch(DataFile("gated64"), out);
-  form->edDiv->setText("65538");
+  form->edDiv->setText("2");
   form->edFrm->setText("3");
   form->rbF->setChecked(true);
   form->BtOKClick();
@@ -289,9 +293,60 @@ TEST_F(MainFormTest, SaveStoresNumbersAsTheRecordHoldsThem) {
   ASSERT_TRUE(ReadGsdFile(out.c_str(), gsd, error)) << error;
   EXPECT_EQ(*gsd.Field("division"), "2");
   EXPECT_EQ(*gsd.Field("frames"), "3");
+  EXPECT_EQ(gsd.Gates(), 2) << "fewer gates and frames write the first ones";
   EXPECT_EQ(*gsd.Field("sex"), "F");
   EXPECT_EQ(gsd.Field("height"), nullptr) << "height left at 0";
   EXPECT_EQ(gsd.Field("weight"), nullptr);
+}
+
+// Save refuses what the file could not hold: a sex nobody chose, counts
+// beyond the loaded frames, numbers beyond their fields. Each is said
+// before the save dialog, focus goes to the field and nothing is written.
+TEST_F(MainFormTest, SaveRefusesAnUnsetSexAndImplausibleNumbers) {
+  const struct {
+    const char* file;
+    QLineEdit* TMainForm::*edit;  // nullptr: nothing typed
+    const char* typed;
+    const char* message;
+    const char* focus;
+  } cases[] = {
+      {"sex_missing", nullptr, "", "Sex is not set: choose Male or Female", "rbM"},
+      {"gated64", &TMainForm::edDiv, "16", "'16' は 0 から 8 までの整数ではありません", "edDiv"},
+      {"gated64", &TMainForm::edFrm, "5", "'5' は 0 から 4 までの整数ではありません", "edFrm"},
+      {"gated64_8x8", &TMainForm::edFrm, "9", "'9' は 0 から 8 までの整数ではありません", "edFrm"},
+      {"gated64", &TMainForm::edHR, "65538",
+       "'65538' は -32768 から 32767 までの整数ではありません", "edHR"},
+      {"gated64", &TMainForm::edHeight, "-170",
+       "'-170' は 0 以上の有限の浮動小数点数ではありません", "edHeight"},
+  };
+  StartInteractive();
+  for (const auto& c : cases) {
+    fake.errors.clear();
+    fake.inputs.push_back(QString::fromStdString(DataFile(c.file)));
+    form->btInClick();
+    ASSERT_TRUE(form->BtOK->isEnabled()) << c.file;
+    const bool sexShown = form->rbM->isChecked() || form->rbF->isChecked();
+    EXPECT_EQ(sexShown, std::string(c.file) != "sex_missing") << c.file << ": neither if unknown";
+    if (c.edit != nullptr) (form.get()->*c.edit)->setText(c.typed);
+    form->BtOKClick();
+    ASSERT_EQ(fake.errors.size(), 1u) << c.message;
+    EXPECT_EQ(fake.errors[0], QString::fromUtf8(c.message));
+    ASSERT_NE(form->focusWidget(), nullptr) << c.message;
+    EXPECT_EQ(form->focusWidget()->objectName().toStdString(), c.focus);
+    EXPECT_TRUE(fake.proposedOutputs.empty()) << c.message << ": no save dialog";
+    EXPECT_TRUE(fake.exits.empty()) << c.message;
+  }
+
+  // A choice made, the buttons exclude each other again and Save goes on.
+  fake.inputs.push_back(QString::fromStdString(DataFile("sex_missing")));
+  form->btInClick();
+  form->edHeight->setText("0");
+  form->rbF->click();
+  form->rbM->click();
+  EXPECT_FALSE(form->rbF->isChecked());
+  form->BtOKClick();
+  EXPECT_EQ(fake.proposedOutputs.size(), 1u);
+  EXPECT_STREQ(StudyRecord.sex, "") << "a cancelled save dialog stores nothing";
 }
 
 TEST_F(MainFormTest, LatinOneTextsComeBackUnchanged) {
@@ -300,6 +355,11 @@ TEST_F(MainFormTest, LatinOneTextsComeBackUnchanged) {
   ASSERT_NE(loaded.find('\xFC'), std::string::npos);
   form->BtOKClick();
   EXPECT_EQ(std::string(StudyRecord.patientName), loaded);
+  // Typed characters beyond Latin-1 become "_", one each, a character
+  // outside the 16-bit range included; Latin-1 ones stay.
+  form->edComment->setText(QString::fromUtf8("caf\u00e9 \u0141\U0001F600"));
+  form->BtOKClick();
+  EXPECT_EQ(std::string(StudyRecord.comment), "caf\xE9 __");
 }
 
 TEST_F(MainFormTest, InteractiveSaveAsksForTheOutputAndACancelChangesNothing) {

@@ -104,20 +104,49 @@ TEST(StudyForm, RoundTripStoresTheSameRecord) {
   EXPECT_EQ(texts.pixelSize, "6.4");
   EXPECT_EQ(texts.thickness, "-1");
   EXPECT_EQ(texts.height, "0");
-  EXPECT_TRUE(texts.male);
+  EXPECT_EQ(texts.sex, FormSex::kMale);
   TStudyRecord stored = loaded;
   ASSERT_FALSE(StoreFormTexts(texts, stored).has_value());
   EXPECT_EQ(std::memcmp(&stored, &loaded, sizeof stored), 0);
 }
 
-TEST(StudyForm, EmptySexShowsFemaleAndStoresF) {
-  TStudyRecord record = LoadedRecord();
-  record.sex[0] = '\0';
-  StudyFormTexts texts;
-  FillFormTexts(record, texts);
-  EXPECT_FALSE(texts.male);
-  ASSERT_FALSE(StoreFormTexts(texts, record).has_value());
-  EXPECT_STREQ(record.sex, "F");
+// The record's sex is shown as it is, an empty one as neither choice; Save
+// stores a choice and refuses none, before any number.
+TEST(StudyForm, SexIsNeverGuessed) {
+  const struct {
+    const char* recordSex;
+    FormSex shown;
+  } shows[] = {{"M", FormSex::kMale}, {"F", FormSex::kFemale}, {"", FormSex::kUnknown}};
+  for (const auto& c : shows) {
+    TStudyRecord record = LoadedRecord();
+    std::strcpy(record.sex, c.recordSex);
+    StudyFormTexts texts;
+    FillFormTexts(record, texts);
+    EXPECT_EQ(texts.sex, c.shown) << "'" << c.recordSex << "'";
+  }
+  const struct {
+    FormSex chosen;
+    const char* stored;  // nullptr: refused
+  } stores[] = {{FormSex::kMale, "M"}, {FormSex::kFemale, "F"}, {FormSex::kUnknown, nullptr}};
+  for (const auto& c : stores) {
+    TStudyRecord record = LoadedRecord();
+    record.sex[0] = '\0';
+    StudyFormTexts texts;
+    FillFormTexts(record, texts);
+    texts.sex = c.chosen;
+    texts.heartRate = "abc";  // the sex is checked before the numbers
+    auto error = StoreFormTexts(texts, record);
+    ASSERT_TRUE(error.has_value());
+    if (c.stored != nullptr) {
+      EXPECT_STREQ(error->field, "edHR");
+      EXPECT_STREQ(record.sex, c.stored);
+    } else {
+      EXPECT_STREQ(error->field, "rbM");
+      EXPECT_EQ(error->problem, FormProblem::kSexNotSet);
+      EXPECT_STREQ(record.sex, "") << "nothing stored for an unset sex";
+      EXPECT_EQ(record.heartRate, -1);
+    }
+  }
 }
 
 TEST(StudyForm, FirstFailingNumberIsReportedAndEarlierOnesStay) {
@@ -147,17 +176,70 @@ TEST(StudyForm, NumbersKeepTheirWidths) {
   TStudyRecord record = LoadedRecord();
   StudyFormTexts texts;
   FillFormTexts(record, texts);
-  texts.gates = "65538";
-  texts.heartRate = "-65535";
-  texts.frames = "2147483647";
+  texts.gates = "3";
+  texts.heartRate = "-32768";
+  texts.frames = "31";
   texts.height = "170.1";
-  texts.weight = "1e300";
+  texts.weight = "1e-50";  // positive, but 0 as a 32-bit float
   ASSERT_FALSE(StoreFormTexts(texts, record).has_value());
-  EXPECT_EQ(record.gateCount, 2);
-  EXPECT_EQ(record.heartRate, 1);
-  EXPECT_EQ(record.frameCount, 2147483647);
+  EXPECT_EQ(record.gateCount, 3);
+  EXPECT_EQ(record.heartRate, -32768);
+  EXPECT_EQ(record.frameCount, 31);
   EXPECT_EQ(record.height, 170.1f);
-  EXPECT_TRUE(std::isinf(record.weight));
+  EXPECT_EQ(record.weight, 0.0f);
+}
+
+// Values that convert but that the record cannot hold or the store has no
+// frames for. The loaded study has 8 gates of 32 frames unless a row says
+// otherwise.
+TEST(StudyForm, SaveTakesOnlyPlausibleNumbers) {
+  const struct {
+    std::string StudyFormTexts::*text;
+    const char* typed;
+    const char* refusedField;  // nullptr: stored
+    std::int32_t low, high;    // the range an integer refusal names
+    int loadedGates = 8;
+  } cases[] = {
+      {&StudyFormTexts::heartRate, "32767", nullptr, 0, 0},
+      {&StudyFormTexts::heartRate, "32768", "edHR", -32768, 32767},
+      {&StudyFormTexts::heartRate, "65538", "edHR", -32768, 32767},  // no wrap to 2
+      {&StudyFormTexts::gates, "0", nullptr, 0, 0},
+      {&StudyFormTexts::gates, "9", "edDiv", 0, 8},
+      {&StudyFormTexts::gates, "65544", "edDiv", 0, 8},  // 8 in its low 16 bits
+      {&StudyFormTexts::gates, "-1", "edDiv", 0, 8},
+      {&StudyFormTexts::gates, "1", nullptr, 0, 0, 0},  // an ungated study's one gate
+      {&StudyFormTexts::gates, "2", "edDiv", 0, 1, 0},
+      {&StudyFormTexts::gates, "-1", nullptr, 0, 0, -1},  // as loaded
+      {&StudyFormTexts::frames, "32", nullptr, 0, 0},
+      {&StudyFormTexts::frames, "33", "edFrm", 0, 32},
+      {&StudyFormTexts::frames, "-2", "edFrm", 0, 32},
+      {&StudyFormTexts::height, "0", nullptr, 0, 0},
+      {&StudyFormTexts::height, "-170", "edHeight", 0, 0},
+      {&StudyFormTexts::height, "1e39", "edHeight", 0, 0},  // beyond a 32-bit float
+      {&StudyFormTexts::weight, "-0.5", "edWeight", 0, 0},
+      {&StudyFormTexts::weight, "1e300", "edWeight", 0, 0},
+  };
+  for (const auto& c : cases) {
+    TStudyRecord record = LoadedRecord();
+    record.gateCount = static_cast<std::int16_t>(c.loadedGates);
+    StudyFormTexts texts;
+    FillFormTexts(record, texts);
+    texts.*c.text = c.typed;
+    const TStudyRecord before = record;
+    auto error = StoreFormTexts(texts, record);
+    ASSERT_EQ(error.has_value(), c.refusedField != nullptr) << c.typed;
+    if (!error) continue;
+    EXPECT_STREQ(error->field, c.refusedField) << c.typed;
+    EXPECT_EQ(error->problem, FormProblem::kOutOfRange) << c.typed;
+    EXPECT_EQ(error->text, c.typed);
+    if (error->kind == NumberKind::kInteger) {
+      EXPECT_EQ(error->low, c.low) << c.typed;
+      EXPECT_EQ(error->high, c.high) << c.typed;
+    }
+    EXPECT_EQ(record.heartRate, before.heartRate) << c.typed;
+    EXPECT_EQ(record.gateCount, before.gateCount) << c.typed;
+    EXPECT_EQ(record.frameCount, before.frameCount) << c.typed;
+  }
 }
 
 TEST(StudyForm, TextsAreCutToTheirFields) {

@@ -95,7 +95,8 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
        "not a DICOM file"},
       {"ends before pixel data", "", DataFile("before_pixel"), "o.gsd", 1,
        "ends before its Pixel Data"},
-      {"non-NM declined", "", DataFile("modality_ct"), "o.gsd", 1, "modality CT declined"},
+      {"non-NM declined", "", DataFile("modality_ct"), "o.gsd", 1,
+       "modality CT declined (--accept-non-nm converts it)"},
       {"matrix 256", "", DataFile("matrix256"), "o.gsd", 1, "matrix 256 unsupported"},
       {"compressed", "", DataFile("jpeg_syntax"), "o.gsd", 1,
        "transfer syntax 1.2.840.10008.1.2.4.70"},
@@ -108,8 +109,17 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
        "--height 'abc' is not a finite number"},
       {"height beyond a float", "--height 1e39", DataFile("gated64"), "o.gsd", 2,
        "--height '1e39' is not a finite number"},
+      {"negative height", "--height -170", DataFile("gated64"), "o.gsd", 2,
+       "--height '-170' is negative"},
+      {"negative weight", "--weight -0.5", DataFile("gated64"), "o.gsd", 2,
+       "--weight '-0.5' is negative"},
+      {"sex other than M or F", "--sex O", DataFile("gated64"), "o.gsd", 2,
+       "--sex 'O' is not M or F"},
+      {"sex without a value", "--sex", "", "", 2, "--sex needs a value"},
       {"projections", "", DataFile("type_gated_tomo"), "o.gsd", 1,
-       "Image Type GATED TOMO holds projections or planar images"},
+       "reconstructed slices; declined (--accept-projections converts it)"},
+      {"two R-R windows", "", DataFile("rr_intervals2"), "o.gsd", 1,
+       "Number of R-R Intervals (0054,0061) is 2"},
       {"frame vectors", "", DataFile("vectors_twice"), "o.gsd", 1,
        "the frame vectors name gate 1, slice 5 twice"},
       {"unknown option", "--frobnicate", DataFile("gated64"), "o.gsd", 2,
@@ -125,6 +135,42 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
     EXPECT_FALSE(FileExists(dir.File("o.gsd"))) << c.label;
   }
   EXPECT_EQ(ReadBytes(dir.File("same.dcm")), ReadBytes(DataFile("gated64")));
+}
+
+// The sex written, and one warning line for each caveat: a file without a
+// usable sex is written F and says so, unless --sex gives it.
+TEST(Dicom2Gsd, SexAndWarnings) {
+  const struct {
+    const char* options;
+    const char* file;
+    const char* sexLine;
+    int warnings;
+    const char* warning;  // the one expected, if any
+  } cases[] = {
+      {"", "sex_missing", "sex = F;", 1,
+       "sex_missing.dcm: the file gives no usable Patient's Sex (0010,0040)"},
+      {"--sex M", "sex_missing", "sex = M;", 0, nullptr},
+      {"--sex F", "gated64", "sex = F;", 0, nullptr},
+      {"", "gated64", "sex = M;", 0, nullptr},
+      {"", "nf130_16gates", "sex = M;", 1, "the last 2 frames are not converted"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    const std::string label = std::string(c.options) + " " + c.file;
+    CommandResult run = Convert(c.options, DataFile(c.file), dir.File("o.gsd"));
+    ASSERT_EQ(run.exitCode, 0) << label << ": " << run.output;
+    EXPECT_NE(ReadBytes(dir.File("o.gsd")).find(std::string("\r\n") + c.sexLine + "\r\n"),
+              std::string::npos)
+        << label;
+    int lines = 0;
+    for (std::size_t at = 0;
+         (at = run.output.find("dicom2gsd: warning: ", at)) != std::string::npos; ++at)
+      ++lines;
+    EXPECT_EQ(lines, c.warnings) << label << ": " << run.output;
+    if (c.warning != nullptr) {
+      EXPECT_NE(run.output.find(c.warning), std::string::npos) << label << ": " << run.output;
+    }
+  }
 }
 
 TEST(Dicom2Gsd, AcceptNonNmConverts) {
