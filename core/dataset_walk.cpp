@@ -46,7 +46,9 @@ bool DatasetWalk::TagsStopAscending(const DicomElement& element) {
 }
 
 VrForm FormOfSyntax(const std::string& uid) {
-  return uid == "1.2.840.10008.1.2" ? VrForm::kImplicit : VrForm::kExplicit;
+  if (uid == "1.2.840.10008.1.2") return VrForm::kImplicit;
+  if (uid == "1.2.840.10008.1.2.2") return VrForm::kExplicitBigEndian;
+  return VrForm::kExplicit;
 }
 
 void DatasetWalk::CloseFinished(long position) {
@@ -99,6 +101,8 @@ int DatasetWalk::Next(DicomElement& element) {
   if (start > kMaxWalk) return Fail("no Pixel Data element in the first 2 GiB of the file");
   if (ReadElementHeader(stream_, element, implicitHere ? VrForm::kImplicit : form_) != 1) return -1;
   const std::uint32_t tag = (std::uint32_t{element.group} << 16) | element.element;
+  bigEndianValues_ =
+      form_ == VrForm::kExplicitBigEndian && !implicitHere && element.group != 0x0002;
   if (descendingRun_ == 0) runStart_ = start;
   if (TagsStopAscending(element))
     return Fail("no DICOM data set from byte " + std::to_string(runStart_) +

@@ -38,6 +38,9 @@ class DatasetWalk {
   // The data set's headers from now on are read in this form.
   void UseForm(VrForm form) { form_ = form; }
 
+  // True when the values of the element last read are big endian.
+  bool BigEndianValues() const { return bigEndianValues_; }
+
  private:
   enum class Kind { kSequence, kItem, kFragments };
   struct Container {
@@ -65,6 +68,7 @@ class DatasetWalk {
   int depth_ = 0;
   int depth_at_element_ = 0;  // containers around the element last read
   bool tooDeep_ = false;
+  bool bigEndianValues_ = false;
   long size_;                               // the stream's size in bytes
   std::uint32_t lastTag_[kMaxDepth + 1]{};  // per nesting level
   int descendingRun_ = 0;
@@ -72,6 +76,8 @@ class DatasetWalk {
   std::string failure_;
 };
 
-// The VR form of a data set in a raw little-endian transfer syntax; every
-// other syntax is decoded to explicit VR little endian before the walk.
+// The VR form of a data set in transfer syntax uid: implicit VR little
+// endian, explicit VR big endian, or explicit VR little endian (every other
+// syntax, the encapsulated ones included; a deflated data set cannot be
+// walked before it is inflated).
 VrForm FormOfSyntax(const std::string& uid);

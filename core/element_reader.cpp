@@ -17,6 +17,20 @@ std::uint32_t Le32(const unsigned char* b) {
          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
+// Numbers of a header in the byte order of its data set.
+struct ByteOrder {
+  bool big;
+  std::uint16_t U16(const unsigned char* b) const {
+    return big ? static_cast<std::uint16_t>((b[0] << 8) | b[1]) : Le16(b);
+  }
+  std::uint32_t U32(const unsigned char* b) const {
+    return big ? (static_cast<std::uint32_t>(b[0]) << 24) |
+                     (static_cast<std::uint32_t>(b[1]) << 16) |
+                     (static_cast<std::uint32_t>(b[2]) << 8) | b[3]
+               : Le32(b);
+  }
+};
+
 bool ReadsExplicit(VrForm form, std::uint16_t group, VrCode letters) {
   if (group == 0xFFFE) return false;               // items and delimiters never carry a VR
   if (group == 0x0002) return IsKnownVr(letters);  // the meta group is explicit
@@ -55,8 +69,11 @@ int ReadElementHeader(std::FILE* stream, DicomElement& element, VrForm form) {
   if (std::fread(tag + 2, 1, 2, stream) != 2) return -1;
   if (std::fread(b, 1, 4, stream) != 4) return -1;
 
-  element.group = Le16(tag);
-  element.element = Le16(tag + 2);
+  // The meta group stays little endian in a big-endian file; no data set
+  // uses group 0200, whose big-endian bytes would read as 0002 here.
+  const ByteOrder order{form == VrForm::kExplicitBigEndian && Le16(tag) != 0x0002};
+  element.group = order.U16(tag);
+  element.element = order.U16(tag + 2);
   VrCode letters = MakeVr(static_cast<char>(b[0]), static_cast<char>(b[1]));
   if (ReadsExplicit(form, element.group, letters)) {
     element.vr = letters;
@@ -64,13 +81,13 @@ int ReadElementHeader(std::FILE* stream, DicomElement& element, VrForm form) {
       // Two reserved bytes, then the real 32-bit length.
       unsigned char wide[4];
       if (std::fread(wide, 1, 4, stream) != 4) return -1;
-      element.declaredLength = Le32(wide);
+      element.declaredLength = order.U32(wide);
     } else {
-      element.declaredLength = Le16(b + 2);  // unsigned: up to 65535
+      element.declaredLength = order.U16(b + 2);  // unsigned: up to 65535
     }
   } else {
     element.vr = 0;
-    element.declaredLength = Le32(b);
+    element.declaredLength = order.U32(b);
   }
   element.length = SkippableLength(element.declaredLength);
 

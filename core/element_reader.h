@@ -2,7 +2,7 @@
 //
 // Sequences, items and delimiters come back with length 0: skipping them
 // steps into their contents, so the caller meets nested elements in file
-// order. Little-endian only. How a header is read depends on the VR form the
+// order. Little endian, and explicit VR big endian. How a header is read depends on the VR form the
 // caller names: the transfer syntax fixes it for a data set, and a file that
 // names none is read by classifying each header by its own bytes.
 #pragma once
@@ -25,9 +25,10 @@ struct DicomElement {
 constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFFu;
 
 enum class VrForm {
-  kGuess,     // explicit when the two bytes after the tag name a VR
-  kExplicit,  // explicit, unless those bytes name no VR (a mislabelled data set)
-  kImplicit,  // tag and 32-bit length
+  kGuess,              // explicit when the two bytes after the tag name a VR
+  kExplicit,           // explicit, unless those bytes name no VR (a mislabelled data set)
+  kImplicit,           // tag and 32-bit length
+  kExplicitBigEndian,  // explicit VR big endian (1.2.840.10008.1.2.2); meta group excepted
 };
 
 // Filled with the tag of the last element the dictionary lacks, named

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "codestream_check.h"
 #include "element_reader.h"
 #include "frame_order.h"
 #include "header_scan.h"
@@ -45,7 +46,7 @@ bool Refuse(LoadFailure failure, const std::string& why) {
 bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
   const ScanFindings& found = LastScanFindings;
   const int matrix = StudyRecord.matrixSize;
-  const std::string rows = std::to_string(matrix);
+  const std::string rows = std::to_string(found.rows);  // as stored: 65535, not -1
   if (matrix == 0)
     return Refuse(LoadFailure::kNoFrames, "the file has no Rows (0028,0010): no image to convert");
   if (matrix != kFrameSide && matrix != kWideMatrix)
@@ -59,7 +60,7 @@ bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
     return Refuse(
         LoadFailure::kUnsupportedEncoding,
         "Bits Allocated " + std::to_string(found.bitsAllocated) + " is not supported (16 only)");
-  if (found.pixelDataLength == kUndefinedLength)
+  if (found.pixelDataLength == kUndefinedLength && found.encoding != PixelEncoding::kEncapsulated)
     return Refuse(LoadFailure::kUnsupportedEncoding,
                   "the Pixel Data are encapsulated although the transfer syntax is not");
   if (stated <= 0)
@@ -71,9 +72,11 @@ bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
     return Refuse(LoadFailure::kNoFrames, std::to_string(stated) + " frames over " +
                                               std::to_string(StudyRecord.gateCount) +
                                               " gates give no frames per gate");
-  if (StudyRecord.gateCount > kStoreGates || frames > kStoreFramesPerGate)
+  // Number of Time Slots is unsigned: above 32767 it is no gate count the
+  // record can hold, and no count the store could.
+  if (found.numberOfTimeSlots > kStoreGates || frames > kStoreFramesPerGate)
     return Refuse(LoadFailure::kTooLargeForStore,
-                  std::to_string(StudyRecord.gateCount) + " gates of " + std::to_string(frames) +
+                  std::to_string(found.numberOfTimeSlots) + " gates of " + std::to_string(frames) +
                       " frames do not fit (at most 16 gates of 64 frames)");
   return true;
 }
@@ -205,9 +208,16 @@ void WarnAboutLossyPixels(const std::string& syntax, bool lossyAttribute) {
         "compression, so the counts are not exactly the acquired ones");
 }
 
+void SwapBytes(std::int16_t* words, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto w = static_cast<std::uint16_t>(words[i]);
+    words[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>((w << 8) | (w >> 8)));
+  }
+}
+
 // Reads every frame from the stream into its store slot.
 int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
-               const PixelLayout& layout, ClampCount& clamps) {
+               const PixelLayout& layout, bool bigEndian, ClampCount& clamps) {
   const int matrix = StudyRecord.matrixSize;
   const std::size_t frameValues = static_cast<std::size_t>(matrix) * matrix;
   const long long frameBytes = static_cast<long long>(frameValues) * 2;
@@ -241,6 +251,7 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
       return kLoadPixelDataShort;
     }
     remaining -= frameBytes;
+    if (bigEndian) SwapBytes(work.get(), frameValues);
     if (layout.IsPlain()) {
       if (matrix == kWideMatrix)
         BinMatrix128To64(work.get(), slot);
@@ -265,12 +276,16 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
   return kLoadOk;
 }
 
-int LoadFromStream(std::FILE* stream, bool decoded);
+// Where a load stands: the original file, or the decoder's copy of it, and
+// whether the operator was already asked about the original.
+enum class Source { kOriginal, kDecodedAfterQuestions, kDecoded };
+
+int LoadFromStream(std::FILE* stream, Source source);
 
 // Rewrites the file as explicit VR little endian through the decoder and
 // loads that copy from memory; every rule of the scan applies to it. syntax
 // is a copy: the scan of the copy resets LastScanFindings, where it came from.
-int LoadDecoded(std::FILE* stream, const std::string syntax) {
+int LoadDecoded(std::FILE* stream, const std::string syntax, Source source) {
   DecodedFile copy;
   std::string why;
   DecodeResult decoded = DecodeToRawLittleEndian(::fileno(stream), copy, why);
@@ -291,56 +306,95 @@ int LoadDecoded(std::FILE* stream, const std::string syntax) {
     ReportLoadFailure(LoadFailure::kNoMemory, "no memory for the decoded file");
     return kLoadNoMemory;
   }
+  // The copy's scan finds again what the original's did, warnings included.
   ClearRecord();
-  int result = LoadFromStream(memory, true);
+  LastLoadReport.warnings.clear();
+  int result = LoadFromStream(memory, source);
   std::fclose(memory);
   if (result == kLoadOk) WarnAboutLossyPixels(syntax, LastScanFindings.lossyCompression);
   return result;
 }
 
-int LoadFromStream(std::FILE* stream, bool decoded) {
-  std::int32_t offset = ScanStudyStream(stream);
-  if (offset == kScanNeedsDecoding) {
-    if (decoded) {
-      ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
-                        "the decoder left transfer syntax " + LastScanFindings.transferSyntax);
-      return kLoadFailed;
-    }
-    return LoadDecoded(stream, LastScanFindings.transferSyntax);
+// The frames a load will read, once the counts agree and fit the store.
+struct LoadPlan {
+  std::int32_t stated = 0;  // Number of Frames as the file gives it
+  int gates = 1;
+  std::int32_t frames = 0;  // per gate
+  bool leftoverNamedBySlices = false;
+  FrameOrder order;
+};
+
+bool PlanLoad(const ScanFindings& found, LoadPlan& plan) {
+  plan.stated = StudyRecord.frameCount;
+  plan.gates = StudyRecord.gateCount >= 1 ? StudyRecord.gateCount : 1;
+  plan.frames = FramesPerGate(plan.stated, found);
+  if (!StudyFitsTheStore(plan.stated, plan.frames) ||
+      !CountsAgree(plan.stated, plan.gates, plan.frames, found) ||
+      !PlanFrameOrder(plan.stated, plan.gates, plan.frames, found.timeSlots, found.slices,
+                      plan.order))
+    return false;
+  plan.leftoverNamedBySlices =
+      plan.frames == found.numberOfSlices && plan.stated > plan.gates * plan.frames;
+  if (!plan.order.fromVectors) WarnAboutLeftoverFrames(plan.stated, plan.gates, plan.frames);
+  return true;
+}
+
+// Frames left over must still be there: a Number of Frames beyond the pixel
+// data is a damaged header, not a summed volume.
+bool LeftoverFramesArePresent(std::FILE* stream, std::int32_t offset, const LoadPlan& plan) {
+  if (!plan.leftoverNamedBySlices) return true;
+  const long long matrix = StudyRecord.matrixSize;
+  const long long all = matrix * matrix * 2 * plan.stated;
+  const long long available = AvailablePixelBytes(stream, offset);
+  if (available >= all) return true;
+  ReportShortPixelData(available, all);
+  return false;
+}
+
+// Compressed pixel data go to the decoder only once the header has been
+// checked like a raw file's and the first codestream states the image the
+// header declares.
+int DecodeEncapsulated(std::FILE* stream, std::int32_t offset, const ScanFindings& found) {
+  std::string why;
+  if (!CodestreamFitsTheDataSet(stream, offset, found.transferSyntax, StudyRecord.matrixSize,
+                                found.columns == -1 ? StudyRecord.matrixSize : found.columns,
+                                why)) {
+    ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
+                      "transfer syntax " + SyntaxDescription(found.transferSyntax) + ": " + why);
+    return kLoadFailed;
   }
+  return LoadDecoded(stream, found.transferSyntax, Source::kDecodedAfterQuestions);
+}
+
+int LoadFromStream(std::FILE* stream, Source source) {
+  const bool decoded = source != Source::kOriginal;
+  std::int32_t offset = ScanStudyStream(stream, source != Source::kDecodedAfterQuestions);
+  const ScanFindings& found = LastScanFindings;
+  const bool needsDecoder = offset == kScanNeedsDecoding ||
+                            (offset > 0 && found.encoding == PixelEncoding::kEncapsulated);
+  if (needsDecoder && decoded) {
+    ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
+                      "the decoder left transfer syntax " + found.transferSyntax);
+    return kLoadFailed;
+  }
+  if (offset == kScanNeedsDecoding)
+    return LoadDecoded(stream, found.transferSyntax, Source::kDecoded);
   if (offset < 1) return kLoadFailed;
 
-  const ScanFindings& found = LastScanFindings;
-  const std::int32_t stated = StudyRecord.frameCount;
-  const int gates = StudyRecord.gateCount >= 1 ? StudyRecord.gateCount : 1;
-  const std::int32_t frames = FramesPerGate(stated, found);
-  if (!StudyFitsTheStore(stated, frames) || !CountsAgree(stated, gates, frames, found))
-    return kLoadFailed;
-  const bool leftoverNamedBySlices = frames == found.numberOfSlices && stated > gates * frames;
-  FrameOrder order;
-  if (!PlanFrameOrder(stated, gates, frames, found.timeSlots, found.slices, order))
-    return kLoadFailed;
-  if (!order.fromVectors) WarnAboutLeftoverFrames(stated, gates, frames);
+  LoadPlan plan;
+  if (!PlanLoad(found, plan)) return kLoadFailed;
+  if (needsDecoder) return DecodeEncapsulated(stream, offset, found);
 
   WorkMatrixColumns = StudyRecord.matrixSize;
   WorkMatrixRows = StudyRecord.matrixSize;
-  StudyRecord.frameCount = frames;
+  StudyRecord.frameCount = plan.frames;
   StudyRecord.maxCount = 0;
-  if (leftoverNamedBySlices) {
-    // Frames left over must still be there: a Number of Frames beyond the
-    // pixel data is a damaged header, not a summed volume.
-    const long long matrix = StudyRecord.matrixSize;
-    const long long all = matrix * matrix * 2 * stated;
-    const long long available = AvailablePixelBytes(stream, offset);
-    if (available < all) {
-      ReportShortPixelData(available, all);
-      return kLoadPixelDataShort;
-    }
-  }
+  if (!LeftoverFramesArePresent(stream, offset, plan)) return kLoadPixelDataShort;
   PixelLayout layout = PixelLayoutOf(found.bitsStored, found.highBit, found.pixelRepresentation);
   if (AfterHeaderScanForTesting != nullptr) AfterHeaderScanForTesting();
   ClampCount clamps;
-  int result = ReadFrames(stream, offset, order, layout, clamps);
+  int result = ReadFrames(stream, offset, plan.order, layout,
+                          found.encoding == PixelEncoding::kRawBigEndian, clamps);
   if (result != kLoadOk) return result;
 
   const bool binned = WorkMatrixColumns == kWideMatrix;
@@ -349,7 +403,7 @@ int LoadFromStream(std::FILE* stream, bool decoded) {
     WorkMatrixRows = kFrameSide;
     StudyRecord.pixelSize *= 2.0;
   }
-  WarnAboutCaveats(found, order, clamps, binned);
+  WarnAboutCaveats(found, plan.order, clamps, binned);
   if (!decoded) WarnAboutLossyPixels(found.transferSyntax, found.lossyCompression);
   return kLoadOk;
 }
@@ -412,7 +466,7 @@ int LoadGatedStudy(const char* path) {
                            : nullptr;
     int result = kLoadFailed;
     if (plain != nullptr) {
-      result = LoadDecoded(plain, "");
+      result = LoadDecoded(plain, "", Source::kDecoded);
       std::fclose(plain);
     }
     if (plain == nullptr || LastLoadReport.failure == LoadFailure::kUnsupportedEncoding) {
@@ -422,7 +476,7 @@ int LoadGatedStudy(const char* path) {
     }
     return result;
   }
-  int result = LoadFromStream(stream, false);
+  int result = LoadFromStream(stream, Source::kOriginal);
   std::fclose(stream);
   return result;
 }

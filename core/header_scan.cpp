@@ -36,6 +36,7 @@ struct Scan {
   double thickness = -1.0;
   double spacing = -1.0;
   double pixelSpacing = -1.0;
+  bool askOperator = true;  // false: every question counts as Yes
 
   // Reads the value as text. A value too long for the buffer keeps its first
   // 8191 bytes; the rest is passed over.
@@ -48,7 +49,13 @@ struct Scan {
     return value;
   }
 
-  // The first two bytes, little-endian; a one-byte value is that byte. The
+  // A binary 16-bit number in the data set's byte order.
+  std::uint16_t Word(const unsigned char* b) const {
+    return walk.BigEndianValues() ? static_cast<std::uint16_t>((b[0] << 8) | b[1])
+                                  : static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+  }
+
+  // The first two bytes as a number; a one-byte value is that byte. The
   // rest of a longer value is passed over.
   std::uint16_t Read16() {
     unsigned char b[2] = {0, 0};
@@ -56,7 +63,7 @@ struct Scan {
     std::size_t got = std::fread(b, 1, take, stream);
     if (element.length > 2) std::fseek(stream, element.length - 2, SEEK_CUR);
     if (got == 1 && take == 1) return b[0];
-    return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+    return Word(b);
   }
 
   // A 16-bit number into an int field; an empty value leaves it.
@@ -70,8 +77,7 @@ struct Scan {
     std::size_t kept = stored < kMaxVectorEntries ? stored : kMaxVectorEntries;
     unsigned char bytes[2 * kMaxVectorEntries];
     std::size_t got = std::fread(bytes, 2, kept, stream);
-    for (std::size_t i = 0; i < got; ++i)
-      vector.entries[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    for (std::size_t i = 0; i < got; ++i) vector.entries[i] = Word(bytes + 2 * i);
     vector.count = static_cast<int>(got < kept ? got : stored);
     std::size_t rest = static_cast<std::size_t>(element.length) - 2 * got;
     if (rest > 0) std::fseek(stream, static_cast<long>(rest), SEEK_CUR);
@@ -131,8 +137,8 @@ bool CheckModality(Scan& scan) {
   CopyToField(modality, sizeof modality, text, std::strlen(text));
   // Shorter than two characters, empty included, is not "NM".
   if (std::strcmp(modality, "NM") == 0) return true;
-  if (AskOperatorYesNo(
-          {QuestionKind::kNonNmModality, kNonNmQuestionText, kNonNmQuestionCaption, true}))
+  if (!scan.askOperator || AskOperatorYesNo({QuestionKind::kNonNmModality, kNonNmQuestionText,
+                                             kNonNmQuestionCaption, true}))
     return true;
   ReportLoadFailure(LoadFailure::kModalityDeclined,
                     std::string("modality ") + (modality[0] ? modality : "(empty)") + " declined");
@@ -155,7 +161,8 @@ bool CheckImageType(Scan& scan) {
   bool questioned = false;
   for (const char* name : kNotReconstructed) questioned = questioned || kind == name;
   if (!questioned) return true;
-  if (AskOperatorYesNo({QuestionKind::kNotReconstructed, kNotReconstructedQuestionText,
+  if (!scan.askOperator ||
+      AskOperatorYesNo({QuestionKind::kNotReconstructed, kNotReconstructedQuestionText,
                         kNonNmQuestionCaption, false}))
     return true;
   ReportLoadFailure(LoadFailure::kNotReconstructedDeclined,
@@ -200,8 +207,11 @@ void ApplyClosingRules(const Scan& scan) {
   if (StudyRecord.sliceThickness == 1.0) StudyRecord.sliceThickness = StudyRecord.pixelSize;
 }
 
-bool IsRawLittleEndianSyntax(const std::string& uid) {
-  return uid == "1.2.840.10008.1.2" || uid == "1.2.840.10008.1.2.1";
+PixelEncoding EncodingOfSyntax(const std::string& uid) {
+  if (uid == "1.2.840.10008.1.2" || uid == "1.2.840.10008.1.2.1") return PixelEncoding::kRaw;
+  if (uid == "1.2.840.10008.1.2.2") return PixelEncoding::kRawBigEndian;
+  if (uid == "1.2.840.10008.1.2.1.99") return PixelEncoding::kDeflated;
+  return PixelEncoding::kEncapsulated;
 }
 
 // Where an attribute counts. The study's own attributes stand at the top of
@@ -240,13 +250,15 @@ struct ScanRow {
 
 // Numbers stored in 16 bits are read as binary US; texts as the whole value.
 const ScanRow kScanRows[] = {
-    // Transfer Syntax: how the rest is read; anything but raw little endian is decoded first.
+    // Transfer Syntax: how the rest is read. Only a deflated data set cannot
+    // be walked before the decoder has inflated it.
     {Tag(0x0002, 0x0010), Scope::kTopLevel,
      [](Scan& s) -> std::int32_t {
        ScanFindings& found = LastScanFindings;
        found.transferSyntax = TrimPadding(s.ReadText());
        found.hasTransferSyntax = true;
-       if (!IsRawLittleEndianSyntax(found.transferSyntax)) return kScanNeedsDecoding;
+       found.encoding = EncodingOfSyntax(found.transferSyntax);
+       if (found.encoding == PixelEncoding::kDeflated) return kScanNeedsDecoding;
        s.walk.UseForm(FormOfSyntax(found.transferSyntax));
        return 0;
      }},
@@ -313,6 +325,7 @@ const ScanRow kScanRows[] = {
     {Tag(0x0028, 0x0010), Scope::kTopLevel,
      [](Scan& s) {
        if (!s.Empty()) StudyRecord.matrixSize = static_cast<std::int16_t>(s.Read16());
+       LastScanFindings.rows = static_cast<std::uint16_t>(StudyRecord.matrixSize);
        return 0;
      }},
     {Tag(0x0028, 0x0011), Scope::kTopLevel,
@@ -354,6 +367,7 @@ const ScanRow kScanRows[] = {
     {Tag(0x0054, 0x0071), Scope::kTopLevel,
      [](Scan& s) {
        if (!s.Empty()) StudyRecord.gateCount = static_cast<std::int16_t>(s.Read16());
+       LastScanFindings.numberOfTimeSlots = static_cast<std::uint16_t>(StudyRecord.gateCount);
        return 0;
      }},
     // Number of Slices: the frames per gate; stands in for a Number of
@@ -405,9 +419,10 @@ void ReportOpenFailure(const char* path) {
   }
 }
 
-std::int32_t ScanStudyStream(std::FILE* stream) {
+std::int32_t ScanStudyStream(std::FILE* stream, bool askOperator) {
   LastScanFindings = ScanFindings{};
   Scan scan(stream);
+  scan.askOperator = askOperator;
   for (;;) {
     if (scan.walk.Next(scan.element) != 1) {
       ReportLoadFailure(LoadFailure::kNoPixelData,

@@ -15,6 +15,14 @@ struct FrameVector {
   std::uint16_t entries[kMaxVectorEntries];
 };
 
+// How the pixel data are stored, from the transfer syntax.
+enum class PixelEncoding {
+  kRaw,           // little endian, explicit or implicit VR: read directly
+  kRawBigEndian,  // explicit VR big endian: read directly, each word swapped
+  kEncapsulated,  // compressed fragments: the decoder helper rewrites them
+  kDeflated,      // the whole data set deflated: decoded before any walk
+};
+
 // What the scan saw that only the loader needs: how the pixel data are laid
 // out and encoded. Like the study attributes, they count only at the top
 // level of the data set, never inside a sequence such as an icon image or
@@ -22,6 +30,9 @@ struct FrameVector {
 struct ScanFindings {
   std::string transferSyntax;  // (0002,0010) without trailing NUL or space
   bool hasTransferSyntax = false;
+  PixelEncoding encoding = PixelEncoding::kRaw;
+  int rows = 0;                       // (0028,0010) as stored, unsigned
+  int numberOfTimeSlots = 0;          // (0054,0071) as stored, unsigned
   int columns = -1;                   // (0028,0011); -1 when absent
   int bitsAllocated = -1;             // (0028,0100)
   int bitsStored = -1;                // (0028,0101)
@@ -48,17 +59,19 @@ extern const char* const kNotReconstructedQuestionText;
 // Scan results besides the pixel data offset.
 constexpr std::int32_t kScanFailed = -1;
 constexpr std::int32_t kScanDeclined = -2;
-constexpr std::int32_t kScanNeedsDecoding = -3;  // compressed, big-endian or deflated
+constexpr std::int32_t kScanNeedsDecoding = -3;  // deflated: the decoder inflates it first
 
 // Returns the byte offset of the first Pixel Data value byte (> 0), -1 when
 // the file is not a readable DICOM file up to Pixel Data, -2 when the
-// operator declined the study, -3 when its transfer syntax needs decoding
-// first. Fills only the record fields the file supplies.
+// operator declined the study, -3 when the data set is deflated and must be
+// decoded before it can be walked. Fills only the record fields the file
+// supplies. Without askOperator every question counts as answered Yes: the
+// scan of a decoded copy, whose original was already asked about.
 std::int32_t ScanStudyHeader(const char* path);
 
 // The same over a stream positioned just after "DICM", which stays open and
 // is left somewhere after the last header read.
-std::int32_t ScanStudyStream(std::FILE* stream);
+std::int32_t ScanStudyStream(std::FILE* stream, bool askOperator = true);
 
 // Explains why OpenDicomFile refused path, in the load report.
 void ReportOpenFailure(const char* path);

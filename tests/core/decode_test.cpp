@@ -170,4 +170,48 @@ TEST(Decoding, AHelperThatCrashesOrHangsIsARefusal) {
   EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadOk);
 }
 
+// A codestream that states another image than the data set is refused
+// before any decoder starts: a stand-in helper leaves a mark if it runs.
+TEST(Decoding, ACodestreamOfAnotherSizeNeverReachesTheDecoder) {
+  TempDir dir;
+  const std::string mark = dir.File("helper-ran");
+  WriteBytes(dir.File("helper"), "#!/bin/sh\ntouch " + ShellQuote(mark) + "\nexit 3\n");
+  ASSERT_EQ(::chmod(dir.File("helper").c_str(), 0700), 0);
+  SetDecoderForTesting(dir.File("helper"), 5);
+  // Each row patches the first codestream's own statement of its size.
+  const struct {
+    const char* encoding;
+    std::string marker;  // where the size is stated
+    std::size_t at;      // bytes after the marker
+    std::string patch;   // what it then says
+    const char* detail;
+  } cases[] = {
+      {"j2k", "\xFF\x4F\xFF\x51", 8, std::string("\0\0\x10\0\0\0\x10\0", 8),
+       "transfer syntax 1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless): the first frame's JPEG 2000 "
+       "codestream is 4096 x 4096, the data set's Rows and Columns 64 x 64: refused before "
+       "decoding"},
+      {"jpeglossless", "\xFF\xC3", 5, std::string("\x10\0\x10\0", 4),
+       "transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order Prediction): the first "
+       "frame's JPEG codestream is 4096 x 4096, the data set's Rows and Columns 64 x 64: refused "
+       "before decoding"},
+      {"jpegls", "\xFF\xF7", 9, std::string("\x03", 1),
+       "transfer syntax 1.2.840.10008.1.2.4.80 (JPEG-LS Lossless): the first frame's JPEG-LS "
+       "codestream holds 3 components, a gated SPECT frame one"},
+      {"rle", std::string("\x02\0\0\0\x40\0\0\0", 8), 0, std::string("\x05", 1),
+       "transfer syntax 1.2.840.10008.1.2.5 (RLE Lossless): the first RLE frame holds 5 segments, "
+       "not the 2 of 16-bit pixels: refused before decoding"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = ReadBytes(EncodedFile("gated64", c.encoding));
+    const std::size_t found = bytes.find(c.marker);
+    ASSERT_NE(found, std::string::npos) << c.encoding;
+    bytes.replace(found + c.at, c.patch.size(), c.patch);
+    WriteBytes(dir.File("patched.dcm"), bytes);
+    EXPECT_EQ(LoadGatedStudy(dir.File("patched.dcm").c_str()), kLoadFailed) << c.encoding;
+    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.encoding;
+    EXPECT_FALSE(FileExists(mark)) << c.encoding << ": the decoder ran";
+  }
+  SetDecoderForTesting("", 0);
+}
+
 }  // namespace

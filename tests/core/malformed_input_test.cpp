@@ -102,7 +102,7 @@ TEST(MalformedInput, ExtremeHeaderNumbers) {
   } const cases[] = {{"rows_ffff", kLoadFailed},
                      {"nf_minus1", kLoadFailed},       // no frames: refused
                      {"nf_max", kLoadPixelDataShort},  // 32 frames of 2147483647
-                     {"slots_ffff", kLoadOk}};         // a gate count of -1: one pass
+                     {"slots_ffff", kLoadFailed}};     // 65535 gates, not -1
   for (const auto& c : cases)
     EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), c.result) << c.file;
 }

@@ -1,0 +1,140 @@
+#include "codestream_check.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kHeadBytes = 64 * 1024;  // SOF and SIZ come long before this
+
+std::uint32_t Be16(const unsigned char* b) {
+  return (std::uint32_t{b[0]} << 8) | b[1];
+}
+
+std::uint32_t Be32(const unsigned char* b) {
+  return (Be16(b) << 16) | Be16(b + 2);
+}
+
+std::uint32_t Le32(const unsigned char* b) {
+  return std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) |
+         (std::uint32_t{b[3]} << 24);
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::string(prefix).size(), prefix) == 0;
+}
+
+// The size a codestream states, -1 where it states none.
+struct StatedImage {
+  long rows = -1, columns = -1, components = 1, bits = 0;
+};
+
+// Reads the next item header; false when there is none.
+bool NextItem(std::FILE* stream, std::uint32_t& length) {
+  unsigned char header[8];
+  if (std::fread(header, 1, 8, stream) != 8) return false;
+  if (header[0] != 0xFE || header[1] != 0xFF || header[2] != 0x00 || header[3] != 0xE0)
+    return false;
+  length = Le32(header + 4);
+  return true;
+}
+
+bool IsStartOfFrame(unsigned marker) {
+  // SOF0-SOF15 less DHT (C4), JPG (C8) and DAC (CC); SOF55 (F7) of JPEG-LS.
+  return (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) ||
+         marker == 0xF7;
+}
+
+// Walks the JPEG markers to the first SOF segment.
+bool ReadJpegFrameHeader(const std::vector<unsigned char>& b, StatedImage& image) {
+  if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return false;
+  std::size_t i = 2;
+  while (i + 4 <= b.size()) {
+    if (b[i] != 0xFF) return false;
+    const unsigned marker = b[i + 1];
+    if (marker == 0xFF) {
+      ++i;  // fill byte
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      i += 2;  // markers without a segment
+      continue;
+    }
+    if (marker == 0xDA) return false;  // a scan before any frame header
+    const std::size_t length = Be16(&b[i + 2]);
+    if (IsStartOfFrame(marker)) {
+      if (i + 10 > b.size()) return false;
+      image.bits = b[i + 4];
+      image.rows = Be16(&b[i + 5]);
+      image.columns = Be16(&b[i + 7]);
+      image.components = b[i + 9];
+      if (image.rows == 0) image.rows = -1;  // given later by a DNL segment
+      return true;
+    }
+    i += 2 + length;
+  }
+  return false;
+}
+
+// Finds the SIZ segment after SOC, in a bare codestream or a JP2 wrapper.
+bool ReadJ2kSize(const std::vector<unsigned char>& b, StatedImage& image) {
+  for (std::size_t p = 0; p + 42 <= b.size(); ++p) {
+    if (b[p] != 0xFF || b[p + 1] != 0x4F || b[p + 2] != 0xFF || b[p + 3] != 0x51) continue;
+    const unsigned char* siz = &b[p + 2];  // at the SIZ marker
+    image.columns = static_cast<long>(Be32(siz + 6)) - static_cast<long>(Be32(siz + 14));
+    image.rows = static_cast<long>(Be32(siz + 10)) - static_cast<long>(Be32(siz + 18));
+    image.components = Be16(siz + 38);
+    image.bits = (siz[40] & 0x7F) + 1;
+    return true;
+  }
+  return false;
+}
+
+std::string SizeText(long rows, long columns) {
+  return std::to_string(columns) + " x " + std::to_string(rows);
+}
+
+}  // namespace
+
+bool CodestreamFitsTheDataSet(std::FILE* stream, long offset, const std::string& syntax, int rows,
+                              int columns, std::string& why) {
+  const bool jpegLs = syntax == "1.2.840.10008.1.2.4.80" || syntax == "1.2.840.10008.1.2.4.81";
+  const bool jpeg = jpegLs || syntax == "1.2.840.10008.1.2.4.50" ||
+                    syntax == "1.2.840.10008.1.2.4.51" || syntax == "1.2.840.10008.1.2.4.57" ||
+                    syntax == "1.2.840.10008.1.2.4.70";
+  const bool j2k =
+      StartsWith(syntax, "1.2.840.10008.1.2.4.9") || StartsWith(syntax, "1.2.840.10008.1.2.4.20");
+  const bool rle = syntax == "1.2.840.10008.1.2.5";
+  if (!jpeg && !j2k && !rle) return true;
+
+  std::uint32_t length = 0;
+  if (std::fseek(stream, offset, SEEK_SET) != 0 || !NextItem(stream, length) ||
+      std::fseek(stream, static_cast<long>(length), SEEK_CUR) != 0 || !NextItem(stream, length))
+    return true;  // no fragment to look at: the decoder says what is wrong
+  std::vector<unsigned char> head(length < kHeadBytes ? length : kHeadBytes);
+  head.resize(std::fread(head.data(), 1, head.size(), stream));
+
+  if (rle) {
+    // A 16-bit single-sample frame is two byte planes, two segments.
+    if (head.size() < 64) return true;
+    const std::uint32_t segments = Le32(head.data());
+    if (segments == 2) return true;
+    why = "the first RLE frame holds " + std::to_string(segments) +
+          " segments, not the 2 of 16-bit pixels: refused before decoding";
+    return false;
+  }
+  StatedImage image;
+  if (!(jpeg ? ReadJpegFrameHeader(head, image) : ReadJ2kSize(head, image))) return true;
+  const char* codec = jpegLs ? "JPEG-LS" : jpeg ? "JPEG" : "JPEG 2000";
+  if ((image.rows != -1 && image.rows != rows) || image.columns != columns)
+    why = std::string("the first frame's ") + codec + " codestream is " +
+          SizeText(image.rows, image.columns) + ", the data set's Rows and Columns " +
+          SizeText(rows, columns) + ": refused before decoding";
+  else if (image.components != 1)
+    why = std::string("the first frame's ") + codec + " codestream holds " +
+          std::to_string(image.components) + " components, a gated SPECT frame one";
+  else if (image.bits > 16)
+    why = std::string("the first frame's ") + codec + " codestream holds " +
+          std::to_string(image.bits) + "-bit samples, more than the 16 bits allocated";
+  return why.empty();
+}
