@@ -459,17 +459,20 @@ int LoadGatedStudy(const char* path) {
   ClearRecord();
   std::FILE* stream = OpenDicomFile(path);
   if (stream == nullptr) {
-    // Without the preamble and "DICM" the decoder may still know the file.
+    // A data set written without the preamble and "DICM" (as some archives
+    // keep them) is walked from its first byte; anything else is junk to the
+    // walk and refused as no DICOM file, without a decoder.
     struct stat info;
     std::FILE* plain = ::stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0
                            ? std::fopen(path, "rb")
                            : nullptr;
     int result = kLoadFailed;
     if (plain != nullptr) {
-      result = LoadDecoded(plain, "", Source::kDecoded);
+      result = LoadFromStream(plain, Source::kOriginal);
       std::fclose(plain);
     }
-    if (plain == nullptr || LastLoadReport.failure == LoadFailure::kUnsupportedEncoding) {
+    if (plain == nullptr || LastLoadReport.failure == LoadFailure::kNoPixelData ||
+        LastLoadReport.failure == LoadFailure::kUnsupportedEncoding) {
       LastLoadReport = LoadReport{};
       ReportOpenFailure(path);
       result = kLoadFailed;
