@@ -1,8 +1,11 @@
 #include "gsd_inspect.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,15 @@ struct GateCounts {
   long long total = 0;
 };
 
+// The input's identity, which the montage must not overwrite; none for a
+// stream without a descriptor.
+std::optional<ProtectedFile> InputIdentity(std::FILE* in, const std::string& name) {
+  struct stat info;
+  int fd = ::fileno(in);
+  if (fd < 0 || ::fstat(fd, &info) != 0) return std::nullopt;
+  return ProtectedFile{info.st_dev, info.st_ino, name};
+}
+
 void PrintGateCounts(const std::vector<GateCounts>& gates, bool anyFrames, std::FILE* out) {
   std::fprintf(out, "%-6s %8s %8s %14s\n", "gate", "min", "max", "total");
   for (std::size_t g = 0; g < gates.size(); ++g)
@@ -26,7 +38,37 @@ void PrintGateCounts(const std::vector<GateCounts>& gates, bool anyFrames, std::
 
 }  // namespace
 
+std::string PrintableText(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      shown += c;
+    } else {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
+    }
+  }
+  return shown;
+}
+
 int InspectGsd(std::FILE* in, const char* name, const char* png, std::FILE* out, std::FILE* err) {
+  const std::string shownName = PrintableText(name);
+  std::optional<ProtectedFile> input;
+  if (png != nullptr) {
+    // Refused before anything is read; the writer checks again on the file
+    // it opens.
+    input = InputIdentity(in, shownName);
+    struct stat target;
+    if (input && ::stat(png, &target) == 0 && target.st_dev == input->device &&
+        target.st_ino == input->inode) {
+      std::fprintf(err, "gsdinfo: %s: it is the input file %s; not overwritten\n",
+                   PrintableText(png).c_str(), shownName.c_str());
+      return 1;
+    }
+  }
   GsdFile file;
   std::string error;
   // The counts are gathered before anything is printed, so that a file
@@ -50,19 +92,21 @@ int InspectGsd(std::FILE* in, const char* name, const char* png, std::FILE* out,
         error);
   }
   if (!ok) {
-    std::fprintf(err, "gsdinfo: %s: %s\n", name, error.c_str());
+    std::fprintf(err, "gsdinfo: %s: %s\n", shownName.c_str(), PrintableText(error).c_str());
     return 1;
   }
-  std::fprintf(out, "file: %s\nheader: %zu bytes\n", name, file.headerBytes);
+  std::fprintf(out, "file: %s\nheader: %zu bytes\n", shownName.c_str(), file.headerBytes);
   for (const auto& field : file.fields)
-    std::fprintf(out, "%-9s %s\n", (field.first + ":").c_str(), field.second.c_str());
+    std::fprintf(out, "%-9s %s\n", (field.first + ":").c_str(),
+                 PrintableText(field.second).c_str());
   PrintGateCounts(gates, file.frames > 0, out);
   if (png != nullptr) {
-    if (!WriteMontagePng(file, png, error)) {
-      std::fprintf(err, "gsdinfo: %s: %s\n", png, error.c_str());
+    if (!WriteMontagePng(file, png, error, input ? &*input : nullptr)) {
+      std::fprintf(err, "gsdinfo: %s: %s\n", PrintableText(png).c_str(),
+                   PrintableText(error).c_str());
       return 1;
     }
-    std::fprintf(out, "montage: %s\n", png);
+    std::fprintf(out, "montage: %s\n", PrintableText(png).c_str());
   }
   return 0;
 }

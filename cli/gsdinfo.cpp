@@ -1,11 +1,10 @@
 // Prints what a GSD file holds: its header fields and, per gate, the lowest,
 // highest and total counts. Optionally draws all frames as one PNG montage.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "gsd_inspect.h"
+#include "gsd_reader.h"
 
 namespace {
 
@@ -45,9 +44,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::FILE* in = std::fopen(input, "rb");
+  std::string error;
+  std::FILE* in = OpenGsdInput(input, error);
   if (in == nullptr) {
-    std::fprintf(stderr, "gsdinfo: %s: cannot open: %s\n", input, std::strerror(errno));
+    std::fprintf(stderr, "gsdinfo: %s: %s\n", PrintableText(input).c_str(), error.c_str());
     return 1;
   }
   int status = InspectGsd(in, input, png, stdout, stderr);

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 
 #ifdef DGC_HAVE_QTGUI
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
 #endif
 
-bool WriteMontagePng(const GsdFile& file, const char* path, std::string& error) {
+bool WriteMontagePng(const GsdFile& file, const char* path, std::string& error,
+                     const ProtectedFile* notThis) {
 #ifdef DGC_HAVE_QTGUI
   if (file.frames <= 0) {
     error = "the file holds no frames";
@@ -30,14 +34,23 @@ bool WriteMontagePng(const GsdFile& file, const char* path, std::string& error) 
       }
     }
   }
-  if (!image.save(QString::fromLocal8Bit(path), "PNG")) {
-    error = "cannot write the PNG file";
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+    error = "cannot encode the PNG image";
     return false;
   }
-  return true;
+  const auto size = static_cast<std::size_t>(png.size());
+  return WriteOutputFile(
+             path,
+             [&png, size](std::FILE* out) {
+               return std::fwrite(png.constData(), 1, size, out) == size;
+             },
+             notThis, error) == kOutputWritten;
 #else
   (void)file;
   (void)path;
+  (void)notThis;
   error = "this build has no PNG support (built without QtGui)";
   return false;
 #endif

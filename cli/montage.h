@@ -5,6 +5,10 @@
 #include <string>
 
 #include "gsd_reader.h"
+#include "output_file.h"
 
-// Writes the montage as PNG. Returns false with the reason in error.
-bool WriteMontagePng(const GsdFile& file, const char* path, std::string& error);
+// Writes the montage as PNG under the output-file rules (output_file.h),
+// never onto notThis when it is given. Returns false with the reason in
+// error.
+bool WriteMontagePng(const GsdFile& file, const char* path, std::string& error,
+                     const ProtectedFile* notThis = nullptr);

@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -12,6 +15,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -58,24 +63,169 @@ const SyntaxName* FindSyntax(const std::string& uid) {
   return nullptr;
 }
 
-// The helper beside the running program, or one folder up (the tests run
-// from a subfolder of the build).
-std::string HelperPath() {
-  if (!testHelper.empty()) return testHelper;
+// Where the helper may be, in order: beside the running program as the kernel
+// resolved it, then where the build installs it. Never a name looked up in
+// PATH, the current folder or a folder above, where another user could have
+// put a program of that name.
+std::vector<std::string> HelperCandidates() {
+  if (!testHelper.empty()) return {testHelper};
+  std::vector<std::string> paths;
   char self[4096];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return kHelperName;
-  std::string dir(self, static_cast<std::size_t>(n));
-  dir.erase(dir.rfind('/'));
-  for (int up = 0; up < 2; ++up) {
-    std::string candidate = dir + "/" + kHelperName;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    std::size_t slash = dir.rfind('/');
-    if (slash == std::string::npos || slash == 0) break;
-    dir.erase(slash);
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self);
+  if (n > 0 && n < static_cast<ssize_t>(sizeof self) && self[0] == '/') {
+    std::string dir(self, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    paths.push_back(dir + kHelperName);
   }
-  return kHelperName;
+#ifdef DGC_DECODER_PATH
+  const std::string installed = DGC_DECODER_PATH;
+  if (installed[0] == '/' && (paths.empty() || paths[0] != installed)) paths.push_back(installed);
+#endif
+  return paths;
 }
+
+// The first candidate that is a file, or empty with the reason.
+std::string HelperPath(std::string& reason) {
+  std::vector<std::string> candidates = HelperCandidates();
+  std::string looked;
+  for (const std::string& path : candidates) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return path;
+    looked += (looked.empty() ? "" : ", ") + path;
+  }
+  reason = looked.empty() ? "the decoder is not installed (no /proc/self/exe to look beside)"
+                          : "the decoder is not installed (looked for " + looked + ")";
+  return "";
+}
+
+// What the child needs between the clone and the exec. It shares this memory
+// with the caller, who waits (CLONE_VFORK) until the exec or the child's end.
+struct HelperStart {
+  const char* path;
+  int input, output, errors;  // become 0, 1 and 2
+  pid_t parent;
+  sigset_t mask;  // the caller's, back just before the exec
+  bool failed = false;
+  const char* step = nullptr;  // the step that failed before the exec
+  int error = 0;
+};
+
+[[noreturn]] __attribute__((no_sanitize("address", "undefined"))) void ChildFails(
+    HelperStart& start, const char* step) {
+  start.failed = true;
+  start.step = step;
+  start.error = errno;
+  ::_exit(127);
+}
+
+// The child's side: system calls only, on the stack given to clone. All
+// signals are blocked on entry, so none of the caller's handlers runs here;
+// the defaults are back before the mask opens.
+__attribute__((no_sanitize("address", "undefined"))) int StartHelper(void* argument) {
+  HelperStart& start = *static_cast<HelperStart*>(argument);
+  struct sigaction standard;
+  std::memset(&standard, 0, sizeof standard);
+  standard.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &standard, nullptr);
+  // The helper ends with the converter, even when the converter ended just
+  // before this line (its children then have another parent).
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) ChildFails(start, "PR_SET_PDEATHSIG");
+  if (::getppid() != start.parent) {
+    errno = ESRCH;
+    ChildFails(start, "the converter ended");
+  }
+  // Above 2 first, so that no descriptor is overwritten before it is copied.
+  int input = ::fcntl(start.input, F_DUPFD_CLOEXEC, 3);
+  int output = ::fcntl(start.output, F_DUPFD_CLOEXEC, 3);
+  int errors = ::fcntl(start.errors, F_DUPFD_CLOEXEC, 3);
+  if (input < 0 || output < 0 || errors < 0 || ::dup2(input, 0) < 0 || ::dup2(output, 1) < 0 ||
+      ::dup2(errors, 2) < 0)
+    ChildFails(start, "dup2");
+  if (::close_range(3, ~0U, 0) != 0) {
+    rlimit files;
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0) ChildFails(start, "getrlimit");
+    for (rlim_t fd = 3; fd < files.rlim_cur && fd < (rlim_t{1} << 20); ++fd)
+      ::close(static_cast<int>(fd));
+  }
+  ::sigprocmask(SIG_SETMASK, &start.mask, nullptr);
+  char* argv[] = {const_cast<char*>(start.path), nullptr};
+  char* envp[] = {nullptr};
+  ::execve(start.path, argv, envp);
+  ChildFails(start, nullptr);
+}
+
+// Starts the helper, its parent-death signal armed before the exec. Returns
+// its pid and a pidfd to poll, or -1 with the reason.
+pid_t SpawnHelper(const std::string& path, int input, int output, int errors, int& pidfd,
+                  std::string& reason) {
+  HelperStart start{path.c_str(), input, output, errors, ::getpid(), {}};
+  sigset_t all;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &start.mask);
+  constexpr std::size_t kStackBytes = std::size_t{256} << 10;
+  void* stack = ::mmap(nullptr, kStackBytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  pid_t child = -1;
+  int cloneError = errno;
+  if (stack != MAP_FAILED) {
+    child = ::clone(StartHelper, static_cast<char*>(stack) + kStackBytes,
+                    CLONE_VM | CLONE_VFORK | CLONE_PIDFD | SIGCHLD, &start, &pidfd);
+    cloneError = errno;
+    ::munmap(stack, kStackBytes);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &start.mask, nullptr);
+  if (child < 0) {
+    reason = "cannot start the decoder: " + std::string(std::strerror(cloneError));
+    return -1;
+  }
+  if (start.failed) {
+    int status;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::close(pidfd);
+    reason = "cannot start the decoder " + path + ": ";
+    if (start.step != nullptr) reason += std::string(start.step) + ": ";
+    reason += std::strerror(start.error);
+    return -1;
+  }
+  return child;
+}
+
+// With SIGCHLD ignored (SIG_IGN or SA_NOCLDWAIT, as a parent process may
+// leave it for its children), the kernel reaps an ended helper at once and its
+// status is lost. While any helper runs, SIGCHLD is at its default; the last
+// one to end puts the caller's setting back.
+class HelperStatusKept {
+ public:
+  HelperStatusKept() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (users_++ > 0) return;
+    if (::sigaction(SIGCHLD, nullptr, &saved_) != 0) return;
+    if (saved_.sa_handler != SIG_IGN && (saved_.sa_flags & SA_NOCLDWAIT) == 0) return;
+    struct sigaction kept = saved_;
+    if (kept.sa_handler == SIG_IGN) kept.sa_handler = SIG_DFL;
+    kept.sa_flags &= ~SA_NOCLDWAIT;
+    changed_ = ::sigaction(SIGCHLD, &kept, nullptr) == 0;
+  }
+  ~HelperStatusKept() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (--users_ > 0 || !changed_) return;
+    ::sigaction(SIGCHLD, &saved_, nullptr);
+    changed_ = false;
+  }
+  HelperStatusKept(const HelperStatusKept&) = delete;
+  HelperStatusKept& operator=(const HelperStatusKept&) = delete;
+
+ private:
+  static std::mutex lock_;
+  static int users_;
+  static bool changed_;
+  static struct sigaction saved_;
+};
+std::mutex HelperStatusKept::lock_;
+int HelperStatusKept::users_ = 0;
+bool HelperStatusKept::changed_ = false;
+struct sigaction HelperStatusKept::saved_;
 
 long long NowMilliseconds() {
   timespec now;
@@ -88,6 +238,8 @@ std::string HowItEnded(int status, bool timedOut, const std::string& words) {
   if (WIFSIGNALED(status)) {
     int signal = WTERMSIG(status);
     if (signal == SIGXCPU) return "the decoder ran out of CPU time";
+    if (signal == SIGSYS)
+      return "the decoder was stopped for a system call outside its sandbox (Bad system call)";
     return "the decoder crashed (" + std::string(::strsignal(signal)) + ")";
   }
   std::string reason = words;
@@ -161,45 +313,46 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
     ::close(out[1]);
     return DecodeResult::kFailed;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fd, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  std::string helper = HelperPath();
-  char* argv[] = {const_cast<char*>(helper.c_str()), nullptr};
-  char* envp[] = {nullptr};
-  pid_t child = -1;
-  int spawned = ::posix_spawn(&child, helper.c_str(), &actions, nullptr, argv, envp);
-  posix_spawn_file_actions_destroy(&actions);
+  std::string helper = HelperPath(reason);
+  HelperStatusKept statusKept;
+  int pidfd = -1;
+  pid_t child = helper.empty() ? -1 : SpawnHelper(helper, fd, out[1], err[1], pidfd, reason);
   ::close(out[1]);
   ::close(err[1]);
-  if (spawned != 0) {
+  if (child < 0) {
     ::close(out[0]);
     ::close(err[0]);
-    reason = "cannot start the decoder " + helper + ": " + std::strerror(spawned);
     return DecodeResult::kFailed;
   }
 
+  // One deadline for the helper's whole life: its output, its error line
+  // and its end. A helper that closes its pipes and lingers is killed too.
   std::string words;
-  bool tooLarge = false, timedOut = false;
+  bool tooLarge = false, timedOut = false, exited = false;
+  int waitError = 0;
   const long long deadline = NowMilliseconds() + 1000LL * timeoutSeconds;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open = 2;
+  pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {pidfd, POLLIN, 0}};
   char buffer[4096];
   // A wide pipe spares the helper a stop every 64 KiB.
   ::fcntl(out[0], F_SETPIPE_SZ, 1 << 20);
-  while (open > 0) {
+  while (fds[0].fd >= 0 || fds[1].fd >= 0 || !exited) {
     long long left = deadline - NowMilliseconds();
     if (left <= 0) {
       timedOut = true;
       break;
     }
-    int ready = ::poll(fds, 2, static_cast<int>(left));
+    int ready = ::poll(fds, 3, static_cast<int>(left));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) break;
-    for (pollfd& p : fds) {
+    if (ready < 0) {
+      waitError = errno;
+      break;
+    }
+    if (fds[2].revents != 0) {
+      exited = true;
+      fds[2].fd = -1;
+    }
+    for (int i = 0; i < 2; ++i) {  // the two pipes
+      pollfd& p = fds[i];
       if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       ssize_t n;
       if (p.fd == out[0]) {
@@ -213,16 +366,23 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
       if (n <= 0) {
         ::close(p.fd);
         p.fd = -1;
-        --open;
       }
     }
     if (tooLarge) break;
   }
-  if (timedOut || tooLarge) ::kill(child, SIGKILL);
-  for (pollfd& p : fds)
-    if (p.fd >= 0) ::close(p.fd);
+  // Not reaped yet, so the pid is still the helper's.
+  if (!exited) ::kill(child, SIGKILL);
+  for (int i = 0; i < 2; ++i)
+    if (fds[i].fd >= 0) ::close(fds[i].fd);
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  pid_t reaped;
+  while ((reaped = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (reaped != child) waitError = errno;
+  ::close(pidfd);
+  if (waitError != 0) {
+    reason = std::string("cannot follow the decoder: ") + std::strerror(waitError);
+    return DecodeResult::kFailed;
   }
   if (tooLarge) {
     reason = "the decoded file exceeds the memory set aside for it";

@@ -1,7 +1,10 @@
 // Decoding of the transfer syntaxes that the scan does not read itself. The
 // dicom-decode helper (GDCM) rewrites the file as explicit VR little endian in
-// a separate process with CPU and memory limits; the result comes back
-// through a pipe into memory, never through a file.
+// a separate process, confined (core/decoder/sandbox.h) and within CPU, memory
+// and wall-clock limits; the result comes back through a pipe into memory,
+// never through a file. The helper is run from beside the program (as
+// /proc/self/exe resolves it) or from where the build installs it, nowhere
+// else.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +41,8 @@ enum class DecodeResult {
 // the decoder's own, or how the helper ended (crash, time or memory limit).
 DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason);
 
-// Tests stand in another helper program and a shorter wall-clock limit; an
-// empty path and 0 restore the real helper and its limit.
+// Tests stand in another helper program (an absolute path) and a shorter
+// wall-clock limit; an empty path and 0 restore the real helper and its limit.
 void SetDecoderForTesting(const std::string& helperPath, int timeoutSeconds);
 
 // The in-process fuzz targets cover the scan and loader; with the decoder off

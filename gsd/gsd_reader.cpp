@@ -1,5 +1,8 @@
 #include "gsd_reader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -71,22 +74,28 @@ void GsdFile::KeepFrame(int gate, int index, const std::int16_t* frame) {
 
 namespace {
 
-// Reads one CR LF line into line, without its ending. False at the end of
-// the file, or when the header grows past its limit (tooLong set).
-bool ReadHeaderLine(std::FILE* in, std::string& line, std::size_t& consumed, bool& tooLong) {
+// How ReadHeaderLine ended.
+enum class LineEnd { kLine, kEndOfFile, kTooLong, kReadError };
+
+// Reads one CR LF line into line, without its ending. readError holds the
+// errno value of a failed read.
+LineEnd ReadHeaderLine(std::FILE* in, std::string& line, std::size_t& consumed, int& readError) {
   line.clear();
-  for (int c; (c = std::getc(in)) != EOF;) {
-    if (++consumed > kGsdMaxHeaderBytes) {
-      tooLong = true;
-      return false;
+  for (;;) {
+    errno = 0;
+    int c = std::getc(in);
+    if (c == EOF) {
+      if (!std::ferror(in)) return LineEnd::kEndOfFile;
+      readError = errno ? errno : EIO;
+      return LineEnd::kReadError;
     }
+    if (++consumed > kGsdMaxHeaderBytes) return LineEnd::kTooLong;
     if (c == '\n' && !line.empty() && line.back() == '\r') {
       line.pop_back();
-      return true;
+      return LineEnd::kLine;
     }
     line += static_cast<char>(c);
   }
-  return false;
 }
 
 bool CheckHeader(GsdFile& file, std::string& error) {
@@ -99,13 +108,14 @@ bool CheckHeader(GsdFile& file, std::string& error) {
     return Bad(error, "division is not a whole number");
   if (!ParseInt(*file.Field("frames"), file.frames))
     return Bad(error, "frames is not a whole number");
+  if (file.division < 0) return Bad(error, "division " + *file.Field("division") + " is negative");
+  if (file.frames < 0) return Bad(error, "frames " + *file.Field("frames") + " is negative");
   if (file.Gates() > kStoreGates)
     return Bad(error, "division " + std::to_string(file.division) + " is beyond " +
                           std::to_string(kStoreGates) + " gates");
   if (file.frames > kStoreFramesPerGate)
     return Bad(error, "frames " + std::to_string(file.frames) + " is beyond " +
                           std::to_string(kStoreFramesPerGate) + " frames per gate");
-  if (file.frames < 0) file.frames = 0;
   return true;
 }
 
@@ -120,14 +130,20 @@ bool ReadGsdHeader(std::FILE* in, GsdFile& file, std::string& error) {
   file = GsdFile{};
   std::string line;
   std::size_t consumed = 0;
-  bool tooLong = false;
   for (int lineNumber = 1;; ++lineNumber) {
-    if (!ReadHeaderLine(in, line, consumed, tooLong)) {
-      if (tooLong)
+    int readError = 0;
+    switch (ReadHeaderLine(in, line, consumed, readError)) {
+      case LineEnd::kLine:
+        break;
+      case LineEnd::kReadError:
+        return Bad(error, std::string("cannot read: ") + std::strerror(readError));
+      case LineEnd::kTooLong:
         return Bad(error, "header longer than " + std::to_string(kGsdMaxHeaderBytes) +
                               " bytes with no 0x0C 0x0D 0x0A terminator");
-      return Bad(error, "header line " + std::to_string(lineNumber) +
-                            " has no CR LF ending (no 0x0C 0x0D 0x0A terminator found)");
+      case LineEnd::kEndOfFile:
+        if (consumed == 0) return Bad(error, "the file is empty");
+        return Bad(error, "header line " + std::to_string(lineNumber) +
+                              " has no CR LF ending (no 0x0C 0x0D 0x0A terminator found)");
     }
     if (line.find('\n') != std::string::npos)
       return Bad(error, "header line " + std::to_string(lineNumber) + " contains a bare LF");
@@ -142,7 +158,11 @@ bool ReadGsdHeader(std::FILE* in, GsdFile& file, std::string& error) {
     if (eq == std::string::npos || line.back() != ';' || !IsKey(line.substr(0, eq)))
       return Bad(error, "header line " + std::to_string(lineNumber) +
                             " is not of the form \"key = value;\"");
-    file.fields.emplace_back(line.substr(0, eq), line.substr(eq + 3, line.size() - eq - 4));
+    std::string key = line.substr(0, eq);
+    if (file.Field(key) != nullptr)
+      return Bad(error,
+                 "header line " + std::to_string(lineNumber) + " repeats the key \"" + key + "\"");
+    file.fields.emplace_back(key, line.substr(eq + 3, line.size() - eq - 4));
   }
   file.headerBytes = consumed;
   return CheckHeader(file, error);
@@ -155,10 +175,13 @@ bool ReadGsdFrames(std::FILE* in, const GsdFile& file, const GsdFrameSink& sink,
   std::size_t present = 0;
   for (int g = 0; g < file.Gates(); ++g) {
     for (int f = 0; f < file.frames; ++f) {
+      errno = 0;
       std::size_t got = std::fread(bytes, 1, sizeof bytes, in);
       present += got;
       if (got != sizeof bytes) {
-        if (std::ferror(in)) return Bad(error, "read error in the frame data");
+        if (std::ferror(in))
+          return Bad(error, std::string("cannot read the frame data: ") +
+                                std::strerror(errno ? errno : EIO));
         return Bad(error,
                    "frame data hold " + std::to_string(present) + " bytes; " + SizeText(file));
       }
@@ -197,9 +220,27 @@ bool ParseGsd(const std::string& bytes, GsdFile& file, std::string& error) {
   return ok;
 }
 
+std::FILE* OpenGsdInput(const char* path, std::string& error) {
+  // Non-blocking, so that a FIFO without a writer does not hold the open;
+  // reads then wait for data as usual.
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    Bad(error, std::string("cannot open: ") + std::strerror(errno));
+    return nullptr;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  std::FILE* in = nullptr;
+  if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) in = ::fdopen(fd, "rb");
+  if (in == nullptr) {
+    Bad(error, std::string("cannot open: ") + std::strerror(errno));
+    ::close(fd);
+  }
+  return in;
+}
+
 bool ReadGsdFile(const char* path, GsdFile& file, std::string& error) {
-  std::FILE* in = std::fopen(path, "rb");
-  if (in == nullptr) return Bad(error, std::string("cannot open: ") + std::strerror(errno));
+  std::FILE* in = OpenGsdInput(path, error);
+  if (in == nullptr) return false;
   bool ok = ReadWholeStream(in, file, error);
   std::fclose(in);
   return ok;

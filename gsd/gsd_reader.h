@@ -19,7 +19,7 @@ struct GsdFile {
   std::vector<std::pair<std::string, std::string>> fields;
   std::size_t headerBytes = 0;
   int division = 0;
-  int frames = 0;                    // 0 to 64; a negative count reads as 0
+  int frames = 0;                    // 0 to 64
   std::vector<std::int16_t> values;  // gates x frames x 4096, file order; ReadGsdFile only
 
   int Gates() const { return division > 1 ? division : 1; }
@@ -34,7 +34,9 @@ struct GsdFile {
 };
 
 // Reads the header and leaves in at the first frame byte. Returns false
-// with the reason in error for a malformed header.
+// with the reason in error for a malformed header: a line not of the form
+// "key = value;", a key given twice, a required key missing, a count that is
+// negative or beyond the store, or a failed read (named as such).
 bool ReadGsdHeader(std::FILE* in, GsdFile& file, std::string& error);
 
 // Called for each frame in file order with its 4096 values.
@@ -44,6 +46,10 @@ using GsdFrameSink = std::function<void(int gate, int index, const std::int16_t*
 // follows them. Returns false with the reason in error.
 bool ReadGsdFrames(std::FILE* in, const GsdFile& file, const GsdFrameSink& sink,
                    std::string& error);
+
+// Opens path for reading without waiting for a FIFO's writer. Null with the
+// reason in error when it cannot be opened.
+std::FILE* OpenGsdInput(const char* path, std::string& error);
 
 // Header and frames, the frames kept in values. Returns true when path
 // holds a well-formed GSD file; otherwise false with the reason in error.

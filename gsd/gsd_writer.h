@@ -11,14 +11,19 @@ constexpr int kGsdNotWritten = 1;
 // The header text, byte for byte as it goes to disk.
 std::string ComposeGsdHeader(const TStudyRecord& record);
 
-// Writes the file. An output that is absent, or a regular file of the
-// caller's with one link in a folder the caller may write, is replaced in one
-// rename by a complete new file (the old mode less setuid and setgid), so a
-// failure leaves the old file and nothing half-written. Anything else (a
-// link, a device, a pipe, another user's file, a hard-linked file, a file in
-// a read-only folder) is written through its path and keeps its owner, mode
-// and links. A file the caller may not write is refused and left untouched.
-// Returns kGsdWritten or kGsdNotWritten; on failure LastGsdWriteError says why.
+// Whether the project's reader reads the record's header back as written:
+// false, with the reason in error, for a header it would reject (a count
+// out of range or negative) or read otherwise (a line end inside a value).
+bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error);
+
+// Writes the file under the overwrite rules of output_file.h: an absent
+// output, or a regular file of the caller's with one link in a folder the
+// caller may write, is replaced in one rename by a complete new file; links
+// are followed with the shared-folder rules; other files the rules allow are
+// written in place and keep their owner, mode and links; a file the caller
+// may not write, or that has no write bit, is left untouched. A record whose
+// header would not read back is refused before any file is touched. Returns
+// kGsdWritten or kGsdNotWritten; on failure LastGsdWriteError says why.
 int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex);
 
 // kGsdNotWritten, with the reason in LastGsdWriteError, when output names

@@ -1,14 +1,23 @@
 // Studies as archives deliver them: every encoding DCMTK and GDCM write,
 // converted through the decoder helper to the raw original's GSD bytes;
-// damaged codestreams, a mutation loop and a failing helper end cleanly.
+// damaged codestreams, a mutation loop and a failing helper end cleanly; the
+// helper runs only from where it belongs, confined, and not beyond the
+// converter.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gated_loader.h"
@@ -146,28 +155,189 @@ TEST(Decoding, MutatedCompressedInputsThroughTheHelper) {
 
 TEST(Decoding, AHelperThatCrashesOrHangsIsARefusal) {
   TempDir dir;
+  const std::string helper = dir.File("helper");
   struct {
-    const char* script;
-    const char* reason;
+    const char* script;  // nullptr: nothing at the helper's path
+    mode_t mode;
+    const char* reason;  // HELPER stands for the helper's path
   } const helpers[] = {
-      {"kill -SEGV $$", "the decoder crashed (Segmentation fault)"},
-      {"exec sleep 30", "the decoder did not finish within 1 s"},
-      {"echo 'cannot decode: codestream ends early' >&2; exit 3",
+      {"kill -SEGV $$", 0700, "the decoder crashed (Segmentation fault)"},
+      {"kill -SYS $$", 0700,
+       "the decoder was stopped for a system call outside its sandbox (Bad system call)"},
+      {"exec sleep 30", 0700, "the decoder did not finish within 1 s"},
+      {"exec >&- 2>&-; exec sleep 30", 0700, "the decoder did not finish within 1 s"},
+      {"echo 'cannot decode: codestream ends early' >&2; exit 3", 0700,
        "cannot decode: codestream ends early"},
-      {"exit 0", "the decoder wrote nothing"},
+      {"exit 0", 0700, "the decoder wrote nothing"},
+      {"exit 0", 0600, "cannot start the decoder HELPER: Permission denied"},
+      {nullptr, 0, "the decoder is not installed (looked for HELPER)"},
   };
-  for (const auto& h : helpers) {
-    WriteBytes(dir.File("helper"), std::string("#!/bin/sh\n") + h.script + "\n");
-    ASSERT_EQ(::chmod(dir.File("helper").c_str(), 0700), 0);
-    SetDecoderForTesting(dir.File("helper"), 1);
-    EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadFailed) << h.script;
-    EXPECT_EQ(LastLoadReport.detail,
-              "cannot decode transfer syntax 1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless): " +
-                  std::string(h.reason))
-        << h.script;
+  // A parent process may leave SIGCHLD ignored: the helper's end still tells.
+  for (bool ignored : {false, true}) {
+    struct sigaction saved;
+    struct sigaction children = {};
+    children.sa_handler = ignored ? SIG_IGN : SIG_DFL;
+    ASSERT_EQ(::sigaction(SIGCHLD, &children, &saved), 0);
+    for (const auto& h : helpers) {
+      const std::string label =
+          std::string(h.script ? h.script : "no helper") + (ignored ? ", SIGCHLD ignored" : "");
+      ::unlink(helper.c_str());
+      if (h.script != nullptr) {
+        WriteBytes(helper, std::string("#!/bin/sh\n") + h.script + "\n");
+        ASSERT_EQ(::chmod(helper.c_str(), h.mode), 0);
+      }
+      SetDecoderForTesting(helper, 1);
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadFailed) << label;
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << label;
+      std::string reason = h.reason;
+      if (reason.find("HELPER") != std::string::npos)
+        reason.replace(reason.find("HELPER"), 6, helper);
+      EXPECT_EQ(
+          LastLoadReport.detail,
+          "cannot decode transfer syntax 1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless): " + reason)
+          << label;
+    }
+    struct sigaction after;
+    ASSERT_EQ(::sigaction(SIGCHLD, &saved, &after), 0);
+    EXPECT_EQ(after.sa_handler, children.sa_handler) << "the caller's SIGCHLD is put back";
   }
   SetDecoderForTesting("", 0);
   EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadOk);
+}
+
+// A copy of dicom2gsd in a folder of its own (root/bin), and stand-in
+// helpers planted where a test wants them.
+struct ProgramCopy {
+  TempDir root;
+  std::string program = root.File("bin/dicom2gsd");
+
+  ProgramCopy() {
+    EXPECT_EQ(::mkdir(root.File("bin").c_str(), 0755), 0);
+    WriteBytes(program, ReadBytes(kDicom2Gsd));
+    EXPECT_EQ(::chmod(program.c_str(), 0755), 0);
+  }
+  void Plant(const std::string& path, const std::string& script) {
+    WriteBytes(path, "#!/bin/sh\n" + script + "\n");
+    EXPECT_EQ(::chmod(path.c_str(), 0755), 0);
+  }
+};
+
+// The helper runs from beside the program as the kernel resolved it, or from
+// where it is installed; never from the current folder or the folder above
+// the program, where another user may have put one.
+TEST(Decoding, OnlyTheHelperBesideTheProgramOrTheInstalledOneRuns) {
+  const std::string installed = DGC_DECODER_PATH;
+  const bool isInstalled = FileExists(installed);  // then it decodes
+  struct {
+    const char* label;
+    bool besideHelper;
+    bool withoutProc;    // run under unshare -m with /proc unmounted
+    std::string looked;  // the paths a refusal names; BIN stands for the copy's folder
+  } const rows[] = {
+      {"no helper beside the program", false, false, "BIN/dicom-decode, " + installed},
+      {"a helper beside the program", true, false, ""},
+      {"no /proc to find the program", true, true, installed},
+  };
+  for (const auto& row : rows) {
+    if (row.withoutProc && ::geteuid() != 0) continue;  // unshare -m needs root
+    ProgramCopy copy;
+    auto mark = [&](const char* name) { return "touch " + ShellQuote(copy.root.File(name)); };
+    if (row.besideHelper)
+      copy.Plant(copy.root.File("bin/dicom-decode"),
+                 mark("ran-beside") + "; echo stand-in >&2; exit 3");
+    ASSERT_EQ(::mkdir(copy.root.File("work").c_str(), 0755), 0);
+    copy.Plant(copy.root.File("dicom-decode"), mark("ran-above") + "; exit 3");
+    copy.Plant(copy.root.File("work/dicom-decode"), mark("ran-in-cwd") + "; exit 3");
+    std::string command = "cd " + ShellQuote(copy.root.File("work")) +
+                          " && exec ../bin/dicom2gsd " + ShellQuote(EncodedFile("gated64", "j2k")) +
+                          " out.gsd";
+    if (row.withoutProc)
+      command = "unshare -m sh -c " + ShellQuote("umount -l /proc && " + command);
+    CommandResult run = RunCommand(command);
+    EXPECT_FALSE(FileExists(copy.root.File("ran-above"))) << row.label;
+    EXPECT_FALSE(FileExists(copy.root.File("ran-in-cwd"))) << row.label;
+    EXPECT_EQ(FileExists(copy.root.File("ran-beside")), row.besideHelper && !row.withoutProc)
+        << row.label;
+    if (row.besideHelper && !row.withoutProc) {
+      EXPECT_EQ(run.exitCode, 1) << row.label;
+      EXPECT_NE(run.output.find("(JPEG 2000 Lossless): stand-in"), std::string::npos) << run.output;
+    } else if (isInstalled) {
+      EXPECT_EQ(run.exitCode, 0) << row.label << ": " << run.output;
+    } else {
+      std::string looked = row.looked;
+      if (looked.rfind("BIN", 0) == 0) looked.replace(0, 3, copy.root.File("bin"));
+      EXPECT_EQ(run.exitCode, 1) << row.label;
+      EXPECT_NE(run.output.find("the decoder is not installed (looked for " + looked + ")"),
+                std::string::npos)
+          << row.label << ": " << run.output;
+    }
+  }
+}
+
+// SIGKILL to the converter ends its helper too: a stand-in helper that would
+// sleep 30 s, orphaned onto this process (a subreaper) to be seen ending.
+TEST(Decoding, TheHelperEndsWithTheConverter) {
+  ProgramCopy copy;
+  const std::string pidFile = copy.root.File("helper.pid");
+  const std::string quoted = ShellQuote(pidFile), fresh = ShellQuote(pidFile + ".new");
+  copy.Plant(copy.root.File("bin/dicom-decode"),
+             "echo $$ > " + fresh + " && mv " + fresh + " " + quoted + "\nexec sleep 30");
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0), 0);
+  const std::string input = EncodedFile("gated64", "j2k"), output = copy.root.File("out.gsd");
+  char* argv[] = {const_cast<char*>(copy.program.c_str()), const_cast<char*>(input.c_str()),
+                  const_cast<char*>(output.c_str()), nullptr};
+  pid_t converter = -1;
+  ASSERT_EQ(::posix_spawn(&converter, argv[0], nullptr, nullptr, argv, environ), 0);
+  for (int i = 0; i < 1000 && !FileExists(pidFile); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const pid_t helper = FileExists(pidFile) ? std::stoi(ReadBytes(pidFile)) : -1;
+  ::kill(converter, SIGKILL);
+  int status = 0;
+  ::waitpid(converter, &status, 0);
+  bool ended = false;
+  EXPECT_GT(helper, 0) << "the stand-in helper did not start within 10 s";
+  for (int i = 0; i < 500 && !ended && helper > 0; ++i) {
+    ended = ::waitpid(helper, &status, WNOHANG) == helper;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!ended && helper > 0) {
+    ::kill(helper, SIGKILL);
+    ::waitpid(helper, nullptr, 0);
+  }
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+  ASSERT_TRUE(ended) << "the helper outlived the converter by 5 s";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+}
+
+// The real helper confined as for a decode, then (its hidden --self-test)
+// trying what its sandbox forbids: each attempt ends it by SIGSYS (159).
+TEST(Decoding, TheHelpersSandboxHolds) {
+  const std::string helper = std::string(DGC_BINARY_DIR) + "/dicom-decode";
+  const bool root = ::geteuid() == 0;
+  const std::string user = root ? "65534" : std::to_string(::getuid());
+  const std::string group = root ? "65534" : std::to_string(::getgid());
+  const std::string groups = root ? "0" : std::to_string(::getgroups(0, nullptr));
+  const struct {
+    const char* check;
+    std::string output;
+  } rows[] = {
+      {"ids", "uid " + user + " " + user + " " + user + " gid " + group + " " + group + " " +
+                  group + " groups " + groups +
+                  " no_new_privs 1 dumpable 0 pdeathsig 9 cpu 30 as 536870912 core 0\nstatus 0\n"},
+      {"open", "status 159\n"},
+      {"socket", "status 159\n"},
+      {"exec", "status 159\n"},
+      {"exec-memory", "status 159\n"},
+      {"map-file", "status 159\n"},
+  };
+  for (const auto& row : rows) {
+    CommandResult run = RunCommand(ShellQuote(helper) + " --self-test " + row.check +
+                                   " </dev/null 2>&1; echo status $?");
+    // Only the shell's own line on a death by signal may come first.
+    const std::size_t before = run.output.size() - std::min(run.output.size(), row.output.size());
+    EXPECT_EQ(run.output.substr(before), row.output) << row.check;
+  }
 }
 
 // A codestream that states another image than the data set is refused

@@ -151,7 +151,9 @@ TEST(MalformedInput, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
   for (const auto& c : cases) {
     const std::string path = dir.File("junk.dcm");
     WriteBytes(path, c.bytes);
-    if (c.sparseSize > 0) ASSERT_EQ(::truncate(path.c_str(), c.sparseSize), 0);
+    if (c.sparseSize > 0) {
+      ASSERT_EQ(::truncate(path.c_str(), c.sparseSize), 0);
+    }
     EXPECT_EQ(LoadGatedStudy(path.c_str()), c.result) << c.name;
     EXPECT_EQ(LastLoadReport.detail, c.detail) << c.name;
   }

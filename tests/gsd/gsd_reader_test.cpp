@@ -1,9 +1,13 @@
 // The strict GSD reader accepts what the writer writes and names what is
-// wrong with anything else.
+// wrong with anything else; gsdinfo shows a header without passing its
+// controls to the terminal and writes its montage under the output rules.
 #include "gsd_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -48,7 +52,7 @@ TEST(ParseGsd, AcceptsTheWritersOutput) {
 TEST(ParseGsd, RejectsMalformedFiles) {
   const std::string good = ValidFile(2, 1);
   const MalformedCase cases[] = {
-      {"empty", "", "no CR LF"},
+      {"empty", "", "the file is empty"},
       {"wrong identifier", Replace(good, "tulvex", "tulvey"), "identifier"},
       {"LF line ends", Replace(good, "id = ;\r\n", "id = ;\n"), "bare LF"},
       {"no terminator", good.substr(0, good.find('\x0C')), "no CR LF"},
@@ -62,6 +66,11 @@ TEST(ParseGsd, RejectsMalformedFiles) {
       {"one byte long", good + "x", "need 16384"},
       {"17 gates", Replace(good, "division = 2;", "division = 17;"), "beyond 16 gates"},
       {"65 frames", Replace(good, "frames = 1;", "frames = 65;"), "beyond 64 frames"},
+      {"negative division", Replace(good, "division = 2;", "division = -1;"),
+       "division -1 is negative"},
+      {"negative frames", Replace(good, "frames = 1;", "frames = -2;"), "frames -2 is negative"},
+      {"a key given twice", Replace(good, "hr = 0;\r\n", "hr = 0;\r\nhr = 120;\r\n"),
+       "header line 11 repeats the key \"hr\""},
   };
   for (const MalformedCase& c : cases) {
     GsdFile file;
@@ -71,11 +80,92 @@ TEST(ParseGsd, RejectsMalformedFiles) {
   }
 }
 
-TEST(ReadGsdFile, NamesAMissingFile) {
-  GsdFile file;
-  std::string error;
-  EXPECT_FALSE(ReadGsdFile("/nonexistent/x.gsd", file, error));
-  EXPECT_NE(error.find("cannot open"), std::string::npos);
+TEST(ReadGsdFile, NamesWhatCannotBeRead) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {"/nonexistent/x.gsd", "cannot open: No such file"},
+      {dir.path(), "cannot read: Is a directory"},
+      {dir.File("fifo"), "the file is empty"},  // no writer: neither the open nor a read waits
+  };
+  for (const auto& c : cases) {
+    GsdFile file;
+    std::string error;
+    EXPECT_FALSE(ReadGsdFile(c.path.c_str(), file, error)) << c.path;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.path << ": " << error;
+  }
+}
+
+const std::string kGsdInfo = std::string(DGC_BINARY_DIR) + "/gsdinfo";
+
+// gsdinfo on hostile headers and inputs, and its montage onto files it
+// must not overwrite. Each runs under a time limit: nothing may wait.
+TEST(GsdInfo, HostileHeadersInputsAndMontageTargets) {
+  TempDir dir;
+  const std::string good = ValidFile(2, 1);
+  const std::string in = dir.File("in.gsd");
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  const struct {
+    const char* label;
+    std::string bytes;  // written to in.gsd
+    std::string arguments;
+    int status;
+    const char* shown;  // a part of the output
+  } cases[] = {
+      {"terminal controls in a header value",
+       Replace(good, "date = ;", "date = \x1B]0;x\x07\x1B[2J;"), in, 0,
+       "date:     \\x1B]0;x\\x07\\x1B[2J"},
+      {"a byte above 0x7F",
+       Replace(good, "time = ;",
+               "time = \x9B"
+               "31m;"),
+       in, 0, "time:     \\x9B31m"},
+      {"a key given twice", Replace(good, "sex = F;", "sex = F;\r\nsex = M;"), in, 1,
+       "repeats the key \"sex\""},
+      {"negative division", Replace(good, "division = 2;", "division = -2;"), in, 1,
+       "division -2 is negative"},
+      {"negative frames", Replace(good, "frames = 1;", "frames = -1;"), in, 1,
+       "frames -1 is negative"},
+      {"a folder", good, dir.path(), 1, "cannot read: Is a directory"},
+      {"a FIFO without a writer", good, dir.File("fifo"), 1, "the file is empty"},
+      {"--png onto its input", good, in + " --png " + in, 1, "it is the input file"},
+      {"--png onto a link to its input", good, in + " --png " + dir.File("link"), 1,
+       "it is the input file"},
+      {"--png onto a hard link of its input", good, in + " --png " + dir.File("twin"), 1,
+       "it is the input file"},
+  };
+  ASSERT_EQ(::symlink(in.c_str(), dir.File("link").c_str()), 0);
+  for (const auto& c : cases) {
+    ::unlink(dir.File("twin").c_str());
+    WriteBytes(in, c.bytes);
+    ASSERT_EQ(::link(in.c_str(), dir.File("twin").c_str()), 0);
+    CommandResult info = RunCommand("timeout 20 " + kGsdInfo + " " + c.arguments);
+    EXPECT_EQ(info.exitCode, c.status) << c.label << ": " << info.output;
+    EXPECT_NE(info.output.find(c.shown), std::string::npos) << c.label << ": " << info.output;
+    EXPECT_EQ(info.output.find_first_of("\x07\x1B\x9B"), std::string::npos) << c.label;
+    EXPECT_EQ(ReadBytes(in), c.bytes) << c.label << ": the input changed";
+  }
+}
+
+// The montage goes through the same output rules as a converted study: a
+// link that another user planted in a shared folder is not followed.
+TEST(GsdInfo, MontageRefusesALinkPlantedInASharedFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to play another user";
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 01777);
+  WriteBytes(dir.File("in.gsd"), ValidFile(1, 1));
+  WriteBytes(dir.File("secret"), "root's own");
+  ::chmod(dir.File("secret").c_str(), 0600);
+  ASSERT_EQ(::symlink(dir.File("secret").c_str(), dir.File("m.png").c_str()), 0);
+  ASSERT_EQ(::lchown(dir.File("m.png").c_str(), 65534, 65534), 0);
+  CommandResult info =
+      RunCommand(kGsdInfo + " " + dir.File("in.gsd") + " --png " + dir.File("m.png"));
+  EXPECT_EQ(info.exitCode, 1) << info.output;
+  EXPECT_NE(info.output.find("symbolic link of user 65534"), std::string::npos) << info.output;
+  EXPECT_EQ(ReadBytes(dir.File("secret")), "root's own");
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+#include "sandbox.h"
+
+#include <grp.h>
+#include <seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+
+bool Failed(std::string& why, const char* step) {
+  why = std::string(step) + ": " + std::strerror(errno);
+  return false;
+}
+
+scmp_arg_cmp Arg(unsigned arg, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) {
+  return scmp_arg_cmp{arg, op, a, b};
+}
+
+}  // namespace
+
+bool DropPrivileges(std::string& why) {
+  if (::getuid() == 0 || ::geteuid() == 0) {
+    if (::setgroups(0, nullptr) != 0) return Failed(why, "cannot drop the supplementary groups");
+    if (::setresgid(kNogroup, kNogroup, kNogroup) != 0)
+      return Failed(why, "cannot become group 65534");
+    if (::setresuid(kNobody, kNobody, kNobody) != 0) return Failed(why, "cannot become user 65534");
+    uid_t ruid, euid, suid;
+    gid_t rgid, egid, sgid;
+    if (::getresuid(&ruid, &euid, &suid) != 0 || ::getresgid(&rgid, &egid, &sgid) != 0 ||
+        ruid != kNobody || euid != kNobody || suid != kNobody || rgid != kNogroup ||
+        egid != kNogroup || sgid != kNogroup || ::getgroups(0, nullptr) != 0 || ::setuid(0) == 0) {
+      why = "still privileged after the change to user 65534";
+      return false;
+    }
+  }
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+    return Failed(why, "cannot give up new privileges");
+  if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) return Failed(why, "cannot become undumpable");
+  return true;
+}
+
+bool EndWithParent(pid_t parent, std::string& why) {
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
+    return Failed(why, "cannot tie the decoder to the converter");
+  if (::getppid() != parent) {
+    why = "the converter has ended";
+    return false;
+  }
+  return true;
+}
+
+bool ConfineSystemCalls(std::string& why) {
+  scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_KILL_PROCESS);
+  if (filter == nullptr) {
+    why = "cannot set up the system call filter";
+    return false;
+  }
+  int rc = 0;
+  auto add = [&](std::uint32_t action, const char* name, std::initializer_list<scmp_arg_cmp> args) {
+    int number = ::seccomp_syscall_resolve_name(name);
+    if (rc != 0 || number < 0) return;  // not a call on this architecture
+    rc = ::seccomp_rule_add_array(filter, action, number, static_cast<unsigned>(args.size()),
+                                  args.begin());
+  };
+  auto allow = [&](const char* name, std::initializer_list<scmp_arg_cmp> args = {}) {
+    add(SCMP_ACT_ALLOW, name, args);
+  };
+  // The decoded file and the one line of reason.
+  for (const char* name : {"write", "writev"})
+    for (scmp_datum_t fd : {1, 2}) allow(name, {Arg(0, SCMP_CMP_EQ, fd)});
+  // Memory: anonymous, never executable.
+  allow("mmap", {Arg(2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0),
+                 Arg(3, SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, MAP_ANONYMOUS)});
+  allow("mprotect", {Arg(2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
+  for (const char* name : {"munmap", "mremap", "brk", "madvise"}) allow(name);
+  // The ways out, abort() among them (it signals this process only), so that
+  // a failed assertion in a codec still reads as one.
+  for (const char* name :
+       {"exit", "exit_group", "rt_sigreturn", "rt_sigprocmask", "rt_sigaction", "getpid", "gettid"})
+    allow(name);
+  allow("tgkill", {Arg(0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid()))});
+  // The C library's locks, and the clock where the vDSO does not answer.
+  for (const char* name : {"futex", "clock_gettime"}) allow(name);
+  // libuuid, for the UIDs GDCM's image writer makes (a big-endian file is
+  // rewritten through it): random bytes mixed with the process's ids.
+  for (const char* name : {"getrandom", "getuid", "getppid"}) allow(name);
+  // When libjpeg gives up, GDCM looks for a pvrg-jpeg program to run on
+  // temporary files. It learns that there is none, and reports libjpeg's
+  // words.
+  for (const char* name : {"access", "faccessat", "faccessat2"})
+    add(SCMP_ACT_ERRNO(ENOENT), name, {});
+  if (rc == 0) rc = ::seccomp_load(filter);
+  ::seccomp_release(filter);
+  if (rc != 0) {
+    why = std::string("cannot install the system call filter: ") + std::strerror(-rc);
+    return false;
+  }
+  return true;
+}

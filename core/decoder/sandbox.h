@@ -1,0 +1,27 @@
+// The decoder helper's confinement. The helper runs GDCM and the codecs it
+// links on files from anywhere; whatever a hostile file does to that code, the
+// helper must not reach the file system, the network, other processes or the
+// rights of the user who started the converter. Each step returns false with
+// the reason in words when it cannot be taken; the helper then decodes
+// nothing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// As root (real or effective): no supplementary groups, then group and user
+// nobody (65534), each step checked, and no way back. Then, for every user:
+// no new privileges through exec and no core or ptrace access by others.
+bool DropPrivileges(std::string& why);
+
+// SIGKILL when the parent ends. A change of user clears this, so it is set
+// after DropPrivileges; false when parent is no longer the parent (it ended
+// before the signal was armed).
+bool EndWithParent(pid_t parent, std::string& why);
+
+// From here on only writes to standard output and error, memory that is not
+// executable and not a file mapping, and the ways out (exit, abort) are
+// allowed; any other system call ends the process with SIGSYS. Nothing can be
+// opened, so the input must be in memory before.
+bool ConfineSystemCalls(std::string& why);

@@ -1,0 +1,41 @@
+// How the tools write an output file: which existing files are replaced in
+// one rename, which are written in place, and which are refused. The rules,
+// and the threats they answer, are in docs/RELIABILITY.md (Overwrite rules).
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+constexpr int kOutputWritten = 0;
+constexpr int kOutputNotWritten = 1;
+
+// Writes the bytes to out; false when a write fails (errno tells why).
+using OutputBytes = std::function<bool(std::FILE* out)>;
+
+// Turns the descriptor of the file being written into a stream that owns
+// it. Tests replace it with a stream that fails at a chosen byte.
+using OutputStreamOpener = std::FILE* (*)(int fd);
+extern OutputStreamOpener OpenOutputStream;
+
+// A file that the output must not be, such as the input being read.
+struct ProtectedFile {
+  dev_t device;
+  ino_t inode;
+  std::string name;  // for the message
+};
+
+// Writes path under the overwrite rules, everything after the checks
+// through one descriptor of the output's folder. An output that is absent,
+// or a regular file of the caller's with one link in a folder the caller may
+// write, is replaced in one rename by a complete new file that has what
+// open(..., 0666) would give a new file there, or the replaced file's group,
+// mode (less setuid and setgid), ACL and extended attributes; where those
+// cannot all be given, it is written in place instead. Anything else the
+// rules allow is written in place, under flock(LOCK_EX) when it is a regular
+// file. Returns kOutputWritten, or kOutputNotWritten with the reason in
+// error.
+int WriteOutputFile(const char* path, const OutputBytes& bytes, const ProtectedFile* notThis,
+                    std::string& error);
