@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -285,10 +286,11 @@ int LoadFromStream(std::FILE* stream, Source source);
 // Rewrites the file as explicit VR little endian through the decoder and
 // loads that copy from memory; every rule of the scan applies to it. syntax
 // is a copy: the scan of the copy resets LastScanFindings, where it came from.
-int LoadDecoded(std::FILE* stream, const std::string syntax, Source source) {
+int LoadDecoded(std::FILE* stream, const std::string syntax, Source source,
+                const DecodeBudget& budget) {
   DecodedFile copy;
   std::string why;
-  DecodeResult decoded = DecodeToRawLittleEndian(::fileno(stream), copy, why);
+  DecodeResult decoded = DecodeToRawLittleEndian(::fileno(stream), copy, why, budget);
   if (decoded == DecodeResult::kPixelDataShort) {
     ReportLoadFailure(LoadFailure::kPixelDataShort, why);
     return kLoadPixelDataShort;
@@ -351,6 +353,30 @@ bool LeftoverFramesArePresent(std::FILE* stream, std::int32_t offset, const Load
   return false;
 }
 
+// What decoding a study of stated frames of rows x columns may cost, measured
+// on GDCM's codecs: about 48 MiB of libraries and 3.5 times the decoded
+// pixels at most; the input is held in memory too. A deflated data set
+// cannot be walked first and gets what the largest study the store takes
+// would need.
+DecodeBudget BudgetFor(long long stated, long long rows, long long columns, long long header,
+                       long long fileBytes) {
+  constexpr long long kMiB = 1LL << 20;
+  constexpr long long kLargestStudyFrames = 1LL * kStoreGates * kStoreFramesPerGate;
+  constexpr long long kMaxHelperMemory = 512 * kMiB;
+  if (stated <= 0 || stated > kLargestStudyFrames) stated = kLargestStudyFrames;
+  const long long pixels = stated * rows * columns * 2;
+  DecodeBudget budget;
+  budget.helperMemory =
+      static_cast<std::size_t>(std::min(kMaxHelperMemory, 64 * kMiB + 4 * pixels + 2 * fileBytes));
+  budget.decodedBytes = static_cast<std::size_t>(header + pixels + kMiB);
+  return budget;
+}
+
+long long FileBytes(std::FILE* stream) {
+  struct stat info;
+  return ::fstat(::fileno(stream), &info) == 0 ? info.st_size : 0;
+}
+
 // Compressed pixel data go to the decoder only once the header has been
 // checked like a raw file's and the first codestream states the image the
 // header declares.
@@ -363,7 +389,10 @@ int DecodeEncapsulated(std::FILE* stream, std::int32_t offset, const ScanFinding
                       "transfer syntax " + SyntaxDescription(found.transferSyntax) + ": " + why);
     return kLoadFailed;
   }
-  return LoadDecoded(stream, found.transferSyntax, Source::kDecodedAfterQuestions);
+  const int columns = found.columns == -1 ? StudyRecord.matrixSize : found.columns;
+  return LoadDecoded(stream, found.transferSyntax, Source::kDecodedAfterQuestions,
+                     BudgetFor(StudyRecord.frameCount, StudyRecord.matrixSize, columns, offset,
+                               FileBytes(stream)));
 }
 
 int LoadFromStream(std::FILE* stream, Source source) {
@@ -377,8 +406,11 @@ int LoadFromStream(std::FILE* stream, Source source) {
                       "the decoder left transfer syntax " + found.transferSyntax);
     return kLoadFailed;
   }
-  if (offset == kScanNeedsDecoding)
-    return LoadDecoded(stream, found.transferSyntax, Source::kDecoded);
+  if (offset == kScanNeedsDecoding) {
+    // Deflated: nothing is known of the study before it is inflated.
+    return LoadDecoded(stream, found.transferSyntax, Source::kDecoded,
+                       BudgetFor(0, kWideMatrix, kWideMatrix, 16 << 20, FileBytes(stream)));
+  }
   if (offset < 1) return kLoadFailed;
 
   LoadPlan plan;

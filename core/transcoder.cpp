@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,9 +24,6 @@ namespace {
 constexpr const char* kHelperName = "dicom-decode";
 constexpr int kDefaultTimeoutSeconds = 120;
 constexpr int kExitPixelDataShort = 6;  // the helper's status for short pixel data
-// The largest study the store takes is 32 MiB of 128 x 128 pixels; a decoded
-// file far beyond that is not a study this converter can hold.
-constexpr std::size_t kMaxDecodedBytes = std::size_t{256} << 20;
 
 std::string testHelper;
 int timeoutSeconds = kDefaultTimeoutSeconds;
@@ -103,6 +101,7 @@ std::string HelperPath(std::string& reason) {
 struct HelperStart {
   const char* path;
   int input, output, errors;  // become 0, 1 and 2
+  rlim_t memory;              // the helper's address space, set before the exec
   pid_t parent;
   sigset_t mask;  // the caller's, back just before the exec
   bool failed = false;
@@ -147,6 +146,11 @@ __attribute__((no_sanitize("address", "undefined"))) int StartHelper(void* argum
     for (rlim_t fd = 3; fd < files.rlim_cur && fd < (rlim_t{1} << 20); ++fd)
       ::close(static_cast<int>(fd));
   }
+  // Only ever lowered; the helper itself keeps the lower of this and its own.
+  rlimit memory;
+  if (::getrlimit(RLIMIT_AS, &memory) != 0) ChildFails(start, "getrlimit");
+  if (start.memory < memory.rlim_max) memory = {start.memory, start.memory};
+  if (::setrlimit(RLIMIT_AS, &memory) != 0) ChildFails(start, "setrlimit");
   ::sigprocmask(SIG_SETMASK, &start.mask, nullptr);
   char* argv[] = {const_cast<char*>(start.path), nullptr};
   char* envp[] = {nullptr};
@@ -156,9 +160,10 @@ __attribute__((no_sanitize("address", "undefined"))) int StartHelper(void* argum
 
 // Starts the helper, its parent-death signal armed before the exec. Returns
 // its pid and a pidfd to poll, or -1 with the reason.
-pid_t SpawnHelper(const std::string& path, int input, int output, int errors, int& pidfd,
-                  std::string& reason) {
-  HelperStart start{path.c_str(), input, output, errors, ::getpid(), {}};
+pid_t SpawnHelper(const std::string& path, int input, int output, int errors, std::size_t memory,
+                  int& pidfd, std::string& reason) {
+  HelperStart start{path.c_str(), input, output, errors, static_cast<rlim_t>(memory),
+                    ::getpid(),   {}};
   sigset_t all;
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &start.mask);
@@ -255,13 +260,16 @@ DecodedFile::~DecodedFile() {
   std::free(data_);
 }
 
-long DecodedFile::ReadFrom(int fd) {
+long DecodedFile::ReadFrom(int fd, std::size_t limit) {
   constexpr std::size_t kChunk = std::size_t{1} << 20;
+  if (size_ > limit) {
+    errno = ENOMEM;
+    return -1;
+  }
   if (capacity_ - size_ < kChunk) {
-    std::size_t grown = capacity_ == 0 ? 8 * kChunk : capacity_ * 2;
-    char* bigger = grown > kMaxDecodedBytes + kChunk
-                       ? nullptr
-                       : static_cast<char*>(std::realloc(data_, grown));
+    // Doubling, but never past what the limit can need.
+    std::size_t grown = std::min(capacity_ == 0 ? 8 * kChunk : capacity_ * 2, limit + kChunk);
+    char* bigger = grown <= capacity_ ? nullptr : static_cast<char*>(std::realloc(data_, grown));
     if (bigger == nullptr) {
       errno = ENOMEM;
       return -1;
@@ -293,7 +301,8 @@ bool IsLossySyntax(const std::string& uid) {
   return s != nullptr && s->lossy;
 }
 
-DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason) {
+DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason,
+                                     const DecodeBudget& budget) {
   if (!decoderEnabled) {
     reason = "the decoder is switched off";
     return DecodeResult::kFailed;
@@ -316,7 +325,9 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
   std::string helper = HelperPath(reason);
   HelperStatusKept statusKept;
   int pidfd = -1;
-  pid_t child = helper.empty() ? -1 : SpawnHelper(helper, fd, out[1], err[1], pidfd, reason);
+  pid_t child = helper.empty()
+                    ? -1
+                    : SpawnHelper(helper, fd, out[1], err[1], budget.helperMemory, pidfd, reason);
   ::close(out[1]);
   ::close(err[1]);
   if (child < 0) {
@@ -356,7 +367,7 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
       if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       ssize_t n;
       if (p.fd == out[0]) {
-        n = decoded.ReadFrom(p.fd);
+        n = decoded.ReadFrom(p.fd, budget.decodedBytes);
         if (n < 0 && errno == ENOMEM) tooLarge = true;
       } else {
         n = ::read(p.fd, buffer, sizeof buffer);

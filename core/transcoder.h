@@ -21,8 +21,8 @@ class DecodedFile {
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
   // Reads what fd has ready onto the end: the bytes read, 0 at the end, -1
-  // on an error or when no memory is left for more.
-  long ReadFrom(int fd);
+  // on an error or, with errno ENOMEM, beyond limit bytes or out of memory.
+  long ReadFrom(int fd, std::size_t limit);
 
  private:
   char* data_ = nullptr;
@@ -36,10 +36,19 @@ enum class DecodeResult {
   kPixelDataShort,  // the stored pixel data end before the last frame
 };
 
+// What one decode may cost: the helper's address space, and the decoded
+// file the converter takes back. Sized from the study the header declares,
+// so that a small file claiming a large image cannot take 500 MB.
+struct DecodeBudget {
+  std::size_t helperMemory = std::size_t{512} << 20;
+  std::size_t decodedBytes = std::size_t{256} << 20;
+};
+
 // Decodes the file open on descriptor fd (read from its start). Returns
 // kDecoded with the decoded bytes, or the failure with the reason in words:
 // the decoder's own, or how the helper ended (crash, time or memory limit).
-DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason);
+DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason,
+                                     const DecodeBudget& budget = DecodeBudget{});
 
 // Tests stand in another helper program (an absolute path) and a shorter
 // wall-clock limit; an empty path and 0 restore the real helper and its limit.

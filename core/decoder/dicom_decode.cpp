@@ -58,7 +58,10 @@ constexpr rlim_t kAddressSpace = rlim_t{512} << 20;  // the largest study needs 
 void LimitResources() {
   rlimit cpu{kCpuSeconds, kCpuSeconds + 1};
   ::setrlimit(RLIMIT_CPU, &cpu);
-  rlimit memory{kAddressSpace, kAddressSpace};
+  // The converter may have set a lower limit, sized from the study.
+  rlimit memory;
+  if (::getrlimit(RLIMIT_AS, &memory) != 0 || memory.rlim_cur > kAddressSpace)
+    memory = {kAddressSpace, kAddressSpace};
   ::setrlimit(RLIMIT_AS, &memory);
   rlimit core{0, 0};
   ::setrlimit(RLIMIT_CORE, &core);

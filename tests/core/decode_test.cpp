@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -382,6 +383,20 @@ TEST(Decoding, ACodestreamOfAnotherSizeNeverReachesTheDecoder) {
     EXPECT_FALSE(FileExists(mark)) << c.encoding << ": the decoder ran";
   }
   SetDecoderForTesting("", 0);
+}
+
+// A deflated data set cannot be walked before it is inflated: the helper
+// gets what the largest study would need, not the 500 MB a bomb asks for.
+TEST(Decoding, ADeflateBombIsRefusedWithinItsBudget) {
+  rusage before{};
+  ::getrusage(RUSAGE_CHILDREN, &before);
+  EXPECT_EQ(LoadGatedStudy(DataFile("deflate_bomb").c_str()), kLoadFailed);
+  EXPECT_EQ(LastLoadReport.detail.rfind("cannot decode transfer syntax 1.2.840.10008.1.2.1.99", 0),
+            0u)
+      << LastLoadReport.detail;
+  rusage after{};
+  ::getrusage(RUSAGE_CHILDREN, &after);
+  EXPECT_LT(after.ru_maxrss, 256 * 1024) << "kB for the helper";
 }
 
 }  // namespace

@@ -402,6 +402,12 @@ def main():
     save("rr_intervals2", study(gates=4, frames=4, NumberOfFrames="32", NumberOfRRIntervals=2),
          pixel_array=pixels(8, 4, 64))
 
+    # 200 MB of zeros in a private element, deflated to 200 KB.
+    bomb = study(gates=2, frames=4)
+    bomb.add_new(0x00091010, "LO", "DGC BOMB")
+    bomb.add_new(0x00091001, "OB", bytes(200 << 20))
+    save("deflate_bomb", bomb, pixel_array=pixels(2, 4, 64), syntax="1.2.840.10008.1.2.1.99")
+
     # Text numbers that strtod would take.
     standard("ds_inf", PixelSpacing=["inf", "inf"], SliceThickness="nan")
     add_real_files()
