@@ -12,6 +12,7 @@
 #include "gsd_inspect.h"
 #include "gsd_reader.h"
 #include "gsd_stream.h"
+#include "gsd_writer.h"
 #include "montage.h"
 #include "operator_question.h"
 #include "study_form.h"
@@ -53,16 +54,48 @@ void WalkHeaders(const char* path) {
   std::fclose(stream);
 }
 
+// What the writer wrote must read back, as the record says: a DICOM value
+// that ends or breaks the header is caught here, not by a later reader.
+void ExpectTheReaderAgrees(const std::string& gsd) {
+  GsdFile file;
+  std::string error;
+  if (!ParseGsd(gsd, file, error)) {
+    std::fprintf(stderr, "the GSD written does not read back: %s\n", error.c_str());
+    std::abort();
+  }
+  const int gates = StudyRecord.gateCount > 1 ? StudyRecord.gateCount : 1;
+  const int frames = StudyRecord.frameCount > 0 ? StudyRecord.frameCount : 0;
+  const std::string* hr = file.Field("hr");
+  if (file.division != StudyRecord.gateCount || file.frames != frames || file.Gates() != gates ||
+      hr == nullptr || *hr != std::to_string(StudyRecord.heartRate)) {
+    std::fprintf(stderr, "the GSD read back disagrees with the record\n");
+    std::abort();
+  }
+}
+
 void WriteWhatWasLoaded() {
   StudyFormTexts texts;
   FillFormTexts(StudyRecord, texts);
   if (texts.sex == FormSex::kUnknown) texts.sex = FormSex::kFemale;  // as dicom2gsd writes it
   if (StoreFormTexts(texts, StudyRecord)) return;
   if (StudyRecord.gateCount > kStoreGates || StudyRecord.frameCount > kStoreFramesPerGate) return;
-  std::FILE* sink = std::fopen("/dev/null", "wb");
+  std::string error;
+  if (!GsdHeaderReadsBack(StudyRecord, error)) {  // a loaded study the writer would refuse
+    std::fprintf(stderr, "the GSD header of a loaded study does not read back: %s\n",
+                 error.c_str());
+    std::abort();
+  }
+  // A real file: the writer sets its own buffer, which a memory stream
+  // does not take.
+  std::FILE* sink = std::tmpfile();
   if (sink == nullptr) return;
-  WriteGsdStream(sink, StudyRecord, StudyRecord.gateCount % 2 == 0);
+  const bool written = WriteGsdStream(sink, StudyRecord, StudyRecord.gateCount % 2 == 0);
+  std::string gsd;
+  char chunk[65536];
+  std::rewind(sink);
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, sink)) > 0;) gsd.append(chunk, n);
   std::fclose(sink);
+  if (written) ExpectTheReaderAgrees(gsd);
 }
 
 }  // namespace
