@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "frame_grey.h"
 #include "study_state.h"
 
 QImage RenderGateStrip(int gate, int frames, bool baseToApex, int maxCount) {
@@ -22,8 +23,7 @@ QImage RenderGateStrip(int gate, int frames, bool baseToApex, int maxCount) {
     for (int row = 0; row < kFrameSide; ++row) {
       uchar* line = strip.scanLine(i * kFrameSide + row);
       for (int column = 0; column < kFrameSide; ++column) {
-        const int value = std::clamp<int>(frame[row * kFrameSide + column], 0, top);
-        line[column] = static_cast<uchar>(value * 255 / top);
+        line[column] = GreyLevel(frame[row * kFrameSide + column], top);
       }
     }
   }

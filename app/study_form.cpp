@@ -6,13 +6,12 @@
 #include <cstdio>
 #include <limits>
 
+#include "value_text.h"
+
 namespace {
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
 }
 
 // Rounds to float32; beyond its range the value becomes an infinity rather
@@ -53,57 +52,16 @@ LoadedCounts LoadedCountsOf(const TStudyRecord& record) {
 }
 
 std::optional<std::int32_t> ParseFormInteger(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size()) return std::nullopt;
-  long long value = 0;
-  for (; i < text.size(); ++i) {
-    if (!IsDigit(text[i])) return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-    if (value > 1LL << 32) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value < std::numeric_limits<std::int32_t>::min() ||
-      value > std::numeric_limits<std::int32_t>::max())
-    return std::nullopt;
-  return static_cast<std::int32_t>(value);
+  std::size_t begin = 0;
+  while (begin < text.size() && IsBlank(text[begin])) ++begin;
+  return ParseStrictInteger(text.substr(begin));
 }
 
 std::optional<double> ParseFormFloat(const std::string& text) {
   std::size_t begin = 0, end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
-  // Check the shape first, so that from_chars never sees "inf", "nan" or hex.
-  std::size_t i = begin;
-  bool negative = false;
-  if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::size_t numberStart = i;
-  std::size_t digits = 0;
-  while (i < end && IsDigit(text[i])) ++i, ++digits;
-  if (i < end && text[i] == '.') {
-    ++i;
-    while (i < end && IsDigit(text[i])) ++i, ++digits;
-  }
-  if (digits == 0) return std::nullopt;
-  if (i < end && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < end && (text[i] == '+' || text[i] == '-')) ++i;
-    std::size_t expDigits = 0;
-    while (i < end && IsDigit(text[i])) ++i, ++expDigits;
-    if (expDigits == 0) return std::nullopt;
-  }
-  if (i != end) return std::nullopt;
-  std::string number = text.substr(numberStart, end - numberStart);
-  // from_chars takes no "+" in the exponent.
-  for (std::size_t p = 1; p < number.size(); ++p)
-    if (number[p] == '+' && (number[p - 1] == 'e' || number[p - 1] == 'E')) number.erase(p, 1);
-  double value = 0.0;
-  auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (result.ec == std::errc::result_out_of_range) return std::nullopt;
-  if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return std::nullopt;
-  return negative ? -value : value;
+  return ParseStrictDecimal(text.substr(begin, end - begin));
 }
 
 std::string FormatFormFloat(double value) {

@@ -11,6 +11,7 @@
 
 #include "gsd_reader.h"
 #include "montage.h"
+#include "study_state.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ int InspectGsd(std::FILE* in, const char* name, const char* png, std::FILE* out,
         in, file,
         [&](int gate, int index, const std::int16_t* values) {
           GateCounts& counts = gates[static_cast<std::size_t>(gate)];
-          for (int i = 0; i < 4096; ++i) {
+          for (int i = 0; i < kFrameValues; ++i) {
             counts.lowest = std::min<int>(counts.lowest, values[i]);
             counts.highest = std::max<int>(counts.highest, values[i]);
             counts.total += values[i];

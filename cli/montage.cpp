@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "frame_grey.h"
+#include "study_state.h"
+
 #ifdef DGC_HAVE_QTGUI
 #include <QBuffer>
 #include <QByteArray>
@@ -17,19 +20,17 @@ bool WriteMontagePng(const GsdFile& file, const char* path, std::string& error,
     error = "the file holds no frames";
     return false;
   }
-  constexpr int kSide = 64;
   const int gates = file.Gates();
   std::int16_t maximum = 1;
   for (std::int16_t v : file.values) maximum = std::max(maximum, v);
-  QImage image(file.frames * kSide, gates * kSide, QImage::Format_Grayscale8);
+  QImage image(file.frames * kFrameSide, gates * kFrameSide, QImage::Format_Grayscale8);
   for (int g = 0; g < gates; ++g) {
     for (int f = 0; f < file.frames; ++f) {
       const std::int16_t* frame = file.Frame(g, f);
-      for (int r = 0; r < kSide; ++r) {
-        uchar* line = image.scanLine(g * kSide + r) + f * kSide;
-        for (int c = 0; c < kSide; ++c) {
-          int v = std::max<int>(frame[r * kSide + c], 0);
-          line[c] = static_cast<uchar>(v * 255 / maximum);
+      for (int r = 0; r < kFrameSide; ++r) {
+        uchar* line = image.scanLine(g * kFrameSide + r) + f * kFrameSide;
+        for (int c = 0; c < kFrameSide; ++c) {
+          line[c] = GreyLevel(frame[r * kFrameSide + c], maximum);
         }
       }
     }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "transfer_syntax.h"
+
 namespace {
 
 constexpr std::size_t kHeadBytes = 64 * 1024;  // SOF and SIZ come long before this
@@ -18,10 +20,6 @@ std::uint32_t Be32(const unsigned char* b) {
 std::uint32_t Le32(const unsigned char* b) {
   return std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) |
          (std::uint32_t{b[3]} << 24);
-}
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::string(prefix).size(), prefix) == 0;
 }
 
 // The size a codestream states, -1 where it states none.
@@ -98,14 +96,11 @@ std::string SizeText(long rows, long columns) {
 
 bool CodestreamFitsTheDataSet(std::FILE* stream, long offset, const std::string& syntax, int rows,
                               int columns, std::string& why) {
-  const bool jpegLs = syntax == "1.2.840.10008.1.2.4.80" || syntax == "1.2.840.10008.1.2.4.81";
-  const bool jpeg = jpegLs || syntax == "1.2.840.10008.1.2.4.50" ||
-                    syntax == "1.2.840.10008.1.2.4.51" || syntax == "1.2.840.10008.1.2.4.57" ||
-                    syntax == "1.2.840.10008.1.2.4.70";
-  const bool j2k =
-      StartsWith(syntax, "1.2.840.10008.1.2.4.9") || StartsWith(syntax, "1.2.840.10008.1.2.4.20");
-  const bool rle = syntax == "1.2.840.10008.1.2.5";
-  if (!jpeg && !j2k && !rle) return true;
+  const Codestream codestream = FindTransferSyntax(syntax).codestream;
+  const bool jpegLs = codestream == Codestream::kJpegLs;
+  const bool jpeg = jpegLs || codestream == Codestream::kJpeg;
+  const bool rle = codestream == Codestream::kRle;
+  if (!jpeg && !rle && codestream != Codestream::kJpeg2000) return true;
 
   std::uint32_t length = 0;
   if (std::fseek(stream, offset, SEEK_SET) != 0 || !NextItem(stream, length) ||

@@ -45,12 +45,6 @@ bool DatasetWalk::TagsStopAscending(const DicomElement& element) {
   return descendingRun_ >= kMaxDescendingRun;
 }
 
-VrForm FormOfSyntax(const std::string& uid) {
-  if (uid == "1.2.840.10008.1.2") return VrForm::kImplicit;
-  if (uid == "1.2.840.10008.1.2.2") return VrForm::kExplicitBigEndian;
-  return VrForm::kExplicit;
-}
-
 void DatasetWalk::CloseFinished(long position) {
   // The outermost container whose defined length is used up closes with
   // everything inside it, even a nested one that claims to run further.

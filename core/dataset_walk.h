@@ -75,9 +75,3 @@ class DatasetWalk {
   long runStart_ = 0;  // where the run of tags that do not ascend began
   std::string failure_;
 };
-
-// The VR form of a data set in transfer syntax uid: implicit VR little
-// endian, explicit VR big endian, or explicit VR little endian (every other
-// syntax, the encapsulated ones included; a deflated data set cannot be
-// walked before it is inflated).
-VrForm FormOfSyntax(const std::string& uid);

@@ -1,9 +1,5 @@
 #include "gated_loader.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -21,6 +17,7 @@
 #include "pixel_layout.h"
 #include "study_state.h"
 #include "transcoder.h"
+#include "transfer_syntax.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "pixel values are read and written in host order");
@@ -30,7 +27,7 @@ std::int16_t WorkMatrixRows = 0;
 
 namespace {
 
-constexpr int kWideMatrix = 128;
+constexpr int kWideMatrix = kWideFrameSide;
 constexpr int kWorkValues = kWideMatrix * kWideMatrix;
 
 void ClearRecord() {
@@ -78,7 +75,7 @@ bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
   if (found.numberOfTimeSlots > kStoreGates || frames > kStoreFramesPerGate)
     return Refuse(LoadFailure::kTooLargeForStore,
                   std::to_string(found.numberOfTimeSlots) + " gates of " + std::to_string(frames) +
-                      " frames do not fit (at most 16 gates of 64 frames)");
+                      " frames do not fit (" + StoreLimitText() + ")");
   return true;
 }
 
@@ -441,38 +438,6 @@ int LoadFromStream(std::FILE* stream, Source source) {
 }
 
 }  // namespace
-
-void BinMatrix128To64(const std::int16_t* source128, std::int16_t* dest64) {
-  for (int i = 0; i < kFrameSide; ++i) {
-    const std::int16_t* top = source128 + (2 * i) * kWideMatrix;
-    const std::int16_t* bottom = top + kWideMatrix;
-    std::int16_t* out = dest64 + i * kFrameSide;
-    int j = 0;
-#ifdef __SSE2__
-    // pmaddwd against ones sums each horizontal pair into 32 bits; packssdw
-    // then clamps 10 x the block sum to int16, exactly the scalar rule.
-    const __m128i ones = _mm_set1_epi16(1);
-    for (; j + 8 <= kFrameSide; j += 8) {
-      __m128i sumLow = _mm_add_epi32(
-          _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 2 * j)), ones),
-          _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 2 * j)), ones));
-      __m128i sumHigh = _mm_add_epi32(
-          _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 2 * j + 8)), ones),
-          _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 2 * j + 8)),
-                         ones));
-      // x 10 as (x << 3) + (x << 1); the sum of four int16 fits easily.
-      sumLow = _mm_add_epi32(_mm_slli_epi32(sumLow, 3), _mm_slli_epi32(sumLow, 1));
-      sumHigh = _mm_add_epi32(_mm_slli_epi32(sumHigh, 3), _mm_slli_epi32(sumHigh, 1));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(sumLow, sumHigh));
-    }
-#endif
-    for (; j < kFrameSide; ++j) {
-      std::int32_t sum =
-          10 * (std::int32_t{top[2 * j]} + top[2 * j + 1] + bottom[2 * j] + bottom[2 * j + 1]);
-      out[j] = SaturateToInt16(sum);
-    }
-  }
-}
 
 std::int16_t FrameMaximum(const std::int16_t* frame64) {
   std::int16_t maximum = 0;

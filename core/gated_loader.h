@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "pixel_layout.h"  // BinMatrix128To64, for its tests and benchmark
+
 // Values per row and rows per frame read from the file; both 64 after a
 // 128-column study was binned.
 extern std::int16_t WorkMatrixColumns;
@@ -22,11 +24,6 @@ int LoadGatedStudy(const char* path);
 // Called, when set, after the header scan and before the pixel read. Tests
 // change the file on disk there.
 extern void (*AfterHeaderScanForTesting)();
-
-// Each output value is 10 x the sum of its 2 x 2 source block, computed in
-// wide integers and clamped to the int16 range, so that the hottest pixels
-// of a study saturate instead of wrapping into negative counts.
-void BinMatrix128To64(const std::int16_t* source128, std::int16_t* dest64);
 
 // Largest value in rows 5 to 45 of a 64 x 64 frame; 0 when none is positive.
 std::int16_t FrameMaximum(const std::int16_t* frame64);

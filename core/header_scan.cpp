@@ -207,13 +207,6 @@ void ApplyClosingRules(const Scan& scan) {
   if (StudyRecord.sliceThickness == 1.0) StudyRecord.sliceThickness = StudyRecord.pixelSize;
 }
 
-PixelEncoding EncodingOfSyntax(const std::string& uid) {
-  if (uid == "1.2.840.10008.1.2" || uid == "1.2.840.10008.1.2.1") return PixelEncoding::kRaw;
-  if (uid == "1.2.840.10008.1.2.2") return PixelEncoding::kRawBigEndian;
-  if (uid == "1.2.840.10008.1.2.1.99") return PixelEncoding::kDeflated;
-  return PixelEncoding::kEncapsulated;
-}
-
 // Where an attribute counts. The study's own attributes stand at the top of
 // the data set; the same tags inside a sequence describe something else: the
 // old values a PACS kept in Original Attributes Sequence (0400,0561), another
@@ -256,10 +249,10 @@ const ScanRow kScanRows[] = {
      [](Scan& s) -> std::int32_t {
        ScanFindings& found = LastScanFindings;
        found.transferSyntax = TrimPadding(s.ReadText());
-       found.hasTransferSyntax = true;
-       found.encoding = EncodingOfSyntax(found.transferSyntax);
+       const TransferSyntax& syntax = FindTransferSyntax(found.transferSyntax);
+       found.encoding = syntax.encoding;
        if (found.encoding == PixelEncoding::kDeflated) return kScanNeedsDecoding;
-       s.walk.UseForm(FormOfSyntax(found.transferSyntax));
+       s.walk.UseForm(syntax.form);
        return 0;
      }},
     // Image Type: projections and planar images are questioned.

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "transfer_syntax.h"
+
 // A frame-order vector as stored: count is the number of entries the value
 // holds (-1 when the element is absent); at most kMaxVectorEntries are kept,
 // as many as the store has frames.
@@ -15,21 +17,12 @@ struct FrameVector {
   std::uint16_t entries[kMaxVectorEntries];
 };
 
-// How the pixel data are stored, from the transfer syntax.
-enum class PixelEncoding {
-  kRaw,           // little endian, explicit or implicit VR: read directly
-  kRawBigEndian,  // explicit VR big endian: read directly, each word swapped
-  kEncapsulated,  // compressed fragments: the decoder helper rewrites them
-  kDeflated,      // the whole data set deflated: decoded before any walk
-};
-
 // What the scan saw that only the loader needs: how the pixel data are laid
 // out and encoded. Like the study attributes, they count only at the top
 // level of the data set, never inside a sequence such as an icon image or
 // the Original Attributes Sequence of a corrected study. Reset by every scan.
 struct ScanFindings {
   std::string transferSyntax;  // (0002,0010) without trailing NUL or space
-  bool hasTransferSyntax = false;
   PixelEncoding encoding = PixelEncoding::kRaw;
   int rows = 0;                       // (0028,0010) as stored, unsigned
   int numberOfTimeSlots = 0;          // (0054,0071) as stored, unsigned

@@ -26,5 +26,8 @@ void DecodeStoredValues(const std::uint16_t* stored, std::int32_t* values, std::
 
 std::int16_t SaturateToInt16(std::int64_t value);
 
-// The 2 x 2 binning of BinMatrix128To64 over values that may exceed int16.
+// Bins a 128 x 128 frame to 64 x 64: each 2 x 2 block summed, times 10,
+// saturated to int16. The int32 form takes values that may exceed int16
+// (unsigned, decoded from their bit layout).
+void BinMatrix128To64(const std::int16_t* source128, std::int16_t* dest64);
 void BinValues128To64(const std::int32_t* source128, std::int16_t* dest64);

@@ -25,3 +25,8 @@ void CopyToField(char* field, std::size_t capacity, const char* text, std::size_
   std::memcpy(field, text, n);
   field[n] = '\0';
 }
+
+std::string StoreLimitText() {
+  return "at most " + std::to_string(kStoreGates) + " gates of " +
+         std::to_string(kStoreFramesPerGate) + " frames";
+}

@@ -30,7 +30,8 @@ struct TStudyRecord {
 
 constexpr int kStoreGates = 16;
 constexpr int kStoreFramesPerGate = 64;
-constexpr int kFrameSide = 64;
+constexpr int kFrameSide = 64;       // a GSD frame, and an acquired 64 x 64 one
+constexpr int kWideFrameSide = 128;  // an acquired frame binned 2 x 2 to kFrameSide
 constexpr int kFrameValues = kFrameSide * kFrameSide;  // 4096
 constexpr std::size_t kStoreValues = std::size_t{kStoreGates} * kStoreFramesPerGate * kFrameValues;
 
@@ -39,6 +40,9 @@ constexpr std::size_t FrameSlotIndex(int gate, int frame) {
   return (static_cast<std::size_t>(gate) * kStoreFramesPerGate + static_cast<std::size_t>(frame)) *
          kFrameValues;
 }
+
+// "at most 16 gates of 64 frames", for messages about the store's limits.
+std::string StoreLimitText();
 
 extern TStudyRecord StudyRecord;
 extern std::int16_t ImageStore[kStoreValues];

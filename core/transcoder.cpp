@@ -29,38 +29,6 @@ std::string testHelper;
 int timeoutSeconds = kDefaultTimeoutSeconds;
 bool decoderEnabled = true;
 
-struct SyntaxName {
-  const char* uid;
-  const char* name;
-  bool lossy;
-};
-
-const SyntaxName kSyntaxNames[] = {
-    {"1.2.840.10008.1.2.1.99", "Deflated Explicit VR Little Endian", false},
-    {"1.2.840.10008.1.2.2", "Explicit VR Big Endian", false},
-    {"1.2.840.10008.1.2.4.50", "JPEG Baseline", true},
-    {"1.2.840.10008.1.2.4.51", "JPEG Extended", true},
-    {"1.2.840.10008.1.2.4.57", "JPEG Lossless", false},
-    {"1.2.840.10008.1.2.4.70", "JPEG Lossless, First-Order Prediction", false},
-    {"1.2.840.10008.1.2.4.80", "JPEG-LS Lossless", false},
-    {"1.2.840.10008.1.2.4.81", "JPEG-LS Near-Lossless", true},
-    {"1.2.840.10008.1.2.4.90", "JPEG 2000 Lossless", false},
-    {"1.2.840.10008.1.2.4.91", "JPEG 2000", false},
-    {"1.2.840.10008.1.2.4.100", "MPEG2 Main Profile", true},
-    {"1.2.840.10008.1.2.4.101", "MPEG2 High Profile", true},
-    {"1.2.840.10008.1.2.4.102", "MPEG-4 AVC/H.264", true},
-    {"1.2.840.10008.1.2.4.103", "MPEG-4 AVC/H.264 BD", true},
-    {"1.2.840.10008.1.2.4.201", "High-Throughput JPEG 2000 Lossless", false},
-    {"1.2.840.10008.1.2.4.203", "High-Throughput JPEG 2000", false},
-    {"1.2.840.10008.1.2.5", "RLE Lossless", false},
-};
-
-const SyntaxName* FindSyntax(const std::string& uid) {
-  for (const SyntaxName& s : kSyntaxNames)
-    if (uid == s.uid) return &s;
-  return nullptr;
-}
-
 // Where the helper may be, in order: beside the running program as the kernel
 // resolved it, then where the build installs it. Never a name looked up in
 // PATH, the current folder or a folder above, where another user could have
@@ -289,16 +257,6 @@ void SetDecoderForTesting(const std::string& helperPath, int seconds) {
 
 void SetDecoderEnabled(bool enabled) {
   decoderEnabled = enabled;
-}
-
-std::string SyntaxDescription(const std::string& uid) {
-  const SyntaxName* s = FindSyntax(uid);
-  return s == nullptr ? uid : uid + " (" + s->name + ")";
-}
-
-bool IsLossySyntax(const std::string& uid) {
-  const SyntaxName* s = FindSyntax(uid);
-  return s != nullptr && s->lossy;
 }
 
 DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason,

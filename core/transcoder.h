@@ -57,9 +57,3 @@ void SetDecoderForTesting(const std::string& helperPath, int timeoutSeconds);
 // The in-process fuzz targets cover the scan and loader; with the decoder off
 // every input that needs it is refused without a process being started.
 void SetDecoderEnabled(bool enabled);
-
-// "1.2.840.10008.1.2.4.50 (JPEG Baseline)", or the UID alone when unnamed.
-std::string SyntaxDescription(const std::string& uid);
-
-// True for the syntaxes whose encoding always loses information.
-bool IsLossySyntax(const std::string& uid);

@@ -8,7 +8,9 @@
 
 #include <cstddef>
 
+#include "study_state.h"
+
 constexpr const char* kGsdIdentifier = "tulvex";
 constexpr const char* kGsdLineEnd = "\r\n";
 constexpr const char kGsdTerminator[] = "\x0C\r\n";
-constexpr std::size_t kGsdFrameBytes = 64 * 64 * 2;
+constexpr std::size_t kGsdFrameBytes = kFrameValues * 2;

@@ -11,6 +11,7 @@
 
 #include "gsd_format.h"
 #include "study_state.h"
+#include "value_text.h"
 
 namespace {
 
@@ -25,18 +26,12 @@ bool IsKey(const std::string& key) {
 }
 
 // A whole decimal integer with an optional leading "-", nothing else.
+// A count as the writer prints it: "-" or digits, never "+" or a blank.
 bool ParseInt(const std::string& text, int& value) {
-  if (text.empty() || text.size() > 11) return false;
-  std::size_t i = text[0] == '-' ? 1 : 0;
-  if (i == text.size()) return false;
-  long long v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    v = v * 10 + (text[i] - '0');
-  }
-  if (text[0] == '-') v = -v;
-  if (v < INT32_MIN || v > INT32_MAX) return false;
-  value = static_cast<int>(v);
+  if (text.empty() || text[0] == '+') return false;
+  std::optional<std::int32_t> parsed = ParseStrictInteger(text);
+  if (!parsed) return false;
+  value = *parsed;
   return true;
 }
 
@@ -60,7 +55,7 @@ std::size_t GsdFile::FrameDataBytes() const {
 std::size_t GsdFile::FrameOffset(int gate, int index) const {
   return (static_cast<std::size_t>(gate) * static_cast<std::size_t>(frames) +
           static_cast<std::size_t>(index)) *
-         4096;
+         kFrameValues;
 }
 
 const std::int16_t* GsdFile::Frame(int gate, int index) const {
@@ -68,7 +63,7 @@ const std::int16_t* GsdFile::Frame(int gate, int index) const {
 }
 
 void GsdFile::KeepFrame(int gate, int index, const std::int16_t* frame) {
-  std::copy(frame, frame + 4096,
+  std::copy(frame, frame + kFrameValues,
             values.begin() + static_cast<std::ptrdiff_t>(FrameOffset(gate, index)));
 }
 
@@ -102,7 +97,8 @@ bool CheckHeader(GsdFile& file, std::string& error) {
   for (const char* key : kRequiredKeys)
     if (file.Field(key) == nullptr)
       return Bad(error, std::string("header has no \"") + key + "\" line");
-  if (*file.Field("matrix") != "64") return Bad(error, "matrix is not 64");
+  const std::string side = std::to_string(kFrameSide);
+  if (*file.Field("matrix") != side) return Bad(error, "matrix is not " + side);
   if (*file.Field("order") != "little") return Bad(error, "order is not little");
   if (!ParseInt(*file.Field("division"), file.division))
     return Bad(error, "division is not a whole number");

@@ -53,7 +53,7 @@ HeaderFields FieldsOf(const TStudyRecord& record) {
   if (record.weight > 3.0f) fields.emplace_back("weight", FixedPoint(record.weight, 8, 4));
   if (record.tracer[0] != '\0') fields.emplace_back("tracer", Sanitized(record.tracer));
   if (record.comment[0] != '\0') fields.emplace_back("comment", Sanitized(record.comment));
-  fields.emplace_back("matrix", "64");
+  fields.emplace_back("matrix", std::to_string(kFrameSide));
   fields.emplace_back("pixel", FixedPoint(record.pixelSize, 16, 10));
   fields.emplace_back("thick", FixedPoint(record.sliceThickness, 16, 10));
   fields.emplace_back("hr", std::to_string(record.heartRate));
@@ -146,7 +146,7 @@ int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex) 
   LastGsdWriteError.clear();
   if (record->gateCount > kStoreGates || record->frameCount > kStoreFramesPerGate) {
     Fail(std::to_string(record->gateCount) + " gates of " + std::to_string(record->frameCount) +
-         " frames exceed the store (at most 16 gates of 64 frames)");
+         " frames exceed the store (" + StoreLimitText() + ")");
     return kGsdNotWritten;
   }
   std::string error;

@@ -10,6 +10,7 @@
 #include "dataset_walk.h"
 #include "element_reader.h"
 #include "test_support.h"
+#include "transfer_syntax.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ TagList WalkWithReader(const std::string& path) {
       std::string uid(static_cast<std::size_t>(element.length), '\0');
       if (std::fread(&uid[0], 1, uid.size(), stream) != uid.size()) break;
       while (!uid.empty() && (uid.back() == '\0' || uid.back() == ' ')) uid.pop_back();
-      walk.UseForm(FormOfSyntax(uid));
+      walk.UseForm(FindTransferSyntax(uid).form);
       continue;
     }
     SkipElementValue(stream, element);

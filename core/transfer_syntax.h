@@ -1,0 +1,38 @@
+// Every transfer syntax the converter knows, in one table: its UID, its
+// name, how its data set is read, how its pixel data are stored, whether its
+// encoding loses information, and which codestream its frames hold.
+#pragma once
+
+#include <string>
+
+#include "element_reader.h"
+
+// How the pixel data are stored.
+enum class PixelEncoding {
+  kRaw,           // little endian, explicit or implicit VR: read directly
+  kRawBigEndian,  // explicit VR big endian: read directly, each word swapped
+  kEncapsulated,  // compressed fragments: the decoder helper rewrites them
+  kDeflated,      // the whole data set deflated: decoded before any walk
+};
+
+// The codestream of one frame of encapsulated pixel data.
+enum class Codestream { kNone, kJpeg, kJpegLs, kJpeg2000, kRle, kVideo };
+
+struct TransferSyntax {
+  const char* uid;
+  const char* name;
+  VrForm form;  // of the data set once the meta group is read
+  PixelEncoding encoding;
+  bool lossy;  // every encoding in this syntax loses information
+  Codestream codestream;
+};
+
+// The row of uid; a UID the table lacks is taken for an encapsulated syntax
+// in explicit VR little endian (the decoder then says whether it knows it).
+const TransferSyntax& FindTransferSyntax(const std::string& uid);
+
+// "1.2.840.10008.1.2.4.50 (JPEG Baseline)", or the UID alone when unnamed.
+std::string SyntaxDescription(const std::string& uid);
+
+// True for the syntaxes whose encoding always loses information.
+bool IsLossySyntax(const std::string& uid);
