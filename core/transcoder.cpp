@@ -259,6 +259,101 @@ void SetDecoderEnabled(bool enabled) {
   decoderEnabled = enabled;
 }
 
+namespace {
+
+// What became of a running helper.
+struct HelperEnd {
+  std::string words;  // its standard error, the first 4 KiB
+  bool tooLarge = false, timedOut = false, exited = false;
+  int waitError = 0;
+  int status = 0;
+};
+
+// Collects the helper's output and error line until it ends, and reaps it.
+// One deadline covers its whole life: its output, its error line and its
+// end. A helper that closes its pipes and lingers is killed too.
+HelperEnd WatchHelper(pid_t child, int pidfd, int out, int err, DecodedFile& decoded,
+                      std::size_t limit) {
+  HelperEnd end;
+  const long long deadline = NowMilliseconds() + 1000LL * timeoutSeconds;
+  pollfd fds[3] = {{out, POLLIN, 0}, {err, POLLIN, 0}, {pidfd, POLLIN, 0}};
+  char buffer[4096];
+  // A wide pipe spares the helper a stop every 64 KiB.
+  ::fcntl(out, F_SETPIPE_SZ, 1 << 20);
+  while (fds[0].fd >= 0 || fds[1].fd >= 0 || !end.exited) {
+    long long left = deadline - NowMilliseconds();
+    if (left <= 0) {
+      end.timedOut = true;
+      break;
+    }
+    int ready = ::poll(fds, 3, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) {
+      end.waitError = errno;
+      break;
+    }
+    if (fds[2].revents != 0) {
+      end.exited = true;
+      fds[2].fd = -1;
+    }
+    for (int i = 0; i < 2; ++i) {  // the two pipes
+      pollfd& p = fds[i];
+      if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      ssize_t n;
+      if (p.fd == out) {
+        n = decoded.ReadFrom(p.fd, limit);
+        if (n < 0 && errno == ENOMEM) end.tooLarge = true;
+      } else {
+        n = ::read(p.fd, buffer, sizeof buffer);
+        if (n > 0 && end.words.size() < 4096) end.words.append(buffer, static_cast<std::size_t>(n));
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ::close(p.fd);
+        p.fd = -1;
+      }
+    }
+    if (end.tooLarge) break;
+  }
+  // Not reaped yet, so the pid is still the helper's.
+  if (!end.exited) ::kill(child, SIGKILL);
+  for (int i = 0; i < 2; ++i)
+    if (fds[i].fd >= 0) ::close(fds[i].fd);
+  pid_t reaped;
+  while ((reaped = ::waitpid(child, &end.status, 0)) < 0 && errno == EINTR) {
+  }
+  if (reaped != child) end.waitError = errno;
+  return end;
+}
+
+// The result of a decode from how its helper ended.
+DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, std::string& reason) {
+  if (end.waitError != 0) {
+    reason = std::string("cannot follow the decoder: ") + std::strerror(end.waitError);
+    return DecodeResult::kFailed;
+  }
+  if (end.tooLarge) {
+    reason = "the decoded file exceeds the memory set aside for it";
+    return DecodeResult::kFailed;
+  }
+  const int status = end.status;
+  if (!end.timedOut && WIFEXITED(status) && WEXITSTATUS(status) == kExitPixelDataShort) {
+    reason = "the pixel data end before the last frame";
+    return DecodeResult::kPixelDataShort;
+  }
+  if (end.timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    reason = HowItEnded(status, end.timedOut, end.words.substr(0, end.words.find('\n')));
+    return DecodeResult::kFailed;
+  }
+  if (decoded.size() == 0) {
+    reason = "the decoder wrote nothing";
+    return DecodeResult::kFailed;
+  }
+  return DecodeResult::kDecoded;
+}
+
+}  // namespace
+
 DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason,
                                      const DecodeBudget& budget) {
   if (!decoderEnabled) {
@@ -293,81 +388,7 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
     ::close(err[0]);
     return DecodeResult::kFailed;
   }
-
-  // One deadline for the helper's whole life: its output, its error line
-  // and its end. A helper that closes its pipes and lingers is killed too.
-  std::string words;
-  bool tooLarge = false, timedOut = false, exited = false;
-  int waitError = 0;
-  const long long deadline = NowMilliseconds() + 1000LL * timeoutSeconds;
-  pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {pidfd, POLLIN, 0}};
-  char buffer[4096];
-  // A wide pipe spares the helper a stop every 64 KiB.
-  ::fcntl(out[0], F_SETPIPE_SZ, 1 << 20);
-  while (fds[0].fd >= 0 || fds[1].fd >= 0 || !exited) {
-    long long left = deadline - NowMilliseconds();
-    if (left <= 0) {
-      timedOut = true;
-      break;
-    }
-    int ready = ::poll(fds, 3, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) {
-      waitError = errno;
-      break;
-    }
-    if (fds[2].revents != 0) {
-      exited = true;
-      fds[2].fd = -1;
-    }
-    for (int i = 0; i < 2; ++i) {  // the two pipes
-      pollfd& p = fds[i];
-      if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      ssize_t n;
-      if (p.fd == out[0]) {
-        n = decoded.ReadFrom(p.fd, budget.decodedBytes);
-        if (n < 0 && errno == ENOMEM) tooLarge = true;
-      } else {
-        n = ::read(p.fd, buffer, sizeof buffer);
-        if (n > 0 && words.size() < 4096) words.append(buffer, static_cast<std::size_t>(n));
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ::close(p.fd);
-        p.fd = -1;
-      }
-    }
-    if (tooLarge) break;
-  }
-  // Not reaped yet, so the pid is still the helper's.
-  if (!exited) ::kill(child, SIGKILL);
-  for (int i = 0; i < 2; ++i)
-    if (fds[i].fd >= 0) ::close(fds[i].fd);
-  int status = 0;
-  pid_t reaped;
-  while ((reaped = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-  }
-  if (reaped != child) waitError = errno;
+  const HelperEnd end = WatchHelper(child, pidfd, out[0], err[0], decoded, budget.decodedBytes);
   ::close(pidfd);
-  if (waitError != 0) {
-    reason = std::string("cannot follow the decoder: ") + std::strerror(waitError);
-    return DecodeResult::kFailed;
-  }
-  if (tooLarge) {
-    reason = "the decoded file exceeds the memory set aside for it";
-    return DecodeResult::kFailed;
-  }
-  if (!timedOut && WIFEXITED(status) && WEXITSTATUS(status) == kExitPixelDataShort) {
-    reason = "the pixel data end before the last frame";
-    return DecodeResult::kPixelDataShort;
-  }
-  if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    reason = HowItEnded(status, timedOut, words.substr(0, words.find('\n')));
-    return DecodeResult::kFailed;
-  }
-  if (decoded.size() == 0) {
-    reason = "the decoder wrote nothing";
-    return DecodeResult::kFailed;
-  }
-  return DecodeResult::kDecoded;
+  return Verdict(end, decoded, reason);
 }
