@@ -493,9 +493,9 @@ void TMainForm::BtOKClick() {
     OutputPath = chosen->toLocal8Bit().toStdString();
   }
   StudyRecord = stored;
-  int result = RefuseOutputIsInput(OutputPath.c_str(), InputPath.c_str());
-  if (result == kGsdWritten)
-    result = WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked());
+  const int result = OutputIsTheInput(OutputPath.c_str(), InputPath.c_str())
+                         ? kGsdNotWritten
+                         : WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked());
   if (result != kGsdWritten) ReportEnding(OutputPath, "cannot write: " + LastGsdWriteError);
   services_->EndProcess(result);
 }

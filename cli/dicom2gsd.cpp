@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
                  AttributeOfField(error->field), error->text.c_str());
     return kGsdNotWritten;
   }
-  if (RefuseOutputIsInput(OutputPath.c_str(), InputPath.c_str()) != kGsdWritten ||
+  if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str()) ||
       WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex) != kGsdWritten) {
     std::fprintf(stderr, "dicom2gsd: %s: cannot write: %s\n", OutputPath.c_str(),
                  LastGsdWriteError.c_str());

@@ -15,7 +15,7 @@
 
 ScanFindings LastScanFindings;
 const char* const kNonNmQuestionText = "Not NM Images!\n Continue?";
-const char* const kNonNmQuestionCaption = "Warning";
+const char* const kQuestionCaption = "Warning";
 const char* const kNotReconstructedQuestionText = "Not Reconstructed Images!\n Continue?";
 
 namespace {
@@ -137,8 +137,8 @@ bool CheckModality(Scan& scan) {
   CopyToField(modality, sizeof modality, text, std::strlen(text));
   // Shorter than two characters, empty included, is not "NM".
   if (std::strcmp(modality, "NM") == 0) return true;
-  if (!scan.askOperator || AskOperatorYesNo({QuestionKind::kNonNmModality, kNonNmQuestionText,
-                                             kNonNmQuestionCaption, true}))
+  if (!scan.askOperator ||
+      AskOperatorYesNo({QuestionKind::kNonNmModality, kNonNmQuestionText, kQuestionCaption, true}))
     return true;
   ReportLoadFailure(LoadFailure::kModalityDeclined,
                     std::string("modality ") + (modality[0] ? modality : "(empty)") + " declined");
@@ -163,7 +163,7 @@ bool CheckImageType(Scan& scan) {
   if (!questioned) return true;
   if (!scan.askOperator ||
       AskOperatorYesNo({QuestionKind::kNotReconstructed, kNotReconstructedQuestionText,
-                        kNonNmQuestionCaption, false}))
+                        kQuestionCaption, false}))
     return true;
   ReportLoadFailure(LoadFailure::kNotReconstructedDeclined,
                     "Image Type " + kind + " holds projections or planar images, not " +

@@ -46,7 +46,7 @@ extern ScanFindings LastScanFindings;
 // The questions asked for a Modality other than "NM" and for an Image Type
 // that names projections or planar images.
 extern const char* const kNonNmQuestionText;
-extern const char* const kNonNmQuestionCaption;
+extern const char* const kQuestionCaption;  // "Warning", both questions
 extern const char* const kNotReconstructedQuestionText;
 
 // Scan results besides the pixel data offset.

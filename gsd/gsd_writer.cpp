@@ -162,10 +162,10 @@ int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex) 
   return kGsdNotWritten;
 }
 
-int RefuseOutputIsInput(const char* output, const char* input) {
+bool OutputIsTheInput(const char* output, const char* input) {
   struct stat out, in;
-  if (::stat(output, &out) != 0 || ::stat(input, &in) != 0) return kGsdWritten;
-  if (out.st_dev != in.st_dev || out.st_ino != in.st_ino) return kGsdWritten;
+  if (::stat(output, &out) != 0 || ::stat(input, &in) != 0) return false;
+  if (out.st_dev != in.st_dev || out.st_ino != in.st_ino) return false;
   Fail(std::string("it is the input file ") + input + "; not overwritten");
-  return kGsdNotWritten;
+  return true;
 }

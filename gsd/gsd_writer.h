@@ -26,8 +26,8 @@ bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error);
 // kGsdWritten or kGsdNotWritten; on failure LastGsdWriteError says why.
 int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex);
 
-// kGsdNotWritten, with the reason in LastGsdWriteError, when output names
-// the same file as input once links are followed; kGsdWritten otherwise.
-int RefuseOutputIsInput(const char* output, const char* input);
+// True, with the reason in LastGsdWriteError, when output names the same
+// file as input once links are followed: the writer must not run.
+bool OutputIsTheInput(const char* output, const char* input);
 
 extern std::string LastGsdWriteError;

@@ -474,7 +474,7 @@ Outcome WriteAs(const Scene& scene, const OverwriteCase& c, const TStudyRecord& 
         (::setgid(scene.user) != 0 || ::setuid(scene.user) != 0))
       return 3;
     std::string output = scene.Path(c.output);
-    if (c.input && RefuseOutputIsInput(output.c_str(), scene.Path(c.input).c_str()) != kGsdWritten)
+    if (c.input && OutputIsTheInput(output.c_str(), scene.Path(c.input).c_str()))
       return kGsdNotWritten;
     return WriteGsdFile(output.c_str(), &record, true);
   });
