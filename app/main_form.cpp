@@ -183,7 +183,14 @@ void TMainForm::BuildLayout() {
   palette.setColor(QPalette::WindowText, Qt::white);
   setPalette(palette);
   setFont(FormFont(14));
+  BuildInputRow();
+  BuildStudyPanel();
+  BuildButtons();
+  ConnectEvents();
+}
 
+// The row that names the input file, with Select.
+void TMainForm::BuildInputRow() {
   Panel1 = AddPanel(this, "Panel1", QFrame::Panel, QFrame::Raised);
   Panel1->setGeometry(0, 0, kClientWidth, kInputRowHeight);
   AddLabel(Panel1, "Input File", 12, 10, false);
@@ -203,7 +210,10 @@ void TMainForm::BuildLayout() {
   btIn->setGeometry(423, 10, 48, kEditHeight);
   btIn->setFocusPolicy(Qt::NoFocus);
   SetEnabledTextBlack(btIn);
+}
 
+// "Study Information": the labels and the fields of the study.
+void TMainForm::BuildStudyPanel() {
   Panel4 = AddPanel(this, "Panel4", QFrame::Panel, QFrame::Raised);
   Panel4->setGeometry(0, kInputRowHeight, kClientWidth, kClientHeight - kInputRowHeight);
   QLabel* heading = AddLabel(Panel4, "Study Information", 10, 6, false);
@@ -250,7 +260,10 @@ void TMainForm::BuildLayout() {
   edFrm = AddEdit(Panel3, "edFrm", 328, 85, 57, "0");
   edPix = AddEdit(Panel3, "edPix", 328, 105, 57, "0.0");
   edThick = AddEdit(Panel3, "edThick", 328, 125, 57, "0.0");
+}
 
+// Save, Cancel, Help, Images and the image pane, and the tab order.
+void TMainForm::BuildButtons() {
   QStyle* look = style();
   BtOK = AddButton(Panel4, "BtOK", "Save", 260, 188, 73,
                    look->standardIcon(QStyle::SP_DialogOkButton));
@@ -275,7 +288,10 @@ void TMainForm::BuildLayout() {
                       edFrm,    cbMflag,   btHelp,   BitBtn2,  BtOK};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   setTabOrder(BtOK, btImages);
+}
 
+// Drops, shortcuts and the handlers of the buttons.
+void TMainForm::ConnectEvents() {
   // A URL dropped on an edit field loads the file; the field does not take it as text.
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
   auto* selectKey = new QShortcut(QKeySequence::Open, this);

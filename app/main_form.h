@@ -65,6 +65,10 @@ class TMainForm : public QDialog {
 
  private:
   void BuildLayout();
+  void BuildInputRow();
+  void BuildStudyPanel();
+  void BuildButtons();
+  void ConnectEvents();
   // Loads InputPath; a failed load ends the process with the loader's code.
   void LoadStudy();
   void LoadInputFile(const QString& path);
