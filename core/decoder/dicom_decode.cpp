@@ -145,6 +145,38 @@ int WriteToStandardOutput(const gdcm::File& file) {
   return 0;
 }
 
+// A big-endian data set needs GDCM's image writer to swap its values; the
+// type 2 attributes that writer adds are read back out, and the file's own
+// pixel layout goes back in place of the whole-word one decoded.
+int WriteBigEndianDecoded(gdcm::File& file, const gdcm::Image& decoded) {
+  std::set<gdcm::Tag> present;
+  std::vector<gdcm::DataElement> layout;  // the writer overwrites these in file
+  for (const gdcm::DataElement& element : file.GetDataSet().GetDES()) {
+    present.insert(element.GetTag());
+    const gdcm::Tag& tag = element.GetTag();
+    if (tag.GetGroup() == 0x0028 && tag.GetElement() >= 0x0101 && tag.GetElement() <= 0x0103)
+      layout.push_back(element);
+  }
+  std::stringstream written;
+  gdcm::ImageWriter writer;
+  writer.SetFile(file);
+  writer.SetImage(decoded);
+  writer.SetStream(written);
+  if (!writer.Write()) return Fail(5, "cannot write the decoded file");
+
+  gdcm::Reader copy;
+  copy.SetStream(written);
+  if (!copy.Read()) return Fail(5, "cannot read back the decoded file");
+  gdcm::DataSet& dataSet = copy.GetFile().GetDataSet();
+  std::vector<gdcm::Tag> added;
+  for (const gdcm::DataElement& element : dataSet.GetDES())
+    if (present.count(element.GetTag()) == 0 && element.GetTag().GetGroup() != 0x7FE0)
+      added.push_back(element.GetTag());
+  for (const gdcm::Tag& tag : added) dataSet.Remove(tag);
+  for (const gdcm::DataElement& element : layout) dataSet.Replace(element);
+  return WriteToStandardOutput(copy.GetFile());
+}
+
 int Decode(const std::string& input) {
   std::ostringstream errors, warnings;
   gdcm::Trace::SetErrorStream(errors);
@@ -183,8 +215,7 @@ int Decode(const std::string& input) {
   // The decoded pixel data replace the stored ones in the file as read, and
   // only the meta group learns the new transfer syntax: GDCM's image writer
   // would fill in type 2 attributes that the file lacks (a Study Date of
-  // today among them). A big-endian data set needs that writer to swap its
-  // values; the attributes it adds are then read back out.
+  // today among them).
   const bool bigEndian = source == gdcm::TransferSyntax::ExplicitVRBigEndian;
   gdcm::File& file = reader.GetFile();
   if (!bigEndian) {
@@ -195,34 +226,7 @@ int Decode(const std::string& input) {
     file.GetHeader().SetDataSetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
     return WriteToStandardOutput(file);
   }
-  std::set<gdcm::Tag> present;
-  std::vector<gdcm::DataElement> layout;  // the writer overwrites these in file
-  for (const gdcm::DataElement& element : file.GetDataSet().GetDES()) {
-    present.insert(element.GetTag());
-    const gdcm::Tag& tag = element.GetTag();
-    if (tag.GetGroup() == 0x0028 && tag.GetElement() >= 0x0101 && tag.GetElement() <= 0x0103)
-      layout.push_back(element);
-  }
-  std::stringstream written;
-  gdcm::ImageWriter writer;
-  writer.SetFile(file);
-  writer.SetImage(change.GetOutput());
-  writer.SetStream(written);
-  if (!writer.Write()) return Fail(5, "cannot write the decoded file");
-
-  gdcm::Reader copy;
-  copy.SetStream(written);
-  if (!copy.Read()) return Fail(5, "cannot read back the decoded file");
-  gdcm::DataSet& dataSet = copy.GetFile().GetDataSet();
-  std::vector<gdcm::Tag> added;
-  for (const gdcm::DataElement& element : dataSet.GetDES())
-    if (present.count(element.GetTag()) == 0 && element.GetTag().GetGroup() != 0x7FE0)
-      added.push_back(element.GetTag());
-  for (const gdcm::Tag& tag : added) dataSet.Remove(tag);
-  // The writer stored the whole-word layout decoded above; the file's own
-  // layout goes back.
-  for (const gdcm::DataElement& element : layout) dataSet.Replace(element);
-  return WriteToStandardOutput(copy.GetFile());
+  return WriteBigEndianDecoded(file, change.GetOutput());
 }
 
 // The state the sandbox leaves before its filter goes on, for the self-test.
