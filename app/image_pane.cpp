@@ -115,10 +115,11 @@ void ImagePane::ShowStudy(bool baseToApex) {
   maxCount_ = StudyRecord.maxCount;
   strips_.assign(static_cast<std::size_t>(gates_), QImage());
   const int read = StudyRecord.matrixSize;
-  facts->setText(QString("%1 gates x %2 frames, matrix %3 x %3 read, 64 x 64 written, max %4")
+  facts->setText(QString("%1 gates x %2 frames, matrix %3 x %3 read, %4 x %4 written, max %5")
                      .arg(gates_)
                      .arg(frames_)
                      .arg(read)
+                     .arg(kFrameSide)
                      .arg(maxCount_));
   const int gate = std::min(gateSlider->value(), gates_ - 1);
   gateSlider->blockSignals(true);

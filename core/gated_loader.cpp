@@ -48,8 +48,9 @@ bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
   if (matrix == 0)
     return Refuse(LoadFailure::kNoFrames, "the file has no Rows (0028,0010): no image to convert");
   if (matrix != kFrameSide && matrix != kWideMatrix)
-    return Refuse(LoadFailure::kUnsupportedMatrix,
-                  "matrix " + rows + " unsupported (64 or 128 only)");
+    return Refuse(LoadFailure::kUnsupportedMatrix, "matrix " + rows + " unsupported (" +
+                                                       std::to_string(kFrameSide) + " or " +
+                                                       std::to_string(kWideFrameSide) + " only)");
   if (found.columns != -1 && found.columns != matrix)
     return Refuse(LoadFailure::kUnsupportedMatrix, "Rows " + rows + " and Columns " +
                                                        std::to_string(found.columns) +
@@ -179,7 +180,9 @@ void WarnAboutCaveats(const ScanFindings& found, const FrameOrder& order, const 
                       Percent(clamps.clamped, NonZeroInStore(order)) +
                       " of the non-zero ones) exceed the GSD's signed 16-bit counts and are " +
                       "written as 32767" +
-                      (binned ? ": the 128 x 128 binning sums 2 x 2 pixels and multiplies by 10"
+                      (binned ? ": the " + std::to_string(kWideFrameSide) + " x " +
+                                    std::to_string(kWideFrameSide) +
+                                    " binning sums 2 x 2 pixels and multiplies by 10"
                               : ": unsigned values above 32767"));
   if (found.rescaleSlope != 1.0 || found.rescaleIntercept != 0.0)
     ReportLoadWarning("Rescale Slope " + FormatNumber(found.rescaleSlope) +
