@@ -1,14 +1,59 @@
 #include "test_support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "gated_loader.h"
+#include "gsd_writer.h"
+#include "header_scan.h"
+#include "load_report.h"
+#include "operator_question.h"
+#include "output_file.h"
+#include "study_state.h"
+#include "temp_file.h"
+#include "transcoder.h"
+
+namespace {
+
+void ResetProcessState() {
+  // The opener as built, taken before any test has replaced it.
+  static const OutputStreamOpener builtOpener = OpenOutputStream;
+  std::memset(&StudyRecord, 0, sizeof StudyRecord);
+  std::fill(ImageStore, ImageStore + kStoreValues, std::int16_t{0});
+  LastLoadReport = LoadReport{};
+  LastScanFindings = ScanFindings{};
+  SetYesNoQuestion(nullptr);
+  SetDecoderForTesting("", 0);
+  SetDecoderEnabled(true);
+  AfterHeaderScanForTesting = nullptr;
+  OpenOutputStream = builtOpener;
+  OutputUnnamedTempFiles = true;
+  LastGsdWriteError.clear();
+}
+
+}  // namespace
+
+void FreshStateTest::SetUp() {
+  ResetProcessState();
+}
+
+void FreshStateTest::TearDown() {
+  ResetProcessState();
+}
 
 TempDir::TempDir() {
   char pattern[] = "/tmp/dgc-test-XXXXXX";
@@ -63,15 +108,59 @@ std::vector<std::int16_t> ExpectedFrames(const std::string& name) {
 }
 
 CommandResult RunCommand(const std::string& command) {
-  CommandResult result{-1, {}};
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  int status = ::pclose(pipe);
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  CommandResult result{-1, {}, {}, {}};
+  int out[2], err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return result;
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  ::posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+  pid_t child = -1;
+  const int spawned =
+      ::posix_spawn(&child, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  ::close(err[1]);
+  // Both pipes drained as the child writes, so that neither fills and stops it.
+  pollfd ends[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* into[2] = {&result.standardOutput, &result.standardError};
+  for (int reading = spawned == 0 ? 2 : 0; reading > 0;) {
+    if (::poll(ends, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (ends[i].fd < 0 || ends[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(ends[i].fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ::close(ends[i].fd);
+        ends[i].fd = -1;
+        --reading;
+        continue;
+      }
+      into[i]->append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  for (pollfd& end : ends)
+    if (end.fd >= 0) ::close(end.fd);
+  result.output = result.standardError + result.standardOutput;
+  int status = 0;
+  if (spawned == 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
   return result;
+}
+
+int LineCount(const std::string& text) {
+  const auto feeds = std::count(text.begin(), text.end(), '\n');
+  return static_cast<int>(feeds) + (!text.empty() && text.back() != '\n' ? 1 : 0);
 }
 
 std::string ShellQuote(const std::string& text) {

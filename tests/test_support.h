@@ -1,10 +1,24 @@
-// Helpers shared by the test suites: temporary folders, whole-file I/O, the
-// generated DICOM inputs and child processes.
+// Helpers shared by the test suites: the fixture that starts each test from
+// a fresh process's state, temporary folders, whole-file I/O, the generated
+// DICOM inputs and child processes.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// A test that uses the stages in this process. Before and after it, what they
+// keep process-wide is as a fresh process has it: an empty StudyRecord,
+// ImageStore and load report, no question handler (every question answered
+// No), the real decoder helper, its limit and no test hook; the writer's
+// stream opener and named or unnamed temporaries as built.
+class FreshStateTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
 
 // A fresh folder under /tmp, removed with its contents at destruction.
 class TempDir {
@@ -32,9 +46,14 @@ std::vector<std::int16_t> ExpectedFrames(const std::string& name);
 
 struct CommandResult {
   int exitCode;        // -1 when killed by a signal
-  std::string output;  // stdout and stderr together
+  std::string output;  // stderr, then stdout: the same for every run of a command
+  std::string standardOutput;
+  std::string standardError;
 };
+// Runs command with sh -c.
 CommandResult RunCommand(const std::string& command);
+// The number of lines in text, a last one without its line feed included.
+int LineCount(const std::string& text);
 std::string ShellQuote(const std::string& text);
 
 // Little-endian byte strings for crafted headers.

@@ -23,6 +23,7 @@
 #include <QUrl>
 #include <cstring>
 #include <deque>
+#include <sstream>
 
 #include "application.h"
 #include "gsd_reader.h"
@@ -668,6 +669,13 @@ TEST(DicomConverterProcess, BatchLoadFailuresGiveTheirExitCodes) {
     EXPECT_EQ(run.exitCode, c.code) << c.input << ": " << run.output;
     EXPECT_NE(run.output.find("dicom-converter: " + c.input + ": "), std::string::npos)
         << run.output;
+    // Without a screen, one line on stderr says why (the toolkit may add its own notes).
+    std::istringstream errors(run.standardError);
+    int reasons = 0;
+    for (std::string line; std::getline(errors, line);)
+      reasons += line.rfind("dicom-converter: ", 0) == 0;
+    EXPECT_EQ(reasons, 1) << run.standardError;
+    EXPECT_EQ(run.standardOutput, "") << c.input;
     EXPECT_FALSE(FileExists(dir.File("o.gsd")));
   }
 }

@@ -131,7 +131,14 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
     if (!c.input.empty()) command += " " + ShellQuote(c.input) + " " + ShellQuote(output);
     CommandResult run = RunCommand(command);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.label << ": " << run.output;
-    EXPECT_NE(run.output.find(c.message), std::string::npos) << c.label << ": " << run.output;
+    // One line on stderr gives the reason; a usage error adds the usage.
+    const std::string& errors = run.standardError;
+    EXPECT_NE(errors.substr(0, errors.find('\n')).find(c.message), std::string::npos)
+        << c.label << ": " << errors;
+    if (c.exitCode != 2) {
+      EXPECT_EQ(LineCount(errors), 1) << c.label << ": " << errors;
+    }
+    EXPECT_EQ(run.standardOutput, "") << c.label;
     EXPECT_FALSE(FileExists(dir.File("o.gsd"))) << c.label;
   }
   EXPECT_EQ(ReadBytes(dir.File("same.dcm")), ReadBytes(DataFile("gated64")));
@@ -167,6 +174,9 @@ TEST(Dicom2Gsd, SexAndWarnings) {
          (at = run.output.find("dicom2gsd: warning: ", at)) != std::string::npos; ++at)
       ++lines;
     EXPECT_EQ(lines, c.warnings) << label << ": " << run.output;
+    // Each warning is one line on stderr.
+    EXPECT_EQ(LineCount(run.standardError), c.warnings) << label << ": " << run.standardError;
+    EXPECT_EQ(run.standardOutput, "") << label;
     if (c.warning != nullptr) {
       EXPECT_NE(run.output.find(c.warning), std::string::npos) << label << ": " << run.output;
     }
@@ -240,8 +250,10 @@ TEST(GsdInfo, HostileFilesEndInOneLine) {
     CommandResult info =
         RunCommand(memoryLimit + kGsdInfo + " " + path + " --png " + dir.File("o.png"));
     EXPECT_EQ(info.exitCode, 1) << c.label << ": " << info.output;
-    EXPECT_NE(info.output.find(c.reason), std::string::npos) << c.label << ": " << info.output;
-    EXPECT_EQ(std::count(info.output.begin(), info.output.end(), '\n'), 1) << c.label;
+    EXPECT_NE(info.standardError.find(c.reason), std::string::npos)
+        << c.label << ": " << info.output;
+    EXPECT_EQ(LineCount(info.standardError), 1) << c.label << ": " << info.standardError;
+    EXPECT_EQ(info.standardOutput, "") << c.label;
   }
 }
 

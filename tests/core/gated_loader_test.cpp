@@ -17,6 +17,8 @@
 
 namespace {
 
+class LoadGatedStudyTest : public FreshStateTest {};
+
 void FillStore(std::int16_t value) {
   std::fill(ImageStore, ImageStore + kStoreValues, value);
 }
@@ -71,9 +73,12 @@ const LoadCase kLoadCases[] = {
     {"vectors_slice_major", 4, 8, 6.4},
     {"nf130_16gates", 16, 8, 6.4},
     {"reconstruction128", 1, 45, 2 * 4.12999964},
+    {"bits12_signed128", 2, 4, 6.4},  // blocks that sum below -32768 saturate
+    {"un_sequence_defined", 2, 4, 6.4},
+    {"nf5_ns4", 1, 4, 6.4},  // Number of Slices 4 beside Number of Frames 5
 };
 
-TEST(LoadGatedStudy, FramesMatchWhatPydicomReads) {
+TEST_F(LoadGatedStudyTest, FramesMatchWhatPydicomReads) {
   for (const LoadCase& c : kLoadCases) {
     FillStore(0);
     ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadOk)
@@ -84,7 +89,7 @@ TEST(LoadGatedStudy, FramesMatchWhatPydicomReads) {
   }
 }
 
-TEST(LoadGatedStudy, BinningSaturatesAndKeepsTheFactorTen) {
+TEST_F(LoadGatedStudyTest, BinningSaturatesAndKeepsTheFactorTen) {
   ASSERT_EQ(LoadGatedStudy(DataFile("bin_blocks").c_str()), kLoadOk);
   EXPECT_EQ(ImageStore[0], 100);             // 10 x (1 + 2 + 3 + 4)
   EXPECT_EQ(ImageStore[5 * 64 + 5], 32767);  // 10 x 3277 would wrap
@@ -95,7 +100,7 @@ TEST(LoadGatedStudy, BinningSaturatesAndKeepsTheFactorTen) {
   EXPECT_EQ(StudyRecord.maxCount, 32767);  // row 5 lies in the band
 }
 
-TEST(LoadGatedStudy, BandMaximumCoversRowsFiveToFortyFive) {
+TEST_F(LoadGatedStudyTest, BandMaximumCoversRowsFiveToFortyFive) {
   struct {
     const char* file;
     std::int16_t maxCount;
@@ -114,7 +119,7 @@ TEST(FrameMaximum, IgnoresNegativeValues) {
   EXPECT_EQ(FrameMaximum(frame.data()), 7);
 }
 
-TEST(LoadGatedStudy, ClearsTheRecordFirst) {
+TEST_F(LoadGatedStudyTest, ClearsTheRecordFirst) {
   std::strcpy(StudyRecord.comment, "typed before");
   StudyRecord.height = 170.0f;
   ASSERT_EQ(LoadGatedStudy(DataFile("sex_missing").c_str()), kLoadOk);
@@ -125,7 +130,7 @@ TEST(LoadGatedStudy, ClearsTheRecordFirst) {
 
 // Whatever is written differently from what the file holds is one warning
 // each; a study written as it stands is silent.
-TEST(LoadGatedStudy, EachCaveatIsOneWarning) {
+TEST_F(LoadGatedStudyTest, EachCaveatIsOneWarning) {
   const struct {
     const char* file;
     const char* warning;  // nullptr: none
@@ -161,6 +166,13 @@ TEST(LoadGatedStudy, EachCaveatIsOneWarning) {
       {"hr_65596",
        "Heart Rate (0018,1088) 65596 does not fit the GSD header's heart rate: written as -1 "
        "(missing)"},
+      {"nf5_ns4",
+       "Number of Frames 5 is more than 1 gates x 4 frames: the last 1 frame is not converted",
+       "Number of Time Slots (0054,0071) is 1: the study is not gated and is written as one gate "
+       "(division 1)"},
+      {"bits12_signed128",  // below -32768 as well as above 32767
+       "8058 pixels (24.6 % of the non-zero ones) exceed the GSD's signed 16-bit counts and are "
+       "written as 32767: the 128 x 128 binning sums 2 x 2 pixels and multiplies by 10"},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadOk) << c.file;
@@ -177,14 +189,13 @@ TEST(LoadGatedStudy, EachCaveatIsOneWarning) {
   }
 }
 
-TEST(LoadGatedStudy, ReadsNoFurtherThanTheDeclaredPixelData) {
+TEST_F(LoadGatedStudyTest, ReadsNoFurtherThanTheDeclaredPixelData) {
   // One frame short, and a padding element follows: its bytes are not a frame.
   EXPECT_EQ(LoadGatedStudy(DataFile("pixel_declared_short").c_str()), kLoadPixelDataShort);
   EXPECT_EQ(LastLoadReport.detail, "pixel data 8192 bytes short (65536 needed, 57344 present)");
 }
 
-TEST(LoadGatedStudy, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
-  FillStore(0);
+TEST_F(LoadGatedStudyTest, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
   EXPECT_EQ(LoadGatedStudy(DataFile("pixel_short2").c_str()), kLoadPixelDataShort);
   EXPECT_EQ(LastLoadReport.detail.rfind("pixel data 2 bytes short", 0), 0u)
       << LastLoadReport.detail;
@@ -202,7 +213,7 @@ TEST(LoadGatedStudy, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
 // A watch folder renames files into place; an editor may truncate one. A
 // change between the scan and the pixel read gives the scanned study whole,
 // or a refusal, never one study's header with another's pixels.
-TEST(LoadGatedStudy, AFileChangedAfterTheScan) {
+TEST_F(LoadGatedStudyTest, AFileChangedAfterTheScan) {
   static std::string path;
   static const char* change;
   static TempDir* dir;
@@ -225,7 +236,6 @@ TEST(LoadGatedStudy, AFileChangedAfterTheScan) {
       }
     };
     EXPECT_EQ(LoadGatedStudy(path.c_str()), c.result) << c.change;
-    AfterHeaderScanForTesting = nullptr;
     if (c.result == kLoadOk) ExpectStoreHolds("gated64", 8, 4);
   }
 }
@@ -266,10 +276,15 @@ const RefusalCase kRefusals[] = {
      "Number of Frames (0028,0008) 32 is fewer than 8 gates x Number of Slices (0054,0081) 5"},
     {"rr_intervals2", LoadFailure::kFrameOrder,
      "Number of R-R Intervals (0054,0061) is 2: only studies gated on one R-R window convert"},
+    {"nf5_ns32", LoadFailure::kFrameOrder,
+     "Number of Frames (0028,0008) 5 is fewer than 1 gates x Number of Slices (0054,0081) 32"},
+    {"vectors_long", LoadFailure::kFrameOrder,
+     "Time Slot Vector (0054,0070) has 1025 entries for 32 frames"},
+    {"vectors_gate0", LoadFailure::kFrameOrder, "Time Slot Vector (0054,0070) names gate 0 of 4"},
+    {"vectors_slice0", LoadFailure::kFrameOrder, "Slice Vector (0054,0080) names slice 0 of 8"},
 };
 
-TEST(LoadGatedStudy, RefusesWhatDoesNotFitAndLeavesTheStore) {
-  SetYesNoQuestion(nullptr);
+TEST_F(LoadGatedStudyTest, RefusesWhatDoesNotFitAndLeavesTheStore) {
   for (const RefusalCase& c : kRefusals) {
     FillStore(-3);
     WorkMatrixColumns = WorkMatrixRows = 99;
@@ -283,7 +298,7 @@ TEST(LoadGatedStudy, RefusesWhatDoesNotFitAndLeavesTheStore) {
   }
 }
 
-TEST(LoadGatedStudy, RealFilesOfOtherKindsAreDecodedThenRefusedForWhatTheyAre) {
+TEST_F(LoadGatedStudyTest, RealFilesOfOtherKindsAreDecodedThenRefusedForWhatTheyAre) {
   // pydicom's own test files: compressed and big-endian, but no NM studies.
   SetYesNoQuestion([](const OperatorQuestion&) { return true; });
   const std::string dir = "/usr/lib/python3/dist-packages/pydicom/data/test_files/";
@@ -299,11 +314,9 @@ TEST(LoadGatedStudy, RealFilesOfOtherKindsAreDecodedThenRefusedForWhatTheyAre) {
     EXPECT_EQ(LoadGatedStudy((dir + c.file).c_str()), kLoadFailed) << c.file;
     EXPECT_EQ(LastLoadReport.detail, c.detail) << c.file;
   }
-  SetYesNoQuestion(nullptr);
 }
 
-TEST(LoadGatedStudy, ASmallerSecondLoadLeavesZerosBehindItsFrames) {
-  FillStore(0);
+TEST_F(LoadGatedStudyTest, ASmallerSecondLoadLeavesZerosBehindItsFrames) {
   ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x16").c_str()), kLoadOk);
   ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x8").c_str()), kLoadOk);
   ExpectStoreHolds("gated64_8x8", 8, 8);

@@ -26,6 +26,8 @@ long FileSize(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
 }
 
+class ScanStudyHeaderTest : public FreshStateTest {};
+
 class AnswerQuestions {
  public:
   explicit AnswerQuestions(bool yes) {
@@ -59,7 +61,7 @@ const SizeCase kSizeCases[] = {
     {"nested_attributes_implicit", 6.4, 6.4},
 };
 
-TEST(ScanStudyHeader, ClosingRulesForSizes) {
+TEST_F(ScanStudyHeaderTest, ClosingRulesForSizes) {
   for (const SizeCase& c : kSizeCases) {
     ASSERT_GT(ScanFresh(c.file), 0) << c.file;
     EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, c.pixelSize) << c.file;
@@ -96,7 +98,7 @@ const TextCase kTextCases[] = {
     {"nested_attributes_implicit", "ANON^A", "A 12", "M", "2001.03.15", "14:30:05"},
 };
 
-TEST(ScanStudyHeader, TextFieldRules) {
+TEST_F(ScanStudyHeaderTest, TextFieldRules) {
   for (const TextCase& c : kTextCases) {
     ASSERT_GT(ScanFresh(c.file), 0) << c.file;
     EXPECT_STREQ(StudyRecord.patientName, c.name) << c.file;
@@ -107,7 +109,7 @@ TEST(ScanStudyHeader, TextFieldRules) {
   }
 }
 
-TEST(ScanStudyHeader, ShortDateNeverShowsAnEarlierValue) {
+TEST_F(ScanStudyHeaderTest, ShortDateNeverShowsAnEarlierValue) {
   ASSERT_GT(ScanFresh("gated64"), 0);
   std::memset(&StudyRecord, 0, sizeof StudyRecord);
   std::strcpy(StudyRecord.studyDate, "9999.99.99");
@@ -131,6 +133,7 @@ const NumberCase kNumberCases[] = {
     {"nf256_ns32", 60, 256, 8, 64, "TL201 "},
     {"nf_missing_ns32", 60, 32, 0, 64, "TL201 "},
     {"nf4_ns32", 60, 32, 0, 64, "TL201 "},
+    {"nf5_ns32", 60, 5, 0, 64, "TL201 "},  // from 5 frames on, Number of Slices stands aside
     {"tracer_ew_empty", 60, 32, 8, 64, "Tl-201"},           // empty name leaves room
     {"tracer_long", 60, 32, 8, 64, "Tc-99m-Tetrofosmin-"},  // cut after 19
     {"rows_4bytes", 60, 32, 8, 64, "TL201 "},               // and the walk stays aligned
@@ -139,9 +142,10 @@ const NumberCase kNumberCases[] = {
     {"hr_65596", -1, 32, 8, 64, "TL201 "},          // does not fit 16 bits: missing
     {"nested_attributes", 72, 8, 2, 64, "TL201 "},  // rate of the Gated Information item
     {"nested_attributes_implicit", 72, 8, 2, 64, "TL201 "},
+    {"un_sequence_defined", 72, 8, 2, 64, "TL201 "},  // in the item of a UN of defined length
 };
 
-TEST(ScanStudyHeader, NumberAndTracerRules) {
+TEST_F(ScanStudyHeaderTest, NumberAndTracerRules) {
   for (const NumberCase& c : kNumberCases) {
     ASSERT_GT(ScanFresh(c.file), 0) << c.file;
     EXPECT_EQ(StudyRecord.heartRate, c.heartRate) << c.file;
@@ -152,7 +156,7 @@ TEST(ScanStudyHeader, NumberAndTracerRules) {
   }
 }
 
-TEST(ScanStudyHeader, ResultIsTheOffsetOfThePixelValues) {
+TEST_F(ScanStudyHeaderTest, ResultIsTheOffsetOfThePixelValues) {
   // Pixel Data is the last element, so its value starts at size - bytes.
   struct {
     const char* file;
@@ -167,7 +171,7 @@ TEST(ScanStudyHeader, ResultIsTheOffsetOfThePixelValues) {
   }
 }
 
-TEST(ScanStudyHeader, TwelveAndEightByteHeadersAhead) {
+TEST_F(ScanStudyHeaderTest, TwelveAndEightByteHeadersAhead) {
   // The same study explicitly (OW: 12-byte header) and implicitly (8 bytes).
   std::string explicitBytes = ReadBytes(DataFile("gated64"));
   std::string implicitBytes = ReadBytes(DataFile("gated64_implicit"));
@@ -178,7 +182,7 @@ TEST(ScanStudyHeader, TwelveAndEightByteHeadersAhead) {
   EXPECT_EQ(implicitBytes.substr(static_cast<std::size_t>(i) - 8, 4), Le16(0x7FE0) + Le16(0x0010));
 }
 
-TEST(ScanStudyHeader, AnIconImageIsPassedOver) {
+TEST_F(ScanStudyHeaderTest, AnIconImageIsPassedOver) {
   // The icon's Rows and Pixel Data come before the study's in file order;
   // only the top-level ones describe the study.
   for (const char* name : {"icon_explicit", "icon_implicit_undefined", "icon_implicit_defined",
@@ -189,15 +193,16 @@ TEST(ScanStudyHeader, AnIconImageIsPassedOver) {
   }
 }
 
-TEST(ScanStudyHeader, FailuresGiveMinusOneAndKeepWhatWasFound) {
-  EXPECT_EQ(ScanFresh("before_pixel"), -1);
+TEST_F(ScanStudyHeaderTest, FailuresGiveScanFailedAndKeepWhatWasFound) {
+  EXPECT_EQ(ScanFresh("before_pixel"), kScanFailed);
   EXPECT_STREQ(StudyRecord.patientName, "ANON^A");
   EXPECT_EQ(StudyRecord.pixelSize, 0.0);  // not written on this path
   EXPECT_EQ(LastLoadReport.failure, LoadFailure::kNoPixelData);
-  EXPECT_EQ(ScanFresh("only_prefix"), -1);
-  EXPECT_EQ(ScanStudyHeader("/nonexistent/file.dcm"), -1);
+  EXPECT_EQ(ScanFresh("only_prefix"), kScanFailed);
+  EXPECT_EQ(ScanStudyHeader("/nonexistent/file.dcm"), kScanFailed);
   EXPECT_EQ(LastLoadReport.failure, LoadFailure::kCannotOpen);
-  EXPECT_EQ(ScanStudyHeader((std::string(DGC_TEST_DATA) + "/gated64.expected.raw").c_str()), -1);
+  EXPECT_EQ(ScanStudyHeader((std::string(DGC_TEST_DATA) + "/gated64.expected.raw").c_str()),
+            kScanFailed);
   EXPECT_EQ(LastLoadReport.failure, LoadFailure::kNotDicom);
 }
 
@@ -206,29 +211,45 @@ std::string Explicit(std::uint16_t group, std::uint16_t element, const char* vr,
   return Le16(group) + Le16(element) + vr + Le16(static_cast<std::uint16_t>(value.size())) + value;
 }
 
-TEST(ScanStudyHeader, MalformedValuesKeepTheWalkAligned) {
-  // No producer writes these: a one-byte Rows, Number of Time Slots and
-  // Number of Slices, and a 9000-byte name that overflows the value buffer.
+// No producer writes these: a one-byte Rows, Number of Time Slots and
+// Number of Slices, and text values around the size of the scan's 8192-byte
+// value buffer, which keeps the first 8191 bytes of a longer value.
+TEST_F(ScanStudyHeaderTest, MalformedValuesKeepTheWalkAligned) {
+  const auto rate = [](std::size_t length) { return std::string(length - 3, ' ') + "123"; };
+  const struct {
+    const char* label;
+    std::string name, heartRate;  // as written
+    std::string keptName;
+    std::int16_t keptRate;
+  } cases[] = {
+      {"a 9000-byte name", std::string(9000, 'N'), "123", std::string(49, 'N'), 123},
+      {"a rate of 8191 bytes, kept whole", "ANON", rate(8191), "ANON", 123},
+      {"a rate of 8192 bytes, the buffer's size", "ANON", rate(8192), "ANON", 12},
+      {"a rate of 8193 bytes", "ANON", rate(8193), "ANON", 1},
+  };
   TempDir dir;
-  std::string body =
-      Explicit(0x0010, 0x0010, "PN", std::string(9000, 'N')) +
-      Explicit(0x0010, 0x0020, "LO", "ID1 ") + Explicit(0x0028, 0x0010, "US", "\x40") +
-      Explicit(0x0054, 0x0071, "US", "\x02") + Explicit(0x0054, 0x0081, "US", "\x03") +
-      Explicit(0x0028, 0x0030, "DS", "3.2\\3.2 ") + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) +
-      Le32(0);
-  WriteBytes(dir.File("m.dcm"), Part10(body));
-  std::memset(&StudyRecord, 0, sizeof StudyRecord);
-  std::int32_t offset = ScanStudyHeader(dir.File("m.dcm").c_str());
-  EXPECT_EQ(offset, static_cast<std::int32_t>(Part10(body).size()));
-  EXPECT_EQ(std::string(StudyRecord.patientName), std::string(49, 'N'));
-  EXPECT_STREQ(StudyRecord.patientId, "ID1 ");
-  EXPECT_EQ(StudyRecord.matrixSize, 64);
-  EXPECT_EQ(StudyRecord.gateCount, 2);
-  EXPECT_EQ(StudyRecord.frameCount, 3);
-  EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 3.2);
+  for (const auto& c : cases) {
+    std::string body =
+        Explicit(0x0010, 0x0010, "PN", c.name) + Explicit(0x0010, 0x0020, "LO", "ID1 ") +
+        Explicit(0x0018, 0x1088, "IS", c.heartRate) + Explicit(0x0028, 0x0010, "US", "\x40") +
+        Explicit(0x0054, 0x0071, "US", "\x02") + Explicit(0x0054, 0x0081, "US", "\x03") +
+        Explicit(0x0028, 0x0030, "DS", "3.2\\3.2 ") + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) +
+        Le32(0);
+    WriteBytes(dir.File("m.dcm"), Part10(body));
+    std::memset(&StudyRecord, 0, sizeof StudyRecord);
+    std::int32_t offset = ScanStudyHeader(dir.File("m.dcm").c_str());
+    EXPECT_EQ(offset, static_cast<std::int32_t>(Part10(body).size())) << c.label;
+    EXPECT_EQ(std::string(StudyRecord.patientName), c.keptName) << c.label;
+    EXPECT_EQ(StudyRecord.heartRate, c.keptRate) << c.label;
+    EXPECT_STREQ(StudyRecord.patientId, "ID1 ") << c.label;
+    EXPECT_EQ(StudyRecord.matrixSize, 64) << c.label;
+    EXPECT_EQ(StudyRecord.gateCount, 2) << c.label;
+    EXPECT_EQ(StudyRecord.frameCount, 3) << c.label;
+    EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 3.2) << c.label;
+  }
 }
 
-TEST(ScanStudyHeader, QuestionsForNonNmAndProjections) {
+TEST_F(ScanStudyHeaderTest, QuestionsForNonNmAndProjections) {
   const char* nonNm = "Warning|Not NM Images!\n Continue?|Yes";
   const char* projections = "Warning|Not Reconstructed Images!\n Continue?|No";
   struct {
@@ -256,15 +277,14 @@ TEST(ScanStudyHeader, QuestionsForNonNmAndProjections) {
     if (c.accepted) {
       EXPECT_GT(result, 0) << c.file;
     } else {
-      EXPECT_EQ(result, -2) << c.file;
+      EXPECT_EQ(result, kScanDeclined) << c.file;
       EXPECT_EQ(StudyRecord.pixelSize, 0.0) << "untouched when declined";
     }
   }
 }
 
-TEST(ScanStudyHeader, WithoutAHandlerNonNmIsDeclined) {
-  SetYesNoQuestion(nullptr);
-  EXPECT_EQ(ScanFresh("modality_ct"), -2);
+TEST_F(ScanStudyHeaderTest, WithoutAHandlerNonNmIsDeclined) {
+  EXPECT_EQ(ScanFresh("modality_ct"), kScanDeclined);
   EXPECT_EQ(LastLoadReport.detail, "modality CT declined");
 }
 

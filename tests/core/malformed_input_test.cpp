@@ -20,12 +20,13 @@
 
 namespace {
 
+class MalformedInputTest : public FreshStateTest {};
+
 bool IsLoadResult(int result) {
   return result == kLoadOk || result == kLoadFailed || result == kLoadPixelDataShort;
 }
 
-TEST(MalformedInput, EveryTruncationOfASmallStudyFails) {
-  SetYesNoQuestion(nullptr);
+TEST_F(MalformedInputTest, EveryTruncationOfASmallStudyFails) {
   const std::string whole = ReadBytes(DataFile("band_row5"));
   TempDir dir;
   const std::string path = dir.File("cut.dcm");
@@ -69,7 +70,7 @@ std::vector<LengthField> LengthFields(const std::string& path) {
   return fields;
 }
 
-TEST(MalformedInput, EveryLengthFieldAtExtremeValues) {
+TEST_F(MalformedInputTest, EveryLengthFieldAtExtremeValues) {
   SetYesNoQuestion([](const OperatorQuestion&) { return true; });
   const std::uint32_t values[] = {0, 1, 0x7FFF, 0x8000, 0xFFFF, 0x7FFFFFFF, 0xFFFFFFFF};
   TempDir dir;
@@ -92,38 +93,69 @@ TEST(MalformedInput, EveryLengthFieldAtExtremeValues) {
     }
   }
   RecordProperty("loads", loads);
-  SetYesNoQuestion(nullptr);
 }
 
-TEST(MalformedInput, ExtremeHeaderNumbers) {
+TEST_F(MalformedInputTest, ExtremeHeaderNumbers) {
   struct {
     const char* file;
     int result;
-  } const cases[] = {{"rows_ffff", kLoadFailed},
-                     {"nf_minus1", kLoadFailed},       // no frames: refused
-                     {"nf_max", kLoadPixelDataShort},  // 32 frames of 2147483647
-                     {"slots_ffff", kLoadFailed}};     // 65535 gates, not -1
-  for (const auto& c : cases)
+    const char* detail;
+  } const cases[] = {
+      {"rows_ffff", kLoadFailed, "matrix 65535 unsupported (64 or 128 only)"},
+      // Number of Slices 4 stands in for a Number of Frames below 5.
+      {"nf_minus1", kLoadFailed, "4 frames over 8 gates give no frames per gate"},
+      {"nf_max", kLoadPixelDataShort,  // 32 frames of 2147483647
+       "pixel data 17592185774080 bytes short (17592186036224 needed, 262144 present)"},
+      {"slots_ffff", kLoadFailed,  // 65535 gates, not -1
+       "65535 gates of 4 frames do not fit (at most 16 gates of 64 frames)"}};
+  for (const auto& c : cases) {
     EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), c.result) << c.file;
+    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.file;
+  }
 }
 
-TEST(MalformedInput, DeeplyNestedUndefinedSequencesAreRefused) {
-  std::string body;
-  for (int depth = 0; depth < 100000; ++depth)
-    body += Le16(0x0054) + Le16(0x0062) + "SQ" + Le16(0) + Le32(0xFFFFFFFF) + Le16(0xFFFE) +
-            Le16(0xE000) + Le32(0xFFFFFFFF);
-  body += Le16(0x0028) + Le16(0x0008) + "IS" + Le16(2) + "1 " + Le16(0x0028) + Le16(0x0010) + "US" +
-          Le16(2) + Le16(64) + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) + Le32(8192) +
-          std::string(8192, '\x01');
+// containers sequences and items of undefined length, each inside the one
+// before, and their delimiters when closed.
+std::string NestedSequences(int containers, bool closed) {
+  const std::string sequence = Le16(0x0054) + Le16(0x0062) + "SQ" + Le16(0) + Le32(0xFFFFFFFF);
+  const std::string item = Le16(0xFFFE) + Le16(0xE000) + Le32(0xFFFFFFFF);
+  const std::string itemEnd = Le16(0xFFFE) + Le16(0xE00D) + Le32(0);
+  const std::string sequenceEnd = Le16(0xFFFE) + Le16(0xE0DD) + Le32(0);
+  std::string opened, ends;
+  for (int i = 0; i < containers; ++i) {
+    opened += i % 2 == 0 ? sequence : item;
+    if (closed) ends.insert(0, i % 2 == 0 ? sequenceEnd : itemEnd);
+  }
+  return opened + ends;
+}
+
+// The walk keeps 64 containers open (dataset_walk.h); one more is refused.
+TEST_F(MalformedInputTest, NestingBeyondTheWalksLimitIsRefused) {
+  const struct {
+    int containers;
+    bool closed;
+    int result;
+    const char* detail;
+  } cases[] = {
+      {64, true, kLoadOk, ""},
+      {65, true, kLoadFailed, "sequences nested too deep to walk"},
+      {200000, false, kLoadFailed, "sequences nested too deep to walk"},
+  };
   TempDir dir;
-  WriteBytes(dir.File("deep.dcm"), Part10(body));
-  EXPECT_EQ(LoadGatedStudy(dir.File("deep.dcm").c_str()), kLoadFailed);
-  EXPECT_EQ(LastLoadReport.detail, "sequences nested too deep to walk");
+  for (const auto& c : cases) {
+    const std::string body = Le16(0x0028) + Le16(0x0008) + "IS" + Le16(2) + "1 " + Le16(0x0028) +
+                             Le16(0x0010) + "US" + Le16(2) + Le16(64) +
+                             NestedSequences(c.containers, c.closed) + Le16(0x7FE0) + Le16(0x0010) +
+                             "OW" + Le16(0) + Le32(8192) + std::string(8192, '\x01');
+    WriteBytes(dir.File("deep.dcm"), Part10(body));
+    EXPECT_EQ(LoadGatedStudy(dir.File("deep.dcm").c_str()), c.result) << c.containers;
+    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.containers;
+  }
 }
 
 // Junk after "DICM" is refused where it starts, however large the file; a
 // real file with one element out of place still reads.
-TEST(MalformedInput, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
+TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
   auto text = [](std::uint16_t group, std::uint16_t element, const char* vr, std::string value) {
     return Le16(group) + Le16(element) + vr + Le16(static_cast<std::uint16_t>(value.size())) +
            value;
@@ -147,6 +179,10 @@ TEST(MalformedInput, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
       {"a value past the end", Part10(Le16(0x0010) + Le16(0x0010) + "PN" + Le16(1000) + "ANON"), 0,
        kLoadFailed,
        "the element (0010,0010) at byte 132 claims 1000 bytes, past the end of the file"},
+      {"the largest length a long offset skips",
+       Part10(Le16(0x0009) + Le16(0x1010) + "UN" + Le16(0) + Le32(0x7FFFFFFF) + "ANON"), 0,
+       kLoadFailed,
+       "the element (0009,1010) at byte 132 claims 2147483647 bytes, past the end of the file"},
   };
   for (const auto& c : cases) {
     const std::string path = dir.File("junk.dcm");
@@ -159,7 +195,7 @@ TEST(MalformedInput, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
   }
 }
 
-TEST(MalformedInput, ThingsThatAreNotDicomFiles) {
+TEST_F(MalformedInputTest, ThingsThatAreNotDicomFiles) {
   TempDir dir;
   WriteBytes(dir.File("prefix.dcm"), Part10(""));
   ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);

@@ -192,6 +192,18 @@ def un_study():
     return ds
 
 
+def un_sequence_study():
+    """Gated Information Sequence (0054,0062) forwarded as UN of defined
+    length by a PACS that did not know it: its one item, implicit VR, holds
+    the heart rate and a Rows that is not the study's."""
+    ds = study(gates=2, frames=4, HeartRate=None)
+    body = b"".join(struct.pack("<HHI", t >> 16, t & 0xFFFF, len(v)) + v
+                    for t, v in [(0x00181088, b"72"), (0x00280010, struct.pack("<H", 128))])
+    ds.add_new(0x00540062, "OB", struct.pack("<HHI", 0xFFFE, 0xE000, len(body)) + body)
+    ds[0x00540062].VR = "UN"  # given as UN, pydicom would make it the sequence it knows
+    return ds
+
+
 def frame_vectors(gates, frames, slice_major):
     """Time Slot and Slice Vector entries, frame by frame as stored."""
     if slice_major:
@@ -296,6 +308,10 @@ def main():
     standard("nf256_ns32", gates=8, frames=32, NumberOfSlices=32)
     standard("nf_missing_ns32", gates=0, frames=32, NumberOfFrames=None, NumberOfSlices=32)
     standard("nf4_ns32", gates=0, frames=32, NumberOfFrames="4", NumberOfSlices=32)
+    # From 5 frames on, Number of Slices no longer stands in for Number of Frames.
+    standard("nf5_ns32", gates=0, frames=32, NumberOfFrames="5", NumberOfSlices=32)
+    save("nf5_ns4", study(gates=1, frames=4, NumberOfFrames="5"), pixel_array=pixels(1, 5, 64),
+         expected=pixels(1, 4, 64))
     ew_empty = Dataset()
     ew_empty.EnergyWindowName = ""
     standard("tracer_ew_empty", EnergyWindowInformationSequence=Sequence([ew_empty]))
@@ -332,6 +348,8 @@ def main():
 
     save("nested_attributes", nested_study(), pixel_array=pixels(2, 4, 64),
          expected=pixels(2, 4, 64))
+    save("un_sequence_defined", un_sequence_study(), pixel_array=pixels(2, 4, 64),
+         expected=pixels(2, 4, 64))
     save("nested_attributes_implicit", nested_study(), True, pixels(2, 4, 64),
          expected=pixels(2, 4, 64))
 
@@ -351,6 +369,12 @@ def main():
     ds = study(gates=2, frames=4, BitsStored=12, HighBit=11, PixelRepresentation=1)
     save("bits12_signed", ds, pixel_array=raw,
          expected=((raw & 0x0FFF).astype(np.int64) - 4096).astype(np.int16))
+    # The same at 128 x 128, values from -1800 to 1818: blocks sum below
+    # -32768 and above 32767 (x 10), and between.
+    value12 = pixels(2, 4, 128).astype(np.int64) * 3 - 1800
+    ds = study(gates=2, frames=4, side=128, BitsStored=12, HighBit=11, PixelRepresentation=1)
+    save("bits12_signed128", ds, pixel_array=((value12 & 0x0FFF) | 0x5000).astype(np.uint16),
+         expected=binned(value12))
     # 12 bits stored under High Bit 15: the value sits in the top bits.
     value12 = pixels(2, 4, 64).astype(np.uint16) * 2
     ds = study(gates=2, frames=4, BitsStored=12, HighBit=15, PixelRepresentation=0)
@@ -378,6 +402,16 @@ def main():
          pixel_array=gate_major)
     save("vectors_short", study(gates=4, frames=8, TimeSlotVector=slots[:30], SliceVector=slices),
          pixel_array=gate_major)
+    # More entries than the scan keeps (1024), and gate or slice 0 (they count from 1).
+    slots, slices = frame_vectors(4, 8, False)
+    save("vectors_long", study(gates=4, frames=8, TimeSlotVector=slots + [1] * 993,
+                               SliceVector=slices), pixel_array=gate_major)
+    for name, vector in [("vectors_gate0", slots), ("vectors_slice0", slices)]:
+        changed = list(vector)
+        changed[3] = 0
+        attrs = dict(TimeSlotVector=slots, SliceVector=slices)
+        attrs["TimeSlotVector" if vector is slots else "SliceVector"] = changed
+        save(name, study(gates=4, frames=8, **attrs), pixel_array=gate_major)
     # No counts, and frames that do not divide into the gates.
     save("rows_missing", study(gates=2, frames=2, Rows=None, Columns=None),
          pixel_array=pixels(2, 2, 64))
