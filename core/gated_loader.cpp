@@ -138,15 +138,21 @@ long long AvailablePixelBytes(std::FILE* stream, std::int32_t offset) {
 // (or -32768).
 struct ClampCount {
   long long clamped = 0;
+  long long below = 0;  // of them, written as -32768
+
+  void Count(std::int64_t value) {
+    clamped += value > INT16_MAX || value < INT16_MIN;
+    below += value < INT16_MIN;
+  }
 };
 
 // Counts the values of a binned frame at the int16 limits: 10 x a block sum
 // is a multiple of ten, so 32767 and -32768 there are always clamped values.
-long long ClampedInBinnedFrame(const std::int16_t* frame64) {
-  long long clamped = 0;
-  for (int v = 0; v < kFrameValues; ++v)
-    clamped += frame64[v] == INT16_MAX || frame64[v] == INT16_MIN;
-  return clamped;
+void CountClampedInBinnedFrame(const std::int16_t* frame64, ClampCount& clamps) {
+  for (int v = 0; v < kFrameValues; ++v) {
+    clamps.clamped += frame64[v] == INT16_MAX || frame64[v] == INT16_MIN;
+    clamps.below += frame64[v] == INT16_MIN;
+  }
 }
 
 long long NonZeroInStore(const FrameOrder& order) {
@@ -179,7 +185,7 @@ void WarnAboutCaveats(const ScanFindings& found, const FrameOrder& order, const 
     ReportLoadWarning(std::to_string(clamps.clamped) + " pixels (" +
                       Percent(clamps.clamped, NonZeroInStore(order)) +
                       " of the non-zero ones) exceed the GSD's signed 16-bit counts and are " +
-                      "written as 32767" +
+                      (clamps.below > 0 ? "written as 32767 or -32768" : "written as 32767") +
                       (binned ? ": the " + std::to_string(kWideFrameSide) + " x " +
                                     std::to_string(kWideFrameSide) +
                                     " binning sums 2 x 2 pixels and multiplies by 10"
@@ -265,12 +271,12 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
         BinValues128To64(values.get(), slot);
       } else {
         for (std::size_t v = 0; v < frameValues; ++v) {
-          clamps.clamped += values[v] > INT16_MAX || values[v] < INT16_MIN;
+          clamps.Count(values[v]);
           slot[v] = SaturateToInt16(values[v]);
         }
       }
     }
-    if (matrix == kWideMatrix) clamps.clamped += ClampedInBinnedFrame(slot);
+    if (matrix == kWideMatrix) CountClampedInBinnedFrame(slot, clamps);
     std::int16_t maximum = FrameMaximum(slot);
     if (maximum > StudyRecord.maxCount) StudyRecord.maxCount = maximum;
   }
