@@ -387,15 +387,14 @@ long long FileBytes(std::FILE* stream) {
 // checked like a raw file's and the first codestream states the image the
 // header declares.
 int DecodeEncapsulated(std::FILE* stream, std::int32_t offset, const ScanFindings& found) {
+  const int columns = found.columns == -1 ? StudyRecord.matrixSize : found.columns;
   std::string why;
   if (!CodestreamFitsTheDataSet(stream, offset, found.transferSyntax, StudyRecord.matrixSize,
-                                found.columns == -1 ? StudyRecord.matrixSize : found.columns,
-                                why)) {
+                                columns, why)) {
     ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
                       "transfer syntax " + SyntaxDescription(found.transferSyntax) + ": " + why);
     return kLoadFailed;
   }
-  const int columns = found.columns == -1 ? StudyRecord.matrixSize : found.columns;
   return LoadDecoded(stream, found.transferSyntax, Source::kDecodedAfterQuestions,
                      BudgetFor(StudyRecord.frameCount, StudyRecord.matrixSize, columns, offset,
                                FileBytes(stream)));

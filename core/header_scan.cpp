@@ -130,6 +130,11 @@ void KeepFirstTracer(Scan& scan) {
   if (StudyRecord.tracer[0] == '\0') SetField(StudyRecord.tracer, text);
 }
 
+// The operator's answer; the scan of a decoded copy asks nothing again.
+bool OperatorAgrees(const Scan& scan, const OperatorQuestion& question) {
+  return !scan.askOperator || AskOperatorYesNo(question);
+}
+
 // Returns false when the operator declines a non-NM file.
 bool CheckModality(Scan& scan) {
   char modality[3] = {0, 0, 0};
@@ -137,8 +142,8 @@ bool CheckModality(Scan& scan) {
   CopyToField(modality, sizeof modality, text, std::strlen(text));
   // Shorter than two characters, empty included, is not "NM".
   if (std::strcmp(modality, "NM") == 0) return true;
-  if (!scan.askOperator ||
-      AskOperatorYesNo({QuestionKind::kNonNmModality, kNonNmQuestionText, kQuestionCaption, true}))
+  if (OperatorAgrees(scan,
+                     {QuestionKind::kNonNmModality, kNonNmQuestionText, kQuestionCaption, true}))
     return true;
   ReportLoadFailure(LoadFailure::kModalityDeclined,
                     std::string("modality ") + (modality[0] ? modality : "(empty)") + " declined");
@@ -161,9 +166,8 @@ bool CheckImageType(Scan& scan) {
   bool questioned = false;
   for (const char* name : kNotReconstructed) questioned = questioned || kind == name;
   if (!questioned) return true;
-  if (!scan.askOperator ||
-      AskOperatorYesNo({QuestionKind::kNotReconstructed, kNotReconstructedQuestionText,
-                        kQuestionCaption, false}))
+  if (OperatorAgrees(scan, {QuestionKind::kNotReconstructed, kNotReconstructedQuestionText,
+                            kQuestionCaption, false}))
     return true;
   ReportLoadFailure(LoadFailure::kNotReconstructedDeclined,
                     "Image Type " + kind + " holds projections or planar images, not " +
