@@ -156,16 +156,11 @@ TMainForm::TMainForm(FormServices* services) : QDialog(nullptr) {
   }
   services_ = services;
   MainForm = this;
-  SetYesNoQuestion([this](const OperatorQuestion& question) {
-    return services_->AskYesNo(isVisible() ? this : nullptr, QString::fromUtf8(question.text),
-                               QString::fromUtf8(question.caption), question.defaultYes);
-  });
   BuildLayout();
   FormCreate();
 }
 
 TMainForm::~TMainForm() {
-  SetYesNoQuestion(nullptr);
   if (MainForm == this) MainForm = nullptr;
 }
 
@@ -366,10 +361,16 @@ void TMainForm::ReportEnding(const std::string& file, const std::string& reason)
 }
 
 void TMainForm::LoadStudy() {
-  int result = LoadGatedStudy(InputPath.c_str());
+  LoadOptions options;
+  options.ask = [this](const OperatorQuestion& question) {
+    return services_->AskYesNo(isVisible() ? this : nullptr, QString::fromUtf8(question.text),
+                               QString::fromUtf8(question.caption), question.defaultYes);
+  };
+  LoadReport report;
+  int result = LoadGatedStudy(InputPath.c_str(), options, report);
   if (result != kLoadOk) {
     // An operator who answered No knows why.
-    if (!LoadDeclinedByOperator()) ReportEnding(InputPath, LoadFailureText(result));
+    if (!report.DeclinedByOperator()) ReportEnding(InputPath, report.FailureText(result));
     services_->EndProcess(result);
     return;
   }
@@ -391,9 +392,9 @@ void TMainForm::LoadStudy() {
     imagePane->ShowStudy(cbMflag->isChecked());
   else if (QSettings().value(kImagePaneKey, false).toBool())
     ShowImagePane(true);
-  if (!LastLoadReport.warnings.empty()) {
+  if (!report.warnings.empty()) {
     QStringList lines;
-    for (const std::string& warning : LastLoadReport.warnings) {
+    for (const std::string& warning : report.warnings) {
       std::fprintf(stderr, "dicom-converter: warning: %s: %s\n", InputPath.c_str(),
                    warning.c_str());
       lines << QString::fromStdString(warning);
@@ -509,10 +510,12 @@ void TMainForm::BtOKClick() {
     OutputPath = chosen->toLocal8Bit().toStdString();
   }
   StudyRecord = stored;
-  const int result = OutputIsTheInput(OutputPath.c_str(), InputPath.c_str())
-                         ? kGsdNotWritten
-                         : WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked());
-  if (result != kGsdWritten) ReportEnding(OutputPath, "cannot write: " + LastGsdWriteError);
+  std::string error;
+  const int result =
+      OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error)
+          ? kGsdNotWritten
+          : WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked(), error);
+  if (result != kGsdWritten) ReportEnding(OutputPath, "cannot write: " + error);
   services_->EndProcess(result);
 }
 

@@ -42,7 +42,10 @@ const std::string& StudyPath() {
 void HeaderScan(benchmark::State& state) {
   for (auto _ : state) {
     StudyRecord = TStudyRecord{};
-    benchmark::DoNotOptimize(ScanStudyHeader(StudyPath().c_str()));
+    LoadOptions options;
+    LoadReport report;
+    LoadSession session(options, report);
+    benchmark::DoNotOptimize(ScanStudyHeader(StudyPath().c_str(), session));
   }
 }
 
@@ -58,11 +61,13 @@ void Binning(benchmark::State& state) {
 }
 
 void WholeLoad(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(LoadGatedStudy(StudyPath().c_str()));
+  LoadReport report;
+  for (auto _ : state) benchmark::DoNotOptimize(LoadGatedStudy(StudyPath().c_str(), {}, report));
 }
 
 void Writer(benchmark::State& state) {
-  LoadGatedStudy(StudyPath().c_str());
+  LoadReport report;
+  LoadGatedStudy(StudyPath().c_str(), {}, report);
   std::FILE* sink = std::fopen("/dev/null", "wb");
   for (auto _ : state) benchmark::DoNotOptimize(WriteGsdStream(sink, StudyRecord, true));
   std::fclose(sink);

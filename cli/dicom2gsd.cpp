@@ -11,8 +11,6 @@
 
 #include "gated_loader.h"
 #include "gsd_writer.h"
-#include "load_report.h"
-#include "operator_question.h"
 #include "study_form.h"
 #include "study_state.h"
 
@@ -137,27 +135,29 @@ int main(int argc, char** argv) {
   int parsed = ParseOptions(argc, argv, options);
   if (parsed != -1) return parsed;
 
-  SetYesNoQuestion([&options](const OperatorQuestion& question) {
+  LoadOptions load;
+  load.ask = [&options](const OperatorQuestion& question) {
     return question.kind == QuestionKind::kNonNmModality ? options.acceptNonNm
                                                          : options.acceptProjections;
-  });
+  };
 
   InputPath = options.input;
   OutputPath = options.output;
   BatchMode = true;
-  int loaded = LoadGatedStudy(InputPath.c_str());
+  LoadReport report;
+  int loaded = LoadGatedStudy(InputPath.c_str(), load, report);
   if (loaded != kLoadOk) {
     // A refusal that an option would turn into a conversion names it.
-    const char* option = LastLoadReport.failure == LoadFailure::kNotReconstructedDeclined
+    const char* option = report.failure == LoadFailure::kNotReconstructedDeclined
                              ? " (--accept-projections converts it)"
-                         : LastLoadReport.failure == LoadFailure::kModalityDeclined
+                         : report.failure == LoadFailure::kModalityDeclined
                              ? " (--accept-non-nm converts it)"
                              : "";
     std::fprintf(stderr, "dicom2gsd: %s: %s%s\n", InputPath.c_str(),
-                 LoadFailureText(loaded).c_str(), option);
+                 report.FailureText(loaded).c_str(), option);
     return loaded;
   }
-  for (const std::string& warning : LastLoadReport.warnings)
+  for (const std::string& warning : report.warnings)
     std::fprintf(stderr, "dicom2gsd: warning: %s: %s\n", InputPath.c_str(), warning.c_str());
 
   StudyFormTexts texts;
@@ -181,10 +181,10 @@ int main(int argc, char** argv) {
                  AttributeOfField(error->field), error->text.c_str());
     return kGsdNotWritten;
   }
-  if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str()) ||
-      WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex) != kGsdWritten) {
-    std::fprintf(stderr, "dicom2gsd: %s: cannot write: %s\n", OutputPath.c_str(),
-                 LastGsdWriteError.c_str());
+  std::string error;
+  if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error) ||
+      WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex, error) != kGsdWritten) {
+    std::fprintf(stderr, "dicom2gsd: %s: cannot write: %s\n", OutputPath.c_str(), error.c_str());
     return kGsdNotWritten;
   }
   return 0;

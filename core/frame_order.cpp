@@ -1,20 +1,14 @@
 #include "frame_order.h"
 
 #include <string>
-
-#include "load_report.h"
-
-namespace {
-
-bool Refuse(const std::string& why) {
-  ReportLoadFailure(LoadFailure::kFrameOrder, why);
-  return false;
-}
-
-}  // namespace
+#include <utility>
 
 bool PlanFrameOrder(std::int32_t statedFrames, int gates, int framesPerGate,
-                    const FrameVector& timeSlots, const FrameVector& slices, FrameOrder& order) {
+                    const FrameVector& timeSlots, const FrameVector& slices, FrameOrder& order,
+                    LoadReport& report) {
+  auto Refuse = [&report](std::string why) {
+    return report.Fail(LoadFailure::kFrameOrder, std::move(why));
+  };
   order.gates = gates;
   order.framesPerGate = framesPerGate;
   order.fromVectors = false;

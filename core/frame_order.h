@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "header_scan.h"
+#include "load_report.h"
+#include "scan_findings.h"
 
 struct FrameOrder {
   int gates = 1;  // passes over the store
@@ -20,7 +21,8 @@ struct FrameOrder {
 };
 
 // Plans the order of statedFrames frames read as gates x framesPerGate.
-// Returns false, with the reason in the load report, when the vectors
-// contradict the counts or name one slot twice.
+// Returns false, with the reason in report, when the vectors contradict the
+// counts or name one slot twice.
 bool PlanFrameOrder(std::int32_t statedFrames, int gates, int framesPerGate,
-                    const FrameVector& timeSlots, const FrameVector& slices, FrameOrder& order);
+                    const FrameVector& timeSlots, const FrameVector& slices, FrameOrder& order,
+                    LoadReport& report);

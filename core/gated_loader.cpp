@@ -13,7 +13,6 @@
 #include "element_reader.h"
 #include "frame_order.h"
 #include "header_scan.h"
-#include "load_report.h"
 #include "pixel_layout.h"
 #include "study_state.h"
 #include "transcoder.h"
@@ -34,49 +33,46 @@ void ClearRecord() {
   StudyRecord = TStudyRecord{};
 }
 
-bool Refuse(LoadFailure failure, const std::string& why) {
-  ReportLoadFailure(failure, why);
-  return false;
-}
-
 // Refuses what cannot become 64 x 64 int16 frames in the store, before any
 // frame is read. frames is the per-gate count the load would use.
-bool StudyFitsTheStore(std::int32_t stated, std::int32_t frames) {
-  const ScanFindings& found = LastScanFindings;
+bool StudyFitsTheStore(LoadSession& session, std::int32_t stated, std::int32_t frames) {
+  const ScanFindings& found = session.found;
   const int matrix = StudyRecord.matrixSize;
   const std::string rows = std::to_string(found.rows);  // as stored: 65535, not -1
   if (matrix == 0)
-    return Refuse(LoadFailure::kNoFrames, "the file has no Rows (0028,0010): no image to convert");
+    return session.Fail(LoadFailure::kNoFrames,
+                        "the file has no Rows (0028,0010): no image to convert");
   if (matrix != kFrameSide && matrix != kWideMatrix)
-    return Refuse(LoadFailure::kUnsupportedMatrix, "matrix " + rows + " unsupported (" +
-                                                       std::to_string(kFrameSide) + " or " +
-                                                       std::to_string(kWideFrameSide) + " only)");
+    return session.Fail(LoadFailure::kUnsupportedMatrix,
+                        "matrix " + rows + " unsupported (" + std::to_string(kFrameSide) + " or " +
+                            std::to_string(kWideFrameSide) + " only)");
   if (found.columns != -1 && found.columns != matrix)
-    return Refuse(LoadFailure::kUnsupportedMatrix, "Rows " + rows + " and Columns " +
-                                                       std::to_string(found.columns) +
-                                                       " differ (square frames only)");
+    return session.Fail(LoadFailure::kUnsupportedMatrix, "Rows " + rows + " and Columns " +
+                                                             std::to_string(found.columns) +
+                                                             " differ (square frames only)");
   if (found.bitsAllocated != -1 && found.bitsAllocated != 16)
-    return Refuse(
+    return session.Fail(
         LoadFailure::kUnsupportedEncoding,
         "Bits Allocated " + std::to_string(found.bitsAllocated) + " is not supported (16 only)");
   if (found.pixelDataLength == kUndefinedLength && found.encoding != PixelEncoding::kEncapsulated)
-    return Refuse(LoadFailure::kUnsupportedEncoding,
-                  "the Pixel Data are encapsulated although the transfer syntax is not");
+    return session.Fail(LoadFailure::kUnsupportedEncoding,
+                        "the Pixel Data are encapsulated although the transfer syntax is not");
   if (stated <= 0)
-    return Refuse(LoadFailure::kNoFrames,
-                  "Number of Frames is " +
-                      (stated == 0 ? std::string("0 or absent") : std::to_string(stated)) +
-                      ": no frames to convert");
+    return session.Fail(LoadFailure::kNoFrames,
+                        "Number of Frames is " +
+                            (stated == 0 ? std::string("0 or absent") : std::to_string(stated)) +
+                            ": no frames to convert");
   if (frames <= 0)
-    return Refuse(LoadFailure::kNoFrames, std::to_string(stated) + " frames over " +
-                                              std::to_string(StudyRecord.gateCount) +
-                                              " gates give no frames per gate");
+    return session.Fail(LoadFailure::kNoFrames, std::to_string(stated) + " frames over " +
+                                                    std::to_string(StudyRecord.gateCount) +
+                                                    " gates give no frames per gate");
   // Number of Time Slots is unsigned: above 32767 it is no gate count the
   // record can hold, and no count the store could.
   if (found.numberOfTimeSlots > kStoreGates || frames > kStoreFramesPerGate)
-    return Refuse(LoadFailure::kTooLargeForStore,
-                  std::to_string(found.numberOfTimeSlots) + " gates of " + std::to_string(frames) +
-                      " frames do not fit (" + StoreLimitText() + ")");
+    return session.Fail(LoadFailure::kTooLargeForStore, std::to_string(found.numberOfTimeSlots) +
+                                                            " gates of " + std::to_string(frames) +
+                                                            " frames do not fit (" +
+                                                            StoreLimitText() + ")");
   return true;
 }
 
@@ -91,44 +87,45 @@ std::int32_t FramesPerGate(std::int32_t stated, const ScanFindings& found) {
 }
 
 // Refuses counts that contradict each other, naming the attributes.
-bool CountsAgree(std::int32_t stated, int gates, std::int32_t frames, const ScanFindings& found) {
+bool CountsAgree(LoadSession& session, std::int32_t stated, int gates, std::int32_t frames) {
+  const ScanFindings& found = session.found;
   if (std::int64_t{gates} * frames > stated)
-    return Refuse(LoadFailure::kFrameOrder,
-                  "Number of Frames (0028,0008) " + std::to_string(stated) + " is fewer than " +
-                      std::to_string(gates) + " gates x Number of Slices (0054,0081) " +
-                      std::to_string(frames));
+    return session.Fail(LoadFailure::kFrameOrder,
+                        "Number of Frames (0028,0008) " + std::to_string(stated) +
+                            " is fewer than " + std::to_string(gates) +
+                            " gates x Number of Slices (0054,0081) " + std::to_string(frames));
   if (found.rrIntervals > 1)
-    return Refuse(LoadFailure::kFrameOrder, "Number of R-R Intervals (0054,0061) is " +
-                                                std::to_string(found.rrIntervals) +
-                                                ": only studies gated on one R-R window convert");
+    return session.Fail(LoadFailure::kFrameOrder,
+                        "Number of R-R Intervals (0054,0061) is " +
+                            std::to_string(found.rrIntervals) +
+                            ": only studies gated on one R-R window convert");
   return true;
 }
 
-void WarnAboutLeftoverFrames(std::int32_t stated, int gates, std::int32_t frames) {
+void WarnAboutLeftoverFrames(LoadSession& session, std::int32_t stated, int gates,
+                             std::int32_t frames) {
   std::int32_t leftover = stated - gates * frames;
   if (leftover <= 0) return;
-  ReportLoadWarning("Number of Frames " + std::to_string(stated) + " is more than " +
-                    std::to_string(gates) + " gates x " + std::to_string(frames) +
-                    " frames: the last " + std::to_string(leftover) +
-                    (leftover == 1 ? " frame is" : " frames are") + " not converted");
+  session.Warn("Number of Frames " + std::to_string(stated) + " is more than " +
+               std::to_string(gates) + " gates x " + std::to_string(frames) + " frames: the last " +
+               std::to_string(leftover) + (leftover == 1 ? " frame is" : " frames are") +
+               " not converted");
 }
 
 // Names how many bytes the pixel data lack for the whole study.
-void ReportShortPixelData(long long available, long long needed) {
-  ReportLoadFailure(LoadFailure::kPixelDataShort,
-                    "pixel data " + std::to_string(needed - available) + " bytes short (" +
-                        std::to_string(needed) + " needed, " + std::to_string(available) +
-                        " present)");
+void ReportShortPixelData(LoadSession& session, long long available, long long needed) {
+  session.Fail(LoadFailure::kPixelDataShort,
+               "pixel data " + std::to_string(needed - available) + " bytes short (" +
+                   std::to_string(needed) + " needed, " + std::to_string(available) + " present)");
 }
 
 // Bytes of pixel data the file holds from offset: what remains of the file,
 // and no more than the Pixel Data element declares.
-long long AvailablePixelBytes(std::FILE* stream, std::int32_t offset) {
+long long AvailablePixelBytes(std::FILE* stream, std::int32_t offset, std::uint32_t declared) {
   long here = std::ftell(stream);
   std::fseek(stream, 0, SEEK_END);
   long long available = std::ftell(stream) - static_cast<long long>(offset);
   std::fseek(stream, here, SEEK_SET);
-  std::uint32_t declared = LastScanFindings.pixelDataLength;
   if (declared != kUndefinedLength && static_cast<long long>(declared) < available)
     available = declared;
   return available < 0 ? 0 : available;
@@ -179,38 +176,38 @@ std::string Percent(long long part, long long whole) {
 
 // Everything about a loaded study that is written differently from what the
 // file holds, one warning each.
-void WarnAboutCaveats(const ScanFindings& found, const FrameOrder& order, const ClampCount& clamps,
+void WarnAboutCaveats(LoadSession& session, const FrameOrder& order, const ClampCount& clamps,
                       bool binned) {
+  const ScanFindings& found = session.found;
   if (clamps.clamped > 0)
-    ReportLoadWarning(std::to_string(clamps.clamped) + " pixels (" +
-                      Percent(clamps.clamped, NonZeroInStore(order)) +
-                      " of the non-zero ones) exceed the GSD's signed 16-bit counts and are " +
-                      (clamps.below > 0 ? "written as 32767 or -32768" : "written as 32767") +
-                      (binned ? ": the " + std::to_string(kWideFrameSide) + " x " +
-                                    std::to_string(kWideFrameSide) +
-                                    " binning sums 2 x 2 pixels and multiplies by 10"
-                              : ": unsigned values above 32767"));
+    session.Warn(std::to_string(clamps.clamped) + " pixels (" +
+                 Percent(clamps.clamped, NonZeroInStore(order)) +
+                 " of the non-zero ones) exceed the GSD's signed 16-bit counts and are " +
+                 (clamps.below > 0 ? "written as 32767 or -32768" : "written as 32767") +
+                 (binned ? ": the " + std::to_string(kWideFrameSide) + " x " +
+                               std::to_string(kWideFrameSide) +
+                               " binning sums 2 x 2 pixels and multiplies by 10"
+                         : ": unsigned values above 32767"));
   if (found.rescaleSlope != 1.0 || found.rescaleIntercept != 0.0)
-    ReportLoadWarning("Rescale Slope " + FormatNumber(found.rescaleSlope) +
-                      " and Rescale Intercept " + FormatNumber(found.rescaleIntercept) +
-                      " (0028,1053/1052) are not applied: the stored values are written");
+    session.Warn("Rescale Slope " + FormatNumber(found.rescaleSlope) + " and Rescale Intercept " +
+                 FormatNumber(found.rescaleIntercept) +
+                 " (0028,1053/1052) are not applied: the stored values are written");
   if (StudyRecord.gateCount <= 1)
-    ReportLoadWarning(std::string("Number of Time Slots (0054,0071) is ") +
-                      (StudyRecord.gateCount == 1 ? "1" : "absent") +
-                      ": the study is not gated and is written as one gate (division " +
-                      std::to_string(StudyRecord.gateCount < 0 ? 0 : StudyRecord.gateCount) + ")");
+    session.Warn(std::string("Number of Time Slots (0054,0071) is ") +
+                 (StudyRecord.gateCount == 1 ? "1" : "absent") +
+                 ": the study is not gated and is written as one gate (division " +
+                 std::to_string(StudyRecord.gateCount < 0 ? 0 : StudyRecord.gateCount) + ")");
 }
 
 // One warning when the counts went through lossy compression: the file's
 // own syntax says so, or Lossy Image Compression (0028,2110) "01" does (a
 // study a PACS once compressed and then decompressed).
-void WarnAboutLossyPixels(const std::string& syntax, bool lossyAttribute) {
+void WarnAboutLossyPixels(LoadSession& session, const std::string& syntax, bool lossyAttribute) {
   if (IsLossySyntax(syntax))
-    ReportLoadWarning("the pixel data were stored with lossy compression (" +
-                      SyntaxDescription(syntax) +
-                      "): the counts are not exactly the acquired ones");
+    session.Warn("the pixel data were stored with lossy compression (" + SyntaxDescription(syntax) +
+                 "): the counts are not exactly the acquired ones");
   else if (lossyAttribute)
-    ReportLoadWarning(
+    session.Warn(
         "Lossy Image Compression (0028,2110) is 01: the pixel data went through lossy "
         "compression, so the counts are not exactly the acquired ones");
 }
@@ -223,8 +220,9 @@ void SwapBytes(std::int16_t* words, std::size_t count) {
 }
 
 // Reads every frame from the stream into its store slot.
-int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
-               const PixelLayout& layout, bool bigEndian, ClampCount& clamps) {
+int ReadFrames(LoadSession& session, std::FILE* stream, std::int32_t offset,
+               const FrameOrder& order, const PixelLayout& layout, bool bigEndian,
+               ClampCount& clamps) {
   const int matrix = StudyRecord.matrixSize;
   const std::size_t frameValues = static_cast<std::size_t>(matrix) * matrix;
   const long long frameBytes = static_cast<long long>(frameValues) * 2;
@@ -234,11 +232,11 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
   std::unique_ptr<std::int32_t[]> values;
   if (work && !layout.IsPlain()) values.reset(new (std::nothrow) std::int32_t[kWorkValues]);
   if (!work || (!layout.IsPlain() && !values)) {
-    ReportLoadFailure(LoadFailure::kNoMemory, "no memory for the work frame");
+    session.Fail(LoadFailure::kNoMemory, "no memory for the work frame");
     return kLoadNoMemory;
   }
 
-  const long long available = AvailablePixelBytes(stream, offset);
+  const long long available = AvailablePixelBytes(stream, offset, session.found.pixelDataLength);
   long long remaining = available;
   const long long needed = frameBytes * frames;
   // Slots this load does not fill hold zeros, never an earlier study's frames.
@@ -249,12 +247,14 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
                     kFrameValues * sizeof(std::int16_t));
   std::fseek(stream, offset, SEEK_SET);
   for (int i = 0; i < frames; ++i) {
+    if (i % order.framesPerGate == 0 && !session.GoOn(LoadStage::kReadingFrames, i, frames))
+      return kLoadFailed;
     std::int16_t* slot = ImageStore + static_cast<std::size_t>(order.SlotOf(i)) * kFrameValues;
     // A frame is complete or the load fails: the rows of a short frame
     // never reach the store.
     if (remaining < frameBytes ||
         std::fread(work.get(), sizeof(std::int16_t), frameValues, stream) < frameValues) {
-      ReportShortPixelData(available, needed);
+      ReportShortPixelData(session, available, needed);
       return kLoadPixelDataShort;
     }
     remaining -= frameBytes;
@@ -287,39 +287,42 @@ int ReadFrames(std::FILE* stream, std::int32_t offset, const FrameOrder& order,
 // whether the operator was already asked about the original.
 enum class Source { kOriginal, kDecodedAfterQuestions, kDecoded };
 
-int LoadFromStream(std::FILE* stream, Source source);
+int LoadFromStream(LoadSession& session, std::FILE* stream, Source source);
 
 // Rewrites the file as explicit VR little endian through the decoder and
 // loads that copy from memory; every rule of the scan applies to it. syntax
-// is a copy: the scan of the copy resets LastScanFindings, where it came from.
-int LoadDecoded(std::FILE* stream, const std::string syntax, Source source,
+// is a copy: the scan of the copy renews the findings, where it came from.
+int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string syntax, Source source,
                 const DecodeBudget& budget) {
   DecodedFile copy;
   std::string why;
-  DecodeResult decoded = DecodeToRawLittleEndian(::fileno(stream), copy, why, budget);
+  DecodeResult decoded = DecodeToRawLittleEndian(
+      ::fileno(stream), copy, why, budget, session.options().decoder,
+      [&session](long long waited) { return session.GoOn(LoadStage::kDecoding, waited, 0); });
+  if (decoded == DecodeResult::kCancelled) return kLoadFailed;  // the report says so
   if (decoded == DecodeResult::kPixelDataShort) {
-    ReportLoadFailure(LoadFailure::kPixelDataShort, why);
+    session.Fail(LoadFailure::kPixelDataShort, why);
     return kLoadPixelDataShort;
   }
   if (decoded != DecodeResult::kDecoded) {
-    ReportLoadFailure(
-        LoadFailure::kUnsupportedEncoding,
-        syntax.empty() ? why
-                       : "cannot decode transfer syntax " + SyntaxDescription(syntax) + ": " + why);
+    session.Fail(LoadFailure::kUnsupportedEncoding,
+                 syntax.empty()
+                     ? why
+                     : "cannot decode transfer syntax " + SyntaxDescription(syntax) + ": " + why);
     return kLoadFailed;
   }
   std::FILE* memory = ::fmemopen(const_cast<char*>(copy.data()), copy.size(), "rb");
   if (memory == nullptr || std::fseek(memory, 132, SEEK_SET) != 0) {
     if (memory != nullptr) std::fclose(memory);
-    ReportLoadFailure(LoadFailure::kNoMemory, "no memory for the decoded file");
+    session.Fail(LoadFailure::kNoMemory, "no memory for the decoded file");
     return kLoadNoMemory;
   }
   // The copy's scan finds again what the original's did, warnings included.
   ClearRecord();
-  LastLoadReport.warnings.clear();
-  int result = LoadFromStream(memory, source);
+  session.report().warnings.clear();
+  int result = LoadFromStream(session, memory, source);
   std::fclose(memory);
-  if (result == kLoadOk) WarnAboutLossyPixels(syntax, LastScanFindings.lossyCompression);
+  if (result == kLoadOk) WarnAboutLossyPixels(session, syntax, session.found.lossyCompression);
   return result;
 }
 
@@ -332,30 +335,33 @@ struct LoadPlan {
   FrameOrder order;
 };
 
-bool PlanLoad(const ScanFindings& found, LoadPlan& plan) {
+bool PlanLoad(LoadSession& session, LoadPlan& plan) {
+  const ScanFindings& found = session.found;
   plan.stated = StudyRecord.frameCount;
   plan.gates = StudyRecord.gateCount >= 1 ? StudyRecord.gateCount : 1;
   plan.frames = FramesPerGate(plan.stated, found);
-  if (!StudyFitsTheStore(plan.stated, plan.frames) ||
-      !CountsAgree(plan.stated, plan.gates, plan.frames, found) ||
+  if (!StudyFitsTheStore(session, plan.stated, plan.frames) ||
+      !CountsAgree(session, plan.stated, plan.gates, plan.frames) ||
       !PlanFrameOrder(plan.stated, plan.gates, plan.frames, found.timeSlots, found.slices,
-                      plan.order))
+                      plan.order, session.report()))
     return false;
   plan.leftoverNamedBySlices =
       plan.frames == found.numberOfSlices && plan.stated > plan.gates * plan.frames;
-  if (!plan.order.fromVectors) WarnAboutLeftoverFrames(plan.stated, plan.gates, plan.frames);
+  if (!plan.order.fromVectors)
+    WarnAboutLeftoverFrames(session, plan.stated, plan.gates, plan.frames);
   return true;
 }
 
 // Frames left over must still be there: a Number of Frames beyond the pixel
 // data is a damaged header, not a summed volume.
-bool LeftoverFramesArePresent(std::FILE* stream, std::int32_t offset, const LoadPlan& plan) {
+bool LeftoverFramesArePresent(LoadSession& session, std::FILE* stream, std::int32_t offset,
+                              const LoadPlan& plan) {
   if (!plan.leftoverNamedBySlices) return true;
   const long long matrix = StudyRecord.matrixSize;
   const long long all = matrix * matrix * 2 * plan.stated;
-  const long long available = AvailablePixelBytes(stream, offset);
+  const long long available = AvailablePixelBytes(stream, offset, session.found.pixelDataLength);
   if (available >= all) return true;
-  ReportShortPixelData(available, all);
+  ReportShortPixelData(session, available, all);
   return false;
 }
 
@@ -386,51 +392,52 @@ long long FileBytes(std::FILE* stream) {
 // Compressed pixel data go to the decoder only once the header has been
 // checked like a raw file's and the first codestream states the image the
 // header declares.
-int DecodeEncapsulated(std::FILE* stream, std::int32_t offset, const ScanFindings& found) {
+int DecodeEncapsulated(LoadSession& session, std::FILE* stream, std::int32_t offset) {
+  const ScanFindings& found = session.found;
   const int columns = found.columns == -1 ? StudyRecord.matrixSize : found.columns;
   std::string why;
   if (!CodestreamFitsTheDataSet(stream, offset, found.transferSyntax, StudyRecord.matrixSize,
                                 columns, why)) {
-    ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
-                      "transfer syntax " + SyntaxDescription(found.transferSyntax) + ": " + why);
+    session.Fail(LoadFailure::kUnsupportedEncoding,
+                 "transfer syntax " + SyntaxDescription(found.transferSyntax) + ": " + why);
     return kLoadFailed;
   }
-  return LoadDecoded(stream, found.transferSyntax, Source::kDecodedAfterQuestions,
+  return LoadDecoded(session, stream, found.transferSyntax, Source::kDecodedAfterQuestions,
                      BudgetFor(StudyRecord.frameCount, StudyRecord.matrixSize, columns, offset,
                                FileBytes(stream)));
 }
 
-int LoadFromStream(std::FILE* stream, Source source) {
+int LoadFromStream(LoadSession& session, std::FILE* stream, Source source) {
   const bool decoded = source != Source::kOriginal;
-  std::int32_t offset = ScanStudyStream(stream, source != Source::kDecodedAfterQuestions);
-  const ScanFindings& found = LastScanFindings;
+  std::int32_t offset = ScanStudyStream(stream, session, source != Source::kDecodedAfterQuestions);
+  const ScanFindings& found = session.found;
   const bool needsDecoder = offset == kScanNeedsDecoding ||
                             (offset > 0 && found.encoding == PixelEncoding::kEncapsulated);
   if (needsDecoder && decoded) {
-    ReportLoadFailure(LoadFailure::kUnsupportedEncoding,
-                      "the decoder left transfer syntax " + found.transferSyntax);
+    session.Fail(LoadFailure::kUnsupportedEncoding,
+                 "the decoder left transfer syntax " + found.transferSyntax);
     return kLoadFailed;
   }
   if (offset == kScanNeedsDecoding) {
     // Deflated: nothing is known of the study before it is inflated.
-    return LoadDecoded(stream, found.transferSyntax, Source::kDecoded,
+    return LoadDecoded(session, stream, found.transferSyntax, Source::kDecoded,
                        BudgetFor(0, kWideMatrix, kWideMatrix, 16 << 20, FileBytes(stream)));
   }
   if (offset < 1) return kLoadFailed;
 
   LoadPlan plan;
-  if (!PlanLoad(found, plan)) return kLoadFailed;
-  if (needsDecoder) return DecodeEncapsulated(stream, offset, found);
+  if (!PlanLoad(session, plan)) return kLoadFailed;
+  if (needsDecoder) return DecodeEncapsulated(session, stream, offset);
 
   WorkMatrixColumns = StudyRecord.matrixSize;
   WorkMatrixRows = StudyRecord.matrixSize;
   StudyRecord.frameCount = plan.frames;
   StudyRecord.maxCount = 0;
-  if (!LeftoverFramesArePresent(stream, offset, plan)) return kLoadPixelDataShort;
+  if (!LeftoverFramesArePresent(session, stream, offset, plan)) return kLoadPixelDataShort;
   PixelLayout layout = PixelLayoutOf(found.bitsStored, found.highBit, found.pixelRepresentation);
-  if (AfterHeaderScanForTesting != nullptr) AfterHeaderScanForTesting();
+  if (session.options().afterHeaderScan) session.options().afterHeaderScan();
   ClampCount clamps;
-  int result = ReadFrames(stream, offset, plan.order, layout,
+  int result = ReadFrames(session, stream, offset, plan.order, layout,
                           found.encoding == PixelEncoding::kRawBigEndian, clamps);
   if (result != kLoadOk) return result;
 
@@ -440,8 +447,8 @@ int LoadFromStream(std::FILE* stream, Source source) {
     WorkMatrixRows = kFrameSide;
     StudyRecord.pixelSize *= 2.0;
   }
-  WarnAboutCaveats(found, plan.order, clamps, binned);
-  if (!decoded) WarnAboutLossyPixels(found.transferSyntax, found.lossyCompression);
+  WarnAboutCaveats(session, plan.order, clamps, binned);
+  if (!decoded) WarnAboutLossyPixels(session, found.transferSyntax, found.lossyCompression);
   return kLoadOk;
 }
 
@@ -457,10 +464,9 @@ std::int16_t FrameMaximum(const std::int16_t* frame64) {
   return maximum;
 }
 
-void (*AfterHeaderScanForTesting)() = nullptr;
-
-int LoadGatedStudy(const char* path) {
-  LastLoadReport = LoadReport{};
+int LoadGatedStudy(const char* path, const LoadOptions& options, LoadReport& report) {
+  report = LoadReport{};
+  LoadSession session(options, report);
   ClearRecord();
   std::FILE* stream = OpenDicomFile(path);
   if (stream == nullptr) {
@@ -473,18 +479,18 @@ int LoadGatedStudy(const char* path) {
                            : nullptr;
     int result = kLoadFailed;
     if (plain != nullptr) {
-      result = LoadFromStream(plain, Source::kOriginal);
+      result = LoadFromStream(session, plain, Source::kOriginal);
       std::fclose(plain);
     }
-    if (plain == nullptr || LastLoadReport.failure == LoadFailure::kNoPixelData ||
-        LastLoadReport.failure == LoadFailure::kUnsupportedEncoding) {
-      LastLoadReport = LoadReport{};
-      ReportOpenFailure(path);
+    if (plain == nullptr || report.failure == LoadFailure::kNoPixelData ||
+        report.failure == LoadFailure::kUnsupportedEncoding) {
+      report = LoadReport{};
+      ReportOpenFailure(path, report);
       result = kLoadFailed;
     }
     return result;
   }
-  int result = LoadFromStream(stream, Source::kOriginal);
+  int result = LoadFromStream(session, stream, Source::kOriginal);
   std::fclose(stream);
   return result;
 }

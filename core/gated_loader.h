@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "load_options.h"
+#include "load_report.h"
 #include "pixel_layout.h"  // BinMatrix128To64, for its tests and benchmark
 
 // Values per row and rows per frame read from the file; both 64 after a
@@ -19,11 +21,10 @@ constexpr int kLoadNoMemory = 8;
 
 // Opens the file once: the header scan and the pixel read use the same
 // descriptor, so a file renamed into place between them cannot mix studies.
-int LoadGatedStudy(const char* path);
-
-// Called, when set, after the header scan and before the pixel read. Tests
-// change the file on disk there.
-extern void (*AfterHeaderScanForTesting)();
+// options say how questions are answered, how the decoder runs and whether
+// to go on; report, emptied first, says why a load failed and what a
+// successful one wants the operator to know.
+int LoadGatedStudy(const char* path, const LoadOptions& options, LoadReport& report);
 
 // Largest value in rows 5 to 45 of a 64 x 64 frame; 0 when none is positive.
 std::int16_t FrameMaximum(const std::int16_t* frame64);

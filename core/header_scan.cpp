@@ -8,12 +8,9 @@
 
 #include "dataset_walk.h"
 #include "element_reader.h"
-#include "load_report.h"
-#include "operator_question.h"
 #include "study_state.h"
 #include "value_text.h"
 
-ScanFindings LastScanFindings;
 const char* const kNonNmQuestionText = "Not NM Images!\n Continue?";
 const char* const kQuestionCaption = "Warning";
 const char* const kNotReconstructedQuestionText = "Not Reconstructed Images!\n Continue?";
@@ -27,10 +24,12 @@ constexpr std::uint32_t Tag(std::uint16_t group, std::uint16_t element) {
 constexpr std::size_t kValueBufferSize = 8192;
 
 struct Scan {
-  explicit Scan(std::FILE* s) : stream(s), walk(s) {}
+  Scan(std::FILE* s, LoadSession& l) : stream(s), walk(s), session(l), found(l.found) {}
 
   std::FILE* stream;
   DatasetWalk walk;
+  LoadSession& session;
+  ScanFindings& found;
   DicomElement element{};
   char value[kValueBufferSize];  // every text value lands here, NUL after it
   double thickness = -1.0;
@@ -132,7 +131,7 @@ void KeepFirstTracer(Scan& scan) {
 
 // The operator's answer; the scan of a decoded copy asks nothing again.
 bool OperatorAgrees(const Scan& scan, const OperatorQuestion& question) {
-  return !scan.askOperator || AskOperatorYesNo(question);
+  return !scan.askOperator || scan.session.Ask(question);
 }
 
 // Returns false when the operator declines a non-NM file.
@@ -142,12 +141,13 @@ bool CheckModality(Scan& scan) {
   CopyToField(modality, sizeof modality, text, std::strlen(text));
   // Shorter than two characters, empty included, is not "NM".
   if (std::strcmp(modality, "NM") == 0) return true;
-  if (OperatorAgrees(scan,
-                     {QuestionKind::kNonNmModality, kNonNmQuestionText, kQuestionCaption, true}))
+  const std::string found = TrimPadding(text);
+  if (OperatorAgrees(scan, {QuestionKind::kNonNmModality, kNonNmQuestionText, kQuestionCaption,
+                            true, "Modality: " + (found.empty() ? "(empty)" : found)}))
     return true;
-  ReportLoadFailure(LoadFailure::kModalityDeclined,
-                    std::string("modality ") + (modality[0] ? modality : "(empty)") + " declined");
-  return false;
+  return scan.session.Fail(
+      LoadFailure::kModalityDeclined,
+      std::string("modality ") + (modality[0] ? modality : "(empty)") + " declined");
 }
 
 // Gated SPECT analysis needs reconstructed slices. The third value of Image
@@ -167,12 +167,11 @@ bool CheckImageType(Scan& scan) {
   for (const char* name : kNotReconstructed) questioned = questioned || kind == name;
   if (!questioned) return true;
   if (OperatorAgrees(scan, {QuestionKind::kNotReconstructed, kNotReconstructedQuestionText,
-                            kQuestionCaption, false}))
+                            kQuestionCaption, false, "Image Type: " + TrimPadding(value.c_str())}))
     return true;
-  ReportLoadFailure(LoadFailure::kNotReconstructedDeclined,
-                    "Image Type " + kind + " holds projections or planar images, not " +
-                        "reconstructed slices; declined");
-  return false;
+  return scan.session.Fail(LoadFailure::kNotReconstructedDeclined,
+                           "Image Type " + kind + " holds projections or planar images, not " +
+                               "reconstructed slices; declined");
 }
 
 // Heart Rate is an IS of any size; the record holds a signed 16-bit count.
@@ -186,7 +185,7 @@ void StoreHeartRate(Scan& scan) {
   std::int32_t rate = ParseWholeNumber(text);
   if (rate < std::numeric_limits<std::int16_t>::min() ||
       rate > std::numeric_limits<std::int16_t>::max()) {
-    ReportLoadWarning("Heart Rate (0018,1088) " + TrimPadding(text) +
+    scan.session.Warn("Heart Rate (0018,1088) " + TrimPadding(text) +
                       " does not fit the GSD header's heart rate: written as -1 (missing)");
     rate = -1;
   }
@@ -251,12 +250,19 @@ const ScanRow kScanRows[] = {
     // be walked before the decoder has inflated it.
     {Tag(0x0002, 0x0010), Scope::kTopLevel,
      [](Scan& s) -> std::int32_t {
-       ScanFindings& found = LastScanFindings;
+       ScanFindings& found = s.found;
        found.transferSyntax = TrimPadding(s.ReadText());
        const TransferSyntax& syntax = FindTransferSyntax(found.transferSyntax);
        found.encoding = syntax.encoding;
+       s.session.encoding = SyntaxDescription(found.transferSyntax);
        if (found.encoding == PixelEncoding::kDeflated) return kScanNeedsDecoding;
        s.walk.UseForm(syntax.form);
+       return 0;
+     }},
+    // Specific Character Set: how the text values are to be shown.
+    {Tag(0x0008, 0x0005), Scope::kTopLevel,
+     [](Scan& s) {
+       s.session.report().characterSet = s.Empty() ? "" : TrimPadding(s.ReadText());
        return 0;
      }},
     // Image Type: projections and planar images are questioned.
@@ -322,49 +328,49 @@ const ScanRow kScanRows[] = {
     {Tag(0x0028, 0x0010), Scope::kTopLevel,
      [](Scan& s) {
        if (!s.Empty()) StudyRecord.matrixSize = static_cast<std::int16_t>(s.Read16());
-       LastScanFindings.rows = static_cast<std::uint16_t>(StudyRecord.matrixSize);
+       s.found.rows = static_cast<std::uint16_t>(StudyRecord.matrixSize);
        return 0;
      }},
     {Tag(0x0028, 0x0011), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadNumber16(LastScanFindings.columns), 0; }},
+     [](Scan& s) { return s.ReadNumber16(s.found.columns), 0; }},
     {Tag(0x0028, 0x0100), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadNumber16(LastScanFindings.bitsAllocated), 0; }},
+     [](Scan& s) { return s.ReadNumber16(s.found.bitsAllocated), 0; }},
     {Tag(0x0028, 0x0101), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadNumber16(LastScanFindings.bitsStored), 0; }},
+     [](Scan& s) { return s.ReadNumber16(s.found.bitsStored), 0; }},
     {Tag(0x0028, 0x0102), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadNumber16(LastScanFindings.highBit), 0; }},
+     [](Scan& s) { return s.ReadNumber16(s.found.highBit), 0; }},
     {Tag(0x0028, 0x0103), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadNumber16(LastScanFindings.pixelRepresentation), 0; }},
+     [](Scan& s) { return s.ReadNumber16(s.found.pixelRepresentation), 0; }},
     // Rescale Intercept and Slope: stored values are written as they are.
     {Tag(0x0028, 0x1052), Scope::kTopLevel,
      [](Scan& s) {
-       if (!s.Empty()) LastScanFindings.rescaleIntercept = ParseDecimalNumber(s.ReadText());
+       if (!s.Empty()) s.found.rescaleIntercept = ParseDecimalNumber(s.ReadText());
        return 0;
      }},
     {Tag(0x0028, 0x1053), Scope::kTopLevel,
      [](Scan& s) {
-       if (!s.Empty()) LastScanFindings.rescaleSlope = ParseDecimalNumber(s.ReadText());
+       if (!s.Empty()) s.found.rescaleSlope = ParseDecimalNumber(s.ReadText());
        return 0;
      }},
     // Lossy Image Compression "01": the counts went through a lossy codec once.
     {Tag(0x0028, 0x2110), Scope::kTopLevel,
      [](Scan& s) {
-       if (!s.Empty()) LastScanFindings.lossyCompression = TrimPadding(s.ReadText()) == "01";
+       if (!s.Empty()) s.found.lossyCompression = TrimPadding(s.ReadText()) == "01";
        return 0;
      }},
     // Number of R-R Intervals: more than one window is refused by the loader.
     {Tag(0x0054, 0x0061), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadNumber16(LastScanFindings.rrIntervals), 0; }},
+     [](Scan& s) { return s.ReadNumber16(s.found.rrIntervals), 0; }},
     // Frame order vectors, 1-based gates and slices.
     {Tag(0x0054, 0x0070), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadVector(LastScanFindings.timeSlots), 0; }},
+     [](Scan& s) { return s.ReadVector(s.found.timeSlots), 0; }},
     {Tag(0x0054, 0x0080), Scope::kTopLevel,
-     [](Scan& s) { return s.ReadVector(LastScanFindings.slices), 0; }},
+     [](Scan& s) { return s.ReadVector(s.found.slices), 0; }},
     // Number of Time Slots: the gates.
     {Tag(0x0054, 0x0071), Scope::kTopLevel,
      [](Scan& s) {
        if (!s.Empty()) StudyRecord.gateCount = static_cast<std::int16_t>(s.Read16());
-       LastScanFindings.numberOfTimeSlots = static_cast<std::uint16_t>(StudyRecord.gateCount);
+       s.found.numberOfTimeSlots = static_cast<std::uint16_t>(StudyRecord.gateCount);
        return 0;
      }},
     // Number of Slices: the frames per gate; stands in for a Number of
@@ -373,7 +379,7 @@ const ScanRow kScanRows[] = {
      [](Scan& s) {
        if (s.Empty()) return 0;
        std::uint16_t slices = s.Read16();
-       LastScanFindings.numberOfSlices = slices;
+       s.found.numberOfSlices = slices;
        if (StudyRecord.frameCount < 5) StudyRecord.frameCount = slices;
        return 0;
      }},
@@ -399,56 +405,69 @@ std::int32_t ApplyElement(Scan& scan) {
 
 }  // namespace
 
-void ReportOpenFailure(const char* path) {
+void ReportOpenFailure(const char* path, LoadReport& report) {
   struct stat info;
   if (::stat(path, &info) != 0) {
-    ReportLoadFailure(LoadFailure::kCannotOpen, std::strerror(errno));
+    report.Fail(LoadFailure::kCannotOpen, std::strerror(errno));
   } else if (S_ISDIR(info.st_mode)) {
-    ReportLoadFailure(LoadFailure::kCannotOpen, "is a directory");
+    report.Fail(LoadFailure::kCannotOpen, "is a directory");
   } else if (!S_ISREG(info.st_mode)) {
-    ReportLoadFailure(LoadFailure::kCannotOpen, "is not a regular file");
+    report.Fail(LoadFailure::kCannotOpen, "is not a regular file");
   } else if (std::FILE* probe = std::fopen(path, "rb")) {
     std::fclose(probe);
-    ReportLoadFailure(LoadFailure::kNotDicom,
-                      "not a DICOM file (no \"DICM\" after the 128-byte preamble)");
+    report.Fail(LoadFailure::kNotDicom,
+                "not a DICOM file (no \"DICM\" after the 128-byte preamble)");
   } else {
-    ReportLoadFailure(LoadFailure::kCannotOpen, std::strerror(errno));
+    report.Fail(LoadFailure::kCannotOpen, std::strerror(errno));
   }
 }
 
-std::int32_t ScanStudyStream(std::FILE* stream, bool askOperator) {
-  LastScanFindings = ScanFindings{};
-  Scan scan(stream);
+namespace {
+
+// How far apart in the file the walk tells the caller where it stands.
+constexpr long kWalkProgressBytes = 4L << 20;
+
+}  // namespace
+
+std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOperator) {
+  session.found = ScanFindings{};
+  Scan scan(stream, session);
   scan.askOperator = askOperator;
+  long reported = 0;
   for (;;) {
     if (scan.walk.Next(scan.element) != 1) {
-      ReportLoadFailure(LoadFailure::kNoPixelData,
-                        scan.walk.Failure().empty() ? "the file ends before its Pixel Data element"
-                                                    : scan.walk.Failure());
+      session.Fail(LoadFailure::kNoPixelData, scan.walk.Failure().empty()
+                                                  ? "the file ends before its Pixel Data element"
+                                                  : scan.walk.Failure());
       return kScanFailed;
     }
     const DicomElement& el = scan.element;
     if (el.group == 0x7FE0 && el.element == 0x0010 && scan.walk.AtTopLevel()) {
       long offset = std::ftell(stream);
-      LastScanFindings.pixelDataLength = el.declaredLength;
+      session.found.pixelDataLength = el.declaredLength;
       ApplyClosingRules(scan);
       if (offset <= 0 || offset > std::numeric_limits<std::int32_t>::max()) {
-        ReportLoadFailure(LoadFailure::kNoPixelData, "the Pixel Data element lies beyond 2 GiB");
+        session.Fail(LoadFailure::kNoPixelData, "the Pixel Data element lies beyond 2 GiB");
         return kScanFailed;
       }
       return static_cast<std::int32_t>(offset);
     }
     if (std::int32_t result = ApplyElement(scan)) return result;
+    const long here = std::ftell(stream);
+    if (here - reported >= kWalkProgressBytes) {
+      reported = here;
+      if (!session.GoOn(LoadStage::kReadingHeader, here, 0)) return kScanDeclined;
+    }
   }
 }
 
-std::int32_t ScanStudyHeader(const char* path) {
+std::int32_t ScanStudyHeader(const char* path, LoadSession& session) {
   std::FILE* stream = OpenDicomFile(path);
   if (stream == nullptr) {
-    ReportOpenFailure(path);
+    ReportOpenFailure(path, session.report());
     return kScanFailed;
   }
-  std::int32_t result = ScanStudyStream(stream);
+  std::int32_t result = ScanStudyStream(stream, session);
   std::fclose(stream);
   return result;
 }

@@ -6,42 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "transfer_syntax.h"
-
-// A frame-order vector as stored: count is the number of entries the value
-// holds (-1 when the element is absent); at most kMaxVectorEntries are kept,
-// as many as the store has frames.
-constexpr int kMaxVectorEntries = 16 * 64;
-struct FrameVector {
-  int count = -1;
-  std::uint16_t entries[kMaxVectorEntries];
-};
-
-// What the scan saw that only the loader needs: how the pixel data are laid
-// out and encoded. Like the study attributes, they count only at the top
-// level of the data set, never inside a sequence such as an icon image or
-// the Original Attributes Sequence of a corrected study. Reset by every scan.
-struct ScanFindings {
-  std::string transferSyntax;  // (0002,0010) without trailing NUL or space
-  PixelEncoding encoding = PixelEncoding::kRaw;
-  int rows = 0;                       // (0028,0010) as stored, unsigned
-  int numberOfTimeSlots = 0;          // (0054,0071) as stored, unsigned
-  int columns = -1;                   // (0028,0011); -1 when absent
-  int bitsAllocated = -1;             // (0028,0100)
-  int bitsStored = -1;                // (0028,0101)
-  int highBit = -1;                   // (0028,0102)
-  int pixelRepresentation = -1;       // (0028,0103): 0 unsigned, 1 signed
-  bool lossyCompression = false;      // (0028,2110) "01"
-  double rescaleSlope = 1.0;          // (0028,1053); 1 when absent
-  double rescaleIntercept = 0.0;      // (0028,1052); 0 when absent
-  int numberOfSlices = -1;            // (0054,0081); -1 when absent or empty
-  int rrIntervals = -1;               // (0054,0061) Number of R-R Intervals
-  std::uint32_t pixelDataLength = 0;  // as declared; 0xFFFFFFFF undefined
-  FrameVector timeSlots;              // (0054,0070), 1-based gates
-  FrameVector slices;                 // (0054,0080), 1-based slices
-};
-
-extern ScanFindings LastScanFindings;
+#include "load_session.h"
 
 // The questions asked for a Modality other than "NM" and for an Image Type
 // that names projections or planar images.
@@ -57,14 +22,16 @@ constexpr std::int32_t kScanNeedsDecoding = -3;  // deflated: the decoder inflat
 // Returns the byte offset of the first Pixel Data value byte (> 0), -1 when
 // the file is not a readable DICOM file up to Pixel Data, -2 when the
 // operator declined the study, -3 when the data set is deflated and must be
-// decoded before it can be walked. Fills only the record fields the file
-// supplies. Without askOperator every question counts as answered Yes: the
-// scan of a decoded copy, whose original was already asked about.
-std::int32_t ScanStudyHeader(const char* path);
+// decoded before it can be walked (-2 also when the caller cancelled). Fills
+// only the record fields the file supplies, and the session's findings;
+// asks the session's questions.
+std::int32_t ScanStudyHeader(const char* path, LoadSession& session);
 
 // The same over a stream positioned just after "DICM", which stays open and
-// is left somewhere after the last header read.
-std::int32_t ScanStudyStream(std::FILE* stream, bool askOperator = true);
+// is left somewhere after the last header read. Without askOperator every
+// question counts as answered Yes: the scan of a decoded copy, whose
+// original was already asked about.
+std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOperator = true);
 
-// Explains why OpenDicomFile refused path, in the load report.
-void ReportOpenFailure(const char* path);
+// Explains why OpenDicomFile refused path, in the report.
+void ReportOpenFailure(const char* path, LoadReport& report);

@@ -4,19 +4,14 @@
 
 #include "gated_loader.h"
 
-LoadReport LastLoadReport;
-
-void ReportLoadFailure(LoadFailure failure, std::string detail) {
-  LastLoadReport.failure = failure;
-  LastLoadReport.detail = std::move(detail);
+bool LoadReport::Fail(LoadFailure why, std::string words) {
+  failure = why;
+  detail = std::move(words);
+  return false;
 }
 
-void ReportLoadWarning(std::string warning) {
-  LastLoadReport.warnings.push_back(std::move(warning));
-}
-
-std::string LoadFailureText(int result) {
-  if (!LastLoadReport.detail.empty()) return LastLoadReport.detail;
+std::string LoadReport::FailureText(int result) const {
+  if (!detail.empty()) return detail;
   switch (result) {
     case kLoadPixelDataShort:
       return "the pixel data end before the last frame";
@@ -27,7 +22,7 @@ std::string LoadFailureText(int result) {
   }
 }
 
-bool LoadDeclinedByOperator() {
-  return LastLoadReport.failure == LoadFailure::kModalityDeclined ||
-         LastLoadReport.failure == LoadFailure::kNotReconstructedDeclined;
+bool LoadReport::DeclinedByOperator() const {
+  return failure == LoadFailure::kModalityDeclined ||
+         failure == LoadFailure::kNotReconstructedDeclined || failure == LoadFailure::kCancelled;
 }

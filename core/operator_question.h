@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 enum class QuestionKind {
   kNonNmModality,     // Modality other than "NM"
@@ -13,13 +14,9 @@ struct OperatorQuestion {
   QuestionKind kind;
   const char* text;
   const char* caption;
-  bool defaultYes;  // which button Enter presses
+  bool defaultYes;    // which button Enter presses
+  std::string found;  // what the file holds, e.g. "Modality: CT"
 };
 
 // Returns true when the operator answers Yes.
 using YesNoQuestion = std::function<bool(const OperatorQuestion& question)>;
-
-// Installs the handler; without one every question is answered No.
-void SetYesNoQuestion(YesNoQuestion handler);
-
-bool AskOperatorYesNo(const OperatorQuestion& question);

@@ -22,19 +22,16 @@
 namespace {
 
 constexpr const char* kHelperName = "dicom-decode";
-constexpr int kDefaultTimeoutSeconds = 120;
 constexpr int kExitPixelDataShort = 6;  // the helper's status for short pixel data
-
-std::string testHelper;
-int timeoutSeconds = kDefaultTimeoutSeconds;
-bool decoderEnabled = true;
+// How often a waiting load asks its caller whether to go on.
+constexpr int kWaitTickMilliseconds = 100;
 
 // Where the helper may be, in order: beside the running program as the kernel
 // resolved it, then where the build installs it. Never a name looked up in
 // PATH, the current folder or a folder above, where another user could have
 // put a program of that name.
-std::vector<std::string> HelperCandidates() {
-  if (!testHelper.empty()) return {testHelper};
+std::vector<std::string> HelperCandidates(const DecoderSettings& settings) {
+  if (!settings.helperPath.empty()) return {settings.helperPath};
   std::vector<std::string> paths;
   char self[4096];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self);
@@ -51,8 +48,8 @@ std::vector<std::string> HelperCandidates() {
 }
 
 // The first candidate that is a file, or empty with the reason.
-std::string HelperPath(std::string& reason) {
-  std::vector<std::string> candidates = HelperCandidates();
+std::string HelperPath(const DecoderSettings& settings, std::string& reason) {
+  std::vector<std::string> candidates = HelperCandidates(settings);
   std::string looked;
   for (const std::string& path : candidates) {
     struct stat info;
@@ -206,7 +203,7 @@ long long NowMilliseconds() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-std::string HowItEnded(int status, bool timedOut, const std::string& words) {
+std::string HowItEnded(int status, bool timedOut, int timeoutSeconds, const std::string& words) {
   if (timedOut) return "the decoder did not finish within " + std::to_string(timeoutSeconds) + " s";
   if (WIFSIGNALED(status)) {
     int signal = WTERMSIG(status);
@@ -250,21 +247,12 @@ long DecodedFile::ReadFrom(int fd, std::size_t limit) {
   return n;
 }
 
-void SetDecoderForTesting(const std::string& helperPath, int seconds) {
-  testHelper = helperPath;
-  timeoutSeconds = seconds > 0 ? seconds : kDefaultTimeoutSeconds;
-}
-
-void SetDecoderEnabled(bool enabled) {
-  decoderEnabled = enabled;
-}
-
 namespace {
 
 // What became of a running helper.
 struct HelperEnd {
   std::string words;  // its standard error, the first 4 KiB
-  bool tooLarge = false, timedOut = false, exited = false;
+  bool tooLarge = false, timedOut = false, exited = false, cancelled = false;
   int waitError = 0;
   int status = 0;
 };
@@ -273,9 +261,10 @@ struct HelperEnd {
 // One deadline covers its whole life: its output, its error line and its
 // end. A helper that closes its pipes and lingers is killed too.
 HelperEnd WatchHelper(pid_t child, int pidfd, int out, int err, DecodedFile& decoded,
-                      std::size_t limit) {
+                      std::size_t limit, int timeoutSeconds, const DecodeWaitCallback& goOn) {
   HelperEnd end;
-  const long long deadline = NowMilliseconds() + 1000LL * timeoutSeconds;
+  const long long start = NowMilliseconds();
+  const long long deadline = start + 1000LL * timeoutSeconds;
   pollfd fds[3] = {{out, POLLIN, 0}, {err, POLLIN, 0}, {pidfd, POLLIN, 0}};
   char buffer[4096];
   // A wide pipe spares the helper a stop every 64 KiB.
@@ -286,7 +275,12 @@ HelperEnd WatchHelper(pid_t child, int pidfd, int out, int err, DecodedFile& dec
       end.timedOut = true;
       break;
     }
-    int ready = ::poll(fds, 3, static_cast<int>(left));
+    if (goOn && !goOn(NowMilliseconds() - start)) {
+      end.cancelled = true;
+      break;
+    }
+    int ready = ::poll(
+        fds, 3, static_cast<int>(goOn ? std::min<long long>(left, kWaitTickMilliseconds) : left));
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) {
       end.waitError = errno;
@@ -327,7 +321,12 @@ HelperEnd WatchHelper(pid_t child, int pidfd, int out, int err, DecodedFile& dec
 }
 
 // The result of a decode from how its helper ended.
-DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, std::string& reason) {
+DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, int timeoutSeconds,
+                     std::string& reason) {
+  if (end.cancelled) {
+    reason = "cancelled by the operator";
+    return DecodeResult::kCancelled;
+  }
   if (end.waitError != 0) {
     reason = std::string("cannot follow the decoder: ") + std::strerror(end.waitError);
     return DecodeResult::kFailed;
@@ -342,7 +341,8 @@ DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, std::stri
     return DecodeResult::kPixelDataShort;
   }
   if (end.timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    reason = HowItEnded(status, end.timedOut, end.words.substr(0, end.words.find('\n')));
+    reason =
+        HowItEnded(status, end.timedOut, timeoutSeconds, end.words.substr(0, end.words.find('\n')));
     return DecodeResult::kFailed;
   }
   if (decoded.size() == 0) {
@@ -355,8 +355,9 @@ DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, std::stri
 }  // namespace
 
 DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason,
-                                     const DecodeBudget& budget) {
-  if (!decoderEnabled) {
+                                     const DecodeBudget& budget, const DecoderSettings& settings,
+                                     const DecodeWaitCallback& goOn) {
+  if (!settings.enabled) {
     reason = "the decoder is switched off";
     return DecodeResult::kFailed;
   }
@@ -375,7 +376,7 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
     ::close(out[1]);
     return DecodeResult::kFailed;
   }
-  std::string helper = HelperPath(reason);
+  std::string helper = HelperPath(settings, reason);
   HelperStatusKept statusKept;
   int pidfd = -1;
   pid_t child = helper.empty()
@@ -388,7 +389,10 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
     ::close(err[0]);
     return DecodeResult::kFailed;
   }
-  const HelperEnd end = WatchHelper(child, pidfd, out[0], err[0], decoded, budget.decodedBytes);
+  const int timeout =
+      settings.timeoutSeconds > 0 ? settings.timeoutSeconds : DecoderSettings{}.timeoutSeconds;
+  const HelperEnd end =
+      WatchHelper(child, pidfd, out[0], err[0], decoded, budget.decodedBytes, timeout, goOn);
   ::close(pidfd);
-  return Verdict(end, decoded, reason);
+  return Verdict(end, decoded, timeout, reason);
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // The decoded Part 10 file, owned; empty until a decode succeeds.
@@ -30,11 +31,23 @@ class DecodedFile {
   std::size_t capacity_ = 0;
 };
 
+// How the decoder helper runs for compressed or deflated data sets.
+struct DecoderSettings {
+  bool enabled = true;       // off: every input that needs it is refused, no process started
+  std::string helperPath;    // empty: beside the program, then where it is installed
+  int timeoutSeconds = 120;  // the helper's whole life
+};
+
 enum class DecodeResult {
   kDecoded,
   kFailed,          // the reason says why
   kPixelDataShort,  // the stored pixel data end before the last frame
+  kCancelled,       // the caller's callback ended the wait
 };
+
+// Called while the helper runs, with the milliseconds since it started;
+// returning false ends the helper and the decode.
+using DecodeWaitCallback = std::function<bool(long long waitedMilliseconds)>;
 
 // What one decode may cost: the helper's address space, and the decoded
 // file the converter takes back. Sized from the study the header declares,
@@ -47,13 +60,8 @@ struct DecodeBudget {
 // Decodes the file open on descriptor fd (read from its start). Returns
 // kDecoded with the decoded bytes, or the failure with the reason in words:
 // the decoder's own, or how the helper ended (crash, time or memory limit).
+// settings name the helper (tests stand in another, by absolute path) and
+// its wall-clock limit, or switch decoding off (the in-process fuzz targets).
 DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& reason,
-                                     const DecodeBudget& budget = DecodeBudget{});
-
-// Tests stand in another helper program (an absolute path) and a shorter
-// wall-clock limit; an empty path and 0 restore the real helper and its limit.
-void SetDecoderForTesting(const std::string& helperPath, int timeoutSeconds);
-
-// The in-process fuzz targets cover the scan and loader; with the decoder off
-// every input that needs it is refused without a process being started.
-void SetDecoderEnabled(bool enabled);
+                                     const DecodeBudget& budget, const DecoderSettings& settings,
+                                     const DecodeWaitCallback& goOn = {});

@@ -100,17 +100,19 @@ void WriteWhatWasLoaded() {
 
 }  // namespace
 
-int RunDicomLoadInput(const std::uint8_t* data, std::size_t size) {
-  SetDecoderEnabled(false);  // the decoder runs in its own process, fuzzed by decode_tests
+int RunDicomLoadInput(const std::uint8_t* data, std::size_t size, LoadReport* last) {
+  LoadOptions options;
+  options.decoder.enabled = false;  // the decoder runs in its own process, fuzzed by decode_tests
   MemoryFile file(data, size);
   WalkHeaders(file.path());
   int result = kLoadFailed;
   for (bool answer : {false, true}) {
-    SetYesNoQuestion([answer](const OperatorQuestion&) { return answer; });
-    result = LoadGatedStudy(file.path());
+    options.ask = [answer](const OperatorQuestion&) { return answer; };
+    LoadReport report;
+    result = LoadGatedStudy(file.path(), options, report);
     if (result == kLoadOk) WriteWhatWasLoaded();
+    if (last != nullptr) *last = report;
   }
-  SetYesNoQuestion(nullptr);
   return result;
 }
 

@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "load_report.h"
+
 // The whole load of a DICOM file held in data: open, walk every header,
 // scan with the non-NM question answered No and then Yes, load into the
 // store, and compose and write the GSD bytes of what was loaded. Returns the
-// result of the last load.
-int RunDicomLoadInput(const std::uint8_t* data, std::size_t size);
+// result of the last load, and its report in last when given.
+int RunDicomLoadInput(const std::uint8_t* data, std::size_t size, LoadReport* last = nullptr);
 
 // The strict GSD reader on data. Returns whether it accepted the file.
 bool RunGsdReaderInput(const std::uint8_t* data, std::size_t size);

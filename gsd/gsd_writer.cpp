@@ -15,8 +15,6 @@
 #include "output_file.h"
 #include "sanitize_token.h"
 
-std::string LastGsdWriteError;
-
 namespace {
 
 // printf's "%W.Pf" without the process locale: the separator is always ".".
@@ -82,11 +80,6 @@ std::string Compose(const HeaderFields& fields) {
   return header;
 }
 
-bool Fail(const std::string& what) {
-  LastGsdWriteError = what;
-  return false;
-}
-
 }  // namespace
 
 std::string ComposeGsdHeader(const TStudyRecord& record) {
@@ -124,10 +117,6 @@ bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error) {
 }
 
 bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex) {
-  // Large writes: with the default 4 KiB buffer every 8 KiB frame behind the
-  // header costs two system calls. One thread, one writer at a time.
-  static char buffer[1 << 20];
-  std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
   std::string header = ComposeGsdHeader(record);
   if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return false;
   int gates = record.gateCount > 1 ? record.gateCount : 1;
@@ -138,34 +127,28 @@ bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex)
       if (std::fwrite(ImageStore + FrameSlotIndex(g, f), kGsdFrameBytes, 1, out) != 1) return false;
     }
   }
-  // The buffer belongs to this call: empty it before returning.
   return std::fflush(out) == 0;
 }
 
-int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex) {
-  LastGsdWriteError.clear();
+int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex, std::string& error,
+                 const OutputOptions& options) {
+  error.clear();
   if (record->gateCount > kStoreGates || record->frameCount > kStoreFramesPerGate) {
-    Fail(std::to_string(record->gateCount) + " gates of " + std::to_string(record->frameCount) +
-         " frames exceed the store (" + StoreLimitText() + ")");
+    error = std::to_string(record->gateCount) + " gates of " + std::to_string(record->frameCount) +
+            " frames exceed the store (" + StoreLimitText() + ")";
     return kGsdNotWritten;
   }
-  std::string error;
-  if (!GsdHeaderReadsBack(*record, error)) {
-    Fail(error);
-    return kGsdNotWritten;
-  }
+  if (!GsdHeaderReadsBack(*record, error)) return kGsdNotWritten;
   int result = WriteOutputFile(
       path, [&](std::FILE* out) { return WriteGsdStream(out, *record, baseToApex); }, nullptr,
-      error);
-  if (result == kOutputWritten) return kGsdWritten;
-  Fail(error);
-  return kGsdNotWritten;
+      error, options);
+  return result == kOutputWritten ? kGsdWritten : kGsdNotWritten;
 }
 
-bool OutputIsTheInput(const char* output, const char* input) {
+bool OutputIsTheInput(const char* output, const char* input, std::string& error) {
   struct stat out, in;
   if (::stat(output, &out) != 0 || ::stat(input, &in) != 0) return false;
   if (out.st_dev != in.st_dev || out.st_ino != in.st_ino) return false;
-  Fail(std::string("it is the input file ") + input + "; not overwritten");
+  error = std::string("it is the input file ") + input + "; not overwritten";
   return true;
 }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "output_file.h"
 #include "study_state.h"
 
 constexpr int kGsdWritten = 0;
@@ -23,11 +24,11 @@ bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error);
 // written in place and keep their owner, mode and links; a file the caller
 // may not write, or that has no write bit, is left untouched. A record whose
 // header would not read back is refused before any file is touched. Returns
-// kGsdWritten or kGsdNotWritten; on failure LastGsdWriteError says why.
-int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex);
+// kGsdWritten or kGsdNotWritten with the reason in error. options choose how
+// the bytes reach the disk (tests stand in failing streams and steps).
+int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex, std::string& error,
+                 const OutputOptions& options = {});
 
-// True, with the reason in LastGsdWriteError, when output names the same
-// file as input once links are followed: the writer must not run.
-bool OutputIsTheInput(const char* output, const char* input);
-
-extern std::string LastGsdWriteError;
+// True, with the reason in error, when output names the same file as input
+// once links are followed: the writer must not run.
+bool OutputIsTheInput(const char* output, const char* input, std::string& error);

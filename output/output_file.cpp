@@ -7,14 +7,18 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <new>
 
 #include "file_attributes.h"
 #include "output_path.h"
 #include "temp_file.h"
 
-OutputStreamOpener OpenOutputStream = [](int fd) { return ::fdopen(fd, "wb"); };
-
 namespace {
+
+// Large writes: with the default 4 KiB buffer every 8 KiB GSD frame costs
+// two system calls.
+constexpr std::size_t kStreamBufferBytes = std::size_t{1} << 20;
 
 // Replace's answer when the new file cannot be given everything the old
 // one had: the output is then written in place.
@@ -52,10 +56,26 @@ std::string Refusal(const OutputPlace& place, const struct stat& found,
   return {};
 }
 
+int RunStep(const OutputOptions& options, OutputStep step, const std::function<int()>& run) {
+  return options.runStep ? options.runStep(step, run) : run();
+}
+
+int SyncFile(const OutputOptions& options, int fd) {
+  return RunStep(options, OutputStep::kFileSync, [fd] { return ::fsync(fd) == 0 ? 0 : errno; });
+}
+
 // Writes the bytes to fd through a stream that takes it over, syncs them to
 // the disk when sync, and closes it. Returns 0 or an errno value.
-int WriteThrough(int fd, const OutputBytes& bytes, bool sync) {
-  std::FILE* out = OpenOutputStream(fd);
+int WriteThrough(int fd, const OutputBytes& bytes, bool sync, const OutputOptions& options) {
+  // The buffer outlives the stream: fclose below is its last use.
+  std::unique_ptr<char[]> buffer;
+  std::FILE* out = nullptr;
+  if (options.openStream) {
+    out = options.openStream(fd);
+  } else if ((out = ::fdopen(fd, "wb")) != nullptr) {
+    buffer.reset(new (std::nothrow) char[kStreamBufferBytes]);
+    if (buffer) std::setvbuf(out, buffer.get(), _IOFBF, kStreamBufferBytes);
+  }
   if (out == nullptr) {
     int error = errno ? errno : EIO;
     ::close(fd);
@@ -64,7 +84,7 @@ int WriteThrough(int fd, const OutputBytes& bytes, bool sync) {
   errno = 0;
   bool ok = bytes(out) && std::fflush(out) == 0 && !std::ferror(out);
   int error = ok ? 0 : (errno ? errno : EIO);
-  if (ok && sync && ::fsync(fd) != 0) error = errno;
+  if (ok && sync) error = SyncFile(options, fd);
   if (std::fclose(out) != 0 && error == 0) error = errno ? errno : EIO;
   return error;
 }
@@ -86,7 +106,7 @@ int LockForWriting(int fd) {
 // Writes through fd, which this takes over: a regular file locked, emptied
 // and synced, anything else as it comes. Owner, mode and links stay.
 int WriteInPlace(int fd, bool regular, const OutputPlace& place, const OutputBytes& bytes,
-                 std::string& error) {
+                 const OutputOptions& options, std::string& error) {
   if (regular) {
     int failure = LockForWriting(fd);
     if (failure == 0 && ::ftruncate(fd, 0) != 0) failure = errno;
@@ -98,7 +118,7 @@ int WriteInPlace(int fd, bool regular, const OutputPlace& place, const OutputByt
       return FailErrno(error, failure);
     }
   }
-  int written = WriteThrough(fd, bytes, regular);
+  int written = WriteThrough(fd, bytes, regular, options);
   return written == 0 ? kOutputWritten : FailErrno(error, written);
 }
 
@@ -107,38 +127,43 @@ int WriteInPlace(int fd, bool regular, const OutputPlace& place, const OutputByt
 // (replaced is -1), and renames it over the output's name, so that a reader
 // sees the old bytes or the new, never a mixture, and a failure leaves the
 // old file. kKeepInPlace when the attributes cannot all be given.
-int Replace(const OutputPlace& place, int replaced, const OutputBytes& bytes, std::string& error) {
+int Replace(const OutputPlace& place, int replaced, const OutputBytes& bytes,
+            const OutputOptions& options, std::string& error) {
   const int folder = place.folder.get();
   UniqueFd newFileModel;
   int model = replaced;
   if (model < 0) {
-    newFileModel.Reset(OpenNewFileModel(folder, place.name));
+    newFileModel.Reset(OpenNewFileModel(folder, place.name, options.unnamedTempFiles));
     if (!newFileModel.valid()) return FailErrno(error, errno);
     model = newFileModel.get();
   }
   struct stat modelInfo;
   if (::fstat(model, &modelInfo) != 0) return FailErrno(error, errno);
   TempFile temp;
-  if (int created = temp.Create(folder, place.name)) return FailErrno(error, created);
+  if (int created = temp.Create(folder, place.name, options.unnamedTempFiles))
+    return FailErrno(error, created);
   int stream = ::fcntl(temp.fd(), F_DUPFD_CLOEXEC, 0);  // temp.fd() stays open to name the file
   if (stream < 0) return FailErrno(error, errno);
-  if (int written = WriteThrough(stream, bytes, false)) return FailErrno(error, written);
+  if (int written = WriteThrough(stream, bytes, false, options)) return FailErrno(error, written);
   // The mode and ACL come after the bytes: until the rename only the caller
   // may open the file.
   if (CopyFileAttributes(model, modelInfo, temp.fd()) != 0) return kKeepInPlace;
-  if (::fsync(temp.fd()) != 0) return FailErrno(error, errno);
-  if (int committed = temp.Commit()) return FailErrno(error, committed);
-  ::fsync(folder);  // some file systems cannot; the rename stands either way
+  if (int synced = SyncFile(options, temp.fd())) return FailErrno(error, synced);
+  if (int committed = RunStep(options, OutputStep::kRename, [&temp] { return temp.Commit(); }))
+    return FailErrno(error, committed);
+  // Some file systems cannot sync a folder; the rename stands either way.
+  RunStep(options, OutputStep::kFolderSync, [folder] { return ::fsync(folder) == 0 ? 0 : errno; });
   return kOutputWritten;
 }
 
-int WriteNew(const OutputPlace& place, const OutputBytes& bytes, std::string& error) {
-  int result = Replace(place, -1, bytes, error);
+int WriteNew(const OutputPlace& place, const OutputBytes& bytes, const OutputOptions& options,
+             std::string& error) {
+  int result = Replace(place, -1, bytes, options, error);
   if (result != kKeepInPlace) return result;
   int fd = ::openat(place.folder.get(), place.name.c_str(),
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return FailErrno(error, errno);
-  return WriteInPlace(fd, true, place, bytes, error);
+  return WriteInPlace(fd, true, place, bytes, options, error);
 }
 
 // A regular file of the caller's with one link, in a folder the caller may
@@ -151,7 +176,7 @@ bool MayReplace(const OutputPlace& place, const struct stat& opened) {
 }  // namespace
 
 int WriteOutputFile(const char* path, const OutputBytes& bytes, const ProtectedFile* notThis,
-                    std::string& error) {
+                    std::string& error, const OutputOptions& options) {
   error.clear();
   WriteSignals signals;
   OutputPlace place;
@@ -160,7 +185,7 @@ int WriteOutputFile(const char* path, const OutputBytes& bytes, const ProtectedF
   struct stat found {};
   if (!place.kernelLink) {
     if (::fstatat(folder, place.name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0)
-      return errno == ENOENT ? WriteNew(place, bytes, error) : FailErrno(error, errno);
+      return errno == ENOENT ? WriteNew(place, bytes, options, error) : FailErrno(error, errno);
     std::string refusal = Refusal(place, found, notThis);
     if (!refusal.empty()) return Fail(error, refusal);
   }
@@ -182,8 +207,8 @@ int WriteOutputFile(const char* path, const OutputBytes& bytes, const ProtectedF
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
     return FailErrno(error, errno);
   if (!place.kernelLink && MayReplace(place, opened)) {
-    int result = Replace(place, fd.get(), bytes, error);
+    int result = Replace(place, fd.get(), bytes, options, error);
     if (result != kKeepInPlace) return result;
   }
-  return WriteInPlace(fd.Release(), S_ISREG(opened.st_mode), place, bytes, error);
+  return WriteInPlace(fd.Release(), S_ISREG(opened.st_mode), place, bytes, options, error);
 }

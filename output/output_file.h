@@ -15,10 +15,26 @@ constexpr int kOutputNotWritten = 1;
 // Writes the bytes to out; false when a write fails (errno tells why).
 using OutputBytes = std::function<bool(std::FILE* out)>;
 
-// Turns the descriptor of the file being written into a stream that owns
-// it. Tests replace it with a stream that fails at a chosen byte.
-using OutputStreamOpener = std::FILE* (*)(int fd);
-extern OutputStreamOpener OpenOutputStream;
+// Turns the descriptor of the file being written into a stream that owns it.
+using OutputStreamOpener = std::function<std::FILE*(int fd)>;
+
+// The steps of a write that fail on their own, apart from the bytes.
+enum class OutputStep {
+  kFileSync,    // fsync of the written file
+  kRename,      // the new file takes the output's name
+  kFolderSync,  // fsync of the folder, so that the rename survives a crash
+};
+
+// Runs one step: returns 0 or an errno value. run is the step itself.
+using OutputStepRunner = std::function<int(OutputStep step, const std::function<int()>& run)>;
+
+// How a write is carried out; what a caller (or a test) may choose. The
+// defaults are what the tools use.
+struct OutputOptions {
+  OutputStreamOpener openStream;  // none: fdopen with a 1 MiB buffer
+  bool unnamedTempFiles = true;   // false: temporaries always get a name at once
+  OutputStepRunner runStep;       // none: each step runs as it is
+};
 
 // A file that the output must not be, such as the input being read.
 struct ProtectedFile {
@@ -38,4 +54,4 @@ struct ProtectedFile {
 // file. Returns kOutputWritten, or kOutputNotWritten with the reason in
 // error.
 int WriteOutputFile(const char* path, const OutputBytes& bytes, const ProtectedFile* notThis,
-                    std::string& error);
+                    std::string& error, const OutputOptions& options = {});

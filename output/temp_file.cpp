@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <iterator>
 
-bool OutputUnnamedTempFiles = true;
-
 namespace {
 
 // The signals that end a process and that the writer answers by removing
@@ -87,8 +85,8 @@ TempFile::~TempFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int TempFile::Create(int folder, const std::string& outputName) {
-  if (OutputUnnamedTempFiles) {
+int TempFile::Create(int folder, const std::string& outputName, bool mayBeUnnamed) {
+  if (mayBeUnnamed) {
     int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0 && CanBeNamed(fd)) {
       fd_ = fd;
@@ -154,8 +152,8 @@ int TempFile::Release() {
   return fd;
 }
 
-int OpenNewFileModel(int folder, const std::string& outputName) {
-  if (OutputUnnamedTempFiles) {
+int OpenNewFileModel(int folder, const std::string& outputName, bool mayBeUnnamed) {
+  if (mayBeUnnamed) {
     int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
   }

@@ -12,10 +12,6 @@
 #include <csignal>
 #include <string>
 
-// Whether new files may start without a name. Tests turn this off to run
-// the named way everywhere.
-extern bool OutputUnnamedTempFiles;
-
 class TempFile {
  public:
   TempFile() = default;
@@ -23,9 +19,10 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  // Creates an empty file with mode 0600 in folder, for output name.
-  // Returns 0 or an errno value.
-  int Create(int folder, const std::string& outputName);
+  // Creates an empty file with mode 0600 in folder, for output name,
+  // without a name when mayBeUnnamed and the kernel allows. Returns 0 or an
+  // errno value.
+  int Create(int folder, const std::string& outputName, bool mayBeUnnamed);
   // The same under a random name only, with the given creation mode.
   int CreateNamed(int folder, const std::string& outputName, mode_t mode);
   int fd() const { return fd_; }
@@ -44,8 +41,9 @@ class TempFile {
 
 // A descriptor of an empty file in folder that has exactly the mode and
 // access ACL that open(..., 0666) gives a new file there (the umask, or the
-// folder's default ACL), and no name. -1 with errno on failure.
-int OpenNewFileModel(int folder, const std::string& outputName);
+// folder's default ACL), and no name (for the moment it takes, when
+// mayBeUnnamed is false or the kernel cannot). -1 with errno on failure.
+int OpenNewFileModel(int folder, const std::string& outputName, bool mayBeUnnamed);
 
 // While it lives, a full disk or a closed pipe fail a write with an error
 // (no SIGXFSZ or SIGPIPE ends the process), and an interrupt, termination

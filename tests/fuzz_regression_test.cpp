@@ -34,11 +34,13 @@ bool IsLoadResult(int result) {
 
 const std::string kRegressions = std::string(DGC_SOURCE_DIR) + "/fuzz/regressions";
 
-class FuzzRegressionsTest : public FreshStateTest {};
-
-int LoadInput(const std::string& bytes) {
-  return RunDicomLoadInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
+class FuzzRegressionsTest : public FreshStateTest {
+ protected:
+  int LoadInput(const std::string& bytes) {
+    return RunDicomLoadInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                             &report);
+  }
+};
 
 TEST_F(FuzzRegressionsTest, DicomInputsRunCleanly) {
   for (const std::string& path : FilesIn(kRegressions + "/dicom"))
@@ -61,7 +63,7 @@ TEST_F(FuzzRegressionsTest, DicomInputsRunCleanly) {
   };
   for (const auto& c : studies) {
     EXPECT_EQ(LoadInput(ReadBytes(DataFile(c.name))), c.result) << c.name;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.name;
+    EXPECT_EQ(report.detail, c.detail) << c.name;
   }
 }
 

@@ -20,29 +20,13 @@
 #include "gated_loader.h"
 #include "gsd_writer.h"
 #include "header_scan.h"
-#include "load_report.h"
-#include "operator_question.h"
-#include "output_file.h"
 #include "study_state.h"
-#include "temp_file.h"
-#include "transcoder.h"
 
 namespace {
 
 void ResetProcessState() {
-  // The opener as built, taken before any test has replaced it.
-  static const OutputStreamOpener builtOpener = OpenOutputStream;
   std::memset(&StudyRecord, 0, sizeof StudyRecord);
   std::fill(ImageStore, ImageStore + kStoreValues, std::int16_t{0});
-  LastLoadReport = LoadReport{};
-  LastScanFindings = ScanFindings{};
-  SetYesNoQuestion(nullptr);
-  SetDecoderForTesting("", 0);
-  SetDecoderEnabled(true);
-  AfterHeaderScanForTesting = nullptr;
-  OpenOutputStream = builtOpener;
-  OutputUnnamedTempFiles = true;
-  LastGsdWriteError.clear();
 }
 
 }  // namespace
@@ -53,6 +37,19 @@ void FreshStateTest::SetUp() {
 
 void FreshStateTest::TearDown() {
   ResetProcessState();
+}
+
+std::int32_t FreshStateTest::Scan(const std::string& path) {
+  LoadSession session(options, report);
+  std::int32_t result = ScanStudyHeader(path.c_str(), session);
+  found = session.found;
+  return result;
+}
+
+void FreshStateTest::UseDecoder(const std::string& helperPath, int timeoutSeconds) {
+  options.decoder.helperPath = helperPath;
+  options.decoder.timeoutSeconds =
+      timeoutSeconds > 0 ? timeoutSeconds : DecoderSettings{}.timeoutSeconds;
 }
 
 TempDir::TempDir() {

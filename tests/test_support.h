@@ -9,15 +9,36 @@
 #include <string>
 #include <vector>
 
-// A test that uses the stages in this process. Before and after it, what they
-// keep process-wide is as a fresh process has it: an empty StudyRecord,
-// ImageStore and load report, no question handler (every question answered
-// No), the real decoder helper, its limit and no test hook; the writer's
-// stream opener and named or unnamed temporaries as built.
+#include "gated_loader.h"
+#include "gsd_writer.h"
+#include "header_scan.h"
+
+// A test that uses the stages in this process. Before and after it, what the
+// design keeps process-wide is as a fresh process has it: an empty
+// StudyRecord and ImageStore. What a load or a write takes and gives is the
+// fixture's own: options (no question handler, so every question is answered
+// No; the real decoder helper and its limit; no hook), the report, the scan's
+// findings, the writer's options and its reason.
 class FreshStateTest : public testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+
+  int Load(const std::string& path) { return LoadGatedStudy(path.c_str(), options, report); }
+  // The header scan alone; found holds what it saw.
+  std::int32_t Scan(const std::string& path);
+  int Write(const std::string& path, const TStudyRecord* record, bool baseToApex) {
+    return WriteGsdFile(path.c_str(), record, baseToApex, writeError, output);
+  }
+  // A stand-in helper (absolute path) and its wall-clock limit; "" and 0 are
+  // the real helper and limit.
+  void UseDecoder(const std::string& helperPath, int timeoutSeconds);
+
+  LoadOptions options;
+  LoadReport report;
+  ScanFindings found;
+  OutputOptions output;
+  std::string writeError;
 };
 
 // A fresh folder under /tmp, removed with its contents at destruction.

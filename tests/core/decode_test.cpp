@@ -94,12 +94,13 @@ TEST_F(DecodingTest, EveryLosslessEncodingWritesTheRawFilesGsd) {
 
 // Loads in this process, as the window does: the decoder may fail in any
 // way, the caller only sees a result and a reason.
-void ExpectCleanLoad(const std::string& path, const std::string& label) {
-  int result = LoadGatedStudy(path.c_str());
+void ExpectCleanLoad(const LoadOptions& options, LoadReport& report, const std::string& path,
+                     const std::string& label) {
+  int result = LoadGatedStudy(path.c_str(), options, report);
   ASSERT_TRUE(result == kLoadOk || result == kLoadFailed || result == kLoadPixelDataShort)
       << label << ": " << result;
   if (result != kLoadOk) {
-    EXPECT_FALSE(LastLoadReport.detail.empty()) << label;
+    EXPECT_FALSE(report.detail.empty()) << label;
   }
 }
 
@@ -152,8 +153,8 @@ TEST_F(DecodingTest, DamagedCodestreamsEndWithAReason) {
     const std::string label =
         std::string(c.encoding) + (c.truncated ? " truncated" : " overwritten");
     WriteBytes(dir.File("damaged.dcm"), bytes);
-    EXPECT_EQ(LoadGatedStudy(dir.File("damaged.dcm").c_str()), c.result) << label;
-    const std::string& detail = LastLoadReport.detail;
+    EXPECT_EQ(Load(dir.File("damaged.dcm").c_str()), c.result) << label;
+    const std::string& detail = report.detail;
     if (c.exact) {
       EXPECT_EQ(detail, c.reason) << label;
     } else {
@@ -164,17 +165,17 @@ TEST_F(DecodingTest, DamagedCodestreamsEndWithAReason) {
         EXPECT_NE(words.rfind(ending, 0), 0u) << label << ": " << detail;
     }
     if (c.result == kLoadFailed) {
-      EXPECT_EQ(LastLoadReport.failure, LoadFailure::kUnsupportedEncoding) << label;
+      EXPECT_EQ(report.failure, LoadFailure::kUnsupportedEncoding) << label;
     }
   }
-  EXPECT_EQ(LoadGatedStudy(DataFile("jpeg_syntax").c_str()), kLoadFailed);
-  EXPECT_EQ(LastLoadReport.detail,
+  EXPECT_EQ(Load(DataFile("jpeg_syntax").c_str()), kLoadFailed);
+  EXPECT_EQ(report.detail,
             "cannot decode transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order "
             "Prediction): Not a JPEG file: starts with 0x00 0x00");
 }
 
 TEST_F(DecodingTest, MutatedCompressedInputsThroughTheHelper) {
-  SetYesNoQuestion([](const OperatorQuestion&) { return true; });
+  options.ask = [](const OperatorQuestion&) { return true; };
   std::mt19937 random(20261207);
   TempDir dir;
   const char* encodings[] = {"jpeglossless", "jpegls", "rle", "j2k", "deflated"};
@@ -198,7 +199,8 @@ TEST_F(DecodingTest, MutatedCompressedInputsThroughTheHelper) {
         }
       }
       WriteBytes(dir.File("m.dcm"), bytes);
-      ExpectCleanLoad(dir.File("m.dcm"), std::string(encoding) + " round " + std::to_string(round));
+      ExpectCleanLoad(options, report, dir.File("m.dcm"),
+                      std::string(encoding) + " round " + std::to_string(round));
       ++loads;
     }
   }
@@ -238,15 +240,15 @@ TEST_F(DecodingTest, AHelperThatCrashesOrHangsIsARefusal) {
         WriteBytes(helper, std::string("#!/bin/sh\n") + h.script + "\n");
         ASSERT_EQ(::chmod(helper.c_str(), h.mode), 0);
       }
-      SetDecoderForTesting(helper, 1);
+      UseDecoder(helper, 1);
       const auto start = std::chrono::steady_clock::now();
-      EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadFailed) << label;
+      EXPECT_EQ(Load(EncodedFile("gated64", "j2k").c_str()), kLoadFailed) << label;
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << label;
       std::string reason = h.reason;
       if (reason.find("HELPER") != std::string::npos)
         reason.replace(reason.find("HELPER"), 6, helper);
       EXPECT_EQ(
-          LastLoadReport.detail,
+          report.detail,
           "cannot decode transfer syntax 1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless): " + reason)
           << label;
     }
@@ -254,8 +256,8 @@ TEST_F(DecodingTest, AHelperThatCrashesOrHangsIsARefusal) {
     ASSERT_EQ(::sigaction(SIGCHLD, &saved, &after), 0);
     EXPECT_EQ(after.sa_handler, children.sa_handler) << "the caller's SIGCHLD is put back";
   }
-  SetDecoderForTesting("", 0);
-  EXPECT_EQ(LoadGatedStudy(EncodedFile("gated64", "j2k").c_str()), kLoadOk);
+  UseDecoder("", 0);
+  EXPECT_EQ(Load(EncodedFile("gated64", "j2k").c_str()), kLoadOk);
 }
 
 // A copy of dicom2gsd in a folder of its own (root/bin), and stand-in
@@ -407,7 +409,7 @@ TEST_F(DecodingTest, ACodestreamOfAnotherSizeNeverReachesTheDecoder) {
   const std::string mark = dir.File("helper-ran");
   WriteBytes(dir.File("helper"), "#!/bin/sh\ntouch " + ShellQuote(mark) + "\nexit 3\n");
   ASSERT_EQ(::chmod(dir.File("helper").c_str(), 0700), 0);
-  SetDecoderForTesting(dir.File("helper"), 5);
+  UseDecoder(dir.File("helper"), 5);
   // Each row patches the first codestream's own statement of its size.
   const struct {
     const char* encoding;
@@ -437,8 +439,8 @@ TEST_F(DecodingTest, ACodestreamOfAnotherSizeNeverReachesTheDecoder) {
     ASSERT_NE(found, std::string::npos) << c.encoding;
     bytes.replace(found + c.at, c.patch.size(), c.patch);
     WriteBytes(dir.File("patched.dcm"), bytes);
-    EXPECT_EQ(LoadGatedStudy(dir.File("patched.dcm").c_str()), kLoadFailed) << c.encoding;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.encoding;
+    EXPECT_EQ(Load(dir.File("patched.dcm").c_str()), kLoadFailed) << c.encoding;
+    EXPECT_EQ(report.detail, c.detail) << c.encoding;
     EXPECT_FALSE(FileExists(mark)) << c.encoding << ": the decoder ran";
   }
 }
@@ -446,18 +448,18 @@ TEST_F(DecodingTest, ACodestreamOfAnotherSizeNeverReachesTheDecoder) {
 // A deflated data set cannot be walked before it is inflated: the helper
 // gets what the largest study would need, not the 500 MB a bomb asks for.
 TEST_F(DecodingTest, ADeflateBombIsRefusedWithinItsBudget) {
-  EXPECT_EQ(LoadGatedStudy(DataFile("deflate_bomb").c_str()), kLoadFailed);
+  EXPECT_EQ(Load(DataFile("deflate_bomb").c_str()), kLoadFailed);
   const std::string refusal = "cannot decode transfer syntax 1.2.840.10008.1.2.1.99";
-  EXPECT_EQ(LastLoadReport.detail.rfind(refusal, 0), 0u) << LastLoadReport.detail;
+  EXPECT_EQ(report.detail.rfind(refusal, 0), 0u) << report.detail;
   // The address space the helper is given, in KiB, as a stand-in reports it.
   TempDir dir;
   WriteBytes(dir.File("helper"), "#!/bin/sh\necho \"limit $(ulimit -v)\" >&2\nexit 3\n");
   ASSERT_EQ(::chmod(dir.File("helper").c_str(), 0700), 0);
-  SetDecoderForTesting(dir.File("helper"), 5);
-  EXPECT_EQ(LoadGatedStudy(DataFile("deflate_bomb").c_str()), kLoadFailed);
-  const std::size_t at = LastLoadReport.detail.rfind("limit ");
-  ASSERT_NE(at, std::string::npos) << LastLoadReport.detail;
-  const long kib = std::stol(LastLoadReport.detail.substr(at + 6));
+  UseDecoder(dir.File("helper"), 5);
+  EXPECT_EQ(Load(DataFile("deflate_bomb").c_str()), kLoadFailed);
+  const std::size_t at = report.detail.rfind("limit ");
+  ASSERT_NE(at, std::string::npos) << report.detail;
+  const long kib = std::stol(report.detail.substr(at + 6));
   EXPECT_GE(kib, 128 * 1024);  // the largest study decodes in about 160 MiB
   EXPECT_LE(kib, 256 * 1024);  // where 512 MiB let GDCM inflate the bomb
 }

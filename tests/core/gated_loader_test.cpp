@@ -81,8 +81,7 @@ const LoadCase kLoadCases[] = {
 TEST_F(LoadGatedStudyTest, FramesMatchWhatPydicomReads) {
   for (const LoadCase& c : kLoadCases) {
     FillStore(0);
-    ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadOk)
-        << c.file << ": " << LastLoadReport.detail;
+    ASSERT_EQ(Load(DataFile(c.file).c_str()), kLoadOk) << c.file << ": " << report.detail;
     EXPECT_EQ(StudyRecord.frameCount, c.framesPerGate) << c.file;
     EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, c.pixelSize) << c.file;
     if (std::string(c.file) != "dcmtk_explicit") ExpectStoreHolds(c.file, c.gates, c.framesPerGate);
@@ -90,7 +89,7 @@ TEST_F(LoadGatedStudyTest, FramesMatchWhatPydicomReads) {
 }
 
 TEST_F(LoadGatedStudyTest, BinningSaturatesAndKeepsTheFactorTen) {
-  ASSERT_EQ(LoadGatedStudy(DataFile("bin_blocks").c_str()), kLoadOk);
+  ASSERT_EQ(Load(DataFile("bin_blocks").c_str()), kLoadOk);
   EXPECT_EQ(ImageStore[0], 100);             // 10 x (1 + 2 + 3 + 4)
   EXPECT_EQ(ImageStore[5 * 64 + 5], 32767);  // 10 x 3277 would wrap
   EXPECT_EQ(ImageStore[10 * 64 + 10], -32768);
@@ -107,7 +106,7 @@ TEST_F(LoadGatedStudyTest, BandMaximumCoversRowsFiveToFortyFive) {
   } const cases[] = {
       {"band_row3", 1}, {"band_row50", 1}, {"band_row5", 9000}, {"band_row45", 9000}};
   for (const auto& c : cases) {
-    ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadOk);
+    ASSERT_EQ(Load(DataFile(c.file).c_str()), kLoadOk);
     EXPECT_EQ(StudyRecord.maxCount, c.maxCount) << c.file;
   }
 }
@@ -122,7 +121,7 @@ TEST(FrameMaximum, IgnoresNegativeValues) {
 TEST_F(LoadGatedStudyTest, ClearsTheRecordFirst) {
   std::strcpy(StudyRecord.comment, "typed before");
   StudyRecord.height = 170.0f;
-  ASSERT_EQ(LoadGatedStudy(DataFile("sex_missing").c_str()), kLoadOk);
+  ASSERT_EQ(Load(DataFile("sex_missing").c_str()), kLoadOk);
   EXPECT_STREQ(StudyRecord.comment, "");
   EXPECT_EQ(StudyRecord.height, 0.0f);
   EXPECT_STREQ(StudyRecord.sex, "");
@@ -176,15 +175,14 @@ TEST_F(LoadGatedStudyTest, EachCaveatIsOneWarning) {
        "10"},
   };
   for (const auto& c : cases) {
-    ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadOk) << c.file;
+    ASSERT_EQ(Load(DataFile(c.file).c_str()), kLoadOk) << c.file;
     if (c.warning == nullptr) {
-      EXPECT_TRUE(LastLoadReport.warnings.empty()) << c.file << ": " << LastLoadReport.warnings[0];
+      EXPECT_TRUE(report.warnings.empty()) << c.file << ": " << report.warnings[0];
     } else {
-      ASSERT_EQ(LastLoadReport.warnings.size(), c.second ? 2u : 1u)
-          << c.file << ": " << LastLoadReport.warnings[0];
-      EXPECT_EQ(LastLoadReport.warnings[0], c.warning) << c.file;
+      ASSERT_EQ(report.warnings.size(), c.second ? 2u : 1u) << c.file << ": " << report.warnings[0];
+      EXPECT_EQ(report.warnings[0], c.warning) << c.file;
       if (c.second) {
-        EXPECT_EQ(LastLoadReport.warnings[1], c.second) << c.file;
+        EXPECT_EQ(report.warnings[1], c.second) << c.file;
       }
     }
   }
@@ -192,14 +190,13 @@ TEST_F(LoadGatedStudyTest, EachCaveatIsOneWarning) {
 
 TEST_F(LoadGatedStudyTest, ReadsNoFurtherThanTheDeclaredPixelData) {
   // One frame short, and a padding element follows: its bytes are not a frame.
-  EXPECT_EQ(LoadGatedStudy(DataFile("pixel_declared_short").c_str()), kLoadPixelDataShort);
-  EXPECT_EQ(LastLoadReport.detail, "pixel data 8192 bytes short (65536 needed, 57344 present)");
+  EXPECT_EQ(Load(DataFile("pixel_declared_short").c_str()), kLoadPixelDataShort);
+  EXPECT_EQ(report.detail, "pixel data 8192 bytes short (65536 needed, 57344 present)");
 }
 
 TEST_F(LoadGatedStudyTest, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
-  EXPECT_EQ(LoadGatedStudy(DataFile("pixel_short2").c_str()), kLoadPixelDataShort);
-  EXPECT_EQ(LastLoadReport.detail.rfind("pixel data 2 bytes short", 0), 0u)
-      << LastLoadReport.detail;
+  EXPECT_EQ(Load(DataFile("pixel_short2").c_str()), kLoadPixelDataShort);
+  EXPECT_EQ(report.detail.rfind("pixel data 2 bytes short", 0), 0u) << report.detail;
   std::vector<std::int16_t> expected = ExpectedFrames("short_base");
   // Every frame but the last of gate 1 is complete; the short one is not stored.
   for (int g = 0; g < 2; ++g)
@@ -228,7 +225,7 @@ TEST_F(LoadGatedStudyTest, AFileChangedAfterTheScan) {
   for (const auto& c : cases) {
     WriteBytes(path, ReadBytes(DataFile("gated64")));
     change = c.change;
-    AfterHeaderScanForTesting = [] {
+    options.afterHeaderScan = [] {
       if (std::string(change) == "rename") {
         WriteBytes(dir->File("next.dcm"), ReadBytes(DataFile("gated128")));
         ::rename(dir->File("next.dcm").c_str(), path.c_str());
@@ -236,7 +233,7 @@ TEST_F(LoadGatedStudyTest, AFileChangedAfterTheScan) {
         ::truncate(path.c_str(), 2000);
       }
     };
-    EXPECT_EQ(LoadGatedStudy(path.c_str()), c.result) << c.change;
+    EXPECT_EQ(Load(path.c_str()), c.result) << c.change;
     if (c.result == kLoadOk) ExpectStoreHolds("gated64", 8, 4);
   }
 }
@@ -289,9 +286,9 @@ TEST_F(LoadGatedStudyTest, RefusesWhatDoesNotFitAndLeavesTheStore) {
   for (const RefusalCase& c : kRefusals) {
     FillStore(-3);
     WorkMatrixColumns = WorkMatrixRows = 99;
-    EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), kLoadFailed) << c.file;
-    EXPECT_EQ(LastLoadReport.failure, c.failure) << c.file;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.file;
+    EXPECT_EQ(Load(DataFile(c.file).c_str()), kLoadFailed) << c.file;
+    EXPECT_EQ(report.failure, c.failure) << c.file;
+    EXPECT_EQ(report.detail, c.detail) << c.file;
     EXPECT_TRUE(std::all_of(ImageStore, ImageStore + kStoreValues, [](std::int16_t v) {
       return v == -3;
     })) << c.file;
@@ -301,7 +298,7 @@ TEST_F(LoadGatedStudyTest, RefusesWhatDoesNotFitAndLeavesTheStore) {
 
 TEST_F(LoadGatedStudyTest, RealFilesOfOtherKindsAreDecodedThenRefusedForWhatTheyAre) {
   // pydicom's own test files: compressed and big-endian, but no NM studies.
-  SetYesNoQuestion([](const OperatorQuestion&) { return true; });
+  options.ask = [](const OperatorQuestion&) { return true; };
   const std::string dir = "/usr/lib/python3/dist-packages/pydicom/data/test_files/";
   struct {
     const char* file;
@@ -312,14 +309,14 @@ TEST_F(LoadGatedStudyTest, RealFilesOfOtherKindsAreDecodedThenRefusedForWhatThey
       {"MR_small_bigendian.dcm", "Number of Frames is 0 or absent: no frames to convert"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(LoadGatedStudy((dir + c.file).c_str()), kLoadFailed) << c.file;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.file;
+    EXPECT_EQ(Load((dir + c.file).c_str()), kLoadFailed) << c.file;
+    EXPECT_EQ(report.detail, c.detail) << c.file;
   }
 }
 
 TEST_F(LoadGatedStudyTest, ASmallerSecondLoadLeavesZerosBehindItsFrames) {
-  ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x16").c_str()), kLoadOk);
-  ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x8").c_str()), kLoadOk);
+  ASSERT_EQ(Load(DataFile("gated64_8x16").c_str()), kLoadOk);
+  ASSERT_EQ(Load(DataFile("gated64_8x8").c_str()), kLoadOk);
   ExpectStoreHolds("gated64_8x8", 8, 8);
   for (int g = 0; g < kStoreGates; ++g)
     for (int f = g < 8 ? 8 : 0; f < kStoreFramesPerGate; ++f)
@@ -327,7 +324,7 @@ TEST_F(LoadGatedStudyTest, ASmallerSecondLoadLeavesZerosBehindItsFrames) {
                               ImageStore + FrameSlotIndex(g, f) + kFrameValues,
                               [](std::int16_t v) { return v == 0; }))
           << g << "," << f;
-  ASSERT_EQ(LoadGatedStudy(DataFile("gated64_8x16").c_str()), kLoadOk);
+  ASSERT_EQ(Load(DataFile("gated64_8x16").c_str()), kLoadOk);
   ExpectStoreHolds("gated64_8x16", 8, 16);
 }
 

@@ -16,28 +16,35 @@
 
 namespace {
 
-std::int32_t ScanFresh(const std::string& name) {
-  std::memset(&StudyRecord, 0, sizeof StudyRecord);
-  return ScanStudyHeader(DataFile(name).c_str());
-}
-
 long FileSize(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
 }
 
-class ScanStudyHeaderTest : public FreshStateTest {};
+class ScanStudyHeaderTest : public FreshStateTest {
+ protected:
+  std::int32_t ScanFresh(const std::string& name) {
+    std::memset(&StudyRecord, 0, sizeof StudyRecord);
+    return Scan(DataFile(name));
+  }
+};
 
+// Answers every question of the load that options set up, recording it.
 class AnswerQuestions {
  public:
-  explicit AnswerQuestions(bool yes) {
-    SetYesNoQuestion([this, yes](const OperatorQuestion& q) {
+  AnswerQuestions(LoadOptions& options, bool yes) : options_(options) {
+    options_.ask = [this, yes](const OperatorQuestion& q) {
       asked.push_back(std::string(q.caption) + "|" + q.text + (q.defaultYes ? "|Yes" : "|No"));
+      found.push_back(q.found);
       return yes;
-    });
+    };
   }
-  ~AnswerQuestions() { SetYesNoQuestion(nullptr); }
+  ~AnswerQuestions() { options_.ask = nullptr; }
   std::vector<std::string> asked;
+  std::vector<std::string> found;  // what each question said the file holds
+
+ private:
+  LoadOptions& options_;
 };
 
 struct SizeCase {
@@ -113,7 +120,7 @@ TEST_F(ScanStudyHeaderTest, ShortDateNeverShowsAnEarlierValue) {
   ASSERT_GT(ScanFresh("gated64"), 0);
   std::memset(&StudyRecord, 0, sizeof StudyRecord);
   std::strcpy(StudyRecord.studyDate, "9999.99.99");
-  ASSERT_GT(ScanStudyHeader(DataFile("date_short").c_str()), 0);
+  ASSERT_GT(Scan(DataFile("date_short").c_str()), 0);
   EXPECT_STREQ(StudyRecord.studyDate, "2001");
 }
 
@@ -189,7 +196,7 @@ TEST_F(ScanStudyHeaderTest, AnIconImageIsPassedOver) {
                            "icon64_16bit", "icon64_8bit"}) {
     EXPECT_EQ(ScanFresh(name), FileSize(DataFile(name)) - 8192) << name;
     EXPECT_EQ(StudyRecord.matrixSize, 64) << name;
-    EXPECT_EQ(LastScanFindings.bitsAllocated, 16) << name;
+    EXPECT_EQ(found.bitsAllocated, 16) << name;
   }
 }
 
@@ -197,13 +204,12 @@ TEST_F(ScanStudyHeaderTest, FailuresGiveScanFailedAndKeepWhatWasFound) {
   EXPECT_EQ(ScanFresh("before_pixel"), kScanFailed);
   EXPECT_STREQ(StudyRecord.patientName, "ANON^A");
   EXPECT_EQ(StudyRecord.pixelSize, 0.0);  // not written on this path
-  EXPECT_EQ(LastLoadReport.failure, LoadFailure::kNoPixelData);
+  EXPECT_EQ(report.failure, LoadFailure::kNoPixelData);
   EXPECT_EQ(ScanFresh("only_prefix"), kScanFailed);
-  EXPECT_EQ(ScanStudyHeader("/nonexistent/file.dcm"), kScanFailed);
-  EXPECT_EQ(LastLoadReport.failure, LoadFailure::kCannotOpen);
-  EXPECT_EQ(ScanStudyHeader((std::string(DGC_TEST_DATA) + "/gated64.expected.raw").c_str()),
-            kScanFailed);
-  EXPECT_EQ(LastLoadReport.failure, LoadFailure::kNotDicom);
+  EXPECT_EQ(Scan("/nonexistent/file.dcm"), kScanFailed);
+  EXPECT_EQ(report.failure, LoadFailure::kCannotOpen);
+  EXPECT_EQ(Scan((std::string(DGC_TEST_DATA) + "/gated64.expected.raw").c_str()), kScanFailed);
+  EXPECT_EQ(report.failure, LoadFailure::kNotDicom);
 }
 
 std::string Explicit(std::uint16_t group, std::uint16_t element, const char* vr,
@@ -237,7 +243,7 @@ TEST_F(ScanStudyHeaderTest, MalformedValuesKeepTheWalkAligned) {
         Le32(0);
     WriteBytes(dir.File("m.dcm"), Part10(body));
     std::memset(&StudyRecord, 0, sizeof StudyRecord);
-    std::int32_t offset = ScanStudyHeader(dir.File("m.dcm").c_str());
+    std::int32_t offset = Scan(dir.File("m.dcm").c_str());
     EXPECT_EQ(offset, static_cast<std::int32_t>(Part10(body).size())) << c.label;
     EXPECT_EQ(std::string(StudyRecord.patientName), c.keptName) << c.label;
     EXPECT_EQ(StudyRecord.heartRate, c.keptRate) << c.label;
@@ -258,22 +264,27 @@ TEST_F(ScanStudyHeaderTest, QuestionsForNonNmAndProjections) {
     std::size_t questions;
     bool accepted;
     const char* question;
+    const char* found;  // what the question says the file holds
   } const cases[] = {
-      {"gated64", false, 0, true, nonNm},
-      {"modality_ct", true, 1, true, nonNm},
-      {"modality_ct", false, 1, false, nonNm},
-      {"modality_empty", false, 1, false, nonNm},
-      {"modality_twice", true, 1, true, nonNm},  // the nested MR is another image's
-      {"modality_twice", false, 1, false, nonNm},
-      {"type_gated_tomo", true, 1, true, projections},
-      {"type_gated_tomo", false, 1, false, projections},
-      {"type_recon_gated", false, 0, true, projections},
+      {"gated64", false, 0, true, nonNm, ""},
+      {"modality_ct", true, 1, true, nonNm, "Modality: CT"},
+      {"modality_ct", false, 1, false, nonNm, "Modality: CT"},
+      {"modality_empty", false, 1, false, nonNm, "Modality: (empty)"},
+      // The nested MR is another image's.
+      {"modality_twice", true, 1, true, nonNm, "Modality: CT"},
+      {"modality_twice", false, 1, false, nonNm, "Modality: CT"},
+      {"type_gated_tomo", true, 1, true, projections,
+       "Image Type: ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION"},
+      {"type_gated_tomo", false, 1, false, projections,
+       "Image Type: ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION"},
+      {"type_recon_gated", false, 0, true, projections, ""},
   };
   for (const auto& c : cases) {
-    AnswerQuestions answer(c.yes);
+    AnswerQuestions answer(options, c.yes);
     std::int32_t result = ScanFresh(c.file);
     EXPECT_EQ(answer.asked.size(), c.questions) << c.file;
     for (const std::string& q : answer.asked) EXPECT_EQ(q, c.question) << c.file;
+    for (const std::string& f : answer.found) EXPECT_EQ(f, c.found) << c.file;
     if (c.accepted) {
       EXPECT_GT(result, 0) << c.file;
     } else {
@@ -285,7 +296,7 @@ TEST_F(ScanStudyHeaderTest, QuestionsForNonNmAndProjections) {
 
 TEST_F(ScanStudyHeaderTest, WithoutAHandlerNonNmIsDeclined) {
   EXPECT_EQ(ScanFresh("modality_ct"), kScanDeclined);
-  EXPECT_EQ(LastLoadReport.detail, "modality CT declined");
+  EXPECT_EQ(report.detail, "modality CT declined");
 }
 
 }  // namespace

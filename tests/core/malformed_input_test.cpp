@@ -33,14 +33,14 @@ TEST_F(MalformedInputTest, EveryTruncationOfASmallStudyFails) {
   int shortResults = 0;
   for (std::size_t n = 0; n < whole.size(); ++n) {
     WriteBytes(path, whole.substr(0, n));
-    int result = LoadGatedStudy(path.c_str());
+    int result = Load(path.c_str());
     ASSERT_TRUE(result == kLoadFailed || result == kLoadPixelDataShort)
         << "cut at " << n << ": " << result;
     shortResults += result == kLoadPixelDataShort;
   }
   EXPECT_EQ(shortResults, 8192) << "every cut inside the pixel data is a short read";
   WriteBytes(path, whole);
-  EXPECT_EQ(LoadGatedStudy(path.c_str()), kLoadOk);
+  EXPECT_EQ(Load(path.c_str()), kLoadOk);
 }
 
 struct LengthField {
@@ -71,7 +71,7 @@ std::vector<LengthField> LengthFields(const std::string& path) {
 }
 
 TEST_F(MalformedInputTest, EveryLengthFieldAtExtremeValues) {
-  SetYesNoQuestion([](const OperatorQuestion&) { return true; });
+  options.ask = [](const OperatorQuestion&) { return true; };
   const std::uint32_t values[] = {0, 1, 0x7FFF, 0x8000, 0xFFFF, 0x7FFFFFFF, 0xFFFFFFFF};
   TempDir dir;
   int loads = 0;
@@ -86,7 +86,7 @@ TEST_F(MalformedInputTest, EveryLengthFieldAtExtremeValues) {
             field.width == 2 ? Le16(static_cast<std::uint16_t>(value)) : Le32(value);
         bytes.replace(field.offset, encoded.size(), encoded);
         WriteBytes(dir.File("m.dcm"), bytes);
-        int result = LoadGatedStudy(dir.File("m.dcm").c_str());
+        int result = Load(dir.File("m.dcm").c_str());
         ASSERT_TRUE(IsLoadResult(result)) << name << " field at " << field.offset << " = " << value;
         ++loads;
       }
@@ -109,8 +109,8 @@ TEST_F(MalformedInputTest, ExtremeHeaderNumbers) {
       {"slots_ffff", kLoadFailed,  // 65535 gates, not -1
        "65535 gates of 4 frames do not fit (at most 16 gates of 64 frames)"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(LoadGatedStudy(DataFile(c.file).c_str()), c.result) << c.file;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.file;
+    EXPECT_EQ(Load(DataFile(c.file).c_str()), c.result) << c.file;
+    EXPECT_EQ(report.detail, c.detail) << c.file;
   }
 }
 
@@ -148,8 +148,8 @@ TEST_F(MalformedInputTest, NestingBeyondTheWalksLimitIsRefused) {
                              NestedSequences(c.containers, c.closed) + Le16(0x7FE0) + Le16(0x0010) +
                              "OW" + Le16(0) + Le32(8192) + std::string(8192, '\x01');
     WriteBytes(dir.File("deep.dcm"), Part10(body));
-    EXPECT_EQ(LoadGatedStudy(dir.File("deep.dcm").c_str()), c.result) << c.containers;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.containers;
+    EXPECT_EQ(Load(dir.File("deep.dcm").c_str()), c.result) << c.containers;
+    EXPECT_EQ(report.detail, c.detail) << c.containers;
   }
 }
 
@@ -190,8 +190,8 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
     if (c.sparseSize > 0) {
       ASSERT_EQ(::truncate(path.c_str(), c.sparseSize), 0);
     }
-    EXPECT_EQ(LoadGatedStudy(path.c_str()), c.result) << c.name;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.name;
+    EXPECT_EQ(Load(path.c_str()), c.result) << c.name;
+    EXPECT_EQ(report.detail, c.detail) << c.name;
   }
 }
 
@@ -208,8 +208,8 @@ TEST_F(MalformedInputTest, ThingsThatAreNotDicomFiles) {
                      {"/dev/null", "is not a regular file"},
                      {"", "No such file or directory"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(LoadGatedStudy(c.path.c_str()), kLoadFailed) << c.path;
-    EXPECT_EQ(LastLoadReport.detail, c.detail) << c.path;
+    EXPECT_EQ(Load(c.path.c_str()), kLoadFailed) << c.path;
+    EXPECT_EQ(report.detail, c.detail) << c.path;
   }
 }
 

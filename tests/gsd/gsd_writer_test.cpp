@@ -38,7 +38,23 @@
 
 namespace {
 
-class WriteGsdFileTest : public FreshStateTest {};
+// What the writer takes and gives in these tests, shared by the fixture and
+// the helpers that write in child processes.
+OutputOptions writerOptions;
+std::string writerError;
+
+int WriteGsd(const std::string& path, const TStudyRecord* record, bool baseToApex) {
+  return WriteGsdFile(path.c_str(), record, baseToApex, writerError, writerOptions);
+}
+
+class WriteGsdFileTest : public FreshStateTest {
+ protected:
+  void SetUp() override {
+    FreshStateTest::SetUp();
+    writerOptions = OutputOptions{};
+    writerError.clear();
+  }
+};
 
 TStudyRecord WorkedExample() {
   TStudyRecord r{};
@@ -89,7 +105,7 @@ TEST_F(WriteGsdFileTest, WorkedExampleByteForByte) {
   MarkFrames();
   TempDir dir;
   TStudyRecord record = WorkedExample();
-  ASSERT_EQ(WriteGsdFile(dir.File("out.gsd").c_str(), &record, false), kGsdWritten);
+  ASSERT_EQ(WriteGsd(dir.File("out.gsd").c_str(), &record, false), kGsdWritten);
   std::string bytes = ReadBytes(dir.File("out.gsd"));
   std::string header(kWorkedHeader);
   ASSERT_EQ(bytes.size(), header.size() + 2097152u);
@@ -219,7 +235,7 @@ TEST_F(WriteGsdFileTest, SizeAndFrameOrder) {
     TStudyRecord record = WorkedExample();
     record.gateCount = c.gates;
     record.frameCount = c.frames;
-    ASSERT_EQ(WriteGsdFile(dir.File("o.gsd").c_str(), &record, c.baseToApex), kGsdWritten);
+    ASSERT_EQ(WriteGsd(dir.File("o.gsd").c_str(), &record, c.baseToApex), kGsdWritten);
     GsdFile file;
     std::string error;
     ASSERT_TRUE(ReadGsdFile(dir.File("o.gsd").c_str(), file, error)) << error;
@@ -251,9 +267,8 @@ TEST_F(WriteGsdFileTest, RefusesARecordItsReaderWouldNotReadBack) {
     WriteBytes(path, "old bytes");
     TStudyRecord record = WorkedExample();
     c.change(record);
-    EXPECT_EQ(WriteGsdFile(path.c_str(), &record, true), kGsdNotWritten) << c.label;
-    EXPECT_NE(LastGsdWriteError.find(c.reason), std::string::npos)
-        << c.label << ": " << LastGsdWriteError;
+    EXPECT_EQ(WriteGsd(path.c_str(), &record, true), kGsdNotWritten) << c.label;
+    EXPECT_NE(writerError.find(c.reason), std::string::npos) << c.label << ": " << writerError;
     EXPECT_EQ(ReadBytes(path), "old bytes") << c.label;
     std::string error;
     EXPECT_FALSE(GsdHeaderReadsBack(record, error)) << c.label;
@@ -264,7 +279,7 @@ TEST_F(WriteGsdFileTest, RefusesARecordItsReaderWouldNotReadBack) {
 
 struct Outcome {
   int result;         // the writer's, or 100 + the signal that ended the child
-  std::string error;  // LastGsdWriteError
+  std::string error;  // writerError
 };
 
 // Runs write in a child process, which an alarm ends should it wait.
@@ -277,7 +292,7 @@ Outcome InChild(Write write) {
     ::close(message[0]);
     ::alarm(30);
     int result = write();
-    if (::write(message[1], LastGsdWriteError.data(), LastGsdWriteError.size()) < 0) ::_exit(99);
+    if (::write(message[1], writerError.data(), writerError.size()) < 0) ::_exit(99);
     ::_exit(result);
   }
   ::close(message[1]);
@@ -298,7 +313,7 @@ int WriteWithSizeLimit(const std::string& path, rlim_t limit) {
            rlimit r{limit, limit};  // SIGXFSZ keeps its default action: the writer must hold it off
            ::setrlimit(RLIMIT_FSIZE, &r);
            TStudyRecord record = WorkedExample();
-           return WriteGsdFile(path.c_str(), &record, true);
+           return WriteGsd(path.c_str(), &record, true);
          })
       .result;
 }
@@ -307,7 +322,7 @@ TEST_F(WriteGsdFileTest, FailuresLeaveTheOldFileAndNoTemporary) {
   TempDir dir;
   const std::string old = "the previous conversion";
   for (bool unnamed : {true, false}) {
-    OutputUnnamedTempFiles = unnamed;
+    writerOptions.unnamedTempFiles = unnamed;
     for (rlim_t limit : {rlim_t{0}, rlim_t{10}, rlim_t{200}, rlim_t{5000}, rlim_t{1000000}}) {
       WriteBytes(dir.File("o.gsd"), old);
       EXPECT_EQ(WriteWithSizeLimit(dir.File("o.gsd"), limit), kGsdNotWritten) << limit;
@@ -315,13 +330,13 @@ TEST_F(WriteGsdFileTest, FailuresLeaveTheOldFileAndNoTemporary) {
       EXPECT_EQ(dir.Entries().size(), 1u) << "temporary file left at limit " << limit;
     }
   }
-  OutputUnnamedTempFiles = true;
+  writerOptions.unnamedTempFiles = true;
   TStudyRecord record = WorkedExample();
-  EXPECT_EQ(WriteGsdFile(dir.File("missing/o.gsd").c_str(), &record, true), kGsdNotWritten);
-  EXPECT_NE(LastGsdWriteError.find("No such file"), std::string::npos) << LastGsdWriteError;
+  EXPECT_EQ(WriteGsd(dir.File("missing/o.gsd").c_str(), &record, true), kGsdNotWritten);
+  EXPECT_NE(writerError.find("No such file"), std::string::npos) << writerError;
   for (const std::string& folder : {dir.path(), dir.path() + "/", dir.path() + "/."}) {
-    EXPECT_EQ(WriteGsdFile(folder.c_str(), &record, true), kGsdNotWritten);
-    EXPECT_NE(LastGsdWriteError.find("Is a directory"), std::string::npos) << LastGsdWriteError;
+    EXPECT_EQ(WriteGsd(folder.c_str(), &record, true), kGsdNotWritten);
+    EXPECT_NE(writerError.find("Is a directory"), std::string::npos) << writerError;
   }
 }
 
@@ -368,14 +383,14 @@ TEST_F(WriteGsdFileTest, AWriteFailingAtAnyByteLeavesTheOldFile) {
   record.gateCount = 1;
   record.frameCount = 2;
   const std::size_t total = ComposeGsdHeader(record).size() + 2 * 8192;
-  OpenOutputStream = OpenFailingStream;
+  writerOptions.openStream = OpenFailingStream;
   if (FileExists("/dev/full")) {
-    EXPECT_EQ(WriteGsdFile("/dev/full", &record, true), kGsdNotWritten);
-    EXPECT_NE(LastGsdWriteError.find("No space"), std::string::npos) << LastGsdWriteError;
+    EXPECT_EQ(WriteGsd("/dev/full", &record, true), kGsdNotWritten);
+    EXPECT_NE(writerError.find("No space"), std::string::npos) << writerError;
   }
   int failures = 0;
   for (FailAfter = 0; FailAfter < total - 8192 + 1; ++FailAfter) {
-    failures += WriteGsdFile(path.c_str(), &record, true) == kGsdNotWritten;
+    failures += WriteGsd(path.c_str(), &record, true) == kGsdNotWritten;
     if (dir.Entries().size() != 1u || ReadBytes(path) != old) {
       ADD_FAILURE() << "damage after a failure at byte " << FailAfter;
       break;
@@ -383,7 +398,7 @@ TEST_F(WriteGsdFileTest, AWriteFailingAtAnyByteLeavesTheOldFile) {
   }
   EXPECT_EQ(failures, static_cast<int>(total - 8192 + 1));
   FailAfter = total;
-  EXPECT_EQ(WriteGsdFile(path.c_str(), &record, true), kGsdWritten);
+  EXPECT_EQ(WriteGsd(path.c_str(), &record, true), kGsdWritten);
   EXPECT_EQ(ReadBytes(path).size(), total);
 }
 
@@ -474,9 +489,9 @@ Outcome WriteAs(const Scene& scene, const OverwriteCase& c, const TStudyRecord& 
         (::setgid(scene.user) != 0 || ::setuid(scene.user) != 0))
       return 3;
     std::string output = scene.Path(c.output);
-    if (c.input && OutputIsTheInput(output.c_str(), scene.Path(c.input).c_str()))
+    if (c.input && OutputIsTheInput(output.c_str(), scene.Path(c.input).c_str(), writerError))
       return kGsdNotWritten;
-    return WriteGsdFile(output.c_str(), &record, true);
+    return WriteGsd(output.c_str(), &record, true);
   });
 }
 
@@ -637,7 +652,7 @@ bool NeedsRoot(const OverwriteCase& c) {
 // a reader that leaves early is noticed.
 std::string NewBytes(const TStudyRecord& record) {
   TempDir reference;
-  EXPECT_EQ(WriteGsdFile(reference.File("o.gsd").c_str(), &record, true), kGsdWritten);
+  EXPECT_EQ(WriteGsd(reference.File("o.gsd").c_str(), &record, true), kGsdWritten);
   return ReadBytes(reference.File("o.gsd"));
 }
 
@@ -720,7 +735,7 @@ TEST_F(WriteGsdFileTest, OverwriteRulesForRootAndAnotherUser) {
 TEST_F(WriteGsdFileTest, ThroughDevStdout) {
   TempDir dir;
   const TStudyRecord record = WorkedExample();
-  ASSERT_EQ(WriteGsdFile(dir.File("reference.gsd").c_str(), &record, true), kGsdWritten);
+  ASSERT_EQ(WriteGsd(dir.File("reference.gsd").c_str(), &record, true), kGsdWritten);
   const std::string expected = ReadBytes(dir.File("reference.gsd"));
   for (bool pipe : {false, true}) {
     SCOPED_TRACE(pipe ? "a pipe" : "a regular file");
@@ -741,7 +756,7 @@ TEST_F(WriteGsdFileTest, ThroughDevStdout) {
     Outcome outcome = InChild([&] {
       int fd = pipe ? ends[1] : ::open(target.c_str(), O_WRONLY);
       if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) return 3;
-      return WriteGsdFile("/dev/stdout", &record, true);
+      return WriteGsd("/dev/stdout", &record, true);
     });
     EXPECT_EQ(outcome.result, kGsdWritten) << outcome.error;
     if (pipe) {
@@ -828,10 +843,10 @@ bool CheckAccessKept(const AttributeCase& c, TempKind kind, const TStudyRecord& 
   const std::string acl = Acl(output);
   const Outcome outcome = InChild([&] {
     if (kind == kNoProc && !LoseProc()) return 77;
-    OutputUnnamedTempFiles = kind == kUnnamed;
+    writerOptions.unnamedTempFiles = kind == kUnnamed;
     ::umask(c.umask);
     ::close(::open(reference.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-    return WriteGsdFile(output.c_str(), &record, true);
+    return WriteGsd(output.c_str(), &record, true);
   });
   if (outcome.result == 77) return false;
   EXPECT_EQ(outcome.result, kGsdWritten) << outcome.error;
@@ -906,7 +921,7 @@ TEST_F(WriteGsdFileTest, AnAttributeThatCannotBeCopiedKeepsTheFileInPlace) {
   const TStudyRecord record = WorkedExample();
   const Outcome outcome = InChild([&] {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 3;
-    return WriteGsdFile(output.c_str(), &record, true);
+    return WriteGsd(output.c_str(), &record, true);
   });
   EXPECT_EQ(outcome.result, kGsdWritten) << outcome.error;
   ::stat(output.c_str(), &after);
@@ -925,11 +940,11 @@ TEST_F(WriteGsdFileTest, TerminationDuringTheWriteLeavesNoTemporary) {
       WriteBytes(path, "old bytes");
       pid_t child = ::fork();
       if (child == 0) {
-        OutputUnnamedTempFiles = unnamed;
-        OpenOutputStream = OpenFailingStream;
+        writerOptions.unnamedTempFiles = unnamed;
+        writerOptions.openStream = OpenFailingStream;
         FailAfter = 20000;  // the stream ends the process there instead of failing
         TerminateAtFailure = signal;
-        ::_exit(WriteGsdFile(path.c_str(), &record, true));
+        ::_exit(WriteGsd(path.c_str(), &record, true));
       }
       int status = 0;
       ::waitpid(child, &status, 0);
@@ -970,7 +985,7 @@ TEST_F(WriteGsdFileTest, ConcurrentInPlaceWritersLeaveOneCompleteFile) {
         std::fill(ImageStore, ImageStore + kStoreValues, static_cast<std::int16_t>(w + 1));
         int failures = 0;
         for (int i = 0; i < kWritesEach; ++i)
-          failures += WriteGsdFile(output.c_str(), &record, true) != kGsdWritten;
+          failures += WriteGsd(output.c_str(), &record, true) != kGsdWritten;
         ::_exit(failures);
       }
       children.push_back(child);

@@ -1,0 +1,37 @@
+// What the caller of a load decides: how the operator's questions are
+// answered, how the decoder runs, and whether the load may go on. The load
+// keeps none of it after it returns.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "operator_question.h"
+#include "transcoder.h"
+
+// Where a load stands, for a progress display.
+enum class LoadStage {
+  kReadingHeader,  // the walk up to Pixel Data
+  kReadingFrames,  // frames into the store
+  kDecoding,       // waiting for the decoder helper
+};
+
+struct LoadProgress {
+  LoadStage stage;
+  std::string encoding;  // the transfer syntax in words; empty until known
+  long long done = 0;    // bytes walked, frames read, or milliseconds waited
+  long long total = 0;   // 0 when unknown
+};
+
+// Called now and then during a load; returning false cancels it, which ends
+// the load like the operator's own No.
+using LoadProgressCallback = std::function<bool(const LoadProgress& progress)>;
+
+struct LoadOptions {
+  YesNoQuestion ask;  // none: every question is answered No
+  DecoderSettings decoder;
+  LoadProgressCallback progress;
+  // Called after the header scan and before the pixel read; tests change the
+  // file on disk there.
+  std::function<void()> afterHeaderScan;
+};
