@@ -326,6 +326,30 @@ void CheckHelperPlacement(const HelperPlacementRow& row) {
   }
 }
 
+// While the decoder runs the caller is asked, about ten times a second,
+// whether to go on; a cancel ends the helper at once.
+TEST_F(DecodingTest, ACancelWhileDecodingEndsTheHelper) {
+  TempDir dir;
+  const std::string helper = dir.File("helper");
+  WriteBytes(helper, "#!/bin/sh\necho $$ > " + ShellQuote(dir.File("pid")) + "\nexec sleep 30\n");
+  ASSERT_EQ(::chmod(helper.c_str(), 0700), 0);
+  UseDecoder(helper, 20);
+  int asked = 0;
+  options.progress = [&](const LoadProgress& progress) {
+    EXPECT_EQ(progress.stage, LoadStage::kDecoding);
+    EXPECT_EQ(progress.encoding, "1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless)");
+    return ++asked < 5 || !FileExists(dir.File("pid"));
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Load(EncodedFile("gated64", "j2k")), kLoadFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_GE(asked, 5);
+  EXPECT_EQ(report.failure, LoadFailure::kCancelled);
+  EXPECT_TRUE(report.DeclinedByOperator());
+  const std::string pid = ReadBytes(dir.File("pid"));
+  EXPECT_NE(::kill(std::stoi(pid), 0), 0) << "the helper still runs";
+}
+
 TEST_F(DecodingTest, OnlyTheHelperBesideTheProgramOrTheInstalledOneRuns) {
   for (const HelperPlacementRow& row : kHelperPlacementRows)
     if (!row.withoutProc) CheckHelperPlacement(row);

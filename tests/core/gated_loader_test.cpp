@@ -208,6 +208,35 @@ TEST_F(LoadGatedStudyTest, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
   EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 6.4);
 }
 
+// The caller hears where the load stands and may cancel it at any report:
+// the load then ends like the operator's own No, and no frame is kept.
+TEST_F(LoadGatedStudyTest, ProgressReportsAndACancelEndsTheLoadAsDeclined) {
+  const struct {
+    const char* file;
+    int cancelAt;  // the report that answers "cancel"; -1 never
+    int result;
+    const char* seen;  // the stages reported, F frames
+  } cases[] = {
+      {"gated64", -1, kLoadOk, "FFFFFFFF"},  // one report per gate
+      {"gated64", 0, kLoadFailed, "F"},
+      {"gated64", 3, kLoadFailed, "FFFF"},
+      {"gated128", 7, kLoadFailed, "FFFFFFFF"},
+  };
+  for (const auto& c : cases) {
+    std::string seen;
+    options.progress = [&](const LoadProgress& progress) {
+      seen += progress.stage == LoadStage::kReadingFrames ? 'F' : '?';
+      EXPECT_EQ(progress.encoding, "1.2.840.10008.1.2.1 (Explicit VR Little Endian)") << c.file;
+      EXPECT_LT(progress.done, progress.total) << c.file;
+      return static_cast<int>(seen.size()) - 1 != c.cancelAt;
+    };
+    EXPECT_EQ(Load(DataFile(c.file)), c.result) << c.file;
+    EXPECT_EQ(seen, c.seen) << c.file;
+    EXPECT_EQ(report.DeclinedByOperator(), c.cancelAt >= 0) << c.file;
+    if (c.cancelAt >= 0) EXPECT_EQ(report.detail, "cancelled by the operator") << c.file;
+  }
+}
+
 // A watch folder renames files into place; an editor may truncate one. A
 // change between the scan and the pixel read gives the scanned study whole,
 // or a refusal, never one study's header with another's pixels.

@@ -116,6 +116,24 @@ TEST_F(ScanStudyHeaderTest, TextFieldRules) {
   }
 }
 
+// The name stays as stored, escape sequences and all; how to show it is
+// the report's character set, for the window to decode.
+TEST_F(ScanStudyHeaderTest, CharacterSetIsReportedAndTheNameKeptAsStored) {
+  const struct {
+    const char* file;
+    const char* characterSet;
+    const char* name;
+  } cases[] = {
+      {"gated64", "", "ANON^A"},
+      {"name_jis", "\\ISO 2022 IR 87", "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_GT(ScanFresh(c.file), 0) << c.file;
+    EXPECT_EQ(report.characterSet, c.characterSet) << c.file;
+    EXPECT_STREQ(StudyRecord.patientName, c.name) << c.file;
+  }
+}
+
 TEST_F(ScanStudyHeaderTest, ShortDateNeverShowsAnEarlierValue) {
   ASSERT_GT(ScanFresh("gated64"), 0);
   std::memset(&StudyRecord, 0, sizeof StudyRecord);

@@ -294,6 +294,10 @@ def main():
     standard("no_sizes", SliceThickness=None, PixelSpacing=None)
     standard("zero_pixel", PixelSpacing=["0", "0"])
     standard("name60", PatientName="N" * 30 + "^" + "M" * 29)
+    # A Japanese name as ISO 2022 IR 87 writes it: escape sequences switch to
+    # JIS X 0208 for the ideographic and back to ASCII.
+    standard("name_jis", SpecificCharacterSet=["", "ISO 2022 IR 87"],
+             PatientName="Yamada^Tarou=\u5c71\u7530^\u592a\u90ce")
     standard("name_empty", PatientName="", PatientID="")
     standard("name_missing", PatientName=None, PatientID=None)
     standard("name_latin1", SpecificCharacterSet="ISO_IR 100", PatientName="M\u00fcller^J\u00f6rg")

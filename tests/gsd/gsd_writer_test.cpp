@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -400,6 +401,50 @@ TEST_F(WriteGsdFileTest, AWriteFailingAtAnyByteLeavesTheOldFile) {
   FailAfter = total;
   EXPECT_EQ(WriteGsd(path.c_str(), &record, true), kGsdWritten);
   EXPECT_EQ(ReadBytes(path).size(), total);
+}
+
+// The syncs and the rename are steps of their own: each runs, in order, and
+// a failing one fails the write and leaves the old file.
+TEST_F(WriteGsdFileTest, SyncsAndRenameRunInOrderAndTheirFailuresCount) {
+  TempDir dir;
+  const std::string old = "the previous conversion";
+  const std::string path = dir.File("o.gsd");
+  TStudyRecord record = WorkedExample();
+  const struct {
+    const char* name;
+    bool inPlace;        // an output that another link also names is written in place
+    OutputStep failing;  // the step that fails with EIO
+    bool fails;          // false: nothing fails
+    const char* steps;   // the steps that ran (F file sync, R rename, D folder sync)
+  } cases[] = {
+      {"replace", false, OutputStep::kFileSync, false, "FRD"},
+      {"file sync fails", false, OutputStep::kFileSync, true, "F"},
+      {"rename fails", false, OutputStep::kRename, true, "FR"},
+      // Some file systems cannot sync a folder: the rename stands.
+      {"folder sync fails", false, OutputStep::kFolderSync, false, "FRD"},
+      {"in place", true, OutputStep::kFileSync, false, "F"},
+      {"in place, sync fails", true, OutputStep::kFileSync, true, "F"},
+  };
+  for (const auto& c : cases) {
+    ::unlink(dir.File("other link").c_str());
+    WriteBytes(path, old);
+    if (c.inPlace) ASSERT_EQ(::link(path.c_str(), dir.File("other link").c_str()), 0);
+    std::string steps;
+    writerOptions.runStep = [&](OutputStep step, const std::function<int()>& run) {
+      steps += step == OutputStep::kFileSync ? 'F' : step == OutputStep::kRename ? 'R' : 'D';
+      return step == c.failing && (c.fails || step == OutputStep::kFolderSync) ? EIO : run();
+    };
+    const int result = WriteGsd(path, &record, true);
+    EXPECT_EQ(steps, c.steps) << c.name;
+    EXPECT_EQ(result, c.fails ? kGsdNotWritten : kGsdWritten) << c.name;
+    if (c.fails) {
+      EXPECT_EQ(writerError, std::strerror(EIO)) << c.name;
+      if (!c.inPlace) EXPECT_EQ(ReadBytes(path), old) << c.name;
+    } else {
+      EXPECT_EQ(ReadBytes(path).rfind(ComposeGsdHeader(record), 0), 0u) << c.name;
+    }
+    EXPECT_EQ(dir.Entries().size(), c.inPlace ? 2u : 1u) << c.name << ": a temporary was left";
+  }
 }
 
 }  // namespace
