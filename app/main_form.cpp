@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "form_messages.h"
 #include "gated_loader.h"
 #include "gsd_writer.h"
 #include "header_scan.h"
@@ -494,7 +495,7 @@ void TMainForm::BtOKClick() {
   const StudyFormTexts texts = CollectTexts();
   TStudyRecord stored = StudyRecord;
   if (std::optional<FormConversionError> error = StoreFormTexts(texts, stored)) {
-    QWidget* field = findChild<QWidget*>(QString::fromLatin1(error->field));
+    QWidget* field = findChild<QWidget*>(QString::fromLatin1(ControlOfField(error->field)));
     auto* edit = qobject_cast<QLineEdit*>(field);
     QString typed = edit ? edit->text() : QString::fromLatin1(error->text.c_str());
     QString message = QString::fromUtf8(FormMessageTemplate(*error).c_str()).replace("%s", typed);

@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int kUsageError = 2;
+// ParseOptions' answer when the conversion is to run.
+constexpr int kConvert = -1;
 
 const char* const kUsage =
     "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--sex M|F]\n"
@@ -55,7 +57,7 @@ int UsageError(const std::string& message) {
   return kUsageError;
 }
 
-// Returns -1 when the options are good, else the exit code.
+// Returns kConvert when the options are good, else the exit code.
 int ParseOptions(int argc, char** argv, Options& options) {
   int positional = 0;
   bool optionsEnd = false;
@@ -108,24 +110,30 @@ int ParseOptions(int argc, char** argv, Options& options) {
     }
   }
   if (positional != 2) return UsageError("an INPUT and an OUTPUT path are needed");
-  return -1;
+  return kConvert;
 }
 
 // The DICOM attribute (or option) behind a form field, for a script's reader.
-const char* AttributeOfField(const char* field) {
-  static const struct {
-    const char* field;
-    const char* attribute;
-  } kAttributes[] = {{"edHR", "Heart Rate (0018,1088)"},
-                     {"edPix", "Pixel Spacing (0028,0030)"},
-                     {"edThick", "Slice Thickness (0018,0050)"},
-                     {"edHeight", "--height"},
-                     {"edWeight", "--weight"},
-                     {"edDiv", "Number of Time Slots (0054,0071)"},
-                     {"edFrm", "Number of Frames (0028,0008)"}};
-  for (const auto& entry : kAttributes)
-    if (std::strcmp(entry.field, field) == 0) return entry.attribute;
-  return field;
+const char* AttributeOfField(FormField field) {
+  switch (field) {
+    case FormField::kHeartRate:
+      return "Heart Rate (0018,1088)";
+    case FormField::kPixelSize:
+      return "Pixel Spacing (0028,0030)";
+    case FormField::kThickness:
+      return "Slice Thickness (0018,0050)";
+    case FormField::kHeight:
+      return "--height";
+    case FormField::kWeight:
+      return "--weight";
+    case FormField::kGates:
+      return "Number of Time Slots (0054,0071)";
+    case FormField::kFrames:
+      return "Number of Frames (0028,0008)";
+    case FormField::kSex:
+      return "--sex";
+  }
+  return "";
 }
 
 }  // namespace
@@ -133,7 +141,7 @@ const char* AttributeOfField(const char* field) {
 int main(int argc, char** argv) {
   Options options;
   int parsed = ParseOptions(argc, argv, options);
-  if (parsed != -1) return parsed;
+  if (parsed != kConvert) return parsed;
 
   LoadOptions load;
   load.ask = [&options](const OperatorQuestion& question) {

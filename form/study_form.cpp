@@ -71,28 +71,6 @@ std::string FormatFormFloat(double value) {
   return std::string(buffer, result.ptr);
 }
 
-const char* ConversionMessageTemplate(NumberKind kind) {
-  return kind == NumberKind::kInteger ? "'%s' は整数ではありません"
-                                      : "'%s' は浮動小数点数ではありません";
-}
-
-std::string FormMessageTemplate(const FormConversionError& error) {
-  switch (error.problem) {
-    case FormProblem::kNotANumber:
-      return ConversionMessageTemplate(error.kind);
-    case FormProblem::kOutOfRange:
-      // The conversion messages' form: "'%s' is not an integer from L to H",
-      // "... not a finite floating-point number of 0 or more".
-      if (error.kind == NumberKind::kInteger)
-        return "'%s' は " + std::to_string(error.low) + " から " + std::to_string(error.high) +
-               " までの整数ではありません";
-      return "'%s' は 0 以上の有限の浮動小数点数ではありません";
-    case FormProblem::kSexNotSet:
-      return "Sex is not set: choose Male or Female";
-  }
-  return ConversionMessageTemplate(error.kind);
-}
-
 std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
                                                   TStudyRecord& record) {
   StoreText(record.patientId, texts.id);
@@ -102,10 +80,10 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
   StoreText(record.tracer, texts.tracer);
   StoreText(record.comment, texts.comment);
   if (texts.sex == FormSex::kUnknown)
-    return FormConversionError{"rbM", NumberKind::kInteger, "", FormProblem::kSexNotSet};
+    return FormConversionError{FormField::kSex, NumberKind::kInteger, "", FormProblem::kSexNotSet};
   StoreText(record.sex, std::string(texts.sex == FormSex::kMale ? "M" : "F"));
 
-  auto integer = [](const char* field, const std::string& text, std::int32_t low, std::int32_t high,
+  auto integer = [](FormField field, const std::string& text, std::int32_t low, std::int32_t high,
                     auto store) -> std::optional<FormConversionError> {
     auto value = ParseFormInteger(text);
     if (!value) return FormConversionError{field, NumberKind::kInteger, text};
@@ -115,7 +93,7 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
     store(*value);
     return std::nullopt;
   };
-  auto real = [](const char* field, const std::string& text,
+  auto real = [](FormField field, const std::string& text,
                  auto store) -> std::optional<FormConversionError> {
     auto value = ParseFormFloat(text);
     if (!value) return FormConversionError{field, NumberKind::kFloat, text};
@@ -124,7 +102,7 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
   };
   // Height and weight: 0 leaves them out of the file; a negative or one
   // beyond a 32-bit float is a typing error.
-  auto measure = [](const char* field, const std::string& text,
+  auto measure = [](FormField field, const std::string& text,
                     float& into) -> std::optional<FormConversionError> {
     auto value = ParseFormFloat(text);
     if (!value) return FormConversionError{field, NumberKind::kFloat, text};
@@ -145,18 +123,21 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
   const std::int32_t mostFrames = std::max(texts.loaded.frames, 0);
   const std::int32_t leastFrames = std::min(texts.loaded.frames, 0);
 
-  if (auto e = integer("edHR", texts.heartRate, kInt16Min, kInt16Max,
+  if (auto e = integer(FormField::kHeartRate, texts.heartRate, kInt16Min, kInt16Max,
                        [&](std::int32_t v) { record.heartRate = static_cast<std::int16_t>(v); }))
     return e;
-  if (auto e = real("edPix", texts.pixelSize, [&](double v) { record.pixelSize = v; })) return e;
-  if (auto e = real("edThick", texts.thickness, [&](double v) { record.sliceThickness = v; }))
+  if (auto e =
+          real(FormField::kPixelSize, texts.pixelSize, [&](double v) { record.pixelSize = v; }))
     return e;
-  if (auto e = measure("edHeight", texts.height, record.height)) return e;
-  if (auto e = measure("edWeight", texts.weight, record.weight)) return e;
-  if (auto e = integer("edDiv", texts.gates, leastGates, mostGates,
+  if (auto e = real(FormField::kThickness, texts.thickness,
+                    [&](double v) { record.sliceThickness = v; }))
+    return e;
+  if (auto e = measure(FormField::kHeight, texts.height, record.height)) return e;
+  if (auto e = measure(FormField::kWeight, texts.weight, record.weight)) return e;
+  if (auto e = integer(FormField::kGates, texts.gates, leastGates, mostGates,
                        [&](std::int32_t v) { record.gateCount = static_cast<std::int16_t>(v); }))
     return e;
-  if (auto e = integer("edFrm", texts.frames, leastFrames, mostFrames,
+  if (auto e = integer(FormField::kFrames, texts.frames, leastFrames, mostFrames,
                        [&](std::int32_t v) { record.frameCount = v; }))
     return e;
   return std::nullopt;

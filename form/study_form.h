@@ -37,6 +37,18 @@ LoadedCounts LoadedCountsOf(const TStudyRecord& record);
 
 enum class NumberKind { kInteger, kFloat };
 
+// The fields a Save can stop at.
+enum class FormField {
+  kSex,
+  kHeartRate,
+  kPixelSize,
+  kThickness,
+  kHeight,
+  kWeight,
+  kGates,
+  kFrames
+};
+
 enum class FormProblem {
   kNotANumber,  // the text does not convert
   kOutOfRange,  // it converts, to a value the record cannot hold or the store has no frames for
@@ -44,7 +56,7 @@ enum class FormProblem {
 };
 
 struct FormConversionError {
-  const char* field;  // "edHR", "edPix", ...; "rbM" for the sex
+  FormField field;
   NumberKind kind;
   std::string text;  // the field's text as typed
   FormProblem problem = FormProblem::kNotANumber;
@@ -72,11 +84,3 @@ std::optional<double> ParseFormFloat(const std::string& text);
 
 // General format with 15 significant digits: 6.4 gives "6.4", 0 gives "0".
 std::string FormatFormFloat(double value);
-
-// The operator's message for a failed conversion, UTF-8, with %s standing
-// for the field's text.
-const char* ConversionMessageTemplate(NumberKind kind);
-
-// The operator's message for any Save problem, UTF-8, %s as above: the
-// conversion messages, and the range messages in the same form.
-std::string FormMessageTemplate(const FormConversionError& error);

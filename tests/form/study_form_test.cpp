@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -139,10 +140,10 @@ TEST(StudyForm, SexIsNeverGuessed) {
     auto error = StoreFormTexts(texts, record);
     ASSERT_TRUE(error.has_value());
     if (c.stored != nullptr) {
-      EXPECT_STREQ(error->field, "edHR");
+      EXPECT_EQ(error->field, FormField::kHeartRate);
       EXPECT_STREQ(record.sex, c.stored);
     } else {
-      EXPECT_STREQ(error->field, "rbM");
+      EXPECT_EQ(error->field, FormField::kSex);
       EXPECT_EQ(error->problem, FormProblem::kSexNotSet);
       EXPECT_STREQ(record.sex, "") << "nothing stored for an unset sex";
       EXPECT_EQ(record.heartRate, -1);
@@ -159,7 +160,7 @@ TEST(StudyForm, FirstFailingNumberIsReportedAndEarlierOnesStay) {
   texts.pixelSize = "abc";
   auto error = StoreFormTexts(texts, record);
   ASSERT_TRUE(error.has_value());
-  EXPECT_STREQ(error->field, "edHR");
+  EXPECT_EQ(error->field, FormField::kHeartRate);
   EXPECT_EQ(error->kind, NumberKind::kInteger);
   EXPECT_EQ(error->text, "75 ");
   EXPECT_STREQ(record.patientName, "NEW^NAME");  // texts are stored first
@@ -167,7 +168,7 @@ TEST(StudyForm, FirstFailingNumberIsReportedAndEarlierOnesStay) {
   texts.heartRate = "75";
   error = StoreFormTexts(texts, record);
   ASSERT_TRUE(error.has_value());
-  EXPECT_STREQ(error->field, "edPix");
+  EXPECT_EQ(error->field, FormField::kPixelSize);
   EXPECT_EQ(error->kind, NumberKind::kFloat);
   EXPECT_EQ(record.heartRate, 75);          // stored before the failing field
   EXPECT_DOUBLE_EQ(record.pixelSize, 6.4);  // untouched
@@ -197,28 +198,28 @@ TEST(StudyForm, SaveTakesOnlyPlausibleNumbers) {
   const struct {
     std::string StudyFormTexts::*text;
     const char* typed;
-    const char* refusedField;  // nullptr: stored
-    std::int32_t low, high;    // the range an integer refusal names
+    std::optional<FormField> refusedField;  // none: stored
+    std::int32_t low, high;                 // the range an integer refusal names
     int loadedGates = 8;
   } cases[] = {
-      {&StudyFormTexts::heartRate, "32767", nullptr, 0, 0},
-      {&StudyFormTexts::heartRate, "32768", "edHR", -32768, 32767},
-      {&StudyFormTexts::heartRate, "65538", "edHR", -32768, 32767},  // no wrap to 2
-      {&StudyFormTexts::gates, "0", nullptr, 0, 0},
-      {&StudyFormTexts::gates, "9", "edDiv", 0, 8},
-      {&StudyFormTexts::gates, "65544", "edDiv", 0, 8},  // 8 in its low 16 bits
-      {&StudyFormTexts::gates, "-1", "edDiv", 0, 8},
-      {&StudyFormTexts::gates, "1", nullptr, 0, 0, 0},  // an ungated study's one gate
-      {&StudyFormTexts::gates, "2", "edDiv", 0, 1, 0},
-      {&StudyFormTexts::gates, "-1", nullptr, 0, 0, -1},  // as loaded
-      {&StudyFormTexts::frames, "32", nullptr, 0, 0},
-      {&StudyFormTexts::frames, "33", "edFrm", 0, 32},
-      {&StudyFormTexts::frames, "-2", "edFrm", 0, 32},
-      {&StudyFormTexts::height, "0", nullptr, 0, 0},
-      {&StudyFormTexts::height, "-170", "edHeight", 0, 0},
-      {&StudyFormTexts::height, "1e39", "edHeight", 0, 0},  // beyond a 32-bit float
-      {&StudyFormTexts::weight, "-0.5", "edWeight", 0, 0},
-      {&StudyFormTexts::weight, "1e300", "edWeight", 0, 0},
+      {&StudyFormTexts::heartRate, "32767", std::nullopt, 0, 0},
+      {&StudyFormTexts::heartRate, "32768", FormField::kHeartRate, -32768, 32767},
+      {&StudyFormTexts::heartRate, "65538", FormField::kHeartRate, -32768, 32767},  // no wrap to 2
+      {&StudyFormTexts::gates, "0", std::nullopt, 0, 0},
+      {&StudyFormTexts::gates, "9", FormField::kGates, 0, 8},
+      {&StudyFormTexts::gates, "65544", FormField::kGates, 0, 8},  // 8 in its low 16 bits
+      {&StudyFormTexts::gates, "-1", FormField::kGates, 0, 8},
+      {&StudyFormTexts::gates, "1", std::nullopt, 0, 0, 0},  // an ungated study's one gate
+      {&StudyFormTexts::gates, "2", FormField::kGates, 0, 1, 0},
+      {&StudyFormTexts::gates, "-1", std::nullopt, 0, 0, -1},  // as loaded
+      {&StudyFormTexts::frames, "32", std::nullopt, 0, 0},
+      {&StudyFormTexts::frames, "33", FormField::kFrames, 0, 32},
+      {&StudyFormTexts::frames, "-2", FormField::kFrames, 0, 32},
+      {&StudyFormTexts::height, "0", std::nullopt, 0, 0},
+      {&StudyFormTexts::height, "-170", FormField::kHeight, 0, 0},
+      {&StudyFormTexts::height, "1e39", FormField::kHeight, 0, 0},  // beyond a 32-bit float
+      {&StudyFormTexts::weight, "-0.5", FormField::kWeight, 0, 0},
+      {&StudyFormTexts::weight, "1e300", FormField::kWeight, 0, 0},
   };
   for (const auto& c : cases) {
     TStudyRecord record = LoadedRecord();
@@ -228,9 +229,9 @@ TEST(StudyForm, SaveTakesOnlyPlausibleNumbers) {
     texts.*c.text = c.typed;
     const TStudyRecord before = record;
     auto error = StoreFormTexts(texts, record);
-    ASSERT_EQ(error.has_value(), c.refusedField != nullptr) << c.typed;
+    ASSERT_EQ(error.has_value(), c.refusedField.has_value()) << c.typed;
     if (!error) continue;
-    EXPECT_STREQ(error->field, c.refusedField) << c.typed;
+    EXPECT_EQ(error->field, *c.refusedField) << c.typed;
     EXPECT_EQ(error->problem, FormProblem::kOutOfRange) << c.typed;
     EXPECT_EQ(error->text, c.typed);
     if (error->kind == NumberKind::kInteger) {
@@ -260,11 +261,6 @@ TEST(StudyForm, TextsAreCutToTheirFields) {
   EXPECT_EQ(std::strlen(record.studyTime), 12u);
   EXPECT_EQ(std::strlen(record.tracer), 19u);
   EXPECT_EQ(std::strlen(record.comment), 79u);
-}
-
-TEST(StudyForm, MessagesNameTheKind) {
-  EXPECT_STREQ(ConversionMessageTemplate(NumberKind::kInteger), "'%s' は整数ではありません");
-  EXPECT_STREQ(ConversionMessageTemplate(NumberKind::kFloat), "'%s' は浮動小数点数ではありません");
 }
 
 }  // namespace
