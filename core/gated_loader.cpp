@@ -219,6 +219,39 @@ void SwapBytes(std::int16_t* words, std::size_t count) {
   }
 }
 
+// Slots a load does not fill hold zeros, never an earlier study's frames.
+void ClearUnusedSlots(const FrameOrder& order) {
+  for (int gate = 0; gate < kStoreGates; ++gate)
+    for (int frame = 0; frame < kStoreFramesPerGate; ++frame)
+      if (gate >= order.gates || frame >= order.framesPerGate)
+        std::memset(ImageStore + FrameSlotIndex(gate, frame), 0,
+                    kFrameValues * sizeof(std::int16_t));
+}
+
+// One frame of stored words as the file lays them out (values is the work
+// space for a layout other than plain int16) into its 64 x 64 slot.
+void StoreFrame(const std::int16_t* words, std::int32_t* values, int matrix,
+                const PixelLayout& layout, std::int16_t* slot, ClampCount& clamps) {
+  const std::size_t frameValues = static_cast<std::size_t>(matrix) * matrix;
+  if (layout.IsPlain()) {
+    if (matrix == kWideMatrix)
+      BinMatrix128To64(words, slot);
+    else
+      std::memcpy(slot, words, frameValues * sizeof(std::int16_t));
+  } else {
+    DecodeStoredValues(reinterpret_cast<const std::uint16_t*>(words), values, frameValues, layout);
+    if (matrix == kWideMatrix) {
+      BinValues128To64(values, slot);
+    } else {
+      for (std::size_t v = 0; v < frameValues; ++v) {
+        clamps.Count(values[v]);
+        slot[v] = SaturateToInt16(values[v]);
+      }
+    }
+  }
+  if (matrix == kWideMatrix) CountClampedInBinnedFrame(slot, clamps);
+}
+
 // Reads every frame from the stream into its store slot.
 int ReadFrames(LoadSession& session, std::FILE* stream, std::int32_t offset,
                const FrameOrder& order, const PixelLayout& layout, bool bigEndian,
@@ -239,12 +272,7 @@ int ReadFrames(LoadSession& session, std::FILE* stream, std::int32_t offset,
   const long long available = AvailablePixelBytes(stream, offset, session.found.pixelDataLength);
   long long remaining = available;
   const long long needed = frameBytes * frames;
-  // Slots this load does not fill hold zeros, never an earlier study's frames.
-  for (int gate = 0; gate < kStoreGates; ++gate)
-    for (int frame = 0; frame < kStoreFramesPerGate; ++frame)
-      if (gate >= order.gates || frame >= order.framesPerGate)
-        std::memset(ImageStore + FrameSlotIndex(gate, frame), 0,
-                    kFrameValues * sizeof(std::int16_t));
+  ClearUnusedSlots(order);
   std::fseek(stream, offset, SEEK_SET);
   for (int i = 0; i < frames; ++i) {
     if (i % order.framesPerGate == 0 && !session.GoOn(LoadStage::kReadingFrames, i, frames))
@@ -259,24 +287,7 @@ int ReadFrames(LoadSession& session, std::FILE* stream, std::int32_t offset,
     }
     remaining -= frameBytes;
     if (bigEndian) SwapBytes(work.get(), frameValues);
-    if (layout.IsPlain()) {
-      if (matrix == kWideMatrix)
-        BinMatrix128To64(work.get(), slot);
-      else
-        std::memcpy(slot, work.get(), frameValues * sizeof(std::int16_t));
-    } else {
-      DecodeStoredValues(reinterpret_cast<const std::uint16_t*>(work.get()), values.get(),
-                         frameValues, layout);
-      if (matrix == kWideMatrix) {
-        BinValues128To64(values.get(), slot);
-      } else {
-        for (std::size_t v = 0; v < frameValues; ++v) {
-          clamps.Count(values[v]);
-          slot[v] = SaturateToInt16(values[v]);
-        }
-      }
-    }
-    if (matrix == kWideMatrix) CountClampedInBinnedFrame(slot, clamps);
+    StoreFrame(work.get(), values.get(), matrix, layout, slot, clamps);
     std::int16_t maximum = FrameMaximum(slot);
     if (maximum > StudyRecord.maxCount) StudyRecord.maxCount = maximum;
   }

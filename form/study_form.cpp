@@ -27,6 +27,41 @@ void StoreText(char (&field)[N], const std::string& text) {
   CopyToField(field, text);
 }
 
+using FormResult = std::optional<FormConversionError>;
+
+// An integer field within low..high, stored by store.
+template <typename Store>
+FormResult StoreInteger(FormField field, const std::string& text, std::int32_t low,
+                        std::int32_t high, Store store) {
+  auto value = ParseFormInteger(text);
+  if (!value) return FormConversionError{field, NumberKind::kInteger, text};
+  if (*value < low || *value > high)
+    return FormConversionError{field, NumberKind::kInteger, text, FormProblem::kOutOfRange, low,
+                               high};
+  store(*value);
+  return std::nullopt;
+}
+
+template <typename Store>
+FormResult StoreReal(FormField field, const std::string& text, Store store) {
+  auto value = ParseFormFloat(text);
+  if (!value) return FormConversionError{field, NumberKind::kFloat, text};
+  store(*value);
+  return std::nullopt;
+}
+
+// Height and weight: 0 leaves them out of the file; a negative or one
+// beyond a 32-bit float is a typing error.
+FormResult StoreMeasure(FormField field, const std::string& text, float& into) {
+  auto value = ParseFormFloat(text);
+  if (!value) return FormConversionError{field, NumberKind::kFloat, text};
+  const float rounded = ToFloat32(*value);
+  if (rounded < 0.0f || std::isinf(rounded))
+    return FormConversionError{field, NumberKind::kFloat, text, FormProblem::kOutOfRange};
+  into = rounded;
+  return std::nullopt;
+}
+
 }  // namespace
 
 void FillFormTexts(const TStudyRecord& record, StudyFormTexts& texts) {
@@ -83,35 +118,6 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
     return FormConversionError{FormField::kSex, NumberKind::kInteger, "", FormProblem::kSexNotSet};
   StoreText(record.sex, std::string(texts.sex == FormSex::kMale ? "M" : "F"));
 
-  auto integer = [](FormField field, const std::string& text, std::int32_t low, std::int32_t high,
-                    auto store) -> std::optional<FormConversionError> {
-    auto value = ParseFormInteger(text);
-    if (!value) return FormConversionError{field, NumberKind::kInteger, text};
-    if (*value < low || *value > high)
-      return FormConversionError{field, NumberKind::kInteger, text, FormProblem::kOutOfRange, low,
-                                 high};
-    store(*value);
-    return std::nullopt;
-  };
-  auto real = [](FormField field, const std::string& text,
-                 auto store) -> std::optional<FormConversionError> {
-    auto value = ParseFormFloat(text);
-    if (!value) return FormConversionError{field, NumberKind::kFloat, text};
-    store(*value);
-    return std::nullopt;
-  };
-  // Height and weight: 0 leaves them out of the file; a negative or one
-  // beyond a 32-bit float is a typing error.
-  auto measure = [](FormField field, const std::string& text,
-                    float& into) -> std::optional<FormConversionError> {
-    auto value = ParseFormFloat(text);
-    if (!value) return FormConversionError{field, NumberKind::kFloat, text};
-    const float rounded = ToFloat32(*value);
-    if (rounded < 0.0f || std::isinf(rounded))
-      return FormConversionError{field, NumberKind::kFloat, text, FormProblem::kOutOfRange};
-    into = rounded;
-    return std::nullopt;
-  };
   // The store has frames only for the loaded counts: more would write
   // zeros. Fewer write the first ones. An ungated study has one gate,
   // whether the record says 0 or 1, and the loaded value itself always
@@ -123,22 +129,24 @@ std::optional<FormConversionError> StoreFormTexts(const StudyFormTexts& texts,
   const std::int32_t mostFrames = std::max(texts.loaded.frames, 0);
   const std::int32_t leastFrames = std::min(texts.loaded.frames, 0);
 
-  if (auto e = integer(FormField::kHeartRate, texts.heartRate, kInt16Min, kInt16Max,
+  if (auto e =
+          StoreInteger(FormField::kHeartRate, texts.heartRate, kInt16Min, kInt16Max,
                        [&](std::int32_t v) { record.heartRate = static_cast<std::int16_t>(v); }))
     return e;
+  if (auto e = StoreReal(FormField::kPixelSize, texts.pixelSize,
+                         [&](double v) { record.pixelSize = v; }))
+    return e;
+  if (auto e = StoreReal(FormField::kThickness, texts.thickness,
+                         [&](double v) { record.sliceThickness = v; }))
+    return e;
+  if (auto e = StoreMeasure(FormField::kHeight, texts.height, record.height)) return e;
+  if (auto e = StoreMeasure(FormField::kWeight, texts.weight, record.weight)) return e;
   if (auto e =
-          real(FormField::kPixelSize, texts.pixelSize, [&](double v) { record.pixelSize = v; }))
-    return e;
-  if (auto e = real(FormField::kThickness, texts.thickness,
-                    [&](double v) { record.sliceThickness = v; }))
-    return e;
-  if (auto e = measure(FormField::kHeight, texts.height, record.height)) return e;
-  if (auto e = measure(FormField::kWeight, texts.weight, record.weight)) return e;
-  if (auto e = integer(FormField::kGates, texts.gates, leastGates, mostGates,
+          StoreInteger(FormField::kGates, texts.gates, leastGates, mostGates,
                        [&](std::int32_t v) { record.gateCount = static_cast<std::int16_t>(v); }))
     return e;
-  if (auto e = integer(FormField::kFrames, texts.frames, leastFrames, mostFrames,
-                       [&](std::int32_t v) { record.frameCount = v; }))
+  if (auto e = StoreInteger(FormField::kFrames, texts.frames, leastFrames, mostFrames,
+                            [&](std::int32_t v) { record.frameCount = v; }))
     return e;
   return std::nullopt;
 }

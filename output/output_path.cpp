@@ -68,6 +68,26 @@ int Errno(std::string& error, int code) {
   return code;
 }
 
+// Puts the target of the link entry in the walk's place: its components go
+// on the pending list, from / when it is absolute. Returns 0, or Errno's
+// result.
+int FollowLink(int entry, bool last, UniqueFd& folder, std::vector<std::string>& pending,
+               std::string& error) {
+  char target[PATH_MAX];
+  ssize_t length = ::readlinkat(entry, "", target, sizeof target);
+  if (length < 0) return Errno(error, errno);
+  if (length == 0) return Errno(error, ENOENT);
+  if (static_cast<std::size_t>(length) == sizeof target) return Errno(error, ENAMETOOLONG);
+  const std::string to(target, static_cast<std::size_t>(length));
+  if (last && to.back() == '/') return Errno(error, EISDIR);
+  if (to[0] == '/') {
+    folder.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) return Errno(error, errno);
+  }
+  PushComponents(to, pending);
+  return 0;
+}
+
 }  // namespace
 
 int FindOutputPlace(const char* path, OutputPlace& place, std::string& error) {
@@ -117,18 +137,7 @@ int FindOutputPlace(const char* path, OutputPlace& place, std::string& error) {
         continue;
       }
       if (++links > kMostLinks) return Errno(error, ELOOP);
-      char target[PATH_MAX];
-      ssize_t length = ::readlinkat(entry.get(), "", target, sizeof target);
-      if (length < 0) return Errno(error, errno);
-      if (length == 0) return Errno(error, ENOENT);
-      if (static_cast<std::size_t>(length) == sizeof target) return Errno(error, ENAMETOOLONG);
-      const std::string to(target, static_cast<std::size_t>(length));
-      if (last && to.back() == '/') return Errno(error, EISDIR);
-      if (to[0] == '/') {
-        folder.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.valid()) return Errno(error, errno);
-      }
-      PushComponents(to, pending);
+      if (int failed = FollowLink(entry.get(), last, folder, pending, error)) return failed;
       name.clear();
       continue;
     }
