@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -709,7 +710,10 @@ TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
   WriteBytes(dir.File("applications/viewer.desktop"),
              "[Desktop Entry]\nType=Application\nExec=viewer %f\n"
              "MimeType=application/x-chm;application/vnd.ms-htmlhelp;\n");
-  // Only this folder's associations count.
+  // Only this folder's associations count; the MIME database is read
+  // before, from the system's folders.
+  ASSERT_EQ(QMimeDatabase().mimeTypeForFile("guide.chm", QMimeDatabase::MatchExtension).name(),
+            "application/vnd.ms-htmlhelp");
   const char* const variables[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME",
                                    "XDG_CONFIG_DIRS"};
   std::vector<QByteArray> saved;
@@ -896,7 +900,9 @@ TEST_F(MainFormTest, OneArgumentOpensTheFileInteractively) {
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
     const StartRequest request = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
     EXPECT_EQ(request.kind, c.kind) << argv.size();
-    if (c.kind == StartRequest::kOpenFile) EXPECT_EQ(request.input, "in.dcm");
+    if (c.kind == StartRequest::kOpenFile) {
+      EXPECT_EQ(request.input, "in.dcm");
+    }
   }
   StartInteractive();
   form->OpenInputFile(QString::fromStdString(DataFile("gated64")));
