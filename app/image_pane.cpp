@@ -129,6 +129,7 @@ ImagePane::ImagePane(QWidget* parent) : QWidget(parent) {
   }
   facts = new QLabel(this);
   facts->setObjectName("imageFacts");
+  facts->setWordWrap(true);  // a narrow pane wraps it rather than cutting it
 
   auto* controls = new QHBoxLayout;
   controls->addWidget(playButton);
