@@ -427,7 +427,7 @@ void TMainForm::EndProcess(int code) {
   services_->EndProcess(code);
 }
 
-void TMainForm::ReportEnding(const std::string& file, const std::string& reason) {
+void TMainForm::ReportFailure(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "dicom-converter: %s: %s\n", file.c_str(), reason.c_str());
   services_->ShowError(isVisible() ? this : nullptr, QString::fromLocal8Bit(file.c_str()) + "\n\n" +
                                                          QString::fromLocal8Bit(reason.c_str()));
@@ -437,7 +437,7 @@ bool TMainForm::LoadStudy() {
   int result = LoadGatedStudy(InputPath.c_str());
   if (result != kLoadOk) {
     // An operator who answered No knows why.
-    if (!LoadDeclinedByOperator()) ReportEnding(InputPath, LoadFailureText(result));
+    if (!LoadDeclinedByOperator()) ReportFailure(InputPath, LoadFailureText(result));
     // The load cleared the record: interactively the window starts over
     // and the operator may select another file.
     if (BatchMode)
@@ -637,7 +637,7 @@ void TMainForm::BtOKClick() {
   if (result == kGsdWritten && !BatchMode)
     QSettings().setValue(kSaveFolderKey,
                          QFileInfo(QString::fromLocal8Bit(OutputPath.c_str())).absolutePath());
-  if (result != kGsdWritten) ReportEnding(OutputPath, "cannot write: " + LastGsdWriteError);
+  if (result != kGsdWritten) ReportFailure(OutputPath, "cannot write: " + LastGsdWriteError);
   EndProcess(result);
 }
 

@@ -101,9 +101,9 @@ class TMainForm : public QDialog {
   // Where the save dialog starts: the input's name with ".gsd", in the last
   // output folder, or else beside the input.
   QString ProposedOutputPath() const;
-  // The last words before the process ends with a failure: one line on
-  // stderr, and the error box naming the file and the reason.
-  void ReportEnding(const std::string& file, const std::string& reason);
+  // A failed load or write: one line on stderr, and the error box naming
+  // the file and the reason.
+  void ReportFailure(const std::string& file, const std::string& reason);
   void ShowImagePane(bool shown);
   int LayoutHeight() const;
 
