@@ -367,13 +367,15 @@ void TMainForm::ToggleImagePane() {
 }
 
 // Unfolding widens the window by the pane, as far as the screen has room
-// (or to the size it had unfolded last time); folding gives the width back.
+// (or to the size it had unfolded last time); folding gives back the size
+// the window had before.
 void TMainForm::ShowImagePane(bool shown) {
   if (shown == !imagePane->isHidden()) return;
   btImages->setText(shown ? "<< Images" : "Images >>");
   imagePane->setVisible(shown);
   if (shown) {
     imagePane->ShowStudy(cbMflag->isChecked());
+    foldedSize_ = size();
     const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
     const int frame = frameGeometry().width() - width();
     const int most = std::max(kFrameSide, room.width() - frame - kClientWidth);
@@ -382,13 +384,10 @@ void TMainForm::ShowImagePane(bool shown) {
     if (remembered.isValid()) target = remembered;
     setMinimumSize(kClientWidth + std::min(kMinImagePaneWidth, most), LayoutHeight());
     resize(target);
-    paneWidth_ = width() - kClientWidth;
     FitOnScreen();
-    paneWidth_ = width() - kClientWidth;
   } else {
     setMinimumSize(kClientWidth, LayoutHeight());
-    resize(std::max(kClientWidth, width() - paneWidth_), height());
-    paneWidth_ = 0;
+    resize(foldedSize_.expandedTo(minimumSize()));
   }
   QResizeEvent relayout(size(), size());
   resizeEvent(&relayout);  // a hidden window gets its resize event only when shown

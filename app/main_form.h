@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSize>
 #include <memory>
 #include <string>
 #include <utility>
@@ -117,7 +118,7 @@ class TMainForm : public QDialog {
   // showed. A field still showing that text gives the file's bytes back.
   std::string characterSet_;
   std::vector<std::pair<std::string, QString>> loadedTexts_;
-  int paneWidth_ = 0;  // the open pane's width, given back when it folds
+  QSize foldedSize_;  // the window's size before the pane unfolded
 
   std::unique_ptr<FormServices> ownServices_;
   FormServices* services_;
