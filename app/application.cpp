@@ -6,6 +6,34 @@
 
 #include "form_services.h"
 
+const char* const kUsageText =
+    "usage: dicom-converter                 the window, empty: Select picks the DICOM file\n"
+    "       dicom-converter INPUT           the window with INPUT loaded\n"
+    "       dicom-converter INPUT OUTPUT    batch mode: Save writes OUTPUT without asking\n"
+    "       dicom-converter --help | --version\n"
+    "Exit status: 0 saved or window closed, 1 load or write failed, 4 pixel data too short,\n"
+    "8 no memory, 255 Cancel.\n";
+
+StartRequest ParseCommandLine(int argc, const char* const* argv) {
+  StartRequest request;
+  if (argc == 2) {
+    const std::string argument = argv[1];
+    if (argument == "--help" || argument == "-h")
+      request.kind = StartRequest::kHelp;
+    else if (argument == "--version")
+      request.kind = StartRequest::kVersion;
+    else {
+      request.kind = StartRequest::kOpenFile;
+      request.input = argument;
+    }
+  } else if (argc == 3) {
+    request.kind = StartRequest::kBatch;
+    request.input = argv[1];
+    request.output = argv[2];
+  }
+  return request;
+}
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   Configure();
 }

@@ -1,13 +1,17 @@
 #include "form_services.h"
 
-#include <QDesktopServices>
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QMimeType>
 #include <QProcess>
-#include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,7 +20,7 @@ const char* const kApplicationTitle = "DICOM Data Converter";
 std::optional<QString> DesktopServices::ChooseInputFile(QWidget* parent, const QString& folder) {
   QFileDialog dialog(parent, QString(), folder);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::AnyFile);  // a name that does not exist is accepted
+  dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setOption(QFileDialog::ReadOnly, false);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().first();
@@ -42,7 +46,79 @@ bool PlatformHasScreen() {
   return platform != "offscreen" && platform != "minimal";
 }
 
-DesktopServices::DesktopServices() : screen_(PlatformHasScreen()) {}
+namespace {
+
+// xdg-open from the system's own folders, never from PATH.
+QString SystemOpener() {
+  for (const char* path : {"/usr/bin/xdg-open", "/bin/xdg-open"})
+    if (QFileInfo(path).isExecutable()) return path;
+  return QString();
+}
+
+QStringList XdgFolders(const char* homeVariable, const QString& homeDefault,
+                       const char* listVariable, const QString& listDefault) {
+  QString home = qEnvironmentVariable(homeVariable);
+  if (!QDir::isAbsolutePath(home)) home = homeDefault;
+  QString list = qEnvironmentVariable(listVariable);
+  if (list.isEmpty()) list = listDefault;
+  QStringList folders{home};
+  for (const QString& folder : list.split(':', Qt::SkipEmptyParts))
+    if (QDir::isAbsolutePath(folder)) folders << folder;
+  return folders;
+}
+
+// A "mime=desktop-files" line with at least one program, in any group.
+bool FileNamesProgramFor(const QString& path, const QString& mime) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+  const QByteArray key = mime.toUtf8() + '=';
+  while (!file.atEnd()) {
+    const QByteArray line = file.readLine(4096).trimmed();
+    if (line.startsWith(key) && !line.mid(key.size()).replace(';', "").trimmed().isEmpty())
+      return true;
+  }
+  return false;
+}
+
+// A desktop entry whose MimeType list names mime.
+bool EntryOpens(const QString& path, const QString& mime) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+  while (!file.atEnd()) {
+    const QByteArray line = file.readLine(4096).trimmed();
+    if (line.startsWith("MimeType="))
+      return QString::fromUtf8(line.mid(9)).split(';', Qt::SkipEmptyParts).contains(mime);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool DesktopHasViewerFor(const QString& mime) {
+  const QString home = QDir::homePath();
+  QStringList lists;
+  for (const QString& folder :
+       XdgFolders("XDG_CONFIG_HOME", home + "/.config", "XDG_CONFIG_DIRS", "/etc/xdg"))
+    lists << folder + "/mimeapps.list";
+  for (const QString& folder : XdgFolders("XDG_DATA_HOME", home + "/.local/share", "XDG_DATA_DIRS",
+                                          "/usr/local/share:/usr/share"))
+    lists << folder + "/applications/mimeapps.list" << folder + "/applications/mimeinfo.cache";
+  for (const QString& list : lists)
+    if (FileNamesProgramFor(list, mime)) return true;
+  // Without a cache (update-desktop-database not run) the entries say it.
+  for (const QString& folder : XdgFolders("XDG_DATA_HOME", home + "/.local/share", "XDG_DATA_DIRS",
+                                          "/usr/local/share:/usr/share")) {
+    QDir applications(folder + "/applications");
+    for (const QString& entry : applications.entryList({"*.desktop"}, QDir::Files))
+      if (EntryOpens(applications.filePath(entry), mime)) return true;
+  }
+  return false;
+}
+
+DesktopServices::DesktopServices() : DesktopServices(PlatformHasScreen()) {}
+
+DesktopServices::DesktopServices(bool screen, const QString& opener)
+    : screen_(screen), opener_(opener.isEmpty() ? SystemOpener() : opener) {}
 
 void DesktopServices::ShowError(QWidget* parent, const QString& message) {
   if (screen_) QMessageBox::critical(parent, kApplicationTitle, message);
@@ -61,14 +137,21 @@ bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QStri
 
 bool DesktopServices::OpenDocument(const QString& path) {
   if (!QFileInfo::exists(path)) return false;
+  // A second request while the viewer of the first still runs starts none.
+  if (viewerPid_ > 0 && path == viewedDocument_ && ::kill(static_cast<pid_t>(viewerPid_), 0) == 0)
+    return true;
   // xdg-open accepts any file and fails later, out of sight, when no viewer
-  // is installed: ask the desktop's MIME database first.
-  QProcess query;
-  query.start("xdg-mime", {"query", "default", QMimeDatabase().mimeTypeForFile(path).name()});
-  if (query.waitForFinished(5000) && query.exitStatus() == QProcess::NormalExit &&
-      query.readAllStandardOutput().trimmed().isEmpty())
+  // is installed: the desktop's associations are read first.
+  const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+  const QStringList names = QStringList{type.name()} + type.aliases();
+  if (opener_.isEmpty() || std::none_of(names.begin(), names.end(),
+                                        [](const QString& n) { return DesktopHasViewerFor(n); }))
     return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  qint64 pid = 0;
+  if (!QProcess::startDetached(opener_, {path}, QString(), &pid)) return false;
+  viewerPid_ = pid;
+  viewedDocument_ = path;
+  return true;
 }
 
 void DesktopServices::EndProcess(int code) {

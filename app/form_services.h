@@ -11,8 +11,8 @@ class QWidget;
 class FormServices {
  public:
   virtual ~FormServices() = default;
-  // The open dialog, starting in folder: every file listed, a missing file
-  // name accepted.
+  // The open dialog, starting in folder: every file listed; a name that
+  // does not exist is refused and the dialog stays open.
   virtual std::optional<QString> ChooseInputFile(QWidget* parent, const QString& folder) = 0;
   // The save dialog, proposing proposed (a path): GSD filter, default suffix
   // gsd, overwrite confirmed.
@@ -25,7 +25,8 @@ class FormServices {
   virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
                         bool defaultYes) = 0;
   // True when the desktop has a viewer for the document and accepted the
-  // request.
+  // request, or when the viewer it started for that document still runs.
+  // Returns at once: the viewer runs on its own.
   virtual bool OpenDocument(const QString& path) = 0;
   // Ends the process with code; does not return in the real application.
   virtual void EndProcess(int code) = 0;
@@ -38,7 +39,9 @@ class FormServices {
 class DesktopServices : public FormServices {
  public:
   DesktopServices();
-  explicit DesktopServices(bool screen) : screen_(screen) {}
+  // opener: the program that opens a document with the desktop's viewer,
+  // an absolute path (default: xdg-open from the system's folders).
+  explicit DesktopServices(bool screen, const QString& opener = QString());
   std::optional<QString> ChooseInputFile(QWidget* parent, const QString& folder) override;
   std::optional<QString> ChooseOutputFile(QWidget* parent, const QString& proposed) override;
   void ShowError(QWidget* parent, const QString& message) override;
@@ -50,7 +53,14 @@ class DesktopServices : public FormServices {
 
  private:
   bool screen_;
+  QString opener_;
+  qint64 viewerPid_ = 0;
+  QString viewedDocument_;
 };
+
+// True when the desktop's MIME associations (mimeapps.list, the
+// applications' mimeinfo.cache in the XDG folders) name a program for mime.
+bool DesktopHasViewerFor(const QString& mime);
 
 extern const char* const kApplicationTitle;
 

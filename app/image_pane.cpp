@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -35,8 +37,8 @@ MontageLayout FitMontage(int slices, QSize room) {
   if (slices <= 0) return best;
   for (int columns = 1; columns <= slices; ++columns) {
     const int rows = (slices + columns - 1) / columns;
-    int cell = std::min(room.width() / columns, room.height() / rows);
-    if (cell >= kFrameSide) cell -= cell % kFrameSide;
+    const int cell = std::min((room.width() - (columns - 1) * kMontageGap) / columns,
+                              (room.height() - (rows - 1) * kMontageGap) / rows);
     if (cell >= best.cell) best = {columns, rows, cell};  // a tie goes to the wider grid
   }
   return best;
@@ -47,33 +49,53 @@ MontageView::MontageView(QWidget* parent) : QWidget(parent) {
   setMinimumSize(kFrameSide, kFrameSide);
 }
 
-void MontageView::SetStrip(const QImage& strip, int slices) {
+void MontageView::SetStrip(const QImage& strip, int slices, bool baseToApex) {
   strip_ = strip;
   slices_ = slices;
+  baseToApex_ = baseToApex;
   update();
 }
 
+namespace {
+
+// A label on a dark box, so that it reads on white counts too.
+void DrawTag(QPainter& painter, const QRect& cell, const QString& text, Qt::Alignment corner,
+             const QColor& colour) {
+  QRect box = painter.fontMetrics().boundingRect(text).adjusted(-2, 0, 2, 0);
+  box.moveTopLeft(cell.topLeft());
+  if (corner & Qt::AlignRight) box.moveRight(cell.right());
+  if (corner & Qt::AlignBottom) box.moveBottom(cell.bottom());
+  painter.fillRect(box, QColor(0, 0, 0, 160));
+  painter.setPen(colour);
+  painter.drawText(box, Qt::AlignCenter, text);
+}
+
+}  // namespace
+
 void MontageView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.fillRect(rect(), Qt::black);
+  // The gaps and the room left over: dark grey, apart from the black of
+  // empty counts.
+  painter.fillRect(rect(), QColor(48, 48, 48));
   const MontageLayout layout = Layout();
   if (slices_ <= 0 || layout.cell <= 0) return;
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
   QFont font = painter.font();
-  font.setPixelSize(std::clamp(layout.cell / 5, 9, 14));
+  font.setPixelSize(std::clamp(layout.cell / 5, 8, 14));
   font.setBold(true);
   painter.setFont(font);
+  // Numbers only where they leave most of the cell to see.
+  const bool numbered = layout.cell >= 24;
+  const int step = layout.cell + kMontageGap;
   for (int i = 0; i < slices_; ++i) {
-    const QRect cell((i % layout.columns) * layout.cell, (i / layout.columns) * layout.cell,
-                     layout.cell, layout.cell);
+    const QRect cell((i % layout.columns) * step, (i / layout.columns) * step, layout.cell,
+                     layout.cell);
     painter.drawImage(cell, strip_, QRect(0, i * kFrameSide, kFrameSide, kFrameSide));
+    if (numbered)
+      DrawTag(painter, cell, QString::number(SliceNumber(i)), Qt::AlignRight | Qt::AlignBottom,
+              Qt::white);
     const char* label = i == 0 ? "Base" : i == slices_ - 1 ? "Apex" : nullptr;
-    if (label == nullptr) continue;
-    const QRect text = painter.fontMetrics().boundingRect(label).adjusted(-2, 0, 2, 0);
-    const QRect box(cell.topLeft(), text.size());
-    painter.fillRect(box, QColor(0, 0, 0, 160));
-    painter.setPen(Qt::yellow);
-    painter.drawText(box, Qt::AlignCenter, label);
+    if (label != nullptr) DrawTag(painter, cell, label, Qt::AlignLeft | Qt::AlignTop, Qt::yellow);
   }
 }
 
@@ -87,17 +109,42 @@ ImagePane::ImagePane(QWidget* parent) : QWidget(parent) {
   playButton->setObjectName("playButton");
   playButton->setCheckable(true);
   gateLabel = new QLabel(this);
+  gateLabel->setObjectName("gateLabel");
+  // As wide as its longest text, so that the slider keeps its length.
+  gateLabel->setFixedWidth(
+      gateLabel->fontMetrics().horizontalAdvance(QString("gate %1 of %1").arg(kStoreGates)) + 4);
+  auto* levelName = new QLabel("Upper level", this);
+  levelSlider = new QSlider(Qt::Horizontal, this);
+  levelSlider->setObjectName("levelSlider");
+  levelSlider->setToolTip("The count drawn white; higher counts are white as well");
+  levelBox = new QSpinBox(this);
+  levelBox->setObjectName("levelBox");
+  levelBox->setToolTip(levelSlider->toolTip());
+  levelBox->setMinimumWidth(levelBox->fontMetrics().horizontalAdvance("32767") + 36);
+  for (QWidget* level : {static_cast<QWidget*>(levelSlider), static_cast<QWidget*>(levelBox)}) {
+    QPalette palette = level->palette();
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    level->setPalette(palette);
+  }
   facts = new QLabel(this);
   facts->setObjectName("imageFacts");
+  facts->setWordWrap(true);  // a narrow pane wraps it rather than cutting it
 
   auto* controls = new QHBoxLayout;
   controls->addWidget(playButton);
   controls->addWidget(gateSlider, 1);
   controls->addWidget(gateLabel);
+  auto* levels = new QHBoxLayout;
+  levels->addWidget(levelName);
+  levels->addWidget(levelSlider, 1);
+  levels->addWidget(levelBox);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(6, 6, 6, 6);
+  column->setSpacing(4);
   column->addWidget(montage, 1);
   column->addLayout(controls);
+  column->addLayout(levels);
   column->addWidget(facts);
 
   cine_ = new QTimer(this);
@@ -106,14 +153,47 @@ ImagePane::ImagePane(QWidget* parent) : QWidget(parent) {
           [this] { gateSlider->setValue((gateSlider->value() + 1) % gates_); });
   connect(gateSlider, &QSlider::valueChanged, this, [this](int gate) { ShowGate(gate); });
   connect(playButton, &QPushButton::toggled, this, [this] { TogglePlay(); });
+  connect(levelSlider, &QSlider::valueChanged, this, [this](int level) { SetUpperLevel(level); });
+  connect(levelBox, qOverload<int>(&QSpinBox::valueChanged), this,
+          [this](int level) { SetUpperLevel(level); });
+}
+
+int ImagePane::UpperLevel() const {
+  return level_;
+}
+
+// A new level redraws the gates from the store.
+void ImagePane::SetUpperLevel(int level) {
+  {
+    const QSignalBlocker quietSlider(levelSlider), quietBox(levelBox);
+    levelSlider->setValue(level);
+    levelBox->setValue(level);
+  }
+  if (level == level_) return;
+  level_ = level;
+  strips_.assign(strips_.size(), QImage());
+  ShowGate(gateSlider->value());
 }
 
 void ImagePane::ShowStudy(bool baseToApex) {
   baseToApex_ = baseToApex;
   gates_ = std::clamp<int>(StudyRecord.gateCount, 1, kStoreGates);
   frames_ = std::clamp<int>(StudyRecord.frameCount, 0, kStoreFramesPerGate);
-  maxCount_ = StudyRecord.maxCount;
+  // A new study starts at its maximum; a new slice order keeps the level.
+  const int maxCount = std::max<int>(StudyRecord.maxCount, 0);
+  if (maxCount != maxCount_ || levelSlider->maximum() != maxCount) {
+    maxCount_ = maxCount;
+    level_ = maxCount;
+    const QSignalBlocker quietSlider(levelSlider), quietBox(levelBox);
+    levelSlider->setRange(0, maxCount);
+    levelSlider->setPageStep(std::max(1, maxCount / 10));
+    levelBox->setRange(0, maxCount);
+    levelSlider->setValue(maxCount);
+    levelBox->setValue(maxCount);
+  }
   strips_.assign(static_cast<std::size_t>(gates_), QImage());
+  playButton->setEnabled(gates_ > 1);
+  if (gates_ <= 1) playButton->setChecked(false);
   const int read = StudyRecord.matrixSize;
   facts->setText(QString("%1 gates x %2 frames, matrix %3 x %3 read, %4 x %4 written, max %5")
                      .arg(gates_)
@@ -136,8 +216,8 @@ int ImagePane::Gate() const {
 void ImagePane::ShowGate(int gate) {
   if (gate < 0 || gate >= gates_) return;
   QImage& strip = strips_[static_cast<std::size_t>(gate)];
-  if (strip.isNull()) strip = RenderGateStrip(gate, frames_, baseToApex_, maxCount_);
-  montage->SetStrip(strip, frames_);
+  if (strip.isNull()) strip = RenderGateStrip(gate, frames_, baseToApex_, level_);
+  montage->SetStrip(strip, frames_, baseToApex_);
   gateLabel->setText(QString("gate %1 of %2").arg(gate + 1).arg(gates_));
 }
 

@@ -12,6 +12,7 @@
 class QLabel;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 class QTimer;
 
 // The slices of one gate as a strip, 64 pixels wide and 64 high per slice,
@@ -21,21 +22,25 @@ class QTimer;
 QImage RenderGateStrip(int gate, int frames, bool baseToApex, int maxCount);
 
 // Columns, rows and cell side in pixels that show `slices` cells as large as
-// room allows. Cells of 64 pixels or more are whole multiples of 64, so that
-// each count becomes a square of equal pixels.
+// room allows, with kMontageGap pixels between neighbours. Any side serves:
+// each count becomes a block of equal or nearly equal pixels, never smoothed.
+constexpr int kMontageGap = 1;
 struct MontageLayout {
   int columns = 1, rows = 1, cell = 0;
 };
 MontageLayout FitMontage(int slices, QSize room);
 
-// Draws one strip as a montage, unsmoothed, with the first cell labelled
-// "Base" and the last "Apex": the order the analysis reads.
+// Draws one strip as a montage, unsmoothed: each cell with its slice number
+// (the frame's place within the gate in the file, from 1), the first cell
+// labelled "Base" and the last "Apex": the order the analysis reads.
 class MontageView : public QWidget {
  public:
   explicit MontageView(QWidget* parent);
-  void SetStrip(const QImage& strip, int slices);
+  void SetStrip(const QImage& strip, int slices, bool baseToApex);
   const QImage& Strip() const { return strip_; }
   MontageLayout Layout() const { return FitMontage(slices_, size()); }
+  // The slice number shown in cell i.
+  int SliceNumber(int cell) const { return baseToApex_ ? cell + 1 : slices_ - cell; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -43,6 +48,7 @@ class MontageView : public QWidget {
  private:
   QImage strip_;
   int slices_ = 0;
+  bool baseToApex_ = false;
 };
 
 class ImagePane : public QWidget {
@@ -51,22 +57,30 @@ class ImagePane : public QWidget {
   // Takes the study from StudyRecord and ImageStore: after each load and
   // each change of the slice order.
   void ShowStudy(bool baseToApex);
+  // The next ShowStudy is of another study: the level starts at its maximum.
+  void NewStudy() { maxCount_ = -1; }
   int Gate() const;
   // The cine's pace: gates per second.
   static constexpr int kCineRate = 10;
+
+  // The count drawn white: 0 .. the study's maximum, the maximum after a load.
+  int UpperLevel() const;
 
   MontageView* montage;
   QSlider* gateSlider;
   QPushButton* playButton;
   QLabel* gateLabel;
+  QSlider* levelSlider;
+  QSpinBox* levelBox;
   QLabel* facts;
 
  private:
   void ShowGate(int gate);
   void TogglePlay();
+  void SetUpperLevel(int level);
 
   QTimer* cine_;
   bool baseToApex_ = false;
-  int gates_ = 1, frames_ = 0, maxCount_ = 1;
+  int gates_ = 1, frames_ = 0, maxCount_ = 1, level_ = 1;
   std::vector<QImage> strips_;  // per gate, drawn when first shown
 };

@@ -1,8 +1,11 @@
 // Program entry: two arguments (input DICOM, output GSD) select batch mode;
-// any other count starts interactively. The window's creation loads the
-// study in batch mode, so a failed load ends the process before any window
-// is shown. Exit codes: 0 saved or window closed, 1 load or write failed,
-// 4 pixel data too short, 8 no memory, -1 (255 to a POSIX shell) Cancel.
+// one opens the window with that file loaded, as a desktop's "Open with"
+// does; --help and --version print and end; any other count starts an empty
+// window. The window's creation loads the study in batch mode, so a failed
+// load ends the process before any window is shown. Exit codes: 0 saved or
+// window closed, 1 load or write failed, 4 pixel data too short, 8 no
+// memory, -1 (255 to a POSIX shell) Cancel.
+#include <QTimer>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -12,11 +15,19 @@
 #include "study_state.h"
 
 int main(int argc, char** argv) {
-  BatchMode = false;
-  if (argc == 3) {
-    InputPath = argv[1];
-    OutputPath = argv[2];
-    BatchMode = true;
+  const StartRequest request = ParseCommandLine(argc, argv);
+  if (request.kind == StartRequest::kHelp) {
+    std::fputs(kUsageText, stdout);
+    return 0;
+  }
+  if (request.kind == StartRequest::kVersion) {
+    std::printf("dicom-converter %s\n", DGC_VERSION);
+    return 0;
+  }
+  BatchMode = request.kind == StartRequest::kBatch;
+  if (BatchMode) {
+    InputPath = request.input;
+    OutputPath = request.output;
   }
   // The application outlives the guarded block, so that an exception from
   // the window's creation is still shown in a message box.
@@ -25,6 +36,12 @@ int main(int argc, char** argv) {
     application = std::make_unique<TApplication>(argc, argv);
     TMainForm form;
     form.show();
+    // Loaded once the window is up, so that a question or an error box has
+    // it as parent.
+    if (request.kind == StartRequest::kOpenFile)
+      QTimer::singleShot(0, &form, [&form, &request] {
+        form.OpenInputFile(QString::fromLocal8Bit(request.input.c_str()));
+      });
     application->exec();
   } catch (const std::exception& error) {
     if (application)

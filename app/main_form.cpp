@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QStyle>
@@ -23,6 +24,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "character_set.h"
+#include "field_edit.h"
 #include "form_messages.h"
 #include "gated_loader.h"
 #include "gsd_writer.h"
@@ -42,6 +45,10 @@ constexpr int kLeft = 123, kTop = 111;
 constexpr int kClientWidth = 493, kClientHeight = 252;
 constexpr int kInputRowHeight = 34;
 constexpr int kEditHeight = 18;
+// Wide enough for a pixel size such as 6.231669 in the form's bold font;
+// the units stand after it.
+constexpr int kNumberWidth = 66;
+constexpr int kUnitX = 398;
 
 const QColor kBackground(128, 128, 128);
 const QColor kEditBackground(224, 224, 224);  // 14737632
@@ -106,7 +113,7 @@ Button* AddChoice(QWidget* parent, const char* name, const char* text, int x, in
 }
 
 QLineEdit* AddEdit(QWidget* parent, const char* name, int x, int y, int width, const char* text) {
-  auto* edit = new QLineEdit(text, parent);
+  auto* edit = new FieldEdit(text, parent);
   edit->setObjectName(name);
   edit->setGeometry(x, y, width, kEditHeight);
   // 18 pixels leave no room for the style's own padding.
@@ -125,11 +132,28 @@ void SetEnabledTextBlack(QWidget* button) {
   button->setPalette(palette);
 }
 
-// QSettings keys: the folders the dialogs start in, and whether the image
-// pane is unfolded.
+// QSettings keys: the folders the dialogs start in, whether the image pane
+// is unfolded, where the window stood and its size with the pane open.
 const char* const kOpenFolderKey = "dialogs/openFolder";
 const char* const kSaveFolderKey = "dialogs/saveFolder";
 const char* const kImagePaneKey = "view/imagePane";
+const char* const kPositionKey = "view/position";
+const char* const kUnfoldedSizeKey = "view/unfoldedSize";
+
+// A path panel of the input row: sunken, light grey, black text.
+QLabel* AddPathPanel(QWidget* parent, const char* name, int x, int width) {
+  auto* panel = new QLabel(parent);
+  panel->setObjectName(name);
+  panel->setGeometry(x, 8, width, kEditHeight);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  panel->setAutoFillBackground(true);
+  QPalette palette = panel->palette();
+  palette.setColor(QPalette::Window, kEditBackground);
+  palette.setColor(QPalette::WindowText, Qt::black);
+  panel->setPalette(palette);
+  return panel;
+}
 
 QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x, int y, int width,
                        const QIcon& icon) {
@@ -170,7 +194,7 @@ void TMainForm::BuildLayout() {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setSizeGripEnabled(false);
-  move(kLeft, kTop);
+  move(QSettings().value(kPositionKey, QPoint(kLeft, kTop)).toPoint());
   resize(kClientWidth, kClientHeight);
   setAcceptDrops(!BatchMode);
   setAutoFillBackground(true);
@@ -185,27 +209,25 @@ void TMainForm::BuildLayout() {
   ConnectEvents();
 }
 
-// The row that names the input file, with Select.
+// The row that names the input file, with Select; in batch mode the input
+// and the output, read-only.
 void TMainForm::BuildInputRow() {
   Panel1 = AddPanel(this, "Panel1", QFrame::Panel, QFrame::Raised);
   Panel1->setGeometry(0, 0, kClientWidth, kInputRowHeight);
   AddLabel(Panel1, "Input File", 12, 10, false);
-  pnIn = new QLabel(Panel1);
-  pnIn->setObjectName("pnIn");
-  pnIn->setGeometry(80, 8, 337, kEditHeight);
-  pnIn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  pnIn->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  pnIn->setAutoFillBackground(true);
-  QPalette pathPalette = pnIn->palette();
-  pathPalette.setColor(QPalette::Window, kEditBackground);
-  pathPalette.setColor(QPalette::WindowText, Qt::black);
-  pnIn->setPalette(pathPalette);
+  pnIn = AddPathPanel(Panel1, "pnIn", 80, BatchMode ? 184 : 337);
   btIn = new QToolButton(Panel1);
   btIn->setObjectName("btIn");
   btIn->setText("Select");
+  btIn->setToolTip("Select the DICOM file (Ctrl+O)");
   btIn->setGeometry(423, 10, 48, kEditHeight);
-  btIn->setFocusPolicy(Qt::NoFocus);
+  btIn->setFocusPolicy(Qt::TabFocus);
   SetEnabledTextBlack(btIn);
+  lbOut = AddLabel(Panel1, "Output", 270, 10, false);
+  pnOut = AddPathPanel(Panel1, "pnOut", 322, 163);
+  btIn->setVisible(!BatchMode);
+  lbOut->setVisible(BatchMode);
+  pnOut->setVisible(BatchMode);
 }
 
 // "Study Information": the labels and the fields of the study.
@@ -235,9 +257,9 @@ void TMainForm::BuildStudyPanel() {
   AddLabel(Panel3, "R-R Divisions", 246, 65, true, 82);
   AddLabel(Panel3, "Frames", 246, 85, true, 82);
   AddLabel(Panel3, "Pixel Size", 246, 105, true, 82);
-  AddLabel(Panel3, "(mm)", 392, 105, false);
+  AddLabel(Panel3, "(mm)", kUnitX, 105, false);
   AddLabel(Panel3, "Slice Thickness", 246, 125, true, 82);
-  AddLabel(Panel3, "(mm)", 392, 125, false);
+  AddLabel(Panel3, "(mm)", kUnitX, 125, false);
 
   edID = AddEdit(Panel3, "edID", 88, 4, 136, "");
   edName = AddEdit(Panel3, "edName", 88, 24, 136, "");
@@ -251,17 +273,17 @@ void TMainForm::BuildStudyPanel() {
   cbMflag = AddChoice<QCheckBox>(Panel3, "cbMflag", "Base->Apex ", 88, 128, 97);
   edDate = AddEdit(Panel3, "edDate", 328, 4, 136, "");
   edTime = AddEdit(Panel3, "edTime", 328, 24, 136, "");
-  edHR = AddEdit(Panel3, "edHR", 328, 45, 57, "0");
-  edDiv = AddEdit(Panel3, "edDiv", 328, 65, 57, "0");
-  edFrm = AddEdit(Panel3, "edFrm", 328, 85, 57, "0");
-  edPix = AddEdit(Panel3, "edPix", 328, 105, 57, "0.0");
-  edThick = AddEdit(Panel3, "edThick", 328, 125, 57, "0.0");
+  edHR = AddEdit(Panel3, "edHR", 328, 45, kNumberWidth, "0");
+  edDiv = AddEdit(Panel3, "edDiv", 328, 65, kNumberWidth, "0");
+  edFrm = AddEdit(Panel3, "edFrm", 328, 85, kNumberWidth, "0");
+  edPix = AddEdit(Panel3, "edPix", 328, 105, kNumberWidth, "0.0");
+  edThick = AddEdit(Panel3, "edThick", 328, 125, kNumberWidth, "0.0");
 }
 
 // Save, Cancel, Help, Images and the image pane, and the tab order.
 void TMainForm::BuildButtons() {
   QStyle* look = style();
-  BtOK = AddButton(Panel4, "BtOK", "Save", 260, 188, 73,
+  BtOK = AddButton(Panel4, "BtOK", "&Save", 260, 188, 73,
                    look->standardIcon(QStyle::SP_DialogOkButton));
   BtOK->setDefault(true);
   BtOK->setEnabled(false);
@@ -279,11 +301,12 @@ void TMainForm::BuildButtons() {
   SetEnabledTextBlack(imagePane->playButton);
   for (QPushButton* b : {BitBtn2, btHelp}) b->setAutoDefault(false);
 
-  QWidget* order[] = {edID,     edName,    edHeight, edWeight, edDate, edTime,  edHR,
-                      edTracer, edComment, rbM,      rbF,      edPix,  edThick, edDiv,
-                      edFrm,    cbMflag,   btHelp,   BitBtn2,  BtOK};
+  // Down the left column, then the right one, then the slice order and the
+  // buttons from left to right, Select last.
+  QWidget* order[] = {edID,      edName,  edHeight, edWeight, rbM,    rbF,      edTracer,
+                      edComment, edDate,  edTime,   edHR,     edDiv,  edFrm,    edPix,
+                      edThick,   cbMflag, BtOK,     BitBtn2,  btHelp, btImages, btIn};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
-  setTabOrder(BtOK, btImages);
 }
 
 // Drops, shortcuts and the handlers of the buttons.
@@ -311,9 +334,8 @@ void TMainForm::ConnectEvents() {
 void TMainForm::FormCreate() {
   setMinimumSize(kClientWidth, LayoutHeight());
   if (!BatchMode) return;
-  Panel1->hide();
-  resize(kClientWidth, LayoutHeight());
-  Panel4->setGeometry(0, 0, kClientWidth, LayoutHeight());
+  ShowPath(pnIn, QString::fromLocal8Bit(InputPath.c_str()));
+  ShowPath(pnOut, QString::fromLocal8Bit(OutputPath.c_str()));
   LoadStudy();
 }
 
@@ -331,7 +353,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 }
 
 int TMainForm::LayoutHeight() const {
-  return BatchMode ? kClientHeight - kInputRowHeight : kClientHeight;
+  return kClientHeight;
 }
 
 void TMainForm::ToggleImagePane() {
@@ -340,28 +362,73 @@ void TMainForm::ToggleImagePane() {
   ShowImagePane(shown);
 }
 
-// Unfolding widens the window by the pane; folding gives the width back.
+// Unfolding widens the window by the pane, as far as the screen has room
+// (or to the size it had unfolded last time); folding gives back the size
+// the window had before.
 void TMainForm::ShowImagePane(bool shown) {
   if (shown == !imagePane->isHidden()) return;
   btImages->setText(shown ? "<< Images" : "Images >>");
-  const int extra = shown ? kImagePaneWidth : 0;
   imagePane->setVisible(shown);
-  if (shown) imagePane->ShowStudy(cbMflag->isChecked());
-  const int target =
-      shown ? width() + kImagePaneWidth : std::max(kClientWidth, width() - kImagePaneWidth);
-  setMinimumSize(kClientWidth + extra, LayoutHeight());
-  resize(target, height());
+  if (shown) {
+    imagePane->ShowStudy(cbMflag->isChecked());
+    foldedSize_ = size();
+    const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+    const int frame = frameGeometry().width() - width();
+    const int most = std::max(kFrameSide, room.width() - frame - kClientWidth);
+    QSize target(width() + std::min(kImagePaneWidth, most), height());
+    const QSize remembered = QSettings().value(kUnfoldedSizeKey).toSize();
+    if (remembered.isValid()) target = remembered;
+    setMinimumSize(kClientWidth + std::min(kMinImagePaneWidth, most), LayoutHeight());
+    resize(target);
+    FitOnScreen();
+  } else {
+    setMinimumSize(kClientWidth, LayoutHeight());
+    resize(foldedSize_.expandedTo(minimumSize()));
+  }
   QResizeEvent relayout(size(), size());
   resizeEvent(&relayout);  // a hidden window gets its resize event only when shown
 }
 
-void TMainForm::ReportEnding(const std::string& file, const std::string& reason) {
+void TMainForm::FitOnScreen() {
+  QScreen* on = screen();
+  if (on == nullptr) return;
+  const QRect room = on->availableGeometry();
+  const QRect frame = frameGeometry();
+  const int extraWidth = frame.width() - width(), extraHeight = frame.height() - height();
+  const QSize fitted(std::min(width(), room.width() - extraWidth),
+                     std::min(height(), room.height() - extraHeight));
+  if (fitted != size()) resize(fitted.expandedTo(minimumSize()));
+  const QSize outer = size() + QSize(extraWidth, extraHeight);
+  const int x =
+      std::clamp(frame.x(), room.left(), std::max(room.left(), room.right() + 1 - outer.width()));
+  const int y =
+      std::clamp(frame.y(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height()));
+  if (QPoint(x, y) != frame.topLeft()) move(x, y);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FitOnScreen();
+}
+
+void TMainForm::SaveWindowState() {
+  QSettings settings;
+  settings.setValue(kPositionKey, frameGeometry().topLeft());
+  if (!imagePane->isHidden()) settings.setValue(kUnfoldedSizeKey, size());
+}
+
+void TMainForm::EndProcess(int code) {
+  SaveWindowState();
+  services_->EndProcess(code);
+}
+
+void TMainForm::ReportFailure(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "dicom-converter: %s: %s\n", file.c_str(), reason.c_str());
   services_->ShowError(isVisible() ? this : nullptr, QString::fromLocal8Bit(file.c_str()) + "\n\n" +
                                                          QString::fromLocal8Bit(reason.c_str()));
 }
 
-void TMainForm::LoadStudy() {
+bool TMainForm::LoadStudy() {
   LoadOptions options;
   options.ask = [this](const OperatorQuestion& question) {
     return services_->AskYesNo(isVisible() ? this : nullptr, QString::fromUtf8(question.text),
@@ -371,10 +438,11 @@ void TMainForm::LoadStudy() {
   int result = LoadGatedStudy(InputPath.c_str(), options, report);
   if (result != kLoadOk) {
     // An operator who answered No knows why.
-    if (!report.DeclinedByOperator()) ReportEnding(InputPath, report.FailureText(result));
-    services_->EndProcess(result);
-    return;
+    if (!report.DeclinedByOperator()) ReportFailure(InputPath, report.FailureText(result));
+    EndProcess(result);
+    return false;
   }
+  SetCharacterSet(report.characterSet);
   FillFieldsFromStudy();
   loaded_ = LoadedCountsOf(StudyRecord);
   bool samePatient = !studyShown_ || (shownPatientId_ == StudyRecord.patientId &&
@@ -389,6 +457,7 @@ void TMainForm::LoadStudy() {
   BtOK->setEnabled(true);
   btImages->setEnabled(true);
   // An open pane shows the new study; a folded one draws it when unfolded.
+  imagePane->NewStudy();
   if (!imagePane->isHidden())
     imagePane->ShowStudy(cbMflag->isChecked());
   else if (QSettings().value(kImagePaneKey, false).toBool())
@@ -403,30 +472,35 @@ void TMainForm::LoadStudy() {
     services_->ShowWarning(isVisible() ? this : nullptr,
                            QString::fromLocal8Bit(InputPath.c_str()) + "\n\n" + lines.join("\n"));
   }
+  return true;
 }
 
 void TMainForm::btInClick() {
-  QSettings settings;
   std::optional<QString> chosen =
-      services_->ChooseInputFile(this, settings.value(kOpenFolderKey).toString());
-  if (!chosen) return;
-  settings.setValue(kOpenFolderKey, QFileInfo(*chosen).absolutePath());
-  LoadInputFile(*chosen);
+      services_->ChooseInputFile(this, QSettings().value(kOpenFolderKey).toString());
+  if (chosen) OpenInputFile(*chosen);
 }
 
-void TMainForm::LoadInputFile(const QString& path) {
+// The open folder is remembered only once a file in it has loaded.
+void TMainForm::OpenInputFile(const QString& path) {
+  if (LoadInputFile(path))
+    QSettings().setValue(kOpenFolderKey,
+                         QFileInfo(QString::fromLocal8Bit(InputPath.c_str())).absolutePath());
+}
+
+bool TMainForm::LoadInputFile(const QString& path) {
   QString full = QDir::cleanPath(QDir(path).absolutePath());
-  ShowInputPath(full);
+  ShowPath(pnIn, full);
   InputPath = full.toLocal8Bit().toStdString();  // any length, never cut
-  LoadStudy();
+  return LoadStudy();
 }
 
 // A long path loses its middle, so that the file name stays in view; the
 // tooltip has it whole.
-void TMainForm::ShowInputPath(const QString& path) {
-  const int room = pnIn->contentsRect().width() - 2;
-  pnIn->setText(pnIn->fontMetrics().elidedText(path, Qt::ElideMiddle, room));
-  pnIn->setToolTip(path);
+void TMainForm::ShowPath(QLabel* panel, const QString& path) {
+  const int room = panel->contentsRect().width() - 2;
+  panel->setText(panel->fontMetrics().elidedText(path, Qt::ElideMiddle, room));
+  panel->setToolTip(path);
 }
 
 QString TMainForm::ProposedOutputPath() const {
@@ -464,22 +538,46 @@ const FieldBinding kFieldBindings[] = {
 
 }  // namespace
 
+void TMainForm::SetCharacterSet(const std::string& specificCharacterSet) {
+  characterSet_ = specificCharacterSet;
+}
+
+// The record's bytes as the file's character set means them; without one,
+// or when they do not decode, byte for byte as Latin-1.
+QString TMainForm::ShownText(const std::string& bytes) const {
+  if (!characterSet_.empty())
+    if (std::optional<std::string> text = DecodeDicomText(bytes, characterSet_))
+      return QString::fromStdString(*text);
+  return FromRecord(bytes);
+}
+
 void TMainForm::FillFieldsFromStudy() {
   StudyFormTexts texts;
   FillFormTexts(StudyRecord, texts);
-  for (const FieldBinding& field : kFieldBindings)
-    if (field.shownAfterLoad) {
-      QLineEdit* edit = this->*field.edit;
-      edit->setText(FromRecord(texts.*field.text));
-      edit->setCursorPosition(0);  // the beginning in view, not the end
-    }
+  loadedTexts_.assign(std::size(kFieldBindings), {});
+  for (std::size_t i = 0; i < std::size(kFieldBindings); ++i) {
+    const FieldBinding& field = kFieldBindings[i];
+    if (!field.shownAfterLoad) continue;
+    QLineEdit* edit = this->*field.edit;
+    const std::string& bytes = texts.*field.text;
+    loadedTexts_[i] = {bytes, ShownText(bytes)};
+    edit->setText(loadedTexts_[i].second);
+    edit->setCursorPosition(0);  // the beginning in view, not the end
+  }
   ShowSex(rbM, rbF, texts.sex);
 }
 
 StudyFormTexts TMainForm::CollectTexts() const {
   StudyFormTexts texts;
-  for (const FieldBinding& field : kFieldBindings)
-    texts.*field.text = ToRecord((this->*field.edit)->text());
+  // A field that still shows what the load put there gives back the file's
+  // own bytes; an edited one is stored by the Latin-1 rule.
+  for (std::size_t i = 0; i < std::size(kFieldBindings); ++i) {
+    const FieldBinding& field = kFieldBindings[i];
+    const QString shown = (this->*field.edit)->text();
+    const bool unedited =
+        i < loadedTexts_.size() && field.shownAfterLoad && shown == loadedTexts_[i].second;
+    texts.*field.text = unedited ? loadedTexts_[i].first : ToRecord(shown);
+  }
   texts.sex = rbM->isChecked()   ? FormSex::kMale
               : rbF->isChecked() ? FormSex::kFemale
                                  : FormSex::kUnknown;
@@ -507,7 +605,6 @@ void TMainForm::BtOKClick() {
   if (!BatchMode) {
     std::optional<QString> chosen = services_->ChooseOutputFile(this, ProposedOutputPath());
     if (!chosen) return;
-    QSettings().setValue(kSaveFolderKey, QFileInfo(*chosen).absolutePath());
     OutputPath = chosen->toLocal8Bit().toStdString();
   }
   StudyRecord = stored;
@@ -516,12 +613,17 @@ void TMainForm::BtOKClick() {
       OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error)
           ? kGsdNotWritten
           : WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked(), error);
-  if (result != kGsdWritten) ReportEnding(OutputPath, "cannot write: " + error);
-  services_->EndProcess(result);
+  // The save folder is remembered only when the file was written there: a
+  // folder that refused it (/proc, a full disk) is not offered again.
+  if (result == kGsdWritten && !BatchMode)
+    QSettings().setValue(kSaveFolderKey,
+                         QFileInfo(QString::fromLocal8Bit(OutputPath.c_str())).absolutePath());
+  if (result != kGsdWritten) ReportFailure(OutputPath, "cannot write: " + error);
+  EndProcess(result);
 }
 
 void TMainForm::BitBtn2Click() {
-  services_->EndProcess(-1);
+  EndProcess(-1);
 }
 
 void TMainForm::btHelpClick() {
@@ -556,6 +658,7 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   // Closing through the window system asks nothing and writes nothing.
+  SaveWindowState();
   event->accept();
   QCoreApplication::quit();
 }
@@ -604,5 +707,5 @@ void TMainForm::dropEvent(QDropEvent* event) {
     return;
   }
   event->acceptProposedAction();
-  LoadInputFile(file);
+  OpenInputFile(file);
 }

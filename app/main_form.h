@@ -4,8 +4,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QSize>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "form_services.h"
 #include "study_form.h"
@@ -36,11 +39,20 @@ class TMainForm : public QDialog {
   void Button1Click();
   void FillFieldsFromStudy();
   int OpenDocumentWithShell(const char* path);
+  // The data set's Specific Character Set (0008,0005) as stored, set after
+  // a load and before the fields are filled: the text fields show the file's
+  // bytes decoded with it. Empty: ASCII, bytes above it shown as Latin-1.
+  void SetCharacterSet(const std::string& specificCharacterSet);
+  // Loads path as Select does: the interactive start with one argument.
+  void OpenInputFile(const QString& path);
 
   // Controls, named as in the form resource.
   QFrame* Panel1;
   QLabel* pnIn;
   QToolButton* btIn;
+  // Batch mode: where Save writes, in the input row instead of Select.
+  QLabel* lbOut;
+  QLabel* pnOut;
   QFrame* Panel4;
   QFrame* Panel3;
   QLineEdit *edID, *edName, *edHeight, *edWeight, *edTracer, *edComment;
@@ -51,7 +63,10 @@ class TMainForm : public QDialog {
   // "Images >>": unfolds the image pane to the right of the panels.
   QPushButton* btImages;
   ImagePane* imagePane;
+  // The pane's width when the screen has room for it, and the least it
+  // takes on a narrow one.
   static constexpr int kImagePaneWidth = 560;
+  static constexpr int kMinImagePaneWidth = 200;
 
   void ToggleImagePane();
 
@@ -60,6 +75,7 @@ class TMainForm : public QDialog {
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -69,17 +85,26 @@ class TMainForm : public QDialog {
   void BuildStudyPanel();
   void BuildButtons();
   void ConnectEvents();
-  // Loads InputPath; a failed load ends the process with the loader's code.
-  void LoadStudy();
-  void LoadInputFile(const QString& path);
-  void ShowInputPath(const QString& path);
+  // Loads InputPath. A failed load ends the process with the loader's code
+  // in batch mode; interactively it says why and the window is empty again.
+  bool LoadStudy();
+  bool LoadInputFile(const QString& path);
+
+  void ShowPath(QLabel* panel, const QString& path);
+  // Where the window stands and its unfolded size, for the next start.
+  void SaveWindowState();
+  // Saves the window's state, then ends the process.
+  void EndProcess(int code);
+  // The window whole on the screen it is on, no larger than its room.
+  void FitOnScreen();
+  QString ShownText(const std::string& bytes) const;
   StudyFormTexts CollectTexts() const;
   // Where the save dialog starts: the input's name with ".gsd", in the last
   // output folder, or else beside the input.
   QString ProposedOutputPath() const;
-  // The last words before the process ends with a failure: one line on
-  // stderr, and the error box naming the file and the reason.
-  void ReportEnding(const std::string& file, const std::string& reason);
+  // A failed load or write: one line on stderr, and the error box naming
+  // the file and the reason.
+  void ReportFailure(const std::string& file, const std::string& reason);
   void ShowImagePane(bool shown);
   int LayoutHeight() const;
 
@@ -89,6 +114,11 @@ class TMainForm : public QDialog {
   std::string shownPatientId_, shownPatientName_;
   // The counts of the last successful load: Save writes no more than these.
   LoadedCounts loaded_;
+  // The text fields as a load filled them: the file's bytes and what they
+  // showed. A field still showing that text gives the file's bytes back.
+  std::string characterSet_;
+  std::vector<std::pair<std::string, QString>> loadedTexts_;
+  QSize foldedSize_;  // the window's size before the pane unfolded
 
   std::unique_ptr<FormServices> ownServices_;
   FormServices* services_;

@@ -12,20 +12,26 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <cstring>
 #include <deque>
 #include <sstream>
 
 #include "application.h"
+#include "field_edit.h"
 #include "gsd_reader.h"
 #include "image_pane.h"
 #include "study_state.h"
@@ -161,6 +167,8 @@ TEST_F(MainFormTest, SelectLoadsAndCancelledDialogChangesNothing) {
   }
 }
 
+// Interactively a failed load says why and leaves the window empty, ready
+// for another file: the process goes on, whatever study was shown before.
 TEST_F(MainFormTest, SelectingAMissingFileEndsWithTheLoadersCode) {
   StartInteractive();
   fake.inputs.push_back(QString::fromStdString(dir.File("does-not-exist.dcm")));
@@ -199,8 +207,14 @@ TEST_F(MainFormTest, BatchStartFillsEveryField) {
   for (const BatchFieldCase& c : cases) {
     StartBatch(DataFile(c.file), dir.File("o.gsd"));
     EXPECT_TRUE(fake.exits.empty()) << c.file;
-    EXPECT_TRUE(form->Panel1->isHidden()) << c.file;
-    EXPECT_EQ(form->height(), 218) << c.file;
+    // The input row stays, read-only: input and output instead of Select.
+    EXPECT_FALSE(form->Panel1->isHidden()) << c.file;
+    EXPECT_TRUE(form->btIn->isHidden());
+    EXPECT_FALSE(form->pnOut->isHidden());
+    EXPECT_EQ(form->pnIn->toolTip().toStdString(), DataFile(c.file));
+    EXPECT_EQ(form->pnOut->toolTip().toStdString(), dir.File("o.gsd"));
+    EXPECT_TRUE(form->pnOut->text().endsWith("/o.gsd")) << "elided in the middle";
+    EXPECT_EQ(form->size(), QSize(493, 252)) << c.file;
     EXPECT_TRUE(form->BtOK->isEnabled()) << c.file;
     EXPECT_EQ(form->edPix->text(), c.pixel) << c.file;
     EXPECT_EQ(form->edThick->text(), c.thick) << c.file;
@@ -535,9 +549,11 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
   const std::vector<std::int16_t> store(ImageStore, ImageStore + kStoreValues);
 
   form->btImages->click();
-  EXPECT_EQ(form->size(), QSize(493 + TMainForm::kImagePaneWidth, 252));
+  const int paneWidth = form->width() - 493;  // as the screen allows (FittedToA1024x768Screen)
+  EXPECT_GE(paneWidth, TMainForm::kMinImagePaneWidth);
+  EXPECT_EQ(form->height(), 252);
   EXPECT_EQ(form->btImages->text(), "<< Images");
-  EXPECT_EQ(form->imagePane->geometry(), QRect(493, 0, TMainForm::kImagePaneWidth, 252));
+  EXPECT_EQ(form->imagePane->geometry(), QRect(493, 0, paneWidth, 252));
   ImagePane* pane = form->imagePane;
   pane->gateSlider->setValue(3);
   EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(3, 4, false, StudyRecord.maxCount));
@@ -561,7 +577,7 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
   form->btImages->click();
   StartBatch(DataFile("gated64"), dir.File("o.gsd"));
   EXPECT_FALSE(form->imagePane->isHidden());
-  EXPECT_EQ(form->size(), QSize(493 + TMainForm::kImagePaneWidth, 218));
+  EXPECT_EQ(form->size(), QSize(493 + paneWidth, 252));
 }
 
 TEST(ImagePaneTest, MontageOrderScaleAndFit) {
@@ -584,14 +600,13 @@ TEST(ImagePaneTest, MontageOrderScaleAndFit) {
       for (int x = 0; x < strip.width(); ++x) bright += qGray(strip.pixel(x, y)) == 255;
     EXPECT_EQ(bright, 2);
   }
+  // Cells fill the room, 1 pixel apart, at any scale.
   const struct {
     int slices;
     QSize room;
     int columns, rows, cell;
-  } fits[] = {{16, {256, 256}, 4, 4, 64},
-              {1, {300, 200}, 1, 1, 192},
-              {32, {548, 150}, 11, 3, 49},
-              {64, {100, 100}, 8, 8, 12}};
+  } fits[] = {{16, {256, 256}, 4, 4, 63}, {1, {300, 200}, 1, 1, 200}, {32, {548, 150}, 11, 3, 48},
+              {64, {100, 100}, 8, 8, 11}, {4, {300, 300}, 2, 2, 149}, {64, {1000, 250}, 16, 4, 61}};
   for (const auto& f : fits) {
     MontageLayout layout = FitMontage(f.slices, f.room);
     EXPECT_EQ(layout.columns, f.columns) << f.slices;
@@ -641,18 +656,322 @@ TEST(DesktopServicesTest, RealBoxesAndDialogs) {
   EXPECT_FALSE(title.isEmpty());
 }
 
+// The open dialog refuses a name that does not exist: Qt's own warning, and
+// the dialog stays open.
+TEST(DesktopServicesTest, OpenDialogRefusesAMissingName) {
+  DesktopServices desktop(true);
+  TempDir dir;
+  QString warning;
+  bool stillOpen = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    QTimer::singleShot(0, [&, dialog] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box != nullptr) {
+        warning = box->text();
+        box->reject();
+      }
+      QTimer::singleShot(0, [&, dialog] {
+        stillOpen = dialog->isVisible();
+        dialog->reject();
+      });
+    });
+    dialog->selectFile(QString::fromStdString(dir.File("missing.dcm")));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  EXPECT_FALSE(desktop.ChooseInputFile(nullptr, QString::fromStdString(dir.path())));
+  EXPECT_TRUE(warning.contains("missing.dcm")) << warning.toStdString();
+  EXPECT_TRUE(stillOpen);
+}
+
+// The viewer starts on its own; a second request while it runs starts none.
+// A document nothing on the desktop opens is refused before any start.
+TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
+  TempDir dir;
+  const std::string log = dir.File("started");
+  WriteBytes(dir.File("viewer"), "#!/bin/sh\necho \"$1\" >> " + log + "\nexec sleep 2\n");
+  ASSERT_EQ(::chmod(dir.File("viewer").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.File("applications").c_str(), 0755), 0);
+  WriteBytes(dir.File("applications/viewer.desktop"),
+             "[Desktop Entry]\nType=Application\nExec=viewer %f\n"
+             "MimeType=application/x-chm;application/vnd.ms-htmlhelp;\n");
+  // Only this folder's associations count; the MIME database is read
+  // before, from the system's folders.
+  ASSERT_EQ(QMimeDatabase().mimeTypeForFile("guide.chm", QMimeDatabase::MatchExtension).name(),
+            "application/vnd.ms-htmlhelp");
+  const char* const variables[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME",
+                                   "XDG_CONFIG_DIRS"};
+  std::vector<QByteArray> saved;
+  for (const char* variable : variables) {
+    saved.push_back(qgetenv(variable));
+    qputenv(variable, QByteArray::fromStdString(dir.path()));
+  }
+  WriteBytes(dir.File("guide.chm"), "ITSF");
+  WriteBytes(dir.File("notes.nothing-opens-this"), "x");
+  DesktopServices desktop(true, QString::fromStdString(dir.File("viewer")));
+  const QString guide = QString::fromStdString(dir.File("guide.chm"));
+  EXPECT_TRUE(desktop.OpenDocument(guide));
+  EXPECT_TRUE(desktop.OpenDocument(guide)) << "the running viewer counts";
+  for (int wait = 0; wait < 100 && !FileExists(log); ++wait) QTest::qWait(20);
+  EXPECT_EQ(ReadBytes(log), guide.toStdString() + "\n");
+  EXPECT_FALSE(desktop.OpenDocument(QString::fromStdString(dir.File("notes.nothing-opens-this"))));
+  for (std::size_t i = 0; i < std::size(variables); ++i)
+    if (saved[i].isEmpty())
+      qunsetenv(variables[i]);
+    else
+      qputenv(variables[i], saved[i]);
+}
+
 TEST_F(MainFormTest, TabOrderFollowsTheForm) {
   StartInteractive();
-  const char* expected[] = {"edID",    "edName",   "edHeight",  "edWeight", "edDate", "edTime",
-                            "edHR",    "edTracer", "edComment", "rbM",      "rbF",    "edPix",
-                            "edThick", "edDiv",    "edFrm",     "cbMflag",  "btHelp", "BitBtn2"};
+  fake.inputs.push_back(QString::fromStdString(DataFile("gated64")));
+  form->btInClick();  // Save and Images enabled
+  // Down the left column, the right one, then the buttons left to right.
+  const char* expected[] = {"edID",     "edName",    "edHeight", "edWeight", "rbM",  "rbF",
+                            "edTracer", "edComment", "edDate",   "edTime",   "edHR", "edDiv",
+                            "edFrm",    "edPix",     "edThick",  "cbMflag",  "BtOK", "BitBtn2",
+                            "btHelp",   "btImages",  "btIn",     "edID"};
   QWidget* w = form->edID;
   for (std::size_t i = 1; i < std::size(expected); ++i) {
     w = w->nextInFocusChain();
-    while (w->focusPolicy() == Qt::NoFocus || !w->isEnabled() || w->objectName().isEmpty())
+    while (w->focusPolicy() == Qt::NoFocus || !w->isEnabled() || !w->isVisibleTo(form.get()) ||
+           w->objectName().isEmpty())
       w = w->nextInFocusChain();
     EXPECT_EQ(w->objectName().toStdString(), expected[i]);
   }
+  // Alt+S saves; Select names its key.
+  EXPECT_EQ(form->BtOK->text(), "&Save");
+  EXPECT_TRUE(form->btIn->toolTip().contains("Ctrl+O"));
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QTest::keyClick(form->edName, Qt::Key_S, Qt::AltModifier);
+  for (int wait = 0; wait < 50 && fake.proposedOutputs.empty(); ++wait)
+    QTest::qWait(20);  // a mnemonic animates the click
+  EXPECT_EQ(fake.proposedOutputs.size(), 1u) << "Alt+S pressed Save";
+}
+
+// The screen of these tests is 1024 x 768 with a window frame: unfolded, the
+// window takes the screen's width and stands wholly on it, wherever it was
+// and whatever size was remembered.
+TEST_F(MainFormTest, FittedToA1024x768Screen) {
+  StartInteractive();
+  ASSERT_EQ(form->screen()->geometry(), QRect(0, 0, 1024, 768));
+  const QRect room = form->screen()->availableGeometry();
+  fake.inputs.push_back(QString::fromStdString(DataFile("gated64_8x32")));
+  form->btInClick();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  EXPECT_EQ(form->size(), QSize(493, 252)) << "folded: the form's own size";
+  const int frame = form->frameGeometry().width() - form->width();
+  form->move(900, 700);
+  form->btImages->click();
+  EXPECT_TRUE(room.contains(form->frameGeometry())) << form->frameGeometry().x();
+  EXPECT_EQ(form->width(), std::min(493 + TMainForm::kImagePaneWidth, room.width() - frame));
+  EXPECT_EQ(form->imagePane->width(), form->width() - 493);
+  form->BitBtn2Click();  // the state is saved as the process ends
+
+  // A remembered place and size beyond this screen are fitted to it.
+  QSettings().setValue("view/position", QPoint(5000, 5000));
+  QSettings().setValue("view/unfoldedSize", QSize(3000, 2000));
+  StartInteractive();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  EXPECT_TRUE(room.contains(form->frameGeometry()));
+  fake.inputs.push_back(QString::fromStdString(DataFile("gated64_8x32")));
+  form->btInClick();  // the pane was left open: it opens again
+  ASSERT_FALSE(form->imagePane->isHidden());
+  EXPECT_TRUE(room.contains(form->frameGeometry()));
+  EXPECT_EQ(form->frameGeometry().width(), room.width());
+  form->btImages->click();
+  EXPECT_EQ(form->size(), QSize(493, 252)) << "folding gives back the folded size";
+}
+
+// The open folder follows a load that succeeded, the save folder a write
+// that succeeded: a folder that refused the file is not offered again.
+TEST_F(MainFormTest, FoldersAreRememberedOnlyAfterSuccess) {
+  StartInteractive();
+  ASSERT_EQ(::mkdir(dir.File("junk").c_str(), 0755), 0);
+  WriteBytes(dir.File("junk/not.dcm"), "not a DICOM file");
+  fake.inputs.push_back(QString::fromStdString(dir.File("junk/not.dcm")));
+  fake.inputs.push_back(std::nullopt);
+  form->btInClick();
+  form->btInClick();
+  EXPECT_EQ(fake.openFolders, (std::vector<QString>{"", ""}));
+  EXPECT_EQ(fake.exits, std::vector<int>{1}) << "the failed load ends the process";
+  fake.exits.clear();
+  const QString input = QString::fromStdString(DataFile("gated64"));
+  const QString inputFolder = QFileInfo(input).absolutePath();
+  fake.inputs.push_back(input);
+  form->btInClick();
+  form->btInClick();
+  EXPECT_EQ(fake.openFolders.back(), inputFolder);
+
+  fake.outputs.push_back(QString("/proc/o.gsd"));
+  form->BtOKClick();
+  EXPECT_EQ(fake.exits, std::vector<int>{1});
+  form->BtOKClick();  // dialog cancelled
+  EXPECT_EQ(fake.proposedOutputs.back(), inputFolder + "/gated64.gsd") << "not in /proc";
+  fake.outputs.push_back(QString::fromStdString(dir.File("o.gsd")));
+  form->BtOKClick();
+  EXPECT_EQ(fake.exits, (std::vector<int>{1, 0}));
+  form->BtOKClick();
+  EXPECT_EQ(fake.proposedOutputs.back(), QString::fromStdString(dir.File("gated64.gsd")));
+}
+
+// Names in the record's bytes shown as the character set means them, a row
+// per set as pydicom encodes it; unedited they go back as the file's bytes,
+// edited by the Latin-1 rule.
+TEST_F(MainFormTest, NamesShowAsTheFileMeansThem) {
+  CommandResult run =
+      RunCommand("/usr/bin/python3 " + std::string(DGC_SOURCE_DIR) + "/tests/form/encode_texts.py");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  auto fromHex = [](const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+      bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+  };
+  struct Row {
+    std::string charset, stored, text;
+  };
+  std::vector<Row> rows;
+  std::istringstream lines(run.standardOutput);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t tab1 = line.find('\t'), tab2 = line.rfind('\t');
+    Row row{line.substr(0, tab1), fromHex(line.substr(tab1 + 1, tab2 - tab1 - 1)),
+            fromHex(line.substr(tab2 + 1))};
+    if (row.stored.size() < sizeof StudyRecord.patientName) rows.push_back(row);
+  }
+  ASSERT_GE(rows.size(), 12u);
+  // The PS3.5 Japanese example, cut by the record to 49 bytes.
+  rows.push_back({"\\ISO 2022 IR 87",
+                  "Yamada^Tarou=\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B=\x1B$B$d$^$@\x1B(B^\x1B",
+                  "Yamada^Tarou=山田^太郎=やまだ^"});
+  StartBatch(DataFile("gated64"), dir.File("o.gsd"));
+  for (const Row& row : rows) {
+    CopyToField(StudyRecord.patientName, row.stored);
+    CopyToField(StudyRecord.tracer, row.stored.substr(0, sizeof StudyRecord.tracer - 1));
+    form->SetCharacterSet(row.charset);
+    form->FillFieldsFromStudy();
+    EXPECT_EQ(form->edName->text().toStdString(), row.text) << row.charset;
+    form->BtOKClick();
+    EXPECT_EQ(std::string(StudyRecord.patientName), row.stored) << row.charset;
+    EXPECT_EQ(std::string(StudyRecord.tracer), row.stored.substr(0, sizeof StudyRecord.tracer - 1))
+        << row.charset << ": a tracer cut inside a character keeps its bytes too";
+  }
+  form->edName->setText(QString::fromUtf8("Yamada^山田"));
+  form->BtOKClick();
+  EXPECT_STREQ(StudyRecord.patientName, "Yamada^__");
+  // A set nobody can decode shows the bytes as Latin-1, as without one.
+  CopyToField(StudyRecord.patientName, std::string("M\xFCller"));
+  form->SetCharacterSet("ISO_IR 999");
+  form->FillFieldsFromStudy();
+  EXPECT_EQ(form->edName->text(), QString::fromUtf8("Müller"));
+}
+
+TEST_F(MainFormTest, OneArgumentOpensTheFileInteractively) {
+  const struct {
+    std::vector<const char*> arguments;
+    StartRequest::Kind kind;
+  } cases[] = {{{}, StartRequest::kInteractive},
+               {{"in.dcm"}, StartRequest::kOpenFile},
+               {{"--help"}, StartRequest::kHelp},
+               {{"--version"}, StartRequest::kVersion},
+               {{"in.dcm", "out.gsd"}, StartRequest::kBatch},
+               {{"a", "b", "c"}, StartRequest::kInteractive}};
+  for (const auto& c : cases) {
+    std::vector<const char*> argv{"dicom-converter"};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    const StartRequest request = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(request.kind, c.kind) << argv.size();
+    if (c.kind == StartRequest::kOpenFile) {
+      EXPECT_EQ(request.input, "in.dcm");
+    }
+  }
+  StartInteractive();
+  form->OpenInputFile(QString::fromStdString(DataFile("gated64")));
+  EXPECT_FALSE(BatchMode);
+  EXPECT_FALSE(form->btIn->isHidden());
+  EXPECT_EQ(form->edID->text(), "A 12");
+  EXPECT_EQ(form->pnIn->toolTip().toStdString(), DataFile("gated64"));
+  fake.inputs.push_back(std::nullopt);
+  form->btInClick();
+  EXPECT_EQ(fake.openFolders.back(),
+            QFileInfo(QString::fromStdString(DataFile("gated64"))).absolutePath());
+
+  // --help and --version print and end without a window: no display is
+  // needed, where creating one would abort.
+  const std::string program = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
+                              std::string(DGC_BINARY_DIR) + "/dicom-converter ";
+  CommandResult help = RunCommand(program + "--help");
+  EXPECT_EQ(help.exitCode, 0) << help.output;
+  EXPECT_EQ(help.standardOutput.rfind("usage: dicom-converter", 0), 0u) << help.standardOutput;
+  CommandResult version = RunCommand(program + "--version");
+  EXPECT_EQ(version.exitCode, 0) << version.output;
+  EXPECT_EQ(version.standardOutput.rfind("dicom-converter ", 0), 0u) << version.standardOutput;
+  const std::string entry = ReadBytes(std::string(DGC_SOURCE_DIR) + "/app/dicom-converter.desktop");
+  EXPECT_NE(entry.find("\nExec=dicom-converter %f\n"), std::string::npos);
+  EXPECT_NE(entry.find("\nMimeType=application/dicom;\n"), std::string::npos);
+}
+
+// Numbers such as a pixel size of 3.11583 fit their fields; a text that
+// does not fit shows whole in the tooltip.
+TEST_F(MainFormTest, FieldsShowWhatTheyHold) {
+  StartBatch(DataFile("gated64"), dir.File("o.gsd"));
+  for (const char* number : {"3.11583", "6.231669", "-32768", "0.0"})
+    for (QLineEdit* edit : {form->edPix, form->edThick, form->edHR}) {
+      edit->setText(number);
+      EXPECT_TRUE(static_cast<FieldEdit*>(edit)->TextFits()) << number;
+      EXPECT_TRUE(edit->toolTip().isEmpty()) << number;
+    }
+  const QString longName = "VERY-LONG-FAMILY-NAME^WITH-GIVEN-NAMES^AND-MORE";
+  form->edName->setText(longName);
+  EXPECT_EQ(form->edName->toolTip(), longName);
+  form->edName->setText("SHORT");
+  EXPECT_TRUE(form->edName->toolTip().isEmpty());
+  form->edPix->setText("3.11583000000001");
+  EXPECT_EQ(form->edPix->toolTip(), "3.11583000000001");
+}
+
+// The pane's controls: the upper level redraws the grey scale, the gate
+// label keeps the slider's length, Play needs more than one gate, each
+// cell knows its slice number.
+TEST_F(MainFormTest, ImagePaneLevelGateLabelAndPlay) {
+  StartBatch(DataFile("gated64_16x64"), dir.File("o.gsd"));
+  form->show();
+  form->btImages->click();
+  ImagePane* pane = form->imagePane;
+  QTest::qWait(10);
+  const int max = StudyRecord.maxCount;
+  EXPECT_EQ(pane->levelBox->maximum(), max);
+  EXPECT_EQ(pane->levelSlider->value(), max) << "the study's maximum at first";
+  const int sliderWidth = pane->gateSlider->width();
+  pane->gateSlider->setValue(12);
+  QTest::qWait(10);
+  EXPECT_EQ(pane->gateSlider->width(), sliderWidth) << "gate 13 of 16";
+  EXPECT_EQ(pane->gateLabel->text(), "gate 13 of 16");
+  pane->levelBox->setValue(max / 4);
+  EXPECT_EQ(pane->levelSlider->value(), max / 4);
+  EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(12, 64, false, max / 4));
+  pane->levelSlider->setValue(0);
+  EXPECT_EQ(pane->UpperLevel(), 0);
+  EXPECT_EQ(pane->montage->SliceNumber(0), 64) << "last to first";
+  form->cbMflag->setChecked(true);
+  EXPECT_EQ(pane->montage->SliceNumber(0), 1);
+  EXPECT_EQ(pane->UpperLevel(), 0) << "the order keeps the level";
+  EXPECT_TRUE(pane->playButton->isEnabled());
+  const MontageLayout layout = pane->montage->Layout();
+  EXPECT_LE(layout.columns * layout.cell + layout.columns - 1, pane->montage->width());
+  EXPECT_GT((layout.columns + 1) * (layout.cell + 1), pane->montage->width())
+      << "cells fill the pane";
+
+  fake.inputs.push_back(QString::fromStdString(DataFile("gates0")));
+  BatchMode = false;
+  form->btInClick();
+  EXPECT_FALSE(pane->playButton->isEnabled()) << "one gate: nothing to play";
+  EXPECT_EQ(pane->UpperLevel(), StudyRecord.maxCount) << "a new study starts at its maximum";
 }
 
 TEST(DicomConverterProcess, BatchLoadFailuresGiveTheirExitCodes) {
@@ -683,7 +1002,14 @@ TEST(DicomConverterProcess, BatchLoadFailuresGiveTheirExitCodes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // A 1024 x 768 screen with window frames, as small a desktop as the
+  // window must fit.
+  TempDir platform;
+  WriteBytes(platform.File("screen.json"),
+             R"({"windowFrameMargins": true, "screens": [{"name": "small", "x": 0, "y": 0,
+                 "width": 1024, "height": 768, "logicalDpi": 96, "dpr": 1}]})");
+  qputenv("QT_QPA_PLATFORM",
+          QByteArray::fromStdString("offscreen:configfile=" + platform.File("screen.json")));
   QApplication application(argc, argv);
   TApplication::Configure();
   QStandardPaths::setTestModeEnabled(true);  // QSettings of the tests' own
