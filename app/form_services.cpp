@@ -129,8 +129,9 @@ void DesktopServices::ShowWarning(QWidget* parent, const QString& message) {
 }
 
 bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QString& caption,
-                               bool defaultYes) {
+                               bool defaultYes, const QString& informative) {
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+  box.setInformativeText(informative);
   box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }

@@ -22,8 +22,10 @@ class FormServices {
   // A message box titled "Warning" with an OK button: something the operator
   // should know about a study that did load.
   virtual void ShowWarning(QWidget* parent, const QString& message) = 0;
+  // A Yes/No question; informative, when not empty, says what the file
+  // holds (the Modality found, the Image Type values).
   virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
-                        bool defaultYes) = 0;
+                        bool defaultYes, const QString& informative) = 0;
   // True when the desktop has a viewer for the document and accepted the
   // request, or when the viewer it started for that document still runs.
   // Returns at once: the viewer runs on its own.
@@ -46,8 +48,8 @@ class DesktopServices : public FormServices {
   std::optional<QString> ChooseOutputFile(QWidget* parent, const QString& proposed) override;
   void ShowError(QWidget* parent, const QString& message) override;
   void ShowWarning(QWidget* parent, const QString& message) override;
-  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
-                bool defaultYes) override;
+  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption, bool defaultYes,
+                const QString& informative) override;
   bool OpenDocument(const QString& path) override;
   void EndProcess(int code) override;
 

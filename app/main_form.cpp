@@ -31,6 +31,7 @@
 #include "gsd_writer.h"
 #include "header_scan.h"
 #include "image_pane.h"
+#include "load_progress.h"
 #include "load_report.h"
 #include "operator_question.h"
 #include "study_state.h"
@@ -432,13 +433,24 @@ bool TMainForm::LoadStudy() {
   LoadOptions options;
   options.ask = [this](const OperatorQuestion& question) {
     return services_->AskYesNo(isVisible() ? this : nullptr, QString::fromUtf8(question.text),
-                               QString::fromUtf8(question.caption), question.defaultYes);
+                               QString::fromUtf8(question.caption), question.defaultYes,
+                               QString::fromStdString(question.found));
   };
+  options.decoder = decoder_;
   LoadReport report;
-  int result = LoadGatedStudy(InputPath.c_str(), options, report);
+  int result;
+  {
+    LoadProgressView progress(isVisible() ? this : nullptr);
+    options.progress = [&progress](const LoadProgress& now) { return progress.Report(now); };
+    result = LoadGatedStudy(InputPath.c_str(), options, report);
+  }
   if (result != kLoadOk) {
-    // An operator who answered No knows why.
-    if (!report.DeclinedByOperator()) ReportFailure(InputPath, report.FailureText(result));
+    // An operator who answered No or cancelled knows why: no box; a cancel
+    // still leaves its line for a calling script.
+    if (report.failure == LoadFailure::kCancelled)
+      std::fprintf(stderr, "dicom-converter: %s: %s\n", InputPath.c_str(), report.detail.c_str());
+    else if (!report.DeclinedByOperator())
+      ReportFailure(InputPath, report.FailureText(result));
     EndProcess(result);
     return false;
   }
@@ -537,6 +549,10 @@ const FieldBinding kFieldBindings[] = {
 };
 
 }  // namespace
+
+void TMainForm::SetDecoderSettings(const DecoderSettings& settings) {
+  decoder_ = settings;
+}
 
 void TMainForm::SetCharacterSet(const std::string& specificCharacterSet) {
   characterSet_ = specificCharacterSet;

@@ -12,6 +12,7 @@
 
 #include "form_services.h"
 #include "study_form.h"
+#include "transcoder.h"
 
 class QCheckBox;
 class QFrame;
@@ -43,6 +44,8 @@ class TMainForm : public QDialog {
   // a load and before the fields are filled: the text fields show the file's
   // bytes decoded with it. Empty: ASCII, bytes above it shown as Latin-1.
   void SetCharacterSet(const std::string& specificCharacterSet);
+  // How the window's loads run the decoder helper (tests stand in a slow one).
+  void SetDecoderSettings(const DecoderSettings& settings);
   // Loads path as Select does: the interactive start with one argument.
   void OpenInputFile(const QString& path);
 
@@ -117,6 +120,7 @@ class TMainForm : public QDialog {
   // The text fields as a load filled them: the file's bytes and what they
   // showed. A field still showing that text gives the file's bytes back.
   std::string characterSet_;
+  DecoderSettings decoder_;
   std::vector<std::pair<std::string, QString>> loadedTexts_;
   QSize foldedSize_;  // the window's size before the pane unfolded
 

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <sstream>
@@ -42,7 +44,7 @@ namespace {
 class FakeOperator : public FormServices {
  public:
   std::deque<std::optional<QString>> inputs, outputs;
-  std::vector<QString> errors, warnings, questions, opened;
+  std::vector<QString> errors, warnings, questions, found, opened;
   std::vector<int> exits;
   bool answerYes = false;
   bool openAccepted = false;
@@ -58,8 +60,10 @@ class FakeOperator : public FormServices {
   }
   void ShowError(QWidget*, const QString& message) override { errors.push_back(message); }
   void ShowWarning(QWidget*, const QString& message) override { warnings.push_back(message); }
-  bool AskYesNo(QWidget*, const QString& text, const QString& caption, bool defaultYes) override {
+  bool AskYesNo(QWidget*, const QString& text, const QString& caption, bool defaultYes,
+                const QString& informative) override {
     questions.push_back(caption + "|" + text + (defaultYes ? "|Yes" : "|No"));
+    found.push_back(informative);
     return answerYes;
   }
   bool OpenDocument(const QString& path) override {
@@ -236,6 +240,8 @@ TEST_F(MainFormTest, QuestionsAndWarningsComeBeforeTheWindow) {
   StartBatch(DataFile("type_gated_tomo"), dir.File("o.gsd"));
   EXPECT_EQ(fake.questions,
             std::vector<QString>{"Warning|Not Reconstructed Images!\n Continue?|No"});
+  EXPECT_EQ(fake.found,
+            std::vector<QString>{"Image Type: ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION"});
   EXPECT_EQ(fake.exits, std::vector<int>{1});
   EXPECT_TRUE(fake.errors.empty()) << "no box after the operator's own No";
   fake.exits.clear();
@@ -246,12 +252,48 @@ TEST_F(MainFormTest, QuestionsAndWarningsComeBeforeTheWindow) {
   fake.questions.clear();
   StartBatch(DataFile("modality_ct"), dir.File("o.gsd"));
   EXPECT_EQ(fake.questions, std::vector<QString>{"Warning|Not NM Images!\n Continue?|Yes"});
+  EXPECT_EQ(fake.found.back(), "Modality: CT");
   EXPECT_EQ(fake.exits, std::vector<int>{1});
   fake.exits.clear();
   fake.answerYes = true;
   StartBatch(DataFile("modality_ct"), dir.File("o.gsd"));
   EXPECT_TRUE(fake.exits.empty());
   EXPECT_TRUE(form->BtOK->isEnabled());
+}
+
+// A decode that takes long shows a dialog naming the encoding while the
+// window keeps running; its Cancel ends the helper and the load like the
+// operator's own No: exit 1, no box.
+TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
+  const std::string helper = dir.File("slow-helper");
+  WriteBytes(helper, "#!/bin/sh\nexec sleep 30\n");
+  ASSERT_EQ(::chmod(helper.c_str(), 0700), 0);
+  StartInteractive();
+  form->show();
+  form->SetDecoderSettings({true, helper, 20});
+  QString label;
+  bool busy = false;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QProgressDialog*>(widget);
+      if (dialog == nullptr || !dialog->isVisible()) continue;
+      label = dialog->labelText();
+      busy = QApplication::overrideCursor() != nullptr &&
+             QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+      dialog->cancel();
+    }
+  });
+  watcher.start(100);
+  fake.inputs.push_back(QString::fromStdString(DataFile("encoded/gated64.j2k")));
+  const auto start = std::chrono::steady_clock::now();
+  form->btInClick();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(label, "Decoding 1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless) ...");
+  EXPECT_TRUE(busy) << "a busy cursor while the load runs";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "and none after it";
+  EXPECT_EQ(fake.exits, std::vector<int>{1});
+  EXPECT_TRUE(fake.errors.empty()) << "no box after the operator's own cancel";
 }
 
 TEST_F(MainFormTest, BatchSaveWritesWhatDicom2gsdWrites) {
@@ -640,7 +682,8 @@ TEST(DesktopServicesTest, RealBoxesAndDialogs) {
   desktop.ShowWarning(nullptr, "x");
   EXPECT_EQ(title, "Warning");
   closeNextModal(false);
-  EXPECT_FALSE(desktop.AskYesNo(nullptr, "Not NM Images!\n Continue?", "Warning", true));
+  EXPECT_FALSE(
+      desktop.AskYesNo(nullptr, "Not NM Images!\n Continue?", "Warning", true, "Modality: CT"));
   EXPECT_EQ(title, "Warning");
   EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName())
       << "a display name would be appended to every title";

@@ -1,0 +1,68 @@
+#include "load_progress.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QProgressDialog>
+
+namespace {
+
+// A load shorter than this shows no dialog unless it waits for the decoder.
+constexpr qint64 kQuietMilliseconds = 400;
+
+QString Describe(const LoadProgress& progress) {
+  const QString encoding = QString::fromStdString(progress.encoding);
+  switch (progress.stage) {
+    case LoadStage::kDecoding:
+      return QString("Decoding %1 ...").arg(encoding);
+    case LoadStage::kReadingHeader:
+      return QString("Reading the header (%1) ...").arg(encoding);
+    case LoadStage::kReadingFrames:
+      break;
+  }
+  return QString("Reading the frames (%1) ...").arg(encoding);
+}
+
+}  // namespace
+
+LoadProgressView::LoadProgressView(QWidget* parent) : parent_(parent) {
+  clock_.start();
+}
+
+LoadProgressView::~LoadProgressView() {
+  if (dialog_) dialog_->close();
+  if (busy_) QApplication::restoreOverrideCursor();
+}
+
+bool LoadProgressView::Report(const LoadProgress& progress) {
+  if (!busy_) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    busy_ = true;
+  }
+  if (!dialog_ &&
+      (progress.stage == LoadStage::kDecoding || clock_.elapsed() >= kQuietMilliseconds))
+    Show(progress);
+  if (dialog_) {
+    dialog_->setLabelText(Describe(progress));
+    if (progress.total > 0) {
+      dialog_->setRange(0, 1000);
+      dialog_->setValue(static_cast<int>(1000 * progress.done / progress.total));
+    } else {
+      dialog_->setRange(0, 0);  // no end known: a busy bar
+    }
+  }
+  // Paint and, once the dialog is up, let the operator reach its Cancel; the
+  // dialog is modal, so no other click reaches the window meanwhile.
+  QCoreApplication::processEvents(dialog_ ? QEventLoop::AllEvents
+                                          : QEventLoop::ExcludeUserInputEvents);
+  return !(dialog_ && dialog_->wasCanceled());
+}
+
+void LoadProgressView::Show(const LoadProgress& progress) {
+  dialog_ = std::make_unique<QProgressDialog>(Describe(progress), "Cancel", 0, 0, parent_);
+  dialog_->setWindowTitle("Loading");
+  dialog_->setWindowModality(Qt::ApplicationModal);
+  dialog_->setMinimumDuration(0);
+  dialog_->setAutoClose(false);
+  dialog_->setAutoReset(false);
+  dialog_->show();
+}
