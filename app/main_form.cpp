@@ -29,6 +29,7 @@
 #include "form_messages.h"
 #include "gated_loader.h"
 #include "gsd_writer.h"
+#include "guide_location.h"
 #include "header_scan.h"
 #include "image_pane.h"
 #include "load_progress.h"
@@ -644,7 +645,7 @@ void TMainForm::BitBtn2Click() {
 
 void TMainForm::btHelpClick() {
   // The compiled guide, else its HTML copy in a browser, else where it is.
-  const QString folder = QCoreApplication::applicationDirPath();
+  const QString folder = GuideFolder(QCoreApplication::applicationDirPath());
   const QString guides[] = {folder + "/dicom.chm", folder + "/dicom.html"};
   for (const QString& guide : guides)
     if (OpenDocumentWithShell(guide.toLocal8Bit().constData()) == 0) return;
