@@ -55,8 +55,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
     result.output = "fork failed";
     return result;
   }
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
   char buffer[4096];
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -3,6 +3,9 @@
 // response, converted by a bounded pool of dicom2gsd processes, and logged
 // one JSON line each. SIGTERM (or SIGINT) stops accepting associations,
 // lets the current ones and the conversions under way end, and exits 0.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/scppool.h>
+#include <dcmtk/oflog/oflog.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,10 +16,6 @@
 #include <cstring>
 #include <string>
 #include <thread>
-
-#include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmnet/scppool.h>
-#include <dcmtk/oflog/oflog.h>
 
 #include "child_process.h"
 #include "node_log.h"
@@ -76,8 +75,7 @@ int main(int argc, char** argv) {
   const std::string folder = ProgramFolder();
   if (folder.empty()) return Fatal("cannot tell this program's folder from /proc/self/exe");
   const std::string converter = folder + (folder == "/" ? "" : "/") + "dicom2gsd";
-  if (::access(converter.c_str(), X_OK) != 0)
-    return Fatal(converter + ": " + std::strerror(errno));
+  if (::access(converter.c_str(), X_OK) != 0) return Fatal(converter + ": " + std::strerror(errno));
 
   std::string error;
   Spool spool;

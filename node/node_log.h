@@ -11,8 +11,8 @@ struct ObjectLogEntry {
   std::string callingAe, peer, sopInstanceUid, patientId, modality;
   std::string outcome;  // converted, failed, short, no-memory, duplicate, not-nm, refused
   std::vector<std::string> warnings;
-  std::string output;   // the GSD, the kept or failed object; empty when none
-  std::string message;  // why, when it failed or was refused
+  std::string output;                     // the GSD, the kept or failed object; empty when none
+  std::string message;                    // why, when it failed or was refused
   double receiveMs = -1, convertMs = -1;  // -1: not measured (left out)
 };
 

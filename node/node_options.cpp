@@ -97,7 +97,8 @@ int ParseNodeOptions(int argc, char** argv, NodeOptions& options, std::string& m
       message = kNodeUsage;
       return 0;
     } else if (arg == "--aet") {
-      if (!next() || !ValidAeTitle(value)) return usage("--aet needs an AE title of 1 to 16 characters");
+      if (!next() || !ValidAeTitle(value))
+        return usage("--aet needs an AE title of 1 to 16 characters");
       options.aeTitle = value;
     } else if (arg == "--port") {
       if (!number(1, 65535, options.port)) return usage("--port needs a number from 1 to 65535");

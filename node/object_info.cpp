@@ -39,5 +39,6 @@ bool ReadObjectInfo(const std::string& path, ObjectInfo& info) {
 }
 
 bool IsForConversion(const ObjectInfo& info, bool acceptNonNm) {
-  return info.modality == "NM" || (acceptNonNm && info.sopClassUid == UID_NuclearMedicineImageStorage);
+  return info.modality == "NM" ||
+         (acceptNonNm && info.sopClassUid == UID_NuclearMedicineImageStorage);
 }

@@ -91,7 +91,8 @@ bool CopyFile(const std::string& from, const std::string& to) {
 
 std::string UidKey(const std::string& uid) {
   bool plain = !uid.empty() && uid.size() <= 64 && uid[0] != '.' &&
-               std::all_of(uid.begin(), uid.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+               std::all_of(uid.begin(), uid.end(),
+                           [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
   if (plain) return "u" + uid;
   // FNV-1a, 64 bits: a stable name for any bytes.
   std::uint64_t hash = 1469598103934665603ull;

@@ -1,15 +1,14 @@
 #include "storage_scp.h"
 
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
-
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcostrma.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/dimse.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
 
 #include "object_info.h"
 
@@ -21,18 +20,12 @@ const NodeContext* g_context = nullptr;
 // these it offers. Then every encoding the converter decodes.
 // Not const: DCMTK takes the list as const char**.
 const char* kTransferSyntaxes[] = {
-    UID_LittleEndianExplicitTransferSyntax,
-    UID_LittleEndianImplicitTransferSyntax,
-    UID_BigEndianExplicitTransferSyntax,
-    UID_DeflatedExplicitVRLittleEndianTransferSyntax,
-    UID_JPEGProcess14SV1TransferSyntax,
-    UID_JPEGProcess14TransferSyntax,
-    UID_JPEGLSLosslessTransferSyntax,
-    UID_RLELosslessTransferSyntax,
-    UID_JPEG2000LosslessOnlyTransferSyntax,
-    UID_JPEG2000TransferSyntax,
-    UID_JPEGLSLossyTransferSyntax,
-    UID_JPEGProcess1TransferSyntax,
+    UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
+    UID_BigEndianExplicitTransferSyntax,    UID_DeflatedExplicitVRLittleEndianTransferSyntax,
+    UID_JPEGProcess14SV1TransferSyntax,     UID_JPEGProcess14TransferSyntax,
+    UID_JPEGLSLosslessTransferSyntax,       UID_RLELosslessTransferSyntax,
+    UID_JPEG2000LosslessOnlyTransferSyntax, UID_JPEG2000TransferSyntax,
+    UID_JPEGLSLossyTransferSyntax,          UID_JPEGProcess1TransferSyntax,
     UID_JPEGProcess2_4TransferSyntax,
 };
 constexpr int kUncompressedSyntaxes = 3;
@@ -50,8 +43,8 @@ class FdConsumer : public DcmConsumer {
   offile_off_t write(const void* buf, offile_off_t buflen) override {
     if (!good()) return 0;
     if (written_ + static_cast<std::uint64_t>(buflen) > limit_) {
-      error_ = "the object is larger than --max-object-size (" + std::to_string(limit_ >> 20) +
-               " MiB)";
+      error_ =
+          "the object is larger than --max-object-size (" + std::to_string(limit_ >> 20) + " MiB)";
       return 0;
     }
     const char* data = static_cast<const char*>(buf);
@@ -102,8 +95,8 @@ OFCondition WriteMetaHeader(DcmOutputStream& stream, const T_DIMSE_C_StoreRQ& re
   meta.putAndInsertString(DCM_ImplementationClassUID, OFFIS_IMPLEMENTATION_CLASS_UID);
   meta.putAndInsertString(DCM_ImplementationVersionName, OFFIS_DTK_IMPLEMENTATION_VERSION_NAME);
   meta.putAndInsertString(DCM_SourceApplicationEntityTitle, callingAe.c_str());
-  OFCondition cond = meta.computeGroupLengthAndPadding(EGL_withGL, EPD_noChange,
-                                                       EXS_LittleEndianExplicit, EET_UndefinedLength);
+  OFCondition cond = meta.computeGroupLengthAndPadding(
+      EGL_withGL, EPD_noChange, EXS_LittleEndianExplicit, EET_UndefinedLength);
   if (cond.bad()) return cond;
   meta.transferInit();
   cond = meta.write(stream, EXS_LittleEndianExplicit, EET_ExplicitLength, nullptr);
@@ -154,7 +147,8 @@ OFCondition NodeScp::negotiateAssociation() {
   if (cond.good())
     cond = ASC_acceptContextsWithPreferredTransferSyntaxes(
         association_->params, dcmAllStorageSOPClassUIDs, numberOfDcmAllStorageSOPClassUIDs,
-        kTransferSyntaxes, static_cast<int>(sizeof kTransferSyntaxes / sizeof kTransferSyntaxes[0]));
+        kTransferSyntaxes,
+        static_cast<int>(sizeof kTransferSyntaxes / sizeof kTransferSyntaxes[0]));
   return cond;
 }
 
@@ -165,7 +159,8 @@ OFBool NodeScp::checkCalledAETitleAccepted(const OFString& calledAe) {
 OFBool NodeScp::checkCallingAETitleAccepted(const OFString& callingAe) {
   const std::string peer = getPeerIP().c_str();
   bool allowed = PeerAllowed(g_context->options->allow, callingAe.c_str(), peer);
-  if (!allowed) g_context->log->Event("association refused", std::string(callingAe.c_str()) + "@" + peer);
+  if (!allowed)
+    g_context->log->Event("association refused", std::string(callingAe.c_str()) + "@" + peer);
   return allowed;
 }
 
@@ -185,9 +180,9 @@ OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationConte
   // A write that fails (or the size limit) makes DCMTK read and drop the
   // rest of the data set, so the association goes on.
   T_ASC_PresentationContextID received = context;
-  OFCondition cond = DIMSE_receiveDataSetInFile(
-      association_, DIMSE_NONBLOCKING, g_context->options->dimseTimeout, &received, &stream,
-      nullptr, nullptr);
+  OFCondition cond =
+      DIMSE_receiveDataSetInFile(association_, DIMSE_NONBLOCKING, g_context->options->dimseTimeout,
+                                 &received, &stream, nullptr, nullptr);
   stream.flush();
   if (!stream.error().empty()) {
     error = stream.error();
@@ -247,8 +242,8 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
       entry.outcome = "not-nm";
       if (node.options->keepOther.empty()) {
         ::unlink(path.c_str());
-      } else if (!MoveIntoFolder(path, node.options->keepOther, UidKey(info.sopInstanceUid) + ".dcm",
-                                 entry.output, error)) {
+      } else if (!MoveIntoFolder(path, node.options->keepOther,
+                                 UidKey(info.sopInstanceUid) + ".dcm", entry.output, error)) {
         ::unlink(path.c_str());
         status = STATUS_STORE_Refused_OutOfResources;
         entry.outcome = "refused";
@@ -257,8 +252,12 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
     } else {
       key = UidKey(info.sopInstanceUid);
       switch (node.spool->Enqueue(path, key, error)) {
-        case Spool::Queued::kQueued: queued = true; break;
-        case Spool::Queued::kDuplicate: entry.outcome = "duplicate"; break;
+        case Spool::Queued::kQueued:
+          queued = true;
+          break;
+        case Spool::Queued::kDuplicate:
+          entry.outcome = "duplicate";
+          break;
         case Spool::Queued::kFailed:
           status = STATUS_STORE_Refused_OutOfResources;
           entry.outcome = "refused";

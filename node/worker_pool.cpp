@@ -48,10 +48,14 @@ long long RegularFileSize(const std::string& path) {
 
 const char* OutcomeOfExit(int exitCode) {
   switch (exitCode) {
-    case 0: return "converted";
-    case 4: return "short";
-    case 8: return "no-memory";
-    default: return "failed";
+    case 0:
+      return "converted";
+    case 4:
+      return "short";
+    case 8:
+      return "no-memory";
+    default:
+      return "failed";
   }
 }
 
@@ -171,7 +175,8 @@ void WorkerPool::Convert(const ConversionJob& job) {
 
   NameFields fields{info.patientId, info.studyDate, info.studyTime, info.sopInstanceUid};
   std::string error;
-  const std::string name = ReserveOutputName(ExpandNameTemplate(options_.nameTemplate, fields), error);
+  const std::string name =
+      ReserveOutputName(ExpandNameTemplate(options_.nameTemplate, fields), error);
   if (name.empty() || !spool_.WriteWorkMarker(job.key, name, error)) {
     if (!name.empty()) ::unlink((options_.out + "/" + name).c_str());
     // The object stays queued: the output folder, not the study, failed.
@@ -195,7 +200,8 @@ void WorkerPool::Convert(const ConversionJob& job) {
   if (RegularFileSize(output) == 0) ::unlink(output.c_str());
   std::string reason = run.output;
   if (run.timedOut)
-    reason += "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s\n";
+    reason +=
+        "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s\n";
   else if (run.signal != 0)
     reason += "dicom2gsd ended by signal " + std::to_string(run.signal) + "\n";
   else if (run.exitCode == 0)

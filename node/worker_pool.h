@@ -28,8 +28,7 @@ std::vector<std::string> ConverterWarnings(const std::string& output);
 
 class WorkerPool {
  public:
-  WorkerPool(const NodeOptions& options, const std::string& converter, Spool& spool,
-             NodeLog& log);
+  WorkerPool(const NodeOptions& options, const std::string& converter, Spool& spool, NodeLog& log);
   ~WorkerPool();
   void Start();
   void Push(ConversionJob job);

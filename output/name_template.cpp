@@ -48,16 +48,27 @@ std::string ExpandNameTemplate(const std::string& nameTemplate, const NameFields
       continue;
     }
     switch (nameTemplate[++i]) {
-      case 'i': name += SanitizedField(fields.patientId); break;
-      case 'd': name += SanitizedField(fields.studyDate); break;
-      case 't': name += SanitizedField(fields.studyTime); break;
-      case 'u': name += SanitizedField(UidSuffix(fields.sopInstanceUid)); break;
-      default: name += '%'; break;
+      case 'i':
+        name += SanitizedField(fields.patientId);
+        break;
+      case 'd':
+        name += SanitizedField(fields.studyDate);
+        break;
+      case 't':
+        name += SanitizedField(fields.studyTime);
+        break;
+      case 'u':
+        name += SanitizedField(UidSuffix(fields.sopInstanceUid));
+        break;
+      default:
+        name += '%';
+        break;
     }
   }
-  // The literal text may be odd bytes too: the same rule for the whole name.
+  // The literal text may hold odd bytes too: the same rule for the whole
+  // name, where only the template can have put a '%'.
   for (char& c : name)
-    if (!SafeNameByte(static_cast<unsigned char>(c))) c = '_';
+    if (c != '%' && !SafeNameByte(static_cast<unsigned char>(c))) c = '_';
   if (name.size() > kNameMax) name.resize(kNameMax);
   if (name[0] == '.') name[0] = '_';
   return name;

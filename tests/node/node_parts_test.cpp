@@ -49,7 +49,9 @@ TEST(NodeOptions, DefaultsAndRefusals) {
     EXPECT_EQ(Parse(args, refused, message), 2) << args.back();
   }
   NodeOptions hook;
-  ASSERT_EQ(Parse({"--spool", "s", "--out", "o", "--on-gsd", "/usr/bin/logger -t  gsd"}, hook, message), -1);
+  ASSERT_EQ(
+      Parse({"--spool", "s", "--out", "o", "--on-gsd", "/usr/bin/logger -t  gsd"}, hook, message),
+      -1);
   EXPECT_EQ(hook.onGsd, (std::vector<std::string>{"/usr/bin/logger", "-t", "gsd"}));
 }
 
@@ -59,8 +61,10 @@ TEST(NodeOptions, AllowList) {
     const char* ae;
     const char* peer;
     bool allowed;
-  } rows[] = {{"PACS", "10.9.9.9", true},     {"CAMERA", "10.0.0.5", true},
-              {"CAMERA", "10.0.0.6", false},  {"pacs", "10.9.9.9", false},
+  } rows[] = {{"PACS", "10.9.9.9", true},
+              {"CAMERA", "10.0.0.5", true},
+              {"CAMERA", "10.0.0.6", false},
+              {"pacs", "10.9.9.9", false},
               {"OTHER", "10.0.0.5", false}};
   for (const auto& row : rows)
     EXPECT_EQ(PeerAllowed(allow, row.ae, row.peer), row.allowed) << row.ae << "@" << row.peer;
@@ -97,7 +101,7 @@ TEST(WorkerPool, ExitCodesAndWarnings) {
 TEST(Spool, UidKeysAreFileNames) {
   EXPECT_EQ(UidKey("1.2.840.1"), "u1.2.840.1");
   for (const std::string& uid : {std::string(""), std::string("../x"), std::string(".1"),
-                                std::string(65, '1'), std::string("1/2")}) {
+                                 std::string(65, '1'), std::string("1/2")}) {
     std::string key = UidKey(uid);
     EXPECT_EQ(key[0], 'h') << uid;
     EXPECT_EQ(key.find('/'), std::string::npos);

@@ -1,10 +1,10 @@
 // Output names from a template: the fields, and every value a hostile or
 // broken data set can put in them, must give one plain name in the folder.
+#include "name_template.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "name_template.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ TEST(NameTemplate, ExpandsAndSanitises) {
       {"short UID whole", "%u", {"", "", "", "1.2"}, "1.2"},
       {"empty fields", "%i_%d.gsd", {"", "", "", ""}, "unknown_unknown.gsd"},
       {"padding dropped", "%i.gsd", {"ID  ", "", "", ""}, "ID.gsd"},
-      {"path in a field", "%i.gsd", {"../../etc/passwd", "", "", ""}, "_.._etc_passwd.gsd"},
+      {"path in a field", "%i.gsd", {"../../etc/passwd", "", "", ""}, "_._.._etc_passwd.gsd"},
       {"leading dot", "%i", {"..", "", "", ""}, "_."},
       {"control and high bytes", "%i.gsd", {"a\nb\x7f\xe9z", "", "", ""}, "a_b__z.gsd"},
       {"separator only", "%i.gsd", {"/", "", "", ""}, "unknown.gsd"},
@@ -43,9 +43,8 @@ TEST(NameTemplate, RefusesTemplatesThatLeaveTheFolder) {
   const struct {
     const char* nameTemplate;
     bool good;
-  } rows[] = {{"%i_%d_%t_%u.gsd", true}, {"study.gsd", true}, {"%%", true},
-              {"", false},               {"sub/%i.gsd", false}, {"%x.gsd", false},
-              {"%i%", false},            {"a\tb", false}};
+  } rows[] = {{"%i_%d_%t_%u.gsd", true}, {"study.gsd", true}, {"%%", true},   {"", false},
+              {"sub/%i.gsd", false},     {"%x.gsd", false},   {"%i%", false}, {"a\tb", false}};
   for (const auto& row : rows) {
     EXPECT_EQ(NameTemplateError(row.nameTemplate).empty(), row.good) << row.nameTemplate;
     if (!row.good) {
