@@ -28,13 +28,16 @@ namespace {
 
 // The folder as an absolute path without links, for the log and the
 // programs it is handed to.
-bool UsableFolder(std::string& path, std::string& error) {
+bool UsableFolder(std::string& path, std::string& error, bool ownFolder = false) {
   if (::mkdir(path.c_str(), 0750) != 0 && errno != EEXIST) {
     error = path + ": " + std::strerror(errno);
     return false;
   }
+  // The configured folders may be links the administrator made; failed/
+  // inside the output folder is the node's own and must not be one.
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  if ((ownFolder ? ::lstat(path.c_str(), &info) : ::stat(path.c_str(), &info)) != 0 ||
+      !S_ISDIR(info.st_mode)) {
     error = path + ": not a folder";
     return false;
   }
@@ -80,7 +83,7 @@ int main(int argc, char** argv) {
   std::string error;
   Spool spool;
   std::string failed = options.out + "/failed";
-  if (!UsableFolder(options.out, error) || !UsableFolder(failed, error) ||
+  if (!UsableFolder(options.out, error) || !UsableFolder(failed, error, true) ||
       (!options.keepOther.empty() && !UsableFolder(options.keepOther, error)) ||
       !UsableFolder(options.spool, error) || !spool.Open(options.spool, error))
     return Fatal(error);

@@ -267,11 +267,18 @@ bool Spool::IsDone(const std::string& key) const {
 bool Spool::MarkDone(const std::string& key, std::string& error) {
   std::string path = done_ + "/" + key;
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0 || ::fsync(fd) != 0 || ::close(fd) != 0 || !SyncFolder(done_)) {
-    error = path + ": " + Errno(errno);
-    return false;
+  bool ok = fd >= 0 && ::fsync(fd) == 0;
+  int saved = errno;
+  if (fd >= 0 && ::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
   }
-  return true;
+  if (ok && !SyncFolder(done_)) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) error = path + ": " + Errno(saved);
+  return ok;
 }
 
 bool Spool::WriteWorkMarker(const std::string& key, const std::string& outputName,

@@ -153,7 +153,10 @@ OFCondition NodeScp::negotiateAssociation() {
 }
 
 OFBool NodeScp::checkCalledAETitleAccepted(const OFString& calledAe) {
-  return calledAe == g_context->options->aeTitle.c_str();
+  if (calledAe == g_context->options->aeTitle.c_str()) return OFTrue;
+  g_context->log->Event("association refused", "called AE " + std::string(calledAe.c_str()) +
+                                                   " from " + getPeerIP().c_str());
+  return OFFalse;
 }
 
 OFBool NodeScp::checkCallingAETitleAccepted(const OFString& callingAe) {

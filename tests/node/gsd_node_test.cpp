@@ -375,7 +375,8 @@ TEST_F(NodeTest, AFullSpoolAnswersA700AndLosesNothingReceivedBefore) {
   StartNode();
   std::vector<std::string> studies = MakeStudies(DataFile("gated64"), dir_.File("f"), 2);
   ASSERT_EQ(Send({studies[0]}).exitCode, 0);
-  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return CompleteGsdFiles(Out()) == 1 && Files(Spool() + "/queue").empty(); }, 60));
   // Fill the spool, then free less than one study.
   std::string filler = Spool() + "/filler";
   int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
