@@ -131,6 +131,10 @@ TEST_F(NodeTest, EchoThenRawAndJpegLsGiveTheConverterBytesAndCtIsKeptNotConverte
   // As a PACS sends what it holds compressed: JPEG-LS proposed, and accepted.
   sent = Send({jls}, "--propose-jls-lossless");
   ASSERT_EQ(sent.exitCode, 0) << sent.output;
+  // Offered JPEG-LS and uncompressed in one context, the node takes
+  // uncompressed: storescu cannot compress, so a JPEG-LS choice would fail.
+  sent = Send({raw}, "--propose-jls-lossless --combine");
+  ASSERT_EQ(sent.exitCode, 0) << sent.output;
   ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 2; }, 60)) << LogText();
 
   for (const auto& [input, patient] : {std::pair{raw, "raw-0"}, std::pair{jls, "jls-0"}}) {
@@ -145,6 +149,7 @@ TEST_F(NodeTest, EchoThenRawAndJpegLsGiveTheConverterBytesAndCtIsKeptNotConverte
   }
   std::string log = LogText();
   EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 2) << log;
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"duplicate\""), 1) << log;
   EXPECT_EQ(Occurrences(log, "\"modality\":\"CT\",\"outcome\":\"not-nm\""), 1) << log;
   EXPECT_EQ(Files(dir_.File("other"), ".dcm").size(), 1u);
   EXPECT_TRUE(Files(Out() + "/failed").empty());
@@ -221,6 +226,32 @@ TEST_F(NodeTest, ADuplicateIsAnsweredAndNotConvertedAgain) {
   std::string log = LogText();
   EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 1) << log;
   EXPECT_EQ(Occurrences(log, "\"outcome\":\"duplicate\""), 2) << log;
+}
+
+TEST_F(NodeTest, RefusedStudiesGoToFailedWithTheConvertersMessage) {
+  StartNode();
+  std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
+  std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
+  ASSERT_EQ(Send({tomo, empty}).exitCode, 0);
+  const std::string failed = Out() + "/failed";
+  ASSERT_TRUE(WaitUntil([&] { return Files(failed).size() == 4; }, 60)) << LogText();
+  EXPECT_TRUE(Files(Out(), ".gsd").empty()) << "a placeholder was left";
+  EXPECT_EQ(Files(failed, ".dcm").size(), 2u);
+  for (const auto& [name, size] : Files(failed, ".reason")) {
+    std::string reason = ReadBytes(failed + "/" + name);
+    EXPECT_NE(reason.find("dicom2gsd: "), std::string::npos) << reason;
+    if (name.rfind("tomo-0_", 0) == 0) {
+      EXPECT_NE(reason.find("(--accept-projections converts it)"), std::string::npos) << reason;
+    }
+  }
+  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 2) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+
+  // A failure is not marked converted: sent again, with the option, it is.
+  StartNode({"--accept-projections"});
+  ASSERT_EQ(Send({tomo}).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
 }
 
 TEST_F(NodeTest, KilledDuringReceptionNothingPartialIsConverted) {
