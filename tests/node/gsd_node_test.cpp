@@ -255,6 +255,20 @@ TEST_F(NodeTest, RefusedStudiesGoToFailedWithTheConvertersMessage) {
   EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
 }
 
+TEST_F(NodeTest, AnObjectAboveTheSizeLimitIsRefusedAndTheAssociationGoesOn) {
+  StartNode({"--max-object-size", "1"});
+  std::string big = MakeStudies(DataFile("gated128_16x64"), dir_.File("big"), 1)[0];
+  std::string small = MakeStudies(DataFile("gated64"), dir_.File("small"), 1)[0];
+  CommandResult sent = Send({big, small}, "-v --no-halt");
+  EXPECT_EQ(Occurrences(sent.output, "Received Store Response (Refused: OutOfResources)"), 1)
+      << sent.output;
+  EXPECT_EQ(Occurrences(sent.output, "Received Store Response (Success)"), 1) << sent.output;
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_TRUE(Files(Spool() + "/incoming").empty());
+  EXPECT_NE(LogText().find("larger than --max-object-size (1 MiB)"), std::string::npos);
+}
+
 TEST_F(NodeTest, KilledDuringReceptionNothingPartialIsConverted) {
   StartNode();
   std::string study = MakeStudies(DataFile("gated64"), dir_.File("s"), 1)[0];
