@@ -36,7 +36,8 @@ bool WaitUntil(const std::function<bool()>& done, int seconds) {
   return true;
 }
 
-// Regular files in folder whose names end with suffix: name to size.
+// Regular files (not links) in folder whose names end with suffix: name to
+// size.
 std::map<std::string, long long> Files(const std::string& folder, const std::string& suffix = "") {
   std::map<std::string, long long> files;
   if (DIR* dir = ::opendir(folder.c_str())) {
@@ -45,7 +46,7 @@ std::map<std::string, long long> Files(const std::string& folder, const std::str
       struct stat info;
       if (name.size() < suffix.size() ||
           name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
-          ::stat((folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+          ::lstat((folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         continue;
       files[name] = info.st_size;
     }
@@ -253,6 +254,22 @@ TEST_F(NodeTest, RefusedStudiesGoToFailedWithTheConvertersMessage) {
   ASSERT_EQ(Send({tomo}).exitCode, 0);
   ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
   EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+}
+
+TEST_F(NodeTest, NamesNeverReplaceOrFollowWhatIsThere) {
+  // What another program left under the names the template gives.
+  ::mkdir(Out().c_str(), 0755);
+  WriteBytes(Out() + "/20010315.gsd", "mine");
+  WriteBytes(dir_.File("target"), "not to be written");
+  ASSERT_EQ(::symlink(dir_.File("target").c_str(), (Out() + "/20010315-2.gsd").c_str()), 0);
+  StartNode({"--name", "%d.gsd"});
+  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("n"), 2)).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 3; }, 60));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(ReadBytes(Out() + "/20010315.gsd"), "mine");
+  EXPECT_EQ(ReadBytes(dir_.File("target")), "not to be written");
+  EXPECT_GT(Files(Out(), ".gsd")["20010315-1.gsd"], 0);
+  EXPECT_GT(Files(Out(), ".gsd")["20010315-3.gsd"], 0);
 }
 
 TEST_F(NodeTest, AnObjectAboveTheSizeLimitIsRefusedAndTheAssociationGoesOn) {
