@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -19,6 +20,9 @@ constexpr int kConverterDeadlineSeconds = 300;
 constexpr int kHookDeadlineSeconds = 60;
 constexpr std::size_t kOutputLimit = 64 * 1024;
 constexpr int kMaxNameSuffix = 9999;
+// A full or unwritable output folder is tried again after 1, 2, 4... s, at
+// most a minute apart.
+constexpr int kMaxRetryDelaySeconds = 60;
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -114,7 +118,12 @@ void WorkerPool::Work() {
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
-    Convert(job);
+    if (Convert(job)) continue;
+    const int delay = std::min(kMaxRetryDelaySeconds, 1 << std::min(job.attempts, 6));
+    ++job.attempts;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (wake_.wait_for(lock, std::chrono::seconds(delay), [this] { return stopping_; })) return;
+    jobs_.push_back(std::move(job));
   }
 }
 
@@ -138,7 +147,7 @@ std::string WorkerPool::ReserveOutputName(const std::string& name, std::string& 
   return {};
 }
 
-void WorkerPool::Convert(const ConversionJob& job) {
+bool WorkerPool::Convert(const ConversionJob& job) {
   const auto start = std::chrono::steady_clock::now();
   const std::string queued = spool_.QueuedPath(job.key);
   ObjectInfo info;
@@ -156,7 +165,7 @@ void WorkerPool::Convert(const ConversionJob& job) {
     spool_.RemoveQueued(job.key);
     entry.outcome = "duplicate";
     log_.Write(entry);
-    return;
+    return true;
   }
   std::string previous;
   if (spool_.ReadWorkMarker(job.key, previous)) {
@@ -167,7 +176,7 @@ void WorkerPool::Convert(const ConversionJob& job) {
     if (size > 0) {
       entry.warnings.push_back("converted before the node restarted");
       Finish(job.key, path, entry);
-      return;
+      return true;
     }
     if (size == 0) ::unlink(path.c_str());
     spool_.RemoveWorkMarker(job.key);
@@ -183,7 +192,7 @@ void WorkerPool::Convert(const ConversionJob& job) {
     entry.outcome = "error";
     entry.message = error;
     log_.Write(entry);
-    return;
+    return false;
   }
   const std::string output = options_.out + "/" + name;
   std::vector<std::string> argv = {converter_};
@@ -195,7 +204,7 @@ void WorkerPool::Convert(const ConversionJob& job) {
   entry.warnings = ConverterWarnings(run.output);
   if (run.exitCode == 0 && RegularFileSize(output) > 0) {
     Finish(job.key, output, entry);
-    return;
+    return true;
   }
   if (RegularFileSize(output) == 0) ::unlink(output.c_str());
   std::string reason = run.output;
@@ -208,6 +217,7 @@ void WorkerPool::Convert(const ConversionJob& job) {
     reason += "dicom2gsd wrote nothing\n";
   entry.outcome = run.exitCode > 0 ? OutcomeOfExit(run.exitCode) : "failed";
   Fail(job.key, Stem(name), reason, entry);
+  return true;
 }
 
 void WorkerPool::Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry) {

@@ -19,6 +19,7 @@ struct ConversionJob {
   std::string key;
   std::string callingAe, peer;
   double receiveMs = -1;
+  int attempts = 0;  // conversions the output folder refused so far
 };
 
 // What a dicom2gsd exit status means for the object.
@@ -37,7 +38,8 @@ class WorkerPool {
 
  private:
   void Work();
-  void Convert(const ConversionJob& job);
+  // False when the output folder failed: the job is tried again later.
+  bool Convert(const ConversionJob& job);
   // Creates a free output name from the template (O_EXCL), empty on failure.
   std::string ReserveOutputName(const std::string& name, std::string& error);
   void Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry);

@@ -463,4 +463,32 @@ TEST_F(NodeTest, AFullSpoolAnswersA700AndLosesNothingReceivedBefore) {
   EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"refused\""), 1) << LogText();
 }
 
+TEST_F(NodeTest, AFullOutputFolderIsTriedAgainWithoutARestart) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  ::mkdir(Out().c_str(), 0755);
+  if (::mount("tmpfs", Out().c_str(), "tmpfs", 0, "size=4m,nr_inodes=16") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{Out()};
+  StartNode();
+  // No inode left for the output's name.
+  std::vector<std::string> fillers;
+  for (int i = 0; i < 64; ++i) {
+    std::string filler = Out() + "/filler" + std::to_string(i);
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) break;
+    ::close(fd);
+    fillers.push_back(filler);
+  }
+  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("o"), 1)).exitCode, 0);
+  ASSERT_TRUE(
+      WaitUntil([&] { return LogText().find("\"outcome\":\"error\"") != std::string::npos; }, 30));
+  for (const std::string& filler : fillers) ::unlink(filler.c_str());
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 30)) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_TRUE(Files(Spool() + "/queue").empty());
+}
+
 }  // namespace
