@@ -1,0 +1,134 @@
+// gsd-node: a DICOM storage node that turns every gated SPECT study sent to
+// it into a GSD file. Objects are spooled durably before the C-STORE
+// response, converted by a bounded pool of dicom2gsd processes, and logged
+// one JSON line each. SIGTERM (or SIGINT) stops accepting associations,
+// lets the current ones and the conversions under way end, and exits 0.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/scppool.h>
+#include <dcmtk/oflog/oflog.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+#include "node_log.h"
+#include "node_options.h"
+#include "spool.h"
+#include "storage_scp.h"
+#include "worker_pool.h"
+
+namespace {
+
+// The folder as an absolute path without links, for the log and the
+// programs it is handed to.
+bool UsableFolder(std::string& path, std::string& error, bool ownFolder = false) {
+  if (::mkdir(path.c_str(), 0750) != 0 && errno != EEXIST) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  // The configured folders may be links the administrator made; failed/
+  // inside the output folder is the node's own and must not be one.
+  struct stat info;
+  if ((ownFolder ? ::lstat(path.c_str(), &info) : ::stat(path.c_str(), &info)) != 0 ||
+      !S_ISDIR(info.st_mode)) {
+    error = path + ": not a folder";
+    return false;
+  }
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  path = resolved;
+  std::free(resolved);
+  return true;
+}
+
+int Fatal(const std::string& message) {
+  std::fprintf(stderr, "gsd-node: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  NodeOptions options;
+  std::string message;
+  int parsed = ParseNodeOptions(argc, argv, options, message);
+  if (parsed == 0) {
+    std::fputs(message.c_str(), stdout);
+    return 0;
+  }
+  if (parsed != -1) {
+    std::fprintf(stderr, "gsd-node: %s\n%s", message.c_str(), kNodeUsage);
+    return parsed;
+  }
+  // DCMTK's own messages would mix with the JSON lines: errors only, on stderr.
+  OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
+
+  // The converter is the one installed beside this program, never one from
+  // PATH or a relative path.
+  const std::string folder = ProgramFolder();
+  if (folder.empty()) return Fatal("cannot tell this program's folder from /proc/self/exe");
+  const std::string converter = folder + (folder == "/" ? "" : "/") + "dicom2gsd";
+  if (::access(converter.c_str(), X_OK) != 0) return Fatal(converter + ": " + std::strerror(errno));
+
+  std::string error;
+  Spool spool;
+  std::string failed = options.out + "/failed";
+  if (!UsableFolder(options.out, error) || !UsableFolder(failed, error, true) ||
+      (!options.keepOther.empty() && !UsableFolder(options.keepOther, error)) ||
+      !UsableFolder(options.spool, error) || !spool.Open(options.spool, error))
+    return Fatal(error);
+  NodeLog log;
+  if (!log.Open(options.logPath)) return Fatal(options.logPath + ": " + std::strerror(errno));
+
+  // Every thread inherits the mask: the signals are taken by sigwait below.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  WorkerPool workers(options, converter, spool, log);
+  NodeContext context{&options, &spool, &workers, &log};
+  NodeScp::SetContext(&context);
+  DcmSCPPool<NodeScp> pool;
+  pool.setMaxThreads(static_cast<Uint16>(options.maxAssociations));
+  OFCondition configured = ConfigureScp(pool.getConfig(), options);
+  if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
+
+  workers.Start();
+  // What a previous run received and did not convert, oldest first.
+  for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1});
+
+  std::thread signalWatch([&pool, &stopSignals, &log] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    log.Event("stopping", signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    pool.stopAfterCurrentAssociations();
+  });
+  log.Event("listening", options.aeTitle + " port " + std::to_string(options.port));
+  OFCondition listened = pool.listen();
+  if (listened.bad()) {
+    // The port is taken or not ours: no signal will come to end the watch.
+    log.Event("listen failed", listened.text());
+    std::fprintf(stderr, "gsd-node: cannot listen on port %d: %s\n", options.port, listened.text());
+    workers.Stop();
+    ::kill(::getpid(), SIGTERM);
+    signalWatch.join();
+    return 1;
+  }
+  signalWatch.join();
+  workers.Stop();
+  log.Event("stopped", "");
+  return 0;
+}

@@ -1,0 +1,93 @@
+#include "node_log.h"
+
+#include <sys/time.h>
+
+#include <cstdint>
+#include <ctime>
+
+std::string JsonString(const std::string& value) {
+  std::string out = "\"";
+  for (unsigned char c : value) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    }
+  }
+  return out + "\"";
+}
+
+std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time) {
+  std::string line = "{\"time\":" + JsonString(time);
+  auto field = [&line](const char* name, const std::string& value) {
+    line += std::string(",\"") + name + "\":" + JsonString(value);
+  };
+  field("calling_ae", entry.callingAe);
+  field("peer", entry.peer);
+  field("sop_instance_uid", entry.sopInstanceUid);
+  field("patient_id", entry.patientId);
+  field("modality", entry.modality);
+  field("outcome", entry.outcome);
+  line += ",\"warnings\":[";
+  for (std::size_t i = 0; i < entry.warnings.size(); ++i)
+    line += (i ? "," : "") + JsonString(entry.warnings[i]);
+  line += "]";
+  field("output", entry.output);
+  if (!entry.message.empty()) field("message", entry.message);
+  char number[64];
+  if (entry.receiveMs >= 0) {
+    std::snprintf(number, sizeof number, ",\"receive_ms\":%.1f", entry.receiveMs);
+    line += number;
+  }
+  if (entry.convertMs >= 0) {
+    std::snprintf(number, sizeof number, ",\"convert_ms\":%.1f", entry.convertMs);
+    line += number;
+  }
+  return line + "}";
+}
+
+std::string UtcNow() {
+  struct timeval now;
+  ::gettimeofday(&now, nullptr);
+  struct tm parts;
+  ::gmtime_r(&now.tv_sec, &parts);
+  char text[48];
+  std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(now.tv_usec / 1000));
+  return text;
+}
+
+bool NodeLog::Open(const std::string& path) {
+  if (path.empty()) {
+    file_ = stdout;
+    return true;
+  }
+  file_ = std::fopen(path.c_str(), "ae");
+  owned_ = file_ != nullptr;
+  return owned_;
+}
+
+NodeLog::~NodeLog() {
+  if (owned_) std::fclose(file_);
+}
+
+void NodeLog::WriteLine(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ == nullptr) return;
+  std::fputs((line + "\n").c_str(), file_);
+  std::fflush(file_);
+}
+
+void NodeLog::Write(const ObjectLogEntry& entry) {
+  WriteLine(FormatLogLine(entry, UtcNow()));
+}
+
+void NodeLog::Event(const std::string& event, const std::string& detail) {
+  WriteLine("{\"time\":" + JsonString(UtcNow()) + ",\"event\":" + JsonString(event) +
+            ",\"detail\":" + JsonString(detail) + "}");
+}

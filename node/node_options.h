@@ -1,0 +1,39 @@
+// The command line of gsd-node: where it listens, whom it accepts, where the
+// spool and the output are, and how conversions run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One --allow entry: a calling AE title, and the peer's address when given.
+struct AllowedPeer {
+  std::string aeTitle;
+  std::string host;  // empty: any address
+};
+
+struct NodeOptions {
+  std::string aeTitle = "GSDNODE";
+  int port = 11112;
+  std::string spool, out, keepOther, logPath;
+  std::vector<AllowedPeer> allow;  // empty: every calling AE
+  int maxAssociations = 4;
+  int workers = 1;
+  int acseTimeout = 30;   // seconds
+  int dimseTimeout = 60;  // seconds
+  std::uint64_t maxObjectBytes = 512ull << 20;
+  std::string nameTemplate = "%i_%d_%t_%u.gsd";
+  std::vector<std::string> onGsd;  // program and arguments; the GSD path comes last
+  bool acceptNonNm = false;
+  bool acceptProjections = false;
+};
+
+extern const char* const kNodeUsage;
+
+// -1 when the options are good; else the exit status (0 for --help, 2 for a
+// usage error, with message set).
+int ParseNodeOptions(int argc, char** argv, NodeOptions& options, std::string& message);
+
+// Whether a calling AE title from a peer address may associate.
+bool PeerAllowed(const std::vector<AllowedPeer>& allow, const std::string& callingAe,
+                 const std::string& peerAddress);

@@ -1,0 +1,20 @@
+// What the node needs to know of a received object: which study it is and
+// whether it is nuclear medicine, read with DCMTK from the spooled file.
+#pragma once
+
+#include <string>
+
+struct ObjectInfo {
+  std::string sopClassUid, sopInstanceUid, modality, patientId, studyDate, studyTime;
+  std::string sourceAe;  // (0002,0016): the calling AE that sent it
+};
+
+// Reads the file meta information and the data set up to Pixel Data (long
+// values are left on disk). False when DCMTK cannot parse it; what was read
+// before the fault is kept.
+bool ReadObjectInfo(const std::string& path, ObjectInfo& info);
+
+// Whether the object goes to the converter: Modality NM; with acceptNonNm
+// (dicom2gsd's --accept-non-nm) also an NM Image Storage object whose
+// Modality says otherwise.
+bool IsForConversion(const ObjectInfo& info, bool acceptNonNm);

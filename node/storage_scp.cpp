@@ -1,0 +1,279 @@
+#include "storage_scp.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcostrma.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/dimse.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "object_info.h"
+
+namespace {
+
+const NodeContext* g_context = nullptr;
+
+// Uncompressed first: the peer's proposal is answered with the first of
+// these it offers. Then every encoding the converter decodes.
+// Not const: DCMTK takes the list as const char**.
+const char* kTransferSyntaxes[] = {
+    UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
+    UID_BigEndianExplicitTransferSyntax,    UID_DeflatedExplicitVRLittleEndianTransferSyntax,
+    UID_JPEGProcess14SV1TransferSyntax,     UID_JPEGProcess14TransferSyntax,
+    UID_JPEGLSLosslessTransferSyntax,       UID_RLELosslessTransferSyntax,
+    UID_JPEG2000LosslessOnlyTransferSyntax, UID_JPEG2000TransferSyntax,
+    UID_JPEGLSLossyTransferSyntax,          UID_JPEGProcess1TransferSyntax,
+    UID_JPEGProcess2_4TransferSyntax,
+};
+constexpr int kUncompressedSyntaxes = 3;
+
+// Writes the received bytes to a descriptor with write(2), so that every
+// failure (a full disk first of all) is seen at once, and refuses to grow
+// beyond a limit.
+class FdConsumer : public DcmConsumer {
+ public:
+  FdConsumer(int fd, std::uint64_t limit) : fd_(fd), limit_(limit) {}
+  OFBool good() const override { return error_.empty(); }
+  OFCondition status() const override { return good() ? EC_Normal : EC_StreamNotifyClient; }
+  OFBool isFlushed() const override { return OFTrue; }
+  offile_off_t avail() const override { return good() ? 1 << 30 : 0; }
+  offile_off_t write(const void* buf, offile_off_t buflen) override {
+    if (!good()) return 0;
+    if (written_ + static_cast<std::uint64_t>(buflen) > limit_) {
+      error_ =
+          "the object is larger than --max-object-size (" + std::to_string(limit_ >> 20) + " MiB)";
+      return 0;
+    }
+    const char* data = static_cast<const char*>(buf);
+    offile_off_t left = buflen;
+    while (left > 0) {
+      ssize_t n = ::write(fd_, data, static_cast<std::size_t>(left));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? std::strerror(errno) : "nothing written";
+        return buflen - left;
+      }
+      data += n;
+      left -= n;
+      written_ += static_cast<std::uint64_t>(n);
+    }
+    return buflen;
+  }
+  void flush() override {}
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_;
+  std::uint64_t limit_;
+  std::uint64_t written_ = 0;
+  std::string error_;
+};
+
+class FdOutputStream : public DcmOutputStream {
+ public:
+  // The base keeps a pointer to the consumer, built just after it.
+  FdOutputStream(int fd, std::uint64_t limit) : DcmOutputStream(&consumer_), consumer_(fd, limit) {}
+  const std::string& error() const { return consumer_.error(); }
+
+ private:
+  FdConsumer consumer_;
+};
+
+// The file meta information of a received object, as DCMTK's storage SCPs
+// write it, with the calling AE as Source Application Entity Title.
+OFCondition WriteMetaHeader(DcmOutputStream& stream, const T_DIMSE_C_StoreRQ& request,
+                            const OFString& transferSyntax, const OFString& callingAe) {
+  DcmMetaInfo meta;
+  const Uint8 version[] = {0, 1};
+  meta.putAndInsertUint8Array(DCM_FileMetaInformationVersion, version, 2);
+  meta.putAndInsertString(DCM_MediaStorageSOPClassUID, request.AffectedSOPClassUID);
+  meta.putAndInsertString(DCM_MediaStorageSOPInstanceUID, request.AffectedSOPInstanceUID);
+  meta.putAndInsertString(DCM_TransferSyntaxUID, transferSyntax.c_str());
+  meta.putAndInsertString(DCM_ImplementationClassUID, OFFIS_IMPLEMENTATION_CLASS_UID);
+  meta.putAndInsertString(DCM_ImplementationVersionName, OFFIS_DTK_IMPLEMENTATION_VERSION_NAME);
+  meta.putAndInsertString(DCM_SourceApplicationEntityTitle, callingAe.c_str());
+  OFCondition cond = meta.computeGroupLengthAndPadding(
+      EGL_withGL, EPD_noChange, EXS_LittleEndianExplicit, EET_UndefinedLength);
+  if (cond.bad()) return cond;
+  meta.transferInit();
+  cond = meta.write(stream, EXS_LittleEndianExplicit, EET_ExplicitLength, nullptr);
+  meta.transferEnd();
+  return cond;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+}  // namespace
+
+OFCondition ConfigureScp(DcmSCPConfig& config, const NodeOptions& options) {
+  config.setAETitle(options.aeTitle.c_str());
+  config.setPort(static_cast<Uint16>(options.port));
+  config.setACSETimeout(static_cast<Uint32>(options.acseTimeout));
+  config.setDIMSETimeout(static_cast<Uint32>(options.dimseTimeout));
+  config.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+  // The listener wakes every second to see whether it should stop.
+  config.setConnectionBlockingMode(DUL_NOBLOCK);
+  config.setConnectionTimeout(1);
+  config.setHostLookupEnabled(OFFalse);
+  // The storage classes outnumber what a configuration profile holds (128):
+  // NodeScp::negotiateAssociation accepts them itself.
+  OFList<OFString> uncompressed;
+  for (int i = 0; i < kUncompressedSyntaxes; ++i) uncompressed.push_back(kTransferSyntaxes[i]);
+  return config.addPresentationContext(UID_VerificationSOPClass, uncompressed);
+}
+
+void NodeScp::SetContext(const NodeContext* context) {
+  g_context = context;
+}
+
+OFCondition NodeScp::run(T_ASC_Association* association) {
+  association_ = association;
+  OFCondition result = DcmThreadSCP::run(association);
+  association_ = nullptr;
+  return result;
+}
+
+OFCondition NodeScp::negotiateAssociation() {
+  if (association_ == nullptr) return DIMSE_ILLEGALASSOCIATION;
+  const char* verification[] = {UID_VerificationSOPClass};
+  OFCondition cond = ASC_acceptContextsWithPreferredTransferSyntaxes(
+      association_->params, verification, 1, kTransferSyntaxes, kUncompressedSyntaxes);
+  if (cond.good())
+    cond = ASC_acceptContextsWithPreferredTransferSyntaxes(
+        association_->params, dcmAllStorageSOPClassUIDs, numberOfDcmAllStorageSOPClassUIDs,
+        kTransferSyntaxes,
+        static_cast<int>(sizeof kTransferSyntaxes / sizeof kTransferSyntaxes[0]));
+  return cond;
+}
+
+OFBool NodeScp::checkCalledAETitleAccepted(const OFString& calledAe) {
+  if (calledAe == g_context->options->aeTitle.c_str()) return OFTrue;
+  g_context->log->Event("association refused", "called AE " + std::string(calledAe.c_str()) +
+                                                   " from " + getPeerIP().c_str());
+  return OFFalse;
+}
+
+OFBool NodeScp::checkCallingAETitleAccepted(const OFString& callingAe) {
+  const std::string peer = getPeerIP().c_str();
+  bool allowed = PeerAllowed(g_context->options->allow, callingAe.c_str(), peer);
+  if (!allowed)
+    g_context->log->Event("association refused", std::string(callingAe.c_str()) + "@" + peer);
+  return allowed;
+}
+
+OFCondition NodeScp::handleIncomingCommand(T_DIMSE_Message* message,
+                                           const DcmPresentationContextInfo& context) {
+  if (message->CommandField == DIMSE_C_STORE_RQ)
+    return HandleStore(message->msg.CStoreRQ, context.presentationContextID);
+  return DcmThreadSCP::handleIncomingCommand(message, context);
+}
+
+OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context,
+                             const std::string& path, int fd, std::string& error) {
+  OFString abstractSyntax, transferSyntax;
+  findPresentationContext(context, abstractSyntax, transferSyntax);
+  FdOutputStream stream(fd, g_context->options->maxObjectBytes);
+  WriteMetaHeader(stream, request, transferSyntax, getPeerAETitle());
+  // A write that fails (or the size limit) makes DCMTK read and drop the
+  // rest of the data set, so the association goes on.
+  T_ASC_PresentationContextID received = context;
+  OFCondition cond =
+      DIMSE_receiveDataSetInFile(association_, DIMSE_NONBLOCKING, g_context->options->dimseTimeout,
+                                 &received, &stream, nullptr, nullptr);
+  stream.flush();
+  if (!stream.error().empty()) {
+    error = stream.error();
+  } else if (cond.good() && ::fsync(fd) != 0) {
+    error = std::string("fsync: ") + std::strerror(errno);
+  }
+  if (::close(fd) != 0 && error.empty() && cond.good())
+    error = std::string("close: ") + std::strerror(errno);
+  if (!error.empty()) {
+    ::unlink(path.c_str());
+    return EC_Normal;
+  }
+  if (cond.bad()) ::unlink(path.c_str());
+  return cond;
+}
+
+OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context) {
+  const auto start = std::chrono::steady_clock::now();
+  const NodeContext& node = *g_context;
+  ObjectLogEntry entry;
+  entry.callingAe = getPeerAETitle().c_str();
+  entry.peer = getPeerIP().c_str();
+  entry.sopInstanceUid = request.AffectedSOPInstanceUID;
+  std::string path, error;
+  Uint16 status = STATUS_Success;
+  int fd = node.spool->CreateIncoming(path);
+  if (fd < 0) {
+    error = "spool: " + std::string(std::strerror(errno));
+    DIC_UL bytes = 0, pdvs = 0;
+    OFCondition cond = DIMSE_ignoreDataSet(association_, DIMSE_NONBLOCKING,
+                                           node.options->dimseTimeout, &bytes, &pdvs);
+    if (cond.bad()) return cond;
+  } else {
+    OFCondition cond = Receive(request, context, path, fd, error);
+    if (cond.bad()) {
+      entry.outcome = "refused";
+      entry.message = std::string("reception failed: ") + cond.text();
+      node.log->Write(entry);
+      return cond;
+    }
+  }
+  entry.receiveMs = MillisecondsSince(start);
+  bool queued = false;
+  std::string key;
+  if (!error.empty()) {
+    status = STATUS_STORE_Refused_OutOfResources;
+    entry.outcome = "refused";
+    entry.message = error;
+  } else {
+    ObjectInfo info;
+    ReadObjectInfo(path, info);
+    if (info.sopInstanceUid.empty()) info.sopInstanceUid = request.AffectedSOPInstanceUID;
+    entry.sopInstanceUid = info.sopInstanceUid;
+    entry.patientId = info.patientId;
+    entry.modality = info.modality;
+    if (!IsForConversion(info, node.options->acceptNonNm)) {
+      entry.outcome = "not-nm";
+      if (node.options->keepOther.empty()) {
+        ::unlink(path.c_str());
+      } else if (!MoveIntoFolder(path, node.options->keepOther,
+                                 UidKey(info.sopInstanceUid) + ".dcm", entry.output, error)) {
+        ::unlink(path.c_str());
+        status = STATUS_STORE_Refused_OutOfResources;
+        entry.outcome = "refused";
+        entry.message = error;
+      }
+    } else {
+      key = UidKey(info.sopInstanceUid);
+      switch (node.spool->Enqueue(path, key, error)) {
+        case Spool::Queued::kQueued:
+          queued = true;
+          break;
+        case Spool::Queued::kDuplicate:
+          entry.outcome = "duplicate";
+          break;
+        case Spool::Queued::kFailed:
+          status = STATUS_STORE_Refused_OutOfResources;
+          entry.outcome = "refused";
+          entry.message = error;
+          break;
+      }
+    }
+  }
+  OFCondition sent = sendSTOREResponse(context, request, status);
+  // A queued object is logged once, when its conversion ends.
+  if (queued)
+    node.workers->Push({key, entry.callingAe, entry.peer, entry.receiveMs});
+  else
+    node.log->Write(entry);
+  return sent;
+}

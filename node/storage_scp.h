@@ -1,0 +1,48 @@
+// The DICOM side of the node: one DcmThreadSCP per association (run by
+// DcmSCPPool), answering C-ECHO and C-STORE. A C-STORE is answered success
+// only once the object is on disk in the spool.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/scpthrd.h>
+
+#include "node_log.h"
+#include "node_options.h"
+#include "spool.h"
+#include "worker_pool.h"
+
+struct NodeContext {
+  const NodeOptions* options;
+  Spool* spool;
+  WorkerPool* workers;
+  NodeLog* log;
+};
+
+// The pool's configuration: AE title, port, timeouts, and the presentation
+// contexts (Verification, every storage SOP class in every transfer syntax
+// the converter reads, uncompressed first).
+OFCondition ConfigureScp(DcmSCPConfig& config, const NodeOptions& options);
+
+class NodeScp : public DcmThreadSCP {
+ public:
+  // The pool constructs its SCPs itself: they share one context, set once
+  // before it listens.
+  static void SetContext(const NodeContext* context);
+  OFCondition run(T_ASC_Association* association) override;
+
+ protected:
+  OFCondition handleIncomingCommand(T_DIMSE_Message* message,
+                                    const DcmPresentationContextInfo& context) override;
+  OFCondition negotiateAssociation() override;
+  OFBool checkCalledAETitleAccepted(const OFString& calledAe) override;
+  OFBool checkCallingAETitleAccepted(const OFString& callingAe) override;
+
+ private:
+  OFCondition HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context);
+  // Receives the data set into a new incoming file; fills error when the
+  // object cannot be kept (answered A700). A bad result: the association
+  // itself failed.
+  OFCondition Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context,
+                      const std::string& path, int fd, std::string& error);
+  T_ASC_Association* association_ = nullptr;
+};

@@ -1,0 +1,268 @@
+#include "worker_pool.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "child_process.h"
+#include "name_template.h"
+#include "object_info.h"
+
+namespace {
+
+// A conversion takes milliseconds; a decoder helper has 120 s of its own.
+constexpr int kConverterDeadlineSeconds = 300;
+constexpr int kHookDeadlineSeconds = 60;
+constexpr std::size_t kOutputLimit = 64 * 1024;
+constexpr int kMaxNameSuffix = 9999;
+// A full or unwritable output folder is tried again after 1, 2, 4... s, at
+// most a minute apart.
+constexpr int kMaxRetryDelaySeconds = 60;
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+std::string WithSuffix(const std::string& name, int n) {
+  if (n == 0) return name;
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name + "-" + std::to_string(n);
+  return name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
+}
+
+std::string Stem(const std::string& name) {
+  std::size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// The size of a regular file in folder, -1 when it is absent or not one.
+long long RegularFileSize(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return info.st_size;
+}
+
+}  // namespace
+
+const char* OutcomeOfExit(int exitCode) {
+  switch (exitCode) {
+    case 0:
+      return "converted";
+    case 4:
+      return "short";
+    case 8:
+      return "no-memory";
+    default:
+      return "failed";
+  }
+}
+
+std::vector<std::string> ConverterWarnings(const std::string& output) {
+  static const std::string kMark = "dicom2gsd: warning: ";
+  std::vector<std::string> warnings;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    if (line.compare(0, kMark.size(), kMark) == 0) warnings.push_back(line.substr(kMark.size()));
+    start = end + 1;
+  }
+  return warnings;
+}
+
+WorkerPool::WorkerPool(const NodeOptions& options, const std::string& converter, Spool& spool,
+                       NodeLog& log)
+    : options_(options), converter_(converter), spool_(spool), log_(log) {}
+
+WorkerPool::~WorkerPool() {
+  Stop();
+}
+
+void WorkerPool::Start() {
+  for (int i = 0; i < options_.workers; ++i) threads_.emplace_back([this] { Work(); });
+}
+
+void WorkerPool::Push(ConversionJob job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  wake_.notify_one();
+}
+
+void WorkerPool::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+}
+
+void WorkerPool::Work() {
+  for (;;) {
+    ConversionJob job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      // What is left stays in the spool for the next start.
+      if (stopping_) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    if (Convert(job)) continue;
+    const int delay = std::min(kMaxRetryDelaySeconds, 1 << std::min(job.attempts, 6));
+    ++job.attempts;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (wake_.wait_for(lock, std::chrono::seconds(delay), [this] { return stopping_; })) return;
+    jobs_.push_back(std::move(job));
+  }
+}
+
+std::string WorkerPool::ReserveOutputName(const std::string& name, std::string& error) {
+  for (int n = 0; n <= kMaxNameSuffix; ++n) {
+    std::string candidate = WithSuffix(name, n);
+    // The empty file holds the name against every other writer until
+    // dicom2gsd replaces it, a file of this process's user with one link.
+    int fd = ::open((options_.out + "/" + candidate).c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return candidate;
+    }
+    if (errno != EEXIST) {
+      error = options_.out + "/" + candidate + ": " + std::strerror(errno);
+      return {};
+    }
+  }
+  error = options_.out + ": no free name for " + name;
+  return {};
+}
+
+bool WorkerPool::Convert(const ConversionJob& job) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::string queued = spool_.QueuedPath(job.key);
+  ObjectInfo info;
+  ReadObjectInfo(queued, info);
+  ObjectLogEntry entry;
+  entry.callingAe = job.callingAe.empty() ? info.sourceAe : job.callingAe;
+  entry.peer = job.peer;
+  entry.sopInstanceUid = info.sopInstanceUid;
+  entry.patientId = info.patientId;
+  entry.modality = info.modality;
+  entry.receiveMs = job.receiveMs;
+
+  if (spool_.IsDone(job.key)) {
+    // The same UID arrived again while its first copy was converted.
+    spool_.RemoveQueued(job.key);
+    entry.outcome = "duplicate";
+    log_.Write(entry);
+    return true;
+  }
+  std::string previous;
+  if (spool_.ReadWorkMarker(job.key, previous)) {
+    // A conversion that a crash interrupted: dicom2gsd renames the complete
+    // file over the empty placeholder, so a non-empty one is finished.
+    const std::string path = options_.out + "/" + previous;
+    long long size = RegularFileSize(path);
+    if (size > 0) {
+      entry.warnings.push_back("converted before the node restarted");
+      Finish(job.key, path, entry);
+      return true;
+    }
+    if (size == 0) ::unlink(path.c_str());
+    spool_.RemoveWorkMarker(job.key);
+  }
+
+  NameFields fields{info.patientId, info.studyDate, info.studyTime, info.sopInstanceUid};
+  std::string error;
+  const std::string name =
+      ReserveOutputName(ExpandNameTemplate(options_.nameTemplate, fields), error);
+  if (name.empty() || !spool_.WriteWorkMarker(job.key, name, error)) {
+    if (!name.empty()) ::unlink((options_.out + "/" + name).c_str());
+    // The object stays queued: the output folder, not the study, failed.
+    entry.outcome = "error";
+    entry.message = error;
+    log_.Write(entry);
+    return false;
+  }
+  const std::string output = options_.out + "/" + name;
+  std::vector<std::string> argv = {converter_};
+  if (options_.acceptNonNm) argv.push_back("--accept-non-nm");
+  if (options_.acceptProjections) argv.push_back("--accept-projections");
+  argv.insert(argv.end(), {"--", queued, output});
+  ChildResult run = RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
+  entry.convertMs = MillisecondsSince(start);
+  entry.warnings = ConverterWarnings(run.output);
+  if (run.exitCode == 0 && RegularFileSize(output) > 0) {
+    Finish(job.key, output, entry);
+    return true;
+  }
+  if (RegularFileSize(output) == 0) ::unlink(output.c_str());
+  std::string reason = run.output;
+  if (run.timedOut)
+    reason +=
+        "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s\n";
+  else if (run.signal != 0)
+    reason += "dicom2gsd ended by signal " + std::to_string(run.signal) + "\n";
+  else if (run.exitCode == 0)
+    reason += "dicom2gsd wrote nothing\n";
+  entry.outcome = run.exitCode > 0 ? OutcomeOfExit(run.exitCode) : "failed";
+  Fail(job.key, Stem(name), reason, entry);
+  return true;
+}
+
+void WorkerPool::Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry) {
+  std::string error;
+  // Done before the queue entry goes: a crash in between finds it done.
+  if (!spool_.MarkDone(key, error)) {
+    entry.outcome = "error";
+    entry.message = error;
+    log_.Write(entry);
+    return;
+  }
+  spool_.RemoveQueued(key);
+  spool_.RemoveWorkMarker(key);
+  entry.outcome = "converted";
+  entry.output = output;
+  log_.Write(entry);
+  RunHook(output);
+}
+
+void WorkerPool::Fail(const std::string& key, const std::string& stem, const std::string& reason,
+                      ObjectLogEntry& entry) {
+  const std::string failed = options_.out + "/failed";
+  std::string kept, reasonPath, error;
+  entry.message = reason;
+  while (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
+  if (MoveIntoFolder(spool_.QueuedPath(key), failed, stem + ".dcm", kept, error)) {
+    // The reason beside the object, under the same stem.
+    std::string keptName = kept.substr(failed.size() + 1);
+    if (!WriteNewFile(failed, Stem(keptName) + ".reason", reason, reasonPath, error))
+      entry.message += " (" + error + ")";
+    entry.output = kept;
+    SyncFolder(options_.out);
+  } else {
+    entry.message += " (not moved to failed/: " + error + ")";
+  }
+  spool_.RemoveWorkMarker(key);
+  log_.Write(entry);
+}
+
+void WorkerPool::RunHook(const std::string& gsdPath) {
+  if (options_.onGsd.empty()) return;
+  std::vector<std::string> argv = options_.onGsd;
+  argv.push_back(gsdPath);
+  ChildResult run = RunChild(argv, kHookDeadlineSeconds, kOutputLimit);
+  if (run.exitCode != 0)
+    log_.Event("on-gsd failed", gsdPath + ": exit " + std::to_string(run.exitCode) + ", signal " +
+                                    std::to_string(run.signal) + ": " + run.output);
+}

@@ -1,0 +1,59 @@
+// A bounded pool of threads that converts the spooled NM objects, one
+// dicom2gsd process per object, at most --workers at once.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "node_log.h"
+#include "node_options.h"
+#include "spool.h"
+
+// A queued object and what the association told of it (nothing for objects
+// found in the spool at start).
+struct ConversionJob {
+  std::string key;
+  std::string callingAe, peer;
+  double receiveMs = -1;
+  int attempts = 0;  // conversions the output folder refused so far
+};
+
+// What a dicom2gsd exit status means for the object.
+const char* OutcomeOfExit(int exitCode);
+// The caveats of dicom2gsd's output: the text of each "warning:" line.
+std::vector<std::string> ConverterWarnings(const std::string& output);
+
+class WorkerPool {
+ public:
+  WorkerPool(const NodeOptions& options, const std::string& converter, Spool& spool, NodeLog& log);
+  ~WorkerPool();
+  void Start();
+  void Push(ConversionJob job);
+  // Lets the conversions under way finish, starts no other, and joins.
+  void Stop();
+
+ private:
+  void Work();
+  // False when the output folder failed: the job is tried again later.
+  bool Convert(const ConversionJob& job);
+  // Creates a free output name from the template (O_EXCL), empty on failure.
+  std::string ReserveOutputName(const std::string& name, std::string& error);
+  void Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry);
+  void Fail(const std::string& key, const std::string& stem, const std::string& reason,
+            ObjectLogEntry& entry);
+  void RunHook(const std::string& gsdPath);
+
+  const NodeOptions& options_;
+  const std::string converter_;
+  Spool& spool_;
+  NodeLog& log_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<ConversionJob> jobs_;
+  std::vector<std::thread> threads_;
+  bool stopping_ = false;
+};

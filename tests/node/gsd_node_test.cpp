@@ -1,0 +1,494 @@
+// gsd-node end to end, with DCMTK's echoscu and storescu as the peer on
+// 127.0.0.1: association rules, the converter's bytes, a queue under load,
+// duplicates, crashes in reception and in conversion, SIGTERM, a full spool.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "node_process.h"
+#include "object_info.h"
+#include "spool.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kNode = std::string(DGC_BINARY_DIR) + "/gsd-node";
+const std::string kDicom2Gsd = std::string(DGC_BINARY_DIR) + "/dicom2gsd";
+const std::string kScripts = std::string(DGC_SOURCE_DIR) + "/tests/node/";
+const std::string kJpegLsStudy = std::string(DGC_TEST_DATA) + "/encoded/gated64.jpegls.dcm";
+
+bool WaitUntil(const std::function<bool()>& done, int seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Regular files (not links) in folder whose names end with suffix: name to
+// size.
+std::map<std::string, long long> Files(const std::string& folder, const std::string& suffix = "") {
+  std::map<std::string, long long> files;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      struct stat info;
+      if (name.size() < suffix.size() ||
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+          ::lstat((folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        continue;
+      files[name] = info.st_size;
+    }
+    ::closedir(dir);
+  }
+  return files;
+}
+
+int CompleteGsdFiles(const std::string& folder) {
+  int count = 0;
+  for (const auto& [name, size] : Files(folder, ".gsd")) count += size > 0;
+  return count;
+}
+
+int Occurrences(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+// COUNT copies of a DICOM file with new SOP Instance UIDs, made by pydicom.
+std::vector<std::string> MakeStudies(const std::string& source, const std::string& prefix,
+                                     int count, const std::string& modality = "") {
+  CommandResult made =
+      RunCommand("/usr/bin/python3 " + kScripts + "make_studies.py " + ShellQuote(source) + " " +
+                 ShellQuote(prefix) + " " + std::to_string(count) + " " + modality);
+  EXPECT_EQ(made.exitCode, 0) << made.output;
+  std::vector<std::string> files;
+  for (int i = 0; i < count; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03d.dcm", i);
+    files.push_back(prefix + name);
+  }
+  return files;
+}
+
+class NodeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    port_ = FreePort();
+    ASSERT_GT(port_, 0);
+  }
+
+  std::string Spool() const { return dir_.File("spool"); }
+  std::string Out() const { return dir_.File("out"); }
+  std::string Log() const { return dir_.File("log.jsonl"); }
+  std::string LogText() const { return FileExists(Log()) ? ReadBytes(Log()) : ""; }
+
+  void StartNode(std::vector<std::string> extra = {}) {
+    std::vector<std::string> argv = {
+        kNode, "--port", std::to_string(port_), "--spool", Spool(), "--out", Out(), "--log", Log()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    node_ = std::make_unique<ChildProgram>(argv, dir_.File("node.err"));
+    ASSERT_TRUE(WaitForListener(port_, 20)) << ReadBytes(dir_.File("node.err"));
+  }
+
+  CommandResult Send(const std::vector<std::string>& files, const std::string& options = "",
+                     int port = 0) {
+    std::string command = "timeout 120 storescu -aet TESTSCU -aec GSDNODE " + options +
+                          " 127.0.0.1 " + std::to_string(port ? port : port_);
+    for (const std::string& file : files) command += " " + ShellQuote(file);
+    return RunCommand(command);
+  }
+
+  CommandResult Echo(const std::string& options) {
+    return RunCommand("timeout 60 echoscu " + options + " 127.0.0.1 " + std::to_string(port_));
+  }
+
+  TempDir dir_;
+  int port_ = 0;
+  std::unique_ptr<ChildProgram> node_;
+};
+
+TEST_F(NodeTest, EchoThenRawAndJpegLsGiveTheConverterBytesAndCtIsKeptNotConverted) {
+  StartNode({"--keep-other", dir_.File("other")});
+  EXPECT_EQ(Echo("-aet TESTSCU -aec GSDNODE").exitCode, 0);
+  std::string raw = MakeStudies(DataFile("gated64"), dir_.File("raw"), 1)[0];
+  std::string jls = MakeStudies(kJpegLsStudy, dir_.File("jls"), 1)[0];
+  std::string ct = MakeStudies(DataFile("gated64"), dir_.File("ct"), 1, "CT")[0];
+  CommandResult sent = Send({raw, ct});
+  ASSERT_EQ(sent.exitCode, 0) << sent.output;
+  // As a PACS sends what it holds compressed: JPEG-LS proposed, and accepted.
+  sent = Send({jls}, "--propose-jls-lossless");
+  ASSERT_EQ(sent.exitCode, 0) << sent.output;
+  // Offered JPEG-LS and uncompressed in one context, the node takes
+  // uncompressed: storescu cannot compress, so a JPEG-LS choice would fail.
+  sent = Send({raw}, "--propose-jls-lossless --combine");
+  ASSERT_EQ(sent.exitCode, 0) << sent.output;
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 2; }, 60)) << LogText();
+
+  for (const auto& [input, patient] : {std::pair{raw, "raw-0"}, std::pair{jls, "jls-0"}}) {
+    std::string reference = dir_.File(std::string(patient) + ".reference.gsd");
+    CommandResult converted = RunCommand(kDicom2Gsd + " " + input + " " + reference);
+    ASSERT_EQ(converted.exitCode, 0) << converted.output;
+    std::string nodeGsd;
+    for (const auto& [name, size] : Files(Out(), ".gsd"))
+      if (name.rfind(std::string(patient) + "_20010315_143005.000000_", 0) == 0) nodeGsd = name;
+    ASSERT_FALSE(nodeGsd.empty()) << patient;
+    EXPECT_EQ(ReadBytes(Out() + "/" + nodeGsd), ReadBytes(reference)) << patient;
+  }
+  // The log is complete once the node has stopped.
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  std::string log = LogText();
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 2) << log;
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"duplicate\""), 1) << log;
+  EXPECT_EQ(Occurrences(log, "\"modality\":\"CT\",\"outcome\":\"not-nm\""), 1) << log;
+  EXPECT_EQ(Files(dir_.File("other"), ".dcm").size(), 1u);
+  EXPECT_TRUE(Files(Out() + "/failed").empty());
+}
+
+TEST_F(NodeTest, AssociationRules) {
+  const struct {
+    const char* label;
+    std::vector<std::string> nodeOptions;
+    std::string echoOptions;
+    bool accepted;
+  } rows[] = {
+      {"right called AE", {}, "-aet ANY -aec GSDNODE", true},
+      {"wrong called AE", {}, "-aet ANY -aec OTHERNODE", false},
+      {"own AE title", {"--aet", "NUCMED1"}, "-aet ANY -aec NUCMED1", true},
+      {"calling AE outside the list", {"--allow", "CAMERA"}, "-aet STRANGER -aec GSDNODE", false},
+      {"calling AE in the list",
+       {"--allow", "PACS", "--allow", "CAMERA"},
+       "-aet CAMERA -aec GSDNODE",
+       true},
+      {"AE from its address", {"--allow", "CAMERA@127.0.0.1"}, "-aet CAMERA -aec GSDNODE", true},
+      {"AE from another address",
+       {"--allow", "CAMERA@192.0.2.7"},
+       "-aet CAMERA -aec GSDNODE",
+       false},
+  };
+  for (const auto& row : rows) {
+    StartNode(row.nodeOptions);
+    CommandResult echo = Echo(row.echoOptions);
+    EXPECT_EQ(echo.exitCode == 0, row.accepted) << row.label << ": " << echo.output;
+    if (!row.accepted) {
+      EXPECT_NE(echo.output.find("Rejected"), std::string::npos) << echo.output;
+    }
+    EXPECT_EQ(node_->Stop(SIGTERM, 30), 0) << row.label;
+  }
+}
+
+TEST_F(NodeTest, FourAssociationsOfTwentyFiveStudiesAreEachConvertedOnce) {
+  StartNode({"--workers", "2"});
+  std::vector<std::vector<std::string>> batches;
+  for (const char* prefix : {"a", "b", "c", "d"})
+    batches.push_back(MakeStudies(DataFile("gated64"), dir_.File(prefix), 25));
+  std::vector<CommandResult> results(4);
+  std::vector<std::thread> senders;
+  for (int i = 0; i < 4; ++i) senders.emplace_back([&, i] { results[i] = Send(batches[i]); });
+  for (std::thread& sender : senders) sender.join();
+  for (const CommandResult& result : results) EXPECT_EQ(result.exitCode, 0) << result.output;
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Files(Spool() + "/queue").empty() && CompleteGsdFiles(Out()) >= 100; }, 120))
+      << CompleteGsdFiles(Out());
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Files(Out(), ".gsd").size(), 100u);
+  EXPECT_EQ(Files(Spool() + "/done").size(), 100u);
+  std::string log = LogText();
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 100);
+  for (const char* prefix : {"a", "b", "c", "d"})
+    for (int i = 0; i < 25; ++i)
+      EXPECT_EQ(Occurrences(log, "\"patient_id\":\"" + std::string(prefix) + "-" +
+                                     std::to_string(i) + "\""),
+                1);
+}
+
+TEST_F(NodeTest, ADuplicateIsAnsweredAndNotConvertedAgain) {
+  StartNode();
+  std::string study = MakeStudies(DataFile("gated64"), dir_.File("s"), 1)[0];
+  ASSERT_EQ(Send({study, study}).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60));
+  ASSERT_TRUE(WaitUntil([&] { return Files(Spool() + "/queue").empty(); }, 60));
+  // After its conversion, in an association of its own.
+  ASSERT_EQ(Send({study}).exitCode, 0);
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Files(Out(), ".gsd").size(), 1u);
+  std::string log = LogText();
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 1) << log;
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"duplicate\""), 2) << log;
+}
+
+TEST_F(NodeTest, RefusedStudiesGoToFailedWithTheConvertersMessage) {
+  StartNode();
+  std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
+  std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
+  ASSERT_EQ(Send({tomo, empty}).exitCode, 0);
+  const std::string failed = Out() + "/failed";
+  ASSERT_TRUE(WaitUntil([&] { return Files(failed).size() == 4; }, 60)) << LogText();
+  EXPECT_TRUE(Files(Out(), ".gsd").empty()) << "a placeholder was left";
+  EXPECT_EQ(Files(failed, ".dcm").size(), 2u);
+  for (const auto& [name, size] : Files(failed, ".reason")) {
+    std::string reason = ReadBytes(failed + "/" + name);
+    EXPECT_NE(reason.find("dicom2gsd: "), std::string::npos) << reason;
+    if (name.rfind("tomo-0_", 0) == 0) {
+      EXPECT_NE(reason.find("(--accept-projections converts it)"), std::string::npos) << reason;
+    }
+  }
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 2) << LogText();
+
+  // A failure is not marked converted: sent again, with the option, it is.
+  StartNode({"--accept-projections"});
+  ASSERT_EQ(Send({tomo}).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+}
+
+TEST_F(NodeTest, NamesNeverReplaceOrFollowWhatIsThere) {
+  // What another program left under the names the template gives.
+  ::mkdir(Out().c_str(), 0755);
+  WriteBytes(Out() + "/20010315.gsd", "mine");
+  WriteBytes(dir_.File("target"), "not to be written");
+  ASSERT_EQ(::symlink(dir_.File("target").c_str(), (Out() + "/20010315-2.gsd").c_str()), 0);
+  StartNode({"--name", "%d.gsd"});
+  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("n"), 2)).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 3; }, 60));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(ReadBytes(Out() + "/20010315.gsd"), "mine");
+  EXPECT_EQ(ReadBytes(dir_.File("target")), "not to be written");
+  EXPECT_GT(Files(Out(), ".gsd")["20010315-1.gsd"], 0);
+  EXPECT_GT(Files(Out(), ".gsd")["20010315-3.gsd"], 0);
+}
+
+TEST_F(NodeTest, AnObjectAboveTheSizeLimitIsRefusedAndTheAssociationGoesOn) {
+  StartNode({"--max-object-size", "1"});
+  std::string big = MakeStudies(DataFile("gated128_16x64"), dir_.File("big"), 1)[0];
+  std::string small = MakeStudies(DataFile("gated64"), dir_.File("small"), 1)[0];
+  CommandResult sent = Send({big, small}, "-v --no-halt");
+  EXPECT_EQ(Occurrences(sent.output, "Received Store Response (Refused: OutOfResources)"), 1)
+      << sent.output;
+  EXPECT_EQ(Occurrences(sent.output, "Received Store Response (Success)"), 1) << sent.output;
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_TRUE(Files(Spool() + "/incoming").empty());
+  EXPECT_NE(LogText().find("larger than --max-object-size (1 MiB)"), std::string::npos);
+}
+
+TEST_F(NodeTest, KilledDuringReceptionNothingPartialIsConverted) {
+  StartNode();
+  std::string study = MakeStudies(DataFile("gated64"), dir_.File("s"), 1)[0];
+  // A relay that passes the object on at 64 KiB/s: about four seconds.
+  std::string portFile = dir_.File("relay.port");
+  ChildProgram relay(
+      {"/usr/bin/python3", kScripts + "slow_proxy.py", portFile, std::to_string(port_), "65536"},
+      dir_.File("relay.err"));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(portFile); }, 20));
+  int relayPort = std::stoi(ReadBytes(portFile));
+  std::thread sender([&] { Send({study}, "", relayPort); });
+  bool partial = WaitUntil(
+      [&] {
+        auto incoming = Files(Spool() + "/incoming");
+        return !incoming.empty() && incoming.begin()->second > 4096;
+      },
+      30);
+  node_->Stop(SIGKILL, 10);
+  sender.join();
+  ASSERT_TRUE(partial) << "the reception was never seen under way";
+  ASSERT_FALSE(Files(Spool() + "/incoming").empty());
+
+  StartNode();
+  EXPECT_TRUE(Files(Spool() + "/incoming").empty());
+  EXPECT_TRUE(Files(Spool() + "/queue").empty());
+  // The study itself was never answered, so it converts when sent again.
+  ASSERT_EQ(Send({study}).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Files(Out(), ".gsd").size(), 1u);
+  EXPECT_TRUE(Files(Out() + "/failed").empty());
+}
+
+TEST_F(NodeTest, KilledDuringConversionEachStudyIsConvertedOnceAfterRestart) {
+  // A hook that takes its time after each GSD keeps the one worker behind
+  // the reception, so that the kill finds conversions queued and under way.
+  std::string hook = dir_.File("slow_hook.py");
+  WriteBytes(hook, "import time\ntime.sleep(0.2)\n");
+  StartNode({"--on-gsd", "/usr/bin/python3 " + hook});
+  std::vector<std::string> studies = MakeStudies(DataFile("gated64"), dir_.File("k"), 30);
+  CommandResult sent;
+  std::thread sender([&] { sent = Send(studies, "-v"); });
+  // Killed once a GSD is written and more wait in the queue.
+  bool converting = WaitUntil(
+      [&] { return CompleteGsdFiles(Out()) > 0 && Files(Spool() + "/queue").size() >= 2; }, 60);
+  node_->Stop(SIGKILL, 10);
+  sender.join();
+  ASSERT_TRUE(converting);
+  ASSERT_FALSE(Files(Spool() + "/queue").empty()) << "nothing was left to convert";
+
+  StartNode();
+  ASSERT_TRUE(WaitUntil([&] { return Files(Spool() + "/queue").empty(); }, 120));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  // Every study the node answered with success has exactly one GSD; one it
+  // stored but could not answer may have one too, never two.
+  std::map<std::string, int> gsdPerStudy;
+  for (const auto& [name, size] : Files(Out(), ".gsd")) {
+    EXPECT_GT(size, 0) << name;
+    ++gsdPerStudy[name.substr(0, name.find('_'))];
+  }
+  for (int i = 0; i < 30; ++i) {
+    char file[16];
+    std::snprintf(file, sizeof file, "k%03d.dcm", i);
+    std::size_t at = sent.output.find(std::string(file) + "\n");
+    std::size_t response =
+        at == std::string::npos ? at : sent.output.find("Received Store Response", at);
+    bool answered = response != std::string::npos &&
+                    sent.output.compare(response, 33, "Received Store Response (Success)") == 0;
+    int count = gsdPerStudy["k-" + std::to_string(i)];
+    if (answered) {
+      EXPECT_EQ(count, 1) << file;
+    } else {
+      EXPECT_LE(count, 1) << file;
+    }
+  }
+}
+
+// The states a crash can leave a conversion in, set up by hand: the node
+// must finish each without a second GSD.
+TEST_F(NodeTest, RestartFinishesAnInterruptedConversionOnce) {
+  const struct {
+    const char* label;
+    std::string outputBytes;  // what the crash left under the reserved name
+    bool reconverted;
+  } rows[] = {
+      {"placeholder still empty", "", true},
+      {"GSD complete, not yet marked done", "earlier complete GSD", false},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    std::string study = MakeStudies(DataFile("gated64"), dir.File("r"), 1)[0];
+    ObjectInfo info;
+    ASSERT_TRUE(ReadObjectInfo(study, info));
+    const std::string key = UidKey(info.sopInstanceUid);
+    const std::string spool = dir.File("spool"), out = dir.File("out");
+    for (const std::string& folder : {spool, spool + "/queue", spool + "/work", out})
+      ::mkdir(folder.c_str(), 0700);
+    WriteBytes(spool + "/queue/" + key + ".dcm", ReadBytes(study));
+    WriteBytes(spool + "/work/" + key, "reserved.gsd");
+    WriteBytes(out + "/reserved.gsd", row.outputBytes);
+
+    ChildProgram node({kNode, "--port", std::to_string(port_), "--spool", spool, "--out", out,
+                       "--log", dir.File("log")},
+                      dir.File("err"));
+    ASSERT_TRUE(WaitForListener(port_, 20));
+    ASSERT_TRUE(WaitUntil([&] { return Files(spool + "/queue").empty(); }, 60)) << row.label;
+    EXPECT_EQ(node.Stop(SIGTERM, 30), 0);
+    EXPECT_EQ(Files(out, ".gsd").size(), 1u) << row.label;
+    EXPECT_EQ(CompleteGsdFiles(out), 1) << row.label;
+    // An empty placeholder is given up and the study converted under a
+    // fresh name; a complete file is kept as it is.
+    if (row.reconverted)
+      EXPECT_FALSE(FileExists(out + "/reserved.gsd")) << row.label;
+    else
+      EXPECT_EQ(ReadBytes(out + "/reserved.gsd"), row.outputBytes) << row.label;
+    EXPECT_TRUE(FileExists(spool + "/done/" + key)) << row.label;
+    EXPECT_TRUE(Files(spool + "/work").empty()) << row.label;
+  }
+}
+
+TEST_F(NodeTest, SigtermStopsAcceptingAndTheNextStartConvertsTheRest) {
+  std::string hook = dir_.File("hook.py"), hookLog = dir_.File("hook.log");
+  WriteBytes(hook, "import sys\nopen(sys.argv[1], 'a').write(sys.argv[2] + '\\n')\n");
+  std::vector<std::string> withHook = {"--on-gsd", "/usr/bin/python3 " + hook + " " + hookLog};
+  StartNode(withHook);
+  std::vector<std::string> studies = MakeStudies(DataFile("gated64"), dir_.File("t"), 10);
+  ASSERT_EQ(Send(studies).exitCode, 0);
+  EXPECT_EQ(node_->Stop(SIGTERM, 60), 0);
+  EXPECT_NE(Echo("-aet TESTSCU -aec GSDNODE").exitCode, 0);
+  // No conversion is cut short: every GSD there is complete.
+  for (const auto& [name, size] : Files(Out(), ".gsd")) EXPECT_GT(size, 0) << name;
+  StartNode(withHook);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 10; }, 60));
+  ASSERT_TRUE(
+      WaitUntil([&] { return FileExists(hookLog) && LineCount(ReadBytes(hookLog)) == 10; }, 30));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  for (const auto& [name, size] : Files(Out(), ".gsd"))
+    EXPECT_EQ(Occurrences(ReadBytes(hookLog), Out() + "/" + name + "\n"), 1) << name;
+}
+
+TEST_F(NodeTest, AFullSpoolAnswersA700AndLosesNothingReceivedBefore) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  ::mkdir(Spool().c_str(), 0700);
+  if (::mount("tmpfs", Spool().c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{Spool()};
+  StartNode();
+  std::vector<std::string> studies = MakeStudies(DataFile("gated64"), dir_.File("f"), 2);
+  ASSERT_EQ(Send({studies[0]}).exitCode, 0);
+  ASSERT_TRUE(WaitUntil(
+      [&] { return CompleteGsdFiles(Out()) == 1 && Files(Spool() + "/queue").empty(); }, 60));
+  // Fill the spool, then free less than one study.
+  std::string filler = Spool() + "/filler";
+  int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
+  std::string block(4096, 'x');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  off_t size = ::lseek(fd, 0, SEEK_END);
+  ASSERT_EQ(::ftruncate(fd, size - 64 * 1024), 0);
+  ::close(fd);
+
+  CommandResult refused = Send({studies[1]}, "-v");
+  EXPECT_NE(refused.output.find("Refused: OutOfResources"), std::string::npos) << refused.output;
+  EXPECT_TRUE(Files(Spool() + "/incoming").empty());
+  EXPECT_TRUE(Files(Spool() + "/queue").empty());
+  EXPECT_EQ(CompleteGsdFiles(Out()), 1);
+
+  ::unlink(filler.c_str());
+  ASSERT_EQ(Send({studies[1]}).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 2; }, 60));
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"refused\""), 1) << LogText();
+}
+
+TEST_F(NodeTest, AFullOutputFolderIsTriedAgainWithoutARestart) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  ::mkdir(Out().c_str(), 0755);
+  if (::mount("tmpfs", Out().c_str(), "tmpfs", 0, "size=4m,nr_inodes=16") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{Out()};
+  StartNode();
+  // No inode left for the output's name.
+  std::vector<std::string> fillers;
+  for (int i = 0; i < 64; ++i) {
+    std::string filler = Out() + "/filler" + std::to_string(i);
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) break;
+    ::close(fd);
+    fillers.push_back(filler);
+  }
+  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("o"), 1)).exitCode, 0);
+  ASSERT_TRUE(
+      WaitUntil([&] { return LogText().find("\"outcome\":\"error\"") != std::string::npos; }, 30));
+  for (const std::string& filler : fillers) ::unlink(filler.c_str());
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 30)) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_TRUE(Files(Spool() + "/queue").empty());
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// The node's parts that need no network: options, the allow-list, the log
+// line, the converter's exit codes and warnings, UID keys and moves that
+// never replace a file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "node_log.h"
+#include "node_options.h"
+#include "spool.h"
+#include "test_support.h"
+#include "worker_pool.h"
+
+namespace {
+
+int Parse(std::vector<std::string> args, NodeOptions& options, std::string& message) {
+  args.insert(args.begin(), "gsd-node");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  return ParseNodeOptions(static_cast<int>(argv.size()), argv.data(), options, message);
+}
+
+TEST(NodeOptions, DefaultsAndRefusals) {
+  NodeOptions options;
+  std::string message;
+  ASSERT_EQ(Parse({"--spool", "s", "--out", "o"}, options, message), -1) << message;
+  EXPECT_EQ(options.aeTitle, "GSDNODE");
+  EXPECT_EQ(options.port, 11112);
+  EXPECT_EQ(options.maxAssociations, 4);
+  EXPECT_EQ(options.workers, 1);
+  EXPECT_EQ(options.nameTemplate, "%i_%d_%t_%u.gsd");
+
+  const std::vector<std::vector<std::string>> bad = {
+      {"--out", "o"},
+      {"--spool", "s", "--out", "o", "--port", "0"},
+      {"--spool", "s", "--out", "o", "--port", "65536"},
+      {"--spool", "s", "--out", "o", "--aet", "SEVENTEEN_CHARS_X"},
+      {"--spool", "s", "--out", "o", "--aet", "BACK\\SLASH"},
+      {"--spool", "s", "--out", "o", "--allow", "PACS@"},
+      {"--spool", "s", "--out", "o", "--workers", "0"},
+      {"--spool", "s", "--out", "o", "--name", "../%i.gsd"},
+      {"--spool", "s", "--out", "o", "--on-gsd", "notify-send"},
+      {"--spool", "s", "--out", "o", "--max-object-size", "-1"},
+      {"--spool", "s", "--out", "o", "--unknown"},
+  };
+  for (const auto& args : bad) {
+    NodeOptions refused;
+    EXPECT_EQ(Parse(args, refused, message), 2) << args.back();
+  }
+  NodeOptions hook;
+  ASSERT_EQ(
+      Parse({"--spool", "s", "--out", "o", "--on-gsd", "/usr/bin/logger -t  gsd"}, hook, message),
+      -1);
+  EXPECT_EQ(hook.onGsd, (std::vector<std::string>{"/usr/bin/logger", "-t", "gsd"}));
+}
+
+TEST(NodeOptions, AllowList) {
+  const std::vector<AllowedPeer> allow = {{"PACS", ""}, {"CAMERA", "10.0.0.5"}};
+  const struct {
+    const char* ae;
+    const char* peer;
+    bool allowed;
+  } rows[] = {{"PACS", "10.9.9.9", true},
+              {"CAMERA", "10.0.0.5", true},
+              {"CAMERA", "10.0.0.6", false},
+              {"pacs", "10.9.9.9", false},
+              {"OTHER", "10.0.0.5", false}};
+  for (const auto& row : rows)
+    EXPECT_EQ(PeerAllowed(allow, row.ae, row.peer), row.allowed) << row.ae << "@" << row.peer;
+  EXPECT_TRUE(PeerAllowed({}, "ANY", "1.2.3.4"));
+}
+
+TEST(NodeLog, OneLineOfJsonWhateverTheValues) {
+  ObjectLogEntry entry;
+  entry.callingAe = "CAM\"1";
+  entry.patientId = "a\\b\nc\xe9";
+  entry.outcome = "converted";
+  entry.warnings = {"lossy", "clipped"};
+  entry.receiveMs = 1.25;
+  std::string line = FormatLogLine(entry, "T");
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_NE(line.find("\"calling_ae\":\"CAM\\\"1\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"patient_id\":\"a\\\\b\\u000ac\\u00e9\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"warnings\":[\"lossy\",\"clipped\"]"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"receive_ms\":1.2"), std::string::npos) << line;
+  EXPECT_EQ(line.find("convert_ms"), std::string::npos) << line;
+}
+
+TEST(WorkerPool, ExitCodesAndWarnings) {
+  const struct {
+    int code;
+    const char* outcome;
+  } rows[] = {{0, "converted"}, {1, "failed"}, {2, "failed"}, {4, "short"}, {8, "no-memory"}};
+  for (const auto& row : rows) EXPECT_STREQ(OutcomeOfExit(row.code), row.outcome);
+  EXPECT_EQ(ConverterWarnings("dicom2gsd: warning: in.dcm: lossy\nother\n"
+                              "dicom2gsd: in.dcm: failed\ndicom2gsd: warning: in.dcm: clipped"),
+            (std::vector<std::string>{"in.dcm: lossy", "in.dcm: clipped"}));
+}
+
+TEST(Spool, UidKeysAreFileNames) {
+  EXPECT_EQ(UidKey("1.2.840.1"), "u1.2.840.1");
+  for (const std::string& uid : {std::string(""), std::string("../x"), std::string(".1"),
+                                 std::string(65, '1'), std::string("1/2")}) {
+    std::string key = UidKey(uid);
+    EXPECT_EQ(key[0], 'h') << uid;
+    EXPECT_EQ(key.find('/'), std::string::npos);
+  }
+  EXPECT_NE(UidKey("1/2"), UidKey("1/3"));
+}
+
+TEST(Spool, MovesNeverReplace) {
+  TempDir dir;
+  std::string path;
+  std::string error;
+  for (int i = 0; i < 3; ++i) {
+    WriteBytes(dir.File("from"), std::to_string(i));
+    ASSERT_TRUE(MoveIntoFolder(dir.File("from"), dir.path(), "kept.dcm", path, error)) << error;
+  }
+  EXPECT_EQ(ReadBytes(dir.File("kept.dcm")), "0");
+  EXPECT_EQ(ReadBytes(dir.File("kept-1.dcm")), "1");
+  EXPECT_EQ(ReadBytes(dir.File("kept-2.dcm")), "2");
+  EXPECT_EQ(path, dir.File("kept-2.dcm"));
+  ASSERT_TRUE(WriteNewFile(dir.path(), "kept.reason", "why", path, error));
+  EXPECT_EQ(ReadBytes(dir.File("kept.reason")), "why");
+}
+
+}  // namespace
