@@ -96,6 +96,9 @@ int ParseNodeOptions(int argc, char** argv, NodeOptions& options, std::string& m
     if (arg == "--help" || arg == "-h") {
       message = kNodeUsage;
       return 0;
+    } else if (arg == "--version") {
+      message = std::string("gsd-node ") + DGC_VERSION + "\n";
+      return 0;
     } else if (arg == "--aet") {
       if (!next() || !ValidAeTitle(value))
         return usage("--aet needs an AE title of 1 to 16 characters");

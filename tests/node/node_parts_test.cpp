@@ -53,6 +53,14 @@ TEST(NodeOptions, DefaultsAndRefusals) {
       Parse({"--spool", "s", "--out", "o", "--on-gsd", "/usr/bin/logger -t  gsd"}, hook, message),
       -1);
   EXPECT_EQ(hook.onGsd, (std::vector<std::string>{"/usr/bin/logger", "-t", "gsd"}));
+  // --help and --version end the program at once with 0 and their text.
+  for (const char* ask : {"--help", "--version"}) {
+    NodeOptions asked;
+    EXPECT_EQ(Parse({ask}, asked, message), 0) << ask;
+    EXPECT_EQ(message.rfind(std::string(ask) == "--help" ? "usage: gsd-node" : "gsd-node 1.", 0),
+              0u)
+        << message;
+  }
 }
 
 TEST(NodeOptions, AllowList) {
