@@ -12,7 +12,8 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build-tests-plain}
 package=dicom-data-converter
-# Programs whose --help and --version come with work not yet merged: not run.
+# Programs whose --version comes with work not yet merged: without it they
+# get a note, not a failure. (The window, without it, would open: offscreen.)
 pending_options="dicom-decode dicom-converter gsd-node"
 
 fail() {
@@ -111,13 +112,16 @@ for program in $(grep '^/usr/bin/' <<<"$files"); do
   file -b "$program" | grep -q '^ELF' || continue
   [ "$(man -w "$name" 2>/dev/null)" = "/usr/share/man/man1/$name.1.gz" ] ||
     fail "man -w $name does not find /usr/share/man/man1/$name.1.gz"
-  if [[ " $pending_options " == *" $name "* ]]; then
-    echo "note: $name --help and --version not checked yet"
+  answer=$(QT_QPA_PLATFORM=offscreen timeout 10 "$program" --version </dev/null 2>/dev/null) || true
+  if [ "$answer" != "$name $version" ]; then
+    [[ " $pending_options " == *" $name "* ]] ||
+      fail "$name --version does not print \"$name $version\""
+    echo "note: $name does not answer --version yet: --help and --version not checked"
     continue
   fi
-  timeout 10 "$program" --help </dev/null | grep -q "usage: $name" || fail "$name --help"
-  [ "$(timeout 10 "$program" --version </dev/null)" = "$name $version" ] ||
-    fail "$name --version does not print \"$name $version\""
+  help=$(QT_QPA_PLATFORM=offscreen timeout 10 "$program" --help </dev/null) ||
+    fail "$name --help fails"
+  [[ $help == *"usage: $name"* ]] || fail "$name --help does not print its usage"
 done
 
 echo "== file types"
