@@ -10,6 +10,7 @@ namespace {
 
 const char* const kUsage =
     "usage: gsdinfo FILE [--png OUT.png]\n"
+    "       gsdinfo --help | --version\n"
     "\n"
     "Checks that FILE is a well-formed Gated SPECT Data file, prints its header\n"
     "and the minimum, maximum and total counts of each gate. --png draws every\n"
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("gsdinfo %s\n", DGC_VERSION);
       return 0;
     } else if (arg == "--png") {
       if (i + 1 >= argc) {

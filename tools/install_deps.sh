@@ -6,7 +6,8 @@ set -euo pipefail
 build=(cmake ninja-build g++ pkg-config qt6-base-dev libgdcm-dev libseccomp-dev libdcmtk-dev)
 run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-gothic xchm xdg-utils)
 test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom python3-numpy dcmtk libgdcm-tools xvfb xauth imagemagick
-      fonts-liberation2 fonts-ipafont-gothic acl)
+      fonts-liberation2 fonts-ipafont-gothic acl
+      dpkg-dev lintian adduser man-db xdg-utils libfile-mimeinfo-perl shared-mime-info file bash-completion)
 
 case "${1:-test}" in
   run) wanted=("${build[@]}" "${run[@]}") ;;

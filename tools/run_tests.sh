@@ -19,4 +19,5 @@ for config in plain sanitize; do
 done
 echo "== bounded fuzz run (fixed seed)"
 fuzz/run_fuzz.sh 150000 90
+tools/check_package.sh build-tests-plain
 echo "all tests passed (plain and sanitizer builds, fuzz run)"
