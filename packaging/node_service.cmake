@@ -1,8 +1,5 @@
-# The DICOM node as a system service: its program, its systemd unit and
-# its default settings (an EnvironmentFile), when the tree has them.
-if(TARGET gsd-node)
-  install(TARGETS gsd-node RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+# The DICOM node as a system service: its systemd unit and its default
+# settings (an EnvironmentFile); the program itself installs with the others.
 
 set(DGC_NODE_UNIT ${CMAKE_SOURCE_DIR}/node/gsd-node.service)
 set(DGC_NODE_CONFIG ${CMAKE_SOURCE_DIR}/node/gsd-node.conf)
