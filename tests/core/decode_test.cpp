@@ -390,6 +390,11 @@ TEST_F(DecodingTest, TheHelpersSandboxHolds) {
       {"exec", "status 159\n"},
       {"exec-memory", "status 159\n"},
       {"map-file", "status 159\n"},
+      // Threads of the helper's own (the frames decode side by side), each
+      // within the address-space limit; a new process stays forbidden.
+      {"thread", "thread joined\nstatus 0\n"},
+      {"thread-memory", "640 MiB refused\nstatus 0\n"},
+      {"fork", "status 159\n"},
   };
   for (const auto& row : rows) {
     CommandResult run = RunCommand(ShellQuote(helper) + " --self-test " + row.check +
