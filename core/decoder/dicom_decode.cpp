@@ -102,8 +102,7 @@ Standby StartStandby(const std::string& path) {
     char* argv[] = {const_cast<char*>(path.c_str()), mode == 'V' ? verdict : nullptr, nullptr};
     char* envp[] = {nullptr};
     ::execve(path.c_str(), argv, envp);
-    const std::string why =
-        "the decoder cannot start " + path + ": " + std::strerror(errno) + "\n";
+    const std::string why = "the decoder cannot start " + path + ": " + std::strerror(errno) + "\n";
     (void)!::write(2, why.data(), why.size());
     ::_exit(7);
   }

@@ -189,8 +189,7 @@ bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameT
     fits = info.component_count == 1 && info.bits_per_sample > 8 && info.bits_per_sample <= 16 &&
            info.width == static_cast<std::uint32_t>(target.columns) &&
            info.height == static_cast<std::uint32_t>(target.rows);
-    if (fits)
-      result = charls_jpegls_decoder_decode_to_buffer(decoder, target.words, bytes, 0);
+    if (fits) result = charls_jpegls_decoder_decode_to_buffer(decoder, target.words, bytes, 0);
   }
   charls_jpegls_decoder_destroy(decoder);
   if (result != charls::jpegls_errc::success) {
@@ -221,8 +220,8 @@ bool DecodeJpeg2000Frame(const unsigned char* data, std::size_t size, const Fram
   const bool jp2 = std::memcmp(data, kJp2Signature, sizeof kJp2Signature) == 0;
   std::unique_ptr<opj_codec_t, CodecDeleter> codec(
       opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
-  std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE,
-                                                                        OPJ_TRUE));
+  std::unique_ptr<opj_stream_t, StreamDeleter> stream(
+      opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
   if (!codec || !stream) {
     why = "out of memory";
     return false;

@@ -21,7 +21,7 @@ namespace {
 
 constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFF;
 constexpr std::size_t kPreamble = 128;
-constexpr std::size_t kMaxNesting = 1024;              // deeper: left to GDCM
+constexpr std::size_t kMaxNesting = 1024;                   // deeper: left to GDCM
 constexpr std::size_t kThreadStack = std::size_t{2} << 20;  // codecs need little stack
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 const char kExplicitLittleEndian[] = "1.2.840.10008.1.2.1";  // 19 characters, NUL-padded to 20

@@ -54,8 +54,8 @@ bool TakeStandardInput(Input& input, std::string& why) {
   struct stat info;
   const off_t at = ::lseek(0, 0, SEEK_CUR);
   if (::fstat(0, &info) == 0 && S_ISREG(info.st_mode) && at >= 0 && info.st_size > at) {
-    void* mapped = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE,
-                          0, 0);
+    void* mapped =
+        ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, 0, 0);
     if (mapped != MAP_FAILED) {
       input.data = static_cast<const char*>(mapped) + at;
       input.size = static_cast<std::size_t>(info.st_size - at);
@@ -81,4 +81,3 @@ bool TakeStandardInput(Input& input, std::string& why) {
   input.size = bytes.size();
   return true;
 }
-

@@ -3,8 +3,8 @@
 #include <string>
 
 extern "C" {
-#include "gdcmjpeg/12/jpeglib.h"
 #include "gdcmjpeg/12/jerror.h"
+#include "gdcmjpeg/12/jpeglib.h"
 }
 
 #include "frame_codecs.h"

@@ -3,8 +3,8 @@
 #include <string>
 
 extern "C" {
-#include "gdcmjpeg/16/jpeglib.h"
 #include "gdcmjpeg/16/jerror.h"
+#include "gdcmjpeg/16/jpeglib.h"
 }
 
 #include "frame_codecs.h"
