@@ -39,13 +39,16 @@ bin=$root/build-bench
 report=$root/docs/PERFORMANCE.md
 cd "$work"
 
-declare -A median  # "study|command" -> seconds
+declare -A median  # "study|command" -> seconds of wall clock
+declare -A cpu     # "study|command" -> seconds of CPU (user + system, children included)
 measure() {  # name, study, command[, runs]
   local name=$1 study=$2 command=$3 runs=${4:-15} json=$work/$RANDOM.json
   hyperfine --warmup 3 --runs "$runs" --export-json "$json" --prepare 'rm -rf out; mkdir -p out' \
     --command-name "$name" "$command" >/dev/null
   median["$study|$name"]=$(/usr/bin/python3 -c \
     "import json,sys; print(json.load(open(sys.argv[1]))['results'][0]['median'])" "$json")
+  cpu["$study|$name"]=$(/usr/bin/python3 -c \
+    "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print(r['user'] + r['system'])" "$json")
 }
 ms() { /usr/bin/python3 -c "import sys; print('%.1f' % (float(sys.argv[1]) * 1000))" "$1"; }
 ratio() { /usr/bin/python3 -c "import sys; print('%.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" "$1" "$2"; }
@@ -65,6 +68,7 @@ open(report, "w").write(text[:a + len(start)] + body + text[b:])
 EOF
 }
 
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 stamp="Measured $(date -u +%Y-%m-%d) on $(nproc) cores ($(uname -m), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))."
 
 if [ "$only" = all ]; then
@@ -114,8 +118,8 @@ done
 {
   echo "$stamp"
   echo
-  echo "| max128 as | file (MiB) | dicom2gsd (ms) | gdcmconv --raw (ms) | ratio | DCMTK (ms) | ratio | x raw conversion | helper peak (MiB) |"
-  echo "|---|---:|---:|---:|---:|---|---:|---:|---:|"
+  echo "| max128 as | file (MiB) | dicom2gsd (ms) | gdcmconv --raw (ms) | ratio | DCMTK (ms) | ratio | x raw conversion | CPU ms: dicom2gsd / gdcmconv | helper peak (MiB) |"
+  echo "|---|---:|---:|---:|---:|---|---:|---:|---:|---:|"
   raw=${median["max128|dicom2gsd"]}
   for e in "${encodings[@]}"; do
     in=in/max128_$e.dcm
@@ -129,11 +133,13 @@ done
     fi
     peak=$(/usr/bin/time -v "$bin/dicom-decode" <"$in" 2>&1 >/dev/null |
       awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print int($2 / 1024)}')
-    echo "| ${label[$e]} | $(mib "$in") | $(ms "$d") | $(ms "$g") | $(ratio "$d" "$g") | $dcmtk_cells | $(ratio "$d" "$raw") | $peak |"
+    echo "| ${label[$e]} | $(mib "$in") | $(ms "$d") | $(ms "$g") | $(ratio "$d" "$g") | $dcmtk_cells | $(ratio "$d" "$raw") | $(ms "${cpu["$e|dicom2gsd"]}") / $(ms "${cpu["$e|gdcmconv --raw"]}") | $peak |"
   done
   echo
-  echo "The raw file's conversion in the same run: $(ms "$raw") ms. Ratios are dicom2gsd's median over"
-  echo "the other command's; \"helper peak\" is \`dicom-decode\`'s own maximum resident set on the file."
+  echo "The raw file's conversion in the same run: $(ms "$raw") ms. Ratios are dicom2gsd's median"
+  echo "wall time over the other command's; CPU is the mean user + system time of a run, its"
+  echo "children (the helper) included; \"helper peak\" is \`dicom-decode\`'s own maximum resident"
+  echo "set on the file. Load average when the run began: $load."
 } >"$work/compressed.md"
 
 if [ "$only" = all ]; then

@@ -7,7 +7,8 @@
 // Pixel Data byte for byte (all encapsulated syntaxes are explicit VR little
 // endian), then Pixel Data OW of a defined length holding the frames as
 // 16-bit little-endian words. The frames go out in order while later ones
-// are still decoding. Nothing here uses GDCM.
+// are still decoding. No GDCM class is involved (its IJG builds are plain
+// C libraries), so GDCM is not even loaded.
 #pragma once
 
 #include <cstddef>
