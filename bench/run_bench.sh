@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Times dicom2gsd against a plain copy and against general DICOM tools on the
-# same studies, in one run on this machine, and writes docs/PERFORMANCE.md.
-#   bench/run_bench.sh
+# same studies, in one run on this machine, and puts the figures into
+# docs/PERFORMANCE.md: each table between its markers
+# (<!-- bench:NAME --> ... <!-- /bench:NAME -->), the text around them and
+# other sections left as they are.
+#   bench/run_bench.sh            everything
+#   bench/run_bench.sh compressed the compressed studies only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+only=${1:-all}
 
 tools/install_deps.sh test
 missing=()
-for p in hyperfine medcon dcm2niix libgdcm-tools libbenchmark-dev time; do
+for p in hyperfine medcon dcm2niix libgdcm-tools dcmtk libbenchmark-dev time; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -24,109 +29,127 @@ cmake --build build-bench >/dev/null
 work=$(mktemp -d /tmp/dgc-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 bench/make_bench_studies.py "$work/in"
-# The largest study as archives deliver it compressed.
+# The largest study as archives deliver it compressed, each lossless way.
 dcmcjpeg "$work/in/max128.dcm" "$work/in/max128_jpeglossless.dcm"
+dcmcjpls "$work/in/max128.dcm" "$work/in/max128_jpegls.dcm"
+dcmcrle "$work/in/max128.dcm" "$work/in/max128_rle.dcm"
 gdcmconv --j2k "$work/in/max128.dcm" "$work/in/max128_j2k.dcm"
 mkdir -p "$work/out"
 bin=$root/build-bench
 report=$root/docs/PERFORMANCE.md
 cd "$work"
 
-rows=()
-measure() {  # name, study, command
-  local name=$1 study=$2 command=$3 json=$work/$RANDOM.json
-  hyperfine --warmup 3 --runs 15 --export-json "$json" --prepare 'rm -rf out; mkdir -p out' \
+declare -A median  # "study|command" -> seconds of wall clock
+declare -A cpu     # "study|command" -> seconds of CPU (user + system, children included)
+measure() {  # name, study, command[, runs]
+  local name=$1 study=$2 command=$3 runs=${4:-15} json=$work/$RANDOM.json
+  hyperfine --warmup 3 --runs "$runs" --export-json "$json" --prepare 'rm -rf out; mkdir -p out' \
     --command-name "$name" "$command" >/dev/null
-  local median
-  median=$(/usr/bin/python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['results'][0]['median'])" "$json")
-  rows+=("$study|$name|$median")
+  median["$study|$name"]=$(/usr/bin/python3 -c \
+    "import json,sys; print(json.load(open(sys.argv[1]))['results'][0]['median'])" "$json")
+  cpu["$study|$name"]=$(/usr/bin/python3 -c \
+    "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print(r['user'] + r['system'])" "$json")
+}
+ms() { /usr/bin/python3 -c "import sys; print('%.1f' % (float(sys.argv[1]) * 1000))" "$1"; }
+ratio() { /usr/bin/python3 -c "import sys; print('%.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" "$1" "$2"; }
+mib() { /usr/bin/python3 -c "import os,sys; print('%.1f' % (os.path.getsize(sys.argv[1]) / 2**20))" "$1"; }
+
+# Puts the lines of file $2 between the markers of block $1 in the report.
+replace_block() {
+  /usr/bin/python3 - "$report" "$1" "$2" <<'EOF'
+import sys
+report, name, body = sys.argv[1], sys.argv[2], open(sys.argv[3]).read()
+text = open(report).read()
+start, end = "<!-- bench:%s -->\n" % name, "<!-- /bench:%s -->" % name
+a, b = text.find(start), text.find(end)
+if a < 0 or b < a:
+    sys.exit("%s: no block %s" % (report, name))
+open(report, "w").write(text[:a + len(start)] + body + text[b:])
+EOF
 }
 
-for study in max128 max128_implicit typical64 typical64_implicit; do
-  in=in/$study.dcm
-  measure "cat (copy baseline)" $study "cat $in > out/copy"
-  measure "dicom2gsd" $study "$bin/dicom2gsd $in out/o.gsd"
-  measure "medcon -c intf" $study "medcon -f $in -c intf -o out/m"
-  measure "dcm2niix" $study "dcm2niix -s y -w 1 -o out -f d $in"
-  measure "gdcmconv --raw" $study "gdcmconv --raw $in out/g.dcm"
-done
-for study in max128_jpeglossless max128_j2k; do
-  in=in/$study.dcm
-  measure "cat (copy baseline)" $study "cat $in > out/copy"
-  measure "dicom2gsd" $study "$bin/dicom2gsd $in out/o.gsd"
-  if dcm2niix -s y -w 1 -o out -f d $in >/dev/null 2>&1; then
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+stamp="Measured $(date -u +%Y-%m-%d) on $(nproc) cores ($(uname -m), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))."
+
+if [ "$only" = all ]; then
+  studies=(max128 max128_implicit typical64 typical64_implicit)
+  for study in "${studies[@]}"; do
+    in=in/$study.dcm
+    measure "cat (copy baseline)" $study "cat $in > out/copy"
+    measure "dicom2gsd" $study "$bin/dicom2gsd $in out/o.gsd"
+    measure "medcon -c intf" $study "medcon -f $in -c intf -o out/m"
     measure "dcm2niix" $study "dcm2niix -s y -w 1 -o out -f d $in"
-  else
-    rows+=("$study|dcm2niix (fails: exit $?)|nan")
+    measure "gdcmconv --raw" $study "gdcmconv --raw $in out/g.dcm"
+  done
+  peak_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128.dcm out/o.gsd 2>&1 >/dev/null |
+    awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
+  {
+    echo "$stamp"
+    echo
+    echo "| study | command | median (ms) | ratio to copy |"
+    echo "|---|---|---:|---:|"
+    for study in "${studies[@]}"; do
+      base=${median["$study|cat (copy baseline)"]}
+      for name in "cat (copy baseline)" dicom2gsd "medcon -c intf" dcm2niix "gdcmconv --raw"; do
+        m=${median["$study|$name"]}
+        echo "| $study | $name | $(ms "$m") | $(ratio "$m" "$base") |"
+      done
+    done
+    echo
+    echo "Peak resident memory of \`dicom2gsd\` on max128 (\`/usr/bin/time -v\`): $((peak_kb / 1024)) MiB ($peak_kb KiB)."
+  } >"$work/raw.md"
+fi
+
+# Compressed: each lossless encoding of max128 beside GDCM's and DCMTK's own
+# decompression of the same file, and beside the raw file's conversion, all
+# in this one run. 3 warm-up and 10 timed runs each (JPEG 2000 takes seconds).
+encodings=(jpeglossless jpegls rle j2k)
+declare -A label=([jpeglossless]="JPEG Lossless" [jpegls]="JPEG-LS" [rle]="RLE" [j2k]="JPEG 2000 lossless")
+declare -A dcmtk=([jpeglossless]=dcmdjpeg [jpegls]=dcmdjpls [rle]=dcmdrle)
+measure "dicom2gsd" max128 "$bin/dicom2gsd in/max128.dcm out/o.gsd" 10
+for e in "${encodings[@]}"; do
+  in=in/max128_$e.dcm
+  measure "dicom2gsd" "$e" "$bin/dicom2gsd $in out/o.gsd" 10
+  measure "gdcmconv --raw" "$e" "gdcmconv --raw $in out/g.dcm" 10
+  if [ -n "${dcmtk[$e]:-}" ]; then
+    measure "${dcmtk[$e]}" "$e" "${dcmtk[$e]} $in out/d.dcm" 10
   fi
-  measure "gdcmconv --raw" $study "gdcmconv --raw $in out/g.dcm"
 done
-peak_j2k_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128_j2k.dcm out/o.gsd 2>&1 >/dev/null |
-  awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
-
-peak_kb=$(/usr/bin/time -v "$bin/dicom2gsd" in/max128.dcm out/o.gsd 2>&1 >/dev/null |
-  awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
-micro=$(DGC_BENCH_STUDY=in/max128.dcm "$bin/micro_bench" 2>/dev/null | grep -E "^(Benchmark|-|HeaderScan|Binning|WholeLoad|Writer)")
-pane=$(QT_QPA_PLATFORM=offscreen "$bin/pane_bench" 2>/dev/null | grep -E "^(Benchmark|-|RenderStrip|NewStudy|PaintMontage|CineStep)")
-
 {
-  echo "# Performance"
+  echo "$stamp"
   echo
-  echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores ($(uname -m), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))."
-  echo "Reproduce with \`bench/run_bench.sh\` (installs what is missing, builds a"
-  echo "Release build, generates the studies with pydicom outside the timing)."
-  echo
-  echo "Each command converts the same file with a warm page cache; hyperfine, 3 warm-up"
-  echo "runs and 15 timed runs, median wall time. The ratio is to \`cat IN > OUT\`"
-  echo "measured in the same run. max128: 16 gates x 64 frames of 128 x 128 (32 MiB of"
-  echo "pixel data); typical64: 8 gates x 32 frames of 64 x 64."
-  echo
-  echo "| study | command | median (ms) | ratio to copy |"
-  echo "|---|---|---:|---:|"
-  for row in "${rows[@]}"; do
-    IFS='|' read -r study name median <<<"$row"
-    base=$(printf '%s\n' "${rows[@]}" | awk -F'|' -v s="$study" '$1 == s && $2 ~ /^cat/ {print $3}')
-    /usr/bin/python3 -c "import sys; s,n,m,b=sys.argv[1:]; print('| %s | %s | %.1f | %.2f |' % (s, n, float(m)*1000, float(m)/float(b)))" \
-      "$study" "$name" "$median" "$base"
+  echo "| max128 as | file (MiB) | dicom2gsd (ms) | gdcmconv --raw (ms) | ratio | DCMTK (ms) | ratio | x raw conversion | CPU ms: dicom2gsd / gdcmconv | helper peak (MiB) |"
+  echo "|---|---:|---:|---:|---:|---|---:|---:|---:|---:|"
+  raw=${median["max128|dicom2gsd"]}
+  for e in "${encodings[@]}"; do
+    in=in/max128_$e.dcm
+    d=${median["$e|dicom2gsd"]} g=${median["$e|gdcmconv --raw"]}
+    tool=${dcmtk[$e]:-}
+    if [ -n "$tool" ]; then
+      t=${median["$e|$tool"]}
+      dcmtk_cells="$tool $(ms "$t") | $(ratio "$d" "$t")"
+    else
+      dcmtk_cells="none (no JPEG 2000 decoder) | -"
+    fi
+    peak=$(/usr/bin/time -v "$bin/dicom-decode" <"$in" 2>&1 >/dev/null |
+      awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print int($2 / 1024)}')
+    echo "| ${label[$e]} | $(mib "$in") | $(ms "$d") | $(ms "$g") | $(ratio "$d" "$g") | $dcmtk_cells | $(ratio "$d" "$raw") | $(ms "${cpu["$e|dicom2gsd"]}") / $(ms "${cpu["$e|gdcmconv --raw"]}") | $peak |"
   done
   echo
-  echo "Peak resident memory of \`dicom2gsd\` on max128 (\`/usr/bin/time -v\`): $((peak_kb / 1024)) MiB ($peak_kb KiB)."
-  echo "On max128_j2k: $((peak_j2k_kb / 1024)) MiB, the converter alone (the \`dicom-decode\`"
-  echo "helper that decodes the file runs as its own process and is not counted)."
-  echo
-  echo "Compressed studies (max128 as JPEG Lossless by \`dcmcjpeg\`, and as JPEG 2000"
-  echo "lossless by \`gdcmconv --j2k\`) go through the \`dicom-decode\` helper: GDCM"
-  echo "decodes the pixel data in a process of its own, the explicit VR little endian"
-  echo "copy comes back through a pipe, and the raw path converts it from memory. The"
-  echo "target is no slower than \`gdcmconv --raw\` alone on the same file."
-  echo "Targets: a conversion of max128 within 1.5 x the copy baseline, ahead of every"
-  echo "peer, and a peak resident memory under 16 MiB. The cost is reading the 32 MiB"
-  echo "once (the kernel's copy into the process dominates a profile), binning it and"
-  echo "writing 8 MiB. Binning uses SSE2 (pairwise sums with pmaddwd, the clamp to"
-  echo "int16 with packssdw: 2.8 us to 0.55 us a frame), and the writer buffers 1 MiB"
-  echo "so that the frames go out in a handful of system calls instead of two per"
-  echo "frame. The image store is aligned for 2 MiB pages and advised as such"
-  echo "(transparent huge pages), which spares thousands of page faults: max128 went"
-  echo "from 1.45 to about 1.0 x the copy. Memory is the 8 MiB image store plus the process itself; the loader's"
-  echo "one work frame is 32 KiB. The small study is dominated by process start-up."
-  echo
-  echo "Stages (Google Benchmark, \`build-bench/micro_bench\`, study max128 held in memory):"
-  echo
-  echo '```'
-  echo "$micro"
-  echo '```'
-  echo
-  echo "## Image pane"
-  echo
-  echo "\`build-bench/pane_bench\` (offscreen), the largest study the store holds: 16 gates"
-  echo "of 64 frames. RenderStrip draws one gate's 64 slices; NewStudy is what every"
-  echo "load adds (the pane draws the gate on show, the others when first shown);"
-  echo "PaintMontage paints the montage at the folded window's height and at"
-  echo "1000 x 600; CineStep is the worst cine tick, a gate drawn for the first time"
-  echo "and painted. The cine asks for one every 100 ms."
-  echo
-  echo '```'
-  echo "$pane"
-  echo '```'
-} >"$report"
+  echo "The raw file's conversion in the same run: $(ms "$raw") ms. Ratios are dicom2gsd's median"
+  echo "wall time over the other command's; CPU is the mean user + system time of a run, its"
+  echo "children (the helper) included; \"helper peak\" is \`dicom-decode\`'s own maximum resident"
+  echo "set on the file. Load average when the run began: $load."
+} >"$work/compressed.md"
+
+if [ "$only" = all ]; then
+  micro=$(DGC_BENCH_STUDY=in/max128.dcm "$bin/micro_bench" 2>/dev/null | grep -E "^(Benchmark|-|HeaderScan|Binning|WholeLoad|Writer)")
+  pane=$(QT_QPA_PLATFORM=offscreen "$bin/pane_bench" 2>/dev/null | grep -E "^(Benchmark|-|RenderStrip|NewStudy|PaintMontage|CineStep)")
+  printf '```\n%s\n```\n' "$micro" >"$work/micro.md"
+  printf '```\n%s\n```\n' "$pane" >"$work/pane.md"
+  replace_block raw "$work/raw.md"
+  replace_block micro "$work/micro.md"
+  replace_block pane "$work/pane.md"
+fi
+replace_block compressed "$work/compressed.md"
 cat "$report"

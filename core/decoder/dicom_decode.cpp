@@ -2,22 +2,38 @@
 // little endian with raw pixel data, on standard output. The converter spawns
 // it for every transfer syntax it does not read itself (compressed,
 // big-endian, deflated, no Part 10 preamble), so that a decoder crash, hang
-// or runaway allocation costs this process only. It reads the whole input
-// first, then confines itself (sandbox.h) before GDCM sees a byte of it.
+// or runaway allocation costs this process only. It takes the whole input
+// first, then confines itself (sandbox.h) before any decoder sees a byte of
+// it.
+//
+// JPEG, JPEG-LS, JPEG 2000 and RLE studies go the frames' way
+// (frame_decode.h): each frame decoded by its codec library, on as many
+// threads as there are cores, into the pixel data of a copy whose header is
+// the file's own. Everything else, and every file that way fails on, goes to
+// GDCM, which rewrites the whole data set (dicom-decode-gdcm): its verdict
+// and its words are then the helper's, as they always were. GDCM runs in a
+// standby child made before the filter, which waits for one byte and then
+// becomes dicom-decode-gdcm; this process, once confined, can make no
+// process and run no program.
 //
 // Exit status: 0 written; 2 GDCM cannot read the file; 3 the pixel data
 // cannot be decoded; 4 out of memory; 5 cannot write; 6 the pixel data end
 // early (GDCM would pad them with zeros); 7 the sandbox cannot be set up or
 // the input cannot be read. The reason, in the decoder's own words where it
-// has them, is one line on standard error.
+// has them, is one line on standard error. Killed by a signal, GDCM's child
+// ends this process by the same signal.
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,207 +42,130 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <iostream>
 #include <new>
-#include <set>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "gdcmImageChangeTransferSyntax.h"
-#include "gdcmImageReader.h"
-#include "gdcmImageWriter.h"
-#include "gdcmReader.h"
-#include "gdcmTrace.h"
-#include "gdcmTransferSyntax.h"
-#include "gdcmWriter.h"
+#include "frame_decode.h"
+#include "helper_process.h"
 #include "sandbox.h"
-
-// GDCM sizes OpenJPEG's thread pool from this OpenJPEG call, which reads
-// /sys/devices/system/cpu/online. Defined here, it answers for the library's
-// and keeps the JPEG 2000 decode in this one thread: the sandbox admits
-// neither a file open nor a new thread.
-extern "C" int opj_get_num_cpus(void) {
-  return 1;
-}
 
 namespace {
 
-constexpr rlim_t kCpuSeconds = 30;
-constexpr rlim_t kAddressSpace = rlim_t{512} << 20;  // the largest study needs about 150 MiB
+constexpr const char* kGdcmHelperName = "dicom-decode-gdcm";
 
-void LimitResources() {
-  rlimit cpu{kCpuSeconds, kCpuSeconds + 1};
-  ::setrlimit(RLIMIT_CPU, &cpu);
-  // The converter may have set a lower limit, sized from the study.
-  rlimit memory;
-  if (::getrlimit(RLIMIT_AS, &memory) != 0 || memory.rlim_cur > kAddressSpace)
-    memory = {kAddressSpace, kAddressSpace};
-  ::setrlimit(RLIMIT_AS, &memory);
-  rlimit core{0, 0};
-  ::setrlimit(RLIMIT_CORE, &core);
+// dicom-decode-gdcm beside this program as the kernel resolved it, else
+// where the build installs it; never a name looked up in PATH.
+std::string GdcmHelperPath() {
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self);
+  if (n > 0 && n < static_cast<ssize_t>(sizeof self) && self[0] == '/') {
+    std::string path(self, static_cast<std::size_t>(n));
+    path.erase(path.rfind('/') + 1);
+    path += kGdcmHelperName;
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return path;
+  }
+  return DGC_DECODER_GDCM_PATH;
 }
 
-int Fail(int status, const std::string& why) {
-  std::fprintf(stderr, "%s\n", why.c_str());
-  return status;
+// Runs dicom-decode-gdcm in this process (nothing of the input read yet).
+int BecomeGdcmHelper(const std::string& path) {
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  char* envp[] = {nullptr};
+  ::execve(path.c_str(), argv, envp);
+  return Fail(7, "the decoder cannot start " + path + ": " + std::strerror(errno));
 }
 
-// Default dispositions and an open mask, whatever the converter had: the CPU
-// limit must end the process with SIGXCPU, a crash with its own signal.
-void ResetSignals() {
-  for (int sig = 1; sig < NSIG; ++sig) std::signal(sig, SIG_DFL);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
-// Standard input as given (the converter's open file, from its start), whole.
-bool ReadStandardInput(std::string& bytes, std::string& why) {
-  struct stat info;
-  if (::fstat(0, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(0, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      why = std::string("cannot read the file: ") + std::strerror(errno);
-      return false;
-    }
-    if (n == 0) return true;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-  }
-}
-
-// A read-only stream over bytes in memory, for GDCM's reader: it seeks.
-class MemoryBuffer : public std::streambuf {
- public:
-  explicit MemoryBuffer(const std::string& bytes) {
-    char* begin = const_cast<char*>(bytes.data());
-    setg(begin, begin, begin + bytes.size());
-  }
-
- protected:
-  pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
-                   std::ios_base::openmode which) override {
-    if ((which & std::ios_base::in) == 0) return pos_type(off_type(-1));
-    off_type base = dir == std::ios_base::beg   ? 0
-                    : dir == std::ios_base::cur ? gptr() - eback()
-                                                : egptr() - eback();
-    off_type target = base + offset;
-    if (target < 0 || target > egptr() - eback()) return pos_type(off_type(-1));
-    setg(eback(), eback() + target, egptr());
-    return pos_type(target);
-  }
-  pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
-    return seekoff(off_type(position), std::ios_base::beg, which);
-  }
+// The child that becomes GDCM's helper when asked: made before the filter,
+// as the user the helper runs as, tied to this process's end. It reads one
+// byte: 'G' to decode, 'V' for the verdict only; end of file, it ends.
+struct Standby {
+  pid_t pid = -1;
+  int ask = -1;  // the byte goes here
 };
 
-// The first message GDCM wrote to a trace stream. Each message follows a
-// line that names the source file and function, which is left out.
-std::string FirstMessage(const std::ostringstream& log) {
-  std::istringstream lines(log.str());
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.empty() || line.rfind("Warning: In ", 0) == 0 || line.rfind("Error: In ", 0) == 0)
-      continue;
-    return line;
+Standby StartStandby(const std::string& path) {
+  Standby standby;
+  int control[2];
+  if (::pipe2(control, O_CLOEXEC) != 0) return standby;
+  const pid_t self = ::getpid();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(control[1]);
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || ::getppid() != self) ::_exit(0);
+    char mode = 0;
+    ssize_t n;
+    while ((n = ::read(control[0], &mode, 1)) < 0 && errno == EINTR) {
+    }
+    if (n != 1) ::_exit(0);
+    char verdict[] = "--verdict";
+    char* argv[] = {const_cast<char*>(path.c_str()), mode == 'V' ? verdict : nullptr, nullptr};
+    char* envp[] = {nullptr};
+    ::execve(path.c_str(), argv, envp);
+    const std::string why = "the decoder cannot start " + path + ": " + std::strerror(errno) + "\n";
+    (void)!::write(2, why.data(), why.size());
+    ::_exit(7);
   }
-  return "";
+  ::close(control[0]);
+  if (child < 0) {
+    ::close(control[1]);
+    return standby;
+  }
+  standby.pid = child;
+  standby.ask = control[1];
+  return standby;
 }
 
-int WriteToStandardOutput(const gdcm::File& file) {
-  gdcm::Writer out;
-  out.SetFile(file);
-  out.SetStream(std::cout);
-  if (!out.Write() || !std::cout.flush()) return Fail(5, "cannot write the decoded file");
-  return 0;
+// Hands the file to GDCM and ends as GDCM's child ends: its status, or its
+// signal.
+int AskGdcm(const Standby& standby, char mode) {
+  if (standby.pid < 0) return Fail(7, "the decoder cannot start GDCM (no process for it)");
+  if (::write(standby.ask, &mode, 1) != 1)
+    return Fail(7, "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
+  int status = 0;
+  pid_t reaped;
+  while ((reaped = ::waitpid(standby.pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (reaped != standby.pid) return Fail(7, "the decoder lost GDCM's process");
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
+  std::signal(sig, SIG_DFL);
+  ::raise(sig);
+  return Fail(3, "GDCM's process ended by signal " + std::to_string(sig));
 }
 
-// A big-endian data set needs GDCM's image writer to swap its values; the
-// type 2 attributes that writer adds are read back out, and the file's own
-// pixel layout goes back in place of the whole-word one decoded.
-int WriteBigEndianDecoded(gdcm::File& file, const gdcm::Image& decoded) {
-  std::set<gdcm::Tag> present;
-  std::vector<gdcm::DataElement> layout;  // the writer overwrites these in file
-  for (const gdcm::DataElement& element : file.GetDataSet().GetDES()) {
-    present.insert(element.GetTag());
-    const gdcm::Tag& tag = element.GetTag();
-    if (tag.GetGroup() == 0x0028 && tag.GetElement() >= 0x0101 && tag.GetElement() <= 0x0103)
-      layout.push_back(element);
+// Frames first; GDCM for what that way does not take, and for the verdict
+// on what it fails: a damaged file is refused with GDCM's words, as before.
+// Frames missing from the pixel data are refused even where GDCM would
+// fill them in, and once frames are out a file GDCM would decode is refused
+// with the frame's own words rather than written twice.
+int Decode(const Input& input, int threads, const Standby& gdcm) {
+  const FrameDecodeOutcome frames = DecodeFramesToStandardOutput(input.data, input.size, threads);
+  switch (frames.result) {
+    case FrameDecodeOutcome::kWritten:
+      return 0;
+    case FrameDecodeOutcome::kWriteFailed:
+      return Fail(5, frames.why);
+    case FrameDecodeOutcome::kNotHandled:
+      return AskGdcm(gdcm, 'G');
+    case FrameDecodeOutcome::kFailedBeforeOutput:
+      if (!frames.framesMissing) return AskGdcm(gdcm, 'G');
+      break;
+    case FrameDecodeOutcome::kFailedAfterOutput:
+      break;
   }
-  std::stringstream written;
-  gdcm::ImageWriter writer;
-  writer.SetFile(file);
-  writer.SetImage(decoded);
-  writer.SetStream(written);
-  if (!writer.Write()) return Fail(5, "cannot write the decoded file");
-
-  gdcm::Reader copy;
-  copy.SetStream(written);
-  if (!copy.Read()) return Fail(5, "cannot read back the decoded file");
-  gdcm::DataSet& dataSet = copy.GetFile().GetDataSet();
-  std::vector<gdcm::Tag> added;
-  for (const gdcm::DataElement& element : dataSet.GetDES())
-    if (present.count(element.GetTag()) == 0 && element.GetTag().GetGroup() != 0x7FE0)
-      added.push_back(element.GetTag());
-  for (const gdcm::Tag& tag : added) dataSet.Remove(tag);
-  for (const gdcm::DataElement& element : layout) dataSet.Replace(element);
-  return WriteToStandardOutput(copy.GetFile());
+  const int verdict = AskGdcm(gdcm, 'V');
+  return verdict != 0 ? verdict : Fail(3, frames.why);
 }
 
-int Decode(const std::string& input) {
-  std::ostringstream errors, warnings;
-  gdcm::Trace::SetErrorStream(errors);
-  gdcm::Trace::SetWarningStream(warnings);
-  auto words = [&]() {
-    std::string first = FirstMessage(errors);
-    return first.empty() ? FirstMessage(warnings) : first;
-  };
-
-  MemoryBuffer buffer(input);
-  std::istream stream(&buffer);
-  gdcm::ImageReader reader;
-  reader.SetStream(stream);
-  if (!reader.Read()) {
-    std::string why = words();
-    return Fail(2, "GDCM cannot read it as a DICOM image" + (why.empty() ? "" : ": " + why));
-  }
-  if (warnings.str().find("Incomplete Pixel Data") != std::string::npos)
-    return Fail(6, "the pixel data end before the last frame");
-  const gdcm::TransferSyntax source = reader.GetImage().GetTransferSyntax();
-  // GDCM masks each decoded word to Bits Stored counted from bit 0, which
-  // loses the top bits of a 12-bit value stored under High Bit 15. Decoding
-  // all the allocated bits keeps the stored words as they are; the converter
-  // applies the file's own Bits Stored, High Bit and Pixel Representation.
-  gdcm::PixelFormat whole = reader.GetImage().GetPixelFormat();
-  whole.SetBitsStored(whole.GetBitsAllocated());
-  whole.SetHighBit(static_cast<unsigned short>(whole.GetBitsAllocated() - 1));
-  reader.GetImage().SetPixelFormat(whole);
-  gdcm::ImageChangeTransferSyntax change;
-  change.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
-  change.SetInput(reader.GetImage());
-  if (!change.Change()) {
-    std::string why = words();
-    return Fail(3, why.empty() ? "the pixel data do not decode" : why);
-  }
-  // The decoded pixel data replace the stored ones in the file as read, and
-  // only the meta group learns the new transfer syntax: GDCM's image writer
-  // would fill in type 2 attributes that the file lacks (a Study Date of
-  // today among them).
-  const bool bigEndian = source == gdcm::TransferSyntax::ExplicitVRBigEndian;
-  gdcm::File& file = reader.GetFile();
-  if (!bigEndian) {
-    gdcm::DataElement pixels = change.GetOutput().GetDataElement();
-    pixels.SetTag(gdcm::Tag(0x7FE0, 0x0010));
-    pixels.SetVR(gdcm::VR::OW);
-    file.GetDataSet().Replace(pixels);
-    file.GetHeader().SetDataSetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
-    return WriteToStandardOutput(file);
-  }
-  return WriteBigEndianDecoded(file, change.GetOutput());
+// The cores this process may run on: the decoding threads, at most.
+int UsableCores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  if (::sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0)
+    return CPU_COUNT(&cores);
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
 }
 
 // The state the sandbox leaves before its filter goes on, for the self-test.
@@ -262,7 +201,31 @@ int SelfTest(const std::string& check, const std::string& identity) {
     return written == static_cast<ssize_t>(identity.size()) ? 0 : 5;
   }
   char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
-  if (check == "open")
+  if (check == "thread" || check == "thread-memory") {
+    // A thread as the decoding ones are made; with "thread-memory" it asks
+    // for more than the address-space limit leaves.
+    struct Attempt {
+      bool memory;
+      bool got = false;
+    } attempt{check == "thread-memory"};
+    auto run = [](void* argument) -> void* {
+      Attempt& a = *static_cast<Attempt*>(argument);
+      if (!a.memory) return nullptr;
+      void* block = std::malloc(std::size_t{640} << 20);
+      a.got = block != nullptr;
+      std::free(block);
+      return nullptr;
+    };
+    pthread_t thread;
+    if (::pthread_create(&thread, nullptr, run, &attempt) != 0) return Fail(1, "no thread");
+    ::pthread_join(thread, nullptr);
+    const char* said = attempt.memory ? (attempt.got ? "640 MiB given\n" : "640 MiB refused\n")
+                                      : "thread joined\n";
+    return ::write(1, said, std::strlen(said)) > 0 ? 0 : 5;
+  }
+  if (check == "fork")
+    ::fork();
+  else if (check == "open")
     ::open("/etc/passwd", O_RDONLY);
   else if (check == "socket")
     ::socket(AF_INET, SOCK_STREAM, 0);
@@ -284,20 +247,32 @@ int main(int argc, char** argv) {
   const bool selfTest = argc == 3 && std::strcmp(argv[1], "--self-test") == 0;
   ResetSignals();
   LimitResources();
-  std::ios::sync_with_stdio(false);
   std::string why;
   if (!DropPrivileges(why) || !EndWithParent(parent, why))
     return Fail(7, "the decoder cannot start confined: " + why);
   try {
-    std::string input;
-    if (!selfTest && !ReadStandardInput(input, why)) return Fail(7, why);
+    const std::string gdcm = GdcmHelperPath();
+    Input input;
+    Standby standby;
+    if (!selfTest) {
+      // What cannot be mapped (a pipe) is GDCM's to read, as before.
+      struct stat info;
+      if (::fstat(0, &info) != 0 || !S_ISREG(info.st_mode)) return BecomeGdcmHelper(gdcm);
+      if (!TakeStandardInput(input, why)) return Fail(7, why);
+      standby = StartStandby(gdcm);
+    }
     const std::string identity = selfTest ? Identity() : "";
-    // GDCM's image writer stamps local dates (they are taken out again):
-    // a zone given as a rule needs no file once the filter is on.
-    ::setenv("TZ", "UTC0", 1);
-    ::tzset();
-    if (!ConfineSystemCalls(why)) return Fail(7, "the decoder cannot start confined: " + why);
-    return selfTest ? SelfTest(argv[2], identity) : Decode(input);
+    // One malloc arena for every thread: another would reserve 64 MiB of
+    // address space for itself. Memory a frame's codec frees stays in the
+    // heap for the next frame instead of going back to the kernel and being
+    // faulted in again (the helper lives for one file).
+    ::mallopt(M_ARENA_MAX, 1);
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    const int threads = UsableCores();
+    if (!ConfineSystemCalls(why, standby.ask))
+      return Fail(7, "the decoder cannot start confined: " + why);
+    return selfTest ? SelfTest(argv[2], identity) : Decode(input, threads, standby);
   } catch (const std::bad_alloc&) {
     return Fail(4, "out of memory");
   } catch (const std::exception& error) {

@@ -21,7 +21,9 @@ bool DropPrivileges(std::string& why);
 bool EndWithParent(pid_t parent, std::string& why);
 
 // From here on only writes to standard output and error, memory that is not
-// executable and not a file mapping, and the ways out (exit, abort) are
-// allowed; any other system call ends the process with SIGSYS. Nothing can be
-// opened, so the input must be in memory before.
-bool ConfineSystemCalls(std::string& why);
+// executable and not a file mapping, threads of this process (no new
+// process, no exec), and the ways out (exit, abort) are allowed; any other
+// system call ends the process with SIGSYS. Nothing can be opened, so the
+// input must be in memory before. controlFd, when above 2, may be written
+// too: the pipe to dicom-decode's standby child.
+bool ConfineSystemCalls(std::string& why, int controlFd = -1);

@@ -30,6 +30,11 @@ ENCODINGS = {
     "jpegls": (["dcmcjpls", "IN", "OUT"], False),
     "rle": (["dcmcrle", "IN", "OUT"], False),
     "j2k": (["gdcmconv", "--j2k", "IN", "OUT"], False),
+    # Frames of several fragments of at most 1 KiB: found through the Basic
+    # Offset Table, and (JPEG-LS, the table left empty) by their start
+    # markers.
+    "jpeglossless_fragments": (["dcmcjpeg", "+fs", "1", "IN", "OUT"], False),
+    "jpegls_fragments": (["dcmcjpls", "+fs", "1", "-ot", "IN", "OUT"], False),
     # Lossy: 12-bit JPEG Extended fits the real file's counts; JPEG 2000
     # irreversible marks its output with Lossy Image Compression "01".
     "jpegextended": (["dcmcjpeg", "+ee", "IN", "OUT"], True),

@@ -1,0 +1,43 @@
+// One frame's codestream decoded into its place in the copy: rows x columns
+// 16-bit words in host (little-endian) order, the whole 16 bits as the codec
+// gives them (the converter applies the file's Bits Stored and High Bit).
+// Each function keeps no state between calls, so that every thread of the
+// helper decodes its own frames. False with the codec's words in why when
+// the codestream does not decode, or when it is not a 16-bit single-sample
+// frame of that size: the helper then lets GDCM give its verdict on the
+// whole file, as before.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct FrameTarget {
+  std::uint16_t* words;  // rows x columns
+  int rows, columns;
+};
+
+// JPEG (ITU T.81): lossless processes with 9 to 16 bits through GDCM's
+// 16-bit IJG library (libgdcmjpeg16), 12-bit DCT processes through its
+// 12-bit one (libgdcmjpeg12). Like GDCM, a frame with more than one warning
+// of the library (corrupt data) fails.
+bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                     std::string& why);
+bool DecodeJpeg12Frame(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                       std::string& why);
+bool DecodeJpeg16Frame(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                       std::string& why);
+
+// JPEG-LS (ITU T.87), lossless or near-lossless, 9 to 16 bits: CharLS.
+bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                       std::string& why);
+
+// JPEG 2000 Part 1 codestream (or JP2 file), 9 to 16 bits: OpenJPEG, one
+// thread per frame.
+bool DecodeJpeg2000Frame(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                         std::string& why);
+
+// RLE Lossless (PS3.5 Annex G), two segments: the most significant bytes,
+// then the least significant ones.
+bool DecodeRleFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                    std::string& why);
