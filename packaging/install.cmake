@@ -21,7 +21,7 @@ function(dgc_install_gzipped source name destination)
 endfunction()
 
 # One manual page per installed program.
-set(DGC_MANUAL_PAGES dicom2gsd gsdinfo dicom-decode)
+set(DGC_MANUAL_PAGES dicom2gsd gsdinfo dicom-decode dicom-decode-gdcm)
 foreach(program dicom-converter gsd-node)
   if(TARGET ${program})
     list(APPEND DGC_MANUAL_PAGES ${program})

@@ -243,6 +243,13 @@ int SelfTest(const std::string& check, const std::string& identity) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AnswerHelpOrVersion(
+          argc, argv, "dicom-decode",
+          "The DICOM Data Converter's decoder helper: reads a compressed DICOM file\n"
+          "on standard input and writes it as explicit VR little endian, frames\n"
+          "decoded, in a confined process. The converters start it; it is not\n"
+          "meant to be run by hand.\n"))
+    return 0;
   const pid_t parent = ::getppid();
   const bool selfTest = argc == 3 && std::strcmp(argv[1], "--self-test") == 0;
   ResetSignals();

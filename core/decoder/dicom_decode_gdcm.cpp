@@ -175,6 +175,13 @@ int DecodeWithGdcm(const Input& input, bool emit) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AnswerHelpOrVersion(
+          argc, argv, "dicom-decode-gdcm",
+          "The DICOM Data Converter's GDCM helper: rewrites a big-endian or\n"
+          "deflated DICOM file as explicit VR little endian, and judges what the\n"
+          "frame decoder cannot decode, in a confined process. dicom-decode starts\n"
+          "it; it is not meant to be run by hand.\n"))
+    return 0;
   const pid_t parent = ::getppid();
   const bool emit = !(argc == 2 && std::strcmp(argv[1], "--verdict") == 0);
   ResetSignals();

@@ -81,3 +81,16 @@ bool TakeStandardInput(Input& input, std::string& why) {
   input.size = bytes.size();
   return true;
 }
+
+bool AnswerHelpOrVersion(int argc, char** argv, const char* name, const char* usage) {
+  if (argc != 2) return false;
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s %s\n", name, DGC_VERSION);
+    return true;
+  }
+  if (std::strcmp(argv[1], "--help") == 0) {
+    std::printf("usage: %s < DICOM-FILE > DECODED-FILE\n\n%s", name, usage);
+    return true;
+  }
+  return false;
+}

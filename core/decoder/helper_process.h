@@ -31,3 +31,8 @@ struct Input {
 // start), whole. A file cut short while mapped ends the helper by SIGBUS,
 // which the converter reports as a crash.
 bool TakeStandardInput(Input& input, std::string& why);
+
+// A person who runs a helper by hand with --help or --version gets its words
+// on standard output: true when argv asked for them (the helper then ends
+// with 0). usage describes the program; the converter never passes these.
+bool AnswerHelpOrVersion(int argc, char** argv, const char* name, const char* usage);
