@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "jpeg_markers.h"
 #include "transfer_syntax.h"
 
 namespace {
@@ -37,41 +38,16 @@ bool NextItem(std::FILE* stream, std::uint32_t& length) {
   return true;
 }
 
-bool IsStartOfFrame(unsigned marker) {
-  // SOF0-SOF15 less DHT (C4), JPG (C8) and DAC (CC); SOF55 (F7) of JPEG-LS.
-  return (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) ||
-         marker == 0xF7;
-}
-
-// Walks the JPEG markers to the first SOF segment.
+// The first frame header's precision and size; SOF55 counts (JPEG-LS).
 bool ReadJpegFrameHeader(const std::vector<unsigned char>& b, StatedImage& image) {
-  if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return false;
-  std::size_t i = 2;
-  while (i + 4 <= b.size()) {
-    if (b[i] != 0xFF) return false;
-    const unsigned marker = b[i + 1];
-    if (marker == 0xFF) {
-      ++i;  // fill byte
-      continue;
-    }
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-      i += 2;  // markers without a segment
-      continue;
-    }
-    if (marker == 0xDA) return false;  // a scan before any frame header
-    const std::size_t length = Be16(&b[i + 2]);
-    if (IsStartOfFrame(marker)) {
-      if (i + 10 > b.size()) return false;
-      image.bits = b[i + 4];
-      image.rows = Be16(&b[i + 5]);
-      image.columns = Be16(&b[i + 7]);
-      image.components = b[i + 9];
-      if (image.rows == 0) image.rows = -1;  // given later by a DNL segment
-      return true;
-    }
-    i += 2 + length;
-  }
-  return false;
+  const std::size_t i = FindJpegFrameHeader(b.data(), b.size(), true);
+  if (i == kNoFrameHeader || i + 10 > b.size()) return false;
+  image.bits = b[i + 4];
+  image.rows = Be16(&b[i + 5]);
+  image.columns = Be16(&b[i + 7]);
+  image.components = b[i + 9];
+  if (image.rows == 0) image.rows = -1;  // given later by a DNL segment
+  return true;
 }
 
 // Finds the SIZ segment after SOC, in a bare codestream or a JP2 wrapper.

@@ -12,14 +12,12 @@
 #include <memory>
 #include <vector>
 
+#include "../jpeg_markers.h"
+
 namespace {
 
 std::string SizeText(long columns, long rows) {
   return std::to_string(columns) + " x " + std::to_string(rows);
-}
-
-std::uint32_t Be16(const unsigned char* b) {
-  return (std::uint32_t{b[0]} << 8) | b[1];
 }
 
 std::uint32_t Le32(const unsigned char* b) {
@@ -30,29 +28,11 @@ std::uint32_t Le32(const unsigned char* b) {
 // The first frame header (SOFn) of a JPEG codestream: its marker and sample
 // precision, or false when there is none before the first scan.
 bool FindFrameHeader(const unsigned char* b, std::size_t size, unsigned& marker, unsigned& bits) {
-  if (size < 4 || b[0] != 0xFF || b[1] != 0xD8) return false;
-  std::size_t i = 2;
-  while (i + 4 <= size) {
-    if (b[i] != 0xFF) return false;
-    const unsigned m = b[i + 1];
-    if (m == 0xFF) {
-      ++i;  // fill byte
-      continue;
-    }
-    if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) {
-      i += 2;
-      continue;
-    }
-    if (m == 0xDA) return false;
-    if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
-      if (i + 5 > size) return false;
-      marker = m;
-      bits = b[i + 4];
-      return true;
-    }
-    i += 2 + Be16(b + i + 2);
-  }
-  return false;
+  const std::size_t i = FindJpegFrameHeader(b, size, false);
+  if (i == kNoFrameHeader) return false;
+  marker = b[i + 1];
+  bits = b[i + 4];
+  return true;
 }
 
 // OpenJPEG reads the codestream from memory.
