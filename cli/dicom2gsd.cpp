@@ -71,7 +71,7 @@ struct Options {
   const char* input = nullptr;
   const char* output = nullptr;
   bool scan = false;
-  FolderOptions folder;  // with --scan; folder.paths are the positional ones
+  FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
 int UsageError(const std::string& message) {
@@ -108,7 +108,6 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
 
 // Returns kConvert when the options are good, else the exit code.
 int ParseOptions(int argc, char** argv, Options& options) {
-  int positional = 0;
   bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -166,23 +165,19 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.folder.jobs = static_cast<int>(n);
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option " + arg);
-    } else if (options.scan) {
-      options.folder.paths.push_back(argv[i]);
-    } else if (positional == 0) {
-      options.input = argv[i];
-      ++positional;
-    } else if (positional == 1) {
-      options.output = argv[i];
-      ++positional;
     } else {
-      return UsageError("too many arguments");
+      // --scan may come after its paths: they are sorted out below.
+      options.folder.paths.push_back(argv[i]);
     }
   }
   if (options.scan) return FolderModeOptions(argc, argv, options);
   if (!options.folder.out.empty() || !options.folder.report.empty() || options.folder.dryRun ||
       options.folder.jobs != 0)
     return UsageError("--out, --name, --jobs, --dry-run and --report go with --scan");
-  if (positional != 2) return UsageError("an INPUT and an OUTPUT path are needed");
+  if (options.folder.paths.size() > 2) return UsageError("too many arguments");
+  if (options.folder.paths.size() != 2) return UsageError("an INPUT and an OUTPUT path are needed");
+  options.input = options.folder.paths[0].c_str();
+  options.output = options.folder.paths[1].c_str();
   return kConvert;
 }
 

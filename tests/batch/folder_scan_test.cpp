@@ -176,6 +176,10 @@ TEST_F(FolderScan, RefusesOptionsThatDoNotFit) {
   };
   for (const char* usage : usages) EXPECT_EQ(Dicom2Gsd(usage).exitCode, 2) << usage;
   EXPECT_EQ(Dicom2Gsd("--scan --out /nonexistent/folder /tmp").exitCode, 1);
+  // --scan after its path counts all the same.
+  CommandResult late = Dicom2Gsd(ShellQuote(Tree() + "/DATA") + " --scan");
+  EXPECT_EQ(late.exitCode, 0) << late.output;
+  EXPECT_EQ(Lines(late.standardOutput).size(), 2u) << late.standardOutput;
 }
 
 TEST_F(FolderScan, StopsAtTheDepthLimit) {
