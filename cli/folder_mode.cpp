@@ -102,12 +102,6 @@ std::string ReasonOf(const ChildResult& run, const std::string& input) {
   return reason.empty() ? "dicom2gsd wrote nothing" : reason;
 }
 
-long long RegularFileSize(const std::string& path) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return info.st_size;
-}
-
 Conversion Convert(const StudyFacts& study, const FolderOptions& options,
                    const std::string& converter, std::vector<std::string>& warnings) {
   Conversion result;

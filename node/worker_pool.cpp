@@ -1,7 +1,6 @@
 #include "worker_pool.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,13 +31,6 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
 std::string Stem(const std::string& name) {
   std::size_t dot = name.rfind('.');
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-// The size of a regular file in folder, -1 when it is absent or not one.
-long long RegularFileSize(const std::string& path) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return info.st_size;
 }
 
 }  // namespace

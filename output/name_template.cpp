@@ -1,6 +1,7 @@
 #include "name_template.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -106,4 +107,10 @@ std::string ReserveOutputName(const std::string& folder, const std::string& name
   }
   error = folder + ": no free name for " + name;
   return {};
+}
+
+long long RegularFileSize(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return info.st_size;
 }
