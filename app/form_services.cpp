@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -11,9 +12,12 @@
 #include <QMimeDatabase>
 #include <QMimeType>
 #include <QProcess>
+#include <QPushButton>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+
+#include "study_chooser.h"
 
 const char* const kApplicationTitle = "DICOM Data Converter";
 
@@ -22,8 +26,33 @@ std::optional<QString> DesktopServices::ChooseInputFile(QWidget* parent, const Q
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setOption(QFileDialog::ReadOnly, false);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  // Toolkit's own dialog, so that it can carry the Folder... button.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  bool folderChosen = false;
+  if (auto* buttons = dialog.findChild<QDialogButtonBox*>()) {
+    QPushButton* folderButton = buttons->addButton("&Folder...", QDialogButtonBox::ActionRole);
+    folderButton->setToolTip("List the NM studies in the folder shown, and its subfolders");
+    QObject::connect(folderButton, &QPushButton::clicked, &dialog, [&] {
+      // Closed without the file check that Open makes: a folder is no file.
+      folderChosen = true;
+      dialog.reject();
+    });
+  }
+  const bool opened = dialog.exec() == QDialog::Accepted;
+  if (folderChosen) return dialog.directory().absolutePath();
+  if (!opened) return std::nullopt;
+  if (dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().first();
+}
+
+std::optional<TreeScanResult> DesktopServices::ScanForStudies(QWidget* parent,
+                                                              const QString& path) {
+  return ScanUnderProgressDialog(parent, path);
+}
+
+std::optional<std::size_t> DesktopServices::ChooseStudy(QWidget* parent,
+                                                        const std::vector<StudyFacts>& studies) {
+  return PickStudyFromTable(parent, studies);
 }
 
 std::optional<QString> DesktopServices::ChooseOutputFile(QWidget* parent, const QString& proposed) {

@@ -5,6 +5,9 @@
 
 #include <QString>
 #include <optional>
+#include <vector>
+
+#include "tree_scan.h"
 
 class QWidget;
 
@@ -12,8 +15,16 @@ class FormServices {
  public:
   virtual ~FormServices() = default;
   // The open dialog, starting in folder: every file listed; a name that
-  // does not exist is refused and the dialog stays open.
+  // does not exist is refused and the dialog stays open. Its "Folder..."
+  // button returns the folder it shows instead (a DICOMDIR is a file).
   virtual std::optional<QString> ChooseInputFile(QWidget* parent, const QString& folder) = 0;
+  // Scans path (a folder or a DICOMDIR) for NM studies under a progress
+  // dialog whose Cancel stops it: nothing then.
+  virtual std::optional<TreeScanResult> ScanForStudies(QWidget* parent, const QString& path) = 0;
+  // The list of the studies found, one to pick: its index, or nothing when
+  // the operator cancels.
+  virtual std::optional<std::size_t> ChooseStudy(QWidget* parent,
+                                                 const std::vector<StudyFacts>& studies) = 0;
   // The save dialog, proposing proposed (a path): GSD filter, default suffix
   // gsd, overwrite confirmed.
   virtual std::optional<QString> ChooseOutputFile(QWidget* parent, const QString& proposed) = 0;
@@ -45,6 +56,9 @@ class DesktopServices : public FormServices {
   // an absolute path (default: xdg-open from the system's folders).
   explicit DesktopServices(bool screen, const QString& opener = QString());
   std::optional<QString> ChooseInputFile(QWidget* parent, const QString& folder) override;
+  std::optional<TreeScanResult> ScanForStudies(QWidget* parent, const QString& path) override;
+  std::optional<std::size_t> ChooseStudy(QWidget* parent,
+                                         const std::vector<StudyFacts>& studies) override;
   std::optional<QString> ChooseOutputFile(QWidget* parent, const QString& proposed) override;
   void ShowError(QWidget* parent, const QString& message) override;
   void ShowWarning(QWidget* parent, const QString& message) override;

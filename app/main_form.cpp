@@ -36,6 +36,7 @@
 #include "load_report.h"
 #include "operator_question.h"
 #include "study_state.h"
+#include "study_table.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -494,11 +495,41 @@ void TMainForm::btInClick() {
   if (chosen) OpenInputFile(*chosen);
 }
 
-// The open folder is remembered only once a file in it has loaded.
+// The open folder is remembered only once a file in it has loaded. A folder
+// or a DICOMDIR is scanned first and the study picked from it loads.
 void TMainForm::OpenInputFile(const QString& path) {
-  if (LoadInputFile(path))
-    QSettings().setValue(kOpenFolderKey,
-                         QFileInfo(QString::fromLocal8Bit(InputPath.c_str())).absolutePath());
+  const QFileInfo chosen(path);
+  const bool folderChoice =
+      chosen.isDir() || chosen.fileName().compare("DICOMDIR", Qt::CaseInsensitive) == 0;
+  QString file = path;
+  if (folderChoice) {
+    std::optional<QString> study = ChooseStudyIn(path);
+    if (!study) return;
+    file = *study;
+  }
+  if (!LoadInputFile(file)) return;
+  // The dialog opens again where the operator chose: the folder scanned,
+  // or the folder of the file.
+  const QFileInfo loaded(QString::fromLocal8Bit(InputPath.c_str()));
+  QSettings().setValue(kOpenFolderKey, chosen.isDir() ? chosen.absoluteFilePath()
+                                       : folderChoice ? chosen.absolutePath()
+                                                      : loaded.absolutePath());
+}
+
+std::optional<QString> TMainForm::ChooseStudyIn(const QString& path) {
+  QWidget* parent = isVisible() ? this : nullptr;
+  std::optional<TreeScanResult> found = services_->ScanForStudies(parent, path);
+  if (!found) return std::nullopt;  // the operator cancelled the scan
+  for (const std::string& line : found->unreadable)
+    std::fprintf(stderr, "dicom-converter: %s\n", line.c_str());
+  if (found->studies.empty()) {
+    ReportFailure(path.toLocal8Bit().toStdString(), "no NM study found");
+    return std::nullopt;
+  }
+  SortStudies(found->studies);
+  std::optional<std::size_t> picked = services_->ChooseStudy(parent, found->studies);
+  if (!picked || *picked >= found->studies.size()) return std::nullopt;
+  return QString::fromLocal8Bit(found->studies[*picked].path.c_str());
 }
 
 bool TMainForm::LoadInputFile(const QString& path) {

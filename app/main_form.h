@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QSize>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,7 +47,8 @@ class TMainForm : public QDialog {
   void SetCharacterSet(const std::string& specificCharacterSet);
   // How the window's loads run the decoder helper (tests stand in a slow one).
   void SetDecoderSettings(const DecoderSettings& settings);
-  // Loads path as Select does: the interactive start with one argument.
+  // Loads path as Select does: the interactive start with one argument. A
+  // folder or a DICOMDIR lists its NM studies to pick one from.
   void OpenInputFile(const QString& path);
 
   // Controls, named as in the form resource.
@@ -92,6 +94,9 @@ class TMainForm : public QDialog {
   // in batch mode; interactively it says why and the window is empty again.
   bool LoadStudy();
   bool LoadInputFile(const QString& path);
+  // The study picked from those a folder or DICOMDIR holds; nothing when the
+  // operator cancels the scan or the list, or none is found (said so).
+  std::optional<QString> ChooseStudyIn(const QString& path);
 
   void ShowPath(QLabel* panel, const QString& path);
   // Where the window stands and its unfolded size, for the next start.

@@ -3,14 +3,22 @@
 // nothing but what the options give: load, fill the form, store it, write.
 // Where the window asks for a sex the file does not give, it writes F and
 // says so.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <thread>
 
+#include "converter_outcome.h"
+#include "folder_mode.h"
 #include "gated_loader.h"
 #include "gsd_writer.h"
+#include "name_template.h"
 #include "study_form.h"
 #include "study_state.h"
 
@@ -24,9 +32,20 @@ const char* const kUsage =
     "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--sex M|F]\n"
     "                 [--comment TEXT] [--accept-non-nm] [--accept-projections]\n"
     "                 INPUT OUTPUT\n"
+    "       dicom2gsd --scan [--out DIR [--name TEMPLATE] [--jobs N] [--dry-run]\n"
+    "                 [--report FILE.jsonl] [OPTIONS...]] PATH...\n"
     "\n"
     "Converts one gated SPECT DICOM file (modality NM) into a Gated SPECT Data\n"
     "file. 128 x 128 studies are binned to 64 x 64.\n"
+    "\n"
+    "  --scan           list the NM studies in folders (recursively), DICOMDIRs and\n"
+    "                   files, gated ones first, reading headers only\n"
+    "  --out DIR        and convert each into DIR, never replacing a file there\n"
+    "  --name TEMPLATE  output names: %i Patient ID, %d Study Date, %t Study Time,\n"
+    "                   %u end of the SOP Instance UID, %% '%' (default %i_%d_%t_%u.gsd)\n"
+    "  --jobs N         conversions at once (default: one per core)\n"
+    "  --dry-run        print what would be written, write nothing\n"
+    "  --report FILE    append one JSON line per study converted\n"
     "\n"
     "  --base-to-apex   write each gate's frames first to last (default: last to first)\n"
     "  --height CM      patient height, 0 or more; written when above 30\n"
@@ -40,7 +59,8 @@ const char* const kUsage =
     "                   TOMO, GATED, STATIC, DYNAMIC, WHOLE BODY) instead of declining\n"
     "\n"
     "Exit status: 0 written, 1 load failed or declined or cannot write,\n"
-    "4 pixel data too short, 8 no memory, 2 usage error.\n";
+    "4 pixel data too short, 8 no memory, 2 usage error; with --scan the\n"
+    "worst of the conversions.\n";
 
 struct Options {
   bool baseToApex = false;
@@ -50,6 +70,8 @@ struct Options {
   FormSex sex = FormSex::kUnknown;  // unknown: the file's
   const char* input = nullptr;
   const char* output = nullptr;
+  bool scan = false;
+  FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
 int UsageError(const std::string& message) {
@@ -57,9 +79,35 @@ int UsageError(const std::string& message) {
   return kUsageError;
 }
 
+// Completes the folder mode's options: the single-file ones each conversion
+// takes, as given. Returns kConvert when they are good.
+int FolderModeOptions(int argc, char** argv, Options& options) {
+  FolderOptions& folder = options.folder;
+  if (folder.paths.empty()) return UsageError("--scan needs a folder, DICOMDIR or file");
+  if ((folder.dryRun || !folder.report.empty()) && folder.out.empty())
+    return UsageError("--dry-run and --report go with --out");
+  if (folder.jobs == 0)
+    folder.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  folder.acceptNonNm = options.acceptNonNm;
+  auto named = [](const char* arg, std::initializer_list<const char*> names) {
+    for (const char* name : names)
+      if (std::strcmp(arg, name) == 0) return true;
+    return false;
+  };
+  // ParseOptions checked every value; this only picks them out again.
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (named(argv[i], {"--base-to-apex", "--accept-non-nm", "--accept-projections"}))
+      folder.converterOptions.push_back(argv[i]);
+    else if (named(argv[i], {"--height", "--weight", "--sex", "--comment"}))
+      folder.converterOptions.insert(folder.converterOptions.end(), {argv[i], argv[i + 1]}), ++i;
+    else if (named(argv[i], {"--out", "--report", "--name", "--jobs"}))
+      ++i;
+  }
+  return kConvert;
+}
+
 // Returns kConvert when the options are good, else the exit code.
 int ParseOptions(int argc, char** argv, Options& options) {
-  int positional = 0;
   bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -97,19 +145,39 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.sex = sex == "M" ? FormSex::kMale : FormSex::kFemale;
     } else if (!optionsEnd && arg == "--comment") {
       if (!value(options.comment)) return UsageError("--comment needs a value");
+    } else if (!optionsEnd && arg == "--scan") {
+      options.scan = true;
+    } else if (!optionsEnd && arg == "--dry-run") {
+      options.folder.dryRun = true;
+    } else if (!optionsEnd && (arg == "--out" || arg == "--report")) {
+      std::string& into = arg == "--out" ? options.folder.out : options.folder.report;
+      if (!value(into) || into.empty()) return UsageError(arg + " needs a value");
+    } else if (!optionsEnd && arg == "--name") {
+      if (!value(options.folder.nameTemplate)) return UsageError("--name needs a value");
+      std::string why = NameTemplateError(options.folder.nameTemplate);
+      if (!why.empty()) return UsageError("--name: " + why);
+    } else if (!optionsEnd && arg == "--jobs") {
+      std::string jobs;
+      char* end = nullptr;
+      long n = value(jobs) ? std::strtol(jobs.c_str(), &end, 10) : 0;
+      if (jobs.empty() || *end != '\0' || n < 1 || n > 256)
+        return UsageError("--jobs needs a number from 1 to 256");
+      options.folder.jobs = static_cast<int>(n);
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option " + arg);
-    } else if (positional == 0) {
-      options.input = argv[i];
-      ++positional;
-    } else if (positional == 1) {
-      options.output = argv[i];
-      ++positional;
     } else {
-      return UsageError("too many arguments");
+      // --scan may come after its paths: they are sorted out below.
+      options.folder.paths.push_back(argv[i]);
     }
   }
-  if (positional != 2) return UsageError("an INPUT and an OUTPUT path are needed");
+  if (options.scan) return FolderModeOptions(argc, argv, options);
+  if (!options.folder.out.empty() || !options.folder.report.empty() || options.folder.dryRun ||
+      options.folder.jobs != 0)
+    return UsageError("--out, --name, --jobs, --dry-run and --report go with --scan");
+  if (options.folder.paths.size() > 2) return UsageError("too many arguments");
+  if (options.folder.paths.size() != 2) return UsageError("an INPUT and an OUTPUT path are needed");
+  options.input = options.folder.paths[0].c_str();
+  options.output = options.folder.paths[1].c_str();
   return kConvert;
 }
 
@@ -142,6 +210,15 @@ int main(int argc, char** argv) {
   Options options;
   int parsed = ParseOptions(argc, argv, options);
   if (parsed != kConvert) return parsed;
+  if (options.scan) {
+    struct stat folder;
+    if (!options.folder.out.empty() &&
+        (::stat(options.folder.out.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
+      std::fprintf(stderr, "dicom2gsd: %s: not a folder\n", options.folder.out.c_str());
+      return kGsdNotWritten;
+    }
+    return RunFolderMode(options.folder);
+  }
 
   LoadOptions load;
   load.ask = [&options](const OperatorQuestion& question) {
@@ -157,10 +234,9 @@ int main(int argc, char** argv) {
   if (loaded != kLoadOk) {
     // A refusal that an option would turn into a conversion names it.
     const char* option = report.failure == LoadFailure::kNotReconstructedDeclined
-                             ? " (--accept-projections converts it)"
-                         : report.failure == LoadFailure::kModalityDeclined
-                             ? " (--accept-non-nm converts it)"
-                             : "";
+                             ? kDeclinedProjectionsHint
+                         : report.failure == LoadFailure::kModalityDeclined ? kDeclinedNonNmHint
+                                                                            : "";
     std::fprintf(stderr, "dicom2gsd: %s: %s%s\n", InputPath.c_str(),
                  report.FailureText(loaded).c_str(), option);
     return loaded;

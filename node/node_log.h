@@ -1,43 +1,6 @@
-// The node's log: one JSON object per line and per received object, written
-// whole under a lock so that lines of several threads never interleave.
+// The node's log: the conversion log's JSON lines, one per received object.
 #pragma once
 
-#include <cstdio>
-#include <mutex>
-#include <string>
-#include <vector>
+#include "conversion_log.h"
 
-struct ObjectLogEntry {
-  std::string callingAe, peer, sopInstanceUid, patientId, modality;
-  std::string outcome;  // converted, failed, short, no-memory, duplicate, not-nm, refused
-  std::vector<std::string> warnings;
-  std::string output;                     // the GSD, the kept or failed object; empty when none
-  std::string message;                    // why, when it failed or was refused
-  double receiveMs = -1, convertMs = -1;  // -1: not measured (left out)
-};
-
-// The JSON text of value, quoted; bytes outside printable ASCII escaped as
-// \u00XX so that a hostile value cannot break the line or the encoding.
-std::string JsonString(const std::string& value);
-// One log line, without its line feed.
-std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time);
-
-class NodeLog {
- public:
-  // Appends to path, or writes to stdout when path is empty. False when the
-  // file cannot be opened.
-  bool Open(const std::string& path);
-  ~NodeLog();
-  void Write(const ObjectLogEntry& entry);
-  // A line about the node itself (start, stop), also JSON.
-  void Event(const std::string& event, const std::string& detail);
-
- private:
-  void WriteLine(const std::string& line);
-  std::mutex mutex_;
-  std::FILE* file_ = nullptr;
-  bool owned_ = false;
-};
-
-// Now as ISO 8601 UTC with milliseconds.
-std::string UtcNow();
+using NodeLog = ConversionLog;

@@ -1,7 +1,6 @@
 #include "worker_pool.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstring>
 
 #include "child_process.h"
+#include "converter_outcome.h"
 #include "name_template.h"
 #include "object_info.h"
 
@@ -19,7 +19,6 @@ namespace {
 constexpr int kConverterDeadlineSeconds = 300;
 constexpr int kHookDeadlineSeconds = 60;
 constexpr std::size_t kOutputLimit = 64 * 1024;
-constexpr int kMaxNameSuffix = 9999;
 // A full or unwritable output folder is tried again after 1, 2, 4... s, at
 // most a minute apart.
 constexpr int kMaxRetryDelaySeconds = 60;
@@ -29,53 +28,12 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
-std::string WithSuffix(const std::string& name, int n) {
-  if (n == 0) return name;
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0) return name + "-" + std::to_string(n);
-  return name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
-}
-
 std::string Stem(const std::string& name) {
   std::size_t dot = name.rfind('.');
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-// The size of a regular file in folder, -1 when it is absent or not one.
-long long RegularFileSize(const std::string& path) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return info.st_size;
-}
-
 }  // namespace
-
-const char* OutcomeOfExit(int exitCode) {
-  switch (exitCode) {
-    case 0:
-      return "converted";
-    case 4:
-      return "short";
-    case 8:
-      return "no-memory";
-    default:
-      return "failed";
-  }
-}
-
-std::vector<std::string> ConverterWarnings(const std::string& output) {
-  static const std::string kMark = "dicom2gsd: warning: ";
-  std::vector<std::string> warnings;
-  std::size_t start = 0;
-  while (start < output.size()) {
-    std::size_t end = output.find('\n', start);
-    if (end == std::string::npos) end = output.size();
-    std::string line = output.substr(start, end - start);
-    if (line.compare(0, kMark.size(), kMark) == 0) warnings.push_back(line.substr(kMark.size()));
-    start = end + 1;
-  }
-  return warnings;
-}
 
 WorkerPool::WorkerPool(const NodeOptions& options, const std::string& converter, Spool& spool,
                        NodeLog& log)
@@ -127,26 +85,6 @@ void WorkerPool::Work() {
   }
 }
 
-std::string WorkerPool::ReserveOutputName(const std::string& name, std::string& error) {
-  for (int n = 0; n <= kMaxNameSuffix; ++n) {
-    std::string candidate = WithSuffix(name, n);
-    // The empty file holds the name against every other writer until
-    // dicom2gsd replaces it, a file of this process's user with one link.
-    int fd = ::open((options_.out + "/" + candidate).c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return candidate;
-    }
-    if (errno != EEXIST) {
-      error = options_.out + "/" + candidate + ": " + std::strerror(errno);
-      return {};
-    }
-  }
-  error = options_.out + ": no free name for " + name;
-  return {};
-}
-
 bool WorkerPool::Convert(const ConversionJob& job) {
   const auto start = std::chrono::steady_clock::now();
   const std::string queued = spool_.QueuedPath(job.key);
@@ -185,7 +123,7 @@ bool WorkerPool::Convert(const ConversionJob& job) {
   NameFields fields{info.patientId, info.studyDate, info.studyTime, info.sopInstanceUid};
   std::string error;
   const std::string name =
-      ReserveOutputName(ExpandNameTemplate(options_.nameTemplate, fields), error);
+      ReserveOutputName(options_.out, ExpandNameTemplate(options_.nameTemplate, fields), error);
   if (name.empty() || !spool_.WriteWorkMarker(job.key, name, error)) {
     if (!name.empty()) ::unlink((options_.out + "/" + name).c_str());
     // The object stays queued: the output folder, not the study, failed.

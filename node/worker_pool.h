@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "converter_outcome.h"
 #include "node_log.h"
 #include "node_options.h"
 #include "spool.h"
@@ -21,11 +22,6 @@ struct ConversionJob {
   double receiveMs = -1;
   int attempts = 0;  // conversions the output folder refused so far
 };
-
-// What a dicom2gsd exit status means for the object.
-const char* OutcomeOfExit(int exitCode);
-// The caveats of dicom2gsd's output: the text of each "warning:" line.
-std::vector<std::string> ConverterWarnings(const std::string& output);
 
 class WorkerPool {
  public:
@@ -40,8 +36,6 @@ class WorkerPool {
   void Work();
   // False when the output folder failed: the job is tried again later.
   bool Convert(const ConversionJob& job);
-  // Creates a free output name from the template (O_EXCL), empty on failure.
-  std::string ReserveOutputName(const std::string& name, std::string& error);
   void Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry);
   void Fail(const std::string& key, const std::string& stem, const std::string& reason,
             ObjectLogEntry& entry);

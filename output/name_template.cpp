@@ -1,5 +1,12 @@
 #include "name_template.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 bool SafeNameByte(unsigned char c) {
@@ -72,4 +79,38 @@ std::string ExpandNameTemplate(const std::string& nameTemplate, const NameFields
   if (name.size() > kNameMax) name.resize(kNameMax);
   if (name[0] == '.') name[0] = '_';
   return name;
+}
+
+std::string NameWithSuffix(const std::string& name, int n) {
+  if (n == 0) return name;
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name + "-" + std::to_string(n);
+  return name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
+}
+
+std::string ReserveOutputName(const std::string& folder, const std::string& name,
+                              std::string& error) {
+  for (int n = 0; n <= kMaxNameSuffix; ++n) {
+    std::string candidate = NameWithSuffix(name, n);
+    // The empty file holds the name against every other writer until
+    // dicom2gsd replaces it, a file of this process's user with one link.
+    int fd = ::open((folder + "/" + candidate).c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return candidate;
+    }
+    if (errno != EEXIST) {
+      error = folder + "/" + candidate + ": " + std::strerror(errno);
+      return {};
+    }
+  }
+  error = folder + ": no free name for " + name;
+  return {};
+}
+
+long long RegularFileSize(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return info.st_size;
 }

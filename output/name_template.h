@@ -29,3 +29,18 @@ std::string NameTemplateError(const std::string& nameTemplate);
 // starts with '.', holds no '/' or control character and is cut to
 // kNameMax bytes. A template NameTemplateError refuses gives "".
 std::string ExpandNameTemplate(const std::string& nameTemplate, const NameFields& fields);
+
+// Takes a free name in folder: name, else name-1, name-2... before its
+// extension, created empty with an exclusive create (never through a link)
+// so that no other writer takes it, until the converter replaces it. Returns
+// the name taken, or "" with error when the folder refuses or no suffix up
+// to kMaxNameSuffix is free.
+constexpr int kMaxNameSuffix = 9999;
+std::string ReserveOutputName(const std::string& folder, const std::string& name,
+                              std::string& error);
+// name with "-n" before its extension (name itself for 0).
+std::string NameWithSuffix(const std::string& name, int n);
+// The size of the regular file at path (a link is not followed), -1 when it
+// is absent or not one: whether the converter filled a reserved name (an
+// empty one is the reservation alone).
+long long RegularFileSize(const std::string& path);

@@ -23,6 +23,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -71,6 +72,25 @@ class FakeOperator : public FormServices {
     return openAccepted;
   }
   void EndProcess(int code) override { exits.push_back(code); }
+  // The real scan, as the progress dialog runs it, unless the operator
+  // cancels it; the list records what it was shown and picks a row.
+  bool cancelScan = false;
+  std::vector<QString> scanned;
+  std::vector<std::vector<StudyFacts>> lists;
+  std::deque<std::optional<std::size_t>> picks;
+  std::optional<TreeScanResult> ScanForStudies(QWidget*, const QString& path) override {
+    scanned.push_back(path);
+    if (cancelScan) return std::nullopt;
+    return ScanTrees({path.toStdString()}, ScanOptions());
+  }
+  std::optional<std::size_t> ChooseStudy(QWidget*,
+                                         const std::vector<StudyFacts>& studies) override {
+    lists.push_back(studies);
+    if (picks.empty()) return std::nullopt;
+    std::optional<std::size_t> pick = picks.front();
+    picks.pop_front();
+    return pick;
+  }
 
  private:
   static std::optional<QString> Next(std::deque<std::optional<QString>>& queue) {
@@ -728,6 +748,40 @@ TEST(DesktopServicesTest, OpenDialogRefusesAMissingName) {
   EXPECT_TRUE(stillOpen);
 }
 
+// The real folder choice: the open dialog's Folder... button gives the
+// folder it shows; the list shows a study per row and OK gives the one
+// selected.
+TEST(DesktopServicesTest, FolderButtonAndStudyList) {
+  DesktopServices desktop(true);
+  TempDir dir;
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    for (QPushButton* button : dialog->findChildren<QPushButton*>())
+      if (button->text() == "&Folder...") button->click();
+  });
+  std::optional<QString> chosen =
+      desktop.ChooseInputFile(nullptr, QString::fromStdString(dir.path()));
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->toStdString(), dir.path());
+
+  std::vector<StudyFacts> studies(3);
+  for (std::size_t i = 0; i < studies.size(); ++i) studies[i].patientId = "P" + std::to_string(i);
+  int rows = 0;
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    auto* table = dialog->findChild<QTableWidget*>();
+    ASSERT_NE(table, nullptr);
+    rows = table->rowCount();
+    EXPECT_EQ(table->item(2, 0)->text(), "P2");
+    table->selectRow(2);
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(2));
+  EXPECT_EQ(rows, 3);
+}
+
 // The viewer starts on its own; a second request while it runs starts none.
 // A document nothing on the desktop opens is refused before any start.
 TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
@@ -1058,4 +1112,56 @@ int main(int argc, char** argv) {
   QStandardPaths::setTestModeEnabled(true);  // QSettings of the tests' own
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
+}
+
+// Select's Folder choice and a DICOMDIR: the NM studies found, listed gated
+// first, the picked one loaded as a file; a cancel at either step, or a
+// folder without NM studies, loads nothing and ends nothing.
+TEST_F(MainFormTest, AFolderListsItsStudiesAndLoadsThePickedOne) {
+  const std::string tree = dir.File("cd");
+  CommandResult made = RunCommand(
+      "/usr/bin/python3 " + ShellQuote(std::string(DGC_SOURCE_DIR) + "/tests/batch/make_tree.py") +
+      " " + ShellQuote(tree) + " 2>&1");
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  ASSERT_EQ(::mkdir(dir.File("empty").c_str(), 0755), 0);
+  struct Case {
+    std::string chosen;
+    bool cancelScan;
+    std::optional<std::size_t> pick;
+    const char* id;  // shown afterwards; "" when nothing loaded
+  };
+  const Case cases[] = {
+      {tree, false, 1, "P3"},          {tree + "/DICOMDIR", false, 0, "P1"}, {tree, true, 0, ""},
+      {tree, false, std::nullopt, ""}, {dir.File("empty"), false, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.chosen + (c.cancelScan ? " cancelled" : ""));
+    StartInteractive();
+    fake = FakeOperator();
+    fake.inputs.push_back(QString::fromStdString(c.chosen));
+    fake.cancelScan = c.cancelScan;
+    fake.picks.push_back(c.pick);
+    form->btInClick();
+    EXPECT_TRUE(fake.exits.empty());
+    EXPECT_EQ(form->edID->text().toStdString(), c.id);
+    EXPECT_EQ(form->BtOK->isEnabled(), *c.id != '\0');
+    ASSERT_EQ(fake.scanned.size(), 1u);
+    if (c.cancelScan) {
+      EXPECT_TRUE(fake.lists.empty());
+    } else if (c.chosen == dir.File("empty")) {
+      EXPECT_TRUE(fake.lists.empty());
+      ASSERT_EQ(fake.errors.size(), 1u);
+      EXPECT_TRUE(fake.errors[0].endsWith("no NM study found")) << fake.errors[0].toStdString();
+    } else {
+      ASSERT_EQ(fake.lists.size(), 1u);
+      const std::vector<StudyFacts>& list = fake.lists[0];
+      ASSERT_GE(list.size(), 5u);
+      EXPECT_EQ(list.front().patientId, "P1");
+      EXPECT_TRUE(list[list.size() - 2].gated);
+      EXPECT_EQ(list.back().patientId, "P5") << "the static study comes last";
+      if (*c.id != '\0') {
+        EXPECT_EQ(InputPath, list[*c.pick].path);
+      }
+    }
+  }
 }

@@ -1,4 +1,4 @@
-#include "node_log.h"
+#include "conversion_log.h"
 
 #include <sys/time.h>
 
@@ -27,8 +27,11 @@ std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time) 
   auto field = [&line](const char* name, const std::string& value) {
     line += std::string(",\"") + name + "\":" + JsonString(value);
   };
-  field("calling_ae", entry.callingAe);
-  field("peer", entry.peer);
+  if (!entry.input.empty()) field("input", entry.input);
+  if (entry.input.empty() || !entry.callingAe.empty()) {
+    field("calling_ae", entry.callingAe);
+    field("peer", entry.peer);
+  }
   field("sop_instance_uid", entry.sopInstanceUid);
   field("patient_id", entry.patientId);
   field("modality", entry.modality);
@@ -62,7 +65,7 @@ std::string UtcNow() {
   return text;
 }
 
-bool NodeLog::Open(const std::string& path) {
+bool ConversionLog::Open(const std::string& path) {
   if (path.empty()) {
     file_ = stdout;
     return true;
@@ -72,22 +75,22 @@ bool NodeLog::Open(const std::string& path) {
   return owned_;
 }
 
-NodeLog::~NodeLog() {
+ConversionLog::~ConversionLog() {
   if (owned_) std::fclose(file_);
 }
 
-void NodeLog::WriteLine(const std::string& line) {
+void ConversionLog::WriteLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
   std::fputs((line + "\n").c_str(), file_);
   std::fflush(file_);
 }
 
-void NodeLog::Write(const ObjectLogEntry& entry) {
+void ConversionLog::Write(const ObjectLogEntry& entry) {
   WriteLine(FormatLogLine(entry, UtcNow()));
 }
 
-void NodeLog::Event(const std::string& event, const std::string& detail) {
+void ConversionLog::Event(const std::string& event, const std::string& detail) {
   WriteLine("{\"time\":" + JsonString(UtcNow()) + ",\"event\":" + JsonString(event) +
             ",\"detail\":" + JsonString(detail) + "}");
 }

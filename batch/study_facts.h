@@ -1,0 +1,32 @@
+// What one DICOM file tells about the study it holds, read from its header
+// alone (DCMTK, up to Pixel Data): enough to list it and to name its output.
+// Nothing process-wide is touched, so a scan may run beside a window.
+#pragma once
+
+#include <string>
+
+struct StudyFacts {
+  std::string path;
+  std::string sopClassUid, sopInstanceUid;
+  std::string modality, patientId, patientName, studyDate, studyTime;
+  std::string transferSyntax;  // its UID
+  std::string imageType;       // the values joined by '\'
+  int rows = 0, columns = 0;
+  int gates = 1;          // Number of Time Slots, 1 when absent
+  int framesPerGate = 0;  // Number of Slices, or Number of Frames over the gates
+  bool gated = false;     // more than one time slot
+};
+
+enum class FactsResult {
+  kStudy,       // a DICOM file; facts filled
+  kNotDicom,    // not DICOM at all: passed over without a word
+  kUnreadable,  // cannot be opened or read: the caller says why
+};
+
+// Reads the header of the regular file open as fd (named path). error says
+// why for kUnreadable.
+FactsResult ReadStudyFacts(int fd, const std::string& path, StudyFacts& facts, std::string& error);
+
+// Whether the converter takes the study: Modality NM, or with acceptNonNm
+// an NM Image Storage object of another modality.
+bool IsNmStudy(const StudyFacts& facts, bool acceptNonNm);

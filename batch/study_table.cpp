@@ -1,0 +1,60 @@
+#include "study_table.h"
+
+#include <algorithm>
+#include <tuple>
+
+#include "transfer_syntax.h"
+
+const char* const kStudyColumns[8] = {"Patient ID",     "Name",   "Study date",
+                                      "Gates x frames", "Matrix", "Transfer syntax",
+                                      "Image Type",     "File"};
+
+namespace {
+
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return text;
+}
+
+}  // namespace
+
+void SortStudies(std::vector<StudyFacts>& studies) {
+  std::stable_sort(studies.begin(), studies.end(), [](const StudyFacts& a, const StudyFacts& b) {
+    return std::make_tuple(!a.gated, a.patientId, a.studyDate, a.path) <
+           std::make_tuple(!b.gated, b.patientId, b.studyDate, b.path);
+  });
+}
+
+std::vector<std::string> StudyCells(const StudyFacts& facts) {
+  // The name alone keeps the table narrow; an unnamed syntax shows its UID.
+  const char* name = FindTransferSyntax(facts.transferSyntax).name;
+  std::string syntax = name != nullptr && *name != '\0' ? name : facts.transferSyntax;
+  return {Printable(facts.patientId),
+          Printable(facts.patientName),
+          Printable(facts.studyDate),
+          std::to_string(facts.gates) + " x " + std::to_string(facts.framesPerGate),
+          std::to_string(facts.rows) + " x " + std::to_string(facts.columns),
+          Printable(syntax),
+          Printable(facts.imageType),
+          Printable(facts.path)};
+}
+
+std::string FormatStudyTable(const std::vector<StudyFacts>& studies) {
+  std::vector<std::vector<std::string>> rows;
+  rows.emplace_back(std::begin(kStudyColumns), std::end(kStudyColumns));
+  for (const StudyFacts& facts : studies) rows.push_back(StudyCells(facts));
+  std::vector<std::size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  std::string text;
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+    }
+    text += line + "\n";
+  }
+  return text;
+}

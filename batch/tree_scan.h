@@ -1,0 +1,32 @@
+// Finds the NM studies under folders, DICOMDIRs and single files: a
+// DICOMDIR's files first, then every other file of its folder tree, each
+// read up to its pixel data only. Hostile trees are walked safely: links are
+// followed only to folders not seen yet, only regular files are opened
+// (never a FIFO or a device), and the depth is bounded.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "study_facts.h"
+
+constexpr int kMaxScanDepth = 32;
+
+struct ScanOptions {
+  bool acceptNonNm = false;
+  // Called after each file read, with the files read so far and the studies
+  // found; false stops the scan (cancel).
+  std::function<bool(long long files, std::size_t studies)> progress;
+};
+
+struct TreeScanResult {
+  std::vector<StudyFacts> studies;      // NM studies, each SOP Instance UID once
+  std::vector<std::string> unreadable;  // "PATH: reason", one per file or folder
+  long long filesRead = 0;
+  bool cancelled = false;
+};
+
+// Scans each path: a folder (recursively; a DICOMDIR in it is followed
+// first), a DICOMDIR file, or a single DICOM file.
+TreeScanResult ScanTrees(const std::vector<std::string>& paths, const ScanOptions& options);

@@ -1,0 +1,234 @@
+#include "folder_mode.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "child_process.h"
+#include "conversion_log.h"
+#include "converter_outcome.h"
+#include "name_template.h"
+#include "study_table.h"
+#include "tree_scan.h"
+
+namespace {
+
+// One conversion takes milliseconds; a decoder helper has 120 s of its own.
+constexpr int kConverterDeadlineSeconds = 300;
+constexpr std::size_t kOutputLimit = 64 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Where the run stands, on stderr: one line redrawn on a terminal, plain
+// lines for a log file or a pipe.
+class Progress {
+ public:
+  Progress() : terminal_(::isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
+
+  void Scanned(long long files, std::size_t studies) {
+    if (!terminal_ || (files % 16 != 0)) return;
+    Redraw("scanned " + std::to_string(files) + " files, " + std::to_string(studies) +
+           " NM studies");
+  }
+  void ScanDone(long long files, std::size_t studies) {
+    Line("scanned " + std::to_string(files) + " files, " + std::to_string(studies) + " NM studies");
+  }
+  void StartConverting() { start_ = Clock::now(); }
+  // A conversion ended: its own line off a terminal, the counts on one.
+  void Converted(std::size_t done, std::size_t total, const std::string& line) {
+    if (!terminal_) return Line(line);
+    const double seconds = SecondsSince(start_);
+    const double rate = seconds > 0 ? done / seconds : 0;
+    char text[160];
+    std::snprintf(text, sizeof text, "converted %zu/%zu studies, %.1f/s, %.0f s left", done, total,
+                  rate, rate > 0 ? (total - done) / rate : 0.0);
+    Redraw(text);
+  }
+  void Line(const std::string& text) {
+    if (drawn_) std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+    std::fprintf(stderr, "dicom2gsd: %s\n", text.c_str());
+  }
+
+ private:
+  void Redraw(const std::string& text) {
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  bool terminal_;
+  bool drawn_ = false;
+  Clock::time_point start_;
+};
+
+struct Conversion {
+  std::string outcome;  // converted, declined, failed, short, no-memory
+  std::string output, reason;
+  int status = 0;  // the exit status it contributes
+};
+
+NameFields FieldsOf(const StudyFacts& study) {
+  return {study.patientId, study.studyDate, study.studyTime, study.sopInstanceUid};
+}
+
+// The converter's reason: its last line that is not a warning, without the
+// program's name.
+std::string ReasonOf(const ChildResult& run, const std::string& input) {
+  std::string reason;
+  std::size_t start = 0;
+  while (start < run.output.size()) {
+    std::size_t end = run.output.find('\n', start);
+    if (end == std::string::npos) end = run.output.size();
+    std::string line = run.output.substr(start, end - start);
+    if (line.rfind("dicom2gsd: warning: ", 0) != 0 && !line.empty()) reason = line;
+    start = end + 1;
+  }
+  if (reason.rfind("dicom2gsd: ", 0) == 0) reason.erase(0, 11);
+  if (reason.rfind(input + ": ", 0) == 0) reason.erase(0, input.size() + 2);
+  if (run.timedOut)
+    return "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s";
+  if (run.signal != 0) return "dicom2gsd ended by signal " + std::to_string(run.signal);
+  return reason.empty() ? "dicom2gsd wrote nothing" : reason;
+}
+
+Conversion Convert(const StudyFacts& study, const FolderOptions& options,
+                   const std::string& converter, std::vector<std::string>& warnings) {
+  Conversion result;
+  std::string error;
+  const std::string name = ReserveOutputName(
+      options.out, ExpandNameTemplate(options.nameTemplate, FieldsOf(study)), error);
+  if (name.empty()) return {"failed", "", error, 1};
+  result.output = options.out + "/" + name;
+  std::vector<std::string> argv = {converter};
+  argv.insert(argv.end(), options.converterOptions.begin(), options.converterOptions.end());
+  argv.insert(argv.end(), {"--", study.path, result.output});
+  ChildResult run = RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
+  warnings = ConverterWarnings(run.output);
+  if (run.exitCode == 0 && RegularFileSize(result.output) > 0) {
+    result.outcome = "converted";
+    return result;
+  }
+  // The placeholder goes; a file the converter began is its own to clean.
+  if (RegularFileSize(result.output) == 0) ::unlink(result.output.c_str());
+  result.output.clear();
+  result.reason = ReasonOf(run, study.path);
+  result.status = run.exitCode > 0 ? run.exitCode : 1;
+  result.outcome = ConverterDeclined(run.output) ? "declined"
+                   : run.exitCode > 0            ? OutcomeOfExit(run.exitCode)
+                                                 : "failed";
+  return result;
+}
+
+// What --dry-run prints: the names the conversions would take, each free
+// in the folder and among the others.
+int DryRun(const std::vector<StudyFacts>& studies, const FolderOptions& options) {
+  std::set<std::string> taken;
+  for (const StudyFacts& study : studies) {
+    const std::string name = ExpandNameTemplate(options.nameTemplate, FieldsOf(study));
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+      std::string candidate = NameWithSuffix(name, n);
+      struct stat info;
+      if (taken.count(candidate) || ::lstat((options.out + "/" + candidate).c_str(), &info) == 0)
+        continue;
+      taken.insert(candidate);
+      std::printf("%s -> %s/%s\n", study.path.c_str(), options.out.c_str(), candidate.c_str());
+      break;
+    }
+  }
+  return 0;
+}
+
+int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& options,
+               Progress& progress) {
+  ConversionLog log;
+  if (!options.report.empty() && !log.Open(options.report)) {
+    progress.Line(options.report + ": cannot open the report");
+    return 1;
+  }
+  const std::string converter = ProgramFolder() + "/dicom2gsd";
+  std::vector<Conversion> results(studies.size());
+  std::atomic<std::size_t> next{0};
+  std::mutex mutex;
+  std::size_t done = 0;
+  progress.StartConverting();
+  auto work = [&] {
+    for (std::size_t i = next++; i < studies.size(); i = next++) {
+      const auto start = Clock::now();
+      std::vector<std::string> warnings;
+      Conversion result = Convert(studies[i], options, converter, warnings);
+      ObjectLogEntry entry;
+      entry.input = studies[i].path;
+      entry.sopInstanceUid = studies[i].sopInstanceUid;
+      entry.patientId = studies[i].patientId;
+      entry.modality = studies[i].modality;
+      entry.outcome = result.outcome;
+      entry.warnings = warnings;
+      entry.output = result.output;
+      entry.message = result.reason;
+      entry.convertMs = SecondsSince(start) * 1000;
+      if (!options.report.empty()) log.Write(entry);
+      std::lock_guard<std::mutex> lock(mutex);
+      results[i] = result;
+      progress.Converted(
+          ++done, studies.size(),
+          result.outcome + " " + studies[i].path +
+              (result.output.empty() ? ": " + result.reason : " -> " + result.output));
+    }
+  };
+  const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(studies.size())));
+  std::vector<std::thread> threads;
+  for (int i = 1; i < jobs; ++i) threads.emplace_back(work);
+  work();
+  for (std::thread& thread : threads) thread.join();
+
+  int status = 0;
+  std::size_t converted = 0, declined = 0, failed = 0;
+  for (const Conversion& result : results) {
+    status = std::max(status, result.status);
+    if (result.outcome == "converted")
+      ++converted;
+    else if (result.outcome == "declined")
+      ++declined;
+    else
+      ++failed;
+  }
+  progress.Line("converted " + std::to_string(converted) + ", declined " +
+                std::to_string(declined) + ", failed " + std::to_string(failed));
+  for (std::size_t i = 0; i < studies.size(); ++i)
+    if (results[i].outcome != "converted")
+      std::fprintf(stderr, "  %s: %s: %s\n", results[i].outcome.c_str(), studies[i].path.c_str(),
+                   results[i].reason.c_str());
+  return status;
+}
+
+}  // namespace
+
+int RunFolderMode(const FolderOptions& options) {
+  Progress progress;
+  ScanOptions scan;
+  scan.acceptNonNm = options.acceptNonNm;
+  scan.progress = [&progress](long long files, std::size_t studies) {
+    progress.Scanned(files, studies);
+    return true;
+  };
+  TreeScanResult found = ScanTrees(options.paths, scan);
+  for (const std::string& line : found.unreadable) progress.Line(line);
+  progress.ScanDone(found.filesRead, found.studies.size());
+  SortStudies(found.studies);
+  std::fputs(FormatStudyTable(found.studies).c_str(), stdout);
+  std::fflush(stdout);
+  if (options.out.empty()) return 0;
+  if (options.dryRun) return DryRun(found.studies, options);
+  return ConvertAll(found.studies, options, progress);
+}

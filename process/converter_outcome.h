@@ -1,0 +1,17 @@
+// What a dicom2gsd child's exit status and output mean, for every front end
+// that converts through one (the node, dicom2gsd's folder mode).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The outcome of an exit status: converted, short, no-memory or failed.
+const char* OutcomeOfExit(int exitCode);
+// The caveats of dicom2gsd's output: the text of each "warning:" line.
+std::vector<std::string> ConverterWarnings(const std::string& output);
+// Whether the output says the study was declined (a question answered No)
+// rather than unreadable: the refusal names the option that converts it.
+bool ConverterDeclined(const std::string& output);
+// The hint dicom2gsd puts after a declined study's reason.
+extern const char* const kDeclinedNonNmHint;
+extern const char* const kDeclinedProjectionsHint;
