@@ -3,9 +3,11 @@
 // never replace a file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "node_log.h"
 #include "node_options.h"
 #include "spool.h"
@@ -104,6 +106,31 @@ TEST(WorkerPool, ExitCodesAndWarnings) {
   EXPECT_EQ(ConverterWarnings("dicom2gsd: warning: in.dcm: lossy\nother\n"
                               "dicom2gsd: in.dcm: failed\ndicom2gsd: warning: in.dcm: clipped"),
             (std::vector<std::string>{"in.dcm: lossy", "in.dcm: clipped"}));
+}
+
+TEST(ChildProcess, ExitSignalAndDeadline) {
+  const struct {
+    const char* script;
+    int exitCode, signal;
+    bool timedOut;
+    const char* output;
+  } rows[] = {
+      {"echo out; echo err >&2; exit 3", 3, 0, false, "out\nerr\n"},
+      {"kill -9 $$", -1, 9, false, ""},
+      {"sleep 30", -1, 9, true, ""},
+      // Closing its output does not take the child past the deadline.
+      {"exec >&- 2>&-; sleep 30", -1, 9, true, ""},
+  };
+  for (const auto& row : rows) {
+    const auto start = std::chrono::steady_clock::now();
+    ChildResult run = RunChild({"/bin/sh", "-c", row.script}, 1, 1024);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << row.script;
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.script;
+    EXPECT_EQ(run.signal, row.signal) << row.script;
+    EXPECT_EQ(run.timedOut, row.timedOut) << row.script;
+    EXPECT_EQ(run.output, row.output) << row.script;
+  }
+  EXPECT_EQ(RunChild({"sh", "-c", "true"}, 1, 1024).exitCode, -1);
 }
 
 TEST(Spool, UidKeysAreFileNames) {
