@@ -2,6 +2,7 @@
 // line, the converter's exit codes and warnings, UID keys and moves that
 // never replace a file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -97,12 +98,37 @@ TEST(NodeLog, OneLineOfJsonWhateverTheValues) {
   EXPECT_EQ(line.find("convert_ms"), std::string::npos) << line;
 }
 
+TEST(NodeLog, OpensFilesAndNeverWaitsForAFifoReader) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  WriteBytes(dir.File("kept.jsonl"), "{}\n");
+  const struct {
+    std::string path;
+    bool opens;
+  } rows[] = {{dir.File("new.jsonl"), true},
+              {dir.File("kept.jsonl"), true},
+              {dir.File("fifo"), false},
+              {dir.File("no/such/folder.jsonl"), false}};
+  for (const auto& row : rows) {
+    ConversionLog log;
+    EXPECT_EQ(log.Open(row.path), row.opens) << row.path;
+    if (row.opens) log.Event("start", "");
+  }
+  EXPECT_EQ(ReadBytes(dir.File("kept.jsonl")).rfind("{}\n{\"time\":", 0), 0u);
+}
+
 TEST(WorkerPool, ExitCodesAndWarnings) {
+  // status: what the folder mode's run takes from the child's exit.
   const struct {
     int code;
     const char* outcome;
-  } rows[] = {{0, "converted"}, {1, "failed"}, {2, "failed"}, {4, "short"}, {8, "no-memory"}};
-  for (const auto& row : rows) EXPECT_STREQ(OutcomeOfExit(row.code), row.outcome);
+    int status;
+  } rows[] = {{0, "converted", 0}, {1, "failed", 1},   {2, "failed", 1}, {4, "short", 4},
+              {8, "no-memory", 8}, {127, "failed", 1}, {-1, "failed", 1}};
+  for (const auto& row : rows) {
+    EXPECT_STREQ(OutcomeOfExit(row.code), row.outcome) << row.code;
+    EXPECT_EQ(StatusOfExit(row.code), row.status) << row.code;
+  }
   EXPECT_EQ(ConverterWarnings("dicom2gsd: warning: in.dcm: lossy\nother\n"
                               "dicom2gsd: in.dcm: failed\ndicom2gsd: warning: in.dcm: clipped"),
             (std::vector<std::string>{"in.dcm: lossy", "in.dcm: clipped"}));
