@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,11 +42,15 @@ long long MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
       .count();
 }
 
-// Reads the child's output until it closes it, keeping at most the limit;
-// at the deadline the child is killed.
-void CollectOutput(int fd, pid_t pid, std::chrono::steady_clock::time_point deadline,
+// Reads the child's output until it closes it or ends, keeping at most the
+// limit: what it wrote before it ended is kept, but a process it left in
+// the background holding the output open is not waited for. At the
+// deadline the child is killed. Without a pidfd (old kernels), only the
+// output's end counts.
+void CollectOutput(int fd, int pidfd, pid_t pid, std::chrono::steady_clock::time_point deadline,
                    std::size_t outputLimit, ChildResult& result) {
   char buffer[4096];
+  bool ended = false;
   for (;;) {
     const long long left = MillisecondsUntil(deadline);
     if (left <= 0) {
@@ -53,10 +58,15 @@ void CollectOutput(int fd, pid_t pid, std::chrono::steady_clock::time_point dead
       ::kill(pid, SIGKILL);
       break;
     }
-    struct pollfd watch = {fd, POLLIN, 0};
-    int ready = ::poll(&watch, 1, static_cast<int>(left > INT_MAX ? INT_MAX : left));
+    struct pollfd watch[2] = {{fd, POLLIN, 0}, {pidfd, POLLIN, 0}};
+    const nfds_t watched = pidfd >= 0 && !ended ? 2 : 1;
+    int ready =
+        ::poll(watch, watched, ended ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX)));
     if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && ended) break;  // what it wrote is all read
     if (ready <= 0) continue;
+    if (watched == 2 && watch[1].revents != 0) ended = true;
+    if (watch[0].revents == 0) continue;
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -115,7 +125,10 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
     return result;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
-  CollectOutput(pipeFds[0], pid, deadline, outputLimit, result);
+  // Close-on-exec, as pidfd_open makes it.
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  CollectOutput(pipeFds[0], pidfd, pid, deadline, outputLimit, result);
+  if (pidfd >= 0) ::close(pidfd);
   ::close(pipeFds[0]);
   Reap(pid, deadline, result);
   return result;

@@ -143,9 +143,11 @@ TEST(ChildProcess, ExitSignalAndDeadline) {
   } rows[] = {
       {"echo out; echo err >&2; exit 3", 3, 0, false, "out\nerr\n"},
       {"kill -9 $$", -1, 9, false, ""},
-      {"sleep 30", -1, 9, true, ""},
+      {"exec sleep 30", -1, 9, true, ""},
       // Closing its output does not take the child past the deadline.
-      {"exec >&- 2>&-; sleep 30", -1, 9, true, ""},
+      {"exec >&- 2>&-; exec sleep 30", -1, 9, true, ""},
+      // A process left in the background with the output is not waited for.
+      {"sleep 3 & echo left", 0, 0, false, "left\n"},
   };
   for (const auto& row : rows) {
     const auto start = std::chrono::steady_clock::now();
