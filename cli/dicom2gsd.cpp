@@ -71,6 +71,7 @@ struct Options {
   const char* input = nullptr;
   const char* output = nullptr;
   bool scan = false;
+  bool named = false;    // --name given: the folder mode's alone
   FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
@@ -151,6 +152,7 @@ int ApplyFolderPath(const std::string& arg, const char* value, Options& options)
 int ApplyName(const std::string&, const char* value, Options& options) {
   if (value == nullptr) return UsageError("--name needs a value");
   options.folder.nameTemplate = value;
+  options.named = true;
   std::string why = NameTemplateError(options.folder.nameTemplate);
   if (!why.empty()) return UsageError("--name: " + why);
   return kConvert;
@@ -205,7 +207,7 @@ const OptionRow kOptionRows[] = {
 // The single-file mode's INPUT and OUTPUT, once no folder option was given.
 int SingleFileOptions(Options& options) {
   if (!options.folder.out.empty() || !options.folder.report.empty() || options.folder.dryRun ||
-      options.folder.jobs != 0)
+      options.folder.jobs != 0 || options.named)
     return UsageError("--out, --name, --jobs, --dry-run and --report go with --scan");
   if (options.folder.paths.size() > 2) return UsageError("too many arguments");
   if (options.folder.paths.size() != 2) return UsageError("an INPUT and an OUTPUT path are needed");

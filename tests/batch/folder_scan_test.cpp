@@ -170,6 +170,7 @@ TEST_F(FolderScan, RefusesOptionsThatDoNotFit) {
   const char* const usages[] = {
       "--scan",
       "--out /tmp x.dcm y.gsd",
+      "--name %i.gsd x.dcm y.gsd",
       "--scan --jobs 0 /tmp",
       "--scan --dry-run /tmp",
       "--scan --out /tmp --name a/b.gsd /tmp",
