@@ -87,6 +87,8 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
   if (folder.paths.empty()) return UsageError("--scan needs a folder, DICOMDIR or file");
   if ((folder.dryRun || !folder.report.empty()) && folder.out.empty())
     return UsageError("--dry-run and --report go with --out");
+  if ((options.named || folder.jobs != 0) && folder.out.empty())
+    return UsageError("--name and --jobs go with --out");
   if (folder.jobs == 0)
     folder.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   folder.acceptNonNm = options.acceptNonNm;
