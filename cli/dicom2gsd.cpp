@@ -71,6 +71,7 @@ struct Options {
   const char* input = nullptr;
   const char* output = nullptr;
   bool scan = false;
+  bool named = false;    // --name given: the folder mode's alone
   FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
@@ -86,6 +87,8 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
   if (folder.paths.empty()) return UsageError("--scan needs a folder, DICOMDIR or file");
   if ((folder.dryRun || !folder.report.empty()) && folder.out.empty())
     return UsageError("--dry-run and --report go with --out");
+  if ((options.named || folder.jobs != 0) && folder.out.empty())
+    return UsageError("--name and --jobs go with --out");
   if (folder.jobs == 0)
     folder.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   folder.acceptNonNm = options.acceptNonNm;
@@ -106,79 +109,142 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
   return kConvert;
 }
 
-// Returns kConvert when the options are good, else the exit code.
-int ParseOptions(int argc, char** argv, Options& options) {
-  bool optionsEnd = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= argc) return false;
-      into = argv[++i];
-      return true;
-    };
-    if (!optionsEnd && arg == "--") {
-      optionsEnd = true;
-    } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (!optionsEnd && arg == "--version") {
-      std::printf("dicom2gsd %s\n", DGC_VERSION);
-      return 0;
-    } else if (!optionsEnd && arg == "--base-to-apex") {
-      options.baseToApex = true;
-    } else if (!optionsEnd && arg == "--accept-non-nm") {
-      options.acceptNonNm = true;
-    } else if (!optionsEnd && arg == "--accept-projections") {
-      options.acceptProjections = true;
-    } else if (!optionsEnd && (arg == "--height" || arg == "--weight")) {
-      std::string& into = arg == "--height" ? options.height : options.weight;
-      if (!value(into)) return UsageError(arg + " needs a value");
-      std::optional<double> number = ParseFormFloat(into);
-      // The record holds height and weight as 32-bit floats.
-      if (!number || !std::isfinite(static_cast<float>(*number)))
-        return UsageError(arg + " '" + into + "' is not a finite number");
-      if (*number < 0) return UsageError(arg + " '" + into + "' is negative (0 leaves it out)");
-    } else if (!optionsEnd && arg == "--sex") {
-      std::string sex;
-      if (!value(sex)) return UsageError("--sex needs a value");
-      if (sex != "M" && sex != "F") return UsageError("--sex '" + sex + "' is not M or F");
-      options.sex = sex == "M" ? FormSex::kMale : FormSex::kFemale;
-    } else if (!optionsEnd && arg == "--comment") {
-      if (!value(options.comment)) return UsageError("--comment needs a value");
-    } else if (!optionsEnd && arg == "--scan") {
-      options.scan = true;
-    } else if (!optionsEnd && arg == "--dry-run") {
-      options.folder.dryRun = true;
-    } else if (!optionsEnd && (arg == "--out" || arg == "--report")) {
-      std::string& into = arg == "--out" ? options.folder.out : options.folder.report;
-      if (!value(into) || into.empty()) return UsageError(arg + " needs a value");
-    } else if (!optionsEnd && arg == "--name") {
-      if (!value(options.folder.nameTemplate)) return UsageError("--name needs a value");
-      std::string why = NameTemplateError(options.folder.nameTemplate);
-      if (!why.empty()) return UsageError("--name: " + why);
-    } else if (!optionsEnd && arg == "--jobs") {
-      std::string jobs;
-      char* end = nullptr;
-      long n = value(jobs) ? std::strtol(jobs.c_str(), &end, 10) : 0;
-      if (jobs.empty() || *end != '\0' || n < 1 || n > 256)
-        return UsageError("--jobs needs a number from 1 to 256");
-      options.folder.jobs = static_cast<int>(n);
-    } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-      return UsageError("unknown option " + arg);
-    } else {
-      // --scan may come after its paths: they are sorted out below.
-      options.folder.paths.push_back(argv[i]);
-    }
-  }
-  if (options.scan) return FolderModeOptions(argc, argv, options);
+// Each option and what it does. value is the next argument for an option
+// that takes one, nullptr when there is none. Returns kConvert, or a usage
+// error's exit code.
+struct OptionRow {
+  const char* name;
+  bool takesValue;
+  int (*apply)(const std::string& arg, const char* value, Options& options);
+};
+
+int ApplyMeasure(const std::string& arg, const char* value, Options& options) {
+  if (value == nullptr) return UsageError(arg + " needs a value");
+  std::string& into = arg == "--height" ? options.height : options.weight;
+  into = value;
+  std::optional<double> number = ParseFormFloat(into);
+  // The record holds height and weight as 32-bit floats.
+  if (!number || !std::isfinite(static_cast<float>(*number)))
+    return UsageError(arg + " '" + into + "' is not a finite number");
+  if (*number < 0) return UsageError(arg + " '" + into + "' is negative (0 leaves it out)");
+  return kConvert;
+}
+
+int ApplySex(const std::string&, const char* value, Options& options) {
+  if (value == nullptr) return UsageError("--sex needs a value");
+  const std::string sex = value;
+  if (sex != "M" && sex != "F") return UsageError("--sex '" + sex + "' is not M or F");
+  options.sex = sex == "M" ? FormSex::kMale : FormSex::kFemale;
+  return kConvert;
+}
+
+int ApplyComment(const std::string&, const char* value, Options& options) {
+  if (value == nullptr) return UsageError("--comment needs a value");
+  options.comment = value;
+  return kConvert;
+}
+
+int ApplyFolderPath(const std::string& arg, const char* value, Options& options) {
+  std::string& into = arg == "--out" ? options.folder.out : options.folder.report;
+  if (value != nullptr) into = value;
+  if (value == nullptr || into.empty()) return UsageError(arg + " needs a value");
+  return kConvert;
+}
+
+int ApplyName(const std::string&, const char* value, Options& options) {
+  if (value == nullptr) return UsageError("--name needs a value");
+  options.folder.nameTemplate = value;
+  options.named = true;
+  std::string why = NameTemplateError(options.folder.nameTemplate);
+  if (!why.empty()) return UsageError("--name: " + why);
+  return kConvert;
+}
+
+int ApplyJobs(const std::string&, const char* value, Options& options) {
+  const std::string jobs = value == nullptr ? "" : value;
+  char* end = nullptr;
+  long n = value != nullptr ? std::strtol(jobs.c_str(), &end, 10) : 0;
+  if (jobs.empty() || *end != '\0' || n < 1 || n > 256)
+    return UsageError("--jobs needs a number from 1 to 256");
+  options.folder.jobs = static_cast<int>(n);
+  return kConvert;
+}
+
+const OptionRow kOptionRows[] = {
+    {"--base-to-apex", false,
+     [](const std::string&, const char*, Options& o) {
+       o.baseToApex = true;
+       return kConvert;
+     }},
+    {"--accept-non-nm", false,
+     [](const std::string&, const char*, Options& o) {
+       o.acceptNonNm = true;
+       return kConvert;
+     }},
+    {"--accept-projections", false,
+     [](const std::string&, const char*, Options& o) {
+       o.acceptProjections = true;
+       return kConvert;
+     }},
+    {"--scan", false,
+     [](const std::string&, const char*, Options& o) {
+       o.scan = true;
+       return kConvert;
+     }},
+    {"--dry-run", false,
+     [](const std::string&, const char*, Options& o) {
+       o.folder.dryRun = true;
+       return kConvert;
+     }},
+    {"--height", true, ApplyMeasure},
+    {"--weight", true, ApplyMeasure},
+    {"--sex", true, ApplySex},
+    {"--comment", true, ApplyComment},
+    {"--out", true, ApplyFolderPath},
+    {"--report", true, ApplyFolderPath},
+    {"--name", true, ApplyName},
+    {"--jobs", true, ApplyJobs},
+};
+
+// The single-file mode's INPUT and OUTPUT, once no folder option was given.
+int SingleFileOptions(Options& options) {
   if (!options.folder.out.empty() || !options.folder.report.empty() || options.folder.dryRun ||
-      options.folder.jobs != 0)
+      options.folder.jobs != 0 || options.named)
     return UsageError("--out, --name, --jobs, --dry-run and --report go with --scan");
   if (options.folder.paths.size() > 2) return UsageError("too many arguments");
   if (options.folder.paths.size() != 2) return UsageError("an INPUT and an OUTPUT path are needed");
   options.input = options.folder.paths[0].c_str();
   options.output = options.folder.paths[1].c_str();
   return kConvert;
+}
+
+// Returns kConvert when the options are good, else the exit code.
+int ParseOptions(int argc, char** argv, Options& options) {
+  bool optionsEnd = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnd || arg.size() <= 1 || arg[0] != '-') {
+      // --scan may come after its paths: they are sorted out below.
+      options.folder.paths.push_back(argv[i]);
+    } else if (arg == "--") {
+      optionsEnd = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("dicom2gsd %s\n", DGC_VERSION);
+      return 0;
+    } else {
+      const OptionRow* row = nullptr;
+      for (const OptionRow& candidate : kOptionRows)
+        if (arg == candidate.name) row = &candidate;
+      if (row == nullptr) return UsageError("unknown option " + arg);
+      const char* value = row->takesValue && i + 1 < argc ? argv[++i] : nullptr;
+      const int applied = row->apply(arg, value, options);
+      if (applied != kConvert) return applied;
+    }
+  }
+  return options.scan ? FolderModeOptions(argc, argv, options) : SingleFileOptions(options);
 }
 
 // The DICOM attribute (or option) behind a form field, for a script's reader.
@@ -204,31 +270,25 @@ const char* AttributeOfField(FormField field) {
   return "";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  int parsed = ParseOptions(argc, argv, options);
-  if (parsed != kConvert) return parsed;
-  if (options.scan) {
-    struct stat folder;
-    if (!options.folder.out.empty() &&
-        (::stat(options.folder.out.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
-      std::fprintf(stderr, "dicom2gsd: %s: not a folder\n", options.folder.out.c_str());
-      return kGsdNotWritten;
-    }
-    return RunFolderMode(options.folder);
+// The folder mode, once --out is known to be a folder.
+int RunScan(const Options& options) {
+  struct stat folder;
+  if (!options.folder.out.empty() &&
+      (::stat(options.folder.out.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
+    std::fprintf(stderr, "dicom2gsd: %s: not a folder\n", options.folder.out.c_str());
+    return kGsdNotWritten;
   }
+  return RunFolderMode(options.folder);
+}
 
+// Loads INPUT with the options' answers to the questions; says why on
+// failure and prints each caveat. Returns the load's result.
+int LoadInput(const Options& options) {
   LoadOptions load;
   load.ask = [&options](const OperatorQuestion& question) {
     return question.kind == QuestionKind::kNonNmModality ? options.acceptNonNm
                                                          : options.acceptProjections;
   };
-
-  InputPath = options.input;
-  OutputPath = options.output;
-  BatchMode = true;
   LoadReport report;
   int loaded = LoadGatedStudy(InputPath.c_str(), load, report);
   if (loaded != kLoadOk) {
@@ -243,7 +303,11 @@ int main(int argc, char** argv) {
   }
   for (const std::string& warning : report.warnings)
     std::fprintf(stderr, "dicom2gsd: warning: %s: %s\n", InputPath.c_str(), warning.c_str());
+  return kLoadOk;
+}
 
+// The form as the window would show it, with what the options give.
+StudyFormTexts FormWithOptions(const Options& options) {
   StudyFormTexts texts;
   FillFormTexts(StudyRecord, texts);
   texts.height = options.height;
@@ -259,6 +323,11 @@ int main(int argc, char** argv) {
                  "absent or neither M nor F: F is written; --sex M|F sets it\n",
                  InputPath.c_str());
   }
+  return texts;
+}
+
+// Stores the form into the record and writes OUTPUT. Returns the exit code.
+int StoreAndWrite(const StudyFormTexts& texts, const Options& options) {
   if (auto error = StoreFormTexts(texts, StudyRecord)) {
     // Only a header value that the form cannot show back can fail here.
     std::fprintf(stderr, "dicom2gsd: %s: %s holds '%s', not a number\n", InputPath.c_str(),
@@ -272,4 +341,20 @@ int main(int argc, char** argv) {
     return kGsdNotWritten;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  int parsed = ParseOptions(argc, argv, options);
+  if (parsed != kConvert) return parsed;
+  if (options.scan) return RunScan(options);
+
+  InputPath = options.input;
+  OutputPath = options.output;
+  BatchMode = true;
+  int loaded = LoadInput(options);
+  if (loaded != kLoadOk) return loaded;
+  return StoreAndWrite(FormWithOptions(options), options);
 }

@@ -123,7 +123,7 @@ Conversion Convert(const StudyFacts& study, const FolderOptions& options,
   if (RegularFileSize(result.output) == 0) ::unlink(result.output.c_str());
   result.output.clear();
   result.reason = ReasonOf(run, study.path);
-  result.status = run.exitCode > 0 ? run.exitCode : 1;
+  result.status = run.exitCode == 0 ? 1 : StatusOfExit(run.exitCode);
   result.outcome = ConverterDeclined(run.output) ? "declined"
                    : run.exitCode > 0            ? OutcomeOfExit(run.exitCode)
                                                  : "failed";

@@ -56,56 +56,47 @@ int Fatal(const std::string& message) {
   return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  NodeOptions options;
-  std::string message;
-  int parsed = ParseNodeOptions(argc, argv, options, message);
-  if (parsed == 0) {
-    std::fputs(message.c_str(), stdout);
-    return 0;
-  }
-  if (parsed != -1) {
-    std::fprintf(stderr, "gsd-node: %s\n%s", message.c_str(), kNodeUsage);
-    return parsed;
-  }
-  // DCMTK's own messages would mix with the JSON lines: errors only, on stderr.
-  OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
-
-  // The converter is the one installed beside this program, never one from
-  // PATH or a relative path.
+// The converter is the one installed beside this program, never one from
+// PATH or a relative path. Empty with error set when it is not there.
+std::string FindConverter(std::string& error) {
   const std::string folder = ProgramFolder();
-  if (folder.empty()) return Fatal("cannot tell this program's folder from /proc/self/exe");
+  if (folder.empty()) {
+    error = "cannot tell this program's folder from /proc/self/exe";
+    return {};
+  }
   const std::string converter = folder + (folder == "/" ? "" : "/") + "dicom2gsd";
-  if (::access(converter.c_str(), X_OK) != 0) return Fatal(converter + ": " + std::strerror(errno));
+  if (::access(converter.c_str(), X_OK) != 0) {
+    error = converter + ": " + std::strerror(errno);
+    return {};
+  }
+  return converter;
+}
 
-  std::string error;
-  Spool spool;
+// The output, its failed/, the folder for other objects and the spool, made
+// when missing and resolved; the spool opened.
+bool OpenFolders(NodeOptions& options, Spool& spool, std::string& error) {
   std::string failed = options.out + "/failed";
-  if (!UsableFolder(options.out, error) || !UsableFolder(failed, error, true) ||
-      (!options.keepOther.empty() && !UsableFolder(options.keepOther, error)) ||
-      !UsableFolder(options.spool, error) || !spool.Open(options.spool, error))
-    return Fatal(error);
-  NodeLog log;
-  if (!log.Open(options.logPath)) return Fatal(options.logPath + ": " + std::strerror(errno));
+  return UsableFolder(options.out, error) && UsableFolder(failed, error, true) &&
+         (options.keepOther.empty() || UsableFolder(options.keepOther, error)) &&
+         UsableFolder(options.spool, error) && spool.Open(options.spool, error);
+}
 
-  // Every thread inherits the mask: the signals are taken by sigwait below.
+// Every thread inherits the mask: the signals are taken by sigwait in the
+// watch that stops the pool.
+sigset_t BlockStopSignals() {
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+  return stopSignals;
+}
 
-  WorkerPool workers(options, converter, spool, log);
-  NodeContext context{&options, &spool, &workers, &log};
-  NodeScp::SetContext(&context);
-  DcmSCPPool<NodeScp> pool;
-  pool.setMaxThreads(static_cast<Uint16>(options.maxAssociations));
-  OFCondition configured = ConfigureScp(pool.getConfig(), options);
-  if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
-
+// Listens until a stop signal, with the queue a previous run left first in
+// line. Returns the exit status.
+int Serve(DcmSCPPool<NodeScp>& pool, WorkerPool& workers, Spool& spool, NodeLog& log,
+          const NodeOptions& options, const sigset_t& stopSignals) {
   workers.Start();
   // What a previous run received and did not convert, oldest first.
   for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1});
@@ -131,4 +122,40 @@ int main(int argc, char** argv) {
   workers.Stop();
   log.Event("stopped", "");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  NodeOptions options;
+  std::string message;
+  int parsed = ParseNodeOptions(argc, argv, options, message);
+  if (parsed == 0) {
+    std::fputs(message.c_str(), stdout);
+    return 0;
+  }
+  if (parsed != -1) {
+    std::fprintf(stderr, "gsd-node: %s\n%s", message.c_str(), kNodeUsage);
+    return parsed;
+  }
+  // DCMTK's own messages would mix with the JSON lines: errors only, on stderr.
+  OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
+
+  std::string error;
+  const std::string converter = FindConverter(error);
+  if (converter.empty()) return Fatal(error);
+  Spool spool;
+  if (!OpenFolders(options, spool, error)) return Fatal(error);
+  NodeLog log;
+  if (!log.Open(options.logPath)) return Fatal(options.logPath + ": " + std::strerror(errno));
+
+  const sigset_t stopSignals = BlockStopSignals();
+  WorkerPool workers(options, converter, spool, log);
+  NodeContext context{&options, &spool, &workers, &log};
+  NodeScp::SetContext(&context);
+  DcmSCPPool<NodeScp> pool;
+  pool.setMaxThreads(static_cast<Uint16>(options.maxAssociations));
+  OFCondition configured = ConfigureScp(pool.getConfig(), options);
+  if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
+  return Serve(pool, workers, spool, log, options, stopSignals);
 }

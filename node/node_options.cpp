@@ -71,87 +71,157 @@ std::vector<std::string> SplitWords(const std::string& text) {
   return words;
 }
 
+// The options that take a number: its range and the refusal out of it.
+struct NumberOption {
+  const char* name;
+  long low, high;
+  int NodeOptions::*into;
+  const char* refusal;
+};
+const NumberOption kNumberOptions[] = {
+    {"--port", 1, 65535, &NodeOptions::port, "--port needs a number from 1 to 65535"},
+    {"--max-associations", 1, 64, &NodeOptions::maxAssociations,
+     "--max-associations needs a number from 1 to 64"},
+    {"--workers", 1, 64, &NodeOptions::workers, "--workers needs a number from 1 to 64"},
+    {"--acse-timeout", 1, 3600, &NodeOptions::acseTimeout,
+     "--acse-timeout needs seconds from 1 to 3600"},
+    {"--dimse-timeout", 1, 3600, &NodeOptions::dimseTimeout,
+     "--dimse-timeout needs seconds from 1 to 3600"},
+};
+
+// The options that take a folder or file; an empty one is refused.
+struct PathOption {
+  const char* name;
+  std::string NodeOptions::*into;
+};
+const PathOption kPathOptions[] = {
+    {"--spool", &NodeOptions::spool},
+    {"--out", &NodeOptions::out},
+    {"--keep-other", &NodeOptions::keepOther},
+    {"--log", &NodeOptions::logPath},
+};
+
+struct FlagOption {
+  const char* name;
+  bool NodeOptions::*into;
+};
+const FlagOption kFlagOptions[] = {
+    {"--accept-non-nm", &NodeOptions::acceptNonNm},
+    {"--accept-projections", &NodeOptions::acceptProjections},
+};
+
+// The options whose value has rules of its own: apply returns the refusal,
+// or empty once the value is stored.
+struct TextOption {
+  const char* name;
+  const char* missing;  // the refusal when no value follows
+  std::string (*apply)(const std::string& value, NodeOptions& options);
+};
+
+std::string ApplyAeTitle(const std::string& value, NodeOptions& options) {
+  if (!ValidAeTitle(value)) return "--aet needs an AE title of 1 to 16 characters";
+  options.aeTitle = value;
+  return {};
+}
+
+std::string ApplyAllow(const std::string& value, NodeOptions& options) {
+  AllowedPeer peer;
+  std::size_t at = value.rfind('@');
+  peer.aeTitle = value.substr(0, at);
+  if (at != std::string::npos) peer.host = value.substr(at + 1);
+  if (!ValidAeTitle(peer.aeTitle) || (at != std::string::npos && peer.host.empty()))
+    return "--allow '" + value + "' is not AE[@HOST]";
+  options.allow.push_back(peer);
+  return {};
+}
+
+std::string ApplyObjectSize(const std::string& value, NodeOptions& options) {
+  long mib = 0;
+  if (!ParseInt(value, 1, 65536, mib)) return "--max-object-size needs MiB from 1 to 65536";
+  options.maxObjectBytes = static_cast<std::uint64_t>(mib) << 20;
+  return {};
+}
+
+std::string ApplyNameTemplate(const std::string& value, NodeOptions& options) {
+  std::string error = NameTemplateError(value);
+  if (!error.empty()) return "--name: " + error;
+  options.nameTemplate = value;
+  return {};
+}
+
+std::string ApplyOnGsd(const std::string& value, NodeOptions& options) {
+  options.onGsd = SplitWords(value);
+  if (options.onGsd.empty() || options.onGsd[0][0] != '/')
+    return "--on-gsd needs a program by its absolute path";
+  return {};
+}
+
+const TextOption kTextOptions[] = {
+    {"--aet", "--aet needs an AE title of 1 to 16 characters", ApplyAeTitle},
+    {"--allow", "--allow needs AE[@HOST]", ApplyAllow},
+    {"--max-object-size", "--max-object-size needs MiB from 1 to 65536", ApplyObjectSize},
+    {"--name", "--name needs a template", ApplyNameTemplate},
+    {"--on-gsd", "--on-gsd needs a command", ApplyOnGsd},
+};
+
+template <typename Row, std::size_t N>
+const Row* Find(const Row (&rows)[N], const std::string& arg) {
+  for (const Row& row : rows)
+    if (arg == row.name) return &row;
+  return nullptr;
+}
+
+// Takes the option at argv[i] and its value (i moves past it). Returns the
+// refusal, or empty.
+std::string TakeOption(int argc, char** argv, int& i, NodeOptions& options) {
+  const std::string arg = argv[i];
+  const bool hasValue = i + 1 < argc;
+  if (const FlagOption* flag = Find(kFlagOptions, arg)) {
+    options.*flag->into = true;
+    return {};
+  }
+  if (const NumberOption* number = Find(kNumberOptions, arg)) {
+    long parsed = 0;
+    if (!hasValue || !ParseInt(argv[++i], number->low, number->high, parsed))
+      return number->refusal;
+    options.*number->into = static_cast<int>(parsed);
+    return {};
+  }
+  if (const PathOption* path = Find(kPathOptions, arg)) {
+    if (!hasValue || argv[++i][0] == '\0') return arg + " needs a path";
+    options.*path->into = argv[i];
+    return {};
+  }
+  if (const TextOption* text = Find(kTextOptions, arg)) {
+    if (!hasValue) return text->missing;
+    return text->apply(argv[++i], options);
+  }
+  return "unknown argument " + arg;
+}
+
 }  // namespace
 
 int ParseNodeOptions(int argc, char** argv, NodeOptions& options, std::string& message) {
-  auto usage = [&message](const std::string& why) {
-    message = why;
-    return 2;
-  };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    std::string value;
-    auto next = [&]() {
-      if (i + 1 >= argc) return false;
-      value = argv[++i];
-      return true;
-    };
-    auto number = [&](long low, long high, int& into) {
-      long parsed = 0;
-      if (!next()) return false;
-      if (!ParseInt(value, low, high, parsed)) return false;
-      into = static_cast<int>(parsed);
-      return true;
-    };
     if (arg == "--help" || arg == "-h") {
       message = kNodeUsage;
       return 0;
-    } else if (arg == "--version") {
+    }
+    if (arg == "--version") {
       message = std::string("gsd-node ") + DGC_VERSION + "\n";
       return 0;
-    } else if (arg == "--aet") {
-      if (!next() || !ValidAeTitle(value))
-        return usage("--aet needs an AE title of 1 to 16 characters");
-      options.aeTitle = value;
-    } else if (arg == "--port") {
-      if (!number(1, 65535, options.port)) return usage("--port needs a number from 1 to 65535");
-    } else if (arg == "--spool" || arg == "--out" || arg == "--keep-other" || arg == "--log") {
-      if (!next() || value.empty()) return usage(arg + " needs a path");
-      std::string& into = arg == "--spool" ? options.spool
-                          : arg == "--out" ? options.out
-                          : arg == "--log" ? options.logPath
-                                           : options.keepOther;
-      into = value;
-    } else if (arg == "--allow") {
-      if (!next()) return usage("--allow needs AE[@HOST]");
-      AllowedPeer peer;
-      std::size_t at = value.rfind('@');
-      peer.aeTitle = value.substr(0, at);
-      if (at != std::string::npos) peer.host = value.substr(at + 1);
-      if (!ValidAeTitle(peer.aeTitle) || (at != std::string::npos && peer.host.empty()))
-        return usage("--allow '" + value + "' is not AE[@HOST]");
-      options.allow.push_back(peer);
-    } else if (arg == "--max-associations") {
-      if (!number(1, 64, options.maxAssociations))
-        return usage("--max-associations needs a number from 1 to 64");
-    } else if (arg == "--workers") {
-      if (!number(1, 64, options.workers)) return usage("--workers needs a number from 1 to 64");
-    } else if (arg == "--acse-timeout" || arg == "--dimse-timeout") {
-      int& into = arg == "--acse-timeout" ? options.acseTimeout : options.dimseTimeout;
-      if (!number(1, 3600, into)) return usage(arg + " needs seconds from 1 to 3600");
-    } else if (arg == "--max-object-size") {
-      int mib = 0;
-      if (!number(1, 65536, mib)) return usage("--max-object-size needs MiB from 1 to 65536");
-      options.maxObjectBytes = static_cast<std::uint64_t>(mib) << 20;
-    } else if (arg == "--name") {
-      if (!next()) return usage("--name needs a template");
-      std::string error = NameTemplateError(value);
-      if (!error.empty()) return usage("--name: " + error);
-      options.nameTemplate = value;
-    } else if (arg == "--on-gsd") {
-      if (!next()) return usage("--on-gsd needs a command");
-      options.onGsd = SplitWords(value);
-      if (options.onGsd.empty() || options.onGsd[0][0] != '/')
-        return usage("--on-gsd needs a program by its absolute path");
-    } else if (arg == "--accept-non-nm") {
-      options.acceptNonNm = true;
-    } else if (arg == "--accept-projections") {
-      options.acceptProjections = true;
-    } else {
-      return usage("unknown argument " + arg);
+    }
+    const std::string refusal = TakeOption(argc, argv, i, options);
+    if (!refusal.empty()) {
+      message = refusal;
+      return 2;
     }
   }
-  if (options.spool.empty() || options.out.empty()) return usage("--spool and --out are needed");
+  if (options.spool.empty() || options.out.empty()) {
+    message = "--spool and --out are needed";
+    return 2;
+  }
   return -1;
 }
 

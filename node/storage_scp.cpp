@@ -202,6 +202,72 @@ OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationConte
   return cond;
 }
 
+namespace {
+
+// What became of a received object: the response's status, and the queue's
+// key when it waits for conversion.
+struct Disposal {
+  Uint16 status = STATUS_Success;
+  bool queued = false;
+  std::string key;
+};
+
+void Refused(const std::string& error, Disposal& disposal, ObjectLogEntry& entry) {
+  disposal.status = STATUS_STORE_Refused_OutOfResources;
+  entry.outcome = "refused";
+  entry.message = error;
+}
+
+// An object that is not for conversion: dropped, or kept in --keep-other.
+void KeepOther(const NodeContext& node, const std::string& path, const ObjectInfo& info,
+               Disposal& disposal, ObjectLogEntry& entry) {
+  entry.outcome = "not-nm";
+  std::string error;
+  if (node.options->keepOther.empty()) {
+    ::unlink(path.c_str());
+  } else if (!MoveIntoFolder(path, node.options->keepOther, UidKey(info.sopInstanceUid) + ".dcm",
+                             entry.output, error)) {
+    ::unlink(path.c_str());
+    Refused(error, disposal, entry);
+  }
+}
+
+void Enqueue(const NodeContext& node, const std::string& path, const ObjectInfo& info,
+             Disposal& disposal, ObjectLogEntry& entry) {
+  std::string error;
+  disposal.key = UidKey(info.sopInstanceUid);
+  switch (node.spool->Enqueue(path, disposal.key, error)) {
+    case Spool::Queued::kQueued:
+      disposal.queued = true;
+      break;
+    case Spool::Queued::kDuplicate:
+      entry.outcome = "duplicate";
+      break;
+    case Spool::Queued::kFailed:
+      Refused(error, disposal, entry);
+      break;
+  }
+}
+
+// Sends a complete object in the spool where it belongs, by what it holds.
+Disposal Dispose(const NodeContext& node, const T_DIMSE_C_StoreRQ& request, const std::string& path,
+                 ObjectLogEntry& entry) {
+  Disposal disposal;
+  ObjectInfo info;
+  ReadObjectInfo(path, info);
+  if (info.sopInstanceUid.empty()) info.sopInstanceUid = request.AffectedSOPInstanceUID;
+  entry.sopInstanceUid = info.sopInstanceUid;
+  entry.patientId = info.patientId;
+  entry.modality = info.modality;
+  if (!IsForConversion(info, node.options->acceptNonNm))
+    KeepOther(node, path, info, disposal, entry);
+  else
+    Enqueue(node, path, info, disposal, entry);
+  return disposal;
+}
+
+}  // namespace
+
 OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context) {
   const auto start = std::chrono::steady_clock::now();
   const NodeContext& node = *g_context;
@@ -210,9 +276,9 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
   entry.peer = getPeerIP().c_str();
   entry.sopInstanceUid = request.AffectedSOPInstanceUID;
   std::string path, error;
-  Uint16 status = STATUS_Success;
   int fd = node.spool->CreateIncoming(path);
   if (fd < 0) {
+    // The data set is read and dropped so that the association goes on.
     error = "spool: " + std::string(std::strerror(errno));
     DIC_UL bytes = 0, pdvs = 0;
     OFCondition cond = DIMSE_ignoreDataSet(association_, DIMSE_NONBLOCKING,
@@ -228,51 +294,15 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
     }
   }
   entry.receiveMs = MillisecondsSince(start);
-  bool queued = false;
-  std::string key;
-  if (!error.empty()) {
-    status = STATUS_STORE_Refused_OutOfResources;
-    entry.outcome = "refused";
-    entry.message = error;
-  } else {
-    ObjectInfo info;
-    ReadObjectInfo(path, info);
-    if (info.sopInstanceUid.empty()) info.sopInstanceUid = request.AffectedSOPInstanceUID;
-    entry.sopInstanceUid = info.sopInstanceUid;
-    entry.patientId = info.patientId;
-    entry.modality = info.modality;
-    if (!IsForConversion(info, node.options->acceptNonNm)) {
-      entry.outcome = "not-nm";
-      if (node.options->keepOther.empty()) {
-        ::unlink(path.c_str());
-      } else if (!MoveIntoFolder(path, node.options->keepOther,
-                                 UidKey(info.sopInstanceUid) + ".dcm", entry.output, error)) {
-        ::unlink(path.c_str());
-        status = STATUS_STORE_Refused_OutOfResources;
-        entry.outcome = "refused";
-        entry.message = error;
-      }
-    } else {
-      key = UidKey(info.sopInstanceUid);
-      switch (node.spool->Enqueue(path, key, error)) {
-        case Spool::Queued::kQueued:
-          queued = true;
-          break;
-        case Spool::Queued::kDuplicate:
-          entry.outcome = "duplicate";
-          break;
-        case Spool::Queued::kFailed:
-          status = STATUS_STORE_Refused_OutOfResources;
-          entry.outcome = "refused";
-          entry.message = error;
-          break;
-      }
-    }
-  }
-  OFCondition sent = sendSTOREResponse(context, request, status);
+  Disposal disposal;
+  if (!error.empty())
+    Refused(error, disposal, entry);
+  else
+    disposal = Dispose(node, request, path, entry);
+  OFCondition sent = sendSTOREResponse(context, request, disposal.status);
   // A queued object is logged once, when its conversion ends.
-  if (queued)
-    node.workers->Push({key, entry.callingAe, entry.peer, entry.receiveMs});
+  if (disposal.queued)
+    node.workers->Push({disposal.key, entry.callingAe, entry.peer, entry.receiveMs});
   else
     node.log->Write(entry);
   return sent;

@@ -85,11 +85,11 @@ void WorkerPool::Work() {
   }
 }
 
-bool WorkerPool::Convert(const ConversionJob& job) {
-  const auto start = std::chrono::steady_clock::now();
-  const std::string queued = spool_.QueuedPath(job.key);
-  ObjectInfo info;
-  ReadObjectInfo(queued, info);
+namespace {
+
+// The log line's facts of a queued object, from the association or, for one
+// found at start, from the object itself.
+ObjectLogEntry EntryOf(const ConversionJob& job, const ObjectInfo& info) {
   ObjectLogEntry entry;
   entry.callingAe = job.callingAe.empty() ? info.sourceAe : job.callingAe;
   entry.peer = job.peer;
@@ -97,28 +97,32 @@ bool WorkerPool::Convert(const ConversionJob& job) {
   entry.patientId = info.patientId;
   entry.modality = info.modality;
   entry.receiveMs = job.receiveMs;
+  return entry;
+}
 
-  if (spool_.IsDone(job.key)) {
-    // The same UID arrived again while its first copy was converted.
-    spool_.RemoveQueued(job.key);
-    entry.outcome = "duplicate";
-    log_.Write(entry);
-    return true;
-  }
-  std::string previous;
-  if (spool_.ReadWorkMarker(job.key, previous)) {
-    // A conversion that a crash interrupted: dicom2gsd renames the complete
-    // file over the empty placeholder, so a non-empty one is finished.
-    const std::string path = options_.out + "/" + previous;
-    long long size = RegularFileSize(path);
-    if (size > 0) {
-      entry.warnings.push_back("converted before the node restarted");
-      Finish(job.key, path, entry);
-      return true;
-    }
-    if (size == 0) ::unlink(path.c_str());
-    spool_.RemoveWorkMarker(job.key);
-  }
+// Why a conversion that did not end with a GSD failed: the child's output,
+// then what the pool saw of its end.
+std::string FailureReason(const ChildResult& run) {
+  std::string reason = run.output;
+  if (run.timedOut)
+    reason +=
+        "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s\n";
+  else if (run.signal != 0)
+    reason += "dicom2gsd ended by signal " + std::to_string(run.signal) + "\n";
+  else if (run.exitCode == 0)
+    reason += "dicom2gsd wrote nothing\n";
+  return reason;
+}
+
+}  // namespace
+
+bool WorkerPool::Convert(const ConversionJob& job) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::string queued = spool_.QueuedPath(job.key);
+  ObjectInfo info;
+  ReadObjectInfo(queued, info);
+  ObjectLogEntry entry = EntryOf(job, info);
+  if (Settled(job.key, entry)) return true;
 
   NameFields fields{info.patientId, info.studyDate, info.studyTime, info.sopInstanceUid};
   std::string error;
@@ -133,11 +137,7 @@ bool WorkerPool::Convert(const ConversionJob& job) {
     return false;
   }
   const std::string output = options_.out + "/" + name;
-  std::vector<std::string> argv = {converter_};
-  if (options_.acceptNonNm) argv.push_back("--accept-non-nm");
-  if (options_.acceptProjections) argv.push_back("--accept-projections");
-  argv.insert(argv.end(), {"--", queued, output});
-  ChildResult run = RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
+  ChildResult run = RunConverter(queued, output);
   entry.convertMs = MillisecondsSince(start);
   entry.warnings = ConverterWarnings(run.output);
   if (run.exitCode == 0 && RegularFileSize(output) > 0) {
@@ -145,17 +145,42 @@ bool WorkerPool::Convert(const ConversionJob& job) {
     return true;
   }
   if (RegularFileSize(output) == 0) ::unlink(output.c_str());
-  std::string reason = run.output;
-  if (run.timedOut)
-    reason +=
-        "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s\n";
-  else if (run.signal != 0)
-    reason += "dicom2gsd ended by signal " + std::to_string(run.signal) + "\n";
-  else if (run.exitCode == 0)
-    reason += "dicom2gsd wrote nothing\n";
   entry.outcome = run.exitCode > 0 ? OutcomeOfExit(run.exitCode) : "failed";
-  Fail(job.key, Stem(name), reason, entry);
+  Fail(job.key, Stem(name), FailureReason(run), entry);
   return true;
+}
+
+bool WorkerPool::Settled(const std::string& key, ObjectLogEntry& entry) {
+  if (spool_.IsDone(key)) {
+    // The same UID arrived again while its first copy was converted.
+    spool_.RemoveQueued(key);
+    entry.outcome = "duplicate";
+    log_.Write(entry);
+    return true;
+  }
+  std::string previous;
+  if (spool_.ReadWorkMarker(key, previous)) {
+    // A conversion that a crash interrupted: dicom2gsd renames the complete
+    // file over the empty placeholder, so a non-empty one is finished.
+    const std::string path = options_.out + "/" + previous;
+    long long size = RegularFileSize(path);
+    if (size > 0) {
+      entry.warnings.push_back("converted before the node restarted");
+      Finish(key, path, entry);
+      return true;
+    }
+    if (size == 0) ::unlink(path.c_str());
+    spool_.RemoveWorkMarker(key);
+  }
+  return false;
+}
+
+ChildResult WorkerPool::RunConverter(const std::string& queued, const std::string& output) {
+  std::vector<std::string> argv = {converter_};
+  if (options_.acceptNonNm) argv.push_back("--accept-non-nm");
+  if (options_.acceptProjections) argv.push_back("--accept-projections");
+  argv.insert(argv.end(), {"--", queued, output});
+  return RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
 }
 
 void WorkerPool::Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry) {

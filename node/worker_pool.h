@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "converter_outcome.h"
 #include "node_log.h"
 #include "node_options.h"
@@ -36,6 +37,10 @@ class WorkerPool {
   void Work();
   // False when the output folder failed: the job is tried again later.
   bool Convert(const ConversionJob& job);
+  // Whether the object needs no conversion: converted already, or by the
+  // run a crash interrupted (then finished and logged here).
+  bool Settled(const std::string& key, ObjectLogEntry& entry);
+  ChildResult RunConverter(const std::string& queued, const std::string& output);
   void Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry);
   void Fail(const std::string& key, const std::string& stem, const std::string& reason,
             ObjectLogEntry& entry);

@@ -88,6 +88,82 @@ int FollowLink(int entry, bool last, UniqueFd& folder, std::vector<std::string>&
   return 0;
 }
 
+// Where the walk stands: the folder reached, what is left of the path and
+// the component taken last.
+struct Walk {
+  UniqueFd folder;
+  std::vector<std::string> pending;  // still to walk, the next one last
+  int links = 0;
+  std::string name;
+  int failed = 0;  // the errno value of a failed step
+};
+
+// What a step asks of the walk: go on, stop at the output's name, or fail.
+enum class Step { kNext, kDone, kFailed };
+
+Step Failed(Walk& walk, int code) {
+  walk.failed = code;
+  return Step::kFailed;
+}
+
+// "." stays where it is and ".." climbs; neither may name the output.
+Step StepDots(bool last, Walk& walk, std::string& error) {
+  if (last) return Failed(walk, Errno(error, EISDIR));
+  if (walk.name == "..") {
+    walk.folder.Reset(::openat(walk.folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!walk.folder.valid()) return Failed(walk, Errno(error, errno));
+  }
+  walk.name.clear();
+  return Step::kNext;
+}
+
+// A symbolic link: refused in a shared folder, entered as a folder on /proc,
+// else followed by the walk itself.
+Step StepLink(int entry, const struct stat& info, const struct stat& folderInfo, bool last,
+              Walk& walk, OutputPlace& place, std::string& error) {
+  std::string refusal = SharedFolderRefusal(folderInfo, info, walk.name);
+  if (!refusal.empty()) return Failed(walk, Refuse(error, refusal));
+  if (OnProc(walk.folder.get())) {
+    // /proc/self/fd/N and the like name open files, not paths.
+    if (last) {
+      place.kernelLink = true;
+      return Step::kDone;
+    }
+    walk.folder.Reset(
+        ::openat(walk.folder.get(), walk.name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!walk.folder.valid()) return Failed(walk, Errno(error, errno));
+    walk.name.clear();
+    return Step::kNext;
+  }
+  if (++walk.links > kMostLinks) return Failed(walk, Errno(error, ELOOP));
+  if (int failed = FollowLink(entry, last, walk.folder, walk.pending, error))
+    return Failed(walk, failed);
+  walk.name.clear();
+  return Step::kNext;
+}
+
+// Takes the next component: a dot, a link, the output's name or a folder.
+Step StepComponent(Walk& walk, OutputPlace& place, std::string& error) {
+  walk.name = walk.pending.back();
+  walk.pending.pop_back();
+  const bool last = walk.pending.empty();
+  if (walk.name == "." || walk.name == "..") return StepDots(last, walk, error);
+  UniqueFd entry(::openat(walk.folder.get(), walk.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!entry.valid()) {
+    if (last && errno == ENOENT) return Step::kDone;  // a new file
+    return Failed(walk, Errno(error, errno));
+  }
+  struct stat info, folderInfo;
+  if (::fstat(entry.get(), &info) != 0 || ::fstat(walk.folder.get(), &folderInfo) != 0)
+    return Failed(walk, Errno(error, errno));
+  if (S_ISLNK(info.st_mode))
+    return StepLink(entry.get(), info, folderInfo, last, walk, place, error);
+  if (last) return Step::kDone;  // the output itself, opened by the caller
+  if (!S_ISDIR(info.st_mode)) return Failed(walk, Errno(error, ENOTDIR));
+  walk.folder = std::move(entry);
+  return Step::kNext;
+}
+
 }  // namespace
 
 int FindOutputPlace(const char* path, OutputPlace& place, std::string& error) {
@@ -95,63 +171,20 @@ int FindOutputPlace(const char* path, OutputPlace& place, std::string& error) {
   if (text.empty()) return Errno(error, ENOENT);
   // A name ending in "/" can only be a folder.
   if (text.back() == '/') return Errno(error, EISDIR);
-  UniqueFd folder(::open(text[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.valid()) return Errno(error, errno);
-  std::vector<std::string> pending;  // still to walk, the next one last
-  PushComponents(text, pending);
-  int links = 0;
-  std::string name;
-  while (!pending.empty()) {
-    name = pending.back();
-    pending.pop_back();
-    const bool last = pending.empty();
-    if (name == "." || name == "..") {
-      if (last) return Errno(error, EISDIR);
-      if (name == "..") {
-        folder.Reset(::openat(folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.valid()) return Errno(error, errno);
-      }
-      name.clear();
-      continue;
-    }
-    UniqueFd entry(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!entry.valid()) {
-      if (last && errno == ENOENT) break;  // a new file
-      return Errno(error, errno);
-    }
-    struct stat info, folderInfo;
-    if (::fstat(entry.get(), &info) != 0 || ::fstat(folder.get(), &folderInfo) != 0)
-      return Errno(error, errno);
-    if (S_ISLNK(info.st_mode)) {
-      std::string refusal = SharedFolderRefusal(folderInfo, info, name);
-      if (!refusal.empty()) return Refuse(error, refusal);
-      if (OnProc(folder.get())) {
-        // /proc/self/fd/N and the like name open files, not paths.
-        if (last) {
-          place.kernelLink = true;
-          break;
-        }
-        folder.Reset(::openat(folder.get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.valid()) return Errno(error, errno);
-        name.clear();
-        continue;
-      }
-      if (++links > kMostLinks) return Errno(error, ELOOP);
-      if (int failed = FollowLink(entry.get(), last, folder, pending, error)) return failed;
-      name.clear();
-      continue;
-    }
-    if (last) break;  // the output itself, opened by the caller
-    if (!S_ISDIR(info.st_mode)) return Errno(error, ENOTDIR);
-    folder = std::move(entry);
-  }
-  if (name.empty()) return Errno(error, EISDIR);  // the path names a folder
+  Walk walk;
+  walk.folder.Reset(::open(text[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!walk.folder.valid()) return Errno(error, errno);
+  PushComponents(text, walk.pending);
+  Step step = Step::kNext;
+  while (step == Step::kNext && !walk.pending.empty()) step = StepComponent(walk, place, error);
+  if (step == Step::kFailed) return walk.failed;
+  if (walk.name.empty()) return Errno(error, EISDIR);  // the path names a folder
 
   // A descriptor that can be synced when the folder may be read.
-  UniqueFd readable(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (readable.valid()) folder = std::move(readable);
-  if (::fstat(folder.get(), &place.folderInfo) != 0) return Errno(error, errno);
-  place.folder = std::move(folder);
-  place.name = name;
+  UniqueFd readable(::openat(walk.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (readable.valid()) walk.folder = std::move(readable);
+  if (::fstat(walk.folder.get(), &place.folderInfo) != 0) return Errno(error, errno);
+  place.folder = std::move(walk.folder);
+  place.name = walk.name;
   return 0;
 }

@@ -5,12 +5,98 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
+
+namespace {
+
+// In the child, between fork and exec: only async-signal-safe calls, since
+// the parent has threads. Never returns.
+[[noreturn]] void ExecInChild(char* const* args, pid_t parent, int devNull, int output) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::_exit(127);
+  if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
+  ::dup2(output, STDOUT_FILENO);
+  ::dup2(output, STDERR_FILENO);
+  // Nothing of the node's (sockets, the spool) reaches the program.
+  ::close_range(3, ~0U, 0);
+  struct sigaction defaults = {};
+  defaults.sa_handler = SIG_DFL;
+  ::sigaction(SIGPIPE, &defaults, nullptr);
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::execv(args[0], args);
+  ::_exit(127);
+}
+
+long long MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                               std::chrono::steady_clock::now())
+      .count();
+}
+
+// Reads the child's output until it closes it or ends, keeping at most the
+// limit: what it wrote before it ended is kept, but a process it left in
+// the background holding the output open is not waited for. At the
+// deadline the child is killed. Without a pidfd (old kernels), only the
+// output's end counts.
+void CollectOutput(int fd, int pidfd, pid_t pid, std::chrono::steady_clock::time_point deadline,
+                   std::size_t outputLimit, ChildResult& result) {
+  char buffer[4096];
+  bool ended = false;
+  for (;;) {
+    const long long left = MillisecondsUntil(deadline);
+    if (left <= 0) {
+      result.timedOut = true;
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    struct pollfd watch[2] = {{fd, POLLIN, 0}, {pidfd, POLLIN, 0}};
+    const nfds_t watched = pidfd >= 0 && !ended ? 2 : 1;
+    int ready =
+        ::poll(watch, watched, ended ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && ended) break;  // what it wrote is all read
+    if (ready <= 0) continue;
+    if (watched == 2 && watch[1].revents != 0) ended = true;
+    if (watch[0].revents == 0) continue;
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    std::size_t room = outputLimit - std::min(outputLimit, result.output.size());
+    result.output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
+  }
+}
+
+// Waits for the child within the same deadline: one that closed its output
+// early and runs on is killed there too. Its status counts only when the
+// wait succeeded.
+void Reap(pid_t pid, std::chrono::steady_clock::time_point deadline, ChildResult& result) {
+  int status = 0;
+  for (;;) {
+    const pid_t waited = ::waitpid(pid, &status, result.timedOut ? 0 : WNOHANG);
+    if (waited == pid) break;
+    if (waited < 0 && errno == EINTR) continue;
+    if (waited < 0) return;
+    if (MillisecondsUntil(deadline) <= 0) {
+      result.timedOut = true;
+      ::kill(pid, SIGKILL);
+      continue;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+}
+
+}  // namespace
 
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
                      std::size_t outputLimit) {
@@ -30,24 +116,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
   int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   const pid_t parent = ::getpid();
   pid_t pid = ::fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls until exec: the parent has threads.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
-    ::dup2(pipeFds[1], STDOUT_FILENO);
-    ::dup2(pipeFds[1], STDERR_FILENO);
-    // Nothing of the node's (sockets, the spool) reaches the program.
-    ::close_range(3, ~0U, 0);
-    struct sigaction defaults = {};
-    defaults.sa_handler = SIG_DFL;
-    ::sigaction(SIGPIPE, &defaults, nullptr);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
+  if (pid == 0) ExecInChild(args.data(), parent, devNull, pipeFds[1]);
   ::close(pipeFds[1]);
   if (devNull >= 0) ::close(devNull);
   if (pid < 0) {
@@ -56,32 +125,12 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
     return result;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
-  char buffer[4096];
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now())
-                    .count();
-    if (left <= 0) {
-      result.timedOut = true;
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    struct pollfd watch = {pipeFds[0], POLLIN, 0};
-    int ready = ::poll(&watch, 1, static_cast<int>(left > INT_MAX ? INT_MAX : left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    std::size_t room = outputLimit - std::min(outputLimit, result.output.size());
-    result.output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
-  }
+  // Close-on-exec, as pidfd_open makes it.
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  CollectOutput(pipeFds[0], pidfd, pid, deadline, outputLimit, result);
+  if (pidfd >= 0) ::close(pidfd);
   ::close(pipeFds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  Reap(pid, deadline, result);
   return result;
 }
 

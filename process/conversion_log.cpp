@@ -1,7 +1,10 @@
 #include "conversion_log.h"
 
+#include <fcntl.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <ctime>
 
@@ -70,9 +73,21 @@ bool ConversionLog::Open(const std::string& path) {
     file_ = stdout;
     return true;
   }
-  file_ = std::fopen(path.c_str(), "ae");
-  owned_ = file_ != nullptr;
-  return owned_;
+  // O_NONBLOCK: a FIFO without a reader fails (ENXIO) rather than hangs the
+  // run; the writes themselves block as usual.
+  int fd =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      (file_ = ::fdopen(fd, "a")) == nullptr) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return false;
+  }
+  owned_ = true;
+  return true;
 }
 
 ConversionLog::~ConversionLog() {

@@ -16,6 +16,10 @@ const char* OutcomeOfExit(int exitCode) {
   }
 }
 
+int StatusOfExit(int exitCode) {
+  return exitCode == 0 || exitCode == 4 || exitCode == 8 ? exitCode : 1;
+}
+
 std::vector<std::string> ConverterWarnings(const std::string& output) {
   static const std::string kMark = "dicom2gsd: warning: ";
   std::vector<std::string> warnings;

@@ -7,6 +7,10 @@
 
 // The outcome of an exit status: converted, short, no-memory or failed.
 const char* OutcomeOfExit(int exitCode);
+// The status a run of many conversions takes from one child's exit: 0, 4
+// and 8 as they are; any other (a usage error, a program that did not
+// start, no exit at all: -1) is a failure, 1.
+int StatusOfExit(int exitCode);
 // The caveats of dicom2gsd's output: the text of each "warning:" line.
 std::vector<std::string> ConverterWarnings(const std::string& output);
 // Whether the output says the study was declined (a question answered No)

@@ -429,6 +429,57 @@ bool WriteAll(const void* bytes, std::size_t size) {
   return true;
 }
 
+// Starts at most wanted decoding threads (never more than the frames), each
+// with a stack of its own size: each counts in the helper's address space.
+std::vector<pthread_t> StartDecoders(Work& work, int threads, std::size_t frames) {
+  const std::size_t wanted = threads < 1 ? 1 : static_cast<std::size_t>(threads);
+  std::vector<pthread_t> workers;
+  pthread_attr_t attributes;
+  const bool attributesSet = ::pthread_attr_init(&attributes) == 0 &&
+                             ::pthread_attr_setstacksize(&attributes, kThreadStack) == 0;
+  for (std::size_t t = 0; attributesSet && t < wanted && t < frames; ++t) {
+    pthread_t thread;
+    if (::pthread_create(&thread, &attributes, DecodeThread, &work) != 0) break;
+    workers.push_back(thread);
+  }
+  if (attributesSet) ::pthread_attr_destroy(&attributes);
+  return workers;
+}
+
+// How far the writer came.
+struct Written {
+  bool headerOut = false, writeFailed = false;
+  std::size_t frames = 0;
+};
+
+// The header once the first frame decoded, then each run of decoded frames
+// as it completes, in order; stops at the first frame that failed.
+Written WriteInOrder(Work& work, const Study& study, const Pixels& pixels, std::size_t frames,
+                     std::size_t frameBytes) {
+  Written out;
+  std::unique_lock<std::mutex> hold(work.lock);
+  while (out.frames < frames) {
+    const std::size_t written = out.frames;
+    work.ready.wait(hold, [&] { return work.done[written] != 0 || work.stop; });
+    if (work.done[written] == 0) break;
+    std::size_t end = written;
+    while (end < frames && work.done[end] != 0) ++end;
+    hold.unlock();
+    const bool ok = (out.headerOut || WriteAll(study.header.data(), study.header.size())) &&
+                    WriteAll(reinterpret_cast<const char*>(pixels.words) + written * frameBytes,
+                             (end - written) * frameBytes);
+    out.headerOut = true;
+    hold.lock();
+    if (!ok) {
+      out.writeFailed = true;
+      work.stop = true;
+      break;
+    }
+    out.frames = end;
+  }
+  return out;
+}
+
 }  // namespace
 
 FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t size, int threads) {
@@ -459,56 +510,19 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
   work.frameValues = frameValues;
   work.done.assign(frames, 0);
 
-  // Threads with a stack of their own size: each counts in the helper's
-  // address space.
-  const std::size_t wanted = threads < 1 ? 1 : static_cast<std::size_t>(threads);
-  std::vector<pthread_t> workers;
-  pthread_attr_t attributes;
-  const bool attributesSet = ::pthread_attr_init(&attributes) == 0 &&
-                             ::pthread_attr_setstacksize(&attributes, kThreadStack) == 0;
-  for (std::size_t t = 0; attributesSet && t < wanted && t < frames; ++t) {
-    pthread_t thread;
-    if (::pthread_create(&thread, &attributes, DecodeThread, &work) != 0) break;
-    workers.push_back(thread);
-  }
-  if (attributesSet) ::pthread_attr_destroy(&attributes);
+  std::vector<pthread_t> workers = StartDecoders(work, threads, frames);
   if (workers.empty()) DecodeFrames(work);  // no thread to be had: this one decodes
-
-  // The header once the first frame decoded, then each run of decoded
-  // frames as it completes, in order.
-  bool headerOut = false, writeFailed = false;
-  std::size_t written = 0;
-  {
-    std::unique_lock<std::mutex> hold(work.lock);
-    while (written < frames) {
-      work.ready.wait(hold, [&] { return work.done[written] != 0 || work.stop; });
-      if (work.done[written] == 0) break;
-      std::size_t end = written;
-      while (end < frames && work.done[end] != 0) ++end;
-      hold.unlock();
-      const bool ok = (headerOut || WriteAll(study.header.data(), study.header.size())) &&
-                      WriteAll(reinterpret_cast<const char*>(pixels.words) + written * frameBytes,
-                               (end - written) * frameBytes);
-      headerOut = true;
-      hold.lock();
-      if (!ok) {
-        writeFailed = true;
-        work.stop = true;
-        break;
-      }
-      written = end;
-    }
-  }
+  const Written written = WriteInOrder(work, study, pixels, frames, frameBytes);
   for (pthread_t thread : workers) ::pthread_join(thread, nullptr);
 
-  if (writeFailed) {
+  if (written.writeFailed) {
     outcome.result = FrameDecodeOutcome::kWriteFailed;
     outcome.why = "cannot write the decoded file";
-  } else if (written == frames) {
+  } else if (written.frames == frames) {
     outcome.result = FrameDecodeOutcome::kWritten;
   } else {
-    outcome.result = headerOut ? FrameDecodeOutcome::kFailedAfterOutput
-                               : FrameDecodeOutcome::kFailedBeforeOutput;
+    outcome.result = written.headerOut ? FrameDecodeOutcome::kFailedAfterOutput
+                                       : FrameDecodeOutcome::kFailedBeforeOutput;
     outcome.why = work.why;
   }
   return outcome;

@@ -170,8 +170,11 @@ TEST_F(FolderScan, RefusesOptionsThatDoNotFit) {
   const char* const usages[] = {
       "--scan",
       "--out /tmp x.dcm y.gsd",
+      "--name %i.gsd x.dcm y.gsd",
       "--scan --jobs 0 /tmp",
       "--scan --dry-run /tmp",
+      "--scan --name %i.gsd /tmp",
+      "--scan --jobs 2 /tmp",
       "--scan --out /tmp --name a/b.gsd /tmp",
   };
   for (const char* usage : usages) EXPECT_EQ(Dicom2Gsd(usage).exitCode, 2) << usage;

@@ -2,10 +2,13 @@
 // line, the converter's exit codes and warnings, UID keys and moves that
 // never replace a file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "node_log.h"
 #include "node_options.h"
 #include "spool.h"
@@ -95,15 +98,67 @@ TEST(NodeLog, OneLineOfJsonWhateverTheValues) {
   EXPECT_EQ(line.find("convert_ms"), std::string::npos) << line;
 }
 
+TEST(NodeLog, OpensFilesAndNeverWaitsForAFifoReader) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  WriteBytes(dir.File("kept.jsonl"), "{}\n");
+  const struct {
+    std::string path;
+    bool opens;
+  } rows[] = {{dir.File("new.jsonl"), true},
+              {dir.File("kept.jsonl"), true},
+              {dir.File("fifo"), false},
+              {dir.File("no/such/folder.jsonl"), false}};
+  for (const auto& row : rows) {
+    ConversionLog log;
+    EXPECT_EQ(log.Open(row.path), row.opens) << row.path;
+    if (row.opens) log.Event("start", "");
+  }
+  EXPECT_EQ(ReadBytes(dir.File("kept.jsonl")).rfind("{}\n{\"time\":", 0), 0u);
+}
+
 TEST(WorkerPool, ExitCodesAndWarnings) {
+  // status: what the folder mode's run takes from the child's exit.
   const struct {
     int code;
     const char* outcome;
-  } rows[] = {{0, "converted"}, {1, "failed"}, {2, "failed"}, {4, "short"}, {8, "no-memory"}};
-  for (const auto& row : rows) EXPECT_STREQ(OutcomeOfExit(row.code), row.outcome);
+    int status;
+  } rows[] = {{0, "converted", 0}, {1, "failed", 1},   {2, "failed", 1}, {4, "short", 4},
+              {8, "no-memory", 8}, {127, "failed", 1}, {-1, "failed", 1}};
+  for (const auto& row : rows) {
+    EXPECT_STREQ(OutcomeOfExit(row.code), row.outcome) << row.code;
+    EXPECT_EQ(StatusOfExit(row.code), row.status) << row.code;
+  }
   EXPECT_EQ(ConverterWarnings("dicom2gsd: warning: in.dcm: lossy\nother\n"
                               "dicom2gsd: in.dcm: failed\ndicom2gsd: warning: in.dcm: clipped"),
             (std::vector<std::string>{"in.dcm: lossy", "in.dcm: clipped"}));
+}
+
+TEST(ChildProcess, ExitSignalAndDeadline) {
+  const struct {
+    const char* script;
+    int exitCode, signal;
+    bool timedOut;
+    const char* output;
+  } rows[] = {
+      {"echo out; echo err >&2; exit 3", 3, 0, false, "out\nerr\n"},
+      {"kill -9 $$", -1, 9, false, ""},
+      {"exec sleep 30", -1, 9, true, ""},
+      // Closing its output does not take the child past the deadline.
+      {"exec >&- 2>&-; exec sleep 30", -1, 9, true, ""},
+      // A process left in the background with the output is not waited for.
+      {"sleep 3 & echo left", 0, 0, false, "left\n"},
+  };
+  for (const auto& row : rows) {
+    const auto start = std::chrono::steady_clock::now();
+    ChildResult run = RunChild({"/bin/sh", "-c", row.script}, 1, 1024);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << row.script;
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.script;
+    EXPECT_EQ(run.signal, row.signal) << row.script;
+    EXPECT_EQ(run.timedOut, row.timedOut) << row.script;
+    EXPECT_EQ(run.output, row.output) << row.script;
+  }
+  EXPECT_EQ(RunChild({"sh", "-c", "true"}, 1, 1024).exitCode, -1);
 }
 
 TEST(Spool, UidKeysAreFileNames) {
