@@ -113,16 +113,5 @@ apart): $((rss / 1024)) MiB ($rss KiB).
 TEXT
 )
 report=$root/docs/PERFORMANCE.md
-/usr/bin/python3 - "$report" "$section" <<'PY'
-import re, sys
-path, section = sys.argv[1], sys.argv[2].rstrip("\n") + "\n"
-text = open(path).read()
-# Only this section: the rest of the file belongs to the other benchmarks.
-match = re.search(r"^## DICOM node\n.*?(?=^## |\Z)", text, flags=re.M | re.S)
-if match:
-    text = text[:match.start()] + section + ("\n" if match.end() < len(text) else "") + text[match.end():]
-else:
-    text = text.rstrip("\n") + "\n\n" + section
-open(path, "w").write(text)
-PY
+/usr/bin/python3 "$root/bench/replace_section.py" "$report" "DICOM node" "$section"
 echo "$section"
