@@ -4,7 +4,6 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
-#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/oflog/oflog.h>
 #include <unistd.h>
 
@@ -100,9 +99,4 @@ FactsResult ReadStudyFacts(int fd, const std::string& path, StudyFacts& facts, s
   else
     facts.framesPerGate = frames > 0 ? frames / facts.gates : 0;
   return FactsResult::kStudy;
-}
-
-bool IsNmStudy(const StudyFacts& facts, bool acceptNonNm) {
-  return facts.modality == "NM" ||
-         (acceptNonNm && facts.sopClassUid == UID_NuclearMedicineImageStorage);
 }

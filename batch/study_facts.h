@@ -26,7 +26,3 @@ enum class FactsResult {
 // Reads the header of the regular file open as fd (named path). error says
 // why for kUnreadable.
 FactsResult ReadStudyFacts(int fd, const std::string& path, StudyFacts& facts, std::string& error);
-
-// Whether the converter takes the study: Modality NM, or with acceptNonNm
-// an NM Image Storage object of another modality.
-bool IsNmStudy(const StudyFacts& facts, bool acceptNonNm);

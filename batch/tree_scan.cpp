@@ -13,6 +13,7 @@
 #include <set>
 #include <utility>
 
+#include "converter_outcome.h"
 #include "dicomdir.h"
 
 namespace {
@@ -79,7 +80,8 @@ class TreeScan {
     ++result_.filesRead;
     if (read == FactsResult::kUnreadable) Unreadable(path, error);
     // The same object on a CD and in an export, or twice on one CD, counts once.
-    if (read == FactsResult::kStudy && IsNmStudy(facts, options_.acceptNonNm) &&
+    if (read == FactsResult::kStudy &&
+        GoesToConverter(facts.modality, facts.sopClassUid, options_.acceptNonNm) &&
         (facts.sopInstanceUid.empty() || uids_.insert(facts.sopInstanceUid).second))
       result_.studies.push_back(std::move(facts));
     if (options_.progress && !options_.progress(result_.filesRead, result_.studies.size()))

@@ -4,7 +4,6 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
-#include <dcmtk/dcmdata/dcuid.h>
 
 namespace {
 
@@ -36,9 +35,4 @@ bool ReadObjectInfo(const std::string& path, ObjectInfo& info) {
   info.studyDate = Text(data, DCM_StudyDate);
   info.studyTime = Text(data, DCM_StudyTime);
   return loaded.good();
-}
-
-bool IsForConversion(const ObjectInfo& info, bool acceptNonNm) {
-  return info.modality == "NM" ||
-         (acceptNonNm && info.sopClassUid == UID_NuclearMedicineImageStorage);
 }

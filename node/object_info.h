@@ -13,8 +13,3 @@ struct ObjectInfo {
 // values are left on disk). False when DCMTK cannot parse it; what was read
 // before the fault is kept.
 bool ReadObjectInfo(const std::string& path, ObjectInfo& info);
-
-// Whether the object goes to the converter: Modality NM; with acceptNonNm
-// (dicom2gsd's --accept-non-nm) also an NM Image Storage object whose
-// Modality says otherwise.
-bool IsForConversion(const ObjectInfo& info, bool acceptNonNm);

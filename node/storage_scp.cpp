@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "converter_outcome.h"
 #include "object_info.h"
 
 namespace {
@@ -259,7 +260,7 @@ Disposal Dispose(const NodeContext& node, const T_DIMSE_C_StoreRQ& request, cons
   entry.sopInstanceUid = info.sopInstanceUid;
   entry.patientId = info.patientId;
   entry.modality = info.modality;
-  if (!IsForConversion(info, node.options->acceptNonNm))
+  if (!GoesToConverter(info.modality, info.sopClassUid, node.options->acceptNonNm))
     KeepOther(node, path, info, disposal, entry);
   else
     Enqueue(node, path, info, disposal, entry);

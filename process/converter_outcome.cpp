@@ -38,3 +38,9 @@ bool ConverterDeclined(const std::string& output) {
   return output.find(std::string(kDeclinedNonNmHint) + "\n") != std::string::npos ||
          output.find(std::string(kDeclinedProjectionsHint) + "\n") != std::string::npos;
 }
+
+bool GoesToConverter(const std::string& modality, const std::string& sopClassUid,
+                     bool acceptNonNm) {
+  static const char* const kNuclearMedicineImageStorage = "1.2.840.10008.5.1.4.1.1.20";
+  return modality == "NM" || (acceptNonNm && sopClassUid == kNuclearMedicineImageStorage);
+}

@@ -1,9 +1,15 @@
-// What a dicom2gsd child's exit status and output mean, for every front end
-// that converts through one (the node, dicom2gsd's folder mode).
+// What a dicom2gsd child takes, and what its exit status and output mean,
+// for every front end that converts through one (the node, dicom2gsd's
+// folder mode).
 #pragma once
 
 #include <string>
 #include <vector>
+
+// Whether an object goes to the converter: Modality NM; with acceptNonNm
+// (dicom2gsd's --accept-non-nm) also an NM Image Storage object whose
+// Modality says otherwise.
+bool GoesToConverter(const std::string& modality, const std::string& sopClassUid, bool acceptNonNm);
 
 // The outcome of an exit status: converted, short, no-memory or failed.
 const char* OutcomeOfExit(int exitCode);

@@ -134,6 +134,24 @@ TEST(WorkerPool, ExitCodesAndWarnings) {
             (std::vector<std::string>{"in.dcm: lossy", "in.dcm: clipped"}));
 }
 
+// One rule for the node and the folder mode: what dicom2gsd is given.
+TEST(WorkerPool, WhatGoesToTheConverter) {
+  const char* const nmStorage = "1.2.840.10008.5.1.4.1.1.20";
+  const struct {
+    const char* modality;
+    const char* sopClass;
+    bool acceptNonNm, converted;
+  } rows[] = {{"NM", "1.2.840.10008.5.1.4.1.1.2", false, true},
+              {"CT", nmStorage, false, false},
+              {"CT", nmStorage, true, true},  // an NM object another modality names
+              {"CT", "1.2.840.10008.5.1.4.1.1.2", true, false},
+              {"nm", nmStorage, false, false},
+              {"", "", true, false}};
+  for (const auto& row : rows)
+    EXPECT_EQ(GoesToConverter(row.modality, row.sopClass, row.acceptNonNm), row.converted)
+        << row.modality << " " << row.sopClass << " " << row.acceptNonNm;
+}
+
 TEST(ChildProcess, ExitSignalAndDeadline) {
   const struct {
     const char* script;
