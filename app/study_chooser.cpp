@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <atomic>
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 #include "study_table.h"
@@ -57,7 +58,8 @@ std::optional<std::size_t> PickStudyFromTable(QWidget* parent,
   dialog.setWindowTitle("NM studies found");
   auto* layout = new QVBoxLayout(&dialog);
   layout->addWidget(new QLabel("Pick the study to load:"));
-  auto* table = new QTableWidget(static_cast<int>(studies.size()), 8);
+  auto* table = new QTableWidget(static_cast<int>(studies.size()),
+                                 static_cast<int>(std::size(kStudyColumns)));
   QStringList headers;
   for (const char* column : kStudyColumns) headers << column;
   table->setHorizontalHeaderLabels(headers);

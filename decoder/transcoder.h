@@ -35,7 +35,7 @@ class DecodedFile {
 struct DecoderSettings {
   bool enabled = true;       // off: every input that needs it is refused, no process started
   std::string helperPath;    // empty: beside the program, then where it is installed
-  int timeoutSeconds = 120;  // the helper's whole life
+  int timeoutSeconds = 120;  // the helper's whole life; 0 or less: this default
 };
 
 enum class DecodeResult {
