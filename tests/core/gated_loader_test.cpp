@@ -233,7 +233,9 @@ TEST_F(LoadGatedStudyTest, ProgressReportsAndACancelEndsTheLoadAsDeclined) {
     EXPECT_EQ(Load(DataFile(c.file)), c.result) << c.file;
     EXPECT_EQ(seen, c.seen) << c.file;
     EXPECT_EQ(report.DeclinedByOperator(), c.cancelAt >= 0) << c.file;
-    if (c.cancelAt >= 0) EXPECT_EQ(report.detail, "cancelled by the operator") << c.file;
+    if (c.cancelAt >= 0) {
+      EXPECT_EQ(report.detail, "cancelled by the operator") << c.file;
+    }
   }
 }
 
