@@ -19,6 +19,8 @@
 #include <mutex>
 #include <vector>
 
+#include "program_folder.h"
+
 namespace {
 
 constexpr const char* kHelperName = "dicom-decode";
@@ -33,13 +35,8 @@ constexpr int kWaitTickMilliseconds = 100;
 std::vector<std::string> HelperCandidates(const DecoderSettings& settings) {
   if (!settings.helperPath.empty()) return {settings.helperPath};
   std::vector<std::string> paths;
-  char self[4096];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self);
-  if (n > 0 && n < static_cast<ssize_t>(sizeof self) && self[0] == '/') {
-    std::string dir(self, static_cast<std::size_t>(n));
-    dir.erase(dir.rfind('/') + 1);
-    paths.push_back(dir + kHelperName);
-  }
+  const std::string folder = ProgramFolder();
+  if (!folder.empty()) paths.push_back(folder + "/" + kHelperName);
 #ifdef DGC_DECODER_PATH
   const std::string installed = DGC_DECODER_PATH;
   if (installed[0] == '/' && (paths.empty() || paths[0] != installed)) paths.push_back(installed);

@@ -133,13 +133,3 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
   Reap(pid, deadline, result);
   return result;
 }
-
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return {};
-  std::string self(path, static_cast<std::size_t>(n));
-  std::size_t slash = self.rfind('/');
-  if (self[0] != '/' || slash == std::string::npos) return {};
-  return slash == 0 ? "/" : self.substr(0, slash);
-}

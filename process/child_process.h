@@ -17,6 +17,4 @@ struct ChildResult {
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
                      std::size_t outputLimit);
 
-// The folder of the running program (from /proc/self/exe), absolute; empty
-// when it cannot be told.
-std::string ProgramFolder();
+#include "program_folder.h"  // ProgramFolder, where the children are run from

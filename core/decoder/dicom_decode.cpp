@@ -47,6 +47,7 @@
 
 #include "frame_decode.h"
 #include "helper_process.h"
+#include "program_folder.h"
 #include "sandbox.h"
 
 namespace {
@@ -56,12 +57,9 @@ constexpr const char* kGdcmHelperName = "dicom-decode-gdcm";
 // dicom-decode-gdcm beside this program as the kernel resolved it, else
 // where the build installs it; never a name looked up in PATH.
 std::string GdcmHelperPath() {
-  char self[4096];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self);
-  if (n > 0 && n < static_cast<ssize_t>(sizeof self) && self[0] == '/') {
-    std::string path(self, static_cast<std::size_t>(n));
-    path.erase(path.rfind('/') + 1);
-    path += kGdcmHelperName;
+  const std::string folder = ProgramFolder();
+  if (!folder.empty()) {
+    const std::string path = folder + "/" + kGdcmHelperName;
     struct stat info;
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return path;
   }
