@@ -219,7 +219,32 @@ std::string HowItEnded(int status, bool timedOut, int timeoutSeconds, const std:
 }  // namespace
 
 DecodedFile::~DecodedFile() {
-  std::free(data_);
+  if (data_ != nullptr) ::munmap(data_, capacity_);
+}
+
+// The first mapping takes what the limit can need, so that a decode of the
+// size the header declared is read without a move; it is address space only
+// until the bytes arrive. Beyond kFirstMapping (a deflated data set, whose
+// size nobody knows first), the mapping doubles.
+bool DecodedFile::Grow(std::size_t limit) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  constexpr std::size_t kFirstMapping = std::size_t{256} << 20;
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::size_t wanted = capacity_ == 0 ? std::min(limit + kChunk, kFirstMapping) : capacity_ * 2;
+  wanted = std::min(wanted, limit + kChunk);
+  wanted = (wanted + kHugePage - 1) / kHugePage * kHugePage;
+  if (wanted <= capacity_) return false;
+  void* grown;
+  if (data_ == nullptr) {
+    grown = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  } else {
+    grown = ::mremap(data_, capacity_, wanted, MREMAP_MAYMOVE);
+  }
+  if (grown == MAP_FAILED) return false;
+  ::madvise(grown, wanted, MADV_HUGEPAGE);
+  data_ = static_cast<char*>(grown);
+  capacity_ = wanted;
+  return true;
 }
 
 long DecodedFile::ReadFrom(int fd, std::size_t limit) {
@@ -228,16 +253,9 @@ long DecodedFile::ReadFrom(int fd, std::size_t limit) {
     errno = ENOMEM;
     return -1;
   }
-  if (capacity_ - size_ < kChunk) {
-    // Doubling, but never past what the limit can need.
-    std::size_t grown = std::min(capacity_ == 0 ? 8 * kChunk : capacity_ * 2, limit + kChunk);
-    char* bigger = grown <= capacity_ ? nullptr : static_cast<char*>(std::realloc(data_, grown));
-    if (bigger == nullptr) {
-      errno = ENOMEM;
-      return -1;
-    }
-    data_ = bigger;
-    capacity_ = grown;
+  if (capacity_ - size_ < kChunk && !Grow(limit)) {
+    errno = ENOMEM;
+    return -1;
   }
   ssize_t n = ::read(fd, data_ + size_, capacity_ - size_);
   if (n > 0) size_ += static_cast<std::size_t>(n);

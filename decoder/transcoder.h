@@ -11,7 +11,9 @@
 #include <functional>
 #include <string>
 
-// The decoded Part 10 file, owned; empty until a decode succeeds.
+// The decoded Part 10 file, owned; empty until a decode succeeds. It lives
+// in one anonymous mapping advised for transparent huge pages: tens of MiB
+// come through the pipe, and 4 KiB pages would cost a fault each.
 class DecodedFile {
  public:
   DecodedFile() = default;
@@ -26,6 +28,8 @@ class DecodedFile {
   long ReadFrom(int fd, std::size_t limit);
 
  private:
+  bool Grow(std::size_t limit);
+
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;

@@ -1,15 +1,20 @@
 #!/usr/bin/python3
 """Seed corpora for the fuzz targets, from the test generators' output.
 
-    make_seeds.py TESTDATA DICOM_SEEDS GSD_SEEDS DICOM2GSD
+    make_seeds.py TESTDATA DICOM_SEEDS GSD_SEEDS DICOM2GSD [JPEGLS_SEEDS]
 
 Every test input, valid and malformed, cut to at most 40,000 bytes (its
 header and the first frames), and the GSD files dicom2gsd makes of the small
-studies.
+studies; with JPEGLS_SEEDS, the first frames of a few studies as DCMTK's
+dcmcjpls encodes them, one codestream a file.
 """
 import os
 import subprocess
 import sys
+import tempfile
+
+import pydicom
+from pydicom.encaps import generate_pixel_data_frame
 
 LIMIT = 40000
 
@@ -29,6 +34,21 @@ def main():
             target = os.path.join(gsd_out, name[:-4] + ".gsd")
             subprocess.run([converter, "--accept-non-nm", os.path.join(data, name), target],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if len(sys.argv) > 5:
+        jpegls_seeds(data, sys.argv[5])
+
+
+def jpegls_seeds(data, out):
+    os.makedirs(out, exist_ok=True)
+    with tempfile.TemporaryDirectory() as work:
+        for study in ("gated64", "bits12_unsigned", "bin_blocks"):
+            encoded = os.path.join(work, study + ".dcm")
+            subprocess.run(["dcmcjpls", os.path.join(data, study + ".dcm"), encoded], check=True)
+            ds = pydicom.dcmread(encoded)
+            frames = generate_pixel_data_frame(ds.PixelData, int(ds.get("NumberOfFrames", 1)))
+            for i, frame in zip(range(3), frames):
+                with open(os.path.join(out, "%s_%d.jls" % (study, i)), "wb") as f:
+                    f.write(frame)
 
 
 if __name__ == "__main__":

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../jpeg_markers.h"
+#include "jpegls_lossless.h"
 
 namespace {
 
@@ -153,6 +154,7 @@ bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTar
 
 bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                        std::string& why) {
+  if (DecodeLosslessJpegLs(data, size, target.words, target.rows, target.columns)) return true;
   charls_jpegls_decoder* decoder = charls_jpegls_decoder_create();
   if (decoder == nullptr) {
     why = "out of memory";

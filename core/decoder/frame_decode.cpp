@@ -1,7 +1,9 @@
 #include "frame_decode.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -332,19 +334,34 @@ Parse ReadStudy(Reader& r, Study& study) {
   return p == Parse::kOk ? GroupFrames(r, study) : p;
 }
 
-// The pixels, aligned for transparent huge pages (fewer page faults while
-// the decoders fill them).
+// The pixels, in a mapping of their own aligned for transparent huge pages
+// (fewer page faults while the decoders fill them). Their pages go into the
+// pipe by reference (WritePixels), so the mapping is never handed back to
+// the heap, where a later allocation could overwrite pixels the converter
+// has not read yet.
 struct Pixels {
   std::uint16_t* words = nullptr;
   std::size_t bytes = 0;
-  ~Pixels() { std::free(words); }
+  std::size_t mapped = 0;
+  ~Pixels() {
+    if (words != nullptr) ::munmap(words, mapped);
+  }
   bool Allocate(std::size_t size) {
     bytes = size;
-    void* p = nullptr;
     const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-    if (::posix_memalign(&p, kHugePage, rounded) != 0) return false;
-    ::madvise(p, rounded, MADV_HUGEPAGE);
-    words = static_cast<std::uint16_t*>(p);
+    void* p = ::mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    // Keep the aligned part only.
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start) ::munmap(p, aligned - start);
+    const std::uintptr_t end = start + rounded + kHugePage;
+    if (end > aligned + rounded)
+      ::munmap(reinterpret_cast<void*>(aligned + rounded), end - aligned - rounded);
+    ::madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
+    words = reinterpret_cast<std::uint16_t*>(aligned);
+    mapped = rounded;
     return true;
   }
 };
@@ -429,6 +446,27 @@ bool WriteAll(const void* bytes, std::size_t size) {
   return true;
 }
 
+// Decoded pixels go into the pipe by reference (vmsplice), not copied: the
+// converter's read is then their only copy. They are never written again
+// (Pixels keeps them mapped until the end). Standard output that is no pipe
+// takes them by write.
+bool WritePixels(const char* p, std::size_t size) {
+  static bool spliceable = true;
+  while (size > 0 && spliceable) {
+    iovec part{const_cast<char*>(p), size};
+    ssize_t n = ::vmsplice(1, &part, 1, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EBADF || errno == EINVAL || errno == ENOSYS)) {
+      spliceable = false;
+      break;
+    }
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return WriteAll(p, size);
+}
+
 // Starts at most wanted decoding threads (never more than the frames), each
 // with a stack of its own size: each counts in the helper's address space.
 std::vector<pthread_t> StartDecoders(Work& work, int threads, std::size_t frames) {
@@ -466,8 +504,8 @@ Written WriteInOrder(Work& work, const Study& study, const Pixels& pixels, std::
     while (end < frames && work.done[end] != 0) ++end;
     hold.unlock();
     const bool ok = (out.headerOut || WriteAll(study.header.data(), study.header.size())) &&
-                    WriteAll(reinterpret_cast<const char*>(pixels.words) + written * frameBytes,
-                             (end - written) * frameBytes);
+                    WritePixels(reinterpret_cast<const char*>(pixels.words) + written * frameBytes,
+                                (end - written) * frameBytes);
     out.headerOut = true;
     hold.lock();
     if (!ok) {

@@ -80,6 +80,8 @@ bool ConfineSystemCalls(std::string& why, int controlFd) {
   // to the GDCM helper.
   for (const char* name : {"write", "writev"})
     for (scmp_datum_t fd : {1, 2}) allow(name, {Arg(0, SCMP_CMP_EQ, fd)});
+  // The decoded pixels go into the output pipe by reference.
+  allow("vmsplice", {Arg(0, SCMP_CMP_EQ, 1)});
   if (controlFd > 2) allow("write", {Arg(0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(controlFd))});
   // Memory: anonymous, never executable.
   allow("mmap", {Arg(2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0),
