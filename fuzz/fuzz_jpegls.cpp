@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The frame size the helper would ask for; small ones only, for speed.
   const int rows = header ? static_cast<int>(info.height) : 8;
   const int columns = header ? static_cast<int>(info.width) : 8;
-  if (rows < 1 || columns < 1 || rows * columns > 65536) {
+  if (rows < 1 || columns < 1 || 1LL * rows * columns > 65536) {
     charls_jpegls_decoder_destroy(decoder);
     return 0;
   }
