@@ -28,7 +28,9 @@ bool DecodeJpeg12Frame(const unsigned char* data, std::size_t size, const FrameT
 bool DecodeJpeg16Frame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                        std::string& why);
 
-// JPEG-LS (ITU T.87), lossless or near-lossless, 9 to 16 bits: CharLS.
+// JPEG-LS (ITU T.87), lossless or near-lossless, 9 to 16 bits: one plane of
+// lossless samples by the helper's own decoder (jpegls_lossless.h), the rest
+// and what it refuses by CharLS.
 bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                        std::string& why);
 

@@ -1,10 +1,12 @@
 // A decoder for the one kind of JPEG-LS codestream (ITU T.87) that nuclear
 // medicine archives write: lossless (NEAR 0), one component of 9 to 16
-// bits, no restart intervals, no mapping tables. It reconstructs the same samples as CharLS,
-// about twice as fast, by keeping the whole scan in one loop with a 64-bit
-// bit cache and branch-free context quantisation. Anything else, and any
-// codestream it finds damaged, is left to CharLS, which then decodes it or
-// gives its own words for what is wrong.
+// bits at the full sample range, no restart intervals, no mapping tables.
+// It reconstructs the same samples as CharLS in two thirds of its time: the
+// whole scan in one loop, a 64-bit bit cache, branch-free context
+// quantisation. Anything else, and any codestream it finds damaged (a code
+// past the end of the scan, an error outside the sample range, data after
+// the last sample), is left to CharLS, which then decodes it or gives its
+// own words for what is wrong.
 #pragma once
 
 #include <cstddef>
