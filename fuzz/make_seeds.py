@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """Seed corpora for the fuzz targets, from the test generators' output.
 
-    make_seeds.py TESTDATA DICOM_SEEDS GSD_SEEDS DICOM2GSD [JPEGLS_SEEDS]
+    make_seeds.py TESTDATA DICOM_SEEDS GSD_SEEDS DICOM2GSD [CODEC_SEEDS]
 
 Every test input, valid and malformed, cut to at most 40,000 bytes (its
 header and the first frames), and the GSD files dicom2gsd makes of the small
-studies; with JPEGLS_SEEDS, the first frames of a few studies as DCMTK's
-dcmcjpls encodes them, one codestream a file.
+studies; with CODEC_SEEDS, the first frames of a few studies as DCMTK's
+dcmcjpeg (lossless) and dcmcjpls encode them, one codestream a file.
 """
 import os
 import subprocess
@@ -35,20 +35,21 @@ def main():
             subprocess.run([converter, "--accept-non-nm", os.path.join(data, name), target],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if len(sys.argv) > 5:
-        jpegls_seeds(data, sys.argv[5])
+        codec_seeds(data, sys.argv[5])
 
 
-def jpegls_seeds(data, out):
+def codec_seeds(data, out):
     os.makedirs(out, exist_ok=True)
     with tempfile.TemporaryDirectory() as work:
-        for study in ("gated64", "bits12_unsigned", "bin_blocks"):
-            encoded = os.path.join(work, study + ".dcm")
-            subprocess.run(["dcmcjpls", os.path.join(data, study + ".dcm"), encoded], check=True)
-            ds = pydicom.dcmread(encoded)
-            frames = generate_pixel_data_frame(ds.PixelData, int(ds.get("NumberOfFrames", 1)))
-            for i, frame in zip(range(3), frames):
-                with open(os.path.join(out, "%s_%d.jls" % (study, i)), "wb") as f:
-                    f.write(frame)
+        for tool, suffix in (("dcmcjpeg", "jpg"), ("dcmcjpls", "jls")):
+            for study in ("gated64", "bits12_unsigned", "bin_blocks"):
+                encoded = os.path.join(work, study + ".dcm")
+                subprocess.run([tool, os.path.join(data, study + ".dcm"), encoded], check=True)
+                ds = pydicom.dcmread(encoded)
+                frames = generate_pixel_data_frame(ds.PixelData, int(ds.get("NumberOfFrames", 1)))
+                for i, frame in zip(range(3), frames):
+                    with open(os.path.join(out, "%s_%d.%s" % (study, i, suffix)), "wb") as f:
+                        f.write(frame)
 
 
 if __name__ == "__main__":

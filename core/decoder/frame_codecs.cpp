@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../jpeg_markers.h"
+#include "jpeg_lossless.h"
 #include "jpegls_lossless.h"
 
 namespace {
@@ -144,7 +145,11 @@ bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTar
     return false;
   }
   const bool lossless = marker == 0xC3 || marker == 0xC7;
-  if (lossless && bits > 8 && bits <= 16) return DecodeJpeg16Frame(data, size, target, why);
+  if (lossless && bits > 8 && bits <= 16) {
+    if (marker == 0xC3 && DecodeLosslessJpeg(data, size, target.words, target.rows, target.columns))
+      return true;
+    return DecodeJpeg16Frame(data, size, target, why);
+  }
   if ((marker == 0xC0 || marker == 0xC1 || marker == 0xC2) && bits == 12)
     return DecodeJpeg12Frame(data, size, target, why);
   why = "JPEG process SOF" + std::to_string(marker - 0xC0) + " with " + std::to_string(bits) +

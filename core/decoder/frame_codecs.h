@@ -17,8 +17,9 @@ struct FrameTarget {
   int rows, columns;
 };
 
-// JPEG (ITU T.81): lossless processes with 9 to 16 bits through GDCM's
-// 16-bit IJG library (libgdcmjpeg16), 12-bit DCT processes through its
+// JPEG (ITU T.81): lossless processes with 9 to 16 bits by the helper's own
+// decoder (jpeg_lossless.h), or what it does not take through GDCM's 16-bit
+// IJG library (libgdcmjpeg16), 12-bit DCT processes through its
 // 12-bit one (libgdcmjpeg12). Like GDCM, a frame with more than one warning
 // of the library (corrupt data) fails.
 bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,

@@ -1,0 +1,224 @@
+// The helper's own JPEG lossless decoder against the IJG library it stands
+// in for (GDCM's 16-bit build, which also encodes the inputs): every
+// predictor, precision and edge of the image decodes to the source; what it
+// does not take is left to IJG; and on damaged codestreams it never accepts
+// what IJG refuses, nor decodes other samples than IJG.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include "gdcmjpeg/16/jerror.h"
+#include "gdcmjpeg/16/jpeglib.h"
+}
+
+#include "frame_codecs.h"
+#include "jpeg_lossless.h"
+
+namespace {
+
+using Samples = std::vector<std::uint16_t>;
+using Bytes = std::vector<unsigned char>;
+
+enum class Picture { kCounts, kNoise, kRamp, kFlat, kSparse };
+
+Samples Make(Picture kind, int rows, int columns, int bits, unsigned seed) {
+  std::mt19937 random(seed);
+  const std::uint32_t largest = (1u << bits) - 1;
+  Samples s(static_cast<std::size_t>(rows) * columns);
+  for (int y = 0; y < rows; ++y)
+    for (int x = 0; x < columns; ++x) {
+      std::uint32_t v = 0;
+      switch (kind) {
+        case Picture::kCounts:
+          v = std::poisson_distribution<int>(20.0 + 10.0 * ((x + y) % 7))(random);
+          break;
+        case Picture::kNoise:  // differences of every category, 16 among them
+          v = random();
+          break;
+        case Picture::kRamp:
+          v = static_cast<std::uint32_t>(x * 3 + y * 5);
+          break;
+        case Picture::kFlat:
+          v = largest;
+          break;
+        case Picture::kSparse:
+          v = random() % 23 == 0 ? random() : 0;
+          break;
+      }
+      s[static_cast<std::size_t>(y) * columns + x] = static_cast<std::uint16_t>(v & largest);
+    }
+  return s;
+}
+
+// IJG's lossless encoder (process 14, Huffman tables it optimises), which
+// writes 16-bit precision only; precisions below 16 are DCMTK's, in the
+// decode tests' encoded studies.
+Bytes Encode(const Samples& samples, int rows, int columns, int predictor, int pointTransform = 0) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = ::open_memstream(&buffer, &size);
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr errors;
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, out);
+  cinfo.image_width = static_cast<JDIMENSION>(columns);
+  cinfo.image_height = static_cast<JDIMENSION>(rows);
+  cinfo.input_components = 1;
+  cinfo.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&cinfo);
+  cinfo.optimize_coding = TRUE;
+  jpeg_simple_lossless(&cinfo, predictor, pointTransform);
+  jpeg_start_compress(&cinfo, TRUE);
+  for (int y = 0; y < rows; ++y) {
+    JSAMPROW row = const_cast<JSAMPROW>(
+        reinterpret_cast<const JSAMPLE*>(samples.data() + static_cast<std::size_t>(y) * columns));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::fclose(out);
+  Bytes stream(buffer, buffer + size);
+  std::free(buffer);
+  return stream;
+}
+
+bool IjgDecodes(const Bytes& stream, int rows, int columns, Samples& samples) {
+  samples.assign(static_cast<std::size_t>(rows) * columns, 0);
+  std::string why;
+  return DecodeJpeg16Frame(stream.data(), stream.size(), FrameTarget{samples.data(), rows, columns},
+                           why);
+}
+
+bool OwnDecodes(const Bytes& stream, int rows, int columns, Samples& samples) {
+  samples.assign(static_cast<std::size_t>(rows) * columns, 0xABCD);
+  return DecodeLosslessJpeg(stream.data(), stream.size(), samples.data(), rows, columns);
+}
+
+struct Case {
+  const char* name;
+  Picture picture;
+  int rows, columns, bits, predictor;  // bits: of the values, in a 16-bit codestream
+};
+
+const Case kDecoded[] = {
+    {"counts, predictor 1 (first-order)", Picture::kCounts, 128, 128, 16, 1},
+    {"counts, 12 bits, predictor 2", Picture::kCounts, 64, 64, 12, 2},
+    {"noise 16-bit, predictor 3", Picture::kNoise, 32, 32, 16, 3},
+    {"noise 16-bit, predictor 4", Picture::kNoise, 32, 33, 16, 4},
+    {"9-bit values, predictor 5", Picture::kNoise, 17, 23, 9, 5},
+    {"ramp, predictor 6", Picture::kRamp, 40, 41, 12, 6},
+    {"sparse, predictor 7", Picture::kSparse, 64, 64, 16, 7},
+    {"flat at the largest value", Picture::kFlat, 20, 20, 16, 4},
+    {"one sample", Picture::kCounts, 1, 1, 16, 1},
+    {"one row", Picture::kSparse, 1, 97, 16, 4},
+    {"one column", Picture::kSparse, 97, 1, 16, 7},
+};
+
+TEST(OwnJpegLosslessDecoder, DecodesWhatIjgEncodesToTheSource) {
+  unsigned seed = 1;
+  for (const Case& c : kDecoded) {
+    const Samples source = Make(c.picture, c.rows, c.columns, c.bits, seed++);
+    const Bytes stream = Encode(source, c.rows, c.columns, c.predictor);
+    Samples own;
+    ASSERT_TRUE(OwnDecodes(stream, c.rows, c.columns, own)) << c.name;
+    EXPECT_EQ(own, source) << c.name;
+  }
+}
+
+// Not for this decoder: IJG decodes them (or refuses them) in the helper.
+TEST(OwnJpegLosslessDecoder, LeavesOtherCodestreamsToIjg) {
+  const Samples counts = Make(Picture::kCounts, 16, 16, 12, 7);
+  const Bytes lossless = Encode(counts, 16, 16, 1);
+  // The frame header's precision (SOF3 follows the JFIF segment) changed.
+  auto precision = [&](int bits) {
+    Bytes b = lossless;
+    for (std::size_t i = 2; i + 4 < b.size(); ++i)
+      if (b[i] == 0xFF && b[i + 1] == 0xC3) {
+        b[i + 4] = static_cast<unsigned char>(bits);
+        break;
+      }
+    return b;
+  };
+  // A restart interval: DRI after SOI.
+  Bytes restart = lossless;
+  const unsigned char dri[] = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x00};
+  restart.insert(restart.begin() + 2, dri, dri + sizeof dri);
+  // JFIF of another major version (IJG warns).
+  Bytes jfix = lossless;
+  if (jfix.size() > 11 && jfix[2] == 0xFF && jfix[3] == 0xE0) jfix[11] = 2;
+  struct Row {
+    const char* name;
+    Bytes stream;
+    int rows, columns;
+  } rows[] = {
+      {"a point transform", Encode(counts, 16, 16, 1, 2), 16, 16},
+      {"8-bit samples", precision(8), 16, 16},
+      // The first sample, predicted from 2^11 instead of 2^15, falls beyond 12 bits.
+      {"a sample beyond the precision", precision(12), 16, 16},
+      {"a restart interval marker", restart, 16, 16},
+      {"JFIF version 2", jfix, 16, 16},
+      {"another frame size", lossless, 15, 16},
+      {"data after the end of image",
+       [&] {
+         Bytes b = lossless;
+         b.push_back(1);
+         b.push_back(2);
+         return b;
+       }(),
+       16, 16},
+      {"cut before the end of image", Bytes(lossless.begin(), lossless.end() - 2), 16, 16},
+      {"empty", Bytes(), 16, 16},
+  };
+  Samples out;
+  for (const Row& r : rows) EXPECT_FALSE(OwnDecodes(r.stream, r.rows, r.columns, out)) << r.name;
+}
+
+// Byte changes and cuts anywhere in valid codestreams: each one this
+// decoder accepts, IJG decodes (within the one warning the helper allows)
+// to the same samples.
+TEST(OwnJpegLosslessDecoder, NeverAcceptsADamagedCodestreamIjgRefusesOrReadsOtherwise) {
+  std::mt19937 random(20261207);
+  int accepted = 0, tried = 0;
+  for (const Case& c : kDecoded) {
+    if (c.rows * c.columns < 64) continue;
+    const Bytes stream =
+        Encode(Make(c.picture, c.rows, c.columns, c.bits, 99), c.rows, c.columns, c.predictor);
+    for (int i = 0; i < 150; ++i) {
+      Bytes damaged = stream;
+      const int changes = 1 + static_cast<int>(random() % 3);
+      for (int k = 0; k < changes && !damaged.empty(); ++k) {
+        const std::size_t at = random() % damaged.size();
+        switch (random() % 4) {
+          case 0:
+            damaged[at] ^= static_cast<unsigned char>(1u << (random() % 8));
+            break;
+          case 1:
+            damaged[at] = static_cast<unsigned char>(random());
+            break;
+          case 2:
+            damaged[at] = 0xFF;
+            break;
+          default:
+            damaged.resize(at);
+            break;
+        }
+      }
+      Samples own, reference;
+      ++tried;
+      if (!OwnDecodes(damaged, c.rows, c.columns, own)) continue;
+      ++accepted;
+      ASSERT_TRUE(IjgDecodes(damaged, c.rows, c.columns, reference)) << c.name << ", damage " << i;
+      ASSERT_EQ(own, reference) << c.name << ", damage " << i;
+    }
+  }
+  EXPECT_GT(accepted, 0) << "of " << tried;
+}
+
+}  // namespace
