@@ -222,13 +222,14 @@ DecodedFile::~DecodedFile() {
   if (data_ != nullptr) ::munmap(data_, capacity_);
 }
 
-// The first mapping takes what the limit can need, so that a decode of the
-// size the header declared is read without a move; it is address space only
-// until the bytes arrive. Beyond kFirstMapping (a deflated data set, whose
-// size nobody knows first), the mapping doubles.
+// The first mapping takes what the limit can need, up to kFirstMapping, so
+// that a decode of the size the header declared is read without a move; it
+// is address space only until the bytes arrive. Beyond it (a deflated data
+// set, whose size nobody knows first, or a wide study), the mapping doubles
+// by mremap, which moves page tables, not bytes.
 bool DecodedFile::Grow(std::size_t limit) {
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  constexpr std::size_t kFirstMapping = std::size_t{256} << 20;
+  constexpr std::size_t kFirstMapping = std::size_t{64} << 20;
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::size_t wanted = capacity_ == 0 ? std::min(limit + kChunk, kFirstMapping) : capacity_ * 2;
   wanted = std::min(wanted, limit + kChunk);

@@ -1,6 +1,6 @@
 #include "frame_decode.h"
 
-#include <fcntl.h>
+#include <fcntl.h>  // vmsplice
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
@@ -449,9 +449,8 @@ bool WriteAll(const void* bytes, std::size_t size) {
 // Decoded pixels go into the pipe by reference (vmsplice), not copied: the
 // converter's read is then their only copy. They are never written again
 // (Pixels keeps them mapped until the end). Standard output that is no pipe
-// takes them by write.
-bool WritePixels(const char* p, std::size_t size) {
-  static bool spliceable = true;
+// takes them by write, from the first refusal on (spliceable false).
+bool WritePixels(const char* p, std::size_t size, bool& spliceable) {
   while (size > 0 && spliceable) {
     iovec part{const_cast<char*>(p), size};
     ssize_t n = ::vmsplice(1, &part, 1, 0);
@@ -495,6 +494,7 @@ struct Written {
 Written WriteInOrder(Work& work, const Study& study, const Pixels& pixels, std::size_t frames,
                      std::size_t frameBytes) {
   Written out;
+  bool spliceable = true;
   std::unique_lock<std::mutex> hold(work.lock);
   while (out.frames < frames) {
     const std::size_t written = out.frames;
@@ -505,7 +505,7 @@ Written WriteInOrder(Work& work, const Study& study, const Pixels& pixels, std::
     hold.unlock();
     const bool ok = (out.headerOut || WriteAll(study.header.data(), study.header.size())) &&
                     WritePixels(reinterpret_cast<const char*>(pixels.words) + written * frameBytes,
-                                (end - written) * frameBytes);
+                                (end - written) * frameBytes, spliceable);
     out.headerOut = true;
     hold.lock();
     if (!ok) {

@@ -8,6 +8,7 @@ namespace {
 constexpr unsigned kSof3 = 0xC3, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kApp0 = 0xE0,
                    kApp15 = 0xEF, kCom = 0xFE;
 constexpr int kLookahead = 12;  // bits of the fast tables
+constexpr int kLargestSide = 65500;
 
 int Be16(const unsigned char* b) {
   return (b[0] << 8) | b[1];
@@ -36,8 +37,10 @@ inline int Difference(int category, int value) {
   return value < (1 << (category - 1)) ? value - (1 << category) + 1 : value;
 }
 
-// Builds the table as IJG does, and refuses what IJG refuses: more codes
-// than a length holds (the all-ones code included), a category above 16.
+// Builds the table as IJG does, and refuses what IJG refuses (more codes
+// than a length holds, a category above 16) and a table whose last code is
+// all ones, which the standard forbids (IJG decodes it: a slower way, not
+// a different one).
 bool BuildTable(const unsigned char* counts, const unsigned char* symbols, int total,
                 HuffmanTable& t) {
   for (int i = 0; i < total; ++i)
@@ -100,11 +103,13 @@ const unsigned char* ReadHeader(const unsigned char* d, std::size_t size, Frame&
     const unsigned char* s = d + pos + 4;
     const std::size_t body = length - 2;
     if (marker == kSof3 && f.component < 0 && body == 9) {
-      // One component, sampled 1 x 1.
+      // One component, sampled 1 x 1, of at most 65500 samples a side (IJG's
+      // JPEG_MAX_DIMENSION).
       f.bits = s[0];
       f.rows = Be16(s + 1);
       f.columns = Be16(s + 3);
-      if (s[5] != 1 || s[7] != 0x11 || f.bits < 9 || f.bits > 16 || f.rows == 0 || f.columns == 0)
+      if (s[5] != 1 || s[7] != 0x11 || f.bits < 9 || f.bits > 16 || f.rows == 0 || f.columns == 0 ||
+          f.rows > kLargestSide || f.columns > kLargestSide)
         return nullptr;
       f.component = s[6];
     } else if (marker == kDht) {
@@ -148,7 +153,7 @@ class BitReader {
   // At least 32 bits in the cache.
   inline void Fill() {
     if (valid_ >= 32) return;
-    if (p_ + 8 <= nextFF_) {
+    if (nextFF_ - p_ >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p_, 8);
       word = __builtin_bswap64(word);

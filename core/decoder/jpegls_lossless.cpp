@@ -90,9 +90,12 @@ const unsigned char* ReadHeader(const unsigned char* d, std::size_t size, Parame
   if (p.maxValue != largest) return nullptr;
   if (p.reset == 0) p.reset = 64;
   DefaultThresholds(p);
-  // Explicit values out of their ranges (T.87 C.2.4.1.1) are CharLS's to refuse.
+  // Explicit values out of their ranges (T.87 C.2.4.1.1) are CharLS's to
+  // refuse. So is a RESET above 255, which the standard allows: CharLS
+  // keeps the run contexts' counts in 8 bits and the regular ones' sums
+  // below 2^24, and reads such a scan otherwise than the standard, or not.
   if (p.t1 < 1 || p.t1 > p.maxValue || p.t2 < p.t1 || p.t2 > p.maxValue || p.t3 < p.t2 ||
-      p.t3 > p.maxValue || p.reset < 3 || p.reset > std::max(255, p.maxValue))
+      p.t3 > p.maxValue || p.reset < 3 || p.reset > 255)
     return nullptr;
   return d + pos;
 }
@@ -110,7 +113,7 @@ class BitReader {
   // At least 56 bits in the cache.
   inline void Fill() {
     if (valid_ > 56) return;
-    if (p_ + 8 <= nextFF_) {
+    if (nextFF_ - p_ >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p_, 8);
       word = __builtin_bswap64(word);

@@ -150,6 +150,17 @@ TEST(OwnJpegLosslessDecoder, LeavesOtherCodestreamsToIjg) {
   Bytes restart = lossless;
   const unsigned char dri[] = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x00};
   restart.insert(restart.begin() + 2, dri, dri + sizeof dri);
+  // One row of 65501 samples, all the first one (a code of one bit for
+  // category 0): beyond IJG's largest side, 65500.
+  Bytes wide = {0xFF, 0xD8, 0xFF, 0xC3, 0x00, 0x0B, 16,   0x00, 0x01, 0xFF, 0xDD,
+                0x01, 0x01, 0x11, 0x00, 0xFF, 0xC4, 0x00, 0x14, 0x00, 1};
+  wide.resize(wide.size() + 15, 0);  // the other code lengths
+  wide.push_back(0);                 // the one category: 0
+  const unsigned char sos[] = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x00, 0x00};
+  wide.insert(wide.end(), sos, sos + sizeof sos);
+  wide.resize(wide.size() + (65501 + 7) / 8, 0);
+  wide.push_back(0xFF);
+  wide.push_back(0xD9);
   // JFIF of another major version (IJG warns).
   Bytes jfix = lossless;
   if (jfix.size() > 11 && jfix[2] == 0xFF && jfix[3] == 0xE0) jfix[11] = 2;
@@ -165,6 +176,7 @@ TEST(OwnJpegLosslessDecoder, LeavesOtherCodestreamsToIjg) {
       {"a restart interval marker", restart, 16, 16},
       {"JFIF version 2", jfix, 16, 16},
       {"another frame size", lossless, 15, 16},
+      {"a side of 65501 samples", wide, 1, 65501},
       {"data after the end of image",
        [&] {
          Bytes b = lossless;

@@ -119,6 +119,7 @@ const Case kDecoded[] = {
     {"one column", Picture::kSparse, 97, 1, {16, {}}},
     {"two columns", Picture::kCounts, 33, 2, {16, {}}},
     {"RESET 3 halves the contexts often", Picture::kCounts, 48, 48, {16, {0, 0, 0, 0, 3}}},
+    {"RESET 255, the largest taken", Picture::kSparse, 64, 64, {16, {0, 0, 0, 0, 255}}},
     {"explicit thresholds", Picture::kCounts, 48, 48, {16, {0, 5, 9, 40, 0}}},
 };
 
@@ -159,6 +160,9 @@ TEST(OwnJpegLsDecoder, LeavesOtherCodestreamsToCharls) {
   } rows[] = {
       {"near-lossless", nearLossless, 16, 16},
       {"MAXVAL under 2^bits - 1", Encode(counts, 16, 16, {16, {4095, 0, 0, 0, 0}}), 16, 16},
+      // CharLS keeps run-context counts in 8 bits: a larger RESET reads otherwise.
+      {"RESET 300", Encode(counts, 16, 16, {16, {0, 0, 0, 0, 300}}), 16, 16},
+      {"RESET 1000", Encode(counts, 16, 16, {16, {0, 0, 0, 0, 1000}}), 16, 16},
       {"8-bit samples", eightBit, 16, 16},
       {"a comment segment", withComment, 16, 16},
       {"another frame size", lossless, 16, 15},
