@@ -152,8 +152,9 @@ int DryRun(const std::vector<StudyFacts>& studies, const FolderOptions& options)
 int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& options,
                Progress& progress) {
   ConversionLog log;
-  if (!options.report.empty() && !log.Open(options.report)) {
-    progress.Line(options.report + ": cannot open the report");
+  std::string why;
+  if (!options.report.empty() && !log.Open(options.report, why)) {
+    progress.Line(options.report + ": cannot open the report: " + why);
     return 1;
   }
   const std::string converter = ProgramFolder() + "/dicom2gsd";

@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
   Spool spool;
   if (!OpenFolders(options, spool, error)) return Fatal(error);
   NodeLog log;
-  if (!log.Open(options.logPath)) return Fatal(options.logPath + ": " + std::strerror(errno));
+  if (!log.Open(options.logPath, error)) return Fatal(options.logPath + ": " + error);
 
   const sigset_t stopSignals = BlockStopSignals();
   WorkerPool workers(options, converter, spool, log);

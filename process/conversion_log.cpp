@@ -1,12 +1,16 @@
 #include "conversion_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+
+#include "output_path.h"
 
 std::string JsonString(const std::string& value) {
   std::string out = "\"";
@@ -68,24 +72,38 @@ std::string UtcNow() {
   return text;
 }
 
-bool ConversionLog::Open(const std::string& path) {
+bool ConversionLog::Open(const std::string& path, std::string& error) {
+  error.clear();
   if (path.empty()) {
     file_ = stdout;
     return true;
   }
+  // The path is walked as an output's is: in a folder everybody may write,
+  // a link or a file another user planted there is refused.
+  OutputPlace place;
+  if (FindOutputPlace(path.c_str(), place, error) != 0) return false;
   // O_NONBLOCK: a FIFO without a reader fails (ENXIO) rather than hangs the
   // run; the writes themselves block as usual.
-  int fd =
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-      (file_ = ::fdopen(fd, "a")) == nullptr) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
+  UniqueFd fd(::openat(place.folder.get(), place.name.c_str(),
+                       O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                           (place.kernelLink ? 0 : O_NOFOLLOW),
+                       0666));
+  struct stat opened;
+  if (!fd.valid() || ::fstat(fd.get(), &opened) != 0) {
+    error = errno == ENXIO ? "no process reads the FIFO" : std::strerror(errno);
     return false;
   }
+  if (!place.kernelLink) {
+    error = SharedFolderRefusal(place.folderInfo, opened, place.name);
+    if (!error.empty()) return false;
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      (file_ = ::fdopen(fd.get(), "a")) == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  fd.Release();
   owned_ = true;
   return true;
 }

@@ -26,9 +26,10 @@ std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time);
 
 class ConversionLog {
  public:
-  // Appends to path, or writes to stdout when path is empty. False when the
-  // file cannot be opened.
-  bool Open(const std::string& path);
+  // Appends to path, or writes to stdout when path is empty. False with the
+  // reason in error when the file cannot be opened, or may not be: the path
+  // is walked with the output's rules for folders everybody may write.
+  bool Open(const std::string& path, std::string& error);
   ~ConversionLog();
   void Write(const ObjectLogEntry& entry);
   // A line about the program itself (start, stop), also JSON.

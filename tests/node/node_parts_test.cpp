@@ -3,6 +3,7 @@
 // never replace a file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -111,10 +112,38 @@ TEST(NodeLog, OpensFilesAndNeverWaitsForAFifoReader) {
               {dir.File("no/such/folder.jsonl"), false}};
   for (const auto& row : rows) {
     ConversionLog log;
-    EXPECT_EQ(log.Open(row.path), row.opens) << row.path;
+    std::string why;
+    EXPECT_EQ(log.Open(row.path, why), row.opens) << row.path << ": " << why;
     if (row.opens) log.Event("start", "");
   }
   EXPECT_EQ(ReadBytes(dir.File("kept.jsonl")).rfind("{}\n{\"time\":", 0), 0u);
+}
+
+// --report and --log in a folder everybody may write (as /tmp): a link or
+// a file another user put there is refused, and what the link led to is
+// left as it was; the caller's own link is followed.
+TEST(NodeLog, RefusesWhatAnotherUserPlantedInASharedFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 01777);
+  WriteBytes(dir.File("victim"), "kept\n");
+  ASSERT_EQ(::symlink(dir.File("victim").c_str(), dir.File("planted-link").c_str()), 0);
+  ASSERT_EQ(::lchown(dir.File("planted-link").c_str(), 65534, 65534), 0);
+  WriteBytes(dir.File("planted-file"), "");
+  ASSERT_EQ(::chown(dir.File("planted-file").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::symlink(dir.File("mine.jsonl").c_str(), dir.File("own-link").c_str()), 0);
+  const struct {
+    const char* name;
+    bool opens;
+  } rows[] = {{"planted-link", false}, {"planted-file", false}, {"own-link", true}};
+  for (const auto& row : rows) {
+    ConversionLog log;
+    std::string why;
+    EXPECT_EQ(log.Open(dir.File(row.name), why), row.opens) << row.name << ": " << why;
+    if (row.opens) log.Event("start", "");
+  }
+  EXPECT_EQ(ReadBytes(dir.File("victim")), "kept\n");
+  EXPECT_EQ(ReadBytes(dir.File("mine.jsonl")).rfind("{\"time\":", 0), 0u);
 }
 
 TEST(WorkerPool, ExitCodesAndWarnings) {
