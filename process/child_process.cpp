@@ -12,20 +12,28 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace {
 
+// Where a child that cannot exec its program writes its errno: descriptor
+// 3, close-on-exec, so that a started program never sees it.
+constexpr int kExecErrorFd = 3;
+
 // In the child, between fork and exec: only async-signal-safe calls, since
 // the parent has threads. Never returns.
-[[noreturn]] void ExecInChild(char* const* args, pid_t parent, int devNull, int output) {
+[[noreturn]] void ExecInChild(char* const* args, pid_t parent, int devNull, int output,
+                              int execError) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ::_exit(127);
   if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
   ::dup2(output, STDOUT_FILENO);
   ::dup2(output, STDERR_FILENO);
+  ::dup2(execError, kExecErrorFd);
+  ::fcntl(kExecErrorFd, F_SETFD, FD_CLOEXEC);
   // Nothing of the node's (sockets, the spool) reaches the program.
-  ::close_range(3, ~0U, 0);
+  ::close_range(kExecErrorFd + 1, ~0U, 0);
   struct sigaction defaults = {};
   defaults.sa_handler = SIG_DFL;
   ::sigaction(SIGPIPE, &defaults, nullptr);
@@ -33,7 +41,19 @@ namespace {
   ::sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   ::execv(args[0], args);
+  const int error = errno;
+  (void)!::write(kExecErrorFd, &error, sizeof error);
   ::_exit(127);
+}
+
+// The errno of a child's failed exec, or 0 once the program runs (the
+// pipe closes at the exec).
+int ExecError(int fd) {
+  int error = 0;
+  ssize_t n;
+  while ((n = ::read(fd, &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  return n == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
 long long MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
@@ -113,17 +133,28 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
     result.output = "pipe failed";
     return result;
   }
+  int execError[2];
+  if (::pipe2(execError, O_CLOEXEC) != 0) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    result.output = "pipe failed";
+    return result;
+  }
   int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   const pid_t parent = ::getpid();
   pid_t pid = ::fork();
-  if (pid == 0) ExecInChild(args.data(), parent, devNull, pipeFds[1]);
+  if (pid == 0) ExecInChild(args.data(), parent, devNull, pipeFds[1], execError[1]);
   ::close(pipeFds[1]);
+  ::close(execError[1]);
   if (devNull >= 0) ::close(devNull);
   if (pid < 0) {
     ::close(pipeFds[0]);
+    ::close(execError[0]);
     result.output = "fork failed";
     return result;
   }
+  const int notStarted = ExecError(execError[0]);
+  ::close(execError[0]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
   // Close-on-exec, as pidfd_open makes it.
   const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -131,5 +162,6 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
   if (pidfd >= 0) ::close(pidfd);
   ::close(pipeFds[0]);
   Reap(pid, deadline, result);
+  if (notStarted != 0) result.output = "cannot start " + argv[0] + ": " + std::strerror(notStarted);
   return result;
 }

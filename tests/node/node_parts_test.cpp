@@ -206,6 +206,12 @@ TEST(ChildProcess, ExitSignalAndDeadline) {
     EXPECT_EQ(run.output, row.output) << row.script;
   }
   EXPECT_EQ(RunChild({"sh", "-c", "true"}, 1, 1024).exitCode, -1);
+  // A program that cannot start says why, and a started one never sees
+  // the descriptor that would have told.
+  const ChildResult missing = RunChild({"/nonexistent/dicom2gsd"}, 1, 1024);
+  EXPECT_EQ(missing.exitCode, 127);
+  EXPECT_EQ(missing.output, "cannot start /nonexistent/dicom2gsd: No such file or directory");
+  EXPECT_EQ(RunChild({"/bin/sh", "-c", "ls /proc/self/fd"}, 1, 1024).output, "0\n1\n2\n3\n");
 }
 
 TEST(Spool, UidKeysAreFileNames) {
