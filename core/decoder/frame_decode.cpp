@@ -389,8 +389,10 @@ void DecodeFrames(Work& work) {
     const std::size_t i = work.next.fetch_add(1);
     if (i >= frames) return;
     {
+      // After a failure, frames before the failing one are still decoded,
+      // so that the failure named is always the first frame's that fails.
       std::lock_guard<std::mutex> hold(work.lock);
-      if (work.stop) return;
+      if (work.stop && (work.failedFrame < 0 || static_cast<long>(i) > work.failedFrame)) return;
     }
     std::string why;
     bool ok = false;
@@ -559,8 +561,11 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
   } else if (written.frames == frames) {
     outcome.result = FrameDecodeOutcome::kWritten;
   } else {
-    outcome.result = written.headerOut ? FrameDecodeOutcome::kFailedAfterOutput
-                                       : FrameDecodeOutcome::kFailedBeforeOutput;
+    // By the frame, not by how far the writer came, which depends on the
+    // threads' timing: a file fails the same way on every run.
+    outcome.result = written.headerOut || work.failedFrame > 0
+                         ? FrameDecodeOutcome::kFailedAfterOutput
+                         : FrameDecodeOutcome::kFailedBeforeOutput;
     outcome.why = work.why;
   }
   return outcome;

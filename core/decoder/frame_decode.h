@@ -18,8 +18,8 @@ struct FrameDecodeOutcome {
   enum Result {
     kWritten,             // the whole copy is on standard output
     kNotHandled,          // nothing written: not a study this path decodes
-    kFailedBeforeOutput,  // nothing written: a frame or the structure failed
-    kFailedAfterOutput,   // frames before the failing one are already out
+    kFailedBeforeOutput,  // nothing written: the structure or the first frame failed
+    kFailedAfterOutput,   // a later frame failed; frames before it may be out already
     kWriteFailed,         // standard output refused the copy
   };
   Result result = kNotHandled;
