@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "scan_bits.h"
+
 namespace {
 
 // Markers (T.81 Table B.1).
-constexpr unsigned kSof3 = 0xC3, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kApp0 = 0xE0,
-                   kApp15 = 0xEF, kCom = 0xFE;
+constexpr unsigned kSof3 = 0xC3, kDht = 0xC4, kSoi = 0xD8, kSos = 0xDA, kApp0 = 0xE0, kApp15 = 0xEF,
+                   kCom = 0xFE;
 constexpr int kLookahead = 12;  // bits of the fast tables
 constexpr int kLargestSide = 65500;
 
@@ -141,86 +143,10 @@ const unsigned char* ReadHeader(const unsigned char* d, std::size_t size, Frame&
   }
 }
 
-// The scan's bits, most significant first, with the 0x00 stuffed after
-// each 0xFF taken out. At a marker the data end: further reads get zeros
-// and count them, so that a code running past the end fails the frame.
-class BitReader {
- public:
-  BitReader(const unsigned char* p, const unsigned char* end) : p_(p), end_(end) {
-    nextFF_ = FindFF(p_);
-  }
+// A code and its extra bits take at most 31 bits.
+using BitReader = ScanBits<JpegStuffing, 32>;
 
-  // At least 32 bits in the cache.
-  inline void Fill() {
-    if (valid_ >= 32) return;
-    if (nextFF_ - p_ >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p_, 8);
-      word = __builtin_bswap64(word);
-      const int bytes = (64 - valid_) >> 3;
-      cache_ |= word >> valid_;
-      p_ += bytes;
-      valid_ += bytes * 8;
-      return;
-    }
-    FillSlowly();
-  }
-  inline std::uint64_t Peek() const { return cache_; }
-  inline void Skip(int n) {
-    cache_ <<= n;
-    valid_ -= n;
-  }
-  inline int Take(int n) {
-    const int value = static_cast<int>(cache_ >> (64 - n));
-    Skip(n);
-    return value;
-  }
-  bool Overrun() const { return valid_ < padding_; }
-  // After the last sample: at most the last byte's padding, then the
-  // marker. Gives the marker's place.
-  bool EndsCleanly(const unsigned char*& marker) const {
-    const int left = valid_ - padding_;
-    if (left < 0 || left >= 8 || p_ >= end_ || *p_ != 0xFF) return false;
-    marker = p_;
-    return true;
-  }
-
- private:
-  const unsigned char* FindFF(const unsigned char* from) const {
-    const void* ff = std::memchr(from, 0xFF, static_cast<std::size_t>(end_ - from));
-    return ff == nullptr ? end_ : static_cast<const unsigned char*>(ff);
-  }
-
-  void FillSlowly() {
-    while (valid_ <= 56) {
-      std::uint64_t byte;
-      if (p_ < end_ && *p_ != 0xFF) {
-        byte = *p_++;
-      } else if (p_ + 1 < end_ && p_[1] == 0x00) {
-        byte = 0xFF;
-        p_ += 2;
-      } else {
-        // A marker or the end: zeros from here on, counted.
-        valid_ += 8;
-        padding_ += 8;
-        continue;
-      }
-      cache_ |= byte << (56 - valid_);
-      valid_ += 8;
-    }
-    nextFF_ = FindFF(p_);
-  }
-
-  const unsigned char* p_;
-  const unsigned char* end_;
-  const unsigned char* nextFF_;
-  std::uint64_t cache_ = 0;
-  int valid_ = 0;
-  int padding_ = 0;
-};
-
-// One difference (T.81 H.2.2), or false for a code of no table entry. A
-// code and its extra bits take at most 31 bits, which one fill holds.
+// One difference (T.81 H.2.2), or false for a code of no table entry.
 inline bool ReadDifference(BitReader& bits, const HuffmanTable& t, int& difference) {
   bits.Fill();
   const std::uint64_t cache = bits.Peek();
@@ -243,7 +169,7 @@ inline bool ReadDifference(BitReader& bits, const HuffmanTable& t, int& differen
     bits.Skip(len);
   }
   const int extra = category == 16 ? 0 : category;
-  difference = Difference(category, extra == 0 ? 0 : bits.Take(extra));
+  difference = Difference(category, extra == 0 ? 0 : static_cast<int>(bits.Take(extra)));
   return true;
 }
 
@@ -304,13 +230,7 @@ bool DecodeLosslessJpeg(const unsigned char* data, std::size_t size, std::uint16
   if (scan == nullptr || frame.rows != rows || frame.columns != columns) return false;
   BitReader bits(scan, data + size);
   if (!DecodeScan(frame, bits, words)) return false;
-  // The scan ends with its padding, then EOI after any fill bytes (0xFF),
-  // and nothing but a pad byte of the fragment.
-  const unsigned char* next = nullptr;
-  if (!bits.EndsCleanly(next)) return false;
-  const unsigned char* end = data + size;
-  while (end - next >= 2 && next[0] == 0xFF && next[1] == 0xFF) ++next;
-  const std::ptrdiff_t left = end - next;
-  return left >= 2 && left <= 3 && next[0] == 0xFF && next[1] == kEoi &&
-         (left == 2 || next[2] == 0);
+  // The scan ends with its padding (IJG's ones), then EOI.
+  const unsigned char* marker = nullptr;
+  return bits.EndsCleanly(false, marker) && EndOfImageFollows(marker, data + size);
 }

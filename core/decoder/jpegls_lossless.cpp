@@ -5,10 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "scan_bits.h"
+
 namespace {
 
 // Markers (T.87 Table C.1).
-constexpr unsigned kSoi = 0xD8, kEoi = 0xD9, kSof55 = 0xF7, kLse = 0xF8, kSos = 0xDA;
+constexpr unsigned kSoi = 0xD8, kSof55 = 0xF7, kLse = 0xF8, kSos = 0xDA;
 
 // Run lengths of the run mode, 2^J[RUNindex] (T.87 A.7.1.2).
 constexpr int kRunOrder[32] = {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,  2,  3,  3,  3,  3,
@@ -100,92 +102,9 @@ const unsigned char* ReadHeader(const unsigned char* d, std::size_t size, Parame
   return d + pos;
 }
 
-// The scan's bits, most significant first, with the 0 bit stuffed after
-// every 0xFF taken out. Past the end of the scan (a marker) it reads zeros
-// and counts them, so that a code running past the end fails the frame.
-class BitReader {
- public:
-  BitReader(const unsigned char* p, const unsigned char* end) : p_(p), end_(end) {
-    nextFF_ = FindFF(p_);
-    Fill();
-  }
-
-  // At least 56 bits in the cache.
-  inline void Fill() {
-    if (valid_ > 56) return;
-    if (nextFF_ - p_ >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p_, 8);
-      word = __builtin_bswap64(word);
-      cache_ |= word >> valid_;
-      // Whole bytes; the top bits of the next one land below the cache's
-      // valid bits, where the next fill puts the same bits again.
-      const int bytes = (64 - valid_) >> 3;
-      p_ += bytes;
-      valid_ += bytes * 8;
-      return;
-    }
-    FillSlowly();
-  }
-
-  inline std::uint64_t Peek() const { return cache_; }
-  inline void Skip(int n) {
-    cache_ <<= n;
-    valid_ -= n;
-  }
-  // n bits, 1 to 32; the cache holds them.
-  inline std::uint32_t Take(int n) {
-    const auto value = static_cast<std::uint32_t>(cache_ >> (64 - n));
-    Skip(n);
-    return value;
-  }
-  // Some code used bits past the end of the scan.
-  bool Overrun() const { return valid_ < padding_; }
-  // After the last sample: nothing but the last byte's zero padding, then
-  // the marker that ends the scan (CharLS refuses more data). Gives the
-  // marker's place.
-  bool EndsCleanly(const unsigned char*& marker) const {
-    const int left = valid_ - padding_;
-    if (left < 0 || left >= 8 || p_ >= end_ || *p_ != 0xFF) return false;
-    if (left > 0 && (cache_ >> (64 - left)) != 0) return false;
-    marker = p_;
-    return true;
-  }
-
- private:
-  const unsigned char* FindFF(const unsigned char* from) const {
-    const void* ff = std::memchr(from, 0xFF, static_cast<std::size_t>(end_ - from));
-    return ff == nullptr ? end_ : static_cast<const unsigned char*>(ff);
-  }
-
-  void FillSlowly() {
-    while (valid_ <= 56) {
-      if (p_ >= end_ || (*p_ == 0xFF && (p_ + 1 >= end_ || (p_[1] & 0x80) != 0))) {
-        // The end of the scan: zeros from here on, counted.
-        valid_ += 8;
-        padding_ += 8;
-        continue;
-      }
-      const std::uint64_t byte = *p_;
-      cache_ |= byte << (56 - valid_);
-      valid_ += 8;
-      if (byte == 0xFF) {
-        // The next byte's top bit is the stuffed zero: it overlaps the last
-        // bit of this one.
-        --valid_;
-      }
-      ++p_;
-    }
-    nextFF_ = FindFF(p_);
-  }
-
-  const unsigned char* p_;
-  const unsigned char* end_;
-  const unsigned char* nextFF_;
-  std::uint64_t cache_ = 0;
-  int valid_ = 0;
-  int padding_ = 0;
-};
+// A limited-length Golomb code takes at most 48 bits before its last
+// qbpp or k bits, read after a fill of their own.
+using BitReader = ScanBits<JpegLsStuffing, 57>;
 
 struct RegularContext {
   int a, b, c, n;
@@ -408,13 +327,8 @@ bool DecodeLosslessJpegLs(const unsigned char* data, std::size_t size, std::uint
   BitReader bits(scan, data + size);
   ScanDecoder decoder(p, bits);
   if (!decoder.Decode(words)) return false;
-  // The scan ends with its padding, then EOI, after any fill bytes (0xFF),
-  // and nothing but a pad byte of the fragment.
-  const unsigned char* next = nullptr;
-  if (bits.Overrun() || !bits.EndsCleanly(next)) return false;
-  const unsigned char* end = data + size;
-  while (end - next >= 2 && next[0] == 0xFF && next[1] == 0xFF) ++next;
-  const std::ptrdiff_t left = end - next;
-  return left >= 2 && left <= 3 && next[0] == 0xFF && next[1] == kEoi &&
-         (left == 2 || next[2] == 0);
+  // The scan ends with its zero padding, then EOI (CharLS refuses more data).
+  const unsigned char* marker = nullptr;
+  return !bits.Overrun() && bits.EndsCleanly(true, marker) &&
+         EndOfImageFollows(marker, data + size);
 }

@@ -17,6 +17,7 @@ extern "C" {
 #include "gdcmjpeg/16/jpeglib.h"
 }
 
+#include "damaged_codestream.h"
 #include "frame_codecs.h"
 #include "jpeg_lossless.h"
 
@@ -177,19 +178,11 @@ TEST(OwnJpegLosslessDecoder, LeavesOtherCodestreamsToIjg) {
       {"JFIF version 2", jfix, 16, 16},
       {"another frame size", lossless, 15, 16},
       {"a side of 65501 samples", wide, 1, 65501},
-      {"data after the end of image",
-       [&] {
-         Bytes b = lossless;
-         b.push_back(1);
-         b.push_back(2);
-         return b;
-       }(),
-       16, 16},
-      {"cut before the end of image", Bytes(lossless.begin(), lossless.end() - 2), 16, 16},
-      {"empty", Bytes(), 16, 16},
   };
   Samples out;
   for (const Row& r : rows) EXPECT_FALSE(OwnDecodes(r.stream, r.rows, r.columns, out)) << r.name;
+  for (const auto& [name, stream] : BadEndings(lossless))
+    EXPECT_FALSE(OwnDecodes(stream, 16, 16, out)) << name;
 }
 
 // Byte changes and cuts anywhere in valid codestreams: each one this
@@ -203,25 +196,7 @@ TEST(OwnJpegLosslessDecoder, NeverAcceptsADamagedCodestreamIjgRefusesOrReadsOthe
     const Bytes stream =
         Encode(Make(c.picture, c.rows, c.columns, c.bits, 99), c.rows, c.columns, c.predictor);
     for (int i = 0; i < 150; ++i) {
-      Bytes damaged = stream;
-      const int changes = 1 + static_cast<int>(random() % 3);
-      for (int k = 0; k < changes && !damaged.empty(); ++k) {
-        const std::size_t at = random() % damaged.size();
-        switch (random() % 4) {
-          case 0:
-            damaged[at] ^= static_cast<unsigned char>(1u << (random() % 8));
-            break;
-          case 1:
-            damaged[at] = static_cast<unsigned char>(random());
-            break;
-          case 2:
-            damaged[at] = 0xFF;
-            break;
-          default:
-            damaged.resize(at);
-            break;
-        }
-      }
+      const Bytes damaged = Damaged(stream, random);
       Samples own, reference;
       ++tried;
       if (!OwnDecodes(damaged, c.rows, c.columns, own)) continue;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "damaged_codestream.h"
+
 namespace {
 
 using Samples = std::vector<std::uint16_t>;
@@ -166,18 +168,10 @@ TEST(OwnJpegLsDecoder, LeavesOtherCodestreamsToCharls) {
       {"8-bit samples", eightBit, 16, 16},
       {"a comment segment", withComment, 16, 16},
       {"another frame size", lossless, 16, 15},
-      {"data after the end of image",
-       [&] {
-         Bytes b = lossless;
-         b.push_back(1);
-         b.push_back(2);
-         return b;
-       }(),
-       16, 16},
-      {"cut before the end of image", Bytes(lossless.begin(), lossless.end() - 2), 16, 16},
-      {"empty", Bytes(), 16, 16},
   };
   for (const Row& r : rows) EXPECT_FALSE(OwnDecodes(r.stream, r.rows, r.columns, out)) << r.name;
+  for (const auto& [name, stream] : BadEndings(lossless))
+    EXPECT_FALSE(OwnDecodes(stream, 16, 16, out)) << name;
 }
 
 // Byte changes and cuts anywhere in valid codestreams: each one this
@@ -193,26 +187,7 @@ TEST(OwnJpegLsDecoder, NeverAcceptsADamagedCodestreamCharlsRefusesOrReadsOtherwi
     const Bytes stream =
         Encode(Make(c.picture, c.rows, c.columns, maxValue, 99), c.rows, c.columns, c.coding);
     for (int i = 0; i < 150; ++i) {
-      Bytes damaged = stream;
-      const int changes = 1 + static_cast<int>(random() % 3);
-      for (int k = 0; k < changes; ++k) {
-        const std::size_t at = random() % damaged.size();
-        switch (random() % 4) {
-          case 0:
-            damaged[at] ^= static_cast<unsigned char>(1u << (random() % 8));
-            break;
-          case 1:
-            damaged[at] = static_cast<unsigned char>(random());
-            break;
-          case 2:
-            damaged[at] = 0xFF;
-            break;
-          default:
-            damaged.resize(at);
-            break;
-        }
-        if (damaged.empty()) break;
-      }
+      const Bytes damaged = Damaged(stream, random);
       Samples own, reference;
       ++tried;
       if (!OwnDecodes(damaged, c.rows, c.columns, own)) continue;
