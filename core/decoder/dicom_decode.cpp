@@ -44,6 +44,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "frame_decode.h"
 #include "helper_process.h"
@@ -54,24 +55,50 @@ namespace {
 
 constexpr const char* kGdcmHelperName = "dicom-decode-gdcm";
 
-// dicom-decode-gdcm beside this program as the kernel resolved it, else
-// where the build installs it; never a name looked up in PATH.
-std::string GdcmHelperPath() {
+// dicom-decode-gdcm, opened while this process still runs as its caller:
+// beside this program as the kernel resolved it, else where the build
+// installs it; never a name looked up in PATH. It is run through the
+// descriptor once the user has changed (DropPrivileges): that user may not
+// enter the caller's folder (a clone made with mktemp -d, /root), and no
+// path is looked up after the change.
+struct GdcmHelper {
+  int fd = -1;         // O_PATH, close-on-exec; -1 when no place held it
+  std::string path;    // where it was found: its argv[0]
+  std::string looked;  // every place tried, when none held it
+};
+
+GdcmHelper OpenGdcmHelper() {
+  GdcmHelper helper;
+  std::vector<std::string> places;
   const std::string folder = ProgramFolder();
-  if (!folder.empty()) {
-    const std::string path = folder + "/" + kGdcmHelperName;
+  if (!folder.empty()) places.push_back(folder + "/" + kGdcmHelperName);
+  if (places.empty() || places[0] != DGC_DECODER_GDCM_PATH) places.push_back(DGC_DECODER_GDCM_PATH);
+  for (const std::string& path : places) {
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
     struct stat info;
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return path;
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+      helper.fd = fd;
+      helper.path = path;
+      return helper;
+    }
+    if (fd >= 0) ::close(fd);
+    helper.looked += (helper.looked.empty() ? "" : ", ") + path;
   }
-  return DGC_DECODER_GDCM_PATH;
+  return helper;
 }
 
-// Runs dicom-decode-gdcm in this process (nothing of the input read yet).
-int BecomeGdcmHelper(const std::string& path) {
-  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+// Becomes dicom-decode-gdcm (with --verdict: its verdict only); returns why
+// it could not. The kernel checks the execute permission of the file itself,
+// not of the folders on its path.
+std::string RunGdcmHelper(const GdcmHelper& helper, bool verdictOnly) {
+  if (helper.fd < 0)
+    return std::string("the decoder cannot start ") + kGdcmHelperName + " (looked for " +
+           helper.looked + ")";
+  char verdict[] = "--verdict";
+  char* argv[] = {const_cast<char*>(helper.path.c_str()), verdictOnly ? verdict : nullptr, nullptr};
   char* envp[] = {nullptr};
-  ::execve(path.c_str(), argv, envp);
-  return Fail(7, "the decoder cannot start " + path + ": " + std::strerror(errno));
+  ::execveat(helper.fd, "", argv, envp, AT_EMPTY_PATH);
+  return "the decoder cannot start " + helper.path + ": " + std::strerror(errno);
 }
 
 // The child that becomes GDCM's helper when asked: made before the filter,
@@ -82,7 +109,7 @@ struct Standby {
   int ask = -1;  // the byte goes here
 };
 
-Standby StartStandby(const std::string& path) {
+Standby StartStandby(const GdcmHelper& helper) {
   Standby standby;
   int control[2];
   if (::pipe2(control, O_CLOEXEC) != 0) return standby;
@@ -96,11 +123,7 @@ Standby StartStandby(const std::string& path) {
     while ((n = ::read(control[0], &mode, 1)) < 0 && errno == EINTR) {
     }
     if (n != 1) ::_exit(0);
-    char verdict[] = "--verdict";
-    char* argv[] = {const_cast<char*>(path.c_str()), mode == 'V' ? verdict : nullptr, nullptr};
-    char* envp[] = {nullptr};
-    ::execve(path.c_str(), argv, envp);
-    const std::string why = "the decoder cannot start " + path + ": " + std::strerror(errno) + "\n";
+    const std::string why = RunGdcmHelper(helper, mode == 'V') + "\n";
     (void)!::write(2, why.data(), why.size());
     ::_exit(7);
   }
@@ -252,17 +275,18 @@ int main(int argc, char** argv) {
   const bool selfTest = argc == 3 && std::strcmp(argv[1], "--self-test") == 0;
   ResetSignals();
   LimitResources();
+  const GdcmHelper gdcm = OpenGdcmHelper();
   std::string why;
   if (!DropPrivileges(why) || !EndWithParent(parent, why))
     return Fail(7, "the decoder cannot start confined: " + why);
   try {
-    const std::string gdcm = GdcmHelperPath();
     Input input;
     Standby standby;
     if (!selfTest) {
       // What cannot be mapped (a pipe) is GDCM's to read, as before.
       struct stat info;
-      if (::fstat(0, &info) != 0 || !S_ISREG(info.st_mode)) return BecomeGdcmHelper(gdcm);
+      if (::fstat(0, &info) != 0 || !S_ISREG(info.st_mode))
+        return Fail(7, RunGdcmHelper(gdcm, false));
       if (!TakeStandardInput(input, why)) return Fail(7, why);
       standby = StartStandby(gdcm);
     }

@@ -273,8 +273,13 @@ struct ProgramCopy {
 
   ProgramCopy() {
     EXPECT_EQ(::mkdir(root.File("bin").c_str(), 0755), 0);
-    WriteBytes(program, ReadBytes(kDicom2Gsd));
-    EXPECT_EQ(::chmod(program.c_str(), 0755), 0);
+    Copy("dicom2gsd");
+  }
+  // The build's program of that name, into bin/.
+  void Copy(const std::string& name) {
+    const std::string path = root.File("bin/" + name);
+    WriteBytes(path, ReadBytes(std::string(DGC_BINARY_DIR) + "/" + name));
+    EXPECT_EQ(::chmod(path.c_str(), 0755), 0);
   }
   void Plant(const std::string& path, const std::string& script) {
     WriteBytes(path, "#!/bin/sh\n" + script + "\n");
@@ -328,6 +333,86 @@ void CheckHelperPlacement(const HelperPlacementRow& row) {
     EXPECT_NE(run.output.find("the decoder is not installed (looked for " + looked + ")"),
               std::string::npos)
         << row.label << ": " << run.output;
+  }
+}
+
+// The three programs copied into a folder only its owner may enter, as a
+// clone made with mktemp -d (or under /root) is: the helper finds GDCM's
+// beside it although, started by root, it changes user before it runs it.
+// The install folder is hidden (a mount namespace) so that no installed
+// helper can stand in. As root also as another user (65534) who owns the
+// folder, and without GDCM's helper: the refusal names every place tried.
+TEST_F(DecodingTest, TheProgramsRunFromAFolderOnlyTheirOwnerEnters) {
+  const bool root = ::geteuid() == 0;
+  const std::string installed = DGC_DECODER_GDCM_PATH;
+  if (!root && FileExists(installed))
+    GTEST_SKIP() << installed << " is installed: only root can hide it";
+  const std::string installFolder = installed.substr(0, installed.rfind('/'));
+  std::string raw;
+  {
+    TempDir dir;
+    ASSERT_EQ(Convert(EncodedFile("gated64", "deflated"), dir.File("raw.gsd")).exitCode, 0);
+    raw = ReadBytes(dir.File("raw.gsd"));
+  }
+  const std::string gdcmWords = "(JPEG 2000 Lossless): GDCM cannot read it as a DICOM image: ";
+  const std::string missing =
+      "the decoder cannot start dicom-decode-gdcm (looked for BIN/"
+      "dicom-decode-gdcm, " +
+      installed + ")";
+  const struct {
+    const char* label;
+    bool asAnotherUser, withGdcm;
+    std::string deflatedSays, damagedSays;  // "": converted; BIN is the copy's folder
+  } rows[] = {
+      {"as the caller", false, true, "", gdcmWords},
+      {"as user 65534", true, true, "", gdcmWords},
+      {"without GDCM's helper", false, false, missing, missing},
+  };
+  for (const auto& row : rows) {
+    if (row.asAnotherUser && !root) continue;
+    ProgramCopy copy;
+    copy.Copy("dicom-decode");
+    if (row.withGdcm) copy.Copy("dicom-decode-gdcm");
+    struct stat folder;
+    ASSERT_EQ(::stat(copy.root.path().c_str(), &folder), 0);
+    ASSERT_EQ(folder.st_mode & 07777, 0700u);
+    std::string damaged = ReadBytes(EncodedFile("gated64", "j2k"));
+    damaged.replace(damaged.size() / 2, 200, 200, '\xA5');
+    WriteBytes(copy.root.File("damaged.dcm"), damaged);
+    WriteBytes(copy.root.File("deflated.dcm"), ReadBytes(EncodedFile("gated64", "deflated")));
+    if (row.asAnotherUser) {
+      ASSERT_EQ(RunCommand("chown -R 65534:65534 " + ShellQuote(copy.root.path())).exitCode, 0);
+    }
+    auto run = [&](const char* input) {
+      std::string command =
+          (row.asAnotherUser ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
+          ShellQuote(copy.program) + " " + ShellQuote(copy.root.File(input)) + " " +
+          ShellQuote(copy.root.File("out.gsd"));
+      if (root)
+        command =
+            "unshare -m sh -c " +
+            ShellQuote("if [ -d " + ShellQuote(installFolder) + " ]; then mount -t tmpfs tmpfs " +
+                       ShellQuote(installFolder) + "; fi && exec " + command);
+      return RunCommand(command);
+    };
+    auto says = [&](std::string text) {
+      if (text.find("BIN") != std::string::npos)
+        text.replace(text.find("BIN"), 3, copy.root.File("bin"));
+      return text;
+    };
+    CommandResult deflated = run("deflated.dcm");
+    if (row.deflatedSays.empty()) {
+      EXPECT_EQ(deflated.exitCode, 0) << row.label << ": " << deflated.output;
+      EXPECT_TRUE(ReadBytes(copy.root.File("out.gsd")) == raw) << row.label;
+    } else {
+      EXPECT_EQ(deflated.exitCode, 1) << row.label;
+      EXPECT_NE(deflated.output.find(says(row.deflatedSays)), std::string::npos)
+          << row.label << ": " << deflated.output;
+    }
+    CommandResult refused = run("damaged.dcm");
+    EXPECT_EQ(refused.exitCode, 1) << row.label;
+    EXPECT_NE(refused.output.find(says(row.damagedSays)), std::string::npos)
+        << row.label << ": " << refused.output;
   }
 }
 
