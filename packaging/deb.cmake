@@ -21,19 +21,21 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xchm, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# With the node's service: its conffile, and the scripts that create its
-# user and spool on install and stop it on removal. The service is never
-# enabled or started by the package.
+# The scripts that create the decoder helpers' system user and, with the
+# node's service, the node's user and spool on install and stop the node on
+# removal; the node's conffile. The service is never enabled or started by
+# the package.
+set(script_dir ${CMAKE_BINARY_DIR}/packaging/debian)
+foreach(script postinst prerm postrm)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/${script}.in ${script_dir}/${script} @ONLY)
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${script_dir}/postinst ${script_dir}/prerm
+                                       ${script_dir}/postrm)
 if(DGC_NODE_CONFIG_PATH)
-  set(script_dir ${CMAKE_BINARY_DIR}/packaging/debian)
-  foreach(script postinst prerm postrm)
-    configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/${script}.in ${script_dir}/${script} @ONLY)
-  endforeach()
   file(WRITE ${script_dir}/conffiles "${DGC_NODE_CONFIG_PATH}\n")
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-      ${script_dir}/postinst ${script_dir}/prerm ${script_dir}/postrm ${script_dir}/conffiles)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+  list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${script_dir}/conffiles)
 endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 
 # Checked when cpack runs, so that a package never carries wrong paths or a
 # changelog of another version.

@@ -23,15 +23,17 @@ fail() {
 
 work=$(mktemp -d)
 installed_here=""
-user_created=""
+users_created=""
 cleanup() {
   if [ -n "$installed_here" ]; then
     dpkg --purge "$package" >/dev/null 2>&1 || true
   fi
-  if [ -n "$user_created" ] && getent passwd "$user_created" >/dev/null; then
-    userdel "$user_created" >/dev/null 2>&1 || true
-    if getent group "$user_created" >/dev/null; then groupdel "$user_created" || true; fi
-  fi
+  for user in $users_created; do
+    if getent passwd "$user" >/dev/null; then
+      userdel "$user" >/dev/null 2>&1 || true
+      if getent group "$user" >/dev/null; then groupdel "$user" || true; fi
+    fi
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -80,7 +82,10 @@ if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed';
 fi
 node_user=""
 [ -f "$unit" ] && node_user=$(sed -n 's/^User=//p' "$unit")
-[ -n "$node_user" ] && ! getent passwd "$node_user" >/dev/null && user_created=$node_user
+helper_user=dicom-decode
+for user in $helper_user $node_user; do
+  getent passwd "$user" >/dev/null || users_created+=" $user"
+done
 installed_here=1
 if ! dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
   DEBIAN_FRONTEND=noninteractive apt-get install -f -y -qq >>"$work/dpkg.log" 2>&1 || true
@@ -122,6 +127,15 @@ for program in $(grep '^/usr/bin/' <<<"$files"); do
   help=$(QT_QPA_PLATFORM=offscreen timeout 10 "$program" --help </dev/null) ||
     fail "$name --help fails"
   [[ $help == *"usage: $name"* ]] || fail "$name --help does not print its usage"
+done
+
+echo "== decoder helpers: their own user, undumpable from exec"
+getent passwd "$helper_user" >/dev/null || fail "no system user $helper_user"
+[ "$(id -u "$helper_user")" -lt 1000 ] || fail "$helper_user is not a system user"
+for helper in dicom-decode dicom-decode-gdcm; do
+  [ "$(stat -c '%U %a' "/usr/bin/$helper")" = "root 711" ] || fail "/usr/bin/$helper is not root's, mode 711"
+  ids=$(/usr/bin/$helper --self-test ids </dev/null) || fail "$helper --self-test ids fails"
+  [[ $ids == "uid $(id -u "$helper_user") "* ]] || fail "$helper runs as ${ids%% gid*}, not $helper_user"
 done
 
 echo "== file types"

@@ -189,30 +189,6 @@ int UsableCores() {
   return online > 0 ? static_cast<int>(online) : 1;
 }
 
-// The state the sandbox leaves before its filter goes on, for the self-test.
-std::string Identity() {
-  uid_t ruid, euid, suid;
-  gid_t rgid, egid, sgid;
-  ::getresuid(&ruid, &euid, &suid);
-  ::getresgid(&rgid, &egid, &sgid);
-  int deathSignal = 0;
-  ::prctl(PR_GET_PDEATHSIG, &deathSignal, 0, 0, 0);
-  rlimit cpu, memory, core;
-  ::getrlimit(RLIMIT_CPU, &cpu);
-  ::getrlimit(RLIMIT_AS, &memory);
-  ::getrlimit(RLIMIT_CORE, &core);
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "uid %u %u %u gid %u %u %u groups %d no_new_privs %d dumpable %d pdeathsig %d "
-                "cpu %llu as %llu core %llu\n",
-                ruid, euid, suid, rgid, egid, sgid, ::getgroups(0, nullptr),
-                ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0), ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0),
-                deathSignal, static_cast<unsigned long long>(cpu.rlim_cur),
-                static_cast<unsigned long long>(memory.rlim_cur),
-                static_cast<unsigned long long>(core.rlim_cur));
-  return text;
-}
-
 // dicom-decode --self-test CHECK confines itself as for a decode (with no
 // input), then: "ids" writes the identity it was confined under; the other
 // checks try what the filter forbids, and end by SIGSYS where it holds.
@@ -264,6 +240,7 @@ int SelfTest(const std::string& check, const std::string& identity) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int dumpableAtMain = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);  // for --self-test ids
   if (AnswerHelpOrVersion(
           argc, argv, "dicom-decode",
           "The DICOM Data Converter's decoder helper: reads a compressed DICOM file\n"
@@ -290,7 +267,7 @@ int main(int argc, char** argv) {
       if (!TakeStandardInput(input, why)) return Fail(7, why);
       standby = StartStandby(gdcm);
     }
-    const std::string identity = selfTest ? Identity() : "";
+    const std::string identity = selfTest ? ConfinedIdentity(dumpableAtMain) : "";
     // One malloc arena for every thread: another would reserve 64 MiB of
     // address space for itself. Memory a frame's codec frees stays in the
     // heap for the next frame instead of going back to the kernel and being

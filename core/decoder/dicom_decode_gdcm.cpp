@@ -13,6 +13,7 @@
 // early (GDCM would pad them with zeros); 7 the sandbox cannot be set up or
 // the input cannot be read. The reason, in GDCM's own words where it has
 // them, is one line on standard error.
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -175,6 +176,7 @@ int DecodeWithGdcm(const Input& input, bool emit) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int dumpableAtMain = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);  // for --self-test ids
   if (AnswerHelpOrVersion(
           argc, argv, "dicom-decode-gdcm",
           "The DICOM Data Converter's GDCM helper: rewrites a big-endian or\n"
@@ -184,6 +186,10 @@ int main(int argc, char** argv) {
     return 0;
   const pid_t parent = ::getppid();
   const bool emit = !(argc == 2 && std::strcmp(argv[1], "--verdict") == 0);
+  // --self-test ids: confined as for a decode (with no input), it writes
+  // the identity it was confined under.
+  const bool selfTest =
+      argc == 3 && std::strcmp(argv[1], "--self-test") == 0 && std::strcmp(argv[2], "ids") == 0;
   ResetSignals();
   LimitResources();
   std::ios::sync_with_stdio(false);
@@ -191,6 +197,11 @@ int main(int argc, char** argv) {
   if (!DropPrivileges(why) || !EndWithParent(parent, why))
     return Fail(7, "the decoder cannot start confined: " + why);
   try {
+    if (selfTest) {
+      const std::string identity = ConfinedIdentity(dumpableAtMain);
+      if (!ConfineSystemCalls(why)) return Fail(7, "the decoder cannot start confined: " + why);
+      return std::cout.write(identity.data(), identity.size()).flush() ? 0 : 5;
+    }
     Input input;
     if (!TakeStandardInput(input, why)) return Fail(7, why);
     // GDCM's image writer stamps local dates (they are taken out again):

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,4 +94,28 @@ bool AnswerHelpOrVersion(int argc, char** argv, const char* name, const char* us
     return true;
   }
   return false;
+}
+
+std::string ConfinedIdentity(int dumpableAtMain) {
+  uid_t ruid, euid, suid;
+  gid_t rgid, egid, sgid;
+  ::getresuid(&ruid, &euid, &suid);
+  ::getresgid(&rgid, &egid, &sgid);
+  int deathSignal = 0;
+  ::prctl(PR_GET_PDEATHSIG, &deathSignal, 0, 0, 0);
+  rlimit cpu, memory, core;
+  ::getrlimit(RLIMIT_CPU, &cpu);
+  ::getrlimit(RLIMIT_AS, &memory);
+  ::getrlimit(RLIMIT_CORE, &core);
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "uid %u %u %u gid %u %u %u groups %d no_new_privs %d dumpable_at_main %d "
+                "dumpable %d pdeathsig %d cpu %llu as %llu core %llu\n",
+                ruid, euid, suid, rgid, egid, sgid, ::getgroups(0, nullptr),
+                ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0), dumpableAtMain,
+                ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), deathSignal,
+                static_cast<unsigned long long>(cpu.rlim_cur),
+                static_cast<unsigned long long>(memory.rlim_cur),
+                static_cast<unsigned long long>(core.rlim_cur));
+  return text;
 }

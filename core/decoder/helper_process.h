@@ -36,3 +36,9 @@ bool TakeStandardInput(Input& input, std::string& why);
 // on standard output: true when argv asked for them (the helper then ends
 // with 0). usage describes the program; the converter never passes these.
 bool AnswerHelpOrVersion(int argc, char** argv, const char* name, const char* usage);
+
+// For the helpers' hidden --self-test ids: the ids, the flags and the limits
+// the sandbox leaves before its filter goes on, as one line, and whether the
+// program was dumpable when its main() began (dumpableAtMain: what
+// prctl(PR_GET_DUMPABLE) said there).
+std::string ConfinedIdentity(int dumpableAtMain);

@@ -1,6 +1,7 @@
 #include "sandbox.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <sched.h>
 #include <seccomp.h>
 #include <signal.h>
@@ -12,14 +13,46 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
+// The system user the package makes for the helpers alone. Not nobody:
+// other daemons run as nobody, and any of them could attach to a helper
+// (ptrace, /proc/PID/mem) while it still runs the code before its filter.
+constexpr const char* kHelperUser = "dicom-decode";
+// Without that user: the first uid, counting down from here through the
+// range Debian leaves to dynamic allocation (61184-65519), that neither an
+// account nor a group names. The gid is the same number.
+constexpr uid_t kSpareIdFirst = 64917;
+constexpr uid_t kSpareIdLast = 61184;
 
-bool Failed(std::string& why, const char* step) {
-  why = std::string(step) + ": " + std::strerror(errno);
+bool Failed(std::string& why, const std::string& step) {
+  why = step + ": " + std::strerror(errno);
+  return false;
+}
+
+bool HelperIds(uid_t& uid, gid_t& gid) {
+  std::vector<char> buffer(16384);
+  passwd account;
+  passwd* found = nullptr;
+  if (::getpwnam_r(kHelperUser, &account, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_uid != 0 && found->pw_gid != 0) {
+    uid = found->pw_uid;
+    gid = found->pw_gid;
+    return true;
+  }
+  for (uid_t id = kSpareIdFirst; id >= kSpareIdLast; --id) {
+    group team;
+    group* named = nullptr;
+    // An error (not only "no such entry") counts as taken.
+    if (::getpwuid_r(id, &account, buffer.data(), buffer.size(), &found) != 0 || found != nullptr ||
+        ::getgrgid_r(id, &team, buffer.data(), buffer.size(), &named) != 0 || named != nullptr)
+      continue;
+    uid = id;
+    gid = id;
+    return true;
+  }
   return false;
 }
 
@@ -31,16 +64,24 @@ scmp_arg_cmp Arg(unsigned arg, scmp_compare op, scmp_datum_t a, scmp_datum_t b =
 
 bool DropPrivileges(std::string& why) {
   if (::getuid() == 0 || ::geteuid() == 0) {
+    uid_t user;
+    gid_t team;
+    if (!HelperIds(user, team)) {
+      why = std::string("no user ") + kHelperUser + " and no free uid from " +
+            std::to_string(kSpareIdLast) + " to " + std::to_string(kSpareIdFirst);
+      return false;
+    }
     if (::setgroups(0, nullptr) != 0) return Failed(why, "cannot drop the supplementary groups");
-    if (::setresgid(kNogroup, kNogroup, kNogroup) != 0)
-      return Failed(why, "cannot become group 65534");
-    if (::setresuid(kNobody, kNobody, kNobody) != 0) return Failed(why, "cannot become user 65534");
+    if (::setresgid(team, team, team) != 0)
+      return Failed(why, "cannot become group " + std::to_string(team));
+    if (::setresuid(user, user, user) != 0)
+      return Failed(why, "cannot become user " + std::to_string(user));
     uid_t ruid, euid, suid;
     gid_t rgid, egid, sgid;
     if (::getresuid(&ruid, &euid, &suid) != 0 || ::getresgid(&rgid, &egid, &sgid) != 0 ||
-        ruid != kNobody || euid != kNobody || suid != kNobody || rgid != kNogroup ||
-        egid != kNogroup || sgid != kNogroup || ::getgroups(0, nullptr) != 0 || ::setuid(0) == 0) {
-      why = "still privileged after the change to user 65534";
+        ruid != user || euid != user || suid != user || rgid != team || egid != team ||
+        sgid != team || ::getgroups(0, nullptr) != 0 || ::setuid(0) == 0) {
+      why = "still privileged after the change to user " + std::to_string(user);
       return false;
     }
   }

@@ -10,9 +10,12 @@
 
 #include <string>
 
-// As root (real or effective): no supplementary groups, then group and user
-// nobody (65534), each step checked, and no way back. Then, for every user:
-// no new privileges through exec and no core or ptrace access by others.
+// As root (real or effective): no supplementary groups, then the group and
+// user of the helpers' own system user (dicom-decode, which the package
+// makes; else a uid no account names, from the dynamic range), each step
+// checked, and no way back. Then, for every user: no new privileges through
+// exec and no core or ptrace access by others (undumpable.cpp has made the
+// program so from its start; this keeps it so after the change of user).
 bool DropPrivileges(std::string& why);
 
 // SIGKILL when the parent ends. A change of user clears this, so it is set

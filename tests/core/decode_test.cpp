@@ -3,7 +3,9 @@
 // damaged codestreams, a mutation loop and a failing helper end cleanly; the
 // helper runs only from where it belongs, confined, and not beyond the
 // converter.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -486,38 +489,71 @@ TEST_F(DecodingTest, TheHelperEndsWithTheConverter) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
 }
 
-// The real helper confined as for a decode, then (its hidden --self-test)
-// trying what its sandbox forbids: each attempt ends it by SIGSYS (159).
+// The user a helper started by root runs as: the package's system user
+// dicom-decode, else a uid of the dynamic range that no account or group
+// names (its gid the same number); never root, never nobody, whose other
+// processes could attach to it.
+void ExpectTheHelpersOwnUser(uid_t uid, gid_t gid) {
+  const passwd* own = ::getpwnam("dicom-decode");
+  if (own != nullptr) {
+    EXPECT_EQ(uid, own->pw_uid);
+    EXPECT_EQ(gid, own->pw_gid);
+    return;
+  }
+  EXPECT_GE(uid, 61184u);
+  EXPECT_LE(uid, 65519u);
+  EXPECT_EQ(gid, uid);
+  EXPECT_EQ(::getpwuid(uid), nullptr) << uid;
+  EXPECT_EQ(::getgrgid(gid), nullptr) << gid;
+}
+
+// The real helpers confined as for a decode, then (their hidden --self-test)
+// trying what the sandbox forbids: each attempt ends it by SIGSYS (159). Row
+// ids: the identity each is confined under, undumpable already when its
+// main() began (no process of its user could attach before it confined
+// itself).
 TEST_F(DecodingTest, TheHelpersSandboxHolds) {
   const std::string helper = std::string(DGC_BINARY_DIR) + "/dicom-decode";
   const bool root = ::geteuid() == 0;
-  const std::string user = root ? "65534" : std::to_string(::getuid());
-  const std::string group = root ? "65534" : std::to_string(::getgid());
+  uid_t uid = ::getuid();
+  gid_t gid = ::getgid();
   const std::string groups = root ? "0" : std::to_string(::getgroups(0, nullptr));
+  if (root) {
+    const CommandResult ids = RunCommand(ShellQuote(helper) + " --self-test ids </dev/null");
+    ASSERT_EQ(std::sscanf(ids.output.c_str(), "uid %u %*u %*u gid %u", &uid, &gid), 2)
+        << ids.output;
+    ExpectTheHelpersOwnUser(uid, gid);
+  }
+  const std::string user = std::to_string(uid), group = std::to_string(gid);
+  const std::string identity = "uid " + user + " " + user + " " + user + " gid " + group + " " +
+                               group + " " + group + " groups " + groups +
+                               " no_new_privs 1 dumpable_at_main 0 dumpable 0 pdeathsig 9 cpu 30 "
+                               "as 536870912 core 0\nstatus 0\n";
   const struct {
+    const char* program;
     const char* check;
     std::string output;
   } rows[] = {
-      {"ids", "uid " + user + " " + user + " " + user + " gid " + group + " " + group + " " +
-                  group + " groups " + groups +
-                  " no_new_privs 1 dumpable 0 pdeathsig 9 cpu 30 as 536870912 core 0\nstatus 0\n"},
-      {"open", "status 159\n"},
-      {"socket", "status 159\n"},
-      {"exec", "status 159\n"},
-      {"exec-memory", "status 159\n"},
-      {"map-file", "status 159\n"},
+      {"dicom-decode", "ids", identity},
+      {"dicom-decode-gdcm", "ids", identity},
+      {"dicom-decode", "open", "status 159\n"},
+      {"dicom-decode", "socket", "status 159\n"},
+      {"dicom-decode", "exec", "status 159\n"},
+      {"dicom-decode", "exec-memory", "status 159\n"},
+      {"dicom-decode", "map-file", "status 159\n"},
       // Threads of the helper's own (the frames decode side by side), each
       // within the address-space limit; a new process stays forbidden.
-      {"thread", "thread joined\nstatus 0\n"},
-      {"thread-memory", "640 MiB refused\nstatus 0\n"},
-      {"fork", "status 159\n"},
+      {"dicom-decode", "thread", "thread joined\nstatus 0\n"},
+      {"dicom-decode", "thread-memory", "640 MiB refused\nstatus 0\n"},
+      {"dicom-decode", "fork", "status 159\n"},
   };
   for (const auto& row : rows) {
-    CommandResult run = RunCommand(ShellQuote(helper) + " --self-test " + row.check +
-                                   " </dev/null 2>&1; echo status $?");
+    CommandResult run =
+        RunCommand(ShellQuote(std::string(DGC_BINARY_DIR) + "/" + row.program) + " --self-test " +
+                   row.check + " </dev/null 2>&1; echo status $?");
     // Only the shell's own line on a death by signal may come first.
     const std::size_t before = run.output.size() - std::min(run.output.size(), row.output.size());
-    EXPECT_EQ(run.output.substr(before), row.output) << row.check;
+    EXPECT_EQ(run.output.substr(before), row.output) << row.program << " " << row.check;
   }
 }
 
