@@ -1,6 +1,7 @@
-// Where the operator's guide (dicom.chm, dicom.html) is installed: beside
-// the program, as a build and a plain install keep it, or where Debian
-// packages keep documentation, share/doc/dicom-data-converter beside bin/.
+// Where the operator's guide (dicom.chm, dicom.html) is: beside the
+// program, as a build keeps it; else where an install puts it, under the
+// documentation (share/doc/dicom-data-converter beside bin/) or, for a
+// system that leaves out share/doc, share/dicom-data-converter.
 #pragma once
 
 #include <QString>
