@@ -392,12 +392,17 @@ void TMainForm::ShowImagePane(bool shown) {
   resizeEvent(&relayout);  // a hidden window gets its resize event only when shown
 }
 
+QSize TMainForm::FrameExtra() const {
+  return frameGeometry().size() - size();
+}
+
 void TMainForm::FitOnScreen() {
   QScreen* on = screen();
   if (on == nullptr) return;
   const QRect room = on->availableGeometry();
   const QRect frame = frameGeometry();
-  const int extraWidth = frame.width() - width(), extraHeight = frame.height() - height();
+  fittedFrame_ = FrameExtra();
+  const int extraWidth = fittedFrame_.width(), extraHeight = fittedFrame_.height();
   const QSize fitted(std::min(width(), room.width() - extraWidth),
                      std::min(height(), room.height() - extraHeight));
   if (fitted != size()) resize(fitted.expandedTo(minimumSize()));
@@ -412,6 +417,15 @@ void TMainForm::FitOnScreen() {
 void TMainForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   FitOnScreen();
+}
+
+// A window manager frames the window only after it is shown, and moves it
+// into the frame: the fit at the show counted no frame, so a window as wide
+// as the screen stood out by the frame's borders. Fitted again once the
+// frame is known (or changes).
+void TMainForm::moveEvent(QMoveEvent* event) {
+  QDialog::moveEvent(event);
+  if (isVisible() && FrameExtra() != fittedFrame_) FitOnScreen();
 }
 
 void TMainForm::SaveWindowState() {

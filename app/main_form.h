@@ -81,6 +81,7 @@ class TMainForm : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -90,8 +91,8 @@ class TMainForm : public QDialog {
   void BuildStudyPanel();
   void BuildButtons();
   void ConnectEvents();
-  // Loads InputPath. A failed load ends the process with the loader's code
-  // in batch mode; interactively it says why and the window is empty again.
+  // Loads InputPath. A failed load says why and ends the process with the
+  // loader's code, in batch mode and interactively alike.
   bool LoadStudy();
   bool LoadInputFile(const QString& path);
   // The study picked from those a folder or DICOMDIR holds; nothing when the
@@ -103,8 +104,11 @@ class TMainForm : public QDialog {
   void SaveWindowState();
   // Saves the window's state, then ends the process.
   void EndProcess(int code);
-  // The window whole on the screen it is on, no larger than its room.
+  // The window whole on the screen it is on, its frame included, no larger
+  // than its room.
   void FitOnScreen();
+  // What the frame adds to the window's size, as far as it is known yet.
+  QSize FrameExtra() const;
   QString ShownText(const std::string& bytes) const;
   StudyFormTexts CollectTexts() const;
   // Where the save dialog starts: the input's name with ".gsd", in the last
@@ -127,7 +131,8 @@ class TMainForm : public QDialog {
   std::string characterSet_;
   DecoderSettings decoder_;
   std::vector<std::pair<std::string, QString>> loadedTexts_;
-  QSize foldedSize_;  // the window's size before the pane unfolded
+  QSize foldedSize_;   // the window's size before the pane unfolded
+  QSize fittedFrame_;  // the frame the last FitOnScreen counted
 
   std::unique_ptr<FormServices> ownServices_;
   FormServices* services_;
