@@ -37,6 +37,12 @@ if(DGC_NODE_CONFIG_PATH)
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 
+# Why the helpers are installed 0711, for lintian (a package's overrides).
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${DGC_PACKAGE_NAME})
+endif()
+
 # Checked when cpack runs, so that a package never carries wrong paths or a
 # changelog of another version.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/packaging/cpack_checks.cmake)

@@ -50,11 +50,12 @@ deb=$build/${package}_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "no $deb: $(ls "$build"/*.deb)"
 echo "built $deb"
 # Only programs in /usr/bin; the guides where documents and data go.
+listing=$(dpkg-deb -c "$deb")
 for guide in dicom.chm dicom.html; do
   for folder in usr/share/doc/$package usr/share/$package; do
-    dpkg-deb -c "$deb" | grep -q " \./$folder/$guide\$" || fail "no /$folder/$guide"
+    grep -q " \./$folder/$guide\$" <<<"$listing" || fail "no /$folder/$guide"
   done
-  if dpkg-deb -c "$deb" | grep -q " \./usr/bin/$guide\$"; then fail "/usr/bin/$guide"; fi
+  if grep -q " \./usr/bin/$guide\$" <<<"$listing"; then fail "/usr/bin/$guide"; fi
 done
 
 echo "== lintian"
