@@ -188,11 +188,8 @@ OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationConte
       DIMSE_receiveDataSetInFile(association_, DIMSE_NONBLOCKING, g_context->options->dimseTimeout,
                                  &received, &stream, nullptr, nullptr);
   stream.flush();
-  if (!stream.error().empty()) {
-    error = stream.error();
-  } else if (cond.good() && ::fsync(fd) != 0) {
-    error = std::string("fsync: ") + std::strerror(errno);
-  }
+  // The spool syncs what it keeps (Enqueue, MoveIntoFolder).
+  if (!stream.error().empty()) error = stream.error();
   if (::close(fd) != 0 && error.empty() && cond.good())
     error = std::string("close: ") + std::strerror(errno);
   if (!error.empty()) {
@@ -237,6 +234,7 @@ void Enqueue(const NodeContext& node, const std::string& path, const ObjectInfo&
              Disposal& disposal, ObjectLogEntry& entry) {
   std::string error;
   disposal.key = UidKey(info.sopInstanceUid);
+  // The key comes back as the one it is queued under.
   switch (node.spool->Enqueue(path, disposal.key, error)) {
     case Spool::Queued::kQueued:
       disposal.queued = true;

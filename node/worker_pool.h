@@ -35,11 +35,13 @@ class WorkerPool {
 
  private:
   void Work();
-  // False when the output folder failed: the job is tried again later.
-  bool Convert(const ConversionJob& job);
+  // False when the output folder failed: the job is tried again later (its
+  // key may have changed, see Settled).
+  bool Convert(ConversionJob& job);
   // Whether the object needs no conversion: converted already, or by the
-  // run a crash interrupted (then finished and logged here).
-  bool Settled(const std::string& key, ObjectLogEntry& entry);
+  // run a crash interrupted (then finished and logged here). An object whose
+  // UID was converted with other content moves to its own key.
+  bool Settled(std::string& key, ObjectLogEntry& entry);
   ChildResult RunConverter(const std::string& queued, const std::string& output);
   void Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry);
   void Fail(const std::string& key, const std::string& stem, const std::string& reason,
