@@ -311,11 +311,9 @@ Spool::Queued Spool::Requeue(std::string& key, std::string& error) {
 Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop,
                            std::string& error) {
   std::string hash;  // the file's content hash, once a twin asks for it
-  auto contentKey = [&]() -> bool {
+  auto hashed = [&] {
     if (hash.empty()) hash = ObjectContentHash(file);
-    if (hash.empty()) return false;
-    key = ContentKey(key, hash);
-    return true;
+    return !hash.empty();
   };
   auto duplicate = [&] {
     ::unlink(file.c_str());
@@ -330,8 +328,9 @@ Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop,
   for (int attempt = 0; attempt < 4; ++attempt) {
     std::string doneHash;
     if (!IsContentKey(key) && DoneHash(key, doneHash)) {
-      if (!contentKey()) return failed(file + ": cannot be read");
+      if (!hashed()) return failed(file + ": cannot be read");
       if (hash == doneHash) return duplicate();
+      key = ContentKey(key, hash);
     }
     // A content key names its content: done or queued, it is this object.
     if (IsContentKey(key) && IsDone(key)) return duplicate();
@@ -352,8 +351,9 @@ Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop,
     if (IsContentKey(key)) return duplicate();
     const std::string twin = ObjectContentHash(target);
     if (twin.empty()) continue;
-    if (!contentKey()) return failed(file + ": cannot be read");
+    if (!hashed()) return failed(file + ": cannot be read");
     if (hash == twin) return duplicate();
+    key = ContentKey(key, hash);
   }
   return failed(queue_ + ": " + key + " kept changing while it was queued");
 }
