@@ -12,6 +12,7 @@
 
 #include "converter_outcome.h"
 #include "object_info.h"
+#include "received_object.h"
 
 namespace {
 
@@ -30,58 +31,6 @@ const char* kTransferSyntaxes[] = {
     UID_JPEGProcess2_4TransferSyntax,
 };
 constexpr int kUncompressedSyntaxes = 3;
-
-// Writes the received bytes to a descriptor with write(2), so that every
-// failure (a full disk first of all) is seen at once, and refuses to grow
-// beyond a limit.
-class FdConsumer : public DcmConsumer {
- public:
-  FdConsumer(int fd, std::uint64_t limit) : fd_(fd), limit_(limit) {}
-  OFBool good() const override { return error_.empty(); }
-  OFCondition status() const override { return good() ? EC_Normal : EC_StreamNotifyClient; }
-  OFBool isFlushed() const override { return OFTrue; }
-  offile_off_t avail() const override { return good() ? 1 << 30 : 0; }
-  offile_off_t write(const void* buf, offile_off_t buflen) override {
-    if (!good()) return 0;
-    if (written_ + static_cast<std::uint64_t>(buflen) > limit_) {
-      error_ =
-          "the object is larger than --max-object-size (" + std::to_string(limit_ >> 20) + " MiB)";
-      return 0;
-    }
-    const char* data = static_cast<const char*>(buf);
-    offile_off_t left = buflen;
-    while (left > 0) {
-      ssize_t n = ::write(fd_, data, static_cast<std::size_t>(left));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? std::strerror(errno) : "nothing written";
-        return buflen - left;
-      }
-      data += n;
-      left -= n;
-      written_ += static_cast<std::uint64_t>(n);
-    }
-    return buflen;
-  }
-  void flush() override {}
-  const std::string& error() const { return error_; }
-
- private:
-  int fd_;
-  std::uint64_t limit_;
-  std::uint64_t written_ = 0;
-  std::string error_;
-};
-
-class FdOutputStream : public DcmOutputStream {
- public:
-  // The base keeps a pointer to the consumer, built just after it.
-  FdOutputStream(int fd, std::uint64_t limit) : DcmOutputStream(&consumer_), consumer_(fd, limit) {}
-  const std::string& error() const { return consumer_.error(); }
-
- private:
-  FdConsumer consumer_;
-};
 
 // The file meta information of a received object, as DCMTK's storage SCPs
 // write it, with the calling AE as Source Application Entity Title.
@@ -179,7 +128,7 @@ OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationConte
                              const std::string& path, int fd, std::string& error) {
   OFString abstractSyntax, transferSyntax;
   findPresentationContext(context, abstractSyntax, transferSyntax);
-  FdOutputStream stream(fd, g_context->options->maxObjectBytes);
+  ReceivedObjectStream stream(fd, g_context->options->maxObjectBytes);
   WriteMetaHeader(stream, request, transferSyntax, getPeerAETitle());
   // A write that fails (or the size limit) makes DCMTK read and drop the
   // rest of the data set, so the association goes on.

@@ -2,6 +2,7 @@
 // line, the converter's exit codes and warnings, UID keys and moves that
 // never replace a file.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "child_process.h"
 #include "node_log.h"
 #include "node_options.h"
+#include "received_object.h"
 #include "sha256.h"
 #include "spool.h"
 #include "test_support.h"
@@ -420,6 +422,43 @@ TEST(Spool, RefusesFoldersThatOthersMayWrite) {
     EXPECT_EQ(spool.Open(root, error), *row.reason == '\0') << row.label << ": " << error;
     if (*row.reason != '\0') {
       EXPECT_EQ(error.rfind(folder + ": " + row.reason, 0), 0u) << row.label << ": " << error;
+    }
+  }
+}
+
+// --max-object-size: an object may reach the limit, not pass it by a byte,
+// however DCMTK splits its writes.
+TEST(ReceivedObject, TheSizeLimitIsReachedButNotPassed) {
+  constexpr std::uint64_t kLimit = 1 << 20;
+  const struct {
+    std::vector<std::uint64_t> writes;
+    bool kept;
+  } rows[] = {{{kLimit}, true},
+              {{kLimit - 1, 1}, true},
+              {{kLimit + 1}, false},
+              {{kLimit, 1}, false},
+              {{1, kLimit}, false}};
+  for (const auto& row : rows) {
+    TempDir dir;
+    int fd = ::open(dir.File("object").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    std::uint64_t total = 0;
+    {
+      ReceivedObjectStream stream(fd, kLimit);
+      for (std::uint64_t size : row.writes) {
+        const std::string bytes(size, 'x');
+        stream.write(bytes.data(), static_cast<offile_off_t>(size));
+        total += size;
+      }
+      stream.flush();
+      EXPECT_EQ(stream.error().empty(), row.kept) << total << ": " << stream.error();
+      if (!row.kept) {
+        EXPECT_EQ(stream.error(), "the object is larger than --max-object-size (1 MiB)");
+      }
+    }
+    ::close(fd);
+    if (row.kept) {
+      EXPECT_EQ(ReadBytes(dir.File("object")).size(), total);
     }
   }
 }
