@@ -100,7 +100,7 @@ int Serve(DcmSCPPool<NodeScp>& pool, WorkerPool& workers, Spool& spool, NodeLog&
           const NodeOptions& options, const sigset_t& stopSignals) {
   workers.Start();
   // What a previous run received and did not convert, oldest first.
-  for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1});
+  for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1, 0, ""});
 
   std::thread signalWatch([&pool, &stopSignals, &log] {
     int signal = 0;

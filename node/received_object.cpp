@@ -21,6 +21,7 @@ offile_off_t ReceivedObjectConsumer::write(const void* buf, offile_off_t buflen)
       error_ = n < 0 ? std::strerror(errno) : "nothing written";
       return buflen - left;
     }
+    if (hashing_) hash_.Update(data, static_cast<std::size_t>(n));
     data += n;
     left -= n;
     written_ += static_cast<std::uint64_t>(n);

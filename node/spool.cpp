@@ -294,23 +294,23 @@ int Spool::RunStep(OutputStep step, const std::function<int()>& run) const {
   return runStep_ ? runStep_(step, run) : run();
 }
 
-Spool::Queued Spool::Enqueue(const std::string& incomingPath, std::string& key,
-                             std::string& error) {
+Spool::Queued Spool::Enqueue(const std::string& incomingPath, std::string& key, std::string& error,
+                             const std::string& contentHash) {
   if (int synced = RunStep(OutputStep::kFileSync, [&] { return SyncFile(incomingPath); })) {
     error = incomingPath + ": " + Errno(synced);
     ::unlink(incomingPath.c_str());
     return Queued::kFailed;
   }
-  return Place(incomingPath, key, true, error);
+  return Place(incomingPath, key, true, error, contentHash);
 }
 
 Spool::Queued Spool::Requeue(std::string& key, std::string& error) {
   return Place(QueuedPath(key), key, false, error);
 }
 
-Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop,
-                           std::string& error) {
-  std::string hash;  // the file's content hash, once a twin asks for it
+Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop, std::string& error,
+                           std::string hash) {
+  // The file's content hash: given, or read once a twin asks for it.
   auto hashed = [&] {
     if (hash.empty()) hash = ObjectContentHash(file);
     return !hash.empty();

@@ -66,7 +66,9 @@ class Spool {
   // queued already is a duplicate when its data set is the same, and is
   // queued under its ContentKey otherwise (key tells which). On kFailed,
   // with error set, nothing of it is left.
-  Queued Enqueue(const std::string& incomingPath, std::string& key, std::string& error);
+  // contentHash: the object's ObjectContentHash when known already.
+  Queued Enqueue(const std::string& incomingPath, std::string& key, std::string& error,
+                 const std::string& contentHash = "");
   // A queued object whose UID was converted with other content (a crash or a
   // race left both): moved to its ContentKey (key tells), or a duplicate.
   Queued Requeue(std::string& key, std::string& error);
@@ -91,7 +93,8 @@ class Spool {
   int RunStep(OutputStep step, const std::function<int()>& run) const;
   // Moves a synced file into queue/ under key, or where its content belongs.
   // A failure removes the file when drop is set, else leaves it.
-  Queued Place(const std::string& file, std::string& key, bool drop, std::string& error);
+  Queued Place(const std::string& file, std::string& key, bool drop, std::string& error,
+               std::string hash = "");
 
   OutputStepRunner runStep_;
   std::string root_, incoming_, queue_, work_, done_;

@@ -125,11 +125,13 @@ OFCondition NodeScp::handleIncomingCommand(T_DIMSE_Message* message,
 }
 
 OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context,
-                             const std::string& path, int fd, std::string& error) {
+                             const std::string& path, int fd, std::string& contentHash,
+                             std::string& error) {
   OFString abstractSyntax, transferSyntax;
   findPresentationContext(context, abstractSyntax, transferSyntax);
   ReceivedObjectStream stream(fd, g_context->options->maxObjectBytes);
   WriteMetaHeader(stream, request, transferSyntax, getPeerAETitle());
+  stream.BeginDataSet();
   // A write that fails (or the size limit) makes DCMTK read and drop the
   // rest of the data set, so the association goes on.
   T_ASC_PresentationContextID received = context;
@@ -139,6 +141,7 @@ OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationConte
   stream.flush();
   // The spool syncs what it keeps (Enqueue, MoveIntoFolder).
   if (!stream.error().empty()) error = stream.error();
+  contentHash = stream.ContentHash();
   if (::close(fd) != 0 && error.empty() && cond.good())
     error = std::string("close: ") + std::strerror(errno);
   if (!error.empty()) {
@@ -157,6 +160,7 @@ struct Disposal {
   Uint16 status = STATUS_Success;
   bool queued = false;
   std::string key;
+  std::string contentHash;  // of the data set as received
 };
 
 void Refused(const std::string& error, Disposal& disposal, ObjectLogEntry& entry) {
@@ -184,7 +188,7 @@ void Enqueue(const NodeContext& node, const std::string& path, const ObjectInfo&
   std::string error;
   disposal.key = UidKey(info.sopInstanceUid);
   // The key comes back as the one it is queued under.
-  switch (node.spool->Enqueue(path, disposal.key, error)) {
+  switch (node.spool->Enqueue(path, disposal.key, error, disposal.contentHash)) {
     case Spool::Queued::kQueued:
       disposal.queued = true;
       break;
@@ -199,8 +203,9 @@ void Enqueue(const NodeContext& node, const std::string& path, const ObjectInfo&
 
 // Sends a complete object in the spool where it belongs, by what it holds.
 Disposal Dispose(const NodeContext& node, const T_DIMSE_C_StoreRQ& request, const std::string& path,
-                 ObjectLogEntry& entry) {
+                 const std::string& contentHash, ObjectLogEntry& entry) {
   Disposal disposal;
+  disposal.contentHash = contentHash;
   ObjectInfo info;
   ReadObjectInfo(path, info);
   if (info.sopInstanceUid.empty()) info.sopInstanceUid = request.AffectedSOPInstanceUID;
@@ -223,7 +228,7 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
   entry.callingAe = getPeerAETitle().c_str();
   entry.peer = getPeerIP().c_str();
   entry.sopInstanceUid = request.AffectedSOPInstanceUID;
-  std::string path, error;
+  std::string path, error, contentHash;
   int fd = node.spool->CreateIncoming(path);
   if (fd < 0) {
     // The data set is read and dropped so that the association goes on.
@@ -233,7 +238,7 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
                                            node.options->dimseTimeout, &bytes, &pdvs);
     if (cond.bad()) return cond;
   } else {
-    OFCondition cond = Receive(request, context, path, fd, error);
+    OFCondition cond = Receive(request, context, path, fd, contentHash, error);
     if (cond.bad()) {
       entry.outcome = "refused";
       entry.message = std::string("reception failed: ") + cond.text();
@@ -246,11 +251,12 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
   if (!error.empty())
     Refused(error, disposal, entry);
   else
-    disposal = Dispose(node, request, path, entry);
+    disposal = Dispose(node, request, path, contentHash, entry);
   OFCondition sent = sendSTOREResponse(context, request, disposal.status);
   // A queued object is logged once, when its conversion ends.
   if (disposal.queued)
-    node.workers->Push({disposal.key, entry.callingAe, entry.peer, entry.receiveMs});
+    node.workers->Push(
+        {disposal.key, entry.callingAe, entry.peer, entry.receiveMs, 0, disposal.contentHash});
   else
     node.log->Write(entry);
   return sent;

@@ -146,7 +146,7 @@ bool WorkerPool::Convert(ConversionJob& job) {
         "an object with this SOP Instance UID and other content was received before: "
         "kept and converted as an object of its own");
   if (run.exitCode == 0 && RegularFileSize(output) > 0) {
-    Finish(key, output, entry);
+    Finish(key, output, job.contentHash, entry);
     return true;
   }
   if (RegularFileSize(output) == 0) ::unlink(output.c_str());
@@ -179,7 +179,7 @@ bool WorkerPool::Settled(std::string& key, ObjectLogEntry& entry) {
     long long size = RegularFileSize(path);
     if (size > 0) {
       entry.warnings.push_back("converted before the node restarted");
-      Finish(key, path, entry);
+      Finish(key, path, "", entry);
       return true;
     }
     if (size == 0) ::unlink(path.c_str());
@@ -196,11 +196,14 @@ ChildResult WorkerPool::RunConverter(const std::string& queued, const std::strin
   return RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
 }
 
-void WorkerPool::Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry) {
+void WorkerPool::Finish(const std::string& key, const std::string& output,
+                        const std::string& contentHash, ObjectLogEntry& entry) {
   std::string error;
   // Done before the queue entry goes: a crash in between finds it done. The
   // marker keeps the content's hash, against which a later copy is judged.
-  if (!spool_.MarkDone(key, ObjectContentHash(spool_.QueuedPath(key)), error)) {
+  const std::string hash =
+      contentHash.empty() ? ObjectContentHash(spool_.QueuedPath(key)) : contentHash;
+  if (!spool_.MarkDone(key, hash, error)) {
     entry.outcome = "error";
     entry.message = error;
     log_.Write(entry);
