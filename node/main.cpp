@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "listen_address.h"
 #include "node_log.h"
 #include "node_options.h"
 #include "spool.h"
@@ -99,7 +100,7 @@ int Serve(DcmSCPPool<NodeScp>& pool, WorkerPool& workers, Spool& spool, NodeLog&
           const NodeOptions& options, const sigset_t& stopSignals) {
   workers.Start();
   // What a previous run received and did not convert, oldest first.
-  for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1});
+  for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1, 0, ""});
 
   std::thread signalWatch([&pool, &stopSignals, &log] {
     int signal = 0;
@@ -107,7 +108,8 @@ int Serve(DcmSCPPool<NodeScp>& pool, WorkerPool& workers, Spool& spool, NodeLog&
     log.Event("stopping", signal == SIGTERM ? "SIGTERM" : "SIGINT");
     pool.stopAfterCurrentAssociations();
   });
-  log.Event("listening", options.aeTitle + " port " + std::to_string(options.port));
+  log.Event("listening", options.aeTitle + " port " + std::to_string(options.port) +
+                             (options.bindAddress.empty() ? "" : " on " + options.bindAddress));
   OFCondition listened = pool.listen();
   if (listened.bad()) {
     // The port is taken or not ours: no signal will come to end the watch.
@@ -153,6 +155,7 @@ int main(int argc, char** argv) {
   WorkerPool workers(options, converter, spool, log);
   NodeContext context{&options, &spool, &workers, &log};
   NodeScp::SetContext(&context);
+  SetListenAddress(options.bindAddress, options.port);
   DcmSCPPool<NodeScp> pool;
   pool.setMaxThreads(static_cast<Uint16>(options.maxAssociations));
   OFCondition configured = ConfigureScp(pool.getConfig(), options);

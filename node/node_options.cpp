@@ -1,5 +1,7 @@
 #include "node_options.h"
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -13,6 +15,7 @@ const char* const kNodeUsage =
     "\n"
     "  --aet TITLE             called AE title answered (default GSDNODE)\n"
     "  --port N                TCP port (default 11112)\n"
+    "  --bind ADDRESS          listen on this IPv4 address only (default: all)\n"
     "  --spool DIR             spool folder: incoming/, queue/, work/, done/\n"
     "  --out DIR               GSD files; failed/ inside it holds refused objects\n"
     "  --allow AE[@HOST]       accept only these calling AE titles (and addresses);\n"
@@ -124,6 +127,14 @@ std::string ApplyAeTitle(const std::string& value, NodeOptions& options) {
   return {};
 }
 
+std::string ApplyBind(const std::string& value, NodeOptions& options) {
+  in_addr parsed{};
+  if (::inet_pton(AF_INET, value.c_str(), &parsed) != 1)
+    return "--bind needs an IPv4 address such as 10.1.2.3 (IPv6 is not offered)";
+  options.bindAddress = value;
+  return {};
+}
+
 std::string ApplyAllow(const std::string& value, NodeOptions& options) {
   AllowedPeer peer;
   std::size_t at = value.rfind('@');
@@ -158,6 +169,7 @@ std::string ApplyOnGsd(const std::string& value, NodeOptions& options) {
 
 const TextOption kTextOptions[] = {
     {"--aet", "--aet needs an AE title of 1 to 16 characters", ApplyAeTitle},
+    {"--bind", "--bind needs an IPv4 address", ApplyBind},
     {"--allow", "--allow needs AE[@HOST]", ApplyAllow},
     {"--max-object-size", "--max-object-size needs MiB from 1 to 65536", ApplyObjectSize},
     {"--name", "--name needs a template", ApplyNameTemplate},

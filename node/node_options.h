@@ -15,6 +15,7 @@ struct AllowedPeer {
 struct NodeOptions {
   std::string aeTitle = "GSDNODE";
   int port = 11112;
+  std::string bindAddress;  // an IPv4 address; empty: every address
   std::string spool, out, keepOther, logPath;
   std::vector<AllowedPeer> allow;  // empty: every calling AE
   int maxAssociations = 4;

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <utility>
 
+#include "sha256.h"
+
 namespace {
 
 constexpr int kMaxNameSuffix = 9999;
@@ -50,6 +52,37 @@ std::string Suffixed(const std::string& name, int n) {
   std::size_t dot = name.rfind('.');
   if (dot == std::string::npos || dot == 0) return name + "-" + std::to_string(n);
   return name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
+}
+
+// fsync of a file by path: 0 or errno.
+int SyncFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int result = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return result;
+}
+
+// Whether a folder of the spool is safe to use: a folder of this user's that
+// no one else may write.
+bool OwnFolder(const std::string& path, std::string& error) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) {
+    error = path + ": " + Errno(errno);
+    return false;
+  }
+  if (info.st_uid != ::geteuid()) {
+    error = path + ": belongs to uid " + std::to_string(info.st_uid) + ", not to this user (uid " +
+            std::to_string(::geteuid()) + ")";
+    return false;
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    error = path + ": its group or others may write it (mode " + mode + ")";
+    return false;
+  }
+  return true;
 }
 
 // Copies from into a new file to (O_EXCL), synced. errno on failure.
@@ -102,6 +135,55 @@ std::string UidKey(const std::string& uid) {
   return text;
 }
 
+std::string ContentKey(const std::string& uidKey, const std::string& contentHash) {
+  return uidKey + "-" + contentHash;
+}
+
+bool IsContentKey(const std::string& key) {
+  return key.find('-') != std::string::npos;
+}
+
+std::string ObjectContentHash(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::vector<unsigned char> buffer(1 << 16);
+  std::size_t filled = 0;
+  ssize_t n = 0;
+  // Enough for the preamble, "DICM" and the meta group length element.
+  while (filled < 144 && (n = ::read(fd, buffer.data() + filled, 144 - filled)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  std::size_t skip = 0;
+  const unsigned char* group = buffer.data() + 132;
+  const unsigned char groupLength[] = {0x02, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00};
+  if (filled == 144 && std::memcmp(buffer.data() + 128, "DICM", 4) == 0 &&
+      std::memcmp(group, groupLength, sizeof groupLength) == 0) {
+    std::uint32_t length =
+        group[8] | group[9] << 8 | group[10] << 16 | static_cast<std::uint32_t>(group[11]) << 24;
+    skip = 144 + static_cast<std::size_t>(length);
+  }
+  Sha256 hash;
+  std::uint64_t offset = 0;
+  bool ok = n >= 0;
+  for (;;) {
+    std::size_t from = offset < skip ? std::min<std::uint64_t>(skip - offset, filled) : 0;
+    hash.Update(buffer.data() + from, filled - from);
+    offset += filled;
+    if (!ok || n == 0) break;
+    n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) {
+      filled = 0;
+      continue;
+    }
+    ok = n >= 0;
+    filled = n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+  ::close(fd);
+  return ok ? hash.HexDigest() : std::string();
+}
+
 bool SyncFolder(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -114,6 +196,10 @@ bool SyncFolder(const std::string& folder) {
 
 bool MoveIntoFolder(const std::string& file, const std::string& folder, const std::string& name,
                     std::string& finalPath, std::string& error) {
+  if (int synced = SyncFile(file)) {
+    error = file + ": " + Errno(synced);
+    return false;
+  }
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string target = folder + "/" + Suffixed(name, n);
     if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
@@ -182,7 +268,7 @@ bool Spool::Open(const std::string& root, std::string& error) {
   work_ = root + "/work";
   done_ = root + "/done";
   for (const std::string* folder : {&root_, &incoming_, &queue_, &work_, &done_})
-    if (!MakeFolder(*folder, error)) return false;
+    if (!MakeFolder(*folder, error) || !OwnFolder(*folder, error)) return false;
   // A partial object is never converted: whatever a killed reception left.
   if (DIR* dir = ::opendir(incoming_.c_str())) {
     while (const dirent* entry = ::readdir(dir))
@@ -204,26 +290,72 @@ int Spool::CreateIncoming(std::string& path) {
   return -1;
 }
 
-Spool::Queued Spool::Enqueue(const std::string& incomingPath, const std::string& key,
-                             std::string& error) {
-  if (IsDone(key)) {
+int Spool::RunStep(OutputStep step, const std::function<int()>& run) const {
+  return runStep_ ? runStep_(step, run) : run();
+}
+
+Spool::Queued Spool::Enqueue(const std::string& incomingPath, std::string& key, std::string& error,
+                             const std::string& contentHash) {
+  if (int synced = RunStep(OutputStep::kFileSync, [&] { return SyncFile(incomingPath); })) {
+    error = incomingPath + ": " + Errno(synced);
     ::unlink(incomingPath.c_str());
+    return Queued::kFailed;
+  }
+  return Place(incomingPath, key, true, error, contentHash);
+}
+
+Spool::Queued Spool::Requeue(std::string& key, std::string& error) {
+  return Place(QueuedPath(key), key, false, error);
+}
+
+Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop, std::string& error,
+                           std::string hash) {
+  // The file's content hash: given, or read once a twin asks for it.
+  auto hashed = [&] {
+    if (hash.empty()) hash = ObjectContentHash(file);
+    return !hash.empty();
+  };
+  auto duplicate = [&] {
+    ::unlink(file.c_str());
     return Queued::kDuplicate;
-  }
-  if (::renameat2(AT_FDCWD, incomingPath.c_str(), AT_FDCWD, QueuedPath(key).c_str(),
-                  RENAME_NOREPLACE) != 0) {
-    int code = errno;
-    ::unlink(incomingPath.c_str());
-    if (code == EEXIST) return Queued::kDuplicate;
-    error = QueuedPath(key) + ": " + Errno(code);
+  };
+  auto failed = [&](const std::string& reason) {
+    error = reason;
+    if (drop) ::unlink(file.c_str());
     return Queued::kFailed;
+  };
+  // A twin may move from queue/ to done/ meanwhile: then look again.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    std::string doneHash;
+    if (!IsContentKey(key) && DoneHash(key, doneHash)) {
+      if (!hashed()) return failed(file + ": cannot be read");
+      if (hash == doneHash) return duplicate();
+      key = ContentKey(key, hash);
+    }
+    // A content key names its content: done or queued, it is this object.
+    if (IsContentKey(key) && IsDone(key)) return duplicate();
+    const std::string target = QueuedPath(key);
+    if (target == file) return Queued::kQueued;
+    int renamed = RunStep(OutputStep::kRename, [&] {
+      return ::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
+                 ? 0
+                 : errno;
+    });
+    if (renamed == 0) {
+      int synced = RunStep(OutputStep::kFolderSync, [&] { return SyncFolder(queue_) ? 0 : errno; });
+      if (synced == 0) return Queued::kQueued;
+      if (drop) ::unlink(target.c_str());
+      return failed(queue_ + ": " + Errno(synced));
+    }
+    if (renamed != EEXIST) return failed(target + ": " + Errno(renamed));
+    if (IsContentKey(key)) return duplicate();
+    const std::string twin = ObjectContentHash(target);
+    if (twin.empty()) continue;
+    if (!hashed()) return failed(file + ": cannot be read");
+    if (hash == twin) return duplicate();
+    key = ContentKey(key, hash);
   }
-  if (!SyncFolder(queue_)) {
-    error = queue_ + ": " + Errno(errno);
-    ::unlink(QueuedPath(key).c_str());
-    return Queued::kFailed;
-  }
-  return Queued::kQueued;
+  return failed(queue_ + ": " + key + " kept changing while it was queued");
 }
 
 std::vector<std::string> Spool::QueuedKeys() const {
@@ -264,21 +396,43 @@ bool Spool::IsDone(const std::string& key) const {
   return ::lstat((done_ + "/" + key).c_str(), &info) == 0;
 }
 
-bool Spool::MarkDone(const std::string& key, std::string& error) {
-  std::string path = done_ + "/" + key;
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  bool ok = fd >= 0 && ::fsync(fd) == 0;
-  int saved = errno;
-  if (fd >= 0 && ::close(fd) != 0 && ok) {
-    ok = false;
-    saved = errno;
+bool Spool::DoneHash(const std::string& key, std::string& hash) const {
+  hash.clear();
+  int fd = ::open((done_ + "/" + key).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return IsDone(key);
+  char buffer[64];
+  ssize_t n = ::read(fd, buffer, sizeof buffer);
+  ::close(fd);
+  if (n == sizeof buffer) hash.assign(buffer, sizeof buffer);
+  return true;
+}
+
+bool Spool::MarkDone(const std::string& key, const std::string& contentHash, std::string& error) {
+  const std::string path = done_ + "/" + key, temp = path + ".part";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = temp + ": " + Errno(errno);
+    return false;
   }
-  if (ok && !SyncFolder(done_)) {
-    ok = false;
-    saved = errno;
+  int failure = WriteAll(fd, contentHash.data(), contentHash.size()) ? 0 : errno ? errno : EIO;
+  if (failure == 0)
+    failure = RunStep(OutputStep::kFileSync, [fd] { return ::fsync(fd) == 0 ? 0 : errno; });
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0)
+    failure = RunStep(OutputStep::kRename,
+                      [&] { return ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno; });
+  if (failure != 0) {
+    ::unlink(temp.c_str());
+    error = path + ": " + Errno(failure);
+    return false;
   }
-  if (!ok) error = path + ": " + Errno(saved);
-  return ok;
+  if (int synced =
+          RunStep(OutputStep::kFolderSync, [&] { return SyncFolder(done_) ? 0 : errno; })) {
+    ::unlink(path.c_str());
+    error = done_ + ": " + Errno(synced);
+    return false;
+  }
+  return true;
 }
 
 bool Spool::WriteWorkMarker(const std::string& key, const std::string& outputName,

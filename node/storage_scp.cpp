@@ -12,6 +12,7 @@
 
 #include "converter_outcome.h"
 #include "object_info.h"
+#include "received_object.h"
 
 namespace {
 
@@ -30,58 +31,6 @@ const char* kTransferSyntaxes[] = {
     UID_JPEGProcess2_4TransferSyntax,
 };
 constexpr int kUncompressedSyntaxes = 3;
-
-// Writes the received bytes to a descriptor with write(2), so that every
-// failure (a full disk first of all) is seen at once, and refuses to grow
-// beyond a limit.
-class FdConsumer : public DcmConsumer {
- public:
-  FdConsumer(int fd, std::uint64_t limit) : fd_(fd), limit_(limit) {}
-  OFBool good() const override { return error_.empty(); }
-  OFCondition status() const override { return good() ? EC_Normal : EC_StreamNotifyClient; }
-  OFBool isFlushed() const override { return OFTrue; }
-  offile_off_t avail() const override { return good() ? 1 << 30 : 0; }
-  offile_off_t write(const void* buf, offile_off_t buflen) override {
-    if (!good()) return 0;
-    if (written_ + static_cast<std::uint64_t>(buflen) > limit_) {
-      error_ =
-          "the object is larger than --max-object-size (" + std::to_string(limit_ >> 20) + " MiB)";
-      return 0;
-    }
-    const char* data = static_cast<const char*>(buf);
-    offile_off_t left = buflen;
-    while (left > 0) {
-      ssize_t n = ::write(fd_, data, static_cast<std::size_t>(left));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? std::strerror(errno) : "nothing written";
-        return buflen - left;
-      }
-      data += n;
-      left -= n;
-      written_ += static_cast<std::uint64_t>(n);
-    }
-    return buflen;
-  }
-  void flush() override {}
-  const std::string& error() const { return error_; }
-
- private:
-  int fd_;
-  std::uint64_t limit_;
-  std::uint64_t written_ = 0;
-  std::string error_;
-};
-
-class FdOutputStream : public DcmOutputStream {
- public:
-  // The base keeps a pointer to the consumer, built just after it.
-  FdOutputStream(int fd, std::uint64_t limit) : DcmOutputStream(&consumer_), consumer_(fd, limit) {}
-  const std::string& error() const { return consumer_.error(); }
-
- private:
-  FdConsumer consumer_;
-};
 
 // The file meta information of a received object, as DCMTK's storage SCPs
 // write it, with the calling AE as Source Application Entity Title.
@@ -176,11 +125,13 @@ OFCondition NodeScp::handleIncomingCommand(T_DIMSE_Message* message,
 }
 
 OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context,
-                             const std::string& path, int fd, std::string& error) {
+                             const std::string& path, int fd, std::string& contentHash,
+                             std::string& error) {
   OFString abstractSyntax, transferSyntax;
   findPresentationContext(context, abstractSyntax, transferSyntax);
-  FdOutputStream stream(fd, g_context->options->maxObjectBytes);
+  ReceivedObjectStream stream(fd, g_context->options->maxObjectBytes);
   WriteMetaHeader(stream, request, transferSyntax, getPeerAETitle());
+  stream.BeginDataSet();
   // A write that fails (or the size limit) makes DCMTK read and drop the
   // rest of the data set, so the association goes on.
   T_ASC_PresentationContextID received = context;
@@ -188,11 +139,9 @@ OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationConte
       DIMSE_receiveDataSetInFile(association_, DIMSE_NONBLOCKING, g_context->options->dimseTimeout,
                                  &received, &stream, nullptr, nullptr);
   stream.flush();
-  if (!stream.error().empty()) {
-    error = stream.error();
-  } else if (cond.good() && ::fsync(fd) != 0) {
-    error = std::string("fsync: ") + std::strerror(errno);
-  }
+  // The spool syncs what it keeps (Enqueue, MoveIntoFolder).
+  if (!stream.error().empty()) error = stream.error();
+  contentHash = stream.ContentHash();
   if (::close(fd) != 0 && error.empty() && cond.good())
     error = std::string("close: ") + std::strerror(errno);
   if (!error.empty()) {
@@ -211,6 +160,7 @@ struct Disposal {
   Uint16 status = STATUS_Success;
   bool queued = false;
   std::string key;
+  std::string contentHash;  // of the data set as received
 };
 
 void Refused(const std::string& error, Disposal& disposal, ObjectLogEntry& entry) {
@@ -237,7 +187,8 @@ void Enqueue(const NodeContext& node, const std::string& path, const ObjectInfo&
              Disposal& disposal, ObjectLogEntry& entry) {
   std::string error;
   disposal.key = UidKey(info.sopInstanceUid);
-  switch (node.spool->Enqueue(path, disposal.key, error)) {
+  // The key comes back as the one it is queued under.
+  switch (node.spool->Enqueue(path, disposal.key, error, disposal.contentHash)) {
     case Spool::Queued::kQueued:
       disposal.queued = true;
       break;
@@ -252,8 +203,9 @@ void Enqueue(const NodeContext& node, const std::string& path, const ObjectInfo&
 
 // Sends a complete object in the spool where it belongs, by what it holds.
 Disposal Dispose(const NodeContext& node, const T_DIMSE_C_StoreRQ& request, const std::string& path,
-                 ObjectLogEntry& entry) {
+                 const std::string& contentHash, ObjectLogEntry& entry) {
   Disposal disposal;
+  disposal.contentHash = contentHash;
   ObjectInfo info;
   ReadObjectInfo(path, info);
   if (info.sopInstanceUid.empty()) info.sopInstanceUid = request.AffectedSOPInstanceUID;
@@ -276,7 +228,7 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
   entry.callingAe = getPeerAETitle().c_str();
   entry.peer = getPeerIP().c_str();
   entry.sopInstanceUid = request.AffectedSOPInstanceUID;
-  std::string path, error;
+  std::string path, error, contentHash;
   int fd = node.spool->CreateIncoming(path);
   if (fd < 0) {
     // The data set is read and dropped so that the association goes on.
@@ -286,7 +238,7 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
                                            node.options->dimseTimeout, &bytes, &pdvs);
     if (cond.bad()) return cond;
   } else {
-    OFCondition cond = Receive(request, context, path, fd, error);
+    OFCondition cond = Receive(request, context, path, fd, contentHash, error);
     if (cond.bad()) {
       entry.outcome = "refused";
       entry.message = std::string("reception failed: ") + cond.text();
@@ -299,11 +251,12 @@ OFCondition NodeScp::HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationC
   if (!error.empty())
     Refused(error, disposal, entry);
   else
-    disposal = Dispose(node, request, path, entry);
+    disposal = Dispose(node, request, path, contentHash, entry);
   OFCondition sent = sendSTOREResponse(context, request, disposal.status);
   // A queued object is logged once, when its conversion ends.
   if (disposal.queued)
-    node.workers->Push({disposal.key, entry.callingAe, entry.peer, entry.receiveMs});
+    node.workers->Push(
+        {disposal.key, entry.callingAe, entry.peer, entry.receiveMs, 0, disposal.contentHash});
   else
     node.log->Write(entry);
   return sent;

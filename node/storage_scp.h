@@ -39,10 +39,11 @@ class NodeScp : public DcmThreadSCP {
 
  private:
   OFCondition HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context);
-  // Receives the data set into a new incoming file; fills error when the
-  // object cannot be kept (answered A700). A bad result: the association
-  // itself failed.
+  // Receives the data set into a new incoming file, with the SHA-256 of the
+  // data set; fills error when the object cannot be kept (answered A700). A
+  // bad result: the association itself failed.
   OFCondition Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID context,
-                      const std::string& path, int fd, std::string& error);
+                      const std::string& path, int fd, std::string& contentHash,
+                      std::string& error);
   T_ASC_Association* association_ = nullptr;
 };

@@ -116,19 +116,20 @@ std::string FailureReason(const ChildResult& run) {
 
 }  // namespace
 
-bool WorkerPool::Convert(const ConversionJob& job) {
+bool WorkerPool::Convert(ConversionJob& job) {
   const auto start = std::chrono::steady_clock::now();
-  const std::string queued = spool_.QueuedPath(job.key);
   ObjectInfo info;
-  ReadObjectInfo(queued, info);
+  ReadObjectInfo(spool_.QueuedPath(job.key), info);
   ObjectLogEntry entry = EntryOf(job, info);
   if (Settled(job.key, entry)) return true;
+  const std::string key = job.key;
 
   NameFields fields{info.patientId, info.studyDate, info.studyTime, info.sopInstanceUid};
+  const std::string queued = spool_.QueuedPath(key);
   std::string error;
   const std::string name =
       ReserveOutputName(options_.out, ExpandNameTemplate(options_.nameTemplate, fields), error);
-  if (name.empty() || !spool_.WriteWorkMarker(job.key, name, error)) {
+  if (name.empty() || !spool_.WriteWorkMarker(key, name, error)) {
     if (!name.empty()) ::unlink((options_.out + "/" + name).c_str());
     // The object stays queued: the output folder, not the study, failed.
     entry.outcome = "error";
@@ -140,23 +141,35 @@ bool WorkerPool::Convert(const ConversionJob& job) {
   ChildResult run = RunConverter(queued, output);
   entry.convertMs = MillisecondsSince(start);
   entry.warnings = ConverterWarnings(run.output);
+  if (IsContentKey(key))
+    entry.warnings.push_back(
+        "an object with this SOP Instance UID and other content was received before: "
+        "kept and converted as an object of its own");
   if (run.exitCode == 0 && RegularFileSize(output) > 0) {
-    Finish(job.key, output, entry);
+    Finish(key, output, job.contentHash, entry);
     return true;
   }
   if (RegularFileSize(output) == 0) ::unlink(output.c_str());
   entry.outcome = run.exitCode > 0 ? OutcomeOfExit(run.exitCode) : "failed";
-  Fail(job.key, Stem(name), FailureReason(run), entry);
+  Fail(key, Stem(name), FailureReason(run), entry);
   return true;
 }
 
-bool WorkerPool::Settled(const std::string& key, ObjectLogEntry& entry) {
+bool WorkerPool::Settled(std::string& key, ObjectLogEntry& entry) {
   if (spool_.IsDone(key)) {
-    // The same UID arrived again while its first copy was converted.
-    spool_.RemoveQueued(key);
-    entry.outcome = "duplicate";
-    log_.Write(entry);
-    return true;
+    // The same UID arrived again while its first copy was converted, or a
+    // crash came between the done marker and the queue's clean-up.
+    const std::string uidKey = key;
+    std::string error;
+    Spool::Queued requeued = spool_.Requeue(key, error);
+    if (requeued != Spool::Queued::kQueued) {
+      spool_.RemoveWorkMarker(uidKey);
+      entry.outcome = requeued == Spool::Queued::kDuplicate ? "duplicate" : "error";
+      entry.message = error;
+      log_.Write(entry);
+      return true;
+    }
+    spool_.RemoveWorkMarker(uidKey);
   }
   std::string previous;
   if (spool_.ReadWorkMarker(key, previous)) {
@@ -166,7 +179,7 @@ bool WorkerPool::Settled(const std::string& key, ObjectLogEntry& entry) {
     long long size = RegularFileSize(path);
     if (size > 0) {
       entry.warnings.push_back("converted before the node restarted");
-      Finish(key, path, entry);
+      Finish(key, path, "", entry);
       return true;
     }
     if (size == 0) ::unlink(path.c_str());
@@ -183,10 +196,14 @@ ChildResult WorkerPool::RunConverter(const std::string& queued, const std::strin
   return RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
 }
 
-void WorkerPool::Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry) {
+void WorkerPool::Finish(const std::string& key, const std::string& output,
+                        const std::string& contentHash, ObjectLogEntry& entry) {
   std::string error;
-  // Done before the queue entry goes: a crash in between finds it done.
-  if (!spool_.MarkDone(key, error)) {
+  // Done before the queue entry goes: a crash in between finds it done. The
+  // marker keeps the content's hash, against which a later copy is judged.
+  const std::string hash =
+      contentHash.empty() ? ObjectContentHash(spool_.QueuedPath(key)) : contentHash;
+  if (!spool_.MarkDone(key, hash, error)) {
     entry.outcome = "error";
     entry.message = error;
     log_.Write(entry);

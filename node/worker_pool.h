@@ -21,7 +21,8 @@ struct ConversionJob {
   std::string key;
   std::string callingAe, peer;
   double receiveMs = -1;
-  int attempts = 0;  // conversions the output folder refused so far
+  int attempts = 0;         // conversions the output folder refused so far
+  std::string contentHash;  // of the data set, when the reception hashed it
 };
 
 class WorkerPool {
@@ -35,13 +36,18 @@ class WorkerPool {
 
  private:
   void Work();
-  // False when the output folder failed: the job is tried again later.
-  bool Convert(const ConversionJob& job);
+  // False when the output folder failed: the job is tried again later (its
+  // key may have changed, see Settled).
+  bool Convert(ConversionJob& job);
   // Whether the object needs no conversion: converted already, or by the
-  // run a crash interrupted (then finished and logged here).
-  bool Settled(const std::string& key, ObjectLogEntry& entry);
+  // run a crash interrupted (then finished and logged here). An object whose
+  // UID was converted with other content moves to its own key.
+  bool Settled(std::string& key, ObjectLogEntry& entry);
   ChildResult RunConverter(const std::string& queued, const std::string& output);
-  void Finish(const std::string& key, const std::string& output, ObjectLogEntry& entry);
+  // Marks the object done with its content hash (read from the queued
+  // object when empty), then logs it and runs the hook.
+  void Finish(const std::string& key, const std::string& output, const std::string& contentHash,
+              ObjectLogEntry& entry);
   void Fail(const std::string& key, const std::string& stem, const std::string& reason,
             ObjectLogEntry& entry);
   void RunHook(const std::string& gsdPath);

@@ -76,6 +76,12 @@ if [ -f "$unit" ]; then
     fail "the unit does not read /etc/dicom-data-converter/gsd-node.conf"
   grep -q '^ExecStart=/usr/bin/gsd-node ' "$unit" || fail "the unit does not start /usr/bin/gsd-node"
   [ -f "$work/tree/etc/dicom-data-converter/gsd-node.conf" ] || fail "no gsd-node.conf"
+  if command -v systemd-analyze >/dev/null; then
+    exposure=$(systemd-analyze security --offline=yes --no-pager "$unit" 2>/dev/null |
+      sed -n 's/.*Overall exposure level for gsd-node.service: \([0-9.]*\) .*/\1/p')
+    awk -v e="${exposure:-10}" 'BEGIN { exit !(e <= 4.0) }' ||
+      fail "systemd-analyze rates the unit ${exposure:-unreadable}, above 4.0"
+  fi
 fi
 
 if [ "$(id -u)" -ne 0 ]; then

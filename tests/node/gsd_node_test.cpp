@@ -97,11 +97,27 @@ class NodeTest : public testing::Test {
   std::string LogText() const { return FileExists(Log()) ? ReadBytes(Log()) : ""; }
 
   void StartNode(std::vector<std::string> extra = {}) {
-    std::vector<std::string> argv = {
-        kNode, "--port", std::to_string(port_), "--spool", Spool(), "--out", Out(), "--log", Log()};
+    std::vector<std::string> argv = {program_,  "--port", std::to_string(port_),
+                                     "--spool", Spool(),  "--out",
+                                     Out(),     "--log",  Log()};
     argv.insert(argv.end(), extra.begin(), extra.end());
+    std::string host = "127.0.0.1";
+    for (std::size_t i = 0; i + 1 < extra.size(); ++i)
+      if (extra[i] == "--bind") host = extra[i + 1];
     node_ = std::make_unique<ChildProgram>(argv, dir_.File("node.err"));
-    ASSERT_TRUE(WaitForListener(port_, 20)) << ReadBytes(dir_.File("node.err"));
+    ASSERT_TRUE(WaitForListener(port_, 20, host.c_str())) << ReadBytes(dir_.File("node.err"));
+  }
+
+  // From now on the node is a copy of gsd-node beside a stand-in dicom2gsd
+  // (the node runs the one beside it): a shell script with this body.
+  void UseStandInConverter(const std::string& body) {
+    const std::string bin = dir_.File("bin");
+    ::mkdir(bin.c_str(), 0755);
+    program_ = bin + "/gsd-node";
+    WriteBytes(program_, ReadBytes(kNode));
+    WriteBytes(bin + "/dicom2gsd", "#!/bin/sh\n" + body);
+    ASSERT_EQ(::chmod(program_.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((bin + "/dicom2gsd").c_str(), 0755), 0);
   }
 
   CommandResult Send(const std::vector<std::string>& files, const std::string& options = "",
@@ -112,11 +128,12 @@ class NodeTest : public testing::Test {
     return RunCommand(command);
   }
 
-  CommandResult Echo(const std::string& options) {
-    return RunCommand("timeout 60 echoscu " + options + " 127.0.0.1 " + std::to_string(port_));
+  CommandResult Echo(const std::string& options, const std::string& host = "127.0.0.1") {
+    return RunCommand("timeout 60 echoscu " + options + " " + host + " " + std::to_string(port_));
   }
 
   TempDir dir_;
+  std::string program_ = kNode;
   int port_ = 0;
   std::unique_ptr<ChildProgram> node_;
 };
@@ -164,6 +181,8 @@ TEST_F(NodeTest, AssociationRules) {
     std::vector<std::string> nodeOptions;
     std::string echoOptions;
     bool accepted;
+    const char* host = "127.0.0.1";  // where the peer asks
+    const char* refusal = "Rejected";
   } rows[] = {
       {"right called AE", {}, "-aet ANY -aec GSDNODE", true},
       {"wrong called AE", {}, "-aet ANY -aec OTHERNODE", false},
@@ -178,13 +197,21 @@ TEST_F(NodeTest, AssociationRules) {
        {"--allow", "CAMERA@192.0.2.7"},
        "-aet CAMERA -aec GSDNODE",
        false},
+      // Both loopback addresses reach this host: only the bound one answers.
+      {"bound address", {"--bind", "127.0.0.2"}, "-aet ANY -aec GSDNODE", true, "127.0.0.2"},
+      {"another address of the host",
+       {"--bind", "127.0.0.2"},
+       "-aet ANY -aec GSDNODE",
+       false,
+       "127.0.0.1",
+       "Connection refused"},
   };
   for (const auto& row : rows) {
     StartNode(row.nodeOptions);
-    CommandResult echo = Echo(row.echoOptions);
+    CommandResult echo = Echo(row.echoOptions, row.host);
     EXPECT_EQ(echo.exitCode == 0, row.accepted) << row.label << ": " << echo.output;
     if (!row.accepted) {
-      EXPECT_NE(echo.output.find("Rejected"), std::string::npos) << echo.output;
+      EXPECT_NE(echo.output.find(row.refusal), std::string::npos) << echo.output;
     }
     EXPECT_EQ(node_->Stop(SIGTERM, 30), 0) << row.label;
   }
@@ -228,6 +255,71 @@ TEST_F(NodeTest, ADuplicateIsAnsweredAndNotConvertedAgain) {
   std::string log = LogText();
   EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 1) << log;
   EXPECT_EQ(Occurrences(log, "\"outcome\":\"duplicate\""), 2) << log;
+}
+
+// A SOP Instance UID sent again, while its first object is held in queue/
+// (a converter that waits for a gate) and after it was converted: the same
+// object is a duplicate, answered with success; other content is kept and
+// converted under a name of its own, and the log line says why.
+TEST_F(NodeTest, ARepeatedUidIsJudgedByItsContent) {
+  const std::string gate = dir_.File("gate");
+  UseStandInConverter("while [ ! -e " + gate + " ]; do sleep 0.05; done\nexec " + kDicom2Gsd +
+                      " \"$@\"\n");
+  StartNode();
+  const std::string study = MakeStudies(DataFile("gated64"), dir_.File("s"), 1)[0];
+  std::vector<std::string> others;
+  for (const char* name : {"Other^First", "Other^Second"}) {
+    others.push_back(dir_.File(std::string(name).substr(6) + ".dcm"));
+    CommandResult made = RunCommand(
+        "/usr/bin/python3 -c 'import pydicom, sys; d = pydicom.dcmread(sys.argv[1]); "
+        "d.PatientName = sys.argv[3]; d.save_as(sys.argv[2], write_like_original=True)' " +
+        ShellQuote(study) + " " + ShellQuote(others.back()) + " " + name);
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+  }
+  auto sendOne = [&](const std::string& file) {
+    CommandResult sent = Send({file}, "-v");
+    EXPECT_NE(sent.output.find("Received Store Response (Success)"), std::string::npos)
+        << sent.output;
+  };
+  sendOne(study);
+  ASSERT_TRUE(WaitUntil([&] { return !Files(Spool() + "/work").empty(); }, 30));
+  sendOne(study);      // its twin is queued: a duplicate
+  sendOne(others[0]);  // other content: queued beside it
+  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"duplicate\""), 1) << LogText();
+  WriteBytes(gate, "");
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 2; }, 60)) << LogText();
+  ASSERT_TRUE(WaitUntil([&] { return Files(Spool() + "/queue").empty(); }, 60));
+  sendOne(study);      // converted before: a duplicate
+  sendOne(others[0]);  // converted before as an object of its own: a duplicate
+  sendOne(others[1]);  // a third content
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 3; }, 60)) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  const std::string log = LogText();
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 3) << log;
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"duplicate\""), 3) << log;
+  EXPECT_EQ(Occurrences(log, "other content was received before"), 2) << log;
+  std::map<std::string, long long> gsds = Files(Out(), ".gsd");
+  std::string first = gsds.begin()->first;
+  for (const auto& [name, size] : gsds)
+    if (name.size() < first.size()) first = name;
+  first = first.substr(0, first.size() - 4);
+  EXPECT_EQ(gsds.count(first + "-1.gsd") + gsds.count(first + "-2.gsd"), 2u) << first;
+  EXPECT_TRUE(Files(Out() + "/failed").empty());
+}
+
+// A converter that ends well without writing the GSD has failed.
+TEST_F(NodeTest, AConverterThatWritesNothingFails) {
+  UseStandInConverter("exit 0\n");
+  StartNode();
+  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("n"), 1)).exitCode, 0);
+  const std::string failed = Out() + "/failed";
+  ASSERT_TRUE(WaitUntil([&] { return Files(failed, ".reason").size() == 1; }, 60)) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(ReadBytes(failed + "/" + Files(failed, ".reason").begin()->first),
+            "dicom2gsd wrote nothing\n");
+  EXPECT_EQ(Files(failed, ".dcm").size(), 1u);
+  EXPECT_TRUE(Files(Out(), ".gsd").empty());
+  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 1) << LogText();
 }
 
 TEST_F(NodeTest, RefusedStudiesGoToFailedWithTheConvertersMessage) {
@@ -363,16 +455,24 @@ TEST_F(NodeTest, KilledDuringConversionEachStudyIsConvertedOnceAfterRestart) {
   }
 }
 
-// The states a crash can leave a conversion in, set up by hand: the node
-// must finish each without a second GSD.
+// The states a crash (or a planted file) can leave a conversion in, set up
+// by hand: the node finishes each without a second GSD and never touches a
+// file outside the output folder.
 TEST_F(NodeTest, RestartFinishesAnInterruptedConversionOnce) {
   const struct {
     const char* label;
-    std::string outputBytes;  // what the crash left under the reserved name
-    bool reconverted;
+    const char* marker;       // what work/ names as the conversion's output
+    const char* outputBytes;  // what the crash left under out/reserved.gsd; nullptr: none
+    bool done;                // the done marker was written too
+    const char* outcome;      // the one log line
+    bool kept;                // out/reserved.gsd is left as it was
   } rows[] = {
-      {"placeholder still empty", "", true},
-      {"GSD complete, not yet marked done", "earlier complete GSD", false},
+      {"placeholder still empty", "reserved.gsd", "", false, "converted", false},
+      {"GSD complete, not yet marked done", "reserved.gsd", "earlier GSD", false, "converted",
+       true},
+      {"done, still queued and in work/", "reserved.gsd", "earlier GSD", true, "duplicate", true},
+      {"a marker that leads out of the output folder", "../victim", nullptr, false, "converted",
+       false},
   };
   for (const auto& row : rows) {
     TempDir dir;
@@ -381,11 +481,16 @@ TEST_F(NodeTest, RestartFinishesAnInterruptedConversionOnce) {
     ASSERT_TRUE(ReadObjectInfo(study, info));
     const std::string key = UidKey(info.sopInstanceUid);
     const std::string spool = dir.File("spool"), out = dir.File("out");
-    for (const std::string& folder : {spool, spool + "/queue", spool + "/work", out})
+    for (const std::string& folder :
+         {spool, spool + "/queue", spool + "/work", spool + "/done", out})
       ::mkdir(folder.c_str(), 0700);
     WriteBytes(spool + "/queue/" + key + ".dcm", ReadBytes(study));
-    WriteBytes(spool + "/work/" + key, "reserved.gsd");
-    WriteBytes(out + "/reserved.gsd", row.outputBytes);
+    WriteBytes(spool + "/work/" + key, row.marker);
+    if (row.outputBytes) WriteBytes(out + "/reserved.gsd", row.outputBytes);
+    if (row.done) WriteBytes(spool + "/done/" + key, ObjectContentHash(study));
+    // An empty file where the marker leads: removing it as a placeholder
+    // would reach outside the output folder.
+    WriteBytes(dir.File("victim"), "");
 
     ChildProgram node({kNode, "--port", std::to_string(port_), "--spool", spool, "--out", out,
                        "--log", dir.File("log")},
@@ -395,12 +500,17 @@ TEST_F(NodeTest, RestartFinishesAnInterruptedConversionOnce) {
     EXPECT_EQ(node.Stop(SIGTERM, 30), 0);
     EXPECT_EQ(Files(out, ".gsd").size(), 1u) << row.label;
     EXPECT_EQ(CompleteGsdFiles(out), 1) << row.label;
+    const std::string log = ReadBytes(dir.File("log"));
+    EXPECT_EQ(Occurrences(log, "\"outcome\":"), 1) << row.label << ": " << log;
+    EXPECT_EQ(Occurrences(log, std::string("\"outcome\":\"") + row.outcome + "\""), 1)
+        << row.label << ": " << log;
     // An empty placeholder is given up and the study converted under a
     // fresh name; a complete file is kept as it is.
-    if (row.reconverted)
-      EXPECT_FALSE(FileExists(out + "/reserved.gsd")) << row.label;
-    else
+    if (row.kept)
       EXPECT_EQ(ReadBytes(out + "/reserved.gsd"), row.outputBytes) << row.label;
+    else
+      EXPECT_FALSE(FileExists(out + "/reserved.gsd")) << row.label;
+    EXPECT_TRUE(FileExists(dir.File("victim"))) << row.label;
     EXPECT_TRUE(FileExists(spool + "/done/" + key)) << row.label;
     EXPECT_TRUE(Files(spool + "/work").empty()) << row.label;
   }
@@ -429,7 +539,7 @@ TEST_F(NodeTest, SigtermStopsAcceptingAndTheNextStartConvertsTheRest) {
 TEST_F(NodeTest, AFullSpoolAnswersA700AndLosesNothingReceivedBefore) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
   ::mkdir(Spool().c_str(), 0700);
-  if (::mount("tmpfs", Spool().c_str(), "tmpfs", 0, "size=1m") != 0)
+  if (::mount("tmpfs", Spool().c_str(), "tmpfs", 0, "size=1m,mode=0700") != 0)
     GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   struct Unmount {
     std::string path;

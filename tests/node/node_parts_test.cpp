@@ -1,22 +1,42 @@
 // The node's parts that need no network: options, the allow-list, the log
 // line, the converter's exit codes and warnings, UID keys and moves that
 // never replace a file.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
 #include "node_log.h"
 #include "node_options.h"
+#include "received_object.h"
+#include "sha256.h"
 #include "spool.h"
 #include "test_support.h"
 #include "worker_pool.h"
 
 namespace {
+
+// The names in folder, "." and ".." left out.
+std::vector<std::string> Files(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir))
+      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+        names.push_back(entry->d_name);
+    ::closedir(dir);
+  }
+  return names;
+}
 
 int Parse(std::vector<std::string> args, NodeOptions& options, std::string& message) {
   args.insert(args.begin(), "gsd-node");
@@ -46,6 +66,8 @@ TEST(NodeOptions, DefaultsAndRefusals) {
       {"--spool", "s", "--out", "o", "--name", "../%i.gsd"},
       {"--spool", "s", "--out", "o", "--on-gsd", "notify-send"},
       {"--spool", "s", "--out", "o", "--max-object-size", "-1"},
+      {"--spool", "s", "--out", "o", "--bind", "::1"},
+      {"--spool", "s", "--out", "o", "--bind", "10.1.2"},
       {"--spool", "s", "--out", "o", "--unknown"},
   };
   for (const auto& args : bad) {
@@ -57,6 +79,9 @@ TEST(NodeOptions, DefaultsAndRefusals) {
       Parse({"--spool", "s", "--out", "o", "--on-gsd", "/usr/bin/logger -t  gsd"}, hook, message),
       -1);
   EXPECT_EQ(hook.onGsd, (std::vector<std::string>{"/usr/bin/logger", "-t", "gsd"}));
+  NodeOptions bound;
+  ASSERT_EQ(Parse({"--spool", "s", "--out", "o", "--bind", "10.1.2.3"}, bound, message), -1);
+  EXPECT_EQ(bound.bindAddress, "10.1.2.3");
   // --help and --version end the program at once with 0 and their text.
   for (const char* ask : {"--help", "--version"}) {
     NodeOptions asked;
@@ -215,14 +240,237 @@ TEST(ChildProcess, ExitSignalAndDeadline) {
 }
 
 TEST(Spool, UidKeysAreFileNames) {
-  EXPECT_EQ(UidKey("1.2.840.1"), "u1.2.840.1");
-  for (const std::string& uid : {std::string(""), std::string("../x"), std::string(".1"),
-                                 std::string(65, '1'), std::string("1/2")}) {
-    std::string key = UidKey(uid);
-    EXPECT_EQ(key[0], 'h') << uid;
+  // A plain UID of up to 64 characters is its own name; anything else is
+  // hashed.
+  const struct {
+    std::string uid;
+    bool plain;
+  } rows[] = {{"1.2.840.1", true},
+              {std::string(64, '1'), true},
+              {std::string(65, '1'), false},
+              {"", false},
+              {"../x", false},
+              {".1", false},
+              {"1/2", false}};
+  for (const auto& row : rows) {
+    std::string key = UidKey(row.uid);
+    if (row.plain) {
+      EXPECT_EQ(key, "u" + row.uid);
+    } else {
+      EXPECT_EQ(key[0], 'h') << row.uid;
+    }
     EXPECT_EQ(key.find('/'), std::string::npos);
+    EXPECT_FALSE(IsContentKey(key)) << row.uid;
   }
   EXPECT_NE(UidKey("1/2"), UidKey("1/3"));
+}
+
+// The digest against coreutils' sha256sum, across the block and padding
+// boundaries, fed in uneven pieces.
+TEST(Sha256, MatchesSha256sum) {
+  TempDir dir;
+  for (std::size_t size : {0u, 3u, 55u, 56u, 63u, 64u, 65u, 119u, 1000003u}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7919 + size) >> 3);
+    WriteBytes(dir.File("in"), bytes);
+    Sha256 hash;
+    for (std::size_t at = 0; at < size; at += 61)
+      hash.Update(bytes.data() + at, std::min<std::size_t>(61, size - at));
+    CommandResult sum = RunCommand("sha256sum " + ShellQuote(dir.File("in")));
+    ASSERT_EQ(sum.exitCode, 0);
+    EXPECT_EQ(hash.HexDigest(), sum.standardOutput.substr(0, 64)) << size;
+  }
+}
+
+// An object's content is its data set: the node's own file meta information
+// (which names the calling AE) is left out; a file without one counts whole.
+// The hash taken while the object is received is the same.
+TEST(Spool, ContentHashLeavesOutTheFileMetaInformation) {
+  TempDir dir;
+  const std::string meta = std::string(128, '\0') + "DICM" + std::string("\x02\0\0\0UL\x04\0", 8) +
+                           Le32(10) + std::string(10, 'm');
+  const struct {
+    std::string bytes;
+    std::size_t hashedFrom;  // where the hashed part begins
+  } rows[] = {{meta + "data set", meta.size()},
+              {"no meta, only a data set", 0},
+              {std::string(100, 'x'), 0}};
+  for (const auto& row : rows) {
+    WriteBytes(dir.File("hashed"), row.bytes.substr(row.hashedFrom));
+    CommandResult sum = RunCommand("sha256sum " + ShellQuote(dir.File("hashed")));
+    const std::string expected = sum.standardOutput.substr(0, 64);
+    ::unlink(dir.File("object").c_str());
+    int fd = ::open(dir.File("object").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ReceivedObjectStream stream(fd, 1 << 20);
+    stream.write(row.bytes.data(), static_cast<offile_off_t>(row.hashedFrom));
+    stream.BeginDataSet();
+    stream.write(row.bytes.data() + row.hashedFrom,
+                 static_cast<offile_off_t>(row.bytes.size() - row.hashedFrom));
+    ::close(fd);
+    EXPECT_EQ(stream.ContentHash(), expected) << row.bytes.size();
+    EXPECT_EQ(ObjectContentHash(dir.File("object")), expected) << row.bytes.size();
+  }
+  EXPECT_EQ(ObjectContentHash(dir.File("missing")), "");
+}
+
+// A repeated SOP Instance UID: the same data set is a duplicate, other
+// content is queued under a key of its own, wherever the twin is.
+TEST(Spool, RepeatedUidsAreJudgedByContent) {
+  const struct {
+    const char* label;
+    const char* twin;        // the first object's content
+    bool twinDone;           // converted (done marker) rather than queued
+    const char* doneMarker;  // nullptr: the marker holds the twin's hash
+    const char* copy;        // the later object's content
+    Spool::Queued result;
+    bool contentKey;  // queued under a key of its content
+  } rows[] = {
+      {"same content, twin queued", "A", false, nullptr, "A", Spool::Queued::kDuplicate, false},
+      {"other content, twin queued", "A", false, nullptr, "B", Spool::Queued::kQueued, true},
+      {"same content, twin done", "A", true, nullptr, "A", Spool::Queued::kDuplicate, false},
+      {"other content, twin done", "A", true, nullptr, "B", Spool::Queued::kQueued, true},
+      {"a marker without a hash", "A", true, "", "A", Spool::Queued::kQueued, true},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    Spool spool;
+    std::string error, path, key = UidKey("1.2.3");
+    ASSERT_TRUE(spool.Open(dir.File("spool"), error)) << error;
+    ::close(spool.CreateIncoming(path));
+    WriteBytes(path, row.twin);
+    ASSERT_EQ(spool.Enqueue(path, key, error), Spool::Queued::kQueued) << row.label;
+    if (row.twinDone) {
+      ASSERT_TRUE(spool.MarkDone(
+          key, row.doneMarker ? row.doneMarker : ObjectContentHash(spool.QueuedPath(key)), error));
+      spool.RemoveQueued(key);
+    }
+    ::close(spool.CreateIncoming(path));
+    WriteBytes(path, row.copy);
+    std::string copyKey = UidKey("1.2.3");
+    EXPECT_EQ(spool.Enqueue(path, copyKey, error), row.result) << row.label << ": " << error;
+    EXPECT_EQ(IsContentKey(copyKey), row.contentKey) << row.label;
+    if (row.result == Spool::Queued::kQueued) {
+      EXPECT_EQ(ReadBytes(spool.QueuedPath(copyKey)), row.copy) << row.label;
+    }
+    EXPECT_TRUE(Files(dir.File("spool/incoming")).empty()) << row.label;
+    // A third copy of the same content is a duplicate.
+    ::close(spool.CreateIncoming(path));
+    WriteBytes(path, row.copy);
+    std::string thirdKey = UidKey("1.2.3");
+    EXPECT_EQ(spool.Enqueue(path, thirdKey, error), Spool::Queued::kDuplicate) << row.label;
+  }
+}
+
+// Each sync and rename of an enqueue and of a done marker runs, in order; a
+// failing one fails the step (the sender gets A700) and leaves nothing.
+TEST(Spool, SyncsAndRenamesRunInOrderAndAFailureLeavesNothing) {
+  const struct {
+    const char* label;
+    std::optional<OutputStep> failing;
+    const char* steps;  // F file sync, R rename, D folder sync
+  } rows[] = {{"all good", std::nullopt, "FRD"},
+              {"file sync fails", OutputStep::kFileSync, "F"},
+              {"rename fails", OutputStep::kRename, "FR"},
+              {"folder sync fails", OutputStep::kFolderSync, "FRD"}};
+  for (const auto& row : rows) {
+    TempDir dir;
+    std::string steps;
+    Spool spool([&](OutputStep step, const std::function<int()>& run) {
+      steps += step == OutputStep::kFileSync ? 'F' : step == OutputStep::kRename ? 'R' : 'D';
+      return step == row.failing ? EIO : run();
+    });
+    std::string error, path, key = UidKey("1.2.3");
+    ASSERT_TRUE(spool.Open(dir.File("spool"), error)) << error;
+    ::close(spool.CreateIncoming(path));
+    WriteBytes(path, "object");
+    EXPECT_EQ(spool.Enqueue(path, key, error),
+              row.failing ? Spool::Queued::kFailed : Spool::Queued::kQueued)
+        << row.label;
+    EXPECT_EQ(steps, row.steps) << row.label << ", enqueue";
+    EXPECT_TRUE(Files(dir.File("spool/incoming")).empty()) << row.label;
+    EXPECT_EQ(Files(dir.File("spool/queue")).size(), row.failing ? 0u : 1u) << row.label;
+
+    steps.clear();
+    EXPECT_EQ(spool.MarkDone(key, std::string(64, 'a'), error), !row.failing) << row.label;
+    EXPECT_EQ(steps, row.steps) << row.label << ", done marker";
+    EXPECT_EQ(Files(dir.File("spool/done")).size(), row.failing ? 0u : 1u) << row.label;
+    EXPECT_EQ(spool.IsDone(key), !row.failing) << row.label;
+  }
+}
+
+// Whoever may write the spool chooses what is converted: a spool folder of
+// another user's, or one its group or others may write, is refused by name.
+TEST(Spool, RefusesFoldersThatOthersMayWrite) {
+  const struct {
+    const char* label;
+    const char* folder;  // under the spool root; "" the root itself
+    mode_t mode;
+    uid_t owner;         // 0: the test's own user
+    const char* reason;  // empty: accepted
+  } rows[] = {
+      {"own, 0700", "", 0700, 0, ""},
+      {"own, 0750", "", 0750, 0, ""},
+      {"group may write the root", "", 0770, 0, "its group or others may write it (mode 0770)"},
+      {"others may write the root", "", 0703, 0, "its group or others may write it (mode 0703)"},
+      {"others may write queue/", "/queue", 0777, 0,
+       "its group or others may write it (mode 0777)"},
+      {"queue/ of another user", "/queue", 0700, 65534, "belongs to uid 65534, not to this user"},
+  };
+  for (const auto& row : rows) {
+    if (row.owner != 0 && ::geteuid() != 0) continue;
+    TempDir dir;
+    const std::string root = dir.File("spool"), folder = root + row.folder;
+    ::mkdir(root.c_str(), 0700);
+    ::mkdir(folder.c_str(), 0700);
+    ASSERT_EQ(::chmod(folder.c_str(), row.mode), 0);
+    if (row.owner != 0) {
+      ASSERT_EQ(::chown(folder.c_str(), row.owner, row.owner), 0);
+    }
+    Spool spool;
+    std::string error;
+    EXPECT_EQ(spool.Open(root, error), *row.reason == '\0') << row.label << ": " << error;
+    if (*row.reason != '\0') {
+      EXPECT_EQ(error.rfind(folder + ": " + row.reason, 0), 0u) << row.label << ": " << error;
+    }
+  }
+}
+
+// --max-object-size: an object may reach the limit, not pass it by a byte,
+// however DCMTK splits its writes.
+TEST(ReceivedObject, TheSizeLimitIsReachedButNotPassed) {
+  constexpr std::uint64_t kLimit = 1 << 20;
+  const struct {
+    std::vector<std::uint64_t> writes;
+    bool kept;
+  } rows[] = {{{kLimit}, true},
+              {{kLimit - 1, 1}, true},
+              {{kLimit + 1}, false},
+              {{kLimit, 1}, false},
+              {{1, kLimit}, false}};
+  for (const auto& row : rows) {
+    TempDir dir;
+    int fd = ::open(dir.File("object").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    std::uint64_t total = 0;
+    {
+      ReceivedObjectStream stream(fd, kLimit);
+      for (std::uint64_t size : row.writes) {
+        const std::string bytes(size, 'x');
+        stream.write(bytes.data(), static_cast<offile_off_t>(size));
+        total += size;
+      }
+      stream.flush();
+      EXPECT_EQ(stream.error().empty(), row.kept) << total << ": " << stream.error();
+      if (!row.kept) {
+        EXPECT_EQ(stream.error(), "the object is larger than --max-object-size (1 MiB)");
+      }
+    }
+    ::close(fd);
+    if (row.kept) {
+      EXPECT_EQ(ReadBytes(dir.File("object")).size(), total);
+    }
+  }
 }
 
 TEST(Spool, MovesNeverReplace) {

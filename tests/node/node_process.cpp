@@ -79,13 +79,13 @@ int FreePort() {
   return port;
 }
 
-bool WaitForListener(int port, int seconds) {
+bool WaitForListener(int port, int seconds, const char* host) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < end) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host, &address.sin_addr);
     address.sin_port = htons(static_cast<uint16_t>(port));
     bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);

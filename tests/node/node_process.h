@@ -25,6 +25,6 @@ class ChildProgram {
 
 // A port on 127.0.0.1 that nothing listens on just now.
 int FreePort();
-// Whether something accepts TCP connections on 127.0.0.1:port, tried for at
-// most seconds.
-bool WaitForListener(int port, int seconds);
+// Whether something accepts TCP connections on host:port (an IPv4
+// address), tried for at most seconds.
+bool WaitForListener(int port, int seconds, const char* host = "127.0.0.1");

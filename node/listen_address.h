@@ -1,0 +1,13 @@
+// The address gsd-node listens on. DCMTK 3.6.7's acceptor binds its socket
+// to every IPv4 address (INADDR_ANY) and offers no way to choose one, so the
+// program supplies bind() itself (listen_address.cpp, linked into gsd-node
+// alone): the acceptor's wildcard bind on the node's port goes to the
+// chosen address instead. IPv6 would need an acceptor of our own: DCMTK's
+// takes only IPv4 peers (it keeps their address in a sockaddr_in).
+#pragma once
+
+#include <string>
+
+// From now on the wildcard bind on port binds address instead; an empty
+// address leaves every bind as it is.
+void SetListenAddress(const std::string& address, int port);
