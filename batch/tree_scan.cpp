@@ -101,8 +101,9 @@ class TreeScan {
     return (root_.shown == "/" ? "/" : root_.shown + "/") + relative;
   }
 
+  // Once per path: a link the DICOMDIR lists is met again in the walk.
   void Unreadable(const std::string& path, const std::string& why) {
-    result_.unreadable.push_back(path + ": " + why);
+    if (named_.insert(path).second) result_.unreadable.push_back(path + ": " + why);
   }
 
   // Whether a folder or file may be entered or read: on the root's file
@@ -186,18 +187,20 @@ class TreeScan {
       return Unreadable(Shown(Join(folder, name)), why);
     for (const std::string& relative : listed) {
       if (Stopped()) return;
-      UniqueFd file = OpenListed(Join(folder, relative), info, error, why);
+      std::string found = Join(folder, relative);
+      UniqueFd file = OpenListed(found, info, error, why);
       if (error == ENOENT) {
         // A CD mounted without its ISO 9660 extensions shows lower-case names.
         std::string lower = relative;
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         file = OpenListed(Join(folder, lower), info, error, why);
+        if (error != ENOENT) found = Join(folder, lower);
       }
       if (error == ENOENT) why = "listed in the DICOMDIR, but missing";
       if (file.valid())
-        Read(file.get(), info, Shown(Join(folder, relative)));
+        Read(file.get(), info, Shown(found));
       else if (!why.empty())
-        Unreadable(Shown(Join(folder, relative)), why);
+        Unreadable(Shown(found), why);
     }
   }
 
@@ -261,7 +264,7 @@ class TreeScan {
   TreeScanResult& result_;
   Root root_;
   std::set<FileId> seen_, folders_;
-  std::set<std::string> uids_;
+  std::set<std::string> uids_, named_;
 };
 
 }  // namespace
