@@ -75,7 +75,9 @@ class TreeScan {
     }
     root_ = {named.get(), info.st_dev, path};
     if (!S_ISREG(info.st_mode)) return Unreadable(path, std::string(KindOf(info.st_mode)));
-    if (Admitted(named.get(), info, "", false)) Read(named.get(), info, path);
+    if (const char* kind = KernelFileSystem(named.get(), info.st_dev))
+      return Unreadable(path, std::string("the kernel's ") + kind + " file system; not read");
+    Read(named.get(), info, path);
   }
 
   bool Stopped() const { return result_.cancelled; }

@@ -194,6 +194,9 @@ TEST_F(FolderScan, RefusesOptionsThatDoNotFit) {
       "--scan --name %i.gsd /tmp",
       "--scan --jobs 2 /tmp",
       "--scan --out /tmp --name a/b.gsd /tmp",
+      "--cross-devices x.dcm y.gsd",
+      "--scan --expect-sop-uid 1.2 /tmp",
+      "--expect-patient-id",
   };
   for (const char* usage : usages) EXPECT_EQ(Dicom2Gsd(usage).exitCode, 2) << usage;
   EXPECT_EQ(Dicom2Gsd("--scan --out /nonexistent/folder /tmp").exitCode, 1);
