@@ -18,6 +18,7 @@
 #include "kernel_file_system.h"
 #include "open_beneath.h"
 #include "output_path.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ class TreeScan {
 
   // Once per path: a link the DICOMDIR lists is met again in the walk.
   void Unreadable(const std::string& path, const std::string& why) {
-    if (named_.insert(path).second) result_.unreadable.push_back(path + ": " + why);
+    if (named_.insert(path).second) result_.unreadable.push_back(TerminalText(path + ": " + why));
   }
 
   // Whether a folder or file may be entered or read: on the root's file

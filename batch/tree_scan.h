@@ -27,8 +27,10 @@ struct ScanOptions {
 };
 
 struct TreeScanResult {
-  std::vector<StudyFacts> studies;      // NM studies, each SOP Instance UID once
-  std::vector<std::string> unreadable;  // "PATH: reason", one per file or folder
+  std::vector<StudyFacts> studies;  // NM studies, each SOP Instance UID once
+  // "PATH: reason", one per file or folder, without controls (TerminalText):
+  // every front end prints them to a terminal.
+  std::vector<std::string> unreadable;
   long long filesRead = 0;
   bool cancelled = false;
 };
