@@ -78,6 +78,7 @@ FactsResult ReadStudyFacts(int fd, const std::string& path, StudyFacts& facts, s
     error = loaded.text();
     return FactsResult::kUnreadable;
   }
+  facts.studyInstanceUid = Text(data, DCM_StudyInstanceUID);
   facts.patientId = Text(data, DCM_PatientID);
   facts.patientName = Text(data, DCM_PatientName);
   facts.studyDate = Text(data, DCM_StudyDate);

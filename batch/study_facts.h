@@ -7,7 +7,7 @@
 
 struct StudyFacts {
   std::string path;
-  std::string sopClassUid, sopInstanceUid;
+  std::string sopClassUid, sopInstanceUid, studyInstanceUid;
   std::string modality, patientId, patientName, studyDate, studyTime;
   std::string transferSyntax;  // its UID
   std::string imageType;       // the values joined by '\'

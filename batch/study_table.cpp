@@ -3,21 +3,12 @@
 #include <algorithm>
 #include <tuple>
 
+#include "terminal_text.h"
 #include "transfer_syntax.h"
 
 const char* const kStudyColumns[8] = {"Patient ID",     "Name",   "Study date",
                                       "Gates x frames", "Matrix", "Transfer syntax",
                                       "Image Type",     "File"};
-
-namespace {
-
-std::string Printable(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  return text;
-}
-
-}  // namespace
 
 void SortStudies(std::vector<StudyFacts>& studies) {
   std::stable_sort(studies.begin(), studies.end(), [](const StudyFacts& a, const StudyFacts& b) {
@@ -30,14 +21,14 @@ std::vector<std::string> StudyCells(const StudyFacts& facts) {
   // The name alone keeps the table narrow; an unnamed syntax shows its UID.
   const char* name = FindTransferSyntax(facts.transferSyntax).name;
   std::string syntax = name != nullptr && *name != '\0' ? name : facts.transferSyntax;
-  return {Printable(facts.patientId),
-          Printable(facts.patientName),
-          Printable(facts.studyDate),
+  return {TerminalText(facts.patientId),
+          TerminalText(facts.patientName),
+          TerminalText(facts.studyDate),
           std::to_string(facts.gates) + " x " + std::to_string(facts.framesPerGate),
           std::to_string(facts.rows) + " x " + std::to_string(facts.columns),
-          Printable(syntax),
-          Printable(facts.imageType),
-          Printable(facts.path)};
+          TerminalText(syntax),
+          TerminalText(facts.imageType),
+          TerminalText(facts.path)};
 }
 
 std::string FormatStudyTable(const std::vector<StudyFacts>& studies) {

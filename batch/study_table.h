@@ -14,5 +14,5 @@ std::vector<std::string> StudyCells(const StudyFacts& facts);
 extern const char* const kStudyColumns[8];
 
 // Header line and one line per study, columns aligned; control characters
-// of hostile values shown as '?'.
+// of hostile values shown as \xHH.
 std::string FormatStudyTable(const std::vector<StudyFacts>& studies);

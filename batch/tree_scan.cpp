@@ -15,10 +15,39 @@
 
 #include "converter_outcome.h"
 #include "dicomdir.h"
+#include "kernel_file_system.h"
+#include "open_beneath.h"
+#include "output_path.h"
+#include "terminal_text.h"
 
 namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
+
+bool IsDicomdirName(const std::string& name) {
+  return ::strcasecmp(name.c_str(), "DICOMDIR") == 0;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
+// What a name that is not a regular file or a folder is, for a reason.
+const char* KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISDIR(mode)) return "a folder";
+  return "not a regular file";
+}
+
+// A readable descriptor of the file held as an O_PATH descriptor: the very
+// file that was checked, whatever its name leads to now. O_NONBLOCK, in
+// case the check was wrong: a FIFO would not block the scan.
+UniqueFd Reopen(int pathFd) {
+  return UniqueFd(::open(("/proc/self/fd/" + std::to_string(pathFd)).c_str(),
+                         O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+}
 
 class TreeScan {
  public:
@@ -26,59 +55,114 @@ class TreeScan {
       : options_(options), result_(result) {}
 
   void Path(const std::string& path) {
+    // The path given is followed wherever it leads: the caller named it. What
+    // lies below it is held to it.
+    UniqueFd named(::open(path.c_str(), O_PATH | O_CLOEXEC));
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0) return Unreadable(path, std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) return Folder(path, 0);
-    if (IsDicomdirName(path)) {
-      const std::size_t slash = path.rfind('/');
-      const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-      Dicomdir(path, folder);
-      return Folder(folder, 0);
+    if (!named.valid() || ::fstat(named.get(), &info) != 0)
+      return Unreadable(path, std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) return Tree(path, std::move(named), info, "");
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (IsDicomdirName(name)) {
+      const std::string folder = slash == std::string::npos ? "."
+                                 : slash == 0               ? "/"
+                                                            : path.substr(0, slash);
+      UniqueFd root(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      struct stat rootInfo;
+      if (!root.valid() || ::fstat(root.get(), &rootInfo) != 0)
+        return Unreadable(folder, std::strerror(errno));
+      return Tree(folder, std::move(root), rootInfo, name);
     }
-    File(path);
+    root_ = {named.get(), info.st_dev, path};
+    if (!S_ISREG(info.st_mode)) return Unreadable(path, std::string(KindOf(info.st_mode)));
+    if (const char* kind = KernelFileSystem(named.get(), info.st_dev))
+      return Unreadable(path, std::string("the kernel's ") + kind + " file system; not read");
+    Read(named.get(), info, path);
   }
 
   bool Stopped() const { return result_.cancelled; }
 
  private:
-  static bool IsDicomdirName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-    return ::strcasecmp(name, "DICOMDIR") == 0;
+  struct Root {
+    int fd = -1;  // O_PATH: the folder every name resolves beneath
+    dev_t dev = 0;
+    std::string shown;  // as given, for the list and the messages
+  };
+
+  void Tree(const std::string& shown, UniqueFd root, const struct stat& info,
+            const std::string& dicomdir) {
+    root_ = {root.get(), info.st_dev, shown};
+    if (const char* kind = KernelFileSystem(root.get(), info.st_dev))
+      return Unreadable(shown, std::string("the kernel's ") + kind + " file system; not scanned");
+    if (!dicomdir.empty()) Dicomdir("", dicomdir);
+    Folder("", root.get(), info, 0);
   }
 
+  std::string Shown(const std::string& relative) const {
+    if (relative.empty()) return root_.shown;
+    return (root_.shown == "/" ? "/" : root_.shown + "/") + relative;
+  }
+
+  // Once per path: a link the DICOMDIR lists is met again in the walk.
   void Unreadable(const std::string& path, const std::string& why) {
-    result_.unreadable.push_back(path + ": " + why);
+    if (named_.insert(path).second) result_.unreadable.push_back(TerminalText(path + ": " + why));
   }
 
-  // Opens path when it is a regular file not read yet; -1 otherwise. A FIFO
-  // or a device swapped in after the check neither blocks the open
-  // (O_NONBLOCK) nor gets read (fstat).
-  int OpenRegular(const std::string& path, bool quietIfAbsent) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-      if (!(quietIfAbsent && errno == ENOENT)) Unreadable(path, std::strerror(errno));
-      return -1;
+  // Whether a folder or file may be entered or read: on the root's file
+  // system, or on another with crossDevices, but never the kernel's own.
+  bool Admitted(int fd, const struct stat& info, const std::string& relative, bool folder) {
+    if (info.st_dev == root_.dev) return true;
+    if (const char* kind = KernelFileSystem(fd, info.st_dev)) {
+      Unreadable(Shown(relative), std::string("the kernel's ") + kind + " file system; not " +
+                                      (folder ? "entered" : "read"));
+      return false;
     }
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !seen_.insert({info.st_dev, info.st_ino}).second) {
-      ::close(fd);
-      return -1;
-    }
-    return fd;
+    if (options_.crossDevices) return true;
+    Unreadable(Shown(relative), folder ? "another file system; not entered (--cross-devices)"
+                                       : "on another file system; not read (--cross-devices)");
+    return false;
   }
 
-  void File(const std::string& path, bool quietIfAbsent = false) {
-    if (Stopped()) return;
-    int fd = OpenRegular(path, quietIfAbsent);
-    if (fd < 0) return;
+  // The regular file at relative, resolved beneath the root and checked
+  // before it is opened; an invalid descriptor with error (an errno value)
+  // and why otherwise.
+  UniqueFd OpenListed(const std::string& relative, struct stat& info, int& error,
+                      std::string& why) {
+    why.clear();
+    UniqueFd found(OpenPathBeneath(root_.fd, relative));
+    error = found.valid() ? 0 : -found.Release();
+    if (error != 0) {
+      why = BeneathFailure(error);
+      return UniqueFd();
+    }
+    if (::fstat(found.get(), &info) != 0) {
+      error = errno;
+      why = std::strerror(error);
+      return UniqueFd();
+    }
+    if (!S_ISREG(info.st_mode)) {
+      error = EINVAL;
+      why = std::string(KindOf(info.st_mode)) + "; not opened";
+      return UniqueFd();
+    }
+    if (!Admitted(found.get(), info, relative, false)) {
+      error = EXDEV;
+      return UniqueFd();
+    }
+    return found;
+  }
+
+  // Reads the regular file held as an O_PATH descriptor, once per scan.
+  void Read(int pathFd, const struct stat& info, const std::string& shown) {
+    if (Stopped() || !seen_.insert({info.st_dev, info.st_ino}).second) return;
+    UniqueFd fd = Reopen(pathFd);
+    if (!fd.valid()) return Unreadable(shown, std::strerror(errno));
     StudyFacts facts;
     std::string error;
-    FactsResult read = ReadStudyFacts(fd, path, facts, error);
-    ::close(fd);
+    FactsResult read = ReadStudyFacts(fd.get(), shown, facts, error);
     ++result_.filesRead;
-    if (read == FactsResult::kUnreadable) Unreadable(path, error);
+    if (read == FactsResult::kUnreadable) Unreadable(shown, error);
     // The same object on a CD and in an export, or twice on one CD, counts once.
     if (read == FactsResult::kStudy &&
         GoesToConverter(facts.modality, facts.sopClassUid, options_.acceptNonNm) &&
@@ -88,67 +172,102 @@ class TreeScan {
       result_.cancelled = true;
   }
 
-  void Dicomdir(const std::string& path, const std::string& folder) {
-    int fd = OpenRegular(path, false);
-    if (fd < 0) return;
+  void Dicomdir(const std::string& folder, const std::string& name) {
+    struct stat info;
+    int error = 0;
+    std::string why;
+    UniqueFd found = OpenListed(Join(folder, name), info, error, why);
+    if (!found.valid()) {
+      if (!why.empty()) Unreadable(Shown(Join(folder, name)), why);
+      return;
+    }
+    // Read once, whether named or met in the walk; never read as a study.
+    if (!seen_.insert({info.st_dev, info.st_ino}).second) return;
+    UniqueFd fd = Reopen(found.get());
     std::vector<std::string> listed;
-    std::string error;
-    bool read = ListDicomdirFiles(fd, listed, error);
-    ::close(fd);
-    if (!read) return Unreadable(path, error);
+    if (!fd.valid()) return Unreadable(Shown(Join(folder, name)), std::strerror(errno));
+    if (!ListDicomdirFiles(fd.get(), listed, why))
+      return Unreadable(Shown(Join(folder, name)), why);
     for (const std::string& relative : listed) {
-      std::string file = folder + "/" + relative;
-      struct stat info;
-      // A CD mounted without its ISO 9660 extensions shows lower-case names.
-      if (::stat(file.c_str(), &info) != 0) {
+      if (Stopped()) return;
+      std::string found = Join(folder, relative);
+      UniqueFd file = OpenListed(found, info, error, why);
+      if (error == ENOENT) {
+        // A CD mounted without its ISO 9660 extensions shows lower-case names.
         std::string lower = relative;
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (::stat((folder + "/" + lower).c_str(), &info) == 0) file = folder + "/" + lower;
+        file = OpenListed(Join(folder, lower), info, error, why);
+        if (error != ENOENT) found = Join(folder, lower);
       }
-      File(file, true);
+      if (error == ENOENT) why = "listed in the DICOMDIR, but missing";
+      if (file.valid())
+        Read(file.get(), info, Shown(found));
+      else if (!why.empty())
+        Unreadable(Shown(found), why);
     }
   }
 
-  void Folder(const std::string& path, int depth) {
-    if (Stopped()) return;
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !folders_.insert({info.st_dev, info.st_ino}).second)
+  // The folder held as pathFd (O_PATH), at relative below the root.
+  void Folder(const std::string& relative, int pathFd, const struct stat& info, int depth) {
+    if (Stopped() || !folders_.insert({info.st_dev, info.st_ino}).second)
       return;  // a link back into the tree, or to a folder already walked
     if (depth > kMaxScanDepth)
-      return Unreadable(path, "more than " + std::to_string(kMaxScanDepth) + " folders deep");
-    DIR* folder = ::opendir(path.c_str());
-    if (folder == nullptr) return Unreadable(path, std::strerror(errno));
+      return Unreadable(Shown(relative),
+                        "more than " + std::to_string(kMaxScanDepth) + " folders deep");
+    if (!Admitted(pathFd, info, relative, true)) return;
+    const int readable = ::openat(pathFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* folder = readable >= 0 ? ::fdopendir(readable) : nullptr;
+    if (folder == nullptr) {
+      const int error = errno;
+      if (readable >= 0) ::close(readable);
+      return Unreadable(Shown(relative), std::strerror(error));
+    }
     std::vector<std::string> names;
     while (dirent* entry = ::readdir(folder)) {
       if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
         names.push_back(entry->d_name);
     }
-    ::closedir(folder);
     std::sort(names.begin(), names.end());
-    const std::string prefix = path == "/" ? "/" : path + "/";
     for (const std::string& name : names)
-      if (::strcasecmp(name.c_str(), "DICOMDIR") == 0) Dicomdir(prefix + name, path);
+      if (IsDicomdirName(name)) Dicomdir(relative, name);
     for (const std::string& name : names) {
-      const std::string child = prefix + name;
-      struct stat entry;
-      // Links count for what they point to; only folders and regular files
-      // are entered or opened.
-      if (::stat(child.c_str(), &entry) != 0) {
-        if (::lstat(child.c_str(), &entry) != 0) Unreadable(child, std::strerror(errno));
-        continue;  // a dangling link
-      }
-      if (S_ISDIR(entry.st_mode))
-        Folder(child, depth + 1);
-      else if (S_ISREG(entry.st_mode))
-        File(child);
-      if (Stopped()) return;
+      if (Stopped()) break;
+      Entry(::dirfd(folder), Join(relative, name), name, depth);
     }
+    ::closedir(folder);
+  }
+
+  // One name of a folder being walked (open as at): only folders and
+  // regular files are entered or read, a link for what it leads to beneath
+  // the root.
+  void Entry(int at, const std::string& relative, const std::string& name, int depth) {
+    UniqueFd entry(::openat(at, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info;
+    if (!entry.valid() || ::fstat(entry.get(), &info) != 0) {
+      if (errno != ENOENT) Unreadable(Shown(relative), std::strerror(errno));
+      return;  // removed since the folder was read
+    }
+    if (S_ISLNK(info.st_mode)) {
+      entry = UniqueFd(OpenPathBeneath(root_.fd, relative));
+      if (!entry.valid()) {
+        const int error = -entry.Release();
+        if (error != ENOENT) Unreadable(Shown(relative), BeneathFailure(error));
+        return;  // a dangling link
+      }
+      if (::fstat(entry.get(), &info) != 0)
+        return Unreadable(Shown(relative), std::strerror(errno));
+    }
+    if (S_ISDIR(info.st_mode))
+      Folder(relative, entry.get(), info, depth + 1);
+    else if (S_ISREG(info.st_mode) && Admitted(entry.get(), info, relative, false))
+      Read(entry.get(), info, Shown(relative));
   }
 
   const ScanOptions& options_;
   TreeScanResult& result_;
+  Root root_;
   std::set<FileId> seen_, folders_;
-  std::set<std::string> uids_;
+  std::set<std::string> uids_, named_;
 };
 
 }  // namespace

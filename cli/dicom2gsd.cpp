@@ -3,9 +3,12 @@
 // nothing but what the options give: load, fill the form, store it, write.
 // Where the window asks for a sex the file does not give, it writes F and
 // says so.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +22,10 @@
 #include "gated_loader.h"
 #include "gsd_writer.h"
 #include "name_template.h"
+#include "study_facts.h"
 #include "study_form.h"
 #include "study_state.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -31,15 +36,17 @@ constexpr int kConvert = -1;
 const char* const kUsage =
     "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--sex M|F]\n"
     "                 [--comment TEXT] [--accept-non-nm] [--accept-projections]\n"
-    "                 INPUT OUTPUT\n"
-    "       dicom2gsd --scan [--out DIR [--name TEMPLATE] [--jobs N] [--dry-run]\n"
-    "                 [--report FILE.jsonl] [OPTIONS...]] PATH...\n"
+    "                 [--expect-sop-uid UID] [--expect-patient-id ID]\n"
+    "                 [--expect-study-uid UID] INPUT OUTPUT\n"
+    "       dicom2gsd --scan [--cross-devices] [--out DIR [--name TEMPLATE] [--jobs N]\n"
+    "                 [--dry-run] [--report FILE.jsonl] [OPTIONS...]] PATH...\n"
     "\n"
     "Converts one gated SPECT DICOM file (modality NM) into a Gated SPECT Data\n"
     "file. 128 x 128 studies are binned to 64 x 64.\n"
     "\n"
     "  --scan           list the NM studies in folders (recursively), DICOMDIRs and\n"
     "                   files, gated ones first, reading headers only\n"
+    "  --cross-devices  enter folders on other file systems (mounts) below a PATH\n"
     "  --out DIR        and convert each into DIR, never replacing a file there\n"
     "  --name TEMPLATE  output names: %i Patient ID, %d Study Date, %t Study Time,\n"
     "                   %u end of the SOP Instance UID, %% '%' (default %i_%d_%t_%u.gsd)\n"
@@ -57,6 +64,9 @@ const char* const kUsage =
     "  --accept-projections\n"
     "                   convert projections or planar images (Image Type GATED TOMO,\n"
     "                   TOMO, GATED, STATIC, DYNAMIC, WHOLE BODY) instead of declining\n"
+    "  --expect-sop-uid UID, --expect-patient-id ID, --expect-study-uid UID\n"
+    "                   refuse INPUT unless its SOP Instance UID, Patient ID or Study\n"
+    "                   Instance UID is this (what a scan read before)\n"
     "\n"
     "Exit status: 0 written, 1 load failed or declined or cannot write,\n"
     "4 pixel data too short, 8 no memory, 2 usage error; with --scan the\n"
@@ -71,12 +81,21 @@ struct Options {
   const char* input = nullptr;
   const char* output = nullptr;
   bool scan = false;
-  bool named = false;    // --name given: the folder mode's alone
+  bool named = false;  // --name given: the folder mode's alone
+  // --expect-*: what INPUT must hold; absent when not given.
+  std::optional<std::string> sopUid, patientId, studyUid;
   FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
+// One line on stderr: paths and DICOM values may hold anything, but no
+// control reaches the terminal.
+void Say(const std::string& text) {
+  std::fprintf(stderr, "dicom2gsd: %s\n", TerminalText(text).c_str());
+}
+
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "dicom2gsd: %s\n%s", message.c_str(), kUsage);
+  Say(message);
+  std::fputs(kUsage, stderr);
   return kUsageError;
 }
 
@@ -89,6 +108,9 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
     return UsageError("--dry-run and --report go with --out");
   if ((options.named || folder.jobs != 0) && folder.out.empty())
     return UsageError("--name and --jobs go with --out");
+  if (options.sopUid || options.patientId || options.studyUid)
+    return UsageError(
+        "--expect-sop-uid, --expect-patient-id and --expect-study-uid go without --scan");
   if (folder.jobs == 0)
     folder.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   folder.acceptNonNm = options.acceptNonNm;
@@ -160,6 +182,14 @@ int ApplyName(const std::string&, const char* value, Options& options) {
   return kConvert;
 }
 
+int ApplyExpected(const std::string& arg, const char* value, Options& options) {
+  if (value == nullptr) return UsageError(arg + " needs a value");
+  (arg == "--expect-sop-uid"      ? options.sopUid
+   : arg == "--expect-patient-id" ? options.patientId
+                                  : options.studyUid) = value;
+  return kConvert;
+}
+
 int ApplyJobs(const std::string&, const char* value, Options& options) {
   const std::string jobs = value == nullptr ? "" : value;
   char* end = nullptr;
@@ -196,6 +226,14 @@ const OptionRow kOptionRows[] = {
        o.folder.dryRun = true;
        return kConvert;
      }},
+    {"--cross-devices", false,
+     [](const std::string&, const char*, Options& o) {
+       o.folder.crossDevices = true;
+       return kConvert;
+     }},
+    {"--expect-sop-uid", true, ApplyExpected},
+    {"--expect-patient-id", true, ApplyExpected},
+    {"--expect-study-uid", true, ApplyExpected},
     {"--height", true, ApplyMeasure},
     {"--weight", true, ApplyMeasure},
     {"--sex", true, ApplySex},
@@ -209,8 +247,9 @@ const OptionRow kOptionRows[] = {
 // The single-file mode's INPUT and OUTPUT, once no folder option was given.
 int SingleFileOptions(Options& options) {
   if (!options.folder.out.empty() || !options.folder.report.empty() || options.folder.dryRun ||
-      options.folder.jobs != 0 || options.named)
-    return UsageError("--out, --name, --jobs, --dry-run and --report go with --scan");
+      options.folder.jobs != 0 || options.named || options.folder.crossDevices)
+    return UsageError(
+        "--out, --name, --jobs, --dry-run, --report and --cross-devices go with --scan");
   if (options.folder.paths.size() > 2) return UsageError("too many arguments");
   if (options.folder.paths.size() != 2) return UsageError("an INPUT and an OUTPUT path are needed");
   options.input = options.folder.paths[0].c_str();
@@ -275,7 +314,7 @@ int RunScan(const Options& options) {
   struct stat folder;
   if (!options.folder.out.empty() &&
       (::stat(options.folder.out.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
-    std::fprintf(stderr, "dicom2gsd: %s: not a folder\n", options.folder.out.c_str());
+    Say(options.folder.out + ": not a folder");
     return kGsdNotWritten;
   }
   return RunFolderMode(options.folder);
@@ -283,26 +322,24 @@ int RunScan(const Options& options) {
 
 // Loads INPUT with the options' answers to the questions; says why on
 // failure and prints each caveat. Returns the load's result.
-int LoadInput(const Options& options) {
+int LoadInput(const Options& options, const std::string& path) {
   LoadOptions load;
   load.ask = [&options](const OperatorQuestion& question) {
     return question.kind == QuestionKind::kNonNmModality ? options.acceptNonNm
                                                          : options.acceptProjections;
   };
   LoadReport report;
-  int loaded = LoadGatedStudy(InputPath.c_str(), load, report);
+  int loaded = LoadGatedStudy(path.c_str(), load, report);
   if (loaded != kLoadOk) {
     // A refusal that an option would turn into a conversion names it.
     const char* option = report.failure == LoadFailure::kNotReconstructedDeclined
                              ? kDeclinedProjectionsHint
                          : report.failure == LoadFailure::kModalityDeclined ? kDeclinedNonNmHint
                                                                             : "";
-    std::fprintf(stderr, "dicom2gsd: %s: %s%s\n", InputPath.c_str(),
-                 report.FailureText(loaded).c_str(), option);
+    Say(InputPath + ": " + report.FailureText(loaded) + option);
     return loaded;
   }
-  for (const std::string& warning : report.warnings)
-    std::fprintf(stderr, "dicom2gsd: warning: %s: %s\n", InputPath.c_str(), warning.c_str());
+  for (const std::string& warning : report.warnings) Say("warning: " + InputPath + ": " + warning);
   return kLoadOk;
 }
 
@@ -318,10 +355,9 @@ StudyFormTexts FormWithOptions(const Options& options) {
   } else if (texts.sex == FormSex::kUnknown) {
     // A script has no one to ask, and the GSD header needs M or F.
     texts.sex = FormSex::kFemale;
-    std::fprintf(stderr,
-                 "dicom2gsd: warning: %s: the file gives no usable Patient's Sex (0010,0040), "
-                 "absent or neither M nor F: F is written; --sex M|F sets it\n",
-                 InputPath.c_str());
+    Say("warning: " + InputPath +
+        ": the file gives no usable Patient's Sex (0010,0040), absent or neither M nor F: F is "
+        "written; --sex M|F sets it");
   }
   return texts;
 }
@@ -330,17 +366,56 @@ StudyFormTexts FormWithOptions(const Options& options) {
 int StoreAndWrite(const StudyFormTexts& texts, const Options& options) {
   if (auto error = StoreFormTexts(texts, StudyRecord)) {
     // Only a header value that the form cannot show back can fail here.
-    std::fprintf(stderr, "dicom2gsd: %s: %s holds '%s', not a number\n", InputPath.c_str(),
-                 AttributeOfField(error->field), error->text.c_str());
+    Say(InputPath + ": " + AttributeOfField(error->field) + " holds '" + error->text +
+        "', not a number");
     return kGsdNotWritten;
   }
   std::string error;
   if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error) ||
       WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex, error) != kGsdWritten) {
-    std::fprintf(stderr, "dicom2gsd: %s: cannot write: %s\n", OutputPath.c_str(), error.c_str());
+    Say(OutputPath + ": cannot write: " + error);
     return kGsdNotWritten;
   }
   return 0;
+}
+
+// With --expect-*: opens INPUT once, checks that it holds what a scan read
+// before (another user may have swapped the file since), and gives the
+// name that loads that very open file. Returns kConvert, or the exit code
+// after saying why.
+int CheckExpected(const Options& options, int& held, std::string& loadPath) {
+  held = ::open(InputPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat info;
+  if (held < 0 || ::fstat(held, &info) != 0) {
+    Say(InputPath + ": " + std::strerror(errno));
+    return kLoadFailed;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    Say(InputPath + ": is not a regular file");
+    return kLoadFailed;
+  }
+  StudyFacts facts;
+  std::string error;
+  if (ReadStudyFacts(held, InputPath, facts, error) != FactsResult::kStudy) {
+    Say(InputPath + ": " + (error.empty() ? "not a DICOM file" : error));
+    return kLoadFailed;
+  }
+  const struct {
+    const std::optional<std::string>& expected;
+    const std::string& found;
+    const char* attribute;
+  } checks[] = {{options.sopUid, facts.sopInstanceUid, "SOP Instance UID (0008,0018)"},
+                {options.patientId, facts.patientId, "Patient ID (0010,0020)"},
+                {options.studyUid, facts.studyInstanceUid, "Study Instance UID (0020,000D)"}};
+  for (const auto& check : checks) {
+    if (!check.expected || *check.expected == check.found) continue;
+    Say(InputPath + ": the file changed since it was scanned: its " + check.attribute + " is '" +
+        check.found + "', not '" + *check.expected + "'; not converted");
+    return kLoadFailed;
+  }
+  // The loader opens by name: the descriptor's own name is the file checked.
+  loadPath = "/proc/self/fd/" + std::to_string(held);
+  return kConvert;
 }
 
 }  // namespace
@@ -354,7 +429,14 @@ int main(int argc, char** argv) {
   InputPath = options.input;
   OutputPath = options.output;
   BatchMode = true;
-  int loaded = LoadInput(options);
+  std::string loadPath = InputPath;
+  int held = -1;
+  if (options.sopUid || options.patientId || options.studyUid) {
+    const int checked = CheckExpected(options, held, loadPath);
+    if (checked != kConvert) return checked;
+  }
+  int loaded = LoadInput(options, loadPath);
+  if (held >= 0) ::close(held);
   if (loaded != kLoadOk) return loaded;
   return StoreAndWrite(FormWithOptions(options), options);
 }

@@ -16,6 +16,7 @@
 #include "converter_outcome.h"
 #include "name_template.h"
 #include "study_table.h"
+#include "terminal_text.h"
 #include "tree_scan.h"
 
 namespace {
@@ -55,10 +56,11 @@ class Progress {
                   rate, rate > 0 ? (total - done) / rate : 0.0);
     Redraw(text);
   }
+  // text may hold paths and a child's words: shown without controls.
   void Line(const std::string& text) {
     if (drawn_) std::fputs("\r\033[K", stderr);
     drawn_ = false;
-    std::fprintf(stderr, "dicom2gsd: %s\n", text.c_str());
+    std::fprintf(stderr, "dicom2gsd: %s\n", TerminalText(text).c_str());
   }
 
  private:
@@ -95,7 +97,8 @@ std::string ReasonOf(const ChildResult& run, const std::string& input) {
     start = end + 1;
   }
   if (reason.rfind("dicom2gsd: ", 0) == 0) reason.erase(0, 11);
-  if (reason.rfind(input + ": ", 0) == 0) reason.erase(0, input.size() + 2);
+  const std::string shownInput = TerminalText(input) + ": ";
+  if (reason.rfind(shownInput, 0) == 0) reason.erase(0, shownInput.size());
   if (run.timedOut)
     return "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s";
   if (run.signal != 0) return "dicom2gsd ended by signal " + std::to_string(run.signal);
@@ -112,6 +115,10 @@ Conversion Convert(const StudyFacts& study, const FolderOptions& options,
   result.output = options.out + "/" + name;
   std::vector<std::string> argv = {converter};
   argv.insert(argv.end(), options.converterOptions.begin(), options.converterOptions.end());
+  // The child opens the path again: it converts only the file whose facts
+  // named the output, not one swapped in since the scan.
+  argv.insert(argv.end(), {"--expect-sop-uid", study.sopInstanceUid, "--expect-patient-id",
+                           study.patientId, "--expect-study-uid", study.studyInstanceUid});
   argv.insert(argv.end(), {"--", study.path, result.output});
   ChildResult run = RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
   warnings = ConverterWarnings(run.output);
@@ -142,7 +149,8 @@ int DryRun(const std::vector<StudyFacts>& studies, const FolderOptions& options)
       if (taken.count(candidate) || ::lstat((options.out + "/" + candidate).c_str(), &info) == 0)
         continue;
       taken.insert(candidate);
-      std::printf("%s -> %s/%s\n", study.path.c_str(), options.out.c_str(), candidate.c_str());
+      std::printf("%s\n",
+                  TerminalText(study.path + " -> " + options.out + "/" + candidate).c_str());
       break;
     }
   }
@@ -208,8 +216,10 @@ int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& opti
                 std::to_string(declined) + ", failed " + std::to_string(failed));
   for (std::size_t i = 0; i < studies.size(); ++i)
     if (results[i].outcome != "converted")
-      std::fprintf(stderr, "  %s: %s: %s\n", results[i].outcome.c_str(), studies[i].path.c_str(),
-                   results[i].reason.c_str());
+      std::fprintf(
+          stderr, "  %s\n",
+          TerminalText(results[i].outcome + ": " + studies[i].path + ": " + results[i].reason)
+              .c_str());
   return status;
 }
 
@@ -219,6 +229,7 @@ int RunFolderMode(const FolderOptions& options) {
   Progress progress;
   ScanOptions scan;
   scan.acceptNonNm = options.acceptNonNm;
+  scan.crossDevices = options.crossDevices;
   scan.progress = [&progress](long long files, std::size_t studies) {
     progress.Scanned(files, studies);
     return true;

@@ -13,6 +13,7 @@ struct FolderOptions {
   std::string report;  // JSON lines, one per study; empty: none
   int jobs = 0;        // 0: one per core
   bool dryRun = false;
+  bool crossDevices = false;  // enter mounts below a path
   bool acceptNonNm = false;
   // The single-file options, passed to every conversion.
   std::vector<std::string> converterOptions;

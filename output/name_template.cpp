@@ -77,7 +77,8 @@ std::string ExpandNameTemplate(const std::string& nameTemplate, const NameFields
   for (char& c : name)
     if (c != '%' && !SafeNameByte(static_cast<unsigned char>(c))) c = '_';
   if (name.size() > kNameMax) name.resize(kNameMax);
-  if (name[0] == '.') name[0] = '_';
+  // Neither hidden nor taken for an option by a command given the name.
+  if (name[0] == '.' || name[0] == '-') name[0] = '_';
   return name;
 }
 

@@ -26,7 +26,7 @@ std::string NameTemplateError(const std::string& nameTemplate);
 // The template with its fields filled in. Each field keeps only ASCII
 // letters, digits, '-', '.' and '_' (anything else becomes '_'), is cut to
 // kNameFieldMax, and stands as "unknown" when empty. The whole name never
-// starts with '.', holds no '/' or control character and is cut to
+// starts with '.' or '-', holds no '/' or control character and is cut to
 // kNameMax bytes. A template NameTemplateError refuses gives "".
 std::string ExpandNameTemplate(const std::string& nameTemplate, const NameFields& fields);
 

@@ -11,20 +11,35 @@
 #include <ctime>
 
 #include "output_path.h"
+#include "terminal_text.h"
 
 std::string JsonString(const std::string& value) {
   std::string out = "\"";
-  for (unsigned char c : value) {
+  char escaped[8];
+  for (std::size_t i = 0; i < value.size();) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    const std::size_t length = Utf8SequenceLength(value, i);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F || IsC1Control(value, i)) {
+      // The code point itself, escaped: the line stays one line and no
+      // control reaches a terminal that shows the log.
+      const unsigned point = c == 0xC2 ? static_cast<unsigned char>(value[i + 1]) : c;
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", point);
+      out += escaped;
+    } else if (length != 0) {
+      out.append(value, i, length);
+      i += length;
+      continue;
     } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      // A byte that is not UTF-8 (a Latin-1 path, a cut name) as the low
+      // surrogate U+DC00 + byte, as Python's surrogateescape and
+      // os.fsencode read it back: the bytes are recovered exactly.
+      std::snprintf(escaped, sizeof escaped, "\\udc%02x", c);
       out += escaped;
     }
+    i += length != 0 ? length : 1;
   }
   return out + "\"";
 }

@@ -18,8 +18,10 @@ struct ObjectLogEntry {
   double receiveMs = -1, convertMs = -1;  // -1: not measured (left out)
 };
 
-// The JSON text of value, quoted; bytes outside printable ASCII escaped as
-// \u00XX so that a hostile value cannot break the line or the encoding.
+// The JSON text of value, quoted: valid UTF-8 as it is, controls (C0, DEL,
+// C1) as \u00XX, and each byte that is not UTF-8 as \udcXX (Python's
+// surrogateescape), so that a hostile value cannot break the line and every
+// path reads back as the bytes it was.
 std::string JsonString(const std::string& value);
 // One log line, without its line feed.
 std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time);

@@ -1,9 +1,13 @@
 // dicom2gsd's folder mode on a CD-like tree that pydicom, DCMTK's dcmmkdir
 // and GDCM write at test time: the table, the conversions (byte-equal to
 // the single-file mode, at one and two at a time), the summary and the exit
-// status, and the walk's limits.
+// status, the walk's limits, and what another user who may write the tree
+// can plant in it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "conversion_log.h"
+#include "open_beneath.h"
+#include "terminal_text.h"
 #include "test_support.h"
+#include "tree_scan.h"
 
 namespace {
 
@@ -35,6 +43,16 @@ class FolderScan : public testing::Test {
   static std::string Tree() { return tree_->File("cd"); }
   static CommandResult Dicom2Gsd(const std::string& arguments) {
     return RunCommand(kDicom2Gsd + " " + arguments);
+  }
+  // A copy of the tree's DICOMDIR and DATA folder in dir/tree: one NM
+  // study (P1), listed with a CT series and an MR image.
+  static std::string CopyOfTheDicomdir(const TempDir& dir) {
+    const std::string tree = dir.File("tree");
+    CommandResult copied =
+        RunCommand("mkdir " + ShellQuote(tree) + " && cp -a " + ShellQuote(Tree() + "/DICOMDIR") +
+                   " " + ShellQuote(Tree() + "/DATA") + " " + ShellQuote(tree));
+    EXPECT_EQ(copied.exitCode, 0) << copied.output;
+    return tree;
   }
   // Root reads a file of mode 000: it is then a study like the others.
   static bool LockedIsReadable() { return ::geteuid() == 0; }
@@ -176,6 +194,9 @@ TEST_F(FolderScan, RefusesOptionsThatDoNotFit) {
       "--scan --name %i.gsd /tmp",
       "--scan --jobs 2 /tmp",
       "--scan --out /tmp --name a/b.gsd /tmp",
+      "--cross-devices x.dcm y.gsd",
+      "--scan --expect-sop-uid 1.2 /tmp",
+      "--expect-patient-id",
   };
   for (const char* usage : usages) EXPECT_EQ(Dicom2Gsd(usage).exitCode, 2) << usage;
   EXPECT_EQ(Dicom2Gsd("--scan --out /nonexistent/folder /tmp").exitCode, 1);
@@ -186,18 +207,361 @@ TEST_F(FolderScan, RefusesOptionsThatDoNotFit) {
 }
 
 TEST_F(FolderScan, StopsAtTheDepthLimit) {
-  TempDir deep;
-  std::string path = deep.path();
-  for (int i = 0; i < 40; ++i) {
-    path += "/d";
-    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+  for (int depth : {32, 33, 40}) {
+    SCOPED_TRACE(depth);
+    TempDir deep;
+    std::string path = deep.path();
+    for (int i = 0; i < depth; ++i) {
+      path += "/d";
+      ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    }
+    WriteBytes(path + "/NM1", ReadBytes(Tree() + "/DATA/NM1"));
+    CommandResult run = Dicom2Gsd("--scan " + ShellQuote(deep.path()));
+    EXPECT_EQ(run.exitCode, 0);
+    const bool listed = depth <= kMaxScanDepth;
+    EXPECT_EQ(Lines(run.standardOutput).size(), listed ? 2u : 1u) << run.standardOutput;
+    // The first folder too deep is named, none below it.
+    EXPECT_EQ(run.standardError.find("more than 32 folders deep") != std::string::npos, !listed)
+        << run.standardError;
+    EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), listed ? 1 : 2)
+        << run.standardError;
   }
-  WriteBytes(path + "/NM1", ReadBytes(Tree() + "/DATA/NM1"));
-  CommandResult run = Dicom2Gsd("--scan " + ShellQuote(deep.path()));
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(Lines(run.standardOutput).size(), 1u);
-  EXPECT_NE(run.standardError.find("more than 32 folders deep"), std::string::npos)
+}
+
+// Names given by the stderr lines, one per line, as "PATH: reason".
+int LinesNaming(const std::string& text, const std::string& path) {
+  int count = 0;
+  for (const std::string& line : Lines(text))
+    if (line.find(path + ": ") != std::string::npos) ++count;
+  return count;
+}
+
+// Another user who may write a folder of the tree plants links out of it,
+// and a FIFO and a device under names the DICOMDIR lists: none is followed
+// or opened, each is named once, and the study behind the links (in a
+// folder only root may read) is neither listed nor converted.
+TEST_F(FolderScan, StaysInTheTreeItWasGiven) {
+  TempDir dir, out;
+  const std::string tree = CopyOfTheDicomdir(dir), data = tree + "/DATA";
+  const std::string hidden = dir.File("private");
+  ASSERT_EQ(::mkdir(hidden.c_str(), 0700), 0);
+  WriteBytes(hidden + "/P3.dcm", ReadBytes(Tree() + "/export/series 2/gated128"));
+  ASSERT_EQ(::symlink("/", (tree + "/root").c_str()), 0);
+  ASSERT_EQ(::symlink("../private", (tree + "/private").c_str()), 0);
+  ASSERT_EQ(::symlink(hidden.c_str(), (data + "/absolute").c_str()), 0);
+  for (const char* listed : {"CT1", "CT2", "MR1"})
+    ASSERT_EQ(::unlink((data + "/" + listed).c_str()), 0);
+  ASSERT_EQ(::symlink("../../private/P3.dcm", (data + "/CT1").c_str()), 0);
+  ASSERT_EQ(::mkfifo((data + "/CT2").c_str(), 0666), 0);
+  const bool device = ::mknod((data + "/MR1").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  if (!device) {
+    ASSERT_EQ(::symlink("/dev/null", (data + "/MR1").c_str()), 0);
+  }
+  // An open of the FIFO or the device, even one that reads nothing, shows here.
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, (data + "/CT2").c_str(), IN_OPEN), 0);
+  if (device) {
+    ASSERT_GE(::inotify_add_watch(watch, (data + "/MR1").c_str(), IN_OPEN), 0);
+  }
+
+  CommandResult run = Dicom2Gsd("--scan --out " + ShellQuote(out.path()) + " " + ShellQuote(tree));
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  std::vector<std::string> lines = Lines(run.standardOutput);
+  ASSERT_EQ(lines.size(), 2u) << run.standardOutput;
+  EXPECT_NE(lines[1].find(data + "/NM1"), std::string::npos) << lines[1];
+  EXPECT_EQ(out.Entries().size(), 1u);
+  const struct {
+    std::string path;
+    const char* reason;
+  } named[] = {{tree + "/root", "a link that leads out of the scanned tree"},
+               {tree + "/private", "a link that leads out of the scanned tree"},
+               {data + "/absolute", "a link that leads out of the scanned tree"},
+               {data + "/CT1", "a link that leads out of the scanned tree"},
+               {data + "/CT2", "a FIFO; not opened"},
+               {data + "/MR1", device ? "a device; not opened" : "a link that leads out"}};
+  for (const auto& row : named) {
+    EXPECT_EQ(LinesNaming(run.standardError, row.path), 1) << row.path << "\n" << run.standardError;
+    EXPECT_NE(run.standardError.find(row.path + ": " + row.reason), std::string::npos)
+        << run.standardError;
+  }
+  char events[4096];
+  EXPECT_LT(::read(watch, events, sizeof events), 0) << "the FIFO or the device was opened";
+  ::close(watch);
+}
+
+// The kernel's resolution beneath a folder and the walk that stands in for
+// it where openat2 is missing answer alike, the 40-link budget included.
+TEST(OpenBeneath, TheKernelAndTheWalkAgree) {
+  TempDir dir;
+  const std::string root = dir.File("root");
+  ASSERT_EQ(::mkdir(root.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((root + "/a").c_str(), 0755), 0);
+  WriteBytes(root + "/a/f", "f");
+  WriteBytes(dir.File("outside"), "o");
+  auto link = [&](const std::string& target, const std::string& name) {
+    ASSERT_EQ(::symlink(target.c_str(), (root + "/" + name).c_str()), 0) << name;
+  };
+  link("a/..", "up");
+  link("..", "parent");
+  link("../outside", "out");
+  link(root + "/a/f", "absolute");
+  link("../a/f", "a/sibling");
+  link("../../root/a/f", "a/outAndBack");
+  link("loop2", "loop1");
+  link("loop1", "loop2");
+  link("nothing", "dangling");
+  for (int i = 0; i < 40; ++i)
+    link(i == 39 ? "a/f" : "c" + std::to_string(i + 1), "c" + std::to_string(i));
+  for (int i = 0; i < 41; ++i)
+    link(i == 40 ? "a/f" : "d" + std::to_string(i + 1), "d" + std::to_string(i));
+  const struct {
+    const char* relative;
+    int error;
+    const char* target;  // what it opens, below root
+  } rows[] = {{"", 0, ""},
+              {"a/f", 0, "a/f"},
+              {"up/a/f", 0, "a/f"},
+              {"a/sibling", 0, "a/f"},
+              {"c0", 0, "a/f"},
+              {"d0", ELOOP, nullptr},
+              {"parent", EXDEV, nullptr},
+              {"out", EXDEV, nullptr},
+              {"absolute", EXDEV, nullptr},
+              {"a/outAndBack", EXDEV, nullptr},
+              {"a/../..", EXDEV, nullptr},
+              {"loop1", ELOOP, nullptr},
+              {"dangling", ENOENT, nullptr},
+              {"a/f/x", ENOTDIR, nullptr}};
+  const int rootFd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(rootFd, 0);
+  for (BeneathWay way : {BeneathWay::kKernelFirst, BeneathWay::kWalkOnly}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.relative) + (way == BeneathWay::kWalkOnly ? " (walk)" : ""));
+      const int fd = OpenPathBeneath(rootFd, row.relative, way);
+      EXPECT_EQ(fd >= 0 ? 0 : -fd, row.error) << BeneathFailure(-fd);
+      if (fd < 0) continue;
+      struct stat opened, expected;
+      ASSERT_EQ(::fstat(fd, &opened), 0);
+      ASSERT_EQ(::stat((root + "/" + row.target).c_str(), &expected), 0);
+      EXPECT_EQ(opened.st_ino, expected.st_ino);
+      ::close(fd);
+    }
+  }
+  ::close(rootFd);
+}
+
+// Mounts below the path given (made in a mount namespace of the test's
+// own): another file system only with --cross-devices, the kernel's own
+// never.
+TEST_F(FolderScan, EntersOtherFileSystemsOnlyWhenAskedAndTheKernelsNever) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount in a namespace of its own";
+  TempDir dir;
+  const std::string tree = CopyOfTheDicomdir(dir);
+  for (const char* mount : {"mnt", "proc", "sys", "dev"})
+    ASSERT_EQ(::mkdir((tree + "/" + mount).c_str(), 0755), 0);
+  const std::string study = dir.File("P3.dcm");
+  WriteBytes(study, ReadBytes(Tree() + "/export/series 2/gated128"));
+  for (const char* option : {"", "--cross-devices "}) {
+    SCOPED_TRACE(option);
+    const std::string t = ShellQuote(tree);
+    CommandResult run = RunCommand(
+        "unshare --mount sh -c " +
+        ShellQuote("mount -t tmpfs tmpfs " + t + "/mnt && cp " + ShellQuote(study) + " " + t +
+                   "/mnt/ && mount -t proc proc " + t + "/proc && mount -t sysfs sysfs " + t +
+                   "/sys && mount -t devtmpfs devtmpfs " + t + "/dev || exit 99; " + kDicom2Gsd +
+                   " --scan " + option + t));
+    if (run.exitCode == 99) GTEST_SKIP() << "cannot mount here: " << run.output;
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    const bool crosses = *option != '\0';
+    EXPECT_EQ(run.standardOutput.find("/mnt/P3.dcm") != std::string::npos, crosses)
+        << run.standardOutput;
+    EXPECT_EQ(LinesNaming(run.standardError, tree + "/mnt"), crosses ? 0 : 1) << run.standardError;
+    for (const char* kernel : {"proc", "sys", "dev"})
+      EXPECT_EQ(LinesNaming(run.standardError, tree + "/" + kernel), 1) << run.standardError;
+    for (const char* kind : {"proc", "sysfs", "devtmpfs"})
+      EXPECT_NE(run.standardError.find(std::string("the kernel's ") + kind + " file system"),
+                std::string::npos)
+          << run.standardError;
+  }
+}
+
+// A CD mounted without its ISO 9660 extensions shows lower-case names: the
+// DICOMDIR's entries are still found there (its copy of NM1 is listed, not
+// the byte copy that sorts first), and a listed file that is missing is
+// named once.
+TEST_F(FolderScan, FollowsTheDicomdirOnALowerCaseCopy) {
+  TempDir dir;
+  const std::string tree = dir.File("cd");
+  ASSERT_EQ(::mkdir(tree.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((tree + "/data").c_str(), 0755), 0);
+  WriteBytes(tree + "/dicomdir", ReadBytes(Tree() + "/DICOMDIR"));
+  for (const char* file : {"NM1", "CT2", "MR1"}) {
+    std::string lower = file;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    WriteBytes(tree + "/data/" + lower, ReadBytes(Tree() + "/DATA/" + file));
+  }
+  WriteBytes(tree + "/0 copy of nm1", ReadBytes(Tree() + "/DATA/NM1"));
+  CommandResult run = Dicom2Gsd("--scan " + ShellQuote(tree));
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  std::vector<std::string> lines = Lines(run.standardOutput);
+  ASSERT_EQ(lines.size(), 2u) << run.standardOutput;
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 9), "/data/nm1") << lines[1];
+  EXPECT_EQ(LinesNaming(run.standardError, tree + "/DATA/CT1"), 1) << run.standardError;
+  EXPECT_NE(run.standardError.find("DATA/CT1: listed in the DICOMDIR, but missing"),
+            std::string::npos)
       << run.standardError;
+  EXPECT_EQ(Lines(run.standardError).size(), 2u) << run.standardError;
+}
+
+// Two studies, the first short and the last converting: the run ends with
+// the worst status; and a dry run gives one name once.
+TEST_F(FolderScan, TheWorstStatusAndEachNameOnce) {
+  TempDir dir, out, dry;
+  const std::string tree = dir.File("tree");
+  ASSERT_EQ(::mkdir(tree.c_str(), 0755), 0);
+  const std::string whole = ReadBytes(Tree() + "/DATA/NM1");
+  WriteBytes(tree + "/short.dcm", whole.substr(0, whole.size() - 1000));
+  WriteBytes(tree + "/zz.dcm", ReadBytes(Tree() + "/export/series 2/gated128"));
+  CommandResult run =
+      Dicom2Gsd("--scan --jobs 1 --out " + ShellQuote(out.path()) + " " + ShellQuote(tree));
+  // P3 converts after P1 came out short: 4 all the same.
+  EXPECT_EQ(run.exitCode, 4) << run.output;
+  EXPECT_NE(run.standardError.find("converted 1, declined 0, failed 1"), std::string::npos)
+      << run.standardError;
+  const std::vector<std::string> studies = Lines(run.standardOutput);
+  ASSERT_EQ(studies.size(), 3u);
+  EXPECT_NE(studies.back().find("/zz.dcm"), std::string::npos) << run.standardOutput;
+
+  CommandResult named = Dicom2Gsd("--scan --dry-run --name same.gsd --out " +
+                                  ShellQuote(dry.path()) + " " + ShellQuote(tree));
+  EXPECT_EQ(named.exitCode, 0) << named.output;
+  EXPECT_NE(named.standardOutput.find(" -> " + dry.path() + "/same.gsd\n"), std::string::npos)
+      << named.standardOutput;
+  EXPECT_NE(named.standardOutput.find(" -> " + dry.path() + "/same-1.gsd\n"), std::string::npos)
+      << named.standardOutput;
+  EXPECT_TRUE(dry.Entries().empty());
+}
+
+// The converter each study gets, replaced by a stand-in beside a copy of
+// dicom2gsd: one that exits 0 without writing, and one that swaps the
+// scanned file for another patient's study as it starts, as another user
+// who may write the folder could.
+TEST_F(FolderScan, AChildsWordIsCheckedAgainstItsWork) {
+  const struct {
+    const char* label;
+    const char* script;  // %s: the real dicom2gsd; INPUT and OTHER stand for the paths
+    const char* reason;
+  } rows[] = {
+      {"exits 0, writes nothing", "#!/bin/sh\nexit 0\n", ": dicom2gsd wrote nothing"},
+      {"swaps the study", "#!/bin/sh\ncp OTHER INPUT\nexec REAL \"$@\"\n",
+       ": the file changed since it was scanned: its SOP Instance UID (0008,0018) is"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    TempDir dir, out;
+    const std::string input = dir.File("tree/NM1");
+    ASSERT_EQ(::mkdir(dir.File("tree").c_str(), 0755), 0);
+    WriteBytes(input, ReadBytes(Tree() + "/DATA/NM1"));
+    WriteBytes(dir.File("other.dcm"), ReadBytes(Tree() + "/export/series 2/gated128"));
+    std::string script = row.script;
+    for (const auto& [mark, text] :
+         {std::pair<std::string, std::string>{"OTHER", dir.File("other.dcm")},
+          {"INPUT", input},
+          {"REAL", kDicom2Gsd}}) {
+      const std::size_t at = script.find(mark);
+      if (at != std::string::npos) script.replace(at, mark.size(), ShellQuote(text));
+    }
+    // The folder mode runs the dicom2gsd beside itself.
+    const std::string scanner = dir.File("scanner");
+    if (::link(kDicom2Gsd.c_str(), scanner.c_str()) != 0) {
+      WriteBytes(scanner, ReadBytes(kDicom2Gsd));
+      ::chmod(scanner.c_str(), 0755);
+    }
+    WriteBytes(dir.File("dicom2gsd"), script);
+    ::chmod(dir.File("dicom2gsd").c_str(), 0755);
+    CommandResult run = RunCommand(scanner + " --scan --out " + ShellQuote(out.path()) + " " +
+                                   ShellQuote(dir.File("tree")));
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.standardError.find("converted 0, declined 0, failed 1"), std::string::npos)
+        << run.standardError;
+    EXPECT_NE(run.standardError.find("  failed: " + input + row.reason), std::string::npos)
+        << run.standardError;
+    EXPECT_TRUE(out.Entries().empty()) << out.Entries()[0];
+  }
+}
+
+// Names a DICOM file system may hold: UTF-8, Latin-1 bytes and escape
+// sequences. No control reaches stderr or the dry run's list, and the
+// report's paths read back as the files (Python's json and os.fsencode).
+TEST_F(FolderScan, HostileNamesReachNoTerminalAndTheReportReadsBack) {
+  TempDir dir, out, dry;
+  const std::string tree = dir.File("tree");
+  const std::string folders[] = {"\xc3\x89tudes", "\xe9t\xe9",
+                                 "x\x1b]0;title\x07\xc2\x9b"
+                                 "2Jy"};
+  const std::string studies[] = {"DATA/NM1", "export/series 2/gated128",
+                                 "export/series 2/locked.dcm"};
+  ASSERT_EQ(::mkdir(tree.c_str(), 0755), 0);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(::mkdir((tree + "/" + folders[i]).c_str(), 0755), 0);
+    if (i == 2 && !LockedIsReadable()) continue;
+    WriteBytes(tree + "/" + folders[i] + "/study.dcm", ReadBytes(Tree() + "/" + studies[i]));
+  }
+  const std::string report = dir.File("report.jsonl");
+  CommandResult run = Dicom2Gsd("--scan --out " + ShellQuote(out.path()) + " --report " +
+                                ShellQuote(report) + " " + ShellQuote(tree));
+  CommandResult listed =
+      Dicom2Gsd("--scan --dry-run --out " + ShellQuote(dry.path()) + " " + ShellQuote(tree));
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  for (const CommandResult* result : {&run, &listed}) {
+    const std::string text = result->output;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x07'), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << text;
+    EXPECT_NE(text.find("/x\\x1B]0;title\\x07\\xC2\\x9B2Jy/study.dcm"), std::string::npos) << text;
+    EXPECT_NE(text.find("/\xc3\x89tudes/study.dcm"), std::string::npos) << text;
+    EXPECT_NE(text.find("/\\xE9t\\xE9/study.dcm"), std::string::npos) << text;
+  }
+  CommandResult read =
+      RunCommand("/usr/bin/python3 -c " +
+                 ShellQuote("import json, os, sys\n"
+                            "for line in open(sys.argv[1], encoding='utf-8'):\n"
+                            "    path = os.fsencode(json.loads(line)['input'])\n"
+                            "    print(os.path.isfile(path), path.split(b'/')[-2])\n") +
+                 " " + ShellQuote(report));
+  EXPECT_EQ(read.exitCode, 0) << read.output;
+  EXPECT_EQ(Lines(read.standardOutput).size(), LockedIsReadable() ? 3u : 2u) << read.output;
+  EXPECT_EQ(read.standardOutput.find("False"), std::string::npos) << read.output;
+}
+
+// The one filter for terminals and the JSON log's strings, byte by byte.
+TEST(TerminalText, ControlsEscapedAndUtf8Kept) {
+  const struct {
+    std::string text, shown, json;
+  } rows[] = {
+      {"plain", "plain", "\"plain\""},
+      {"\xc3\x89tudes", "\xc3\x89tudes", "\"\xc3\x89tudes\""},
+      {"\xe9t\xe9", "\\xE9t\\xE9", "\"\\udce9t\\udce9\""},
+      {"a\x1b[2Jb\x07", "a\\x1B[2Jb\\x07", "\"a\\u001b[2Jb\\u0007\""},
+      {"del\x7f", "del\\x7F", "\"del\\u007f\""},
+      {"c1 \xc2\x9b \xc2\x85 \xc2\xa0", "c1 \\xC2\\x9B \\xC2\\x85 \xc2\xa0",
+       "\"c1 \\u009b \\u0085 \xc2\xa0\""},
+      {"raw c1 \x9b", "raw c1 \\x9B", "\"raw c1 \\udc9b\""},
+      {"overlong \xc0\xaf", "overlong \\xC0\\xAF", "\"overlong \\udcc0\\udcaf\""},
+      {"surrogate \xed\xa0\x80", "surrogate \\xED\\xA0\\x80",
+       "\"surrogate \\udced\\udca0\\udc80\""},
+      {"cut \xe2\x82", "cut \\xE2\\x82", "\"cut \\udce2\\udc82\""},
+      {"4 bytes \xf0\x9f\x98\x80", "4 bytes \xf0\x9f\x98\x80", "\"4 bytes \xf0\x9f\x98\x80\""},
+      {"above \xf4\x90\x80\x80", "above \\xF4\\x90\\x80\\x80",
+       "\"above \\udcf4\\udc90\\udc80\\udc80\""},
+      {"q\"\\", "q\"\\", "\"q\\\"\\\\\""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(TerminalText(row.text), row.shown) << row.text;
+    EXPECT_EQ(TerminalText(row.shown), row.shown) << "shown twice: " << row.text;
+    EXPECT_EQ(JsonString(row.text), row.json) << row.text;
+  }
 }
 
 }  // namespace

@@ -488,6 +488,12 @@ struct Scene {
   void Link(const std::string& target, const std::string& name) const {
     if (::symlink(target.c_str(), Path(name).c_str()) != 0) std::abort();
   }
+  // o.gsd -> c1 -> ... -> made.gsd, links in all.
+  void LinkChain(int links) const {
+    for (int i = 0; i < links; ++i)
+      Link(i + 1 == links ? "made.gsd" : "c" + std::to_string(i + 1),
+           i == 0 ? "o.gsd" : "c" + std::to_string(i));
+  }
   void Own(const std::string& name, Who owner) const {
     const uid_t uid = Uid(owner);
     if (::lchown(Path(name).c_str(), uid, uid) != 0 && uid != ::geteuid()) std::abort();
@@ -617,6 +623,12 @@ const OverwriteCase kOverwriteCases[] = {
      0644, 1, nullptr, true},
     {"dangling symlink of the folder's owner", [](const Scene& s) { s.Link("made.gsd", "o.gsd"); },
      "o.gsd", nullptr, kUser, kNoFifo, 0, "", "made.gsd", true, kUser, 0644, 1, nullptr, false},
+    // As many links as the kernel follows in one path, and one more.
+    {"a chain of 40 links", [](const Scene& s) { s.LinkChain(40); }, "o.gsd", nullptr, kUser,
+     kNoFifo, 0, "", "made.gsd", true, kUser, 0644, 1, nullptr, false},
+    {"a chain of 41 links", [](const Scene& s) { s.LinkChain(41); }, "o.gsd", nullptr, kUser,
+     kNoFifo, 1, "Too many levels of symbolic links", nullptr, false, kUser, 0, 0, "made.gsd",
+     false},
     {"/dev/null", [](const Scene&) {}, "/dev/null", nullptr, kUser, kNoFifo, 0, "", nullptr,
      false, kUser, 0, 0, nullptr, false},
     {"FIFO with a reader", [](const Scene& s) { s.Fifo("o.gsd", kUser); }, "o.gsd", nullptr,
@@ -682,6 +694,9 @@ const OverwriteCase kOverwriteCases[] = {
      [](const Scene& s) { s.AsUser([](const Scene& u) { u.Fifo("o.gsd", kUser); }); }, "o.gsd",
      nullptr, kRoot, kFifoReadsAll, 1, "FIFO of user", nullptr, false, kUser, 0, 0, nullptr,
      true},
+    {"root and its own file that only its group may write",
+     [](const Scene& s) { s.File("o.gsd", kRoot, 0464); }, "o.gsd", nullptr, kRoot, kNoFifo, 0, "",
+     "o.gsd", true, kRoot, 0464, 1, nullptr, true},
     {"root and its own read-only file", [](const Scene& s) { s.File("o.gsd", kRoot, 0444); },
      "o.gsd", nullptr, kRoot, kNoFifo, 1, "no write permission", "o.gsd", false, kRoot, 0444, 1,
      nullptr, true},

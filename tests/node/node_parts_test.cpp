@@ -118,7 +118,8 @@ TEST(NodeLog, OneLineOfJsonWhateverTheValues) {
   std::string line = FormatLogLine(entry, "T");
   EXPECT_EQ(line.find('\n'), std::string::npos);
   EXPECT_NE(line.find("\"calling_ae\":\"CAM\\\"1\""), std::string::npos) << line;
-  EXPECT_NE(line.find("\"patient_id\":\"a\\\\b\\u000ac\\u00e9\""), std::string::npos) << line;
+  // A byte that is not UTF-8 as Python's surrogateescape reads it back.
+  EXPECT_NE(line.find("\"patient_id\":\"a\\\\b\\u000ac\\udce9\""), std::string::npos) << line;
   EXPECT_NE(line.find("\"warnings\":[\"lossy\",\"clipped\"]"), std::string::npos) << line;
   EXPECT_NE(line.find("\"receive_ms\":1.2"), std::string::npos) << line;
   EXPECT_EQ(line.find("convert_ms"), std::string::npos) << line;

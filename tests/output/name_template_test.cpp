@@ -24,6 +24,8 @@ TEST(NameTemplate, ExpandsAndSanitises) {
       {"padding dropped", "%i.gsd", {"ID  ", "", "", ""}, "ID.gsd"},
       {"path in a field", "%i.gsd", {"../../etc/passwd", "", "", ""}, "_._.._etc_passwd.gsd"},
       {"leading dot", "%i", {"..", "", "", ""}, "_."},
+      {"leading dash", "%i.gsd", {"-rf", "", "", ""}, "_rf.gsd"},
+      {"leading dash in the template", "-%i", {"x", "", "", ""}, "_x"},
       {"control and high bytes", "%i.gsd", {"a\nb\x7f\xe9z", "", "", ""}, "a_b__z.gsd"},
       {"separator only", "%i.gsd", {"/", "", "", ""}, "unknown.gsd"},
       {"field cut", "%i", {longId, "", "", ""}, std::string(kNameFieldMax, 'P')},
