@@ -3,12 +3,11 @@
 // nothing but what the options give: load, fill the form, store it, write.
 // Where the window asks for a sex the file does not give, it writes F and
 // says so.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -272,9 +271,9 @@ const char* AttributeOfField(FormField field) {
 
 // The folder mode, once --out is known to be a folder.
 int RunScan(const Options& options) {
-  struct stat folder;
+  std::error_code unreadable;
   if (!options.folder.out.empty() &&
-      (::stat(options.folder.out.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
+      !std::filesystem::is_directory(options.folder.out, unreadable)) {
     std::fprintf(stderr, "dicom2gsd: %s: not a folder\n", options.folder.out.c_str());
     return kGsdNotWritten;
   }
