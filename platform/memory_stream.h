@@ -8,7 +8,9 @@
 #include <string_view>
 
 // A read-only stream over size bytes at data, which must outlive it; close
-// it with std::fclose. Null when the system cannot make one.
+// it with std::fclose. Null when the system cannot make one. A system
+// without memory streams makes it a temporary file: a reader that can take
+// a ByteReader should.
 std::FILE* OpenMemoryStream(const char* data, std::size_t size);
 
 // Bytes read in order, from memory or from a stream.
