@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -311,9 +312,9 @@ const char* AttributeOfField(FormField field) {
 
 // The folder mode, once --out is known to be a folder.
 int RunScan(const Options& options) {
-  struct stat folder;
+  std::error_code unreadable;
   if (!options.folder.out.empty() &&
-      (::stat(options.folder.out.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
+      !std::filesystem::is_directory(options.folder.out, unreadable)) {
     Say(options.folder.out + ": not a folder");
     return kGsdNotWritten;
   }

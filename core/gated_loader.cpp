@@ -13,6 +13,7 @@
 #include "element_reader.h"
 #include "frame_order.h"
 #include "header_scan.h"
+#include "memory_stream.h"
 #include "pixel_layout.h"
 #include "study_state.h"
 #include "transcoder.h"
@@ -308,7 +309,7 @@ int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string synta
   DecodedFile copy;
   std::string why;
   DecodeResult decoded = DecodeToRawLittleEndian(
-      ::fileno(stream), copy, why, budget, session.options().decoder,
+      stream, copy, why, budget, session.options().decoder,
       [&session](long long waited) { return session.GoOn(LoadStage::kDecoding, waited, 0); });
   if (decoded == DecodeResult::kCancelled) return kLoadFailed;  // the report says so
   if (decoded == DecodeResult::kPixelDataShort) {
@@ -322,7 +323,7 @@ int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string synta
                      : "cannot decode transfer syntax " + SyntaxDescription(syntax) + ": " + why);
     return kLoadFailed;
   }
-  std::FILE* memory = ::fmemopen(const_cast<char*>(copy.data()), copy.size(), "rb");
+  std::FILE* memory = OpenMemoryStream(copy.data(), copy.size());
   if (memory == nullptr || std::fseek(memory, 132, SEEK_SET) != 0) {
     if (memory != nullptr) std::fclose(memory);
     session.Fail(LoadFailure::kNoMemory, "no memory for the decoded file");
