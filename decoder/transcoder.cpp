@@ -25,6 +25,7 @@ namespace {
 
 constexpr const char* kHelperName = "dicom-decode";
 constexpr int kExitPixelDataShort = 6;  // the helper's status for short pixel data
+constexpr int kExitLossy = 8;           // written, a codestream lossy: its words on stderr
 // How often a waiting load asks its caller whether to go on.
 constexpr int kWaitTickMilliseconds = 100;
 
@@ -62,6 +63,7 @@ std::string HelperPath(const DecoderSettings& settings, std::string& reason) {
 // with the caller, who waits (CLONE_VFORK) until the exec or the child's end.
 struct HelperStart {
   const char* path;
+  char* const* argv;
   int input, output, errors;  // become 0, 1 and 2
   rlim_t memory;              // the helper's address space, set before the exec
   pid_t parent;
@@ -114,18 +116,28 @@ __attribute__((no_sanitize("address", "undefined"))) int StartHelper(void* argum
   if (start.memory < memory.rlim_max) memory = {start.memory, start.memory};
   if (::setrlimit(RLIMIT_AS, &memory) != 0) ChildFails(start, "setrlimit");
   ::sigprocmask(SIG_SETMASK, &start.mask, nullptr);
-  char* argv[] = {const_cast<char*>(start.path), nullptr};
   char* envp[] = {nullptr};
-  ::execve(start.path, argv, envp);
+  ::execve(start.path, start.argv, envp);
   ChildFails(start, nullptr);
 }
 
 // Starts the helper, its parent-death signal armed before the exec. Returns
 // its pid and a pidfd to poll, or -1 with the reason.
-pid_t SpawnHelper(const std::string& path, int input, int output, int errors, std::size_t memory,
-                  int& pidfd, std::string& reason) {
-  HelperStart start{path.c_str(), input, output, errors, static_cast<rlim_t>(memory),
-                    ::getpid(),   {}};
+pid_t SpawnHelper(const std::string& path, const DecoderSettings& settings, int input, int output,
+                  int errors, std::size_t memory, int& pidfd, std::string& reason) {
+  // The helper's options, made before the clone: the child only calls the
+  // system.
+  std::vector<std::string> words = {path};
+  if (settings.threads > 0) {
+    words.push_back("--threads");
+    words.push_back(std::to_string(settings.threads));
+  }
+  if (settings.libraryDecoders) words.push_back("--library-decoders");
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  HelperStart start{path.c_str(), argv.data(), input, output, errors,
+                    static_cast<rlim_t>(memory), ::getpid(), {}};
   sigset_t all;
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &start.mask);
@@ -337,7 +349,7 @@ HelperEnd WatchHelper(pid_t child, int pidfd, int out, int err, DecodedFile& dec
 }
 
 // The result of a decode from how its helper ended.
-DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, int timeoutSeconds,
+DecodeResult Verdict(const HelperEnd& end, DecodedFile& decoded, int timeoutSeconds,
                      std::string& reason) {
   if (end.cancelled) {
     reason = "cancelled by the operator";
@@ -356,7 +368,12 @@ DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, int timeo
     reason = "the pixel data end before the last frame";
     return DecodeResult::kPixelDataShort;
   }
-  if (end.timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  const bool lossy = !end.timedOut && WIFEXITED(status) && WEXITSTATUS(status) == kExitLossy;
+  if (lossy) {
+    std::string words = end.words.substr(0, end.words.find('\n'));
+    decoded.set_lossy(words.empty() ? "a lossy codestream" : words);
+  }
+  if (!lossy && (end.timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
     reason =
         HowItEnded(status, end.timedOut, timeoutSeconds, end.words.substr(0, end.words.find('\n')));
     return DecodeResult::kFailed;
@@ -397,7 +414,8 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
   int pidfd = -1;
   pid_t child = helper.empty()
                     ? -1
-                    : SpawnHelper(helper, fd, out[1], err[1], budget.helperMemory, pidfd, reason);
+                    : SpawnHelper(helper, settings, fd, out[1], err[1], budget.helperMemory, pidfd,
+                                  reason);
   ::close(out[1]);
   ::close(err[1]);
   if (child < 0) {

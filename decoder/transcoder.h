@@ -23,6 +23,11 @@ class DecodedFile {
 
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
+  // The lossy coding the decoder found in a codestream whatever the
+  // transfer syntax says ("frame 3: a DCT codestream (SOF1)"); empty when
+  // it found none.
+  const std::string& lossy() const { return lossy_; }
+  void set_lossy(const std::string& words) { lossy_ = words; }
   // Reads what fd has ready onto the end: the bytes read, 0 at the end, -1
   // on an error or, with errno ENOMEM, beyond limit bytes or out of memory.
   long ReadFrom(int fd, std::size_t limit);
@@ -33,6 +38,7 @@ class DecodedFile {
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  std::string lossy_;
 };
 
 // How the decoder helper runs for compressed or deflated data sets.
@@ -40,6 +46,10 @@ struct DecoderSettings {
   bool enabled = true;       // off: every input that needs it is refused, no process started
   std::string helperPath;    // empty: beside the program, then where it is installed
   int timeoutSeconds = 120;  // the helper's whole life; 0 or less: this default
+  int threads = 0;           // frames decoded at once; 0: one per core of the helper's
+  // The codec libraries alone decode (IJG, CharLS, OpenJPEG, GDCM), never
+  // the helper's own JPEG lossless and JPEG-LS decoders.
+  bool libraryDecoders = false;
 };
 
 enum class DecodeResult {

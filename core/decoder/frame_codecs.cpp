@@ -37,6 +37,57 @@ bool FindFrameHeader(const unsigned char* b, std::size_t size, unsigned& marker,
   return true;
 }
 
+// The first scan header's offset (its 0xFF) in a JPEG or JPEG-LS codestream,
+// with its component count and the bytes after it present; kNoFrameHeader
+// when the markers do not lead to one.
+std::size_t FindFirstScan(const unsigned char* b, std::size_t size) {
+  if (size < 4 || b[0] != 0xFF || b[1] != 0xD8) return kNoFrameHeader;
+  std::size_t i = 2;
+  while (i + 4 <= size) {
+    if (b[i] != 0xFF) return kNoFrameHeader;
+    const unsigned marker = b[i + 1];
+    if (marker == 0xFF) {
+      ++i;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      i += 2;
+      continue;
+    }
+    const std::size_t length = (std::size_t{b[i + 2]} << 8) | b[i + 3];
+    if (marker == 0xDA) return i + 2 + length <= size && length >= 6 ? i : kNoFrameHeader;
+    i += 2 + length;
+  }
+  return kNoFrameHeader;
+}
+
+// The last three bytes of a scan header: Ss (JPEG-LS: NEAR), Se (ILV) and
+// Ah/Al (the point transform in the low nibble).
+bool ScanParameters(const unsigned char* b, std::size_t size, unsigned& ss, unsigned& al) {
+  const std::size_t i = FindFirstScan(b, size);
+  if (i == kNoFrameHeader) return false;
+  const std::size_t end = i + 2 + ((std::size_t{b[i + 2]} << 8) | b[i + 3]);
+  ss = b[end - 3];
+  al = b[end - 1] & 0x0F;
+  return true;
+}
+
+void NoteLossy(const FrameTarget& target, const std::string& words) {
+  if (target.notes != nullptr) target.notes->lossy = words;
+}
+
+// What a JPEG frame header and scan say of a lossy process.
+void NoteLossyJpeg(const unsigned char* data, std::size_t size, unsigned marker,
+                   const FrameTarget& target) {
+  unsigned ss = 0, al = 0;
+  if (marker != 0xC3 && marker != 0xC7)
+    NoteLossy(target, "a DCT codestream (SOF" + std::to_string(marker - 0xC0) + ")");
+  else if (ScanParameters(data, size, ss, al) && al > 0)
+    NoteLossy(target, "a lossless JPEG codestream with point transform " + std::to_string(al));
+}
+
+bool gLibraryDecodersOnly = false;
+
 // OpenJPEG reads the codestream from memory.
 struct MemoryStream {
   const unsigned char* data;
@@ -83,6 +134,22 @@ void KeepError(const char* message, void* user) {
 }
 
 void Ignore(const char*, void*) {}
+
+// OpenJPEG decodes what a cut codestream holds and says so only in a
+// warning: that warning marks the frame damaged.
+void KeepTruncation(const char* message, void* user) {
+  static const char* const kTruncation[] = {"Stream too short", "Stream does not end with EOC",
+                                            "inconsistent with stream length",
+                                            "Stream reached its end"};
+  std::string& words = *static_cast<std::string*>(user);
+  if (!words.empty()) return;
+  for (const char* t : kTruncation)
+    if (std::strstr(message, t) != nullptr) {
+      words = message;
+      while (!words.empty() && (words.back() == '\n' || words.back() == '\r')) words.pop_back();
+      return;
+    }
+}
 
 struct CodecDeleter {
   void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
@@ -137,6 +204,10 @@ bool DecodeRleSegment(const unsigned char* in, std::size_t length, std::size_t r
 
 }  // namespace
 
+void UseLibraryDecodersOnly() {
+  gLibraryDecodersOnly = true;
+}
+
 bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                      std::string& why) {
   unsigned marker = 0, bits = 0;
@@ -146,12 +217,16 @@ bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTar
   }
   const bool lossless = marker == 0xC3 || marker == 0xC7;
   if (lossless && bits > 8 && bits <= 16) {
-    if (marker == 0xC3 && DecodeLosslessJpeg(data, size, target.words, target.rows, target.columns))
+    NoteLossyJpeg(data, size, marker, target);
+    if (marker == 0xC3 && !gLibraryDecodersOnly &&
+        DecodeLosslessJpeg(data, size, target.words, target.rows, target.columns))
       return true;
     return DecodeJpeg16Frame(data, size, target, why);
   }
-  if ((marker == 0xC0 || marker == 0xC1 || marker == 0xC2) && bits == 12)
+  if ((marker == 0xC0 || marker == 0xC1 || marker == 0xC2) && bits == 12) {
+    NoteLossyJpeg(data, size, marker, target);
     return DecodeJpeg12Frame(data, size, target, why);
+  }
   why = "JPEG process SOF" + std::to_string(marker - 0xC0) + " with " + std::to_string(bits) +
         "-bit samples is left to GDCM";
   return false;
@@ -159,7 +234,16 @@ bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTar
 
 bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                        std::string& why) {
-  if (DecodeLosslessJpegLs(data, size, target.words, target.rows, target.columns)) return true;
+  if (!gLibraryDecodersOnly &&
+      DecodeLosslessJpegLs(data, size, target.words, target.rows, target.columns))
+    return true;
+  unsigned nearLossless = 0, pointTransform = 0;
+  if (ScanParameters(data, size, nearLossless, pointTransform) &&
+      (nearLossless > 0 || pointTransform > 0))
+    NoteLossy(target, "a near-lossless JPEG-LS codestream (NEAR " + std::to_string(nearLossless) +
+                          (pointTransform > 0 ? ", point transform " + std::to_string(pointTransform)
+                                              : std::string()) +
+                          ")");
   charls_jpegls_decoder* decoder = charls_jpegls_decoder_create();
   if (decoder == nullptr) {
     why = "out of memory";
@@ -219,9 +303,9 @@ bool DecodeJpeg2000Frame(const unsigned char* data, std::size_t size, const Fram
   opj_stream_set_read_function(stream.get(), ReadMemory);
   opj_stream_set_skip_function(stream.get(), SkipMemory);
   opj_stream_set_seek_function(stream.get(), SeekMemory);
-  std::string words;
+  std::string words, truncation;
   opj_set_error_handler(codec.get(), KeepError, &words);
-  opj_set_warning_handler(codec.get(), Ignore, nullptr);
+  opj_set_warning_handler(codec.get(), KeepTruncation, &truncation);
   opj_set_info_handler(codec.get(), Ignore, nullptr);
   opj_dparameters_t parameters;
   opj_set_default_decoder_parameters(&parameters);
@@ -239,11 +323,21 @@ bool DecodeJpeg2000Frame(const unsigned char* data, std::size_t size, const Fram
             ", not one 16-bit plane of " + SizeText(target.columns, target.rows);
       return false;
     }
+    opj_codestream_info_v2_t* info = opj_get_cstr_info(codec.get());
+    if (info != nullptr && info->m_default_tile_info.tccp_info != nullptr &&
+        info->m_default_tile_info.tccp_info[0].qmfbid == 0)
+      NoteLossy(target, "a JPEG 2000 codestream of the 9/7 irreversible wavelet");
+    opj_destroy_cstr_info(&info);
     ok = opj_decode(codec.get(), stream.get(), image.get()) &&
          opj_end_decompress(codec.get(), stream.get());
   }
   if (!ok || image->comps[0].data == nullptr) {
     why = words.empty() ? "the JPEG 2000 codestream does not decode" : words;
+    return false;
+  }
+  if (!truncation.empty()) {
+    why = truncation;
+    if (target.notes != nullptr) target.notes->damaged = true;
     return false;
   }
   // As GDCM stores them: each value's low 16 bits.
