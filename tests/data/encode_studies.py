@@ -6,12 +6,16 @@ deliver them.
 
 For each study DATADIR/<name>.dcm listed below, writes
 DATADIR/encoded/<name>.<encoding>.dcm and a list, DATADIR/encoded/cases.txt,
-one "<name> <encoding> <lossy>" line per file written. A converter must write
-every lossless copy to the same GSD file as the raw original.
+one "<name> <encoding> <lossy>" line per file written (lossy 2: a lossy
+codestream under a lossless transfer syntax, without Lossy Image
+Compression). A converter must write every lossless copy to the same GSD
+file as the raw original.
 """
 import os
 import subprocess
 import sys
+
+import pydicom
 
 DATA = sys.argv[1]
 OUT = os.path.join(DATA, "encoded")
@@ -35,15 +39,40 @@ ENCODINGS = {
     # markers.
     "jpeglossless_fragments": (["dcmcjpeg", "+fs", "1", "IN", "OUT"], False),
     "jpegls_fragments": (["dcmcjpls", "+fs", "1", "-ot", "IN", "OUT"], False),
+    # GDCM's own encoders beside DCMTK's.
+    "gdcm_jpeglossless": (["gdcmconv", "--jpeg", "IN", "OUT"], False),
+    "gdcm_jpegls": (["gdcmconv", "--jpegls", "IN", "OUT"], False),
     # Lossy: 12-bit JPEG Extended fits the real file's counts; JPEG 2000
     # irreversible marks its output with Lossy Image Compression "01".
     "jpegextended": (["dcmcjpeg", "+ee", "IN", "OUT"], True),
     "j2klossy": (["gdcmconv", "--j2k", "--lossy", "-q", "40", "IN", "OUT"], True),
+    # Lossy codestreams under a lossless syntax (RELABELLED below): only the
+    # codestream tells. DCMTK labels its point transform lossless itself.
+    "jpegls_near_as_lossless": (["dcmcjpls", "+en", "+md", "2", "IN", "OUT"], 2),
+    "jpegextended_as_lossless": (["dcmcjpeg", "+ee", "IN", "OUT"], 2),
+    "jpeglossless_point_transform": (["dcmcjpeg", "+el", "+pt", "2", "IN", "OUT"], 2),
 }
-LOSSY_STUDIES = {"jpegextended": ["heart_real"], "j2klossy": ["gated64"]}
-# GDCM's JPEG 2000 encoder rewrites High Bit 15 as 11 and keeps the low 12
-# bits: that copy is another study, not an encoding of this one.
-SKIPPED = {("bits12_high15", "j2k")}
+LOSSY_STUDIES = {"jpegextended": ["heart_real"], "j2klossy": ["gated64"],
+                 "jpegls_near_as_lossless": ["unsigned64"],
+                 "jpegextended_as_lossless": ["heart_real"],
+                 "jpeglossless_point_transform": ["unsigned64"]}
+# The lossless syntax each such copy is labelled with, its Lossy Image
+# Compression attributes taken out.
+RELABELLED = {"jpegls_near_as_lossless": "1.2.840.10008.1.2.4.80",
+              "jpegextended_as_lossless": "1.2.840.10008.1.2.4.70"}
+
+
+def relabel(path, syntax):
+    ds = pydicom.dcmread(path)
+    ds.file_meta.TransferSyntaxUID = syntax
+    for tag in (0x00282110, 0x00282112, 0x00282114):
+        if tag in ds:
+            del ds[tag]
+    ds.save_as(path)
+# GDCM's encoders rewrite High Bit 15 as 11 and keep the low 12 bits: those
+# copies are another study, not an encoding of this one.
+SKIPPED = {("bits12_high15", "j2k"), ("bits12_high15", "gdcm_jpeglossless"),
+           ("bits12_high15", "gdcm_jpegls")}
 
 
 def main():
@@ -59,6 +88,8 @@ def main():
             run = subprocess.run(argv, capture_output=True, text=True)
             if run.returncode != 0 or not os.path.exists(target):
                 sys.exit("%s failed: %s" % (" ".join(argv), run.stderr))
+            if encoding in RELABELLED:
+                relabel(target, RELABELLED[encoding])
             cases.append("%s %s %d" % (study, encoding, lossy))
     with open(os.path.join(OUT, "cases.txt"), "w") as f:
         f.write("\n".join(cases) + "\n")
