@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "gated_loader.h"
+#include "ijg_lossless_encoder.h"
 #include "load_report.h"
 #include "operator_question.h"
 #include "test_support.h"
@@ -211,6 +213,64 @@ std::string WithFragmentCut(std::string bytes, int fragment, std::size_t keep) {
   bytes.erase(at + 8 + keep, length(at) - keep);
   bytes.replace(at + 4, 4, Le32(static_cast<std::uint32_t>(keep)));
   return bytes;
+}
+
+// DCMTK's copy of a study with every frame re-encoded by IJG as given:
+// the raw study's 16-bit frames, one fragment each.
+std::string WithFramesEncodedByIjg(const std::string& study, int predictor, int pointTransform,
+                                   int restartRows) {
+  const std::string raw = ReadBytes(DataFile(study));
+  const std::string ow("\xE0\x7F\x10\x00OW\0\0", 8);
+  const std::size_t values = raw.rfind(ow) + ow.size() + 4;
+  std::string file = ReadBytes(EncodedFile(study, "jpeglossless"));
+  const std::string ob("\xE0\x7F\x10\x00OB\0\0\xFF\xFF\xFF\xFF", 12);
+  file.resize(file.rfind(ob) + ob.size());
+  file += std::string("\xFE\xFF\x00\xE0", 4) + Le32(0);  // an empty Basic Offset Table
+  const int side = 64;
+  const std::size_t frameBytes = std::size_t{2} * side * side;
+  for (std::size_t at = values; at + frameBytes <= raw.size(); at += frameBytes) {
+    std::vector<std::uint16_t> samples(side * side);
+    std::memcpy(samples.data(), raw.data() + at, frameBytes);
+    std::vector<unsigned char> stream =
+        EncodeLosslessJpeg(samples, side, side, predictor, pointTransform, restartRows);
+    if (stream.size() % 2 != 0) stream.push_back(0);
+    file += std::string("\xFE\xFF\x00\xE0", 4) + Le32(static_cast<std::uint32_t>(stream.size()));
+    file.append(stream.begin(), stream.end());
+  }
+  return file + std::string("\xFE\xFF\xDD\xE0\0\0\0\0", 8);
+}
+
+// What the helper's own JPEG lossless decoder leaves to IJG converts all
+// the same: restart markers (every row, every 7 rows), other predictors
+// through both, and a point transform, which the helper reports as lossy
+// (GDCM, which would decode the file too, does not tell).
+TEST_F(DecodingTest, JpegLosslessFramesOwnDecoderLeavesToIjgConvert) {
+  const struct {
+    int predictor, restartRows, pointTransform;
+  } cases[] = {{1, 1, 0}, {1, 7, 0}, {7, 5, 0}, {6, 0, 0}, {1, 3, 2}};
+  TempDir dir;
+  ASSERT_EQ(Convert(DataFile("gated64"), dir.File("raw.gsd")).exitCode, 0);
+  for (const auto& c : cases) {
+    const std::string label = "predictor " + std::to_string(c.predictor) + ", restart " +
+                              std::to_string(c.restartRows) + ", point transform " +
+                              std::to_string(c.pointTransform);
+    WriteBytes(dir.File("ijg.dcm"),
+               WithFramesEncodedByIjg("gated64", c.predictor, c.pointTransform, c.restartRows));
+    for (const char* decoders : {"", "--library-decoders"}) {
+      const CommandResult run = Convert(dir.File("ijg.dcm"), dir.File("ijg.gsd"), decoders);
+      ASSERT_EQ(run.exitCode, 0) << label << " " << decoders << ": " << run.output;
+      if (c.pointTransform > 0) {
+        EXPECT_NE(run.output.find("lossy compression (frame 1: a lossless JPEG codestream with "
+                                  "point transform " +
+                                  std::to_string(c.pointTransform)),
+                  std::string::npos)
+            << label << run.output;
+      } else {
+        EXPECT_TRUE(ReadBytes(dir.File("raw.gsd")) == ReadBytes(dir.File("ijg.gsd"))) << label;
+        EXPECT_EQ(run.output.find("lossy"), std::string::npos) << label << run.output;
+      }
+    }
+  }
 }
 
 // A codestream cut short inside a file that still walks: the frame is

@@ -12,13 +12,9 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-#include "gdcmjpeg/16/jerror.h"
-#include "gdcmjpeg/16/jpeglib.h"
-}
-
 #include "damaged_codestream.h"
 #include "frame_codecs.h"
+#include "ijg_lossless_encoder.h"
 #include "jpeg_lossless.h"
 
 namespace {
@@ -57,37 +53,8 @@ Samples Make(Picture kind, int rows, int columns, int bits, unsigned seed) {
   return s;
 }
 
-// IJG's lossless encoder (process 14, Huffman tables it optimises), which
-// writes 16-bit precision only; precisions below 16 are DCMTK's, in the
-// decode tests' encoded studies.
 Bytes Encode(const Samples& samples, int rows, int columns, int predictor, int pointTransform = 0) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = ::open_memstream(&buffer, &size);
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr errors;
-  cinfo.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, out);
-  cinfo.image_width = static_cast<JDIMENSION>(columns);
-  cinfo.image_height = static_cast<JDIMENSION>(rows);
-  cinfo.input_components = 1;
-  cinfo.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&cinfo);
-  cinfo.optimize_coding = TRUE;
-  jpeg_simple_lossless(&cinfo, predictor, pointTransform);
-  jpeg_start_compress(&cinfo, TRUE);
-  for (int y = 0; y < rows; ++y) {
-    JSAMPROW row = const_cast<JSAMPROW>(
-        reinterpret_cast<const JSAMPLE*>(samples.data() + static_cast<std::size_t>(y) * columns));
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::fclose(out);
-  Bytes stream(buffer, buffer + size);
-  std::free(buffer);
-  return stream;
+  return EncodeLosslessJpeg(samples, rows, columns, predictor, pointTransform);
 }
 
 bool IjgDecodes(const Bytes& stream, int rows, int columns, Samples& samples) {
