@@ -5,6 +5,7 @@
 // what IJG refuses, nor decodes other samples than IJG.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +23,7 @@ namespace {
 using Samples = std::vector<std::uint16_t>;
 using Bytes = std::vector<unsigned char>;
 
-enum class Picture { kCounts, kNoise, kRamp, kFlat, kSparse };
+enum class Picture { kCounts, kNoise, kRamp, kFlat, kSparse, kStep };
 
 Samples Make(Picture kind, int rows, int columns, int bits, unsigned seed) {
   std::mt19937 random(seed);
@@ -47,6 +48,16 @@ Samples Make(Picture kind, int rows, int columns, int bits, unsigned seed) {
         case Picture::kSparse:
           v = random() % 23 == 0 ? random() : 0;
           break;
+        case Picture::kStep: {
+          // Differences of every category, each half as frequent as the one
+          // below, and one step from 0 to 32768 and back: category 16, the
+          // rarest, with a code longer than the fast tables'.
+          const int g = std::min(15, std::geometric_distribution<int>(0.5)(random));
+          v = random() & ((1u << g) - 1);
+          if (y == rows / 2 && x == columns / 2 - 1) v = 0;
+          if (y == rows / 2 && x == columns / 2) v = 32768;
+          break;
+        }
       }
       s[static_cast<std::size_t>(y) * columns + x] = static_cast<std::uint16_t>(v & largest);
     }
@@ -84,6 +95,7 @@ const Case kDecoded[] = {
     {"ramp, predictor 6", Picture::kRamp, 40, 41, 12, 6},
     {"sparse, predictor 7", Picture::kSparse, 64, 64, 16, 7},
     {"flat at the largest value", Picture::kFlat, 20, 20, 16, 4},
+    {"one 0 -> 32768 step (category 16)", Picture::kStep, 128, 128, 16, 1},
     {"one sample", Picture::kCounts, 1, 1, 16, 1},
     {"one row", Picture::kSparse, 1, 97, 16, 4},
     {"one column", Picture::kSparse, 97, 1, 16, 7},
