@@ -610,6 +610,18 @@ TEST_F(DecodingTest, ACodestreamOfAnotherSizeNeverReachesTheDecoder) {
        "transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order Prediction): the first "
        "frame's JPEG codestream is 4096 x 4096, the data set's Rows and Columns 64 x 64: refused "
        "before decoding"},
+      // One side only.
+      {"jpeglossless", "\xFF\xC3", 5, std::string("\0\x41", 2),
+       "transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order Prediction): the first "
+       "frame's JPEG codestream is 64 x 65, the data set's Rows and Columns 64 x 64: refused "
+       "before decoding"},
+      {"jpeglossless", "\xFF\xC3", 7, std::string("\0\x41", 2),
+       "transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order Prediction): the first "
+       "frame's JPEG codestream is 65 x 64, the data set's Rows and Columns 64 x 64: refused "
+       "before decoding"},
+      {"jpegls", "\xFF\xF7", 5, std::string("\0\x3F", 2),
+       "transfer syntax 1.2.840.10008.1.2.4.80 (JPEG-LS Lossless): the first frame's JPEG-LS "
+       "codestream is 64 x 63, the data set's Rows and Columns 64 x 64: refused before decoding"},
       {"jpegls", "\xFF\xF7", 9, std::string("\x03", 1),
        "transfer syntax 1.2.840.10008.1.2.4.80 (JPEG-LS Lossless): the first frame's JPEG-LS "
        "codestream holds 3 components, a gated SPECT frame one"},
