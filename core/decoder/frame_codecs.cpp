@@ -135,22 +135,6 @@ void KeepError(const char* message, void* user) {
 
 void Ignore(const char*, void*) {}
 
-// OpenJPEG decodes what a cut codestream holds and says so only in a
-// warning: that warning marks the frame damaged.
-void KeepTruncation(const char* message, void* user) {
-  static const char* const kTruncation[] = {"Stream too short", "Stream does not end with EOC",
-                                            "inconsistent with stream length",
-                                            "Stream reached its end"};
-  std::string& words = *static_cast<std::string*>(user);
-  if (!words.empty()) return;
-  for (const char* t : kTruncation)
-    if (std::strstr(message, t) != nullptr) {
-      words = message;
-      while (!words.empty() && (words.back() == '\n' || words.back() == '\r')) words.pop_back();
-      return;
-    }
-}
-
 struct CodecDeleter {
   void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
 };
@@ -303,9 +287,9 @@ bool DecodeJpeg2000Frame(const unsigned char* data, std::size_t size, const Fram
   opj_stream_set_read_function(stream.get(), ReadMemory);
   opj_stream_set_skip_function(stream.get(), SkipMemory);
   opj_stream_set_seek_function(stream.get(), SeekMemory);
-  std::string words, truncation;
+  std::string words;
   opj_set_error_handler(codec.get(), KeepError, &words);
-  opj_set_warning_handler(codec.get(), KeepTruncation, &truncation);
+  opj_set_warning_handler(codec.get(), Ignore, nullptr);
   opj_set_info_handler(codec.get(), Ignore, nullptr);
   opj_dparameters_t parameters;
   opj_set_default_decoder_parameters(&parameters);
@@ -333,11 +317,6 @@ bool DecodeJpeg2000Frame(const unsigned char* data, std::size_t size, const Fram
   }
   if (!ok || image->comps[0].data == nullptr) {
     why = words.empty() ? "the JPEG 2000 codestream does not decode" : words;
-    return false;
-  }
-  if (!truncation.empty()) {
-    why = truncation;
-    if (target.notes != nullptr) target.notes->damaged = true;
     return false;
   }
   // As GDCM stores them: each value's low 16 bits.

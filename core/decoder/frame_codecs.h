@@ -20,8 +20,9 @@ struct FrameNotes {
   // otherwise: the codestream is what decides.
   std::string lossy;
   // The library decoded the frame but warned that its data are damaged (a
-  // lossless frame cut short, a corrupt segment): the frame is refused with
-  // the library's words, never handed on as decoded.
+  // lossless JPEG frame cut short, a corrupt segment: IJG makes up samples
+  // and goes on): the frame is refused with the library's words, never
+  // handed on as decoded. (CharLS and OpenJPEG refuse such frames outright.)
   bool damaged = false;
 };
 
