@@ -136,8 +136,8 @@ pid_t SpawnHelper(const std::string& path, const DecoderSettings& settings, int 
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(&w[0]);
   argv.push_back(nullptr);
-  HelperStart start{path.c_str(), argv.data(), input, output, errors,
-                    static_cast<rlim_t>(memory), ::getpid(), {}};
+  HelperStart start{path.c_str(), argv.data(), input, output, errors, static_cast<rlim_t>(memory),
+                    ::getpid(),   {}};
   sigset_t all;
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &start.mask);
@@ -412,10 +412,9 @@ DecodeResult DecodeToRawLittleEndian(int fd, DecodedFile& decoded, std::string& 
   std::string helper = HelperPath(settings, reason);
   HelperStatusKept statusKept;
   int pidfd = -1;
-  pid_t child = helper.empty()
-                    ? -1
-                    : SpawnHelper(helper, settings, fd, out[1], err[1], budget.helperMemory, pidfd,
-                                  reason);
+  pid_t child = helper.empty() ? -1
+                               : SpawnHelper(helper, settings, fd, out[1], err[1],
+                                             budget.helperMemory, pidfd, reason);
   ::close(out[1]);
   ::close(err[1]);
   if (child < 0) {

@@ -13,10 +13,10 @@
 std::size_t CodecPeakBytes(std::size_t samples);
 
 // wanted threads, at most one per frame, and no more than memoryLeft bytes
-// of address space hold with stackBytes each; at least one. memoryLeft 0:
-// unknown, wanted is taken.
+// of address space hold with stackBytes each once taken bytes are mapped
+// since; at least one. memoryLeft 0: unknown, wanted is taken.
 int ThreadsThatFit(int wanted, std::size_t frames, std::size_t samplesPerFrame,
-                   std::size_t stackBytes, std::size_t memoryLeft);
+                   std::size_t stackBytes, std::size_t memoryLeft, std::size_t taken);
 
 // The address space this process may still map: its limit less what it has
 // mapped, read from /proc/self/statm (so before the system call filter goes

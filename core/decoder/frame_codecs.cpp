@@ -224,10 +224,11 @@ bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameT
   unsigned nearLossless = 0, pointTransform = 0;
   if (ScanParameters(data, size, nearLossless, pointTransform) &&
       (nearLossless > 0 || pointTransform > 0))
-    NoteLossy(target, "a near-lossless JPEG-LS codestream (NEAR " + std::to_string(nearLossless) +
-                          (pointTransform > 0 ? ", point transform " + std::to_string(pointTransform)
-                                              : std::string()) +
-                          ")");
+    NoteLossy(target,
+              "a near-lossless JPEG-LS codestream (NEAR " + std::to_string(nearLossless) +
+                  (pointTransform > 0 ? ", point transform " + std::to_string(pointTransform)
+                                      : std::string()) +
+                  ")");
   charls_jpegls_decoder* decoder = charls_jpegls_decoder_create();
   if (decoder == nullptr) {
     why = "out of memory";

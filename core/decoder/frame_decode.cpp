@@ -562,11 +562,8 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
   work.frameValues = frameValues;
   work.done.assign(frames, 0);
 
-  const std::size_t pixelsMapped = pixels.mapped + kHugePage;
   std::vector<pthread_t> workers = StartDecoders(
-      work,
-      ThreadsThatFit(threads, frames, frameValues, kThreadStack,
-                     memoryLeft == 0 ? 0 : memoryLeft > pixelsMapped ? memoryLeft - pixelsMapped : 1),
+      work, ThreadsThatFit(threads, frames, frameValues, kThreadStack, memoryLeft, pixels.mapped),
       frames);
   if (workers.empty()) DecodeFrames(work);  // no thread to be had: this one decodes
   const Written written = WriteInOrder(work, study, pixels, frames, frameBytes);

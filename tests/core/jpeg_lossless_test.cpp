@@ -3,6 +3,8 @@
 // predictor, precision and edge of the image decodes to the source; what it
 // does not take is left to IJG; and on damaged codestreams it never accepts
 // what IJG refuses, nor decodes other samples than IJG.
+#include "jpeg_lossless.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@
 #include "damaged_codestream.h"
 #include "frame_codecs.h"
 #include "ijg_lossless_encoder.h"
-#include "jpeg_lossless.h"
 
 namespace {
 
