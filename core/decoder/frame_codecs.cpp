@@ -38,27 +38,13 @@ bool FindFrameHeader(const unsigned char* b, std::size_t size, unsigned& marker,
 }
 
 // The first scan header's offset (its 0xFF) in a JPEG or JPEG-LS codestream,
-// with its component count and the bytes after it present; kNoFrameHeader
-// when the markers do not lead to one.
+// the whole header present; kNoFrameHeader when the markers do not lead to
+// one.
 std::size_t FindFirstScan(const unsigned char* b, std::size_t size) {
-  if (size < 4 || b[0] != 0xFF || b[1] != 0xD8) return kNoFrameHeader;
-  std::size_t i = 2;
-  while (i + 4 <= size) {
-    if (b[i] != 0xFF) return kNoFrameHeader;
-    const unsigned marker = b[i + 1];
-    if (marker == 0xFF) {
-      ++i;
-      continue;
-    }
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-      i += 2;
-      continue;
-    }
-    const std::size_t length = (std::size_t{b[i + 2]} << 8) | b[i + 3];
-    if (marker == 0xDA) return i + 2 + length <= size && length >= 6 ? i : kNoFrameHeader;
-    i += 2 + length;
-  }
-  return kNoFrameHeader;
+  const std::size_t i = FindJpegMarker(b, size, [](unsigned marker) { return marker == 0xDA; });
+  if (i == kNoFrameHeader) return i;
+  const std::size_t length = (std::size_t{b[i + 2]} << 8) | b[i + 3];
+  return length >= 6 && i + 2 + length <= size ? i : kNoFrameHeader;
 }
 
 // The last three bytes of a scan header: Ss (JPEG-LS: NEAR), Se (ILV) and
