@@ -68,6 +68,9 @@ const char* const kUsage =
     "  --expect-sop-uid UID, --expect-patient-id ID, --expect-study-uid UID\n"
     "                   refuse INPUT unless its SOP Instance UID, Patient ID or Study\n"
     "                   Instance UID is this (what a scan read before)\n"
+    "  --library-decoders\n"
+    "                   decode JPEG lossless and JPEG-LS frames with the codec\n"
+    "                   libraries only, not the decoder helper's own decoders\n"
     "\n"
     "Exit status: 0 written, 1 load failed or declined or cannot write,\n"
     "4 pixel data too short, 8 no memory, 2 usage error; with --scan the\n"
@@ -77,6 +80,7 @@ struct Options {
   bool baseToApex = false;
   bool acceptNonNm = false;
   bool acceptProjections = false;
+  bool libraryDecoders = false;
   std::string height = "0", weight = "0", comment;
   FormSex sex = FormSex::kUnknown;  // unknown: the file's
   const char* input = nullptr;
@@ -122,7 +126,8 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
   };
   // ParseOptions checked every value; this only picks them out again.
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (named(argv[i], {"--base-to-apex", "--accept-non-nm", "--accept-projections"}))
+    if (named(argv[i],
+              {"--base-to-apex", "--accept-non-nm", "--accept-projections", "--library-decoders"}))
       folder.converterOptions.push_back(argv[i]);
     else if (named(argv[i], {"--height", "--weight", "--sex", "--comment"}))
       folder.converterOptions.insert(folder.converterOptions.end(), {argv[i], argv[i + 1]}), ++i;
@@ -215,6 +220,11 @@ const OptionRow kOptionRows[] = {
     {"--accept-projections", false,
      [](const std::string&, const char*, Options& o) {
        o.acceptProjections = true;
+       return kConvert;
+     }},
+    {"--library-decoders", false,
+     [](const std::string&, const char*, Options& o) {
+       o.libraryDecoders = true;
        return kConvert;
      }},
     {"--scan", false,
@@ -325,6 +335,7 @@ int RunScan(const Options& options) {
 // failure and prints each caveat. Returns the load's result.
 int LoadInput(const Options& options, const std::string& path) {
   LoadOptions load;
+  load.decoder.libraryDecoders = options.libraryDecoders;
   load.ask = [&options](const OperatorQuestion& question) {
     return question.kind == QuestionKind::kNonNmModality ? options.acceptNonNm
                                                          : options.acceptProjections;

@@ -201,11 +201,18 @@ void WarnAboutCaveats(LoadSession& session, const FrameOrder& order, const Clamp
 }
 
 // One warning when the counts went through lossy compression: the file's
-// own syntax says so, or Lossy Image Compression (0028,2110) "01" does (a
-// study a PACS once compressed and then decompressed).
-void WarnAboutLossyPixels(LoadSession& session, const std::string& syntax, bool lossyAttribute) {
+// own syntax says so, the decoder found a lossy codestream under a lossless
+// syntax (NEAR above 0, a DCT, a 9/7 wavelet, a point transform), or Lossy
+// Image Compression (0028,2110) "01" does (a study a PACS once compressed
+// and then decompressed).
+void WarnAboutLossyPixels(LoadSession& session, const std::string& syntax, bool lossyAttribute,
+                          const std::string& lossyCodestream = "") {
   if (IsLossySyntax(syntax))
     session.Warn("the pixel data were stored with lossy compression (" + SyntaxDescription(syntax) +
+                 "): the counts are not exactly the acquired ones");
+  else if (!lossyCodestream.empty())
+    session.Warn("the pixel data were stored with lossy compression (" + lossyCodestream +
+                 ", under " + SyntaxDescription(syntax) +
                  "): the counts are not exactly the acquired ones");
   else if (lossyAttribute)
     session.Warn(
@@ -334,7 +341,8 @@ int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string synta
   session.report().warnings.clear();
   int result = LoadFromStream(session, memory, source);
   std::fclose(memory);
-  if (result == kLoadOk) WarnAboutLossyPixels(session, syntax, session.found.lossyCompression);
+  if (result == kLoadOk)
+    WarnAboutLossyPixels(session, syntax, session.found.lossyCompression, copy.lossy());
   return result;
 }
 

@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kHelperName = "dicom-decode";
 constexpr int kExitPixelDataShort = 6;  // the helper's status for short pixel data
+constexpr int kExitLossy = 8;           // written, a codestream lossy: its words on stderr
 // The first bytes of the helper's standard error: its one line of reason.
 constexpr std::size_t kHelperWordsLimit = 4096;
 
@@ -90,7 +91,7 @@ std::string HowItEnded(const ChildEnd& end, int timeoutSeconds, const std::strin
 }
 
 // The result of a decode from how its helper ended.
-DecodeResult Verdict(const ChildEnd& end, const std::string& words, const DecodedFile& decoded,
+DecodeResult Verdict(const ChildEnd& end, const std::string& words, DecodedFile& decoded,
                      int timeoutSeconds, std::string& reason) {
   if (end.cancelled) {
     reason = "cancelled by the operator";
@@ -108,7 +109,12 @@ DecodeResult Verdict(const ChildEnd& end, const std::string& words, const Decode
     reason = "the pixel data end before the last frame";
     return DecodeResult::kPixelDataShort;
   }
-  if (end.timedOut || end.exitCode != 0) {
+  const bool lossy = !end.timedOut && end.exitCode == kExitLossy;
+  if (lossy) {
+    const std::string first = words.substr(0, words.find('\n'));
+    decoded.set_lossy(first.empty() ? "a lossy codestream" : first);
+  }
+  if (!lossy && (end.timedOut || end.exitCode != 0)) {
     reason = HowItEnded(end, timeoutSeconds, words.substr(0, words.find('\n')));
     return DecodeResult::kFailed;
   }
@@ -161,6 +167,11 @@ DecodeResult DecodeToRawLittleEndian(std::FILE* input, DecodedFile& decoded, std
   TextSink words(kHelperWordsLimit);
   ChildRun run;
   run.argv = {helper};
+  if (settings.threads > 0) {
+    run.argv.push_back("--threads");
+    run.argv.push_back(std::to_string(settings.threads));
+  }
+  if (settings.libraryDecoders) run.argv.push_back("--library-decoders");
   run.environment.emplace();  // none: the helper needs nothing of ours
   run.input = input;
   run.output = &output;

@@ -24,12 +24,18 @@ class DecodedFile {
   // beyond it or out of memory.
   bool Room(std::size_t limit, char*& at, std::size_t& bytes);
   void Took(std::size_t bytes) { size_ += bytes; }
+  // The lossy coding the decoder found in a codestream whatever the
+  // transfer syntax says ("frame 3: a DCT codestream (SOF1)"); empty when
+  // it found none.
+  const std::string& lossy() const { return lossy_; }
+  void set_lossy(const std::string& words) { lossy_ = words; }
 
  private:
   bool Grow(std::size_t limit);
 
   PageBuffer pages_;
   std::size_t size_ = 0;
+  std::string lossy_;
 };
 
 // How the decoder helper runs for compressed or deflated data sets.
@@ -37,6 +43,10 @@ struct DecoderSettings {
   bool enabled = true;       // off: every input that needs it is refused, no process started
   std::string helperPath;    // empty: beside the program, then where it is installed
   int timeoutSeconds = 120;  // the helper's whole life; 0 or less: this default
+  int threads = 0;           // frames decoded at once; 0: one per core of the helper's
+  // The codec libraries alone decode (IJG, CharLS, OpenJPEG, GDCM), never
+  // the helper's own JPEG lossless and JPEG-LS decoders.
+  bool libraryDecoders = false;
 };
 
 enum class DecodeResult {

@@ -17,6 +17,7 @@
 #include <new>
 #include <vector>
 
+#include "decode_threads.h"
 #include "frame_codecs.h"
 
 namespace {
@@ -378,7 +379,10 @@ struct Work {
   std::vector<char> done;  // under lock
   bool stop = false;       // under lock: a frame failed
   long failedFrame = -1;
+  bool damaged = false;  // the failed frame's
   std::string why;
+  long lossyFrame = -1;  // the first frame noted lossy, and its words
+  std::string lossy;
 };
 
 void DecodeFrames(Work& work) {
@@ -395,6 +399,7 @@ void DecodeFrames(Work& work) {
       if (work.stop && (work.failedFrame < 0 || static_cast<long>(i) > work.failedFrame)) return;
     }
     std::string why;
+    FrameNotes notes;
     bool ok = false;
     try {
       const FrameSpan& span = study.spans[i];
@@ -410,7 +415,7 @@ void DecodeFrames(Work& work) {
         size = joined.size();
       }
       const FrameTarget target{work.pixels + i * work.frameValues, static_cast<int>(study.rows),
-                               static_cast<int>(study.columns)};
+                               static_cast<int>(study.columns), &notes};
       ok = study.decode(data, size, target, why);
     } catch (const std::bad_alloc&) {
       why = "out of memory";
@@ -419,10 +424,16 @@ void DecodeFrames(Work& work) {
     }
     {
       std::lock_guard<std::mutex> hold(work.lock);
+      const long frame = static_cast<long>(i);
       if (ok) {
         work.done[i] = 1;
-      } else if (work.failedFrame < 0 || static_cast<long>(i) < work.failedFrame) {
-        work.failedFrame = static_cast<long>(i);
+        if (!notes.lossy.empty() && (work.lossyFrame < 0 || frame < work.lossyFrame)) {
+          work.lossyFrame = frame;
+          work.lossy = "frame " + std::to_string(i + 1) + ": " + notes.lossy;
+        }
+      } else if (work.failedFrame < 0 || frame < work.failedFrame) {
+        work.failedFrame = frame;
+        work.damaged = notes.damaged;
         work.why = "frame " + std::to_string(i + 1) + ": " + why;
         work.stop = true;
       }
@@ -522,7 +533,8 @@ Written WriteInOrder(Work& work, const Study& study, const Pixels& pixels, std::
 
 }  // namespace
 
-FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t size, int threads) {
+FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t size, int threads,
+                                                std::size_t memoryLeft) {
   FrameDecodeOutcome outcome;
   Reader reader{reinterpret_cast<const unsigned char*>(data), size, ""};
   Study study;
@@ -550,7 +562,9 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
   work.frameValues = frameValues;
   work.done.assign(frames, 0);
 
-  std::vector<pthread_t> workers = StartDecoders(work, threads, frames);
+  std::vector<pthread_t> workers = StartDecoders(
+      work, ThreadsThatFit(threads, frames, frameValues, kThreadStack, memoryLeft, pixels.mapped),
+      frames);
   if (workers.empty()) DecodeFrames(work);  // no thread to be had: this one decodes
   const Written written = WriteInOrder(work, study, pixels, frames, frameBytes);
   for (pthread_t thread : workers) ::pthread_join(thread, nullptr);
@@ -560,6 +574,7 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
     outcome.why = "cannot write the decoded file";
   } else if (written.frames == frames) {
     outcome.result = FrameDecodeOutcome::kWritten;
+    outcome.lossy = work.lossy;
   } else {
     // By the frame, not by how far the writer came, which depends on the
     // threads' timing: a file fails the same way on every run.
@@ -567,6 +582,7 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
                          ? FrameDecodeOutcome::kFailedAfterOutput
                          : FrameDecodeOutcome::kFailedBeforeOutput;
     outcome.why = work.why;
+    outcome.damaged = work.damaged;
   }
   return outcome;
 }
