@@ -450,6 +450,10 @@ std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOp
         session.Fail(LoadFailure::kNoPixelData, "the Pixel Data element lies beyond 2 GiB");
         return kScanFailed;
       }
+      if (scan.walk.WalkPastPixelData(scan.element) != 1) {
+        session.Fail(LoadFailure::kNoPixelData, scan.walk.Failure());
+        return kScanFailed;
+      }
       return static_cast<std::int32_t>(offset);
     }
     if (std::int32_t result = ApplyElement(scan)) return result;
