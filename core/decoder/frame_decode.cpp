@@ -192,11 +192,11 @@ Parse WalkToPixelData(Reader& r, Study& study, std::size_t& pixelElement) {
                                            : walk.Failure());
     const std::uint32_t group = element.group, number = element.element;
     if (walk.AtTopLevel() && group == 0x7FE0 && number == 0x0010) {
-      if ((element.vr != kVrOB && element.vr != kVrOW) ||
-          element.declaredLength != kUndefinedLength)
-        return r.Fail("the Pixel Data are not encapsulated", Parse::kNotHandled);
       pixelElement = static_cast<std::size_t>(walk.ElementStart());
+      const bool encapsulated = (element.vr == kVrOB || element.vr == kVrOW) &&
+                                element.declaredLength == kUndefinedLength;
       if (walk.WalkPastPixelData(element) != 1) return r.Fail(walk.Failure());
+      if (!encapsulated) return r.Fail("the Pixel Data are not encapsulated", Parse::kNotHandled);
       return Parse::kOk;
     }
     if (walk.AtTopLevel() && group == 0x0028 && element.declaredLength != kUndefinedLength) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/frame_path.h"
 #include "element_reader.h"
 #include "gated_loader.h"
 #include "load_report.h"
@@ -255,6 +256,15 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
     }
     EXPECT_EQ(Load(path.c_str()), c.result) << c.name;
     EXPECT_EQ(report.detail, c.detail) << c.name;
+    // The decoder helper walks an encapsulated file by the same rules.
+    if (c.bytes.find("1.2.840.10008.1.2.5") != std::string::npos) {
+      const FramePathRun frames = RunFramePath(c.bytes);
+      EXPECT_EQ(frames.outcome.result, c.result == kLoadOk
+                                           ? FrameDecodeOutcome::kWritten
+                                           : FrameDecodeOutcome::kFailedBeforeOutput)
+          << c.name;
+      EXPECT_EQ(frames.outcome.why, c.detail) << c.name;
+    }
   }
 }
 
