@@ -323,6 +323,7 @@ const ScanRow kScanRows[] = {
     {Tag(0x0028, 0x0008), Scope::kTopLevel,
      [](Scan& s) {
        if (!s.Empty()) StudyRecord.frameCount = ParseWholeNumber(s.ReadText());
+       if (!s.Empty()) s.found.numberOfFrames = StudyRecord.frameCount;
        return 0;
      }},
     {Tag(0x0028, 0x0010), Scope::kTopLevel,
@@ -380,7 +381,10 @@ const ScanRow kScanRows[] = {
        if (s.Empty()) return 0;
        std::uint16_t slices = s.Read16();
        s.found.numberOfSlices = slices;
-       if (StudyRecord.frameCount < 5) StudyRecord.frameCount = slices;
+       if (StudyRecord.frameCount < 5) {
+         StudyRecord.frameCount = slices;
+         s.found.slicesStandInForFrames = true;
+       }
        return 0;
      }},
 };

@@ -269,6 +269,12 @@ bool DecodeRleFrame(const unsigned char* data, std::size_t size, const FrameTarg
     why = "the RLE segment offsets do not fit the frame";
     return false;
   }
+  // A run of two bytes makes at most 128: a segment too short for its plane
+  // is refused before the plane is allocated.
+  if ((low - high) * 64ULL < pixels || (size - low) * 64ULL < pixels) {
+    why = "an RLE segment does not hold the frame's " + std::to_string(pixels) + " bytes";
+    return false;
+  }
   // Each plane is decoded whole, then the two are interleaved into words.
   // Each has a block of its own, exactly its size, so that the sanitizers
   // would see a write past either.
