@@ -305,6 +305,7 @@ Parse ReadStudy(Reader& r, Study& study) {
   Parse p = ReadMeta(r, study, dataSet);
   if (p == Parse::kOk) p = WalkToPixelData(r, study, pixelElement);
   if (p != Parse::kOk) return p;
+  if (pixelElement < dataSet) return r.Fail("the Pixel Data lie in the meta group");
   if (study.samples != 1 || study.bitsAllocated != 16 || study.rows <= 0 || study.columns <= 0)
     return r.Fail("not a 16-bit single-sample image", Parse::kNotHandled);
   const unsigned long long bytes = 2ULL * study.rows * study.columns * study.frames;
