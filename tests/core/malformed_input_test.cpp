@@ -154,13 +154,24 @@ TEST_F(MalformedInputTest, NestingBeyondTheWalksLimitIsRefused) {
   }
 }
 
-// An RLE frame of 64 x 64 zeros: two segments of 32 replicate runs each.
-std::string RleZeroFrame() {
+// An RLE frame of 64 x 64 zeros: two segments of runs of 128, 127 and 1
+// bytes, each followed by padding bytes that no run uses.
+std::string RleZeroFrame(std::size_t padding = 0) {
   std::string segment;
-  for (int run = 0; run < 32; ++run) segment += std::string("\x81\0", 2);  // 128 zeros
+  for (int run = 0; run < 31; ++run) segment += std::string("\x81\0", 2);  // 128 zeros
+  segment += std::string("\x82\0", 2);                                     // 127 zeros
+  segment += std::string("\0\0", 2);                                       // 1 literal zero
+  segment += std::string(padding, '\0');
   std::string header = Le32(2) + Le32(64) + Le32(64 + static_cast<std::uint32_t>(segment.size()));
   header.resize(64, '\0');
   return header + segment + segment;
+}
+
+std::string RleFragments(const std::string& frame) {
+  return Le16(0x7FE0) + Le16(0x0010) + "OB" + Le16(0) + Le32(0xFFFFFFFF) + Le16(0xFFFE) +
+         Le16(0xE000) + Le32(0) + Le16(0xFFFE) + Le16(0xE000) +
+         Le32(static_cast<std::uint32_t>(frame.size())) + frame + Le16(0xFFFE) + Le16(0xE0DD) +
+         Le32(0);
 }
 
 // Junk after "DICM" is refused where it starts, however large the file; a
@@ -179,11 +190,7 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
   const std::string pixels =
       Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) + Le32(8192) + std::string(8192, '\x01');
   const std::string rle = text(0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2.5", 20));
-  const std::string fragments = Le16(0x7FE0) + Le16(0x0010) + "OB" + Le16(0) + Le32(0xFFFFFFFF) +
-                                Le16(0xFFFE) + Le16(0xE000) + Le32(0) + Le16(0xFFFE) +
-                                Le16(0xE000) +
-                                Le32(static_cast<std::uint32_t>(RleZeroFrame().size())) +
-                                RleZeroFrame() + Le16(0xFFFE) + Le16(0xE0DD) + Le32(0);
+  const std::string fragments = RleFragments(RleZeroFrame());
   const std::string image =
       rows + text(0x0028, 0x0011, "US", Le16(64)) + text(0x0028, 0x0100, "US", Le16(16)) + frames;
   // A sequence whose item ends with the sequence's delimiter; the next
@@ -239,8 +246,12 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
       {"RLE frames behind raw pixels", Part10(rle + image + pixels + fragments), 0, "", kLoadFailed,
        "a second Pixel Data (7FE0,0010) at byte 8404, after the one at byte 200"},
       {"raw pixels behind RLE frames", Part10(rle + image + fragments + pixels), 0, "", kLoadFailed,
-       "a second Pixel Data (7FE0,0010) at byte 428, after the one at byte 200"},
+       "a second Pixel Data (7FE0,0010) at byte 432, after the one at byte 200"},
       {"RLE frames", Part10(rle + image + fragments), 0, "", kLoadOk, ""},
+      // The last run of each plane ends 16 bytes before its segment does: no
+      // byte past the plane is written (the frame path's 16-byte moves).
+      {"RLE segments longer than their runs", Part10(rle + image + RleFragments(RleZeroFrame(16))),
+       0, "", kLoadOk, ""},
   };
   for (const auto& c : cases) {
     const std::string path = dir.File("junk.dcm");
