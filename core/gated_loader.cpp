@@ -90,6 +90,15 @@ std::int32_t FramesPerGate(std::int32_t stated, const ScanFindings& found) {
 // Refuses counts that contradict each other, naming the attributes.
 bool CountsAgree(LoadSession& session, std::int32_t stated, int gates, std::int32_t frames) {
   const ScanFindings& found = session.found;
+  if (std::int64_t{gates} * frames > stated && found.slicesStandInForFrames)
+    return session.Fail(
+        LoadFailure::kFrameOrder,
+        "Number of Slices (0054,0081) " + std::to_string(found.numberOfSlices) + " stands in for " +
+            (found.numberOfFrames < 0
+                 ? std::string("the absent Number of Frames (0028,0008)")
+                 : "Number of Frames (0028,0008) " + std::to_string(found.numberOfFrames)) +
+            "; " + std::to_string(gates) + " gates x " + std::to_string(frames) + " slices need " +
+            std::to_string(std::int64_t{gates} * frames) + " frames");
   if (std::int64_t{gates} * frames > stated)
     return session.Fail(LoadFailure::kFrameOrder,
                         "Number of Frames (0028,0008) " + std::to_string(stated) +

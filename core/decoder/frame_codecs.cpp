@@ -135,13 +135,12 @@ struct ImageDeleter {
 // run n (0..127) copies n + 1 bytes, a replicate run -n (1..127) repeats the
 // next byte n + 1 times, -128 is nothing. False when the segment ends before
 // the plane is full or a run overfills it. Noisy counts make runs of a byte
-// or three: each run moves 16 bytes without a branch on its kind (plane has
-// kRleSlack bytes after it, readable past the end of the segment up to
-// readable), the rest of a longer run after.
-constexpr std::size_t kRleSlack = 128;
-
-bool DecodeRleSegment(const unsigned char* in, std::size_t length, std::size_t readable,
-                      unsigned char* plane, std::size_t size) {
+// or three: where 16 bytes remain in both the segment and the plane, a run
+// moves 16 bytes without a branch on its kind (the bytes past the run are
+// the next runs' to overwrite), the rest of a longer run after. Nothing
+// outside the segment is read, nothing outside the plane written.
+bool DecodeRleSegment(const unsigned char* in, std::size_t length, unsigned char* plane,
+                      std::size_t size) {
   std::size_t i = 0, out = 0;
   alignas(16) unsigned char fill[16];
   while (out < size) {
@@ -152,7 +151,7 @@ bool DecodeRleSegment(const unsigned char* in, std::size_t length, std::size_t r
                                       : (n == -128 ? 0 : static_cast<std::size_t>(1 - n));
     const std::size_t consumed = literal ? count : (n == -128 ? 0 : 1);
     if (consumed > length - i || count > size - out) return false;
-    if (readable - i >= 16) {
+    if (length - i >= 16 && size - out >= 16) {
       std::memset(fill, in[i], sizeof fill);
       std::memcpy(plane + out, literal ? in + i : fill, 16);
       if (count > 16) {
@@ -330,13 +329,21 @@ bool DecodeRleFrame(const unsigned char* data, std::size_t size, const FrameTarg
     why = "the RLE segment offsets do not fit the frame";
     return false;
   }
+  // A run of two bytes makes at most 128: a segment too short for its plane
+  // is refused before the plane is allocated.
+  if ((low - high) * 64ULL < pixels || (size - low) * 64ULL < pixels) {
+    why = "an RLE segment does not hold the frame's " + std::to_string(pixels) + " bytes";
+    return false;
+  }
   // Each plane is decoded whole, then the two are interleaved into words.
-  thread_local std::vector<unsigned char> planes;
-  planes.resize(2 * (pixels + kRleSlack));
-  unsigned char* msb = planes.data();
-  unsigned char* lsb = msb + pixels + kRleSlack;
-  if (!DecodeRleSegment(data + high, low - high, size - high, msb, pixels) ||
-      !DecodeRleSegment(data + low, size - low, size - low, lsb, pixels)) {
+  // Each has a block of its own, exactly its size, so that the sanitizers
+  // would see a write past either.
+  const std::unique_ptr<unsigned char[]> msbPlane(new unsigned char[pixels]);
+  const std::unique_ptr<unsigned char[]> lsbPlane(new unsigned char[pixels]);
+  unsigned char* msb = msbPlane.get();
+  unsigned char* lsb = lsbPlane.get();
+  if (!DecodeRleSegment(data + high, low - high, msb, pixels) ||
+      !DecodeRleSegment(data + low, size - low, lsb, pixels)) {
     why = "an RLE segment does not hold the frame's " + std::to_string(pixels) + " bytes";
     return false;
   }

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/frame_path.h"
 #include "gated_loader.h"
 #include "ijg_lossless_encoder.h"
 #include "load_report.h"
@@ -357,9 +358,16 @@ TEST_F(DecodingTest, MutatedCompressedInputsThroughTheHelper) {
         }
       }
       WriteBytes(dir.File("m.dcm"), bytes);
-      ExpectCleanLoad(options, report, dir.File("m.dcm"),
-                      std::string(encoding) + " round " + std::to_string(round));
+      const std::string label = std::string(encoding) + " round " + std::to_string(round);
+      ExpectCleanLoad(options, report, dir.File("m.dcm"), label);
       ++loads;
+      // The helper's frame path on the same bytes, in this process.
+      const FramePathRun frames = RunFramePath(bytes);
+      if (frames.outcome.result == FrameDecodeOutcome::kWritten) {
+        EXPECT_FALSE(frames.output.empty()) << label;
+      } else if (frames.outcome.result != FrameDecodeOutcome::kNotHandled) {
+        EXPECT_FALSE(frames.outcome.why.empty()) << label;
+      }
     }
   }
   RecordProperty("loads", loads);
