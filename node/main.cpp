@@ -81,7 +81,7 @@ std::string FindConverter(std::string& error) {
 bool OpenFolders(NodeOptions& options, Spool& spool, std::string& error) {
   std::string failed = options.out + "/failed";
   return UsableFolder(options.out, error) && UsableFolder(failed, error, true) &&
-         (options.keepOther.empty() || UsableFolder(options.keepOther, error)) &&
+         (options.keepDeclined.empty() || UsableFolder(options.keepDeclined, error)) &&
          UsableFolder(options.spool, error) && spool.Open(options.spool, error);
 }
 

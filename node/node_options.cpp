@@ -18,7 +18,8 @@ const char* const kNodeUsage =
     "  --port N                TCP port (default 11112)\n"
     "  --bind ADDRESS          listen on this IPv4 address only (default: all)\n"
     "  --spool DIR             spool folder: incoming/, queue/, work/, done/\n"
-    "  --out DIR               GSD files; failed/ inside it holds refused objects\n"
+    "  --out DIR               GSD files; failed/ inside it holds the objects\n"
+    "                          whose conversion failed\n"
     "  --allow AE[@HOST]       accept only these calling AE titles (and addresses);\n"
     "                          repeatable; default: every calling AE\n"
     "  --max-associations N    associations at once (default 16); one more waits\n"
@@ -32,7 +33,9 @@ const char* const kNodeUsage =
     "  --name TEMPLATE         output name: %i patient ID, %d study date, %t study\n"
     "                          time, %u SOP Instance UID suffix, %% a percent sign\n"
     "                          (default %i_%d_%t_%u.gsd)\n"
-    "  --keep-other DIR        keep objects that are not NM there instead of dropping\n"
+    "  --keep-declined DIR     keep the objects not converted by rule (not NM,\n"
+    "                          projections) there instead of dropping them;\n"
+    "                          --keep-other is its earlier name\n"
     "  --on-gsd 'PROGRAM ARG...'  run PROGRAM (absolute path, words split at spaces,\n"
     "                          no shell) with the new GSD's path as last argument\n"
     "  --log FILE              append the JSON-lines log there (default stdout)\n"
@@ -109,7 +112,8 @@ struct PathOption {
 const PathOption kPathOptions[] = {
     {"--spool", &NodeOptions::spool},
     {"--out", &NodeOptions::out},
-    {"--keep-other", &NodeOptions::keepOther},
+    {"--keep-declined", &NodeOptions::keepDeclined},
+    {"--keep-other", &NodeOptions::keepDeclined},
     {"--log", &NodeOptions::logPath},
 };
 

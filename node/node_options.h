@@ -16,7 +16,9 @@ struct NodeOptions {
   std::string aeTitle = "GSDNODE";
   int port = 11112;
   std::string bindAddress;  // an IPv4 address; empty: every address
-  std::string spool, out, keepOther, logPath;
+  std::string spool, out, logPath;
+  // Objects declined by rule (not NM, projections): kept there; empty: dropped.
+  std::string keepDeclined;
   std::vector<AllowedPeer> allow;  // empty: every calling AE
   int maxAssociations = 16;
   int workers = 1;

@@ -180,14 +180,14 @@ void Refused(const std::string& error, Disposal& disposal, ObjectLogEntry& entry
   entry.message = error;
 }
 
-// An object that is not for conversion: dropped, or kept in --keep-other.
+// An object that is not for conversion: dropped, or kept in --keep-declined.
 void KeepOther(const NodeContext& node, const std::string& path, const ObjectInfo& info,
                Disposal& disposal, ObjectLogEntry& entry) {
   entry.outcome = "not-nm";
   std::string error;
-  if (node.options->keepOther.empty()) {
+  if (node.options->keepDeclined.empty()) {
     ::unlink(path.c_str());
-  } else if (!MoveIntoFolder(path, node.options->keepOther, UidKey(info.sopInstanceUid) + ".dcm",
+  } else if (!MoveIntoFolder(path, node.options->keepDeclined, UidKey(info.sopInstanceUid) + ".dcm",
                              entry.output, error)) {
     ::unlink(path.c_str());
     Refused(error, disposal, entry);

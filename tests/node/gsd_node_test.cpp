@@ -416,26 +416,41 @@ TEST_F(NodeTest, AConverterThatWritesNothingFails) {
   EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 1) << LogText();
 }
 
-TEST_F(NodeTest, RefusedStudiesGoToFailedWithTheConvertersMessage) {
-  StartNode();
-  std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
-  std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
-  ASSERT_EQ(Send({tomo, empty}).exitCode, 0);
-  const std::string failed = Out() + "/failed";
-  ASSERT_TRUE(WaitUntil([&] { return Files(failed).size() == 4; }, 60)) << LogText();
-  EXPECT_TRUE(Files(Out(), ".gsd").empty()) << "a placeholder was left";
-  EXPECT_EQ(Files(failed, ".dcm").size(), 2u);
-  for (const auto& [name, size] : Files(failed, ".reason")) {
-    std::string reason = ReadBytes(failed + "/" + name);
-    EXPECT_NE(reason.find("dicom2gsd: "), std::string::npos) << reason;
-    if (name.rfind("tomo-0_", 0) == 0) {
-      EXPECT_NE(reason.find("(--accept-projections converts it)"), std::string::npos) << reason;
+// A study the converter cannot read goes to failed/ with its message; one it
+// declines by rule (projections) is logged with the option that converts
+// it, and dropped, or kept under --keep-declined: failed/ holds failures only.
+TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
+  const std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
+  const std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
+  const std::string failed = Out() + "/failed", declined = dir_.File("declined");
+  for (bool keep : {false, true}) {
+    const std::string label = keep ? "kept" : "dropped";
+    StartNode(keep ? std::vector<std::string>{"--keep-declined", declined}
+                   : std::vector<std::string>{});
+    ASSERT_EQ(Send({tomo, empty}).exitCode, 0) << label;
+    ASSERT_TRUE(WaitUntil([&] { return Occurrences(LogText(), "\"outcome\":") == 2; }, 60))
+        << LogText();
+    EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+    EXPECT_TRUE(Files(Out(), ".gsd").empty()) << "a placeholder was left";
+    EXPECT_TRUE(Files(Spool() + "/queue").empty()) << label;
+    // The failure, in failed/ with its reason.
+    EXPECT_EQ(Files(failed).size(), 2u) << label;
+    for (const auto& [name, size] : Files(failed, ".reason")) {
+      EXPECT_EQ(name.rfind("empty-0_", 0), 0u) << name;
+      EXPECT_NE(ReadBytes(failed + "/" + name).find("dicom2gsd: "), std::string::npos);
     }
+    const std::string log = LogText();
+    EXPECT_EQ(Occurrences(log, "\"outcome\":\"failed\""), 1) << log;
+    EXPECT_EQ(Occurrences(log, "\"outcome\":\"declined\""), 1) << log;
+    EXPECT_NE(log.find("(--accept-projections converts it)"), std::string::npos) << log;
+    EXPECT_EQ(Files(declined, ".dcm").size(), keep ? 1u : 0u) << label;
+    EXPECT_EQ(Files(declined, ".reason").size(), keep ? 1u : 0u) << label;
+    for (const std::string& folder : {failed, Spool() + "/done"})
+      for (const auto& [name, size] : Files(folder)) ::unlink((folder + "/" + name).c_str());
+    ::unlink(Log().c_str());
   }
-  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
-  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 2) << LogText();
 
-  // A failure is not marked converted: sent again, with the option, it is.
+  // Neither is marked converted: sent again, with the option, it is.
   StartNode({"--accept-projections"});
   ASSERT_EQ(Send({tomo}).exitCode, 0);
   ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
