@@ -11,6 +11,8 @@
     association_peer.py PORT idle SECONDS     an accepted association, then nothing
     association_peer.py PORT trickle SECONDS  an accepted association, then a PDU
                                               a byte every half second
+    association_peer.py PORT released SECONDS an association released, and the
+                                              connection kept open
 
 The last four write "connected" on stdout once connected (associated), then
 wait at most SECONDS for the node to close the connection: exit 0 when it
@@ -37,13 +39,21 @@ def associate_request(called, calling="PEER"):
     return struct.pack(">BBI", 0x01, 0, len(body)) + body
 
 
-def read_pdu_type(sock):
-    header = b""
-    while len(header) < 6:
-        chunk = sock.recv(6 - len(header))
+def read_exactly(sock, count):
+    data = b""
+    while len(data) < count:
+        chunk = sock.recv(count - len(data))
         if not chunk:
             return None
-        header += chunk
+        data += chunk
+    return data
+
+
+def read_pdu_type(sock):
+    """The type of the next PDU, read whole; None at the end of the stream."""
+    header = read_exactly(sock, 6)
+    if header is None or read_exactly(sock, struct.unpack(">I", header[2:])[0]) is None:
+        return None
     return header[0]
 
 
@@ -91,14 +101,18 @@ def main():
                 if kind != 0x02:
                     sys.exit("request %d: answered with PDU type %r, not an acceptance" % (i, kind))
                 sock.sendall(struct.pack(">BBIBBBB", 0x07, 0, 4, 0, 0, 0, 0))
-    elif mode in ("silent", "half", "idle", "trickle"):
+    elif mode in ("silent", "half", "idle", "trickle", "released"):
         sock = connect(port)
         if mode == "half":
             sock.sendall(associate_request("GSDNODE")[:40])
-        if mode in ("idle", "trickle"):
+        if mode in ("idle", "trickle", "released"):
             sock.sendall(associate_request("GSDNODE"))
             if read_pdu_type(sock) != 0x02:
                 sys.exit("the association was not accepted")
+        if mode == "released":
+            sock.sendall(struct.pack(">BBIBBBB", 0x05, 0, 4, 0, 0, 0, 0))
+            if read_pdu_type(sock) != 0x06:
+                sys.exit("the release was not answered")
         print("connected", flush=True)
         sys.exit(0 if closed_within(sock, count, mode == "trickle") else 1)
     else:

@@ -278,6 +278,7 @@ TEST_F(NodeTest, APeerThatHoldsItsConnectionIsClosedAtItsDeadline) {
       {"silent", {"--acse-timeout", "2"}, false},
       {"half", {"--acse-timeout", "2"}, false},
       {"trickle", {"--dimse-timeout", "2"}, false},
+      {"released", {}, false},
       {"idle", {}, true},
       {"trickle", {}, true},
   };
