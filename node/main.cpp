@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -99,8 +100,10 @@ sigset_t BlockSignals() {
 }
 
 // Takes the signals until one stops the node (or the node ends of itself:
-// SIGUSR1 from Serve, never logged).
-void WatchSignals(const sigset_t& signals, AssociationAcceptor& acceptor, NodeLog& log) {
+// SIGUSR1 from Serve once ended set, never logged; one from outside is
+// ignored).
+void WatchSignals(const sigset_t& signals, const std::atomic<bool>& ended,
+                  AssociationAcceptor& acceptor, NodeLog& log) {
   for (;;) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
@@ -112,6 +115,7 @@ void WatchSignals(const sigset_t& signals, AssociationAcceptor& acceptor, NodeLo
         log.Event("log not reopened", error);
       continue;
     }
+    if (signal == SIGUSR1 && !ended) continue;
     if (signal != SIGUSR1) log.Event("stopping", signal == SIGTERM ? "SIGTERM" : "SIGINT");
     acceptor.Stop();
     return;
@@ -135,7 +139,8 @@ int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, Node
 
   sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread signalWatch([&] { WatchSignals(signals, acceptor, log); });
+  std::atomic<bool> ended{false};
+  std::thread signalWatch([&] { WatchSignals(signals, ended, acceptor, log); });
   log.Event("listening", options.aeTitle + " port " + std::to_string(options.port) +
                              (options.bindAddress.empty() ? "" : " on " + options.bindAddress));
   const int status = acceptor.Serve(error);
@@ -144,6 +149,7 @@ int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, Node
     std::fprintf(stderr, "gsd-node: the listening socket failed: %s\n", error.c_str());
   }
   // Ends the watch when no signal did.
+  ended = true;
   ::pthread_kill(signalWatch.native_handle(), SIGUSR1);
   signalWatch.join();
   workers.Stop();
