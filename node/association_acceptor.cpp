@@ -45,6 +45,7 @@ AssociationAcceptor::AssociationAcceptor(const NodeContext& context, const DcmSC
 AssociationAcceptor::~AssociationAcceptor() {
   Stop();
   Join(true);
+  watch_.SetListener(-1);
   if (network_ != nullptr) ASC_dropNetwork(&network_);
 }
 
@@ -56,6 +57,7 @@ bool AssociationAcceptor::Open(std::string& error) {
     error = cond.text();
     return false;
   }
+  watch_.SetListener(DUL_networkSocket(network_->network));
   return true;
 }
 

@@ -4,7 +4,8 @@
 // at once, each joined when its association ends. An accepted request over
 // the limit waits a few seconds for a slot before it is refused. Every
 // connection is watched (connection_watch): a peer that is silent, sends half
-// a request or a byte now and then loses its connection at its deadline.
+// a request or a byte now and then loses its connection at its deadline, and
+// a request still incomplete after 2 s while others wait behind it is cut.
 #pragma once
 
 #include <dcmtk/config/osconfig.h>

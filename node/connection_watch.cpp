@@ -1,5 +1,6 @@
 #include "connection_watch.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -17,7 +18,7 @@ ConnectionWatch::~ConnectionWatch() {
   thread_.join();
 }
 
-void ConnectionWatch::Set(int fd, Clock::time_point deadline, bool idle) {
+void ConnectionWatch::Set(int fd, Clock::time_point deadline, bool idle, bool request) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // Once stopping, a PDU just received may still be answered; nothing
@@ -27,9 +28,23 @@ void ConnectionWatch::Set(int fd, Clock::time_point deadline, bool idle) {
       if (idle)
         deadline = std::min(deadline, Clock::now() + std::chrono::seconds(limits_.closingSeconds));
     }
-    entries_[fd] = {deadline, idle};
+    auto found = entries_.find(fd);
+    const Clock::time_point since =
+        found != entries_.end() && found->second.request ? found->second.since : Clock::now();
+    entries_[fd] = {deadline, idle, request, since};
   }
   wake_.notify_all();
+}
+
+void ConnectionWatch::SetListener(int fd) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  listener_ = fd;
+}
+
+bool ConnectionWatch::ListenerWaiting() const {
+  if (listener_ < 0) return false;
+  pollfd listening{listener_, POLLIN, 0};
+  return ::poll(&listening, 1, 0) > 0 && (listening.revents & POLLIN) != 0;
 }
 
 void ConnectionWatch::Remove(int fd) {
@@ -59,8 +74,15 @@ void ConnectionWatch::Run() {
   while (!ending_) {
     Clock::time_point next = Clock::now() + std::chrono::seconds(1);
     const Clock::time_point now = Clock::now();
+    bool requests = false;
+    for (const auto& [fd, entry] : entries_)
+      requests = requests || (entry.request && entry.deadline != Clock::time_point::max());
+    // Only looked at while a request is read: the listener is idle otherwise.
+    const bool waiting = requests && ListenerWaiting();
+    if (requests) next = std::min(next, now + std::chrono::milliseconds(250));
     for (auto& [fd, entry] : entries_) {
-      if (entry.deadline <= now) {
+      if (entry.deadline <= now ||
+          (waiting && entry.request && now - entry.since >= limits_.busyRequest)) {
         // Shut down, not closed: the number stays the connection's until
         // DCMTK closes it, and every wait on it ends with end of file.
         ::shutdown(fd, SHUT_RDWR);
@@ -110,7 +132,7 @@ class WatchedConnection : public DcmTCPConnection {
         watch_(watch),
         fd_(socket),
         deadline_(After(watch.limits().requestSeconds)) {
-    watch_.Set(fd_, deadline_, true);
+    watch_.Set(fd_, deadline_, true, true);
   }
   ~WatchedConnection() override { Forget(); }
 
@@ -124,10 +146,11 @@ class WatchedConnection : public DcmTCPConnection {
       const bool closing = lastType == kReleaseRequest || lastType == kAbort;
       const ConnectionWatch::Limits& limits = watch_.limits();
       deadline_ = After(closing ? limits.closingSeconds : limits.pduSeconds);
+      requested_ = true;
       watch_.Set(fd_, deadline_, framer_.Idle());
     } else if (wasIdle) {
       // A PDU has begun: it keeps the deadline, but is no longer idle.
-      watch_.Set(fd_, deadline_, false);
+      watch_.Set(fd_, deadline_, false, !requested_);
     }
     return got;
   }
@@ -149,6 +172,7 @@ class WatchedConnection : public DcmTCPConnection {
   ConnectionWatch& watch_;
   int fd_;
   ConnectionWatch::Clock::time_point deadline_;
+  bool requested_ = false;  // the first PDU (the association request) is complete
   PduFramer framer_;
 };
 

@@ -25,6 +25,10 @@ class ConnectionWatch {
     int pduSeconds = 60;      // from one PDU to the end of the next
     int closingSeconds = 1;   // after a release or abort request, for the peer to close
     int stopSeconds = 10;     // once the node stops, for a PDU under way
+    // While other connections wait to be accepted, the request being read
+    // (by the one thread that receives them) gets this long at most: a
+    // sender sends its request as soon as it is connected.
+    std::chrono::milliseconds busyRequest{2000};
   };
   explicit ConnectionWatch(const Limits& limits);
   ~ConnectionWatch();
@@ -32,8 +36,12 @@ class ConnectionWatch {
   ConnectionWatch& operator=(const ConnectionWatch&) = delete;
 
   const Limits& limits() const { return limits_; }
-  // Sets (or moves) the deadline of a socket; idle: no PDU is under way.
-  void Set(int fd, Clock::time_point deadline, bool idle);
+  // Sets (or moves) the deadline of a socket; idle: no PDU is under way;
+  // request: its association request is not yet complete.
+  void Set(int fd, Clock::time_point deadline, bool idle, bool request = false);
+  // The listening socket, looked at for connections that wait behind a
+  // request.
+  void SetListener(int fd);
   // Forgets a socket; called before it is closed, so that a number the
   // system gives out again is never shut down by mistake.
   void Remove(int fd);
@@ -47,7 +55,11 @@ class ConnectionWatch {
   struct Entry {
     Clock::time_point deadline;
     bool idle;
+    bool request;
+    Clock::time_point since;  // of the connection, while request
   };
+  // Whether a connection waits to be accepted.
+  bool ListenerWaiting() const;
   const Limits limits_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -55,6 +67,7 @@ class ConnectionWatch {
   bool stopping_ = false;
   Clock::time_point stopDeadline_{};
   bool ending_ = false;
+  int listener_ = -1;
   std::thread thread_;
 };
 
