@@ -20,7 +20,18 @@
 
 #include "terminal.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Bytes as they are: in text mode "\r\n" would become "\n" and 0x1A the end.
+  ::_setmode(::_fileno(stdin), _O_BINARY);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+#endif
   for (int i = 1; i < argc; ++i) {
     const std::string step = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : "";

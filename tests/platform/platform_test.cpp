@@ -2,6 +2,9 @@
 // do, as tables of cases. The same tables run against the POSIX services
 // here and the Windows ones under wine.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -19,14 +22,30 @@
 #include "memory_map.h"
 #include "memory_stream.h"
 #include "program_folder.h"
+#include "scratch_folder.h"
 #include "terminal.h"
-#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string kProbe = ProgramBeside("child_probe");
+// What a program's file is named on this system.
+#ifdef _WIN32
+constexpr const char* kProgramSuffix = ".exe";
+#else
+constexpr const char* kProgramSuffix = "";
+#endif
+
+// Wine accepts a job's memory limit and does not enforce it: the row that
+// needs the limit to bite holds on Windows itself, not there.
+bool MemoryLimitUnenforced() {
+#ifdef _WIN32
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
 
 // Takes at most limit bytes, then refuses.
 class LimitedSink : public ChildOutputSink {
@@ -86,8 +105,13 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
        true, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "not a terminal 0", ""},
       // clang-format on
   };
-  TempDir dir;
+  ScratchFolder dir;
+  ASSERT_FALSE(dir.path().empty());
   for (const auto& row : rows) {
+    if (row.memory != 0 && std::strcmp(row.output, "no memory") == 0 && MemoryLimitUnenforced()) {
+      std::printf("not checked under wine: %s\n", row.label);
+      continue;
+    }
     TextSink output(1024), errors(1024);
     ChildRun run;
     run.argv = {kProbe};
@@ -131,7 +155,8 @@ ChildRun Running(std::vector<std::string> argv, long long deadline) {
 }
 
 TEST(ChildLauncher, SaysWhyAChildDidNotRunOrWasEnded) {
-  const ChildEnd missing = RunChildProgram(Running({"/nonexistent/child_probe"}, 1000));
+  const std::string absent = (fs::path(ProgramFolder()) / "nonexistent" / "child_probe").string();
+  const ChildEnd missing = RunChildProgram(Running({absent}, 1000));
   EXPECT_EQ(missing.startFailure, StartFailure::kInChild);
   EXPECT_EQ(missing.step, nullptr);  // the program itself
   EXPECT_EQ(missing.error, ENOENT);
@@ -157,12 +182,13 @@ TEST(ProgramFolder, IsWhereTheRunningProgramLies) {
   ASSERT_FALSE(folder.empty());
   EXPECT_TRUE(fs::path(folder).is_absolute());
   EXPECT_TRUE(SameFile(folder, DGC_BINARY_DIR "/tests"));
-  EXPECT_EQ(kProbe, (fs::path(folder) / "child_probe").string());
+  EXPECT_EQ(kProbe, (fs::path(folder) / "child_probe").string() + kProgramSuffix);
 }
 
 TEST(MemoryStream, ReadersReadTheSameBytes) {
   const std::string bytes("GSD\r\n\0\x1A\xFF tail", 13);
-  TempDir dir;
+  ScratchFolder dir;
+  ASSERT_FALSE(dir.path().empty());
   { std::ofstream(dir.File("bytes"), std::ios::binary) << bytes; }
   std::FILE* memory = OpenMemoryStream(bytes.data(), bytes.size());
   std::FILE* file = std::fopen(dir.File("bytes").c_str(), "rb");
@@ -204,7 +230,8 @@ TEST(MemoryStream, ReadersReadTheSameBytes) {
 }
 
 TEST(FileIdentity, NamesOfOneFileAgreeAndACopyDiffers) {
-  TempDir dir;
+  ScratchFolder dir;
+  ASSERT_FALSE(dir.path().empty());
   const fs::path a = dir.File("a.gsd");
   { std::ofstream(a, std::ios::binary) << "frames"; }
   fs::copy_file(a, dir.File("copy.gsd"));
@@ -239,8 +266,16 @@ TEST(FileIdentity, NamesOfOneFileAgreeAndACopyDiffers) {
   ASSERT_NE(in, nullptr);
   const std::optional<FileIdentity> opened = IdentityOfStream(in);
   EXPECT_EQ(opened, IdentityOfPath(a));
-  fs::rename(dir.File("copy.gsd"), a);
+  std::error_code refused;
+  fs::rename(dir.File("copy.gsd"), a, refused);
+#ifdef _WIN32
+  // Except where the C library opens files without delete sharing: the name
+  // of a file it holds open is not given to another at all.
+  EXPECT_TRUE(refused);
+#else
+  EXPECT_FALSE(refused);
   EXPECT_TRUE(opened && IdentityOfPath(a) != *opened);
+#endif
   EXPECT_EQ(opened, IdentityOfPath(dir.File("link.gsd")));
   std::fclose(in);
   const char text[] = "x";
