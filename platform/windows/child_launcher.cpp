@@ -173,6 +173,18 @@ struct Reader {
   }
 };
 
+// Whether this process runs in a job that lets its children leave it: a
+// child of a child of ours (the decoder helper's companion) then goes into
+// a job of its own rather than count against its parent's one process.
+bool MayLeaveJob() {
+  BOOL inJob = FALSE;
+  if (!::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) || !inJob) return false;
+  JOBOBJECT_BASIC_LIMIT_INFORMATION limits{};
+  return ::QueryInformationJobObject(nullptr, JobObjectBasicLimitInformation, &limits,
+                                     sizeof limits, nullptr) &&
+         (limits.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0;
+}
+
 void Record(DWORD code, ChildEnd& end) {
   // An exception that ended the process (an access violation, a stack
   // overflow, a fast fail) leaves its status, of error severity (0xC...);
@@ -192,14 +204,15 @@ void StartFailed(ChildEnd& end, StartFailure failure, const char* step, DWORD er
 
 // The job the child runs in: ended with the last handle to it, which only
 // the launcher holds, so the child ends with its parent however the parent
-// ends; one process, so the child starts none that would outlive it or
-// hold its pipes; its committed memory limited; no error dialog that would
-// keep a crashed child waiting for a click.
+// ends; one process, so a child started any other way than by this
+// launcher (which takes its own child out into a job of its own, ended
+// with it in turn) is refused; its committed memory limited; no error
+// dialog that would keep a crashed child waiting for a click.
 bool LimitJob(HANDLE job, std::uint64_t memory) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
-                                            JOB_OBJECT_LIMIT_ACTIVE_PROCESS |
-                                            JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_ACTIVE_PROCESS |
+      JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
   limits.BasicLimitInformation.ActiveProcessLimit = 1;
   if (memory != 0) {
     limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
@@ -362,7 +375,8 @@ ChildEnd RunChildProgram(const ChildRun& run) {
   // Suspended until it is in its job; no console of its own (a window's
   // child would show one), so no console event of the parent's reaches it.
   const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW |
-                      EXTENDED_STARTUPINFO_PRESENT;
+                      EXTENDED_STARTUPINFO_PRESENT |
+                      (MayLeaveJob() ? CREATE_BREAKAWAY_FROM_JOB : 0);
   const BOOL created =
       listed && ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                                  run.environment ? environment.data() : nullptr, nullptr,

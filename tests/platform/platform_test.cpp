@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -101,6 +103,11 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
        true, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "no memory", ""},
       {"within the limit", {"alloc", "16"},
        true, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "allocated", ""},
+      {"the arguments as given, quoted for the child's parser",
+       {"out", "two words", "out", "\"quoted\"", "out", "back\\slash\\", "out", "end\\\\\"",
+        "out", "", "out", "C:\\Program Files\\", "out", "Müller 山田"},
+       true, 10000, 0, std::nullopt, nullptr, 0, 0, false, false,
+       "two words\"quoted\"back\\slash\\end\\\\\"C:\\Program Files\\Müller 山田", ""},
       {"the output is a pipe, not a terminal", {"terminal"},
        true, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "not a terminal 0", ""},
       // clang-format on
@@ -175,6 +182,41 @@ TEST(ChildLauncher, SaysWhyAChildDidNotRunOrWasEnded) {
   EXPECT_NE(refused.exitCode, 0);
   // Output nobody wants is read and dropped: the child never stops on it.
   EXPECT_EQ(RunChildProgram(Running({kProbe, "flood", "4194304", "exit", "5"}, 10000)).exitCode, 5);
+}
+
+// Whether the process runs still (a zombie does not).
+bool Runs(unsigned long pid) {
+#ifdef _WIN32
+  const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return false;
+  const bool runs = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  ::CloseHandle(process);
+  return runs;
+#else
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const std::size_t name = text.rfind(')');
+  return name != std::string::npos && name + 2 < text.size() && text[name + 2] != 'Z' &&
+         text[name + 2] != 'X';
+#endif
+}
+
+TEST(ChildLauncher, EndsTheChildWithItsParent) {
+  // The probe starts one of its own, which says who it is and sleeps; the
+  // probe is ended at its deadline, and its child ends with it.
+  TextSink output(64), errors(1024);
+  ChildRun run = Running({kProbe, "spawn", "pid", "sleep", "30000"}, 3000);
+  run.output = &output;
+  run.errors = &errors;
+  const ChildEnd end = RunChildProgram(run);
+  EXPECT_TRUE(end.timedOut) << errors.text();
+  const unsigned long grandchild = std::strtoul(output.text().c_str(), nullptr, 10);
+  ASSERT_NE(grandchild, 0u) << errors.text();
+  const auto start = std::chrono::steady_clock::now();
+  while (Runs(grandchild) && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(Runs(grandchild));
 }
 
 TEST(ProgramFolder, IsWhereTheRunningProgramLies) {
