@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -302,7 +301,6 @@ ChildEnd RunChildProgram(const ChildRun& run) {
   if (!ok || !CommandLine(run.argv, line) ||
       (run.environment && !EnvironmentBlock(*run.environment, environment))) {
     StartFailed(end, StartFailure::kResources, "UTF-8", ERROR_NO_UNICODE_TRANSLATION);
-    end.error = EILSEQ;
     return end;
   }
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

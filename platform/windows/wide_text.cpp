@@ -17,18 +17,6 @@ std::wstring WideFromUtf8(const std::string& text, bool& ok) {
   return out;
 }
 
-std::string Utf8FromWide(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int bytes =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes <= 0 || ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), bytes, nullptr,
-                                          nullptr) != bytes)
-    return {};
-  return out;
-}
-
 int ErrnoOfSystemError(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -60,6 +48,8 @@ int ErrnoOfSystemError(DWORD error) {
       return EPIPE;
     case ERROR_INVALID_HANDLE:
       return EBADF;
+    case ERROR_NO_UNICODE_TRANSLATION:
+      return EILSEQ;
     default:
       return EINVAL;
   }

@@ -1,4 +1,4 @@
-// UTF-8, the product's text, to and from UTF-16, the Windows API's; and the
+// UTF-8, the product's text, as UTF-16, the Windows API's; and the
 // system's error codes as the C library's numbers, which the callers print
 // with strerror as on every system.
 #pragma once
@@ -9,7 +9,6 @@
 
 // Empty (and ok false) when text is not valid UTF-8.
 std::wstring WideFromUtf8(const std::string& text, bool& ok);
-std::string Utf8FromWide(const std::wstring& text);
 
 // The errno value nearest a GetLastError code.
 int ErrnoOfSystemError(DWORD error);

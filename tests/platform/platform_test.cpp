@@ -204,13 +204,14 @@ bool Runs(unsigned long pid) {
 
 TEST(ChildLauncher, EndsTheChildWithItsParent) {
   // The probe starts one of its own, which says who it is and sleeps; the
-  // probe is ended at its deadline, and its child ends with it.
+  // probe is ended once that has been said, and its child ends with it.
   TextSink output(64), errors(1024);
-  ChildRun run = Running({kProbe, "spawn", "pid", "sleep", "30000"}, 3000);
+  ChildRun run = Running({kProbe, "spawn", "pid", "out", ";", "sleep", "30000"}, 30000);
   run.output = &output;
   run.errors = &errors;
+  run.goOn = [&output](long long) { return output.text().find(';') == std::string::npos; };
   const ChildEnd end = RunChildProgram(run);
-  EXPECT_TRUE(end.timedOut) << errors.text();
+  EXPECT_TRUE(end.cancelled) << errors.text();
   const unsigned long grandchild = std::strtoul(output.text().c_str(), nullptr, 10);
   ASSERT_NE(grandchild, 0u) << errors.text();
   const auto start = std::chrono::steady_clock::now();
