@@ -15,6 +15,11 @@ if [ -z "${DGC_WINDOWS_DEPS:-}" ] && [ -x "$here/tools/build_windows_deps.sh" ];
 fi
 export DGC_WINDOWS_DEPS=${DGC_WINDOWS_DEPS:-}
 
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" "${launcher[@]}"
+nice cmake --build "$build"
 # One wine server for the whole run, its output detached so that ctest does not wait on the
 # services that hold it; a start then takes a fraction of a second instead of seconds. It ends
 # by itself a minute after its last program (one already running is left as it is: other runs
@@ -23,9 +28,4 @@ export WINEDEBUG=${WINEDEBUG:--all}
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" "${launcher[@]}"
-nice cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure
