@@ -9,6 +9,9 @@
 //   flood BYTES          write that many bytes to standard output
 //   terminal             write whether standard output is a terminal, and its width
 //   exit N               end with status N
+//   pid                  write its process id
+//   spawn STEPS...       run a probe of its own with the steps that follow,
+//                        its output relayed as it comes; end with its status
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,13 +20,86 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "child_launcher.h"
+#include "program_folder.h"
 #include "terminal.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// after windows.h
+#include <shellapi.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The arguments as UTF-8, as the programs read theirs: on Windows from the
+// UTF-16 command line (the C runtime's argv holds the code page's text).
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  for (int i = 0; wide != nullptr && i < count; ++i) {
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string text(bytes > 0 ? bytes - 1 : 0, '\0');
+    if (bytes > 1)
+      ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &text[0], bytes, nullptr, nullptr);
+    arguments.push_back(text);
+  }
+  ::LocalFree(wide);
+  return arguments;
+#else
+  return std::vector<std::string>(argv, argv + argc);
+#endif
+}
+
+unsigned long ProcessId() {
+#ifdef _WIN32
+  return ::GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(::getpid());
+#endif
+}
+
+// Writes a child's output to ours as it comes.
+class Relay : public ChildOutputSink {
+ public:
+  bool Room(char*& at, std::size_t& bytes) override {
+    at = buffer_;
+    bytes = sizeof buffer_;
+    return true;
+  }
+  void Took(std::size_t bytes) override {
+    std::fwrite(buffer_, 1, bytes, stdout);
+    std::fflush(stdout);
+  }
+
+ private:
+  char buffer_[4096];
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string step = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : "";
+#ifdef _WIN32
+  // Bytes as they are: in text mode "\r\n" would become "\n" and 0x1A the end.
+  ::_setmode(::_fileno(stdin), _O_BINARY);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+#endif
+  const std::vector<std::string> arguments = Arguments(argc, argv);
+  const int count = static_cast<int>(arguments.size());
+  for (int i = 1; i < count; ++i) {
+    const std::string step = arguments[i];
+    const char* value = i + 1 < count ? arguments[i + 1].c_str() : "";
     if (step == "out" || step == "err") {
       std::FILE* to = step == "out" ? stdout : stderr;
       std::fputs(value, to);
@@ -60,6 +136,21 @@ int main(int argc, char** argv) {
       std::printf("%s %d", IsTerminal(StandardStream::kOutput) ? "terminal" : "not a terminal",
                   TerminalColumns(StandardStream::kOutput));
       std::fflush(stdout);
+    } else if (step == "pid") {
+      std::printf("%lu", ProcessId());
+      std::fflush(stdout);
+    } else if (step == "spawn") {
+      Relay relay;
+      ChildRun run;
+      run.argv = {ProgramBeside("child_probe")};
+      run.argv.insert(run.argv.end(), arguments.begin() + i + 1, arguments.end());
+      run.output = &relay;
+      run.deadlineMilliseconds = 60000;
+      const ChildEnd end = RunChildProgram(run);
+      if (end.startFailure != StartFailure::kNone)
+        std::fprintf(stderr, "spawn failed at %s: %s", end.step != nullptr ? end.step : "exec",
+                     std::strerror(end.error));
+      return end.exitCode;
     } else if (step == "exit") {
       return std::atoi(value);
     }

@@ -2,15 +2,20 @@
 // do, as tables of cases. The same tables run against the POSIX services
 // here and the Windows ones under wine.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,14 +24,30 @@
 #include "memory_map.h"
 #include "memory_stream.h"
 #include "program_folder.h"
+#include "scratch_folder.h"
 #include "terminal.h"
-#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string kProbe = ProgramBeside("child_probe");
+// What a program's file is named on this system.
+#ifdef _WIN32
+constexpr const char* kProgramSuffix = ".exe";
+#else
+constexpr const char* kProgramSuffix = "";
+#endif
+
+// Wine accepts a job's memory limit and does not enforce it: the row that
+// needs the limit to bite holds on Windows itself, not there.
+bool MemoryLimitUnenforced() {
+#ifdef _WIN32
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
 
 // Takes at most limit bytes, then refuses.
 class LimitedSink : public ChildOutputSink {
@@ -82,12 +103,22 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
        true, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "no memory", ""},
       {"within the limit", {"alloc", "16"},
        true, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "allocated", ""},
+      {"the arguments as given, quoted for the child's parser",
+       {"out", "two words", "out", "\"quoted\"", "out", "back\\slash\\", "out", "end\\\\\"",
+        "out", "", "out", "C:\\Program Files\\", "out", "Müller 山田"},
+       true, 10000, 0, std::nullopt, nullptr, 0, 0, false, false,
+       "two words\"quoted\"back\\slash\\end\\\\\"C:\\Program Files\\Müller 山田", ""},
       {"the output is a pipe, not a terminal", {"terminal"},
        true, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "not a terminal 0", ""},
       // clang-format on
   };
-  TempDir dir;
+  ScratchFolder dir;
+  ASSERT_FALSE(dir.path().empty());
   for (const auto& row : rows) {
+    if (row.memory != 0 && std::strcmp(row.output, "no memory") == 0 && MemoryLimitUnenforced()) {
+      std::printf("not checked under wine: %s\n", row.label);
+      continue;
+    }
     TextSink output(1024), errors(1024);
     ChildRun run;
     run.argv = {kProbe};
@@ -131,7 +162,8 @@ ChildRun Running(std::vector<std::string> argv, long long deadline) {
 }
 
 TEST(ChildLauncher, SaysWhyAChildDidNotRunOrWasEnded) {
-  const ChildEnd missing = RunChildProgram(Running({"/nonexistent/child_probe"}, 1000));
+  const std::string absent = (fs::path(ProgramFolder()) / "nonexistent" / "child_probe").string();
+  const ChildEnd missing = RunChildProgram(Running({absent}, 1000));
   EXPECT_EQ(missing.startFailure, StartFailure::kInChild);
   EXPECT_EQ(missing.step, nullptr);  // the program itself
   EXPECT_EQ(missing.error, ENOENT);
@@ -152,17 +184,54 @@ TEST(ChildLauncher, SaysWhyAChildDidNotRunOrWasEnded) {
   EXPECT_EQ(RunChildProgram(Running({kProbe, "flood", "4194304", "exit", "5"}, 10000)).exitCode, 5);
 }
 
+// Whether the process runs still (a zombie does not).
+bool Runs(unsigned long pid) {
+#ifdef _WIN32
+  const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return false;
+  const bool runs = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  ::CloseHandle(process);
+  return runs;
+#else
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const std::size_t name = text.rfind(')');
+  return name != std::string::npos && name + 2 < text.size() && text[name + 2] != 'Z' &&
+         text[name + 2] != 'X';
+#endif
+}
+
+TEST(ChildLauncher, EndsTheChildWithItsParent) {
+  // The probe starts one of its own, which says who it is and sleeps; the
+  // probe is ended once that has been said, and its child ends with it.
+  TextSink output(64), errors(1024);
+  ChildRun run = Running({kProbe, "spawn", "pid", "out", ";", "sleep", "30000"}, 30000);
+  run.output = &output;
+  run.errors = &errors;
+  run.goOn = [&output](long long) { return output.text().find(';') == std::string::npos; };
+  const ChildEnd end = RunChildProgram(run);
+  EXPECT_TRUE(end.cancelled) << errors.text();
+  const unsigned long grandchild = std::strtoul(output.text().c_str(), nullptr, 10);
+  ASSERT_NE(grandchild, 0u) << errors.text();
+  const auto start = std::chrono::steady_clock::now();
+  while (Runs(grandchild) && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(Runs(grandchild));
+}
+
 TEST(ProgramFolder, IsWhereTheRunningProgramLies) {
   const std::string folder = ProgramFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_TRUE(fs::path(folder).is_absolute());
   EXPECT_TRUE(SameFile(folder, DGC_BINARY_DIR "/tests"));
-  EXPECT_EQ(kProbe, (fs::path(folder) / "child_probe").string());
+  EXPECT_EQ(kProbe, (fs::path(folder) / "child_probe").string() + kProgramSuffix);
 }
 
 TEST(MemoryStream, ReadersReadTheSameBytes) {
   const std::string bytes("GSD\r\n\0\x1A\xFF tail", 13);
-  TempDir dir;
+  ScratchFolder dir;
+  ASSERT_FALSE(dir.path().empty());
   { std::ofstream(dir.File("bytes"), std::ios::binary) << bytes; }
   std::FILE* memory = OpenMemoryStream(bytes.data(), bytes.size());
   std::FILE* file = std::fopen(dir.File("bytes").c_str(), "rb");
@@ -204,7 +273,8 @@ TEST(MemoryStream, ReadersReadTheSameBytes) {
 }
 
 TEST(FileIdentity, NamesOfOneFileAgreeAndACopyDiffers) {
-  TempDir dir;
+  ScratchFolder dir;
+  ASSERT_FALSE(dir.path().empty());
   const fs::path a = dir.File("a.gsd");
   { std::ofstream(a, std::ios::binary) << "frames"; }
   fs::copy_file(a, dir.File("copy.gsd"));
@@ -239,8 +309,16 @@ TEST(FileIdentity, NamesOfOneFileAgreeAndACopyDiffers) {
   ASSERT_NE(in, nullptr);
   const std::optional<FileIdentity> opened = IdentityOfStream(in);
   EXPECT_EQ(opened, IdentityOfPath(a));
-  fs::rename(dir.File("copy.gsd"), a);
+  std::error_code refused;
+  fs::rename(dir.File("copy.gsd"), a, refused);
+#ifdef _WIN32
+  // Except where the C library opens files without delete sharing: the name
+  // of a file it holds open is not given to another at all.
+  EXPECT_TRUE(refused);
+#else
+  EXPECT_FALSE(refused);
   EXPECT_TRUE(opened && IdentityOfPath(a) != *opened);
+#endif
   EXPECT_EQ(opened, IdentityOfPath(dir.File("link.gsd")));
   std::fclose(in);
   const char text[] = "x";
