@@ -25,12 +25,16 @@ set(DGC_WINDOWS_DEPS "${DGC_WINDOWS_DEPS}" CACHE PATH "Prefix of the MinGW-built
 # try_compile projects get a fresh cache: hand the prefix on to them.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES DGC_WINDOWS_DEPS)
 
-# The prefix holds one folder per library (qt, gdcm), each with its CMake package files.
+# The prefix holds one folder per library, each with its CMake package or pkg-config files.
+# pkg-config looks there only, never at the host's .pc files.
 set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triplet})
+set(ENV{PKG_CONFIG_PATH} "")
+set(ENV{PKG_CONFIG_LIBDIR} "")
 if(DGC_WINDOWS_DEPS)
-  foreach(part qt gdcm)
+  foreach(part qt gdcm dcmtk charls openjpeg zlib)
     list(PREPEND CMAKE_FIND_ROOT_PATH "${DGC_WINDOWS_DEPS}/${part}")
     list(APPEND CMAKE_PREFIX_PATH "${DGC_WINDOWS_DEPS}/${part}")
+    set(ENV{PKG_CONFIG_LIBDIR} "$ENV{PKG_CONFIG_LIBDIR}:${DGC_WINDOWS_DEPS}/${part}/lib/pkgconfig")
   endforeach()
 endif()
 # Programs (moc, rcc, python3) run on the host; everything that is linked comes from the roots.
