@@ -120,8 +120,7 @@ mkdir -p "$work/src" "$prefix/share"
 # must outlive the clone that built the prefix.
 cp "$here/cmake/mingw-w64.cmake" "$prefix/share/mingw-w64.cmake"
 toolchain=$prefix/share/mingw-w64.cmake
-# DCMTK runs its configuration checks under wine: a wine prefix of the build's own.
-export WINEPREFIX=$work/wine WINEDEBUG=-all
+export WINEDEBUG=-all
 
 fetch() { # fetches and unpacks source package $1 (Debian's patches applied) into $work/src/$1
   local package=$1
@@ -129,8 +128,7 @@ fetch() { # fetches and unpacks source package $1 (Debian's patches applied) int
     cd "$work/src"
     apt-get "${apt_options[@]}" source --download-only "$package=${version[$package]}" >/dev/null
     # apt checked the files against the signed Release; dpkg-source applies Debian's patches.
-    dpkg-source --no-check -x "${package}_$(echo "${version[$package]}" | sed 's/^[0-9]*://').dsc" \
-      "$package" >/dev/null
+    dpkg-source --no-check -x "${package}_${version[$package]#*:}.dsc" "$package" >/dev/null
   ) || die "fetching the source of $package ${version[$package]} failed"
 }
 
@@ -213,14 +211,20 @@ EOF
     -DGDCM_USE_SYSTEM_EXPAT=OFF -DGDCM_USE_SYSTEM_UUID=OFF -DGDCM_USE_SYSTEM_OPENSSL=OFF \
     -DGDCM_USE_SYSTEM_JSON=OFF -DGDCM_USE_SYSTEM_PAPYRUS3=OFF -DGDCM_USE_SYSTEM_LJPEG=OFF
   build_and_install gdcm
+  # GDCM found OpenJPEG through pkg-config and exports it by bare name, which a linker finds in
+  # /usr/lib on Linux but nowhere here: its targets file gets the library's path.
+  sed -i "s|<LINK_ONLY:openjp2>|<LINK_ONLY:$prefix/openjpeg/lib/libopenjp2.a>|" \
+    "$prefix/gdcm/lib/gdcm-3.0/GDCMTargets.cmake"
 }
 
 build_dcmtk() {
   fetch dcmtk
-  wineboot -i >/dev/null 2>&1 || true
+  # DCMTK runs its configuration checks under wine, in a wine prefix of its own in the build
+  # folder, and wants to know where the C++ runtime DLL is (our programs link it statically).
   # Debian's configuration where it matters to reading a header (private tags, the STL, C++17,
   # zlib); the dictionary is compiled in, as DCMTK does on Windows, instead of a file under /usr.
   configure "$work/src/dcmtk" dcmtk -DDCMTK_MODULES="ofstd;oflog;dcmdata" -DBUILD_APPS=OFF \
+    -DCPP_RUNTIME="$(${triplet}-g++-posix -print-file-name=libstdc++-6.dll)" \
     -DDCMTK_ENABLE_PRIVATE_TAGS=ON -DDCMTK_ENABLE_STL=ON -DCMAKE_CXX_STANDARD=17 \
     -DDCMTK_DEFAULT_DICT=builtin -DDCMTK_WITH_ZLIB=ON \
     -DZLIB_INCLUDE_DIR="$prefix/zlib/include" -DZLIB_LIBRARY="$prefix/zlib/lib/libz.a" \
@@ -228,7 +232,8 @@ build_dcmtk() {
     -DDCMTK_WITH_SNDFILE=OFF -DDCMTK_WITH_ICONV=OFF -DDCMTK_WITH_ICU=OFF -DDCMTK_WITH_WRAP=OFF \
     -DDCMTK_WITH_OPENJPEG=OFF -DDCMTK_WITH_DOXYGEN=OFF -DDCMTK_ENABLE_MANPAGES=OFF
   build_and_install dcmtk
-  wineserver -k 2>/dev/null || true
+  WINEPREFIX=$(sed -n 's/^DCMTK_WINEPREFIX:[A-Z]*=//p' "$work/dcmtk-build/CMakeCache.txt") \
+    wineserver -k 2>/dev/null || true
 }
 
 build_qt() {
