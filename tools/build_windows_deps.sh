@@ -222,11 +222,12 @@ build_dcmtk() {
   # DCMTK runs its configuration checks under wine, in a wine prefix of its own in the build
   # folder, and wants to know where the C++ runtime DLL is (our programs link it statically).
   # Debian's configuration where it matters to reading a header (private tags, the STL, C++17,
-  # zlib); the dictionary is compiled in, as DCMTK does on Windows, instead of a file under /usr.
+  # zlib); the dictionary is compiled in, as DCMTK does on Windows, instead of a file under /usr
+  # (Debian's patches name that folder CMAKE_INSTALL_DATADIC).
   configure "$work/src/dcmtk" dcmtk -DDCMTK_MODULES="ofstd;oflog;dcmdata" -DBUILD_APPS=OFF \
     -DCPP_RUNTIME="$(${triplet}-g++-posix -print-file-name=libstdc++-6.dll)" \
     -DDCMTK_ENABLE_PRIVATE_TAGS=ON -DDCMTK_ENABLE_STL=ON -DCMAKE_CXX_STANDARD=17 \
-    -DDCMTK_DEFAULT_DICT=builtin -DDCMTK_WITH_ZLIB=ON \
+    -DDCMTK_DEFAULT_DICT=builtin -DCMAKE_INSTALL_DATADIC=share/dcmtk -DDCMTK_WITH_ZLIB=ON \
     -DZLIB_INCLUDE_DIR="$prefix/zlib/include" -DZLIB_LIBRARY="$prefix/zlib/lib/libz.a" \
     -DDCMTK_WITH_OPENSSL=OFF -DDCMTK_WITH_PNG=OFF -DDCMTK_WITH_TIFF=OFF -DDCMTK_WITH_XML=OFF \
     -DDCMTK_WITH_SNDFILE=OFF -DDCMTK_WITH_ICONV=OFF -DDCMTK_WITH_ICU=OFF -DDCMTK_WITH_WRAP=OFF \
