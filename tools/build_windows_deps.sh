@@ -241,14 +241,17 @@ build_qt() {
   fetch qt6-base
   # Only what the window uses. Everything third-party is Qt's bundled copy (the host's are Linux
   # libraries). OpenGL is off: the window paints with QPainter, and Qt would otherwise load
-  # opengl32 lazily. Wintab's header is not in Debian's source, hence no tablet events.
+  # opengl32 lazily. Wintab's header is not in Debian's source, hence no tablet events. Without
+  # Direct2D, Qt 6.4 leaves out the DirectWrite font database that the windows plugin still
+  # calls when DirectWrite 3 is on: fonts go through GDI's database.
   configure "$work/src/qt6-base" qt \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
     -DFEATURE_pkg_config=OFF -DFEATURE_opengl=OFF -DFEATURE_dynamicgl=OFF \
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
     -DFEATURE_xml=OFF -DFEATURE_testlib=OFF -DFEATURE_concurrent=OFF -DFEATURE_tabletevent=OFF \
-    -DFEATURE_androiddeployqt=OFF -DFEATURE_direct2d=OFF -DFEATURE_vulkan=OFF \
+    -DFEATURE_androiddeployqt=OFF -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF \
+    -DFEATURE_vulkan=OFF \
     -DFEATURE_icu=OFF -DFEATURE_glib=OFF -DFEATURE_zstd=OFF -DFEATURE_jpeg=OFF \
     -DFEATURE_gif=OFF -DFEATURE_ico=OFF -DFEATURE_sessionmanager=OFF \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF -DFEATURE_system_pcre2=OFF \
