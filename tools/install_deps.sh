@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running or testing needs,
-# only those that are missing. Usage: tools/install_deps.sh run|test
+# only those that are missing. Usage: tools/install_deps.sh run|test|windows
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev libgdcm-dev libseccomp-dev libdcmtk-dev libcharls-dev
@@ -9,11 +9,17 @@ run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-go
 test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom python3-numpy dcmtk libgdcm-tools libopenjp2-tools xvfb xauth imagemagick
       fonts-liberation2 fonts-ipafont-gothic acl
       dpkg-dev lintian adduser man-db xdg-utils libfile-mimeinfo-perl shared-mime-info file bash-completion)
+# The Windows build: the MinGW-w64 cross toolchain, the host Qt tools (moc, rcc, uic) that the
+# cross-built Qt reuses, GoogleTest's sources (the host library cannot link into a .exe), wine to
+# run the tests, and wixl with msitools (msiinfo) for the MSI. apt-get source needs dpkg-dev.
+windows=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+         qt6-base-dev-tools googletest wine wine64 wixl msitools dpkg-dev xz-utils perl python3)
 
 case "${1:-test}" in
   run) wanted=("${build[@]}" "${run[@]}") ;;
   test) wanted=("${build[@]}" "${test[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  windows) wanted=("${windows[@]}") ;;
+  *) echo "usage: $0 run|test|windows" >&2; exit 2 ;;
 esac
 
 missing=()
