@@ -17,7 +17,10 @@ for config in plain sanitize; do
   echo "== $config tests"
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 1200)
 done
+echo "== Windows build (MinGW-w64) and its tests under wine"
+tools/install_deps.sh windows
+tools/test_windows.sh
 echo "== bounded fuzz run (fixed seed)"
 fuzz/run_fuzz.sh 150000 90
 tools/check_package.sh build-tests-plain
-echo "all tests passed (plain and sanitizer builds, fuzz run)"
+echo "all tests passed (plain and sanitizer builds, Windows build under wine, fuzz run)"
