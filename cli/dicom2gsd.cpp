@@ -26,10 +26,10 @@
 #include "study_form.h"
 #include "study_state.h"
 #include "terminal_text.h"
+#include "value_text.h"
 
 namespace {
 
-constexpr int kUsageError = 2;
 // ParseOptions' answer when the conversion is to run.
 constexpr int kConvert = -1;
 
@@ -37,7 +37,7 @@ const char* const kUsage =
     "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--sex M|F]\n"
     "                 [--comment TEXT] [--accept-non-nm] [--accept-projections]\n"
     "                 [--expect-sop-uid UID] [--expect-patient-id ID]\n"
-    "                 [--expect-study-uid UID] INPUT OUTPUT\n"
+    "                 [--expect-study-uid UID] [--outcome-fd N] INPUT OUTPUT\n"
     "       dicom2gsd --scan [--cross-devices] [--out DIR [--name TEMPLATE] [--jobs N]\n"
     "                 [--dry-run] [--report FILE.jsonl] [OPTIONS...]] PATH...\n"
     "\n"
@@ -67,6 +67,9 @@ const char* const kUsage =
     "  --expect-sop-uid UID, --expect-patient-id ID, --expect-study-uid UID\n"
     "                   refuse INPUT unless its SOP Instance UID, Patient ID or Study\n"
     "                   Instance UID is this (what a scan read before)\n"
+    "  --outcome-fd N   when done, write one JSON line on descriptor N: status, kind\n"
+    "                   (converted, declined, failed, short, no-memory), reason,\n"
+    "                   warnings, output\n"
     "\n"
     "Exit status: 0 written, 1 load failed or declined or cannot write,\n"
     "4 pixel data too short, 8 no memory, 2 usage error; with --scan the\n"
@@ -84,6 +87,7 @@ struct Options {
   bool named = false;  // --name given: the folder mode's alone
   // --expect-*: what INPUT must hold; absent when not given.
   std::optional<std::string> sopUid, patientId, studyUid;
+  int outcomeFd = -1;    // --outcome-fd; -1 when not given
   FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
@@ -96,7 +100,44 @@ void Say(const std::string& text) {
 int UsageError(const std::string& message) {
   Say(message);
   std::fputs(kUsage, stderr);
-  return kUsageError;
+  return kExitUsage;
+}
+
+// What the conversion came to, for --outcome-fd.
+ConverterOutcome Outcome;
+
+// Says why INPUT was not converted, on stderr and in the outcome; returns
+// status. kind: declined, or else what the status means.
+int Refuse(int status, const std::string& why, const char* kind = nullptr) {
+  Say(InputPath + ": " + why);
+  Outcome.reason = TerminalText(why);
+  Outcome.kind = kind != nullptr ? kind : OutcomeOfExit(status);
+  return status;
+}
+
+// A caveat of INPUT's conversion, on stderr and in the outcome.
+void Warn(const std::string& why) {
+  const std::string text = InputPath + ": " + why;
+  Say("warning: " + text);
+  Outcome.warnings.push_back(TerminalText(text));
+}
+
+// Writes the outcome line on fd, once the conversion ended with status. A
+// descriptor that fails leaves the caller with the exit status alone.
+void TellOutcome(int fd, int status) {
+  Outcome.status = status;
+  if (status == kExitSaved) {
+    Outcome.kind = OutcomeOfExit(status);
+    Outcome.reason.clear();
+    Outcome.output = OutputPath;
+  }
+  const std::string line = FormatOutcomeLine(Outcome);
+  for (std::size_t done = 0; done < line.size();) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
 }
 
 // Completes the folder mode's options: the single-file ones each conversion
@@ -111,6 +152,7 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
   if (options.sopUid || options.patientId || options.studyUid)
     return UsageError(
         "--expect-sop-uid, --expect-patient-id and --expect-study-uid go without --scan");
+  if (options.outcomeFd >= 0) return UsageError("--outcome-fd goes without --scan");
   if (folder.jobs == 0)
     folder.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   folder.acceptNonNm = options.acceptNonNm;
@@ -190,6 +232,17 @@ int ApplyExpected(const std::string& arg, const char* value, Options& options) {
   return kConvert;
 }
 
+int ApplyOutcomeFd(const std::string&, const char* value, Options& options) {
+  const std::optional<std::int32_t> fd =
+      value != nullptr ? ParseStrictInteger(value) : std::nullopt;
+  if (!fd || *fd < 0 || ::fcntl(*fd, F_GETFD) < 0)
+    return UsageError("--outcome-fd needs an open descriptor's number");
+  // Not for the decoder helper this process may start.
+  if (*fd > STDERR_FILENO) ::fcntl(*fd, F_SETFD, FD_CLOEXEC);
+  options.outcomeFd = *fd;
+  return kConvert;
+}
+
 int ApplyJobs(const std::string&, const char* value, Options& options) {
   const std::string jobs = value == nullptr ? "" : value;
   char* end = nullptr;
@@ -242,6 +295,7 @@ const OptionRow kOptionRows[] = {
     {"--report", true, ApplyFolderPath},
     {"--name", true, ApplyName},
     {"--jobs", true, ApplyJobs},
+    {"--outcome-fd", true, ApplyOutcomeFd},
 };
 
 // The single-file mode's INPUT and OUTPUT, once no folder option was given.
@@ -336,10 +390,10 @@ int LoadInput(const Options& options, const std::string& path) {
                              ? kDeclinedProjectionsHint
                          : report.failure == LoadFailure::kModalityDeclined ? kDeclinedNonNmHint
                                                                             : "";
-    Say(InputPath + ": " + report.FailureText(loaded) + option);
-    return loaded;
+    return Refuse(loaded, report.FailureText(loaded) + option,
+                  *option ? kOutcomeDeclined : nullptr);
   }
-  for (const std::string& warning : report.warnings) Say("warning: " + InputPath + ": " + warning);
+  for (const std::string& warning : report.warnings) Warn(warning);
   return kLoadOk;
 }
 
@@ -355,8 +409,8 @@ StudyFormTexts FormWithOptions(const Options& options) {
   } else if (texts.sex == FormSex::kUnknown) {
     // A script has no one to ask, and the GSD header needs M or F.
     texts.sex = FormSex::kFemale;
-    Say("warning: " + InputPath +
-        ": the file gives no usable Patient's Sex (0010,0040), absent or neither M nor F: F is "
+    Warn(
+        "the file gives no usable Patient's Sex (0010,0040), absent or neither M nor F: F is "
         "written; --sex M|F sets it");
   }
   return texts;
@@ -366,17 +420,18 @@ StudyFormTexts FormWithOptions(const Options& options) {
 int StoreAndWrite(const StudyFormTexts& texts, const Options& options) {
   if (auto error = StoreFormTexts(texts, StudyRecord)) {
     // Only a header value that the form cannot show back can fail here.
-    Say(InputPath + ": " + AttributeOfField(error->field) + " holds '" + error->text +
-        "', not a number");
-    return kGsdNotWritten;
+    return Refuse(kGsdNotWritten, std::string(AttributeOfField(error->field)) + " holds '" +
+                                      error->text + "', not a number");
   }
   std::string error;
   if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error) ||
       WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex, error) != kGsdWritten) {
     Say(OutputPath + ": cannot write: " + error);
+    Outcome.reason = TerminalText(OutputPath + ": cannot write: " + error);
+    Outcome.kind = OutcomeOfExit(kGsdNotWritten);
     return kGsdNotWritten;
   }
-  return 0;
+  return kExitSaved;
 }
 
 // With --expect-*: opens INPUT once, checks that it holds what a scan read
@@ -387,18 +442,15 @@ int CheckExpected(const Options& options, int& held, std::string& loadPath) {
   held = ::open(InputPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   struct stat info;
   if (held < 0 || ::fstat(held, &info) != 0) {
-    Say(InputPath + ": " + std::strerror(errno));
-    return kLoadFailed;
+    return Refuse(kLoadFailed, std::strerror(errno));
   }
   if (!S_ISREG(info.st_mode)) {
-    Say(InputPath + ": is not a regular file");
-    return kLoadFailed;
+    return Refuse(kLoadFailed, "is not a regular file");
   }
   StudyFacts facts;
   std::string error;
   if (ReadStudyFacts(held, InputPath, facts, error) != FactsResult::kStudy) {
-    Say(InputPath + ": " + (error.empty() ? "not a DICOM file" : error));
-    return kLoadFailed;
+    return Refuse(kLoadFailed, error.empty() ? "not a DICOM file" : error);
   }
   const struct {
     const std::optional<std::string>& expected;
@@ -409,23 +461,17 @@ int CheckExpected(const Options& options, int& held, std::string& loadPath) {
                 {options.studyUid, facts.studyInstanceUid, "Study Instance UID (0020,000D)"}};
   for (const auto& check : checks) {
     if (!check.expected || *check.expected == check.found) continue;
-    Say(InputPath + ": the file changed since it was scanned: its " + check.attribute + " is '" +
-        check.found + "', not '" + *check.expected + "'; not converted");
-    return kLoadFailed;
+    return Refuse(kLoadFailed, std::string("the file changed since it was scanned: its ") +
+                                   check.attribute + " is '" + check.found + "', not '" +
+                                   *check.expected + "'; not converted");
   }
   // The loader opens by name: the descriptor's own name is the file checked.
   loadPath = "/proc/self/fd/" + std::to_string(held);
   return kConvert;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  int parsed = ParseOptions(argc, argv, options);
-  if (parsed != kConvert) return parsed;
-  if (options.scan) return RunScan(options);
-
+// Converts INPUT into OUTPUT. Returns the exit status.
+int ConvertOne(const Options& options) {
   InputPath = options.input;
   OutputPath = options.output;
   BatchMode = true;
@@ -439,4 +485,16 @@ int main(int argc, char** argv) {
   if (held >= 0) ::close(held);
   if (loaded != kLoadOk) return loaded;
   return StoreAndWrite(FormWithOptions(options), options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  int parsed = ParseOptions(argc, argv, options);
+  if (parsed != kConvert) return parsed;
+  if (options.scan) return RunScan(options);
+  const int status = ConvertOne(options);
+  if (options.outcomeFd >= 0) TellOutcome(options.outcomeFd, status);
+  return status;
 }

@@ -19,12 +19,12 @@
 #include <mutex>
 #include <vector>
 
+#include "decoder_status.h"
 #include "program_folder.h"
 
 namespace {
 
 constexpr const char* kHelperName = "dicom-decode";
-constexpr int kExitPixelDataShort = 6;  // the helper's status for short pixel data
 // How often a waiting load asks its caller whether to go on.
 constexpr int kWaitTickMilliseconds = 100;
 
@@ -352,11 +352,11 @@ DecodeResult Verdict(const HelperEnd& end, const DecodedFile& decoded, int timeo
     return DecodeResult::kFailed;
   }
   const int status = end.status;
-  if (!end.timedOut && WIFEXITED(status) && WEXITSTATUS(status) == kExitPixelDataShort) {
+  if (!end.timedOut && WIFEXITED(status) && WEXITSTATUS(status) == kHelperPixelDataShort) {
     reason = "the pixel data end before the last frame";
     return DecodeResult::kPixelDataShort;
   }
-  if (end.timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (end.timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != kHelperDecoded) {
     reason =
         HowItEnded(status, end.timedOut, timeoutSeconds, end.words.substr(0, end.words.find('\n')));
     return DecodeResult::kFailed;

@@ -24,7 +24,7 @@ constexpr int kExecErrorFd = 3;
 // In the child, between fork and exec: only async-signal-safe calls, since
 // the parent has threads. Never returns.
 [[noreturn]] void ExecInChild(char* const* args, pid_t parent, int devNull, int output,
-                              int execError) {
+                              int execError, int report) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ::_exit(127);
   if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
@@ -32,8 +32,10 @@ constexpr int kExecErrorFd = 3;
   ::dup2(output, STDERR_FILENO);
   ::dup2(execError, kExecErrorFd);
   ::fcntl(kExecErrorFd, F_SETFD, FD_CLOEXEC);
+  // Above kChildReportFd (see ReportChannel): nothing above overwrites it.
+  if (report >= 0) ::dup2(report, kChildReportFd);
   // Nothing of the node's (sockets, the spool) reaches the program.
-  ::close_range(kExecErrorFd + 1, ~0U, 0);
+  ::close_range((report >= 0 ? kChildReportFd : kExecErrorFd) + 1, ~0U, 0);
   struct sigaction defaults = {};
   defaults.sa_handler = SIG_DFL;
   ::sigaction(SIGPIPE, &defaults, nullptr);
@@ -54,6 +56,32 @@ int ExecError(int fd) {
   while ((n = ::read(fd, &error, sizeof error)) < 0 && errno == EINTR) {
   }
   return n == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+// The report channel: a pipe whose write end lies above kChildReportFd, so
+// that the child's dup2 onto its lower descriptors cannot overwrite it, and
+// whose read end does not block. False when it cannot be made.
+bool ReportChannel(int fds[2]) {
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  const int high = ::fcntl(fds[1], F_DUPFD_CLOEXEC, kChildReportFd + 1);
+  ::close(fds[1]);
+  fds[1] = high;
+  // The child's end blocks as an ordinary descriptor does.
+  if (high >= 0 && ::fcntl(high, F_SETFL, 0) == 0) return true;
+  ::close(fds[0]);
+  if (high >= 0) ::close(high);
+  return false;
+}
+
+// What the ended child left on the report channel, at most limit bytes.
+std::string DrainReport(int fd, std::size_t limit) {
+  std::string report;
+  char buffer[4096];
+  ssize_t n;
+  while (report.size() < limit &&
+         ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+    if (n > 0) report.append(buffer, std::min(static_cast<std::size_t>(n), limit - report.size()));
+  return report;
 }
 
 long long MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
@@ -119,7 +147,7 @@ void Reap(pid_t pid, std::chrono::steady_clock::time_point deadline, ChildResult
 }  // namespace
 
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
-                     std::size_t outputLimit) {
+                     std::size_t outputLimit, bool reportChannel) {
   ChildResult result;
   if (argv.empty() || argv[0].empty() || argv[0][0] != '/') {
     result.output = "not an absolute program path";
@@ -140,16 +168,24 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
     result.output = "pipe failed";
     return result;
   }
+  int report[2] = {-1, -1};
+  if (reportChannel && !ReportChannel(report)) {
+    for (int fd : {pipeFds[0], pipeFds[1], execError[0], execError[1]}) ::close(fd);
+    result.output = "pipe failed";
+    return result;
+  }
   int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   const pid_t parent = ::getpid();
   pid_t pid = ::fork();
-  if (pid == 0) ExecInChild(args.data(), parent, devNull, pipeFds[1], execError[1]);
+  if (pid == 0) ExecInChild(args.data(), parent, devNull, pipeFds[1], execError[1], report[1]);
   ::close(pipeFds[1]);
   ::close(execError[1]);
+  if (report[1] >= 0) ::close(report[1]);
   if (devNull >= 0) ::close(devNull);
   if (pid < 0) {
     ::close(pipeFds[0]);
     ::close(execError[0]);
+    if (report[0] >= 0) ::close(report[0]);
     result.output = "fork failed";
     return result;
   }
@@ -162,6 +198,10 @@ ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
   if (pidfd >= 0) ::close(pidfd);
   ::close(pipeFds[0]);
   Reap(pid, deadline, result);
+  if (report[0] >= 0) {
+    result.report = DrainReport(report[0], outputLimit);
+    ::close(report[0]);
+  }
   if (notStarted != 0) result.output = "cannot start " + argv[0] + ": " + std::strerror(notStarted);
   return result;
 }

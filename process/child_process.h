@@ -1,6 +1,9 @@
 // Runs a program by its absolute path with an argument vector (no shell,
 // no PATH), its standard output and error captured together, within a
-// deadline. The child dies with the thread that started it.
+// deadline. The child dies with the thread that started it. On request it
+// also gets a report channel: a pipe whose write end it finds as descriptor
+// kChildReportFd, for a few lines that are not for a person (at most what a
+// pipe holds, 64 KiB, since they are read once the child has ended).
 #pragma once
 
 #include <cstddef>
@@ -12,9 +15,12 @@ struct ChildResult {
   int signal = 0;     // the signal that ended it, 0 if none
   bool timedOut = false;
   std::string output;  // at most the limit given, the rest dropped
+  std::string report;  // what it wrote on the report channel
 };
 
+constexpr int kChildReportFd = 4;
+
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
-                     std::size_t outputLimit);
+                     std::size_t outputLimit, bool reportChannel = false);
 
 #include "program_folder.h"  // ProgramFolder, where the children are run from

@@ -46,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder_status.h"
 #include "frame_decode.h"
 #include "helper_process.h"
 #include "program_folder.h"
@@ -125,7 +126,7 @@ Standby StartStandby(const GdcmHelper& helper) {
     if (n != 1) ::_exit(0);
     const std::string why = RunGdcmHelper(helper, mode == 'V') + "\n";
     (void)!::write(2, why.data(), why.size());
-    ::_exit(7);
+    ::_exit(kHelperCannotStart);
   }
   ::close(control[0]);
   if (child < 0) {
@@ -140,19 +141,19 @@ Standby StartStandby(const GdcmHelper& helper) {
 // Hands the file to GDCM and ends as GDCM's child ends: its status, or its
 // signal.
 int AskGdcm(const Standby& standby, char mode) {
-  if (standby.pid < 0) return Fail(7, "the decoder cannot start GDCM (no process for it)");
+  if (standby.pid < 0) return Fail(kHelperCannotStart, "the decoder cannot start GDCM (no process for it)");
   if (::write(standby.ask, &mode, 1) != 1)
-    return Fail(7, "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
+    return Fail(kHelperCannotStart, "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
   int status = 0;
   pid_t reaped;
   while ((reaped = ::waitpid(standby.pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  if (reaped != standby.pid) return Fail(7, "the decoder lost GDCM's process");
+  if (reaped != standby.pid) return Fail(kHelperCannotStart, "the decoder lost GDCM's process");
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
   std::signal(sig, SIG_DFL);
   ::raise(sig);
-  return Fail(3, "GDCM's process ended by signal " + std::to_string(sig));
+  return Fail(kHelperUndecodable, "GDCM's process ended by signal " + std::to_string(sig));
 }
 
 // Frames first; GDCM for what that way does not take, and for the verdict
@@ -164,9 +165,9 @@ int Decode(const Input& input, int threads, const Standby& gdcm) {
   const FrameDecodeOutcome frames = DecodeFramesToStandardOutput(input.data, input.size, threads);
   switch (frames.result) {
     case FrameDecodeOutcome::kWritten:
-      return 0;
+      return kHelperDecoded;
     case FrameDecodeOutcome::kWriteFailed:
-      return Fail(5, frames.why);
+      return Fail(kHelperCannotWrite, frames.why);
     case FrameDecodeOutcome::kNotHandled:
       return AskGdcm(gdcm, 'G');
     case FrameDecodeOutcome::kFailedBeforeOutput:
@@ -176,7 +177,7 @@ int Decode(const Input& input, int threads, const Standby& gdcm) {
       break;
   }
   const int verdict = AskGdcm(gdcm, 'V');
-  return verdict != 0 ? verdict : Fail(3, frames.why);
+  return verdict != kHelperDecoded ? verdict : Fail(kHelperUndecodable, frames.why);
 }
 
 // The cores this process may run on: the decoding threads, at most.
@@ -195,7 +196,7 @@ int UsableCores() {
 int SelfTest(const std::string& check, const std::string& identity) {
   if (check == "ids") {
     ssize_t written = ::write(1, identity.data(), identity.size());
-    return written == static_cast<ssize_t>(identity.size()) ? 0 : 5;
+    return written == static_cast<ssize_t>(identity.size()) ? kHelperDecoded : kHelperCannotWrite;
   }
   char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
   if (check == "thread" || check == "thread-memory") {
@@ -214,11 +215,11 @@ int SelfTest(const std::string& check, const std::string& identity) {
       return nullptr;
     };
     pthread_t thread;
-    if (::pthread_create(&thread, nullptr, run, &attempt) != 0) return Fail(1, "no thread");
+    if (::pthread_create(&thread, nullptr, run, &attempt) != 0) return Fail(kHelperSelfTestFailed, "no thread");
     ::pthread_join(thread, nullptr);
     const char* said = attempt.memory ? (attempt.got ? "640 MiB given\n" : "640 MiB refused\n")
                                       : "thread joined\n";
-    return ::write(1, said, std::strlen(said)) > 0 ? 0 : 5;
+    return ::write(1, said, std::strlen(said)) > 0 ? kHelperDecoded : kHelperCannotWrite;
   }
   if (check == "fork")
     ::fork();
@@ -233,8 +234,8 @@ int SelfTest(const std::string& check, const std::string& identity) {
   else if (check == "map-file")
     ::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE, 0, 0);
   else
-    return Fail(2, "unknown self-test " + check);
-  return Fail(1, check + " was allowed");
+    return Fail(kHelperSelfTestUnknown, "unknown self-test " + check);
+  return Fail(kHelperSelfTestFailed, check + " was allowed");
 }
 
 }  // namespace
@@ -255,7 +256,7 @@ int main(int argc, char** argv) {
   const GdcmHelper gdcm = OpenGdcmHelper();
   std::string why;
   if (!DropPrivileges(why) || !EndWithParent(parent, why))
-    return Fail(7, "the decoder cannot start confined: " + why);
+    return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
   try {
     Input input;
     Standby standby;
@@ -263,8 +264,8 @@ int main(int argc, char** argv) {
       // What cannot be mapped (a pipe) is GDCM's to read, as before.
       struct stat info;
       if (::fstat(0, &info) != 0 || !S_ISREG(info.st_mode))
-        return Fail(7, RunGdcmHelper(gdcm, false));
-      if (!TakeStandardInput(input, why)) return Fail(7, why);
+        return Fail(kHelperCannotStart, RunGdcmHelper(gdcm, false));
+      if (!TakeStandardInput(input, why)) return Fail(kHelperCannotStart, why);
       standby = StartStandby(gdcm);
     }
     const std::string identity = selfTest ? ConfinedIdentity(dumpableAtMain) : "";
@@ -277,11 +278,11 @@ int main(int argc, char** argv) {
     ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
     const int threads = UsableCores();
     if (!ConfineSystemCalls(why, standby.ask))
-      return Fail(7, "the decoder cannot start confined: " + why);
+      return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
     return selfTest ? SelfTest(argv[2], identity) : Decode(input, threads, standby);
   } catch (const std::bad_alloc&) {
-    return Fail(4, "out of memory");
+    return Fail(kHelperNoMemory, "out of memory");
   } catch (const std::exception& error) {
-    return Fail(3, std::string("decoder error: ") + error.what());
+    return Fail(kHelperUndecodable, std::string("decoder error: ") + error.what());
   }
 }
