@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <thread>
@@ -140,9 +139,8 @@ void TellOutcome(int fd, int status) {
   }
 }
 
-// Completes the folder mode's options: the single-file ones each conversion
-// takes, as given. Returns kConvert when they are good.
-int FolderModeOptions(int argc, char** argv, Options& options) {
+// Checks the folder mode's options. Returns kConvert when they are good.
+int FolderModeOptions(Options& options) {
   FolderOptions& folder = options.folder;
   if (folder.paths.empty()) return UsageError("--scan needs a folder, DICOMDIR or file");
   if ((folder.dryRun || !folder.report.empty()) && folder.out.empty())
@@ -156,31 +154,20 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
   if (folder.jobs == 0)
     folder.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   folder.acceptNonNm = options.acceptNonNm;
-  auto named = [](const char* arg, std::initializer_list<const char*> names) {
-    for (const char* name : names)
-      if (std::strcmp(arg, name) == 0) return true;
-    return false;
-  };
-  // ParseOptions checked every value; this only picks them out again.
-  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (named(argv[i], {"--base-to-apex", "--accept-non-nm", "--accept-projections"}))
-      folder.converterOptions.push_back(argv[i]);
-    else if (named(argv[i], {"--height", "--weight", "--sex", "--comment"}))
-      folder.converterOptions.insert(folder.converterOptions.end(), {argv[i], argv[i + 1]}), ++i;
-    else if (named(argv[i], {"--out", "--report", "--name", "--jobs"}))
-      ++i;
-  }
   return kConvert;
 }
 
 // Each option and what it does. value is the next argument for an option
 // that takes one, nullptr when there is none. Returns kConvert, or a usage
-// error's exit code.
+// error's exit code. A forwarded option is one of the single-file mode's
+// that the folder mode passes, as given, to each conversion.
 struct OptionRow {
   const char* name;
   bool takesValue;
   int (*apply)(const std::string& arg, const char* value, Options& options);
+  bool forwarded = false;
 };
+constexpr bool kForwarded = true;
 
 int ApplyMeasure(const std::string& arg, const char* value, Options& options) {
   if (value == nullptr) return UsageError(arg + " needs a value");
@@ -258,17 +245,20 @@ const OptionRow kOptionRows[] = {
      [](const std::string&, const char*, Options& o) {
        o.baseToApex = true;
        return kConvert;
-     }},
+     },
+     kForwarded},
     {"--accept-non-nm", false,
      [](const std::string&, const char*, Options& o) {
        o.acceptNonNm = true;
        return kConvert;
-     }},
+     },
+     kForwarded},
     {"--accept-projections", false,
      [](const std::string&, const char*, Options& o) {
        o.acceptProjections = true;
        return kConvert;
-     }},
+     },
+     kForwarded},
     {"--scan", false,
      [](const std::string&, const char*, Options& o) {
        o.scan = true;
@@ -287,10 +277,10 @@ const OptionRow kOptionRows[] = {
     {"--expect-sop-uid", true, ApplyExpected},
     {"--expect-patient-id", true, ApplyExpected},
     {"--expect-study-uid", true, ApplyExpected},
-    {"--height", true, ApplyMeasure},
-    {"--weight", true, ApplyMeasure},
-    {"--sex", true, ApplySex},
-    {"--comment", true, ApplyComment},
+    {"--height", true, ApplyMeasure, kForwarded},
+    {"--weight", true, ApplyMeasure, kForwarded},
+    {"--sex", true, ApplySex, kForwarded},
+    {"--comment", true, ApplyComment, kForwarded},
     {"--out", true, ApplyFolderPath},
     {"--report", true, ApplyFolderPath},
     {"--name", true, ApplyName},
@@ -335,9 +325,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
       const char* value = row->takesValue && i + 1 < argc ? argv[++i] : nullptr;
       const int applied = row->apply(arg, value, options);
       if (applied != kConvert) return applied;
+      if (row->forwarded) {
+        options.folder.converterOptions.push_back(arg);
+        if (value != nullptr) options.folder.converterOptions.push_back(value);
+      }
     }
   }
-  return options.scan ? FolderModeOptions(argc, argv, options) : SingleFileOptions(options);
+  return options.scan ? FolderModeOptions(options) : SingleFileOptions(options);
 }
 
 // The DICOM attribute (or option) behind a form field, for a script's reader.

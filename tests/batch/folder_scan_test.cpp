@@ -124,11 +124,14 @@ TEST_F(FolderScan, ListsEachNmStudyOnceGatedFirst) {
 
 TEST_F(FolderScan, ConvertsLikeTheSingleFileModeAtAnyNumberOfJobs) {
   TempDir out1, out2, single;
+  // Every option a conversion takes reaches each child, as given.
+  const std::string options =
+      "--sex M --base-to-apex --height 170 --weight 65.5 --comment 'rest study' ";
   CommandResult one =
-      Dicom2Gsd("--scan --sex M --out " + ShellQuote(out1.path()) + " --jobs 1 " + "--report " +
-                ShellQuote(single.File("report.jsonl")) + " " + ShellQuote(Tree()));
-  CommandResult two = Dicom2Gsd("--scan --sex M --out " + ShellQuote(out2.path()) + " --jobs 2 " +
-                                ShellQuote(Tree()));
+      Dicom2Gsd("--scan " + options + "--out " + ShellQuote(out1.path()) + " --jobs 1 " +
+                "--report " + ShellQuote(single.File("report.jsonl")) + " " + ShellQuote(Tree()));
+  CommandResult two = Dicom2Gsd("--scan " + options + "--out " + ShellQuote(out2.path()) +
+                                " --jobs 2 " + ShellQuote(Tree()));
   // The worst result: a refused 32 x 32 study and a declined static one.
   EXPECT_EQ(one.exitCode, 1) << one.output;
   EXPECT_EQ(two.exitCode, 1) << two.output;
@@ -153,7 +156,7 @@ TEST_F(FolderScan, ConvertsLikeTheSingleFileModeAtAnyNumberOfJobs) {
                                            "export/series 2/gated_jpegls.dcm"};
   for (const std::string& input : inputs) {
     std::string path = single.File(std::to_string(&input - inputs.data()) + ".gsd");
-    CommandResult alone = Dicom2Gsd("--sex M " + ShellQuote(Tree() + "/" + input) + " " + path);
+    CommandResult alone = Dicom2Gsd(options + ShellQuote(Tree() + "/" + input) + " " + path);
     ASSERT_EQ(alone.exitCode, 0) << alone.output;
     const std::string bytes = ReadBytes(path);
     auto same = [&](const TempDir& dir) {
