@@ -17,7 +17,10 @@
 #include <vector>
 
 #include "conversion_log.h"
+#include "gated_loader.h"
 #include "open_beneath.h"
+#include "study_facts.h"
+#include "study_state.h"
 #include "terminal_text.h"
 #include "test_support.h"
 #include "tree_scan.h"
@@ -539,6 +542,30 @@ TEST_F(FolderScan, HostileNamesReachNoTerminalAndTheReportReadsBack) {
 }
 
 // The one filter for terminals and the JSON log's strings, byte by byte.
+// The table's gates and frames per gate are those the loader converts: old
+// files that count their slices in Number of Slices beside a Number of
+// Frames below 5 or none, and frames left over beyond gates x slices.
+class StudyFactsTest : public FreshStateTest {};
+
+TEST_F(StudyFactsTest, FramesPerGateAsTheLoaderCounts) {
+  for (const char* name : {"gated64", "gates0", "gated128_16x64", "nf256_ns32", "nf_missing_ns32",
+                           "nf4_ns32", "nf130_16gates"}) {
+    const std::string path = DataFile(name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << path;
+    StudyFacts facts;
+    std::string error;
+    const FactsResult read = ReadStudyFacts(fd, path, facts, error);
+    ::close(fd);
+    ASSERT_EQ(read, FactsResult::kStudy) << name << ": " << error;
+    LoadReport report;
+    ASSERT_EQ(LoadGatedStudy(path.c_str(), LoadOptions(), report), kLoadOk)
+        << name << ": " << report.detail;
+    EXPECT_EQ(facts.framesPerGate, StudyRecord.frameCount) << name;
+    EXPECT_EQ(facts.gates, std::max<int>(1, StudyRecord.gateCount)) << name;
+  }
+}
+
 TEST(TerminalText, ControlsEscapedAndUtf8Kept) {
   const struct {
     std::string text, shown, json;
