@@ -126,10 +126,10 @@ void Warn(const std::string& why) {
 void TellOutcome(int fd, int status) {
   Outcome.status = status;
   if (status == kExitSaved) {
-    Outcome.kind = OutcomeOfExit(status);
     Outcome.reason.clear();
     Outcome.output = OutputPath;
   }
+  if (status == kExitSaved || Outcome.kind.empty()) Outcome.kind = OutcomeOfExit(status);
   const std::string line = FormatOutcomeLine(Outcome);
   for (std::size_t done = 0; done < line.size();) {
     const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
