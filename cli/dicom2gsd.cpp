@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -66,6 +67,9 @@ const char* const kUsage =
     "  --expect-sop-uid UID, --expect-patient-id ID, --expect-study-uid UID\n"
     "                   refuse INPUT unless its SOP Instance UID, Patient ID or Study\n"
     "                   Instance UID is this (what a scan read before)\n"
+    "  --library-decoders\n"
+    "                   decode JPEG lossless and JPEG-LS frames with the codec\n"
+    "                   libraries only, not the decoder helper's own decoders\n"
     "  --outcome-fd N   when done, write one JSON line on descriptor N: status, kind\n"
     "                   (converted, declined, failed, short, no-memory), reason,\n"
     "                   warnings, output\n"
@@ -78,6 +82,7 @@ struct Options {
   bool baseToApex = false;
   bool acceptNonNm = false;
   bool acceptProjections = false;
+  bool libraryDecoders = false;
   std::string height = "0", weight = "0", comment;
   FormSex sex = FormSex::kUnknown;  // unknown: the file's
   const char* input = nullptr;
@@ -259,6 +264,12 @@ const OptionRow kOptionRows[] = {
        return kConvert;
      },
      kForwarded},
+    {"--library-decoders", false,
+     [](const std::string&, const char*, Options& o) {
+       o.libraryDecoders = true;
+       return kConvert;
+     },
+     kForwarded},
     {"--scan", false,
      [](const std::string&, const char*, Options& o) {
        o.scan = true;
@@ -359,9 +370,9 @@ const char* AttributeOfField(FormField field) {
 
 // The folder mode, once --out is known to be a folder.
 int RunScan(const Options& options) {
-  struct stat folder;
+  std::error_code unreadable;
   if (!options.folder.out.empty() &&
-      (::stat(options.folder.out.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))) {
+      !std::filesystem::is_directory(options.folder.out, unreadable)) {
     Say(options.folder.out + ": not a folder");
     return kGsdNotWritten;
   }
@@ -372,6 +383,7 @@ int RunScan(const Options& options) {
 // failure and prints each caveat. Returns the load's result.
 int LoadInput(const Options& options, const std::string& path) {
   LoadOptions load;
+  load.decoder.libraryDecoders = options.libraryDecoders;
   load.ask = [&options](const OperatorQuestion& question) {
     return question.kind == QuestionKind::kNonNmModality ? options.acceptNonNm
                                                          : options.acceptProjections;

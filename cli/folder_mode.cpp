@@ -18,6 +18,7 @@
 #include "name_template.h"
 #include "study_table.h"
 #include "terminal_text.h"
+#include "terminal.h"
 #include "tree_scan.h"
 
 namespace {
@@ -34,7 +35,7 @@ double SecondsSince(Clock::time_point start) {
 // lines for a log file or a pipe.
 class Progress {
  public:
-  Progress() : terminal_(::isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
+  Progress() : terminal_(IsTerminal(StandardStream::kError)), start_(Clock::now()) {}
 
   void Scanned(long long files, std::size_t studies) {
     if (!terminal_ || (files % 16 != 0)) return;
@@ -140,7 +141,7 @@ int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& opti
     progress.Line(options.report + ": cannot open the report: " + why);
     return 1;
   }
-  const std::string converter = ProgramFolder() + "/dicom2gsd";
+  const std::string converter = ProgramBeside("dicom2gsd");  // empty: each conversion fails
   std::vector<Conversion> results(studies.size());
   std::atomic<std::size_t> next{0};
   std::mutex mutex;

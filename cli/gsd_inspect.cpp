@@ -1,7 +1,5 @@
 #include "gsd_inspect.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "file_identity.h"
 #include "gsd_reader.h"
 #include "montage.h"
 #include "study_state.h"
@@ -24,10 +23,9 @@ struct GateCounts {
 // The input's identity, which the montage must not overwrite; none for a
 // stream without a descriptor.
 std::optional<ProtectedFile> InputIdentity(std::FILE* in, const std::string& name) {
-  struct stat info;
-  int fd = ::fileno(in);
-  if (fd < 0 || ::fstat(fd, &info) != 0) return std::nullopt;
-  return ProtectedFile{info.st_dev, info.st_ino, name};
+  const std::optional<FileIdentity> identity = IdentityOfStream(in);
+  if (!identity) return std::nullopt;
+  return ProtectedFile{*identity, name};
 }
 
 void PrintGateCounts(const std::vector<GateCounts>& gates, bool anyFrames, std::FILE* out) {
@@ -62,9 +60,7 @@ int InspectGsd(std::FILE* in, const char* name, const char* png, std::FILE* out,
     // Refused before anything is read; the writer checks again on the file
     // it opens.
     input = InputIdentity(in, shownName);
-    struct stat target;
-    if (input && ::stat(png, &target) == 0 && target.st_dev == input->device &&
-        target.st_ino == input->inode) {
+    if (input && IdentityOfPath(png) == input->identity) {
       std::fprintf(err, "gsdinfo: %s: it is the input file %s; not overwritten\n",
                    PrintableText(png).c_str(), shownName.c_str());
       return 1;

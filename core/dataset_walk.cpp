@@ -89,6 +89,7 @@ void DatasetWalk::CloseThrough(Kind kind) {
 
 int DatasetWalk::Next(DicomElement& element) {
   const long start = std::ftell(stream_);
+  elementStart_ = start;
   CloseFinished(start);
   depth_at_element_ = depth_;
   bool implicitHere = InsideImplicit();
@@ -123,6 +124,9 @@ int DatasetWalk::Next(DicomElement& element) {
     } else if (element.element == 0xE00D) {
       CloseThrough(Kind::kItem);
     } else if (element.element == 0xE0DD) {
+      if (depth_ > 0 && open_[depth_ - 1].kind == Kind::kItem)
+        return Fail("a Sequence Delimitation Item (FFFE,E0DD) at byte " + std::to_string(start) +
+                    " closes an item, which only an Item Delimitation Item (FFFE,E00D) closes");
       CloseThrough(Kind::kSequence);
     }
   } else if (element.vr == kVrSQ) {
@@ -140,4 +144,18 @@ int DatasetWalk::Next(DicomElement& element) {
   }
   if (tooDeep_) return Fail("sequences nested too deep to walk");
   return 1;
+}
+
+int DatasetWalk::WalkPastPixelData(DicomElement element) {
+  const long first = elementStart_;
+  for (;;) {
+    SkipElementValue(stream_, element);
+    if (Next(element) != 1) {
+      failure_.clear();
+      return 1;
+    }
+    if (element.group == 0x7FE0 && element.element == 0x0010 && AtTopLevel())
+      return Fail("a second Pixel Data (7FE0,0010) at byte " + std::to_string(elementStart_) +
+                  ", after the one at byte " + std::to_string(first));
+  }
 }

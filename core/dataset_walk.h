@@ -17,9 +17,20 @@ class DatasetWalk {
 
   // Reads the next header, as ReadElementHeader does: 1, or -1 at the end of
   // the file, on a header cut short, on nesting deeper than the walk keeps,
-  // on a value that runs past the end of the file, beyond 2 GiB, or where
-  // the tags stop ascending (not a data set: zeros, noise).
+  // on a value that runs past the end of the file, beyond 2 GiB, where the
+  // tags stop ascending (not a data set: zeros, noise), or at an item that a
+  // Sequence Delimitation Item closes (readers disagree on where such an
+  // item leaves them: one is back at the top level, another still in the
+  // sequence).
   int Next(DicomElement& element);
+
+  // After the top-level Pixel Data, the element last read: walks over its
+  // value and what follows it. -1 when a second top-level Pixel Data
+  // follows (readers differ on which one counts), with Failure() naming
+  // both; 1 otherwise, also when what follows does not walk (padding or
+  // damage after the pixels, which are found). Leaves the stream where the
+  // walk stopped.
+  int WalkPastPixelData(DicomElement element);
 
   // Why Next returned -1, in words; empty at a plain end of the file.
   const std::string& Failure() const { return failure_; }
@@ -37,6 +48,9 @@ class DatasetWalk {
 
   // The data set's headers from now on are read in this form.
   void UseForm(VrForm form) { form_ = form; }
+
+  // Where the header of the element last read begins in the stream.
+  long ElementStart() const { return elementStart_; }
 
   // True when the values of the element last read are big endian.
   bool BigEndianValues() const { return bigEndianValues_; }
@@ -70,6 +84,7 @@ class DatasetWalk {
   bool tooDeep_ = false;
   bool bigEndianValues_ = false;
   long size_;                               // the stream's size in bytes
+  long elementStart_ = 0;                   // where the header last read begins
   std::uint32_t lastTag_[kMaxDepth + 1]{};  // per nesting level
   int descendingRun_ = 0;
   long runStart_ = 0;  // where the run of tags that do not ascend began

@@ -6,8 +6,12 @@ std::int32_t ParseNumberOfFrames(const char* text) {
   return ParseWholeNumber(text);
 }
 
+bool SlicesStandInForFrames(std::int32_t numberOfFrames, int numberOfSlices) {
+  return numberOfFrames < 5 && numberOfSlices >= 0;
+}
+
 std::int32_t StatedFrames(std::int32_t numberOfFrames, int numberOfSlices) {
-  return numberOfFrames < 5 && numberOfSlices >= 0 ? numberOfSlices : numberOfFrames;
+  return SlicesStandInForFrames(numberOfFrames, numberOfSlices) ? numberOfSlices : numberOfFrames;
 }
 
 std::int32_t FramesPerGate(std::int32_t stated, int gates, int numberOfSlices) {

@@ -14,6 +14,8 @@ std::int32_t ParseNumberOfFrames(const char* text);
 // where Number of Frames is below 5 (old files give 1 and count the slices
 // there). numberOfSlices is -1 when the file gives none.
 std::int32_t StatedFrames(std::int32_t numberOfFrames, int numberOfSlices);
+// Whether StatedFrames takes Number of Slices in place of Number of Frames.
+bool SlicesStandInForFrames(std::int32_t numberOfFrames, int numberOfSlices);
 
 // Frames per gate: the stated frames over the gates (at least 1), or Number
 // of Slices when the file gives it beside 5 frames or more. Frames beyond

@@ -14,6 +14,7 @@
 #include "frame_count.h"
 #include "frame_order.h"
 #include "header_scan.h"
+#include "memory_stream.h"
 #include "pixel_layout.h"
 #include "study_state.h"
 #include "transcoder.h"
@@ -80,6 +81,15 @@ bool StudyFitsTheStore(LoadSession& session, std::int32_t stated, std::int32_t f
 // Refuses counts that contradict each other, naming the attributes.
 bool CountsAgree(LoadSession& session, std::int32_t stated, int gates, std::int32_t frames) {
   const ScanFindings& found = session.found;
+  if (std::int64_t{gates} * frames > stated && found.slicesStandInForFrames)
+    return session.Fail(
+        LoadFailure::kFrameOrder,
+        "Number of Slices (0054,0081) " + std::to_string(found.numberOfSlices) + " stands in for " +
+            (found.numberOfFrames < 0
+                 ? std::string("the absent Number of Frames (0028,0008)")
+                 : "Number of Frames (0028,0008) " + std::to_string(found.numberOfFrames)) +
+            "; " + std::to_string(gates) + " gates x " + std::to_string(frames) + " slices need " +
+            std::to_string(std::int64_t{gates} * frames) + " frames");
   if (std::int64_t{gates} * frames > stated)
     return session.Fail(LoadFailure::kFrameOrder,
                         "Number of Frames (0028,0008) " + std::to_string(stated) +
@@ -191,11 +201,18 @@ void WarnAboutCaveats(LoadSession& session, const FrameOrder& order, const Clamp
 }
 
 // One warning when the counts went through lossy compression: the file's
-// own syntax says so, or Lossy Image Compression (0028,2110) "01" does (a
-// study a PACS once compressed and then decompressed).
-void WarnAboutLossyPixels(LoadSession& session, const std::string& syntax, bool lossyAttribute) {
+// own syntax says so, the decoder found a lossy codestream under a lossless
+// syntax (NEAR above 0, a DCT, a 9/7 wavelet, a point transform), or Lossy
+// Image Compression (0028,2110) "01" does (a study a PACS once compressed
+// and then decompressed).
+void WarnAboutLossyPixels(LoadSession& session, const std::string& syntax, bool lossyAttribute,
+                          const std::string& lossyCodestream = "") {
   if (IsLossySyntax(syntax))
     session.Warn("the pixel data were stored with lossy compression (" + SyntaxDescription(syntax) +
+                 "): the counts are not exactly the acquired ones");
+  else if (!lossyCodestream.empty())
+    session.Warn("the pixel data were stored with lossy compression (" + lossyCodestream +
+                 ", under " + SyntaxDescription(syntax) +
                  "): the counts are not exactly the acquired ones");
   else if (lossyAttribute)
     session.Warn(
@@ -299,7 +316,7 @@ int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string synta
   DecodedFile copy;
   std::string why;
   DecodeResult decoded = DecodeToRawLittleEndian(
-      ::fileno(stream), copy, why, budget, session.options().decoder,
+      stream, copy, why, budget, session.options().decoder,
       [&session](long long waited) { return session.GoOn(LoadStage::kDecoding, waited, 0); });
   if (decoded == DecodeResult::kCancelled) return kLoadFailed;  // the report says so
   if (decoded == DecodeResult::kPixelDataShort) {
@@ -313,7 +330,7 @@ int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string synta
                      : "cannot decode transfer syntax " + SyntaxDescription(syntax) + ": " + why);
     return kLoadFailed;
   }
-  std::FILE* memory = ::fmemopen(const_cast<char*>(copy.data()), copy.size(), "rb");
+  std::FILE* memory = OpenMemoryStream(copy.data(), copy.size());
   if (memory == nullptr || std::fseek(memory, 132, SEEK_SET) != 0) {
     if (memory != nullptr) std::fclose(memory);
     session.Fail(LoadFailure::kNoMemory, "no memory for the decoded file");
@@ -324,7 +341,8 @@ int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string synta
   session.report().warnings.clear();
   int result = LoadFromStream(session, memory, source);
   std::fclose(memory);
-  if (result == kLoadOk) WarnAboutLossyPixels(session, syntax, session.found.lossyCompression);
+  if (result == kLoadOk)
+    WarnAboutLossyPixels(session, syntax, session.found.lossyCompression, copy.lossy());
   return result;
 }
 

@@ -324,6 +324,7 @@ const ScanRow kScanRows[] = {
     {Tag(0x0028, 0x0008), Scope::kTopLevel,
      [](Scan& s) {
        if (!s.Empty()) StudyRecord.frameCount = ParseNumberOfFrames(s.ReadText());
+       if (!s.Empty()) s.found.numberOfFrames = StudyRecord.frameCount;
        return 0;
      }},
     {Tag(0x0028, 0x0010), Scope::kTopLevel,
@@ -381,6 +382,7 @@ const ScanRow kScanRows[] = {
        if (s.Empty()) return 0;
        std::uint16_t slices = s.Read16();
        s.found.numberOfSlices = slices;
+       s.found.slicesStandInForFrames = SlicesStandInForFrames(StudyRecord.frameCount, slices);
        StudyRecord.frameCount = StatedFrames(StudyRecord.frameCount, slices);
        return 0;
      }},
@@ -449,6 +451,10 @@ std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOp
       ApplyClosingRules(scan);
       if (offset <= 0 || offset > std::numeric_limits<std::int32_t>::max()) {
         session.Fail(LoadFailure::kNoPixelData, "the Pixel Data element lies beyond 2 GiB");
+        return kScanFailed;
+      }
+      if (scan.walk.WalkPastPixelData(scan.element) != 1) {
+        session.Fail(LoadFailure::kNoPixelData, scan.walk.Failure());
         return kScanFailed;
       }
       return static_cast<std::int32_t>(offset);

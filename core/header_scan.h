@@ -20,11 +20,12 @@ constexpr std::int32_t kScanDeclined = -2;
 constexpr std::int32_t kScanNeedsDecoding = -3;  // deflated: the decoder inflates it first
 
 // Returns the byte offset of the first Pixel Data value byte (> 0), -1 when
-// the file is not a readable DICOM file up to Pixel Data, -2 when the
-// operator declined the study, -3 when the data set is deflated and must be
-// decoded before it can be walked (-2 also when the caller cancelled). Fills
-// only the record fields the file supplies, and the session's findings;
-// asks the session's questions.
+// the file is not a readable DICOM file up to Pixel Data (or holds a second
+// top-level Pixel Data after it), -2 when the operator declined the study,
+// -3 when the data set is deflated and must be decoded before it can be
+// walked (-2 also when the caller cancelled). Fills only the record fields
+// the file supplies, and the session's findings; asks the session's
+// questions.
 std::int32_t ScanStudyHeader(const char* path, LoadSession& session);
 
 // The same over a stream positioned just after "DICM", which stays open and

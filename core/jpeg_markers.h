@@ -13,10 +13,12 @@ inline bool IsStartOfFrame(unsigned marker, bool jpegLs) {
          (jpegLs && marker == 0xF7);
 }
 
-// The offset of the first frame header's marker (0xFF) in the size bytes at
-// b, with at least its sample precision (the fifth byte) present; kNoFrameHeader
-// when the stream has none before its first scan or is not a JPEG stream.
-inline std::size_t FindJpegFrameHeader(const unsigned char* b, std::size_t size, bool jpegLs) {
+// The offset of the first marker (its 0xFF) that wanted accepts, walking
+// from SOI over segments, fill bytes and markers without a segment, with
+// its length field present; kNoFrameHeader when the stream is no JPEG
+// stream, ends first, or (when wanted does not accept SOS) reaches a scan.
+template <typename Wanted>
+std::size_t FindJpegMarker(const unsigned char* b, std::size_t size, Wanted wanted) {
   if (size < 4 || b[0] != 0xFF || b[1] != 0xD8) return kNoFrameHeader;
   std::size_t i = 2;
   while (i + 4 <= size) {
@@ -30,9 +32,18 @@ inline std::size_t FindJpegFrameHeader(const unsigned char* b, std::size_t size,
       i += 2;  // markers without a segment
       continue;
     }
-    if (marker == 0xDA) return kNoFrameHeader;  // a scan before any frame header
-    if (IsStartOfFrame(marker, jpegLs)) return i + 5 <= size ? i : kNoFrameHeader;
+    if (wanted(marker)) return i;
+    if (marker == 0xDA) return kNoFrameHeader;  // a scan before the marker wanted
     i += 2 + ((std::size_t{b[i + 2]} << 8) | b[i + 3]);
   }
   return kNoFrameHeader;
+}
+
+// The offset of the first frame header's marker (0xFF) in the size bytes at
+// b, with at least its sample precision (the fifth byte) present; kNoFrameHeader
+// when the stream has none before its first scan or is not a JPEG stream.
+inline std::size_t FindJpegFrameHeader(const unsigned char* b, std::size_t size, bool jpegLs) {
+  const std::size_t i =
+      FindJpegMarker(b, size, [jpegLs](unsigned marker) { return IsStartOfFrame(marker, jpegLs); });
+  return i != kNoFrameHeader && i + 5 <= size ? i : kNoFrameHeader;
 }

@@ -22,19 +22,21 @@ struct FrameVector {
 struct ScanFindings {
   std::string transferSyntax;  // (0002,0010) without trailing NUL or space
   PixelEncoding encoding = PixelEncoding::kRaw;
-  int rows = 0;                       // (0028,0010) as stored, unsigned
-  int numberOfTimeSlots = 0;          // (0054,0071) as stored, unsigned
-  int columns = -1;                   // (0028,0011); -1 when absent
-  int bitsAllocated = -1;             // (0028,0100)
-  int bitsStored = -1;                // (0028,0101)
-  int highBit = -1;                   // (0028,0102)
-  int pixelRepresentation = -1;       // (0028,0103): 0 unsigned, 1 signed
-  bool lossyCompression = false;      // (0028,2110) "01"
-  double rescaleSlope = 1.0;          // (0028,1053); 1 when absent
-  double rescaleIntercept = 0.0;      // (0028,1052); 0 when absent
-  int numberOfSlices = -1;            // (0054,0081); -1 when absent or empty
-  int rrIntervals = -1;               // (0054,0061) Number of R-R Intervals
-  std::uint32_t pixelDataLength = 0;  // as declared; 0xFFFFFFFF undefined
-  FrameVector timeSlots;              // (0054,0070), 1-based gates
-  FrameVector slices;                 // (0054,0080), 1-based slices
+  int rows = 0;                         // (0028,0010) as stored, unsigned
+  int numberOfTimeSlots = 0;            // (0054,0071) as stored, unsigned
+  int columns = -1;                     // (0028,0011); -1 when absent
+  int bitsAllocated = -1;               // (0028,0100)
+  int bitsStored = -1;                  // (0028,0101)
+  int highBit = -1;                     // (0028,0102)
+  int pixelRepresentation = -1;         // (0028,0103): 0 unsigned, 1 signed
+  bool lossyCompression = false;        // (0028,2110) "01"
+  double rescaleSlope = 1.0;            // (0028,1053); 1 when absent
+  double rescaleIntercept = 0.0;        // (0028,1052); 0 when absent
+  int numberOfSlices = -1;              // (0054,0081); -1 when absent or empty
+  int numberOfFrames = -1;              // (0028,0008) as the file gives it; -1 when absent or empty
+  bool slicesStandInForFrames = false;  // Number of Slices replaced a Number of Frames below 5
+  int rrIntervals = -1;                 // (0054,0061) Number of R-R Intervals
+  std::uint32_t pixelDataLength = 0;    // as declared; 0xFFFFFFFF undefined
+  FrameVector timeSlots;                // (0054,0070), 1-based gates
+  FrameVector slices;                   // (0054,0080), 1-based slices
 };

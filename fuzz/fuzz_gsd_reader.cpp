@@ -6,12 +6,13 @@
 
 #include "fuzz_inputs.h"
 #include "gsd_inspect.h"
+#include "memory_stream.h"
 
 namespace {
 
 // The report gsdinfo prints for data, which the reader accepted.
 void CheckReportIsPrintable(const std::uint8_t* data, std::size_t size) {
-  std::FILE* in = ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+  std::FILE* in = OpenMemoryStream(reinterpret_cast<const char*>(data), size);
   char* report = nullptr;
   std::size_t reportSize = 0;
   std::FILE* out = ::open_memstream(&report, &reportSize);

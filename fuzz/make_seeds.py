@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Seed corpora for the fuzz targets, from the test generators' output.
 
-    make_seeds.py TESTDATA DICOM_SEEDS GSD_SEEDS DICOM2GSD [CODEC_SEEDS]
+    make_seeds.py TESTDATA DICOM_SEEDS GSD_SEEDS DICOM2GSD [CODEC_SEEDS [FRAME_SEEDS]]
 
 Every test input, valid and malformed, cut to at most 40,000 bytes (its
 header and the first frames), and the GSD files dicom2gsd makes of the small
 studies; with CODEC_SEEDS, the first frames of a few studies as DCMTK's
-dcmcjpeg (lossless) and dcmcjpls encode them, one codestream a file.
+dcmcjpeg (lossless) and dcmcjpls encode them, one codestream a file; with
+FRAME_SEEDS, small studies as DCMTK's dcmcrle encodes them, cut like the rest.
 """
 import os
 import subprocess
@@ -36,6 +37,8 @@ def main():
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if len(sys.argv) > 5:
         codec_seeds(data, sys.argv[5])
+    if len(sys.argv) > 6:
+        frame_seeds(data, sys.argv[6])
 
 
 def codec_seeds(data, out):
@@ -50,6 +53,18 @@ def codec_seeds(data, out):
                 for i, frame in zip(range(3), frames):
                     with open(os.path.join(out, "%s_%d.%s" % (study, i, suffix)), "wb") as f:
                         f.write(frame)
+
+
+def frame_seeds(data, out):
+    os.makedirs(out, exist_ok=True)
+    for study in ("band_row5", "bin_blocks", "icon64_16bit", "walk_explicit_undefined",
+                  "walk_implicit_defined", "nf5_ns4", "rows128_cols64"):
+        target = os.path.join(out, study + ".rle.dcm")
+        subprocess.run(["dcmcrle", os.path.join(data, study + ".dcm"), target], check=True)
+        with open(target, "rb") as f:
+            head = f.read(LIMIT)
+        with open(target, "wb") as f:
+            f.write(head)
 
 
 if __name__ == "__main__":

@@ -14,15 +14,15 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DDGC_FUZZ=ON -DDGC_BUILD
 cmake --build build-fuzz
 
 work=build-fuzz/work
-mkdir -p fuzz/regressions/dicom fuzz/regressions/gsd fuzz/regressions/own
+mkdir -p fuzz/regressions/dicom fuzz/regressions/gsd fuzz/regressions/own fuzz/regressions/frame
 rm -rf "$work"
 mkdir -p "$work"
 /usr/bin/python3 tests/data/make_dicom.py "$work/testdata" >/dev/null
 /usr/bin/python3 fuzz/make_seeds.py "$work/testdata" "$work/dicom" "$work/gsd" build-fuzz/dicom2gsd \
-  "$work/own"
+  "$work/own" "$work/frame"
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
-for target in dicom_load gsd_reader own_codecs; do
+for target in dicom_load gsd_reader own_codecs frame_decode; do
   corpus=$work/${target%%_*}
   [ "$target" = gsd_reader ] && corpus=$work/gsd
   echo "== fuzz_$target: $runs runs, at most ${seconds}s"

@@ -74,14 +74,13 @@ enum class LineEnd { kLine, kEndOfFile, kTooLong, kReadError };
 
 // Reads one CR LF line into line, without its ending. readError holds the
 // errno value of a failed read.
-LineEnd ReadHeaderLine(std::FILE* in, std::string& line, std::size_t& consumed, int& readError) {
+LineEnd ReadHeaderLine(ByteReader& in, std::string& line, std::size_t& consumed, int& readError) {
   line.clear();
   for (;;) {
-    errno = 0;
-    int c = std::getc(in);
-    if (c == EOF) {
-      if (!std::ferror(in)) return LineEnd::kEndOfFile;
-      readError = errno ? errno : EIO;
+    const int c = in.Get();
+    if (c < 0) {
+      if (in.Error() == 0) return LineEnd::kEndOfFile;
+      readError = in.Error();
       return LineEnd::kReadError;
     }
     if (++consumed > kGsdMaxHeaderBytes) return LineEnd::kTooLong;
@@ -123,6 +122,11 @@ std::string SizeText(const GsdFile& file) {
 }  // namespace
 
 bool ReadGsdHeader(std::FILE* in, GsdFile& file, std::string& error) {
+  StreamReader reader(in);
+  return ReadGsdHeader(reader, file, error);
+}
+
+bool ReadGsdHeader(ByteReader& in, GsdFile& file, std::string& error) {
   file = GsdFile{};
   std::string line;
   std::size_t consumed = 0;
@@ -166,18 +170,23 @@ bool ReadGsdHeader(std::FILE* in, GsdFile& file, std::string& error) {
 
 bool ReadGsdFrames(std::FILE* in, const GsdFile& file, const GsdFrameSink& sink,
                    std::string& error) {
+  StreamReader reader(in);
+  return ReadGsdFrames(reader, file, sink, error);
+}
+
+bool ReadGsdFrames(ByteReader& in, const GsdFile& file, const GsdFrameSink& sink,
+                   std::string& error) {
   unsigned char bytes[kGsdFrameBytes];
   std::int16_t values[kGsdFrameBytes / 2];
   std::size_t present = 0;
   for (int g = 0; g < file.Gates(); ++g) {
     for (int f = 0; f < file.frames; ++f) {
-      errno = 0;
-      std::size_t got = std::fread(bytes, 1, sizeof bytes, in);
+      std::size_t got = in.Read(bytes, sizeof bytes);
       present += got;
       if (got != sizeof bytes) {
-        if (std::ferror(in))
-          return Bad(error, std::string("cannot read the frame data: ") +
-                                std::strerror(errno ? errno : EIO));
+        if (in.Error() != 0)
+          return Bad(error,
+                     std::string("cannot read the frame data: ") + std::strerror(in.Error()));
         return Bad(error,
                    "frame data hold " + std::to_string(present) + " bytes; " + SizeText(file));
       }
@@ -186,16 +195,16 @@ bool ReadGsdFrames(std::FILE* in, const GsdFile& file, const GsdFrameSink& sink,
       sink(g, f, values);
     }
   }
-  if (std::getc(in) != EOF)
+  if (in.Get() >= 0)
     return Bad(error, "frame data hold more than " + std::to_string(present) + " bytes; " +
                           SizeText(file));
-  if (std::ferror(in)) return Bad(error, "read error after the frame data");
+  if (in.Error() != 0) return Bad(error, "read error after the frame data");
   return true;
 }
 
 namespace {
 
-bool ReadWholeStream(std::FILE* in, GsdFile& file, std::string& error) {
+bool ReadWholeStream(ByteReader& in, GsdFile& file, std::string& error) {
   if (!ReadGsdHeader(in, file, error)) return false;
   file.values.resize(file.FrameDataBytes() / 2);
   return ReadGsdFrames(
@@ -209,11 +218,8 @@ bool ReadWholeStream(std::FILE* in, GsdFile& file, std::string& error) {
 }  // namespace
 
 bool ParseGsd(const std::string& bytes, GsdFile& file, std::string& error) {
-  std::FILE* in = ::fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
-  if (in == nullptr) return Bad(error, std::string("cannot read: ") + std::strerror(errno));
-  bool ok = ReadWholeStream(in, file, error);
-  std::fclose(in);
-  return ok;
+  MemoryReader in(bytes);
+  return ReadWholeStream(in, file, error);
 }
 
 std::FILE* OpenGsdInput(const char* path, std::string& error) {
@@ -237,7 +243,8 @@ std::FILE* OpenGsdInput(const char* path, std::string& error) {
 bool ReadGsdFile(const char* path, GsdFile& file, std::string& error) {
   std::FILE* in = OpenGsdInput(path, error);
   if (in == nullptr) return false;
-  bool ok = ReadWholeStream(in, file, error);
+  StreamReader reader(in);
+  bool ok = ReadWholeStream(reader, file, error);
   std::fclose(in);
   return ok;
 }

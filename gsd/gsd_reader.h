@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "memory_stream.h"  // ByteReader
+
 // The longest header accepted: its lines hold a few short values.
 constexpr std::size_t kGsdMaxHeaderBytes = 65536;
 
@@ -38,6 +40,7 @@ struct GsdFile {
 // "key = value;", a key given twice, a required key missing, a count that is
 // negative or beyond the store, or a failed read (named as such).
 bool ReadGsdHeader(std::FILE* in, GsdFile& file, std::string& error);
+bool ReadGsdHeader(ByteReader& in, GsdFile& file, std::string& error);
 
 // Called for each frame in file order with its 4096 values.
 using GsdFrameSink = std::function<void(int gate, int index, const std::int16_t* values)>;
@@ -45,6 +48,8 @@ using GsdFrameSink = std::function<void(int gate, int index, const std::int16_t*
 // Reads the frames that the header announces and checks that nothing
 // follows them. Returns false with the reason in error.
 bool ReadGsdFrames(std::FILE* in, const GsdFile& file, const GsdFrameSink& sink,
+                   std::string& error);
+bool ReadGsdFrames(ByteReader& in, const GsdFile& file, const GsdFrameSink& sink,
                    std::string& error);
 
 // Opens path for reading without waiting for a FIFO's writer. Null with the

@@ -1,14 +1,12 @@
 #include "gsd_writer.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "file_identity.h"
 #include "gsd_format.h"
 #include "gsd_reader.h"
 #include "gsd_stream.h"
@@ -89,15 +87,9 @@ std::string ComposeGsdHeader(const TStudyRecord& record) {
 bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error) {
   const HeaderFields written = FieldsOf(record);
   std::string header = Compose(written);
-  std::FILE* in = ::fmemopen(header.data(), header.size(), "rb");
-  if (in == nullptr) {
-    error = std::string("cannot check the header: ") + std::strerror(errno);
-    return false;
-  }
+  MemoryReader in(header);
   GsdFile file;
-  bool readable = ReadGsdHeader(in, file, error);
-  std::fclose(in);
-  if (!readable) {
+  if (!ReadGsdHeader(in, file, error)) {
     error = "the header would not read back: " + error;
     return false;
   }
@@ -146,9 +138,7 @@ int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex, 
 }
 
 bool OutputIsTheInput(const char* output, const char* input, std::string& error) {
-  struct stat out, in;
-  if (::stat(output, &out) != 0 || ::stat(input, &in) != 0) return false;
-  if (out.st_dev != in.st_dev || out.st_ino != in.st_ino) return false;
+  if (!SameFile(output, input)) return false;
   error = std::string("it is the input file ") + input + "; not overwritten";
   return true;
 }

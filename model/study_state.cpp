@@ -1,8 +1,8 @@
 #include "study_state.h"
 
-#include <sys/mman.h>
-
 #include <cstring>
+
+#include "memory_map.h"
 
 TStudyRecord StudyRecord;
 // Aligned for 2 MiB pages: a load touches the store frame by frame, and huge
@@ -13,10 +13,7 @@ std::string OutputPath;
 bool BatchMode = false;
 
 namespace {
-#ifdef MADV_HUGEPAGE
-// Only advice: where the kernel has no transparent huge pages nothing changes.
-[[maybe_unused]] const int kStoreAdvised = ::madvise(ImageStore, sizeof ImageStore, MADV_HUGEPAGE);
-#endif
+[[maybe_unused]] const bool kStoreAdvised = (AdviseHugePages(ImageStore, sizeof ImageStore), true);
 }  // namespace
 
 void CopyToField(char* field, std::size_t capacity, const char* text, std::size_t length) {

@@ -2,14 +2,16 @@
 // it into a GSD file. Objects are spooled durably before the C-STORE
 // response, converted by a bounded pool of dicom2gsd processes, and logged
 // one JSON line each. SIGTERM (or SIGINT) stops accepting associations,
-// lets the current ones and the conversions under way end, and exits 0.
+// ends the current ones within their deadlines, lets the conversions under
+// way end, and exits 0; SIGHUP opens the log file again. A listening socket
+// that fails ends the node with 1, for its supervisor to restart it.
 #include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmnet/scppool.h>
 #include <dcmtk/oflog/oflog.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +19,10 @@
 #include <string>
 #include <thread>
 
+#include "association_acceptor.h"
 #include "child_process.h"
 #include "listen_address.h"
+#include "node_check.h"
 #include "node_log.h"
 #include "node_options.h"
 #include "spool.h"
@@ -78,52 +82,79 @@ std::string FindConverter(std::string& error) {
 bool OpenFolders(NodeOptions& options, Spool& spool, std::string& error) {
   std::string failed = options.out + "/failed";
   return UsableFolder(options.out, error) && UsableFolder(failed, error, true) &&
-         (options.keepOther.empty() || UsableFolder(options.keepOther, error)) &&
+         (options.keepDeclined.empty() || UsableFolder(options.keepDeclined, error)) &&
          UsableFolder(options.spool, error) && spool.Open(options.spool, error);
 }
 
 // Every thread inherits the mask: the signals are taken by sigwait in the
-// watch that stops the pool.
-sigset_t BlockStopSignals() {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+// watch that stops the node or reopens its log.
+sigset_t BlockSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
-  return stopSignals;
+  return signals;
+}
+
+// Takes the signals until one stops the node (or the node ends of itself:
+// SIGUSR1 from Serve once ended set, never logged; one from outside is
+// ignored).
+void WatchSignals(const sigset_t& signals, const std::atomic<bool>& ended,
+                  AssociationAcceptor& acceptor, NodeLog& log) {
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0) continue;
+    if (signal == SIGHUP) {
+      std::string error;
+      if (log.Reopen(error))
+        log.Event("log reopened", "SIGHUP");
+      else
+        log.Event("log not reopened", error);
+      continue;
+    }
+    if (signal == SIGUSR1 && !ended) continue;
+    if (signal != SIGUSR1) log.Event("stopping", signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    acceptor.Stop();
+    return;
+  }
 }
 
 // Listens until a stop signal, with the queue a previous run left first in
 // line. Returns the exit status.
-int Serve(DcmSCPPool<NodeScp>& pool, WorkerPool& workers, Spool& spool, NodeLog& log,
-          const NodeOptions& options, const sigset_t& stopSignals) {
+int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, NodeLog& log,
+          const NodeOptions& options, sigset_t signals) {
+  std::string error;
+  if (!acceptor.Open(error)) {
+    // The port is taken or not ours.
+    log.Event("listen failed", error);
+    std::fprintf(stderr, "gsd-node: cannot listen on port %d: %s\n", options.port, error.c_str());
+    return 1;
+  }
   workers.Start();
   // What a previous run received and did not convert, oldest first.
   for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1, 0, ""});
 
-  std::thread signalWatch([&pool, &stopSignals, &log] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    log.Event("stopping", signal == SIGTERM ? "SIGTERM" : "SIGINT");
-    pool.stopAfterCurrentAssociations();
-  });
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::atomic<bool> ended{false};
+  std::thread signalWatch([&] { WatchSignals(signals, ended, acceptor, log); });
   log.Event("listening", options.aeTitle + " port " + std::to_string(options.port) +
                              (options.bindAddress.empty() ? "" : " on " + options.bindAddress));
-  OFCondition listened = pool.listen();
-  if (listened.bad()) {
-    // The port is taken or not ours: no signal will come to end the watch.
-    log.Event("listen failed", listened.text());
-    std::fprintf(stderr, "gsd-node: cannot listen on port %d: %s\n", options.port, listened.text());
-    workers.Stop();
-    ::kill(::getpid(), SIGTERM);
-    signalWatch.join();
-    return 1;
+  const int status = acceptor.Serve(error);
+  if (status != 0) {
+    log.Event("listener failed", error);
+    std::fprintf(stderr, "gsd-node: the listening socket failed: %s\n", error.c_str());
   }
+  // Ends the watch when no signal did.
+  ended = true;
+  ::pthread_kill(signalWatch.native_handle(), SIGUSR1);
   signalWatch.join();
   workers.Stop();
   log.Event("stopped", "");
-  return 0;
+  return status;
 }
 
 }  // namespace
@@ -142,6 +173,13 @@ int main(int argc, char** argv) {
   }
   // DCMTK's own messages would mix with the JSON lines: errors only, on stderr.
   OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
+  if (!options.checkHost.empty()) {
+    std::string error;
+    if (CheckNode(options, error)) return 0;
+    std::fprintf(stderr, "gsd-node: %s port %d: %s\n", options.checkHost.c_str(), options.checkPort,
+                 error.c_str());
+    return 1;
+  }
 
   std::string error;
   const std::string converter = FindConverter(error);
@@ -151,14 +189,14 @@ int main(int argc, char** argv) {
   NodeLog log;
   if (!log.Open(options.logPath, error)) return Fatal(options.logPath + ": " + error);
 
-  const sigset_t stopSignals = BlockStopSignals();
+  const sigset_t signals = BlockSignals();
   WorkerPool workers(options, converter, spool, log);
   NodeContext context{&options, &spool, &workers, &log};
   NodeScp::SetContext(&context);
   SetListenAddress(options.bindAddress, options.port);
-  DcmSCPPool<NodeScp> pool;
-  pool.setMaxThreads(static_cast<Uint16>(options.maxAssociations));
-  OFCondition configured = ConfigureScp(pool.getConfig(), options);
+  DcmSCPConfig config;
+  OFCondition configured = ConfigureScp(config, options);
   if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
-  return Serve(pool, workers, spool, log, options, stopSignals);
+  AssociationAcceptor acceptor(context, config);
+  return Serve(acceptor, workers, spool, log, options, signals);
 }

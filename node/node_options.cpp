@@ -9,6 +9,7 @@
 
 const char* const kNodeUsage =
     "usage: gsd-node [--aet TITLE] [--port N] --spool DIR --out DIR [options]\n"
+    "       gsd-node --check HOST PORT [--aet TITLE] [--acse-timeout S]\n"
     "\n"
     "Receives DICOM objects by C-STORE, spools them durably and converts every\n"
     "gated SPECT study (modality NM) to a GSD file in --out with dicom2gsd.\n"
@@ -17,23 +18,34 @@ const char* const kNodeUsage =
     "  --port N                TCP port (default 11112)\n"
     "  --bind ADDRESS          listen on this IPv4 address only (default: all)\n"
     "  --spool DIR             spool folder: incoming/, queue/, work/, done/\n"
-    "  --out DIR               GSD files; failed/ inside it holds refused objects\n"
+    "  --out DIR               GSD files; failed/ inside it holds the objects\n"
+    "                          whose conversion failed\n"
     "  --allow AE[@HOST]       accept only these calling AE titles (and addresses);\n"
     "                          repeatable; default: every calling AE\n"
-    "  --max-associations N    associations at once (default 4)\n"
+    "  --max-associations N    associations at once (default 16); one more waits\n"
+    "                          up to 5 s for a slot, then is refused\n"
     "  --workers N             conversions at once (default 1)\n"
-    "  --acse-timeout S        association negotiation timeout (default 30)\n"
-    "  --dimse-timeout S       DIMSE message timeout (default 60)\n"
+    "  --acse-timeout S        a connection's association request must be complete\n"
+    "                          within S seconds, or it is closed (default 10)\n"
+    "  --dimse-timeout S       once associated, each PDU must be complete within S\n"
+    "                          seconds of the previous one (default 60)\n"
     "  --max-object-size MIB   larger objects are refused with A700 (default 512)\n"
     "  --name TEMPLATE         output name: %i patient ID, %d study date, %t study\n"
     "                          time, %u SOP Instance UID suffix, %% a percent sign\n"
     "                          (default %i_%d_%t_%u.gsd)\n"
-    "  --keep-other DIR        keep objects that are not NM there instead of dropping\n"
+    "  --keep-declined DIR     keep the objects not converted by rule (not NM,\n"
+    "                          projections) there instead of dropping them;\n"
+    "                          --keep-other is its earlier name\n"
     "  --on-gsd 'PROGRAM ARG...'  run PROGRAM (absolute path, words split at spaces,\n"
     "                          no shell) with the new GSD's path as last argument\n"
     "  --log FILE              append the JSON-lines log there (default stdout)\n"
     "  --accept-non-nm         passed to dicom2gsd\n"
-    "  --accept-projections    passed to dicom2gsd\n";
+    "  --accept-projections    passed to dicom2gsd\n"
+    "  --check HOST PORT       send a C-ECHO to the node there (called AE: --aet)\n"
+    "                          and exit 0 when it answers within --acse-timeout,\n"
+    "                          else 1; for monitors\n"
+    "\n"
+    "SIGTERM and SIGINT stop the node; SIGHUP opens the --log file again.\n";
 
 namespace {
 
@@ -100,7 +112,8 @@ struct PathOption {
 const PathOption kPathOptions[] = {
     {"--spool", &NodeOptions::spool},
     {"--out", &NodeOptions::out},
-    {"--keep-other", &NodeOptions::keepOther},
+    {"--keep-declined", &NodeOptions::keepDeclined},
+    {"--keep-other", &NodeOptions::keepDeclined},
     {"--log", &NodeOptions::logPath},
 };
 
@@ -224,13 +237,24 @@ int ParseNodeOptions(int argc, char** argv, NodeOptions& options, std::string& m
       message = std::string("gsd-node ") + DGC_VERSION + "\n";
       return 0;
     }
+    if (arg == "--check") {
+      long port = 0;
+      if (i + 2 >= argc || argv[i + 1][0] == '\0' || !ParseInt(argv[i + 2], 1, 65535, port)) {
+        message = "--check needs a host and a port from 1 to 65535";
+        return 2;
+      }
+      options.checkHost = argv[i + 1];
+      options.checkPort = static_cast<int>(port);
+      i += 2;
+      continue;
+    }
     const std::string refusal = TakeOption(argc, argv, i, options);
     if (!refusal.empty()) {
       message = refusal;
       return 2;
     }
   }
-  if (options.spool.empty() || options.out.empty()) {
+  if (options.checkHost.empty() && (options.spool.empty() || options.out.empty())) {
     message = "--spool and --out are needed";
     return 2;
   }

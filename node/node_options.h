@@ -16,17 +16,22 @@ struct NodeOptions {
   std::string aeTitle = "GSDNODE";
   int port = 11112;
   std::string bindAddress;  // an IPv4 address; empty: every address
-  std::string spool, out, keepOther, logPath;
+  std::string spool, out, logPath;
+  // Objects declined by rule (not NM, projections): kept there; empty: dropped.
+  std::string keepDeclined;
   std::vector<AllowedPeer> allow;  // empty: every calling AE
-  int maxAssociations = 4;
+  int maxAssociations = 16;
   int workers = 1;
-  int acseTimeout = 30;   // seconds
-  int dimseTimeout = 60;  // seconds
+  int acseTimeout = 10;   // seconds from the connection to its association request
+  int dimseTimeout = 60;  // seconds from one PDU to the end of the next
   std::uint64_t maxObjectBytes = 512ull << 20;
   std::string nameTemplate = "%i_%d_%t_%u.gsd";
   std::vector<std::string> onGsd;  // program and arguments; the GSD path comes last
   bool acceptNonNm = false;
   bool acceptProjections = false;
+  // --check HOST PORT: a C-ECHO to that node instead of serving.
+  std::string checkHost;
+  int checkPort = 0;
 };
 
 extern const char* const kNodeUsage;

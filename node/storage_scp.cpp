@@ -102,19 +102,30 @@ OFCondition NodeScp::negotiateAssociation() {
   return cond;
 }
 
+std::string AssociationRefusal(const NodeOptions& options, const std::string& calledAe,
+                               const std::string& callingAe, const std::string& peer,
+                               T_ASC_RejectParameters& reject) {
+  reject.result = ASC_RESULT_REJECTEDPERMANENT;
+  reject.source = ASC_SOURCE_SERVICEUSER;
+  if (calledAe != options.aeTitle) {
+    reject.reason = ASC_REASON_SU_CALLEDAETITLENOTRECOGNIZED;
+    return "called AE " + calledAe + " from " + peer;
+  }
+  if (!PeerAllowed(options.allow, callingAe, peer)) {
+    reject.reason = ASC_REASON_SU_CALLINGAETITLENOTRECOGNIZED;
+    return callingAe + "@" + peer;
+  }
+  return {};
+}
+
+// The acceptor refused what these refuse already; they hold for an
+// association that reaches a NodeScp any other way.
 OFBool NodeScp::checkCalledAETitleAccepted(const OFString& calledAe) {
-  if (calledAe == g_context->options->aeTitle.c_str()) return OFTrue;
-  g_context->log->Event("association refused", "called AE " + std::string(calledAe.c_str()) +
-                                                   " from " + getPeerIP().c_str());
-  return OFFalse;
+  return calledAe == g_context->options->aeTitle.c_str();
 }
 
 OFBool NodeScp::checkCallingAETitleAccepted(const OFString& callingAe) {
-  const std::string peer = getPeerIP().c_str();
-  bool allowed = PeerAllowed(g_context->options->allow, callingAe.c_str(), peer);
-  if (!allowed)
-    g_context->log->Event("association refused", std::string(callingAe.c_str()) + "@" + peer);
-  return allowed;
+  return PeerAllowed(g_context->options->allow, callingAe.c_str(), getPeerIP().c_str());
 }
 
 OFCondition NodeScp::handleIncomingCommand(T_DIMSE_Message* message,
@@ -169,14 +180,14 @@ void Refused(const std::string& error, Disposal& disposal, ObjectLogEntry& entry
   entry.message = error;
 }
 
-// An object that is not for conversion: dropped, or kept in --keep-other.
+// An object that is not for conversion: dropped, or kept in --keep-declined.
 void KeepOther(const NodeContext& node, const std::string& path, const ObjectInfo& info,
                Disposal& disposal, ObjectLogEntry& entry) {
   entry.outcome = "not-nm";
   std::string error;
-  if (node.options->keepOther.empty()) {
+  if (node.options->keepDeclined.empty()) {
     ::unlink(path.c_str());
-  } else if (!MoveIntoFolder(path, node.options->keepOther, UidKey(info.sopInstanceUid) + ".dcm",
+  } else if (!MoveIntoFolder(path, node.options->keepDeclined, UidKey(info.sopInstanceUid) + ".dcm",
                              entry.output, error)) {
     ::unlink(path.c_str());
     Refused(error, disposal, entry);

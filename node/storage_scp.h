@@ -1,10 +1,13 @@
 // The DICOM side of the node: one DcmThreadSCP per association (run by
-// DcmSCPPool), answering C-ECHO and C-STORE. A C-STORE is answered success
+// association_acceptor), answering C-ECHO and C-STORE. A C-STORE is answered success
 // only once the object is on disk in the spool.
 #pragma once
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/assoc.h>
 #include <dcmtk/dcmnet/scpthrd.h>
+
+#include <string>
 
 #include "node_log.h"
 #include "node_options.h"
@@ -18,15 +21,21 @@ struct NodeContext {
   NodeLog* log;
 };
 
-// The pool's configuration: AE title, port, timeouts, and the presentation
+// Why an association request is refused (for the log), with the answer in
+// reject; empty when it is not: a called AE other than ours, or a calling AE
+// and address that --allow does not list.
+std::string AssociationRefusal(const NodeOptions& options, const std::string& calledAe,
+                               const std::string& callingAe, const std::string& peer,
+                               T_ASC_RejectParameters& reject);
+
+// The associations' configuration: AE title, port, timeouts, and the presentation
 // contexts (Verification, every storage SOP class in every transfer syntax
 // the converter reads, uncompressed first).
 OFCondition ConfigureScp(DcmSCPConfig& config, const NodeOptions& options);
 
 class NodeScp : public DcmThreadSCP {
  public:
-  // The pool constructs its SCPs itself: they share one context, set once
-  // before it listens.
+  // The SCPs share one context, set once before the node listens.
   static void SetContext(const NodeContext* context);
   OFCondition run(T_ASC_Association* association) override;
 

@@ -150,10 +150,15 @@ bool WorkerPool::Convert(ConversionJob& job) {
     return true;
   }
   if (RegularFileSize(output) == 0) ::unlink(output.c_str());
-  // The log keeps a declined study among the failures: its outcomes are
-  // those of the exit status.
+  // A study declined by rule (projections; not NM) is routine for a camera
+  // that exports everything: it is not a failure and does not fill failed/.
+  if (outcome.kind == kOutcomeDeclined) {
+    entry.outcome = kOutcomeDeclined;
+    SetAside(key, Stem(name), FailureReason(run), options_.keepDeclined, entry);
+    return true;
+  }
   entry.outcome = OutcomeOfExit(outcome.status);
-  Fail(key, Stem(name), FailureReason(run), entry);
+  SetAside(key, Stem(name), FailureReason(run), options_.out + "/failed", entry);
   return true;
 }
 
@@ -219,21 +224,23 @@ void WorkerPool::Finish(const std::string& key, const std::string& output,
   RunHook(output);
 }
 
-void WorkerPool::Fail(const std::string& key, const std::string& stem, const std::string& reason,
-                      ObjectLogEntry& entry) {
-  const std::string failed = options_.out + "/failed";
+void WorkerPool::SetAside(const std::string& key, const std::string& stem,
+                          const std::string& reason, const std::string& folder,
+                          ObjectLogEntry& entry) {
   std::string kept, reasonPath, error;
   entry.message = reason;
   while (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
-  if (MoveIntoFolder(spool_.QueuedPath(key), failed, stem + ".dcm", kept, error)) {
+  if (folder.empty()) {
+    spool_.RemoveQueued(key);
+  } else if (MoveIntoFolder(spool_.QueuedPath(key), folder, stem + ".dcm", kept, error)) {
     // The reason beside the object, under the same stem.
-    std::string keptName = kept.substr(failed.size() + 1);
-    if (!WriteNewFile(failed, Stem(keptName) + ".reason", reason, reasonPath, error))
+    std::string keptName = kept.substr(folder.size() + 1);
+    if (!WriteNewFile(folder, Stem(keptName) + ".reason", reason, reasonPath, error))
       entry.message += " (" + error + ")";
     entry.output = kept;
     SyncFolder(options_.out);
   } else {
-    entry.message += " (not moved to failed/: " + error + ")";
+    entry.message += " (not moved to " + folder + ": " + error + ")";
   }
   spool_.RemoveWorkMarker(key);
   log_.Write(entry);

@@ -48,8 +48,11 @@ class WorkerPool {
   // object when empty), then logs it and runs the hook.
   void Finish(const std::string& key, const std::string& output, const std::string& contentHash,
               ObjectLogEntry& entry);
-  void Fail(const std::string& key, const std::string& stem, const std::string& reason,
-            ObjectLogEntry& entry);
+  // Moves a queued object that did not convert into folder (failed/, or
+  // --keep-declined) with its reason beside it, or drops it when folder is
+  // empty; then logs it.
+  void SetAside(const std::string& key, const std::string& stem, const std::string& reason,
+                const std::string& folder, ObjectLogEntry& entry);
   void RunHook(const std::string& gsdPath);
 
   const NodeOptions& options_;

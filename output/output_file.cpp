@@ -12,6 +12,7 @@
 
 #include "file_attributes.h"
 #include "output_path.h"
+#include "posix/stat_identity.h"
 #include "temp_file.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::string Refusal(const OutputPlace& place, const struct stat& found,
     return Quoted(place.name) + " became a symbolic link while it was checked; not followed";
   std::string shared = SharedFolderRefusal(place.folderInfo, found, place.name);
   if (!shared.empty()) return shared;
-  if (notThis != nullptr && found.st_dev == notThis->device && found.st_ino == notThis->inode)
+  if (notThis != nullptr && IdentityOfStat(found) == notThis->identity)
     return "it is the input file " + notThis->name + "; not overwritten";
   // Root may write anything: the mode alone says the file is not for writing.
   if ((found.st_mode & 0222) == 0)

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "file_identity.h"
+
 constexpr int kOutputWritten = 0;
 constexpr int kOutputNotWritten = 1;
 
@@ -38,8 +40,7 @@ struct OutputOptions {
 
 // A file that the output must not be, such as the input being read.
 struct ProtectedFile {
-  dev_t device;
-  ino_t inode;
+  FileIdentity identity;
   std::string name;  // for the message
 };
 

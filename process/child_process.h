@@ -2,8 +2,8 @@
 // no PATH), its standard output and error captured together, within a
 // deadline. The child dies with the thread that started it. On request it
 // also gets a report channel: a pipe whose write end it finds as descriptor
-// kChildReportFd, for a few lines that are not for a person (at most what a
-// pipe holds, 64 KiB, since they are read once the child has ended).
+// kChildReportFd (child_launcher.h), for a few lines that are not for a
+// person, kept up to the same limit as the output.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +18,8 @@ struct ChildResult {
   std::string report;  // what it wrote on the report channel
 };
 
-constexpr int kChildReportFd = 4;
-
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
                      std::size_t outputLimit, bool reportChannel = false);
 
+#include "child_launcher.h"  // kChildReportFd
 #include "program_folder.h"  // ProgramFolder, where the children are run from

@@ -15,8 +15,11 @@ constexpr int kHelperNoMemory = 4;
 constexpr int kHelperCannotWrite = 5;
 // The pixel data end before the last frame (GDCM would pad them with zeros).
 constexpr int kHelperPixelDataShort = 6;
+// The decoded file is written, but a codestream under a lossless syntax
+// was lossy: its words on standard error, for the lossy caveat.
+constexpr int kHelperDecodedLossy = 8;
 // The confinement cannot be set up, GDCM's helper cannot start, or the
-// input cannot be read.
+// input cannot be read, or an option is refused.
 constexpr int kHelperCannotStart = 7;
 
 // --self-test: the call named was allowed (or no thread could be made).

@@ -16,12 +16,19 @@
 // becomes dicom-decode-gdcm; this process, once confined, can make no
 // process and run no program.
 //
+// Options (the converter's): --threads N decodes N frames at once (else one
+// per core), within what the address-space limit leaves; --library-decoders
+// leaves every frame to the codec libraries (IJG, CharLS, OpenJPEG), never
+// the helper's own JPEG lossless and JPEG-LS decoders.
+//
 // Exit status: 0 written; 2 GDCM cannot read the file; 3 the pixel data
 // cannot be decoded; 4 out of memory; 5 cannot write; 6 the pixel data end
 // early (GDCM would pad them with zeros); 7 the sandbox cannot be set up or
-// the input cannot be read. The reason, in the decoder's own words where it
-// has them, is one line on standard error. Killed by a signal, GDCM's child
-// ends this process by the same signal.
+// the input cannot be read; 8 written, but a frame's codestream is lossy
+// whatever the transfer syntax says (its words on standard error). The
+// reason, in the decoder's own words where it has them, is one line on
+// standard error. Killed by a signal, GDCM's child ends this process by the
+// same signal.
 #include <fcntl.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -46,7 +53,9 @@
 #include <string>
 #include <vector>
 
+#include "decode_threads.h"
 #include "decoder_status.h"
+#include "frame_codecs.h"
 #include "frame_decode.h"
 #include "helper_process.h"
 #include "program_folder.h"
@@ -55,6 +64,40 @@
 namespace {
 
 constexpr const char* kGdcmHelperName = "dicom-decode-gdcm";
+constexpr int kMostThreads = 1024;
+
+// What the converter asks for on the command line.
+struct Options {
+  int threads = 0;  // 0: one per core
+  bool libraryDecoders = false;
+  const char* selfTest = nullptr;
+};
+
+bool ReadOptions(int argc, char** argv, Options& options, std::string& why) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--library-decoders") {
+      options.libraryDecoders = true;
+    } else if ((option == "--threads" || option == "--self-test") && i + 1 < argc) {
+      const char* value = argv[++i];
+      if (option == "--self-test") {
+        options.selfTest = value;
+        continue;
+      }
+      char* end = nullptr;
+      const long n = std::strtol(value, &end, 10);
+      if (*value == '\0' || *end != '\0' || n < 1 || n > kMostThreads) {
+        why = "--threads takes 1 to " + std::to_string(kMostThreads) + ", not " + value;
+        return false;
+      }
+      options.threads = static_cast<int>(n);
+    } else {
+      why = "unknown option " + option;
+      return false;
+    }
+  }
+  return true;
+}
 
 // dicom-decode-gdcm, opened while this process still runs as its caller:
 // beside this program as the kernel resolved it, else where the build
@@ -141,9 +184,11 @@ Standby StartStandby(const GdcmHelper& helper) {
 // Hands the file to GDCM and ends as GDCM's child ends: its status, or its
 // signal.
 int AskGdcm(const Standby& standby, char mode) {
-  if (standby.pid < 0) return Fail(kHelperCannotStart, "the decoder cannot start GDCM (no process for it)");
+  if (standby.pid < 0)
+    return Fail(kHelperCannotStart, "the decoder cannot start GDCM (no process for it)");
   if (::write(standby.ask, &mode, 1) != 1)
-    return Fail(kHelperCannotStart, "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
+    return Fail(kHelperCannotStart,
+                "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
   int status = 0;
   pid_t reaped;
   while ((reaped = ::waitpid(standby.pid, &status, 0)) < 0 && errno == EINTR) {
@@ -160,12 +205,16 @@ int AskGdcm(const Standby& standby, char mode) {
 // on what it fails: a damaged file is refused with GDCM's words, as before.
 // Frames missing from the pixel data are refused even where GDCM would
 // fill them in, and once frames are out a file GDCM would decode is refused
-// with the frame's own words rather than written twice.
-int Decode(const Input& input, int threads, const Standby& gdcm) {
-  const FrameDecodeOutcome frames = DecodeFramesToStandardOutput(input.data, input.size, threads);
+// with the frame's own words rather than written twice. A frame its codec
+// found damaged is refused with the codec's words: GDCM, which lets a
+// warning pass, would write made-up samples.
+int Decode(const Input& input, int threads, std::size_t memoryLeft, const Standby& gdcm) {
+  const FrameDecodeOutcome frames =
+      DecodeFramesToStandardOutput(input.data, input.size, threads, memoryLeft);
+  if (frames.damaged) return Fail(kHelperUndecodable, frames.why);
   switch (frames.result) {
     case FrameDecodeOutcome::kWritten:
-      return kHelperDecoded;
+      return frames.lossy.empty() ? kHelperDecoded : Fail(kHelperDecodedLossy, frames.lossy);
     case FrameDecodeOutcome::kWriteFailed:
       return Fail(kHelperCannotWrite, frames.why);
     case FrameDecodeOutcome::kNotHandled:
@@ -215,7 +264,8 @@ int SelfTest(const std::string& check, const std::string& identity) {
       return nullptr;
     };
     pthread_t thread;
-    if (::pthread_create(&thread, nullptr, run, &attempt) != 0) return Fail(kHelperSelfTestFailed, "no thread");
+    if (::pthread_create(&thread, nullptr, run, &attempt) != 0)
+      return Fail(kHelperSelfTestFailed, "no thread");
     ::pthread_join(thread, nullptr);
     const char* said = attempt.memory ? (attempt.got ? "640 MiB given\n" : "640 MiB refused\n")
                                       : "thread joined\n";
@@ -250,11 +300,14 @@ int main(int argc, char** argv) {
           "meant to be run by hand.\n"))
     return 0;
   const pid_t parent = ::getppid();
-  const bool selfTest = argc == 3 && std::strcmp(argv[1], "--self-test") == 0;
+  Options options;
+  std::string why;
+  if (!ReadOptions(argc, argv, options, why)) return Fail(kHelperCannotStart, why);
+  const bool selfTest = options.selfTest != nullptr;
+  if (options.libraryDecoders) UseLibraryDecodersOnly();
   ResetSignals();
   LimitResources();
   const GdcmHelper gdcm = OpenGdcmHelper();
-  std::string why;
   if (!DropPrivileges(why) || !EndWithParent(parent, why))
     return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
   try {
@@ -276,10 +329,12 @@ int main(int argc, char** argv) {
     ::mallopt(M_ARENA_MAX, 1);
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    const int threads = UsableCores();
+    const int threads = options.threads > 0 ? options.threads : UsableCores();
+    const std::size_t memoryLeft = AddressSpaceLeft();
     if (!ConfineSystemCalls(why, standby.ask))
       return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
-    return selfTest ? SelfTest(argv[2], identity) : Decode(input, threads, standby);
+    return selfTest ? SelfTest(options.selfTest, identity)
+                    : Decode(input, threads, memoryLeft, standby);
   } catch (const std::bad_alloc&) {
     return Fail(kHelperNoMemory, "out of memory");
   } catch (const std::exception& error) {

@@ -37,6 +37,43 @@ bool FindFrameHeader(const unsigned char* b, std::size_t size, unsigned& marker,
   return true;
 }
 
+// The first scan header's offset (its 0xFF) in a JPEG or JPEG-LS codestream,
+// the whole header present; kNoFrameHeader when the markers do not lead to
+// one.
+std::size_t FindFirstScan(const unsigned char* b, std::size_t size) {
+  const std::size_t i = FindJpegMarker(b, size, [](unsigned marker) { return marker == 0xDA; });
+  if (i == kNoFrameHeader) return i;
+  const std::size_t length = (std::size_t{b[i + 2]} << 8) | b[i + 3];
+  return length >= 6 && i + 2 + length <= size ? i : kNoFrameHeader;
+}
+
+// The last three bytes of a scan header: Ss (JPEG-LS: NEAR), Se (ILV) and
+// Ah/Al (the point transform in the low nibble).
+bool ScanParameters(const unsigned char* b, std::size_t size, unsigned& ss, unsigned& al) {
+  const std::size_t i = FindFirstScan(b, size);
+  if (i == kNoFrameHeader) return false;
+  const std::size_t end = i + 2 + ((std::size_t{b[i + 2]} << 8) | b[i + 3]);
+  ss = b[end - 3];
+  al = b[end - 1] & 0x0F;
+  return true;
+}
+
+void NoteLossy(const FrameTarget& target, const std::string& words) {
+  if (target.notes != nullptr) target.notes->lossy = words;
+}
+
+// What a JPEG frame header and scan say of a lossy process.
+void NoteLossyJpeg(const unsigned char* data, std::size_t size, unsigned marker,
+                   const FrameTarget& target) {
+  unsigned ss = 0, al = 0;
+  if (marker != 0xC3 && marker != 0xC7)
+    NoteLossy(target, "a DCT codestream (SOF" + std::to_string(marker - 0xC0) + ")");
+  else if (ScanParameters(data, size, ss, al) && al > 0)
+    NoteLossy(target, "a lossless JPEG codestream with point transform " + std::to_string(al));
+}
+
+bool gLibraryDecodersOnly = false;
+
 // OpenJPEG reads the codestream from memory.
 struct MemoryStream {
   const unsigned char* data;
@@ -98,13 +135,12 @@ struct ImageDeleter {
 // run n (0..127) copies n + 1 bytes, a replicate run -n (1..127) repeats the
 // next byte n + 1 times, -128 is nothing. False when the segment ends before
 // the plane is full or a run overfills it. Noisy counts make runs of a byte
-// or three: each run moves 16 bytes without a branch on its kind (plane has
-// kRleSlack bytes after it, readable past the end of the segment up to
-// readable), the rest of a longer run after.
-constexpr std::size_t kRleSlack = 128;
-
-bool DecodeRleSegment(const unsigned char* in, std::size_t length, std::size_t readable,
-                      unsigned char* plane, std::size_t size) {
+// or three: where 16 bytes remain in both the segment and the plane, a run
+// moves 16 bytes without a branch on its kind (the bytes past the run are
+// the next runs' to overwrite), the rest of a longer run after. Nothing
+// outside the segment is read, nothing outside the plane written.
+bool DecodeRleSegment(const unsigned char* in, std::size_t length, unsigned char* plane,
+                      std::size_t size) {
   std::size_t i = 0, out = 0;
   alignas(16) unsigned char fill[16];
   while (out < size) {
@@ -115,7 +151,7 @@ bool DecodeRleSegment(const unsigned char* in, std::size_t length, std::size_t r
                                       : (n == -128 ? 0 : static_cast<std::size_t>(1 - n));
     const std::size_t consumed = literal ? count : (n == -128 ? 0 : 1);
     if (consumed > length - i || count > size - out) return false;
-    if (readable - i >= 16) {
+    if (length - i >= 16 && size - out >= 16) {
       std::memset(fill, in[i], sizeof fill);
       std::memcpy(plane + out, literal ? in + i : fill, 16);
       if (count > 16) {
@@ -137,6 +173,10 @@ bool DecodeRleSegment(const unsigned char* in, std::size_t length, std::size_t r
 
 }  // namespace
 
+void UseLibraryDecodersOnly() {
+  gLibraryDecodersOnly = true;
+}
+
 bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                      std::string& why) {
   unsigned marker = 0, bits = 0;
@@ -146,12 +186,16 @@ bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTar
   }
   const bool lossless = marker == 0xC3 || marker == 0xC7;
   if (lossless && bits > 8 && bits <= 16) {
-    if (marker == 0xC3 && DecodeLosslessJpeg(data, size, target.words, target.rows, target.columns))
+    NoteLossyJpeg(data, size, marker, target);
+    if (marker == 0xC3 && !gLibraryDecodersOnly &&
+        DecodeLosslessJpeg(data, size, target.words, target.rows, target.columns))
       return true;
     return DecodeJpeg16Frame(data, size, target, why);
   }
-  if ((marker == 0xC0 || marker == 0xC1 || marker == 0xC2) && bits == 12)
+  if ((marker == 0xC0 || marker == 0xC1 || marker == 0xC2) && bits == 12) {
+    NoteLossyJpeg(data, size, marker, target);
     return DecodeJpeg12Frame(data, size, target, why);
+  }
   why = "JPEG process SOF" + std::to_string(marker - 0xC0) + " with " + std::to_string(bits) +
         "-bit samples is left to GDCM";
   return false;
@@ -159,7 +203,17 @@ bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTar
 
 bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                        std::string& why) {
-  if (DecodeLosslessJpegLs(data, size, target.words, target.rows, target.columns)) return true;
+  if (!gLibraryDecodersOnly &&
+      DecodeLosslessJpegLs(data, size, target.words, target.rows, target.columns))
+    return true;
+  unsigned nearLossless = 0, pointTransform = 0;
+  if (ScanParameters(data, size, nearLossless, pointTransform) &&
+      (nearLossless > 0 || pointTransform > 0))
+    NoteLossy(target,
+              "a near-lossless JPEG-LS codestream (NEAR " + std::to_string(nearLossless) +
+                  (pointTransform > 0 ? ", point transform " + std::to_string(pointTransform)
+                                      : std::string()) +
+                  ")");
   charls_jpegls_decoder* decoder = charls_jpegls_decoder_create();
   if (decoder == nullptr) {
     why = "out of memory";
@@ -239,6 +293,11 @@ bool DecodeJpeg2000Frame(const unsigned char* data, std::size_t size, const Fram
             ", not one 16-bit plane of " + SizeText(target.columns, target.rows);
       return false;
     }
+    opj_codestream_info_v2_t* info = opj_get_cstr_info(codec.get());
+    if (info != nullptr && info->m_default_tile_info.tccp_info != nullptr &&
+        info->m_default_tile_info.tccp_info[0].qmfbid == 0)
+      NoteLossy(target, "a JPEG 2000 codestream of the 9/7 irreversible wavelet");
+    opj_destroy_cstr_info(&info);
     ok = opj_decode(codec.get(), stream.get(), image.get()) &&
          opj_end_decompress(codec.get(), stream.get());
   }
@@ -270,13 +329,21 @@ bool DecodeRleFrame(const unsigned char* data, std::size_t size, const FrameTarg
     why = "the RLE segment offsets do not fit the frame";
     return false;
   }
+  // A run of two bytes makes at most 128: a segment too short for its plane
+  // is refused before the plane is allocated.
+  if ((low - high) * 64ULL < pixels || (size - low) * 64ULL < pixels) {
+    why = "an RLE segment does not hold the frame's " + std::to_string(pixels) + " bytes";
+    return false;
+  }
   // Each plane is decoded whole, then the two are interleaved into words.
-  thread_local std::vector<unsigned char> planes;
-  planes.resize(2 * (pixels + kRleSlack));
-  unsigned char* msb = planes.data();
-  unsigned char* lsb = msb + pixels + kRleSlack;
-  if (!DecodeRleSegment(data + high, low - high, size - high, msb, pixels) ||
-      !DecodeRleSegment(data + low, size - low, size - low, lsb, pixels)) {
+  // Each has a block of its own, exactly its size, so that the sanitizers
+  // would see a write past either.
+  const std::unique_ptr<unsigned char[]> msbPlane(new unsigned char[pixels]);
+  const std::unique_ptr<unsigned char[]> lsbPlane(new unsigned char[pixels]);
+  unsigned char* msb = msbPlane.get();
+  unsigned char* lsb = lsbPlane.get();
+  if (!DecodeRleSegment(data + high, low - high, msb, pixels) ||
+      !DecodeRleSegment(data + low, size - low, lsb, pixels)) {
     why = "an RLE segment does not hold the frame's " + std::to_string(pixels) + " bytes";
     return false;
   }

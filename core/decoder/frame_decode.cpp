@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,14 +18,14 @@
 #include <new>
 #include <vector>
 
+#include "dataset_walk.h"
+#include "decode_threads.h"
 #include "frame_codecs.h"
 #include "frame_count.h"
 
 namespace {
 
-constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFF;
 constexpr std::size_t kPreamble = 128;
-constexpr std::size_t kMaxNesting = 1024;                   // deeper: left to GDCM
 constexpr std::size_t kThreadStack = std::size_t{2} << 20;  // codecs need little stack
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 const char kExplicitLittleEndian[] = "1.2.840.10008.1.2.1";  // 19 characters, NUL-padded to 20
@@ -167,67 +168,50 @@ bool ReadNumberOfFrames(const unsigned char* value, std::size_t length, long& fr
   return true;
 }
 
-// Walks the data set, explicit VR little endian (the content of a UN of
-// undefined length implicit, as PS3.5 6.2.2 has it), to the top-level Pixel
-// Data; keeps the image attributes of the top level on the way.
-Parse WalkToPixelData(Reader& r, std::size_t start, Study& study, std::size_t& pixelElement) {
-  const unsigned char* d = r.data;
-  std::vector<bool> open;  // containers of undefined length: their content implicit?
-  std::size_t pos = start;
+struct StreamCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+// Walks the data set to the top-level Pixel Data by the converter's own walk
+// (dataset_walk.h) over the file as read, so that the two agree on where
+// each element stands and refuse the same damage; keeps the image
+// attributes of the top level on the way. The walk starts after "DICM", as
+// the converter's does; every encapsulated syntax is explicit VR little
+// endian (the content of a UN of undefined length implicit).
+Parse WalkToPixelData(Reader& r, Study& study, std::size_t& pixelElement) {
+  std::unique_ptr<std::FILE, StreamCloser> stream(
+      ::fmemopen(const_cast<unsigned char*>(r.data), r.size, "rb"));
+  if (!stream || std::fseek(stream.get(), kPreamble + 4, SEEK_SET) != 0)
+    return r.Fail("out of memory");
+  DatasetWalk walk(stream.get());
+  walk.UseForm(VrForm::kExplicit);
+  DicomElement element{};
   for (;;) {
-    if (pos + 8 > r.size) return r.Fail("the data set ends before its Pixel Data");
-    const std::uint32_t group = Le16(d + pos), element = Le16(d + pos + 2);
-    if (group == 0xFFFE) {
-      const std::uint32_t length = Le32(d + pos + 4);
-      pos += 8;
-      if (element == 0xE000 && length == kUndefinedLength) {
-        if (open.empty()) return r.Fail("an item outside any sequence");
-        open.push_back(open.back());
-      } else if (element == 0xE000) {
-        if (length > r.size - pos) return r.Fail("an item runs past the end of the file");
-        pos += length;
-      } else if (element == 0xE00D || element == 0xE0DD) {
-        if (open.empty()) return r.Fail("a delimiter outside any sequence");
-        open.pop_back();
-      } else {
-        return r.Fail("an unknown item tag");
-      }
-      continue;
-    }
-    const bool implicit = !open.empty() && open.back();
-    const bool isLong = !implicit && HasLongLength(d + pos + 4);
-    if (isLong && pos + 12 > r.size) return r.Fail("the data set ends before its Pixel Data");
-    const std::size_t head = implicit || !isLong ? 8 : 12;
-    const std::uint32_t length = implicit || isLong ? Le32(d + pos + head - 4) : Le16(d + pos + 6);
-    const bool topLevel = open.empty();
-    if (topLevel && group == 0x7FE0 && element == 0x0010) {
-      const bool ob = d[pos + 4] == 'O' && (d[pos + 5] == 'B' || d[pos + 5] == 'W');
-      if (!ob || length != kUndefinedLength)
-        return r.Fail("the Pixel Data are not encapsulated", Parse::kNotHandled);
-      pixelElement = pos;
+    if (walk.Next(element) != 1)
+      return r.Fail(walk.Failure().empty() ? "the data set ends before its Pixel Data"
+                                           : walk.Failure());
+    const std::uint32_t group = element.group, number = element.element;
+    if (walk.AtTopLevel() && group == 0x7FE0 && number == 0x0010) {
+      pixelElement = static_cast<std::size_t>(walk.ElementStart());
+      const bool encapsulated = (element.vr == kVrOB || element.vr == kVrOW) &&
+                                element.declaredLength == kUndefinedLength;
+      if (walk.WalkPastPixelData(element) != 1) return r.Fail(walk.Failure());
+      if (!encapsulated) return r.Fail("the Pixel Data are not encapsulated", Parse::kNotHandled);
       return Parse::kOk;
     }
-    if (length == kUndefinedLength) {
-      const bool unknown = !implicit && d[pos + 4] == 'U' && d[pos + 5] == 'N';
-      const bool sequence = implicit || unknown || (d[pos + 4] == 'S' && d[pos + 5] == 'Q');
-      if (!sequence) return r.Fail("an undefined length outside a sequence");
-      if (open.size() >= kMaxNesting) return r.Fail("sequences nested too deep");
-      open.push_back(implicit || unknown);
-      pos += head;
-      continue;
-    }
-    if (length > r.size - pos - head) return r.Fail("a value runs past the end of the file");
-    const unsigned char* value = d + pos + head;
-    if (topLevel && group == 0x0028) {
-      const long number = length >= 2 ? static_cast<long>(Le16(value)) : -1;
-      if (element == 0x0002) study.samples = number;
-      if (element == 0x0010) study.rows = number;
-      if (element == 0x0011) study.columns = number;
-      if (element == 0x0100) study.bitsAllocated = number;
-      if (element == 0x0008 && !ReadNumberOfFrames(value, length, study.frames))
+    if (walk.AtTopLevel() && group == 0x0028 && element.declaredLength != kUndefinedLength) {
+      // The walk has checked that the value lies within the file.
+      const unsigned char* value = r.data + std::ftell(stream.get());
+      const std::size_t length = static_cast<std::size_t>(element.length);
+      const long number16 = length >= 2 ? static_cast<long>(Le16(value)) : -1;
+      if (number == 0x0002) study.samples = number16;
+      if (number == 0x0010) study.rows = number16;
+      if (number == 0x0011) study.columns = number16;
+      if (number == 0x0100) study.bitsAllocated = number16;
+      if (number == 0x0008 && !ReadNumberOfFrames(value, length, study.frames))
         return r.Fail("Number of Frames is not a number", Parse::kNotHandled);
     }
-    pos += head + length;
+    SkipElementValue(stream.get(), element);
   }
 }
 
@@ -319,8 +303,9 @@ Parse GroupFrames(Reader& r, Study& study) {
 Parse ReadStudy(Reader& r, Study& study) {
   std::size_t dataSet = 0, pixelElement = 0;
   Parse p = ReadMeta(r, study, dataSet);
-  if (p == Parse::kOk) p = WalkToPixelData(r, dataSet, study, pixelElement);
+  if (p == Parse::kOk) p = WalkToPixelData(r, study, pixelElement);
   if (p != Parse::kOk) return p;
+  if (pixelElement < dataSet) return r.Fail("the Pixel Data lie in the meta group");
   if (study.samples != 1 || study.bitsAllocated != 16 || study.rows <= 0 || study.columns <= 0)
     return r.Fail("not a 16-bit single-sample image", Parse::kNotHandled);
   const unsigned long long bytes = 2ULL * study.rows * study.columns * study.frames;
@@ -377,7 +362,10 @@ struct Work {
   std::vector<char> done;  // under lock
   bool stop = false;       // under lock: a frame failed
   long failedFrame = -1;
+  bool damaged = false;  // the failed frame's
   std::string why;
+  long lossyFrame = -1;  // the first frame noted lossy, and its words
+  std::string lossy;
 };
 
 void DecodeFrames(Work& work) {
@@ -394,6 +382,7 @@ void DecodeFrames(Work& work) {
       if (work.stop && (work.failedFrame < 0 || static_cast<long>(i) > work.failedFrame)) return;
     }
     std::string why;
+    FrameNotes notes;
     bool ok = false;
     try {
       const FrameSpan& span = study.spans[i];
@@ -409,7 +398,7 @@ void DecodeFrames(Work& work) {
         size = joined.size();
       }
       const FrameTarget target{work.pixels + i * work.frameValues, static_cast<int>(study.rows),
-                               static_cast<int>(study.columns)};
+                               static_cast<int>(study.columns), &notes};
       ok = study.decode(data, size, target, why);
     } catch (const std::bad_alloc&) {
       why = "out of memory";
@@ -418,10 +407,16 @@ void DecodeFrames(Work& work) {
     }
     {
       std::lock_guard<std::mutex> hold(work.lock);
+      const long frame = static_cast<long>(i);
       if (ok) {
         work.done[i] = 1;
-      } else if (work.failedFrame < 0 || static_cast<long>(i) < work.failedFrame) {
-        work.failedFrame = static_cast<long>(i);
+        if (!notes.lossy.empty() && (work.lossyFrame < 0 || frame < work.lossyFrame)) {
+          work.lossyFrame = frame;
+          work.lossy = "frame " + std::to_string(i + 1) + ": " + notes.lossy;
+        }
+      } else if (work.failedFrame < 0 || frame < work.failedFrame) {
+        work.failedFrame = frame;
+        work.damaged = notes.damaged;
         work.why = "frame " + std::to_string(i + 1) + ": " + why;
         work.stop = true;
       }
@@ -521,7 +516,8 @@ Written WriteInOrder(Work& work, const Study& study, const Pixels& pixels, std::
 
 }  // namespace
 
-FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t size, int threads) {
+FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t size, int threads,
+                                                std::size_t memoryLeft) {
   FrameDecodeOutcome outcome;
   Reader reader{reinterpret_cast<const unsigned char*>(data), size, ""};
   Study study;
@@ -549,7 +545,9 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
   work.frameValues = frameValues;
   work.done.assign(frames, 0);
 
-  std::vector<pthread_t> workers = StartDecoders(work, threads, frames);
+  std::vector<pthread_t> workers = StartDecoders(
+      work, ThreadsThatFit(threads, frames, frameValues, kThreadStack, memoryLeft, pixels.mapped),
+      frames);
   if (workers.empty()) DecodeFrames(work);  // no thread to be had: this one decodes
   const Written written = WriteInOrder(work, study, pixels, frames, frameBytes);
   for (pthread_t thread : workers) ::pthread_join(thread, nullptr);
@@ -559,6 +557,7 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
     outcome.why = "cannot write the decoded file";
   } else if (written.frames == frames) {
     outcome.result = FrameDecodeOutcome::kWritten;
+    outcome.lossy = work.lossy;
   } else {
     // By the frame, not by how far the writer came, which depends on the
     // threads' timing: a file fails the same way on every run.
@@ -566,6 +565,7 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
                          ? FrameDecodeOutcome::kFailedAfterOutput
                          : FrameDecodeOutcome::kFailedBeforeOutput;
     outcome.why = work.why;
+    outcome.damaged = work.damaged;
   }
   return outcome;
 }

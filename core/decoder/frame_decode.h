@@ -24,8 +24,12 @@ struct FrameDecodeOutcome {
   };
   Result result = kNotHandled;
   bool framesMissing = false;  // fewer frames in the pixel data than the data set states
+  bool damaged = false;        // the failing frame's codec found its data damaged
   std::string why;             // the failure in words
+  std::string lossy;           // written: the first lossy frame ("frame N: ..."), else empty
 };
 
-// threads: at most this many decode at once (never more than the frames).
-FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t size, int threads);
+// threads: at most this many decode at once (never more than the frames,
+// nor more than memoryLeft bytes of address space hold; 0: unknown).
+FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t size, int threads,
+                                                std::size_t memoryLeft = 0);

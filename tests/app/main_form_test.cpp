@@ -810,7 +810,11 @@ TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
   const QString guide = QString::fromStdString(dir.File("guide.chm"));
   EXPECT_TRUE(desktop.OpenDocument(guide));
   EXPECT_TRUE(desktop.OpenDocument(guide)) << "the running viewer counts";
-  for (int wait = 0; wait < 100 && !FileExists(log); ++wait) QTest::qWait(20);
+  // The shell creates the log before it writes the line: wait for the line.
+  auto lineWritten = [&log] {
+    return FileExists(log) && !ReadBytes(log).empty() && ReadBytes(log).back() == '\n';
+  };
+  for (int wait = 0; wait < 100 && !lineWritten(); ++wait) QTest::qWait(20);
   EXPECT_EQ(ReadBytes(log), guide.toStdString() + "\n");
   EXPECT_FALSE(desktop.OpenDocument(QString::fromStdString(dir.File("notes.nothing-opens-this"))));
   for (std::size_t i = 0; i < std::size(variables); ++i)

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -24,7 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/frame_path.h"
 #include "gated_loader.h"
+#include "ijg_lossless_encoder.h"
 #include "load_report.h"
 #include "operator_question.h"
 #include "test_support.h"
@@ -40,6 +43,7 @@ const std::string kEncoded = std::string(DGC_TEST_DATA) + "/encoded/";
 struct EncodedCase {
   std::string study, encoding;
   bool lossy;
+  bool lossyUnderLosslessSyntax;  // only the codestream says it is lossy
 };
 
 std::vector<EncodedCase> EncodedCases() {
@@ -49,6 +53,7 @@ std::vector<EncodedCase> EncodedCases() {
   int lossy;
   while (list >> c.study >> c.encoding >> lossy) {
     c.lossy = lossy != 0;
+    c.lossyUnderLosslessSyntax = lossy == 2;
     cases.push_back(c);
   }
   return cases;
@@ -58,8 +63,10 @@ std::string EncodedFile(const std::string& study, const std::string& encoding) {
   return kEncoded + study + "." + encoding + ".dcm";
 }
 
-CommandResult Convert(const std::string& input, const std::string& output) {
-  return RunCommand(kDicom2Gsd + " " + ShellQuote(input) + " " + ShellQuote(output));
+CommandResult Convert(const std::string& input, const std::string& output,
+                      const std::string& options = "") {
+  return RunCommand(kDicom2Gsd + " " + options + " " + ShellQuote(input) + " " +
+                    ShellQuote(output));
 }
 
 // The warnings a conversion printed, without the input's path.
@@ -72,9 +79,10 @@ std::string WarningsOf(const CommandResult& run, const std::string& input) {
 
 TEST_F(DecodingTest, EveryLosslessEncodingWritesTheRawFilesGsd) {
   std::vector<EncodedCase> cases = EncodedCases();
-  // 9 studies x 11 lossless encodings, less GDCM's JPEG 2000 copy of the
-  // 12-bit/High Bit 15 study (its encoder drops the top bits), and 2 lossy.
-  ASSERT_EQ(cases.size(), 100u);
+  // 9 studies x 13 lossless encodings, less GDCM's three copies of the
+  // 12-bit/High Bit 15 study (its encoders drop the top bits), 2 lossy and 4
+  // lossy under a lossless syntax.
+  ASSERT_EQ(cases.size(), 120u);
   TempDir dir;
   for (const EncodedCase& c : cases) {
     CommandResult raw = Convert(DataFile(c.study), dir.File("raw.gsd"));
@@ -88,9 +96,19 @@ TEST_F(DecodingTest, EveryLosslessEncodingWritesTheRawFilesGsd) {
       const std::size_t lossy = run.output.find("lossy compression");
       EXPECT_NE(lossy, std::string::npos) << label << run.output;
       EXPECT_EQ(run.output.find("lossy compression", lossy + 1), std::string::npos) << run.output;
+      if (c.lossyUnderLosslessSyntax) {  // from the helper's look at the codestream
+        EXPECT_NE(run.output.find("(frame 1: a "), std::string::npos) << label << run.output;
+      }
     } else {  // byte for byte the raw file's conversion, with the raw file's caveats
       EXPECT_EQ(WarningsOf(run, encoded), WarningsOf(raw, DataFile(c.study))) << label;
       EXPECT_TRUE(ReadBytes(dir.File("raw.gsd")) == ReadBytes(dir.File("enc.gsd"))) << label;
+      // The codec libraries alone, as a site that rules the helper's own
+      // decoders out has them, write the same.
+      if (c.encoding.find("jpeg") != std::string::npos) {
+        run = Convert(encoded, dir.File("lib.gsd"), "--library-decoders");
+        ASSERT_EQ(run.exitCode, 0) << label << " (libraries): " << run.output;
+        EXPECT_TRUE(ReadBytes(dir.File("raw.gsd")) == ReadBytes(dir.File("lib.gsd"))) << label;
+      }
     }
   }
 }
@@ -182,6 +200,139 @@ TEST_F(DecodingTest, DamagedCodestreamsEndWithAReason) {
             "Prediction): Not a JPEG file: starts with 0x00 0x00");
 }
 
+// The file with its fragment (1 = the first after the Basic Offset Table)
+// keeping only its first keep bytes, the item's length to match: the file
+// still walks, the codestream in it is cut short.
+std::string WithFragmentCut(std::string bytes, int fragment, std::size_t keep) {
+  const std::string pixelData("\xE0\x7F\x10\x00OB\0\0\xFF\xFF\xFF\xFF", 12);
+  std::size_t at = bytes.rfind(pixelData) + pixelData.size();
+  auto length = [&](std::size_t item) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(bytes[item + 4])) |
+           static_cast<std::size_t>(static_cast<unsigned char>(bytes[item + 5])) << 8 |
+           static_cast<std::size_t>(static_cast<unsigned char>(bytes[item + 6])) << 16 |
+           static_cast<std::size_t>(static_cast<unsigned char>(bytes[item + 7])) << 24;
+  };
+  for (int item = 0; item < fragment; ++item) at += 8 + length(at);
+  keep &= ~std::size_t{1};  // items are of even length
+  bytes.erase(at + 8 + keep, length(at) - keep);
+  bytes.replace(at + 4, 4, Le32(static_cast<std::uint32_t>(keep)));
+  return bytes;
+}
+
+// DCMTK's copy of a study with every frame re-encoded by IJG as given:
+// the raw study's 16-bit frames, one fragment each.
+std::string WithFramesEncodedByIjg(const std::string& study, int predictor, int pointTransform,
+                                   int restartRows) {
+  const std::string raw = ReadBytes(DataFile(study));
+  const std::string ow("\xE0\x7F\x10\x00OW\0\0", 8);
+  const std::size_t values = raw.rfind(ow) + ow.size() + 4;
+  std::string file = ReadBytes(EncodedFile(study, "jpeglossless"));
+  const std::string ob("\xE0\x7F\x10\x00OB\0\0\xFF\xFF\xFF\xFF", 12);
+  file.resize(file.rfind(ob) + ob.size());
+  file += std::string("\xFE\xFF\x00\xE0", 4) + Le32(0);  // an empty Basic Offset Table
+  const int side = 64;
+  const std::size_t frameBytes = std::size_t{2} * side * side;
+  for (std::size_t at = values; at + frameBytes <= raw.size(); at += frameBytes) {
+    std::vector<std::uint16_t> samples(side * side);
+    std::memcpy(samples.data(), raw.data() + at, frameBytes);
+    std::vector<unsigned char> stream =
+        EncodeLosslessJpeg(samples, side, side, predictor, pointTransform, restartRows);
+    if (stream.size() % 2 != 0) stream.push_back(0);
+    file += std::string("\xFE\xFF\x00\xE0", 4) + Le32(static_cast<std::uint32_t>(stream.size()));
+    file.append(stream.begin(), stream.end());
+  }
+  return file + std::string("\xFE\xFF\xDD\xE0\0\0\0\0", 8);
+}
+
+// What the helper's own JPEG lossless decoder leaves to IJG converts all
+// the same: restart markers (every row, every 7 rows), other predictors
+// through both, and a point transform, which the helper reports as lossy
+// (GDCM, which would decode the file too, does not tell).
+TEST_F(DecodingTest, JpegLosslessFramesOwnDecoderLeavesToIjgConvert) {
+  const struct {
+    int predictor, restartRows, pointTransform;
+  } cases[] = {{1, 1, 0}, {1, 7, 0}, {7, 5, 0}, {6, 0, 0}, {1, 3, 2}};
+  TempDir dir;
+  ASSERT_EQ(Convert(DataFile("gated64"), dir.File("raw.gsd")).exitCode, 0);
+  for (const auto& c : cases) {
+    const std::string label = "predictor " + std::to_string(c.predictor) + ", restart " +
+                              std::to_string(c.restartRows) + ", point transform " +
+                              std::to_string(c.pointTransform);
+    WriteBytes(dir.File("ijg.dcm"),
+               WithFramesEncodedByIjg("gated64", c.predictor, c.pointTransform, c.restartRows));
+    for (const char* decoders : {"", "--library-decoders"}) {
+      const CommandResult run = Convert(dir.File("ijg.dcm"), dir.File("ijg.gsd"), decoders);
+      ASSERT_EQ(run.exitCode, 0) << label << " " << decoders << ": " << run.output;
+      if (c.pointTransform > 0) {
+        EXPECT_NE(run.output.find("lossy compression (frame 1: a lossless JPEG codestream with "
+                                  "point transform " +
+                                  std::to_string(c.pointTransform)),
+                  std::string::npos)
+            << label << run.output;
+      } else {
+        EXPECT_TRUE(ReadBytes(dir.File("raw.gsd")) == ReadBytes(dir.File("ijg.gsd"))) << label;
+        EXPECT_EQ(run.output.find("lossy"), std::string::npos) << label << run.output;
+      }
+    }
+  }
+}
+
+// A codestream cut short inside a file that still walks: the frame is
+// refused, named, with its codec's words; never converted with made-up
+// samples (IJG makes them and warns, GDCM lets one warning pass).
+TEST_F(DecodingTest, AFrameCutShortIsRefusedWithItsNumberAndTheCodecsWords) {
+  const std::string jpegLossless =
+      "cannot decode transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order "
+      "Prediction): ";
+  const struct {
+    const char* encoding;
+    int frame;
+    double kept;  // of the fragment
+    std::string reason;
+  } cases[] = {
+      {"jpeglossless", 5, 0.6, jpegLossless + "frame 5: Premature end of JPEG file"},
+      {"jpeglossless", 1, 0.6, jpegLossless + "frame 1: Premature end of JPEG file"},
+      // Its end of image only: every sample is there, the codestream is not.
+      {"jpeglossless", 32, 0.9995, jpegLossless + "frame 32: Premature end of JPEG file"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    const std::string label = std::string(c.encoding) + " frame " + std::to_string(c.frame);
+    const std::string whole = ReadBytes(EncodedFile("gated64", c.encoding));
+    const std::string pixelData("\xE0\x7F\x10\x00OB\0\0\xFF\xFF\xFF\xFF", 12);
+    ASSERT_NE(whole.rfind(pixelData), std::string::npos) << label;
+    std::string bytes = WithFragmentCut(whole, c.frame, 0);
+    const std::size_t fragment = whole.size() - bytes.size();
+    bytes = WithFragmentCut(whole, c.frame, static_cast<std::size_t>(fragment * c.kept));
+    WriteBytes(dir.File("cut.dcm"), bytes);
+    for (const char* decoders : {"", "--library-decoders"}) {
+      options.decoder.libraryDecoders = *decoders != '\0';
+      EXPECT_EQ(Load(dir.File("cut.dcm")), kLoadFailed) << label << " " << decoders;
+      EXPECT_EQ(report.detail, c.reason) << label << " " << decoders;
+    }
+  }
+}
+
+// The helper decodes as many frames at once as it is told, within the
+// address space the converter gives it: a machine of 32 or 64 threads
+// decodes a valid study as one of 2 does.
+TEST_F(DecodingTest, ManyDecodingThreadsFitTheHelpersMemory) {
+  TempDir dir;
+  const std::string study = EncodedFile("reconstruction128", "j2k");
+  for (int threads : {1, 32, 64}) {
+    options.decoder.threads = threads;
+    EXPECT_EQ(Load(study), kLoadOk) << threads << " threads: " << report.detail;
+  }
+  // The options reach the helper.
+  WriteBytes(dir.File("helper"), "#!/bin/sh\necho \"options $*\" >&2\nexit 3\n");
+  ASSERT_EQ(::chmod(dir.File("helper").c_str(), 0700), 0);
+  UseDecoder(dir.File("helper"), 5);
+  options.decoder.libraryDecoders = true;
+  EXPECT_EQ(Load(study), kLoadFailed);
+  EXPECT_EQ(report.detail.substr(report.detail.find("options")),
+            "options --threads 64 --library-decoders");
+}
+
 TEST_F(DecodingTest, MutatedCompressedInputsThroughTheHelper) {
   options.ask = [](const OperatorQuestion&) { return true; };
   std::mt19937 random(20261207);
@@ -207,9 +358,16 @@ TEST_F(DecodingTest, MutatedCompressedInputsThroughTheHelper) {
         }
       }
       WriteBytes(dir.File("m.dcm"), bytes);
-      ExpectCleanLoad(options, report, dir.File("m.dcm"),
-                      std::string(encoding) + " round " + std::to_string(round));
+      const std::string label = std::string(encoding) + " round " + std::to_string(round);
+      ExpectCleanLoad(options, report, dir.File("m.dcm"), label);
       ++loads;
+      // The helper's frame path on the same bytes, in this process.
+      const FramePathRun frames = RunFramePath(bytes);
+      if (frames.outcome.result == FrameDecodeOutcome::kWritten) {
+        EXPECT_FALSE(frames.output.empty()) << label;
+      } else if (frames.outcome.result != FrameDecodeOutcome::kNotHandled) {
+        EXPECT_FALSE(frames.outcome.why.empty()) << label;
+      }
     }
   }
   RecordProperty("loads", loads);
@@ -581,6 +739,18 @@ TEST_F(DecodingTest, ACodestreamOfAnotherSizeNeverReachesTheDecoder) {
        "transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order Prediction): the first "
        "frame's JPEG codestream is 4096 x 4096, the data set's Rows and Columns 64 x 64: refused "
        "before decoding"},
+      // One side only.
+      {"jpeglossless", "\xFF\xC3", 5, std::string("\0\x41", 2),
+       "transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order Prediction): the first "
+       "frame's JPEG codestream is 64 x 65, the data set's Rows and Columns 64 x 64: refused "
+       "before decoding"},
+      {"jpeglossless", "\xFF\xC3", 7, std::string("\0\x41", 2),
+       "transfer syntax 1.2.840.10008.1.2.4.70 (JPEG Lossless, First-Order Prediction): the first "
+       "frame's JPEG codestream is 65 x 64, the data set's Rows and Columns 64 x 64: refused "
+       "before decoding"},
+      {"jpegls", "\xFF\xF7", 5, std::string("\0\x3F", 2),
+       "transfer syntax 1.2.840.10008.1.2.4.80 (JPEG-LS Lossless): the first frame's JPEG-LS "
+       "codestream is 64 x 63, the data set's Rows and Columns 64 x 64: refused before decoding"},
       {"jpegls", "\xFF\xF7", 9, std::string("\x03", 1),
        "transfer syntax 1.2.840.10008.1.2.4.80 (JPEG-LS Lossless): the first frame's JPEG-LS "
        "codestream holds 3 components, a gated SPECT frame one"},

@@ -3,8 +3,11 @@
 // predictor, precision and edge of the image decodes to the source; what it
 // does not take is left to IJG; and on damaged codestreams it never accepts
 // what IJG refuses, nor decodes other samples than IJG.
+#include "jpeg_lossless.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,21 +15,16 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-#include "gdcmjpeg/16/jerror.h"
-#include "gdcmjpeg/16/jpeglib.h"
-}
-
 #include "damaged_codestream.h"
 #include "frame_codecs.h"
-#include "jpeg_lossless.h"
+#include "ijg_lossless_encoder.h"
 
 namespace {
 
 using Samples = std::vector<std::uint16_t>;
 using Bytes = std::vector<unsigned char>;
 
-enum class Picture { kCounts, kNoise, kRamp, kFlat, kSparse };
+enum class Picture { kCounts, kNoise, kRamp, kFlat, kSparse, kStep };
 
 Samples Make(Picture kind, int rows, int columns, int bits, unsigned seed) {
   std::mt19937 random(seed);
@@ -51,43 +49,24 @@ Samples Make(Picture kind, int rows, int columns, int bits, unsigned seed) {
         case Picture::kSparse:
           v = random() % 23 == 0 ? random() : 0;
           break;
+        case Picture::kStep: {
+          // Differences of every category, each half as frequent as the one
+          // below, and one step from 0 to 32768 and back: category 16, the
+          // rarest, with a code longer than the fast tables'.
+          const int g = std::min(15, std::geometric_distribution<int>(0.5)(random));
+          v = random() & ((1u << g) - 1);
+          if (y == rows / 2 && x == columns / 2 - 1) v = 0;
+          if (y == rows / 2 && x == columns / 2) v = 32768;
+          break;
+        }
       }
       s[static_cast<std::size_t>(y) * columns + x] = static_cast<std::uint16_t>(v & largest);
     }
   return s;
 }
 
-// IJG's lossless encoder (process 14, Huffman tables it optimises), which
-// writes 16-bit precision only; precisions below 16 are DCMTK's, in the
-// decode tests' encoded studies.
 Bytes Encode(const Samples& samples, int rows, int columns, int predictor, int pointTransform = 0) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = ::open_memstream(&buffer, &size);
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr errors;
-  cinfo.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, out);
-  cinfo.image_width = static_cast<JDIMENSION>(columns);
-  cinfo.image_height = static_cast<JDIMENSION>(rows);
-  cinfo.input_components = 1;
-  cinfo.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&cinfo);
-  cinfo.optimize_coding = TRUE;
-  jpeg_simple_lossless(&cinfo, predictor, pointTransform);
-  jpeg_start_compress(&cinfo, TRUE);
-  for (int y = 0; y < rows; ++y) {
-    JSAMPROW row = const_cast<JSAMPROW>(
-        reinterpret_cast<const JSAMPLE*>(samples.data() + static_cast<std::size_t>(y) * columns));
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::fclose(out);
-  Bytes stream(buffer, buffer + size);
-  std::free(buffer);
-  return stream;
+  return EncodeLosslessJpeg(samples, rows, columns, predictor, pointTransform);
 }
 
 bool IjgDecodes(const Bytes& stream, int rows, int columns, Samples& samples) {
@@ -117,6 +96,7 @@ const Case kDecoded[] = {
     {"ramp, predictor 6", Picture::kRamp, 40, 41, 12, 6},
     {"sparse, predictor 7", Picture::kSparse, 64, 64, 16, 7},
     {"flat at the largest value", Picture::kFlat, 20, 20, 16, 4},
+    {"one 0 -> 32768 step (category 16)", Picture::kStep, 128, 128, 16, 1},
     {"one sample", Picture::kCounts, 1, 1, 16, 1},
     {"one row", Picture::kSparse, 1, 97, 16, 4},
     {"one column", Picture::kSparse, 97, 1, 16, 7},

@@ -21,12 +21,13 @@ namespace {
 using Samples = std::vector<std::uint16_t>;
 using Bytes = std::vector<unsigned char>;
 
-enum class Picture { kCounts, kNoise, kRamp, kFlat, kSparse, kEdges };
+enum class Picture { kCounts, kNoise, kRamp, kFlat, kSparse, kEdges, kDips };
 
 // Images of the kinds that exercise each coding path: counts like a gated
 // SPECT frame, full-range noise (long codes, escapes), a ramp and a flat
 // image (runs across lines), isolated spikes (run interruptions of both
-// types), vertical edges (large gradients).
+// types), vertical edges (large gradients), a flat image with sparse steps
+// of -1 (small negative errors where k is 0 and the bias negative).
 Samples Make(Picture kind, int rows, int columns, int maxValue, unsigned seed) {
   std::mt19937 random(seed);
   Samples s(static_cast<std::size_t>(rows) * columns);
@@ -51,6 +52,9 @@ Samples Make(Picture kind, int rows, int columns, int maxValue, unsigned seed) {
           break;
         case Picture::kEdges:
           v = (x / 3) % 2 == 0 ? 0 : maxValue;
+          break;
+        case Picture::kDips:
+          v = random() % 3 == 0 ? 40000 - 1 : 40000;
           break;
       }
       s[static_cast<std::size_t>(y) * columns + x] =
@@ -116,6 +120,7 @@ const Case kDecoded[] = {
     {"flat: runs over whole lines", Picture::kFlat, 37, 64, {16, {}}},
     {"sparse: run interruptions", Picture::kSparse, 64, 64, {16, {}}},
     {"edges", Picture::kEdges, 30, 31, {16, {}}},
+    {"flat 16-bit with sparse -1 steps: k 0", Picture::kDips, 64, 64, {16, {}}},
     {"one sample", Picture::kCounts, 1, 1, {16, {}}},
     {"one row", Picture::kSparse, 1, 97, {16, {}}},
     {"one column", Picture::kSparse, 97, 1, {16, {}}},

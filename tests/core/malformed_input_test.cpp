@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/frame_path.h"
 #include "element_reader.h"
 #include "gated_loader.h"
 #include "load_report.h"
@@ -153,8 +154,32 @@ TEST_F(MalformedInputTest, NestingBeyondTheWalksLimitIsRefused) {
   }
 }
 
+// An RLE frame of 64 x 64 zeros: two segments of runs of 128, 127 and 1
+// bytes, each followed by padding bytes that no run uses.
+std::string RleZeroFrame(std::size_t padding = 0) {
+  std::string segment;
+  for (int run = 0; run < 31; ++run) segment += std::string("\x81\0", 2);  // 128 zeros
+  segment += std::string("\x82\0", 2);                                     // 127 zeros
+  segment += std::string("\0\0", 2);                                       // 1 literal zero
+  segment += std::string(padding, '\0');
+  std::string header = Le32(2) + Le32(64) + Le32(64 + static_cast<std::uint32_t>(segment.size()));
+  header.resize(64, '\0');
+  return header + segment + segment;
+}
+
+std::string RleFragments(const std::string& frame) {
+  return Le16(0x7FE0) + Le16(0x0010) + "OB" + Le16(0) + Le32(0xFFFFFFFF) + Le16(0xFFFE) +
+         Le16(0xE000) + Le32(0) + Le16(0xFFFE) + Le16(0xE000) +
+         Le32(static_cast<std::uint32_t>(frame.size())) + frame + Le16(0xFFFE) + Le16(0xE0DD) +
+         Le32(0);
+}
+
 // Junk after "DICM" is refused where it starts, however large the file; a
-// real file with one element out of place still reads.
+// real file with one element out of place still reads. What readers take
+// differently is refused: an item that a sequence delimiter closes (after
+// it one reader is back at the top level, another still in the sequence,
+// and a Pixel Data hidden there is one reader's pixels but not the other's),
+// and a second top-level Pixel Data.
 TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
   auto text = [](std::uint16_t group, std::uint16_t element, const char* vr, std::string value) {
     return Le16(group) + Le16(element) + vr + Le16(static_cast<std::uint16_t>(value.size())) +
@@ -164,25 +189,69 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
   const std::string frames = text(0x0028, 0x0008, "IS", "1 ");
   const std::string pixels =
       Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) + Le32(8192) + std::string(8192, '\x01');
+  const std::string rle = text(0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2.5", 20));
+  const std::string fragments = RleFragments(RleZeroFrame());
+  const std::string image =
+      rows + text(0x0028, 0x0011, "US", Le16(64)) + text(0x0028, 0x0100, "US", Le16(16)) + frames;
+  // A sequence whose item ends with the sequence's delimiter; the next
+  // sequence delimiter closes the sequence for a reader still inside it.
+  const std::string sequenceEnd = Le16(0xFFFE) + Le16(0xE0DD) + Le32(0);
+  const std::string itemClosedBySequenceEnd =
+      Le16(0x0054) + Le16(0x0062) + "SQ" + Le16(0) + Le32(0xFFFFFFFF) + Le16(0xFFFE) +
+      Le16(0xE000) + Le32(0xFFFFFFFF) + text(0x0018, 0x1088, "IS", "60") + sequenceEnd;
+  // Pixel Data whose header begins at byte at of a sparse file, after a
+  // private value of zeros that reaches it.
+  auto pixelsAt = [&](long long at) {
+    const std::string head = Part10(rows + frames) + Le16(0x0029) + Le16(0x1010) + "OB" + Le16(0);
+    return head + Le32(static_cast<std::uint32_t>(at - static_cast<long long>(head.size()) - 4));
+  };
   TempDir dir;
   struct {
     const char* name;
     std::string bytes;
     long long sparseSize;  // grown with zeros to this size, unwritten
+    std::string tail;      // then written there
     int result;
     const char* detail;
   } const cases[] = {
-      {"1 GiB of zeros", Part10(""), 1LL << 30, kLoadFailed,
+      {"1 GiB of zeros", Part10(""), 1LL << 30, "", kLoadFailed,
        "no DICOM data set from byte 132 on: the element tags stop ascending, (0000,0000) at "
        "byte 156"},
-      {"one element out of place", Part10(rows + frames + pixels), 0, kLoadOk, ""},
+      {"one element out of place", Part10(rows + frames + pixels), 0, "", kLoadOk, ""},
       {"a value past the end", Part10(Le16(0x0010) + Le16(0x0010) + "PN" + Le16(1000) + "ANON"), 0,
-       kLoadFailed,
+       "", kLoadFailed,
        "the element (0010,0010) at byte 132 claims 1000 bytes, past the end of the file"},
       {"the largest length a long offset skips",
-       Part10(Le16(0x0009) + Le16(0x1010) + "UN" + Le16(0) + Le32(0x7FFFFFFF) + "ANON"), 0,
+       Part10(Le16(0x0009) + Le16(0x1010) + "UN" + Le16(0) + Le32(0x7FFFFFFF) + "ANON"), 0, "",
        kLoadFailed,
        "the element (0009,1010) at byte 132 claims 2147483647 bytes, past the end of the file"},
+      // The pixel values' offset is passed on as int32.
+      {"pixel values at byte 0x7FFFFFFF", pixelsAt(0x7FFFFFF3), 0x7FFFFFF3, pixels, kLoadOk, ""},
+      {"Pixel Data at byte 0x7FFFFFFF", pixelsAt(0x7FFFFFFF), 0x7FFFFFFF, pixels, kLoadFailed,
+       "the Pixel Data element lies beyond 2 GiB"},
+      {"Pixel Data at byte 0x80000000", pixelsAt(0x80000000), 0x80000000, pixels, kLoadFailed,
+       "no Pixel Data element in the first 2 GiB of the file"},
+      {"raw pixels hidden after an item closed by a sequence delimiter",
+       Part10(rows + frames + itemClosedBySequenceEnd + pixels + sequenceEnd + pixels), 0, "",
+       kLoadFailed,
+       "a Sequence Delimitation Item (FFFE,E0DD) at byte 182 closes an item, which only an Item "
+       "Delimitation Item (FFFE,E00D) closes"},
+      {"RLE frames behind raw pixels hidden after an item closed by a sequence delimiter",
+       Part10(rle + image + itemClosedBySequenceEnd + pixels + sequenceEnd + fragments), 0, "",
+       kLoadFailed,
+       "a Sequence Delimitation Item (FFFE,E0DD) at byte 230 closes an item, which only an Item "
+       "Delimitation Item (FFFE,E00D) closes"},
+      {"raw pixels twice", Part10(rows + frames + pixels + pixels), 0, "", kLoadFailed,
+       "a second Pixel Data (7FE0,0010) at byte 8356, after the one at byte 152"},
+      {"RLE frames behind raw pixels", Part10(rle + image + pixels + fragments), 0, "", kLoadFailed,
+       "a second Pixel Data (7FE0,0010) at byte 8404, after the one at byte 200"},
+      {"raw pixels behind RLE frames", Part10(rle + image + fragments + pixels), 0, "", kLoadFailed,
+       "a second Pixel Data (7FE0,0010) at byte 432, after the one at byte 200"},
+      {"RLE frames", Part10(rle + image + fragments), 0, "", kLoadOk, ""},
+      // The last run of each plane ends 16 bytes before its segment does: no
+      // byte past the plane is written (the frame path's 16-byte moves).
+      {"RLE segments longer than their runs", Part10(rle + image + RleFragments(RleZeroFrame(16))),
+       0, "", kLoadOk, ""},
   };
   for (const auto& c : cases) {
     const std::string path = dir.File("junk.dcm");
@@ -190,8 +259,23 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
     if (c.sparseSize > 0) {
       ASSERT_EQ(::truncate(path.c_str(), c.sparseSize), 0);
     }
+    if (!c.tail.empty()) {
+      std::FILE* file = std::fopen(path.c_str(), "ab");
+      ASSERT_NE(file, nullptr);
+      ASSERT_EQ(std::fwrite(c.tail.data(), 1, c.tail.size(), file), c.tail.size());
+      std::fclose(file);
+    }
     EXPECT_EQ(Load(path.c_str()), c.result) << c.name;
     EXPECT_EQ(report.detail, c.detail) << c.name;
+    // The decoder helper walks an encapsulated file by the same rules.
+    if (c.bytes.find("1.2.840.10008.1.2.5") != std::string::npos) {
+      const FramePathRun frames = RunFramePath(c.bytes);
+      EXPECT_EQ(frames.outcome.result, c.result == kLoadOk
+                                           ? FrameDecodeOutcome::kWritten
+                                           : FrameDecodeOutcome::kFailedBeforeOutput)
+          << c.name;
+      EXPECT_EQ(frames.outcome.why, c.detail) << c.name;
+    }
   }
 }
 

@@ -312,6 +312,9 @@ def main():
     standard("nf256_ns32", gates=8, frames=32, NumberOfSlices=32)
     standard("nf_missing_ns32", gates=0, frames=32, NumberOfFrames=None, NumberOfSlices=32)
     standard("nf4_ns32", gates=0, frames=32, NumberOfFrames="4", NumberOfSlices=32)
+    # Number of Slices 6 stands in for Number of Frames 4, and 2 gates of 6
+    # slices need more frames than that.
+    standard("nf4_ns6", gates=2, frames=2, NumberOfFrames="4", NumberOfSlices=6)
     # From 5 frames on, Number of Slices no longer stands in for Number of Frames.
     standard("nf5_ns32", gates=0, frames=32, NumberOfFrames="5", NumberOfSlices=32)
     save("nf5_ns4", study(gates=1, frames=4, NumberOfFrames="5"), pixel_array=pixels(1, 5, 64),
@@ -410,9 +413,12 @@ def main():
     slots, slices = frame_vectors(4, 8, False)
     save("vectors_long", study(gates=4, frames=8, TimeSlotVector=slots + [1] * 993,
                                SliceVector=slices), pixel_array=gate_major)
-    for name, vector in [("vectors_gate0", slots), ("vectors_slice0", slices)]:
+    # ... and slice 9 of 8 in the last gate, one past the gate's last slot.
+    for name, vector, at, value in [("vectors_gate0", slots, 3, 0),
+                                    ("vectors_slice0", slices, 3, 0),
+                                    ("vectors_slice9", slices, 31, 9)]:
         changed = list(vector)
-        changed[3] = 0
+        changed[at] = value
         attrs = dict(TimeSlotVector=slots, SliceVector=slices)
         attrs["TimeSlotVector" if vector is slots else "SliceVector"] = changed
         save(name, study(gates=4, frames=8, **attrs), pixel_array=gate_major)

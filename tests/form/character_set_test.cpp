@@ -67,6 +67,10 @@ TEST(DecodeDicomText, AnnexExamplesCutValuesAndFailures) {
       {"\\ISO 2022 IR 87", yamada.substr(0, 17), "Yamada^Tarou="},
       {"\\ISO 2022 IR 87", yamada.substr(0, 19), "Yamada^Tarou=山"},
       {"ISO_IR 192", "Wang=\xE7\x8E", "Wang="},
+      // The ends of the sets: the last half-width katakana (semi-voiced
+      // mark), and DEL, which is no JIS X 0208 byte: it stands for itself.
+      {"ISO 2022 IR 13", "\xB6\xDF", "ｶﾟ"},
+      {"\\ISO 2022 IR 87", "\x1B$B;3\x7F;3\x1B(B", "山\x7F山"},
       // Not decodable: the caller shows the bytes.
       {"", "M\xFCller", std::nullopt},  // default repertoire is ASCII
       {"ISO_IR 999", "x", std::nullopt},

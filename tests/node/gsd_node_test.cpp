@@ -217,29 +217,128 @@ TEST_F(NodeTest, AssociationRules) {
   }
 }
 
-TEST_F(NodeTest, FourAssociationsOfTwentyFiveStudiesAreEachConvertedOnce) {
+// Eight senders at once with the default options: every association is
+// served and every study converted once.
+TEST_F(NodeTest, EightAssociationsOfThirteenStudiesAreEachConvertedOnce) {
   StartNode({"--workers", "2"});
+  const std::vector<std::string> prefixes = {"a", "b", "c", "d", "e", "f", "g", "h"};
   std::vector<std::vector<std::string>> batches;
-  for (const char* prefix : {"a", "b", "c", "d"})
-    batches.push_back(MakeStudies(DataFile("gated64"), dir_.File(prefix), 25));
-  std::vector<CommandResult> results(4);
+  for (const std::string& prefix : prefixes)
+    batches.push_back(MakeStudies(DataFile("gated64"), dir_.File(prefix), 13));
+  std::vector<CommandResult> results(prefixes.size());
   std::vector<std::thread> senders;
-  for (int i = 0; i < 4; ++i) senders.emplace_back([&, i] { results[i] = Send(batches[i]); });
+  for (std::size_t i = 0; i < prefixes.size(); ++i)
+    senders.emplace_back([&, i] { results[i] = Send(batches[i]); });
   for (std::thread& sender : senders) sender.join();
   for (const CommandResult& result : results) EXPECT_EQ(result.exitCode, 0) << result.output;
   ASSERT_TRUE(WaitUntil(
-      [&] { return Files(Spool() + "/queue").empty() && CompleteGsdFiles(Out()) >= 100; }, 120))
+      [&] { return Files(Spool() + "/queue").empty() && CompleteGsdFiles(Out()) >= 104; }, 180))
       << CompleteGsdFiles(Out());
   EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
-  EXPECT_EQ(Files(Out(), ".gsd").size(), 100u);
-  EXPECT_EQ(Files(Spool() + "/done").size(), 100u);
+  EXPECT_EQ(Files(Out(), ".gsd").size(), 104u);
+  EXPECT_EQ(Files(Spool() + "/done").size(), 104u);
   std::string log = LogText();
-  EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 100);
-  for (const char* prefix : {"a", "b", "c", "d"})
-    for (int i = 0; i < 25; ++i)
-      EXPECT_EQ(Occurrences(log, "\"patient_id\":\"" + std::string(prefix) + "-" +
-                                     std::to_string(i) + "\""),
-                1);
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 104);
+  for (const std::string& prefix : prefixes)
+    for (int i = 0; i < 13; ++i)
+      EXPECT_EQ(Occurrences(log, "\"patient_id\":\"" + prefix + "-" + std::to_string(i) + "\""), 1);
+}
+
+// Thousands of refused and of aborted associations: each is answered (or
+// dropped), no thread outlives its association, and a store afterwards
+// is served.
+TEST_F(NodeTest, RefusedAndAbortedAssociationsLeaveNothingBehind) {
+  StartNode();
+  ASSERT_TRUE(WaitUntil([&] { return node_->Threads() > 0; }, 10));
+  const int threads = node_->Threads();
+  for (const char* mode : {"wrong-ae", "abort"}) {
+    CommandResult peer = RunCommand("/usr/bin/python3 " + kScripts + "association_peer.py " +
+                                    std::to_string(port_) + " " + mode + " 2000");
+    EXPECT_EQ(peer.exitCode, 0) << mode << ": " << peer.output;
+    ASSERT_TRUE(node_->Running()) << mode << ": " << ReadBytes(dir_.File("node.err"));
+  }
+  // Each association's thread is joined once it ends.
+  EXPECT_TRUE(WaitUntil([&] { return node_->Threads() == threads; }, 10))
+      << node_->Threads() << " threads, " << threads << " at the start";
+  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("after"), 1)).exitCode, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Occurrences(LogText(), "\"association refused\""), 2000);
+}
+
+// Peers that hold a connection without finishing what they began: each is
+// closed at its deadline (lowered here), a sender after it is served, and
+// SIGTERM ends what is still held.
+TEST_F(NodeTest, APeerThatHoldsItsConnectionIsClosedAtItsDeadline) {
+  const struct {
+    const char* mode;
+    std::vector<std::string> nodeOptions;
+    bool byStop;                // held until SIGTERM ends it
+    const char* within = "60";  // the peer's patience, in seconds
+  } rows[] = {
+      {"silent", {"--acse-timeout", "2"}, false},
+      {"half", {"--acse-timeout", "2"}, false},
+      // With the default deadline (10 s), a request that is not complete
+      // after 2 s while the echo waits behind it is closed.
+      {"half", {}, false, "6"},
+      {"trickle", {"--dimse-timeout", "2"}, false},
+      {"released", {}, false},
+      {"idle", {}, true},
+      {"trickle", {}, true},
+  };
+  for (const auto& row : rows) {
+    StartNode(row.nodeOptions);
+    const std::string output = dir_.File(std::string("peer-") + row.mode);
+    ::unlink(output.c_str());
+    ChildProgram peer({"/usr/bin/python3", kScripts + "association_peer.py", std::to_string(port_),
+                       row.mode, row.within},
+                      output);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(output) && !ReadBytes(output).empty(); }, 30))
+        << row.mode;
+    EXPECT_EQ(ReadBytes(output), "connected\n") << row.mode;
+    CommandResult echo = Echo("-aet TESTSCU -aec GSDNODE");
+    EXPECT_EQ(echo.exitCode, 0) << row.mode << ": " << echo.output;
+    if (row.byStop) {
+      EXPECT_TRUE(peer.Running()) << row.mode << ": closed before the stop";
+      EXPECT_EQ(node_->Stop(SIGTERM, 30), 0) << row.mode;
+    }
+    // The peer's own exit: 0 once the node has closed its connection.
+    EXPECT_EQ(peer.Stop(0, 60), 0) << row.mode << ": " << ReadBytes(output);
+    if (!row.byStop) {
+      EXPECT_EQ(node_->Stop(SIGTERM, 30), 0) << row.mode;
+    }
+  }
+}
+
+// logrotate moves the log away and sends SIGHUP: the node goes on in a new
+// file by the same name, and says so there.
+TEST_F(NodeTest, SighupOpensTheLogAgain) {
+  StartNode();
+  const std::string rotated = Log() + ".1";
+  ASSERT_EQ(::rename(Log().c_str(), rotated.c_str()), 0);
+  ASSERT_EQ(::kill(node_->Pid(), SIGHUP), 0);
+  ASSERT_TRUE(
+      WaitUntil([&] { return LogText().find("\"log reopened\"") != std::string::npos; }, 10));
+  EXPECT_EQ(Echo("-aet TESTSCU -aec WRONG").exitCode == 0, false);
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  const std::string log = LogText();
+  EXPECT_NE(log.find("\"association refused\""), std::string::npos) << log;
+  EXPECT_NE(log.find("\"stopped\""), std::string::npos) << log;
+  EXPECT_EQ(Occurrences(ReadBytes(rotated), "\"event\""), 1) << ReadBytes(rotated);
+}
+
+// The monitor's check: 0 only while a node answers for that AE title.
+TEST_F(NodeTest, CheckAnswersForALiveNodeOnly) {
+  auto check = [&](const std::string& options) {
+    return RunCommand(kNode + " --check 127.0.0.1 " + std::to_string(port_) + " --acse-timeout 5 " +
+                      options)
+        .exitCode;
+  };
+  StartNode();
+  EXPECT_EQ(check(""), 0);
+  EXPECT_EQ(check("--aet OTHERNODE"), 1);
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(check(""), 1);
 }
 
 TEST_F(NodeTest, ADuplicateIsAnsweredAndNotConvertedAgain) {
@@ -322,26 +421,41 @@ TEST_F(NodeTest, AConverterThatWritesNothingFails) {
   EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 1) << LogText();
 }
 
-TEST_F(NodeTest, RefusedStudiesGoToFailedWithTheConvertersMessage) {
-  StartNode();
-  std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
-  std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
-  ASSERT_EQ(Send({tomo, empty}).exitCode, 0);
-  const std::string failed = Out() + "/failed";
-  ASSERT_TRUE(WaitUntil([&] { return Files(failed).size() == 4; }, 60)) << LogText();
-  EXPECT_TRUE(Files(Out(), ".gsd").empty()) << "a placeholder was left";
-  EXPECT_EQ(Files(failed, ".dcm").size(), 2u);
-  for (const auto& [name, size] : Files(failed, ".reason")) {
-    std::string reason = ReadBytes(failed + "/" + name);
-    EXPECT_NE(reason.find("dicom2gsd: "), std::string::npos) << reason;
-    if (name.rfind("tomo-0_", 0) == 0) {
-      EXPECT_NE(reason.find("(--accept-projections converts it)"), std::string::npos) << reason;
+// A study the converter cannot read goes to failed/ with its message; one it
+// declines by rule (projections) is logged with the option that converts
+// it, and dropped, or kept under --keep-declined: failed/ holds failures only.
+TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
+  const std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
+  const std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
+  const std::string failed = Out() + "/failed", declined = dir_.File("declined");
+  for (bool keep : {false, true}) {
+    const std::string label = keep ? "kept" : "dropped";
+    StartNode(keep ? std::vector<std::string>{"--keep-declined", declined}
+                   : std::vector<std::string>{});
+    ASSERT_EQ(Send({tomo, empty}).exitCode, 0) << label;
+    ASSERT_TRUE(WaitUntil([&] { return Occurrences(LogText(), "\"outcome\":") == 2; }, 60))
+        << LogText();
+    EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+    EXPECT_TRUE(Files(Out(), ".gsd").empty()) << "a placeholder was left";
+    EXPECT_TRUE(Files(Spool() + "/queue").empty()) << label;
+    // The failure, in failed/ with its reason.
+    EXPECT_EQ(Files(failed).size(), 2u) << label;
+    for (const auto& [name, size] : Files(failed, ".reason")) {
+      EXPECT_EQ(name.rfind("empty-0_", 0), 0u) << name;
+      EXPECT_NE(ReadBytes(failed + "/" + name).find("dicom2gsd: "), std::string::npos);
     }
+    const std::string log = LogText();
+    EXPECT_EQ(Occurrences(log, "\"outcome\":\"failed\""), 1) << log;
+    EXPECT_EQ(Occurrences(log, "\"outcome\":\"declined\""), 1) << log;
+    EXPECT_NE(log.find("(--accept-projections converts it)"), std::string::npos) << log;
+    EXPECT_EQ(Files(declined, ".dcm").size(), keep ? 1u : 0u) << label;
+    EXPECT_EQ(Files(declined, ".reason").size(), keep ? 1u : 0u) << label;
+    for (const std::string& folder : {failed, Spool() + "/done"})
+      for (const auto& [name, size] : Files(folder)) ::unlink((folder + "/" + name).c_str());
+    ::unlink(Log().c_str());
   }
-  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
-  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 2) << LogText();
 
-  // A failure is not marked converted: sent again, with the option, it is.
+  // Neither is marked converted: sent again, with the option, it is.
   StartNode({"--accept-projections"});
   ASSERT_EQ(Send({tomo}).exitCode, 0);
   ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();

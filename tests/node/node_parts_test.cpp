@@ -52,7 +52,8 @@ TEST(NodeOptions, DefaultsAndRefusals) {
   ASSERT_EQ(Parse({"--spool", "s", "--out", "o"}, options, message), -1) << message;
   EXPECT_EQ(options.aeTitle, "GSDNODE");
   EXPECT_EQ(options.port, 11112);
-  EXPECT_EQ(options.maxAssociations, 4);
+  EXPECT_EQ(options.maxAssociations, 16);
+  EXPECT_EQ(options.acseTimeout, 10);
   EXPECT_EQ(options.workers, 1);
   EXPECT_EQ(options.nameTemplate, "%i_%d_%t_%u.gsd");
 
@@ -70,6 +71,8 @@ TEST(NodeOptions, DefaultsAndRefusals) {
       {"--spool", "s", "--out", "o", "--bind", "::1"},
       {"--spool", "s", "--out", "o", "--bind", "10.1.2"},
       {"--spool", "s", "--out", "o", "--unknown"},
+      {"--check", "localhost"},
+      {"--check", "localhost", "0"},
   };
   for (const auto& args : bad) {
     NodeOptions refused;
@@ -83,6 +86,12 @@ TEST(NodeOptions, DefaultsAndRefusals) {
   NodeOptions bound;
   ASSERT_EQ(Parse({"--spool", "s", "--out", "o", "--bind", "10.1.2.3"}, bound, message), -1);
   EXPECT_EQ(bound.bindAddress, "10.1.2.3");
+  // A monitor's check needs no spool.
+  NodeOptions check;
+  ASSERT_EQ(Parse({"--check", "pacs.example", "104", "--aet", "PACSNODE"}, check, message), -1)
+      << message;
+  EXPECT_EQ(check.checkHost, "pacs.example");
+  EXPECT_EQ(check.checkPort, 104);
   // --help and --version end the program at once with 0 and their text.
   for (const char* ask : {"--help", "--version"}) {
     NodeOptions asked;

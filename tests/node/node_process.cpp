@@ -1,6 +1,7 @@
 #include "node_process.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -63,6 +64,15 @@ int ChildProgram::Stop(int signal, int seconds) {
   }
   pid_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ChildProgram::Threads() const {
+  DIR* dir = pid_ > 0 ? ::opendir(("/proc/" + std::to_string(pid_) + "/task").c_str()) : nullptr;
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+  ::closedir(dir);
+  return count;
 }
 
 int FreePort() {

@@ -18,6 +18,9 @@ class ChildProgram {
   // was killed by a signal or did not end (then it is killed).
   int Stop(int signal, int seconds);
   bool Running();
+  pid_t Pid() const { return pid_; }
+  // Threads of the running program (entries of /proc/PID/task); -1 when gone.
+  int Threads() const;
 
  private:
   pid_t pid_ = -1;

@@ -13,3 +13,9 @@ std::string ProgramFolder() {
   if (self[0] != '/' || slash == std::string::npos) return {};
   return slash == 0 ? "/" : self.substr(0, slash);
 }
+
+std::string ProgramBeside(const std::string& name) {
+  const std::string folder = ProgramFolder();
+  if (folder.empty()) return {};
+  return folder + (folder == "/" ? "" : "/") + name;
+}
