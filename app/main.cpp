@@ -2,9 +2,8 @@
 // one opens the window with that file loaded, as a desktop's "Open with"
 // does; --help and --version print and end; any other count starts an empty
 // window. The window's creation loads the study in batch mode, so a failed
-// load ends the process before any window is shown. Exit codes: 0 saved or
-// window closed, 1 load or write failed, 4 pixel data too short, 8 no
-// memory, -1 (255 to a POSIX shell) Cancel.
+// load ends the process before any window is shown. The exit codes are
+// those of converter_status.h.
 #include <QTimer>
 #include <cstdio>
 #include <exception>

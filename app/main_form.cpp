@@ -685,7 +685,7 @@ void TMainForm::BtOKClick() {
 }
 
 void TMainForm::BitBtn2Click() {
-  EndProcess(-1);
+  EndProcess(kExitCancelled);
 }
 
 void TMainForm::btHelpClick() {

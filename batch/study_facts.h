@@ -1,19 +1,17 @@
 // What one DICOM file tells about the study it holds, read from its header
-// alone (DCMTK, up to Pixel Data): enough to list it and to name its output.
-// Nothing process-wide is touched, so a scan may run beside a window.
+// alone (header_facts, DCMTK up to Pixel Data): enough to list it and to
+// name its output. Nothing process-wide is touched, so a scan may run beside
+// a window.
 #pragma once
 
 #include <string>
 
-struct StudyFacts {
+#include "header_facts.h"
+
+struct StudyFacts : HeaderFacts {
   std::string path;
-  std::string sopClassUid, sopInstanceUid, studyInstanceUid;
-  std::string modality, patientId, patientName, studyDate, studyTime;
-  std::string transferSyntax;  // its UID
-  std::string imageType;       // the values joined by '\'
-  int rows = 0, columns = 0;
   int gates = 1;          // Number of Time Slots, 1 when absent
-  int framesPerGate = 0;  // Number of Slices, or Number of Frames over the gates
+  int framesPerGate = 0;  // as the loader counts them (frame_count.h)
   bool gated = false;     // more than one time slot
 };
 

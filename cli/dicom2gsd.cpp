@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <thread>
@@ -27,10 +26,10 @@
 #include "study_form.h"
 #include "study_state.h"
 #include "terminal_text.h"
+#include "value_text.h"
 
 namespace {
 
-constexpr int kUsageError = 2;
 // ParseOptions' answer when the conversion is to run.
 constexpr int kConvert = -1;
 
@@ -38,7 +37,7 @@ const char* const kUsage =
     "usage: dicom2gsd [--base-to-apex] [--height CM] [--weight KG] [--sex M|F]\n"
     "                 [--comment TEXT] [--accept-non-nm] [--accept-projections]\n"
     "                 [--expect-sop-uid UID] [--expect-patient-id ID]\n"
-    "                 [--expect-study-uid UID] INPUT OUTPUT\n"
+    "                 [--expect-study-uid UID] [--outcome-fd N] INPUT OUTPUT\n"
     "       dicom2gsd --scan [--cross-devices] [--out DIR [--name TEMPLATE] [--jobs N]\n"
     "                 [--dry-run] [--report FILE.jsonl] [OPTIONS...]] PATH...\n"
     "\n"
@@ -71,6 +70,9 @@ const char* const kUsage =
     "  --library-decoders\n"
     "                   decode JPEG lossless and JPEG-LS frames with the codec\n"
     "                   libraries only, not the decoder helper's own decoders\n"
+    "  --outcome-fd N   when done, write one JSON line on descriptor N: status, kind\n"
+    "                   (converted, declined, failed, short, no-memory), reason,\n"
+    "                   warnings, output\n"
     "\n"
     "Exit status: 0 written, 1 load failed or declined or cannot write,\n"
     "4 pixel data too short, 8 no memory, 2 usage error; with --scan the\n"
@@ -89,6 +91,7 @@ struct Options {
   bool named = false;  // --name given: the folder mode's alone
   // --expect-*: what INPUT must hold; absent when not given.
   std::optional<std::string> sopUid, patientId, studyUid;
+  int outcomeFd = -1;    // --outcome-fd; -1 when not given
   FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
@@ -101,12 +104,48 @@ void Say(const std::string& text) {
 int UsageError(const std::string& message) {
   Say(message);
   std::fputs(kUsage, stderr);
-  return kUsageError;
+  return kExitUsage;
 }
 
-// Completes the folder mode's options: the single-file ones each conversion
-// takes, as given. Returns kConvert when they are good.
-int FolderModeOptions(int argc, char** argv, Options& options) {
+// What the conversion came to, for --outcome-fd.
+ConverterOutcome Outcome;
+
+// Says why INPUT was not converted, on stderr and in the outcome; returns
+// status. kind: declined, or else what the status means.
+int Refuse(int status, const std::string& why, const char* kind = nullptr) {
+  Say(InputPath + ": " + why);
+  Outcome.reason = TerminalText(why);
+  Outcome.kind = kind != nullptr ? kind : OutcomeOfExit(status);
+  return status;
+}
+
+// A caveat of INPUT's conversion, on stderr and in the outcome.
+void Warn(const std::string& why) {
+  const std::string text = InputPath + ": " + why;
+  Say("warning: " + text);
+  Outcome.warnings.push_back(TerminalText(text));
+}
+
+// Writes the outcome line on fd, once the conversion ended with status. A
+// descriptor that fails leaves the caller with the exit status alone.
+void TellOutcome(int fd, int status) {
+  Outcome.status = status;
+  if (status == kExitSaved) {
+    Outcome.reason.clear();
+    Outcome.output = OutputPath;
+  }
+  if (status == kExitSaved || Outcome.kind.empty()) Outcome.kind = OutcomeOfExit(status);
+  const std::string line = FormatOutcomeLine(Outcome);
+  for (std::size_t done = 0; done < line.size();) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Checks the folder mode's options. Returns kConvert when they are good.
+int FolderModeOptions(Options& options) {
   FolderOptions& folder = options.folder;
   if (folder.paths.empty()) return UsageError("--scan needs a folder, DICOMDIR or file");
   if ((folder.dryRun || !folder.report.empty()) && folder.out.empty())
@@ -116,35 +155,24 @@ int FolderModeOptions(int argc, char** argv, Options& options) {
   if (options.sopUid || options.patientId || options.studyUid)
     return UsageError(
         "--expect-sop-uid, --expect-patient-id and --expect-study-uid go without --scan");
+  if (options.outcomeFd >= 0) return UsageError("--outcome-fd goes without --scan");
   if (folder.jobs == 0)
     folder.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   folder.acceptNonNm = options.acceptNonNm;
-  auto named = [](const char* arg, std::initializer_list<const char*> names) {
-    for (const char* name : names)
-      if (std::strcmp(arg, name) == 0) return true;
-    return false;
-  };
-  // ParseOptions checked every value; this only picks them out again.
-  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (named(argv[i],
-              {"--base-to-apex", "--accept-non-nm", "--accept-projections", "--library-decoders"}))
-      folder.converterOptions.push_back(argv[i]);
-    else if (named(argv[i], {"--height", "--weight", "--sex", "--comment"}))
-      folder.converterOptions.insert(folder.converterOptions.end(), {argv[i], argv[i + 1]}), ++i;
-    else if (named(argv[i], {"--out", "--report", "--name", "--jobs"}))
-      ++i;
-  }
   return kConvert;
 }
 
 // Each option and what it does. value is the next argument for an option
 // that takes one, nullptr when there is none. Returns kConvert, or a usage
-// error's exit code.
+// error's exit code. A forwarded option is one of the single-file mode's
+// that the folder mode passes, as given, to each conversion.
 struct OptionRow {
   const char* name;
   bool takesValue;
   int (*apply)(const std::string& arg, const char* value, Options& options);
+  bool forwarded = false;
 };
+constexpr bool kForwarded = true;
 
 int ApplyMeasure(const std::string& arg, const char* value, Options& options) {
   if (value == nullptr) return UsageError(arg + " needs a value");
@@ -196,6 +224,17 @@ int ApplyExpected(const std::string& arg, const char* value, Options& options) {
   return kConvert;
 }
 
+int ApplyOutcomeFd(const std::string&, const char* value, Options& options) {
+  const std::optional<std::int32_t> fd =
+      value != nullptr ? ParseStrictInteger(value) : std::nullopt;
+  if (!fd || *fd < 0 || ::fcntl(*fd, F_GETFD) < 0)
+    return UsageError("--outcome-fd needs an open descriptor's number");
+  // Not for the decoder helper this process may start.
+  if (*fd > STDERR_FILENO) ::fcntl(*fd, F_SETFD, FD_CLOEXEC);
+  options.outcomeFd = *fd;
+  return kConvert;
+}
+
 int ApplyJobs(const std::string&, const char* value, Options& options) {
   const std::string jobs = value == nullptr ? "" : value;
   char* end = nullptr;
@@ -211,22 +250,26 @@ const OptionRow kOptionRows[] = {
      [](const std::string&, const char*, Options& o) {
        o.baseToApex = true;
        return kConvert;
-     }},
+     },
+     kForwarded},
     {"--accept-non-nm", false,
      [](const std::string&, const char*, Options& o) {
        o.acceptNonNm = true;
        return kConvert;
-     }},
+     },
+     kForwarded},
     {"--accept-projections", false,
      [](const std::string&, const char*, Options& o) {
        o.acceptProjections = true;
        return kConvert;
-     }},
+     },
+     kForwarded},
     {"--library-decoders", false,
      [](const std::string&, const char*, Options& o) {
        o.libraryDecoders = true;
        return kConvert;
-     }},
+     },
+     kForwarded},
     {"--scan", false,
      [](const std::string&, const char*, Options& o) {
        o.scan = true;
@@ -245,14 +288,15 @@ const OptionRow kOptionRows[] = {
     {"--expect-sop-uid", true, ApplyExpected},
     {"--expect-patient-id", true, ApplyExpected},
     {"--expect-study-uid", true, ApplyExpected},
-    {"--height", true, ApplyMeasure},
-    {"--weight", true, ApplyMeasure},
-    {"--sex", true, ApplySex},
-    {"--comment", true, ApplyComment},
+    {"--height", true, ApplyMeasure, kForwarded},
+    {"--weight", true, ApplyMeasure, kForwarded},
+    {"--sex", true, ApplySex, kForwarded},
+    {"--comment", true, ApplyComment, kForwarded},
     {"--out", true, ApplyFolderPath},
     {"--report", true, ApplyFolderPath},
     {"--name", true, ApplyName},
     {"--jobs", true, ApplyJobs},
+    {"--outcome-fd", true, ApplyOutcomeFd},
 };
 
 // The single-file mode's INPUT and OUTPUT, once no folder option was given.
@@ -292,9 +336,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
       const char* value = row->takesValue && i + 1 < argc ? argv[++i] : nullptr;
       const int applied = row->apply(arg, value, options);
       if (applied != kConvert) return applied;
+      if (row->forwarded) {
+        options.folder.converterOptions.push_back(arg);
+        if (value != nullptr) options.folder.converterOptions.push_back(value);
+      }
     }
   }
-  return options.scan ? FolderModeOptions(argc, argv, options) : SingleFileOptions(options);
+  return options.scan ? FolderModeOptions(options) : SingleFileOptions(options);
 }
 
 // The DICOM attribute (or option) behind a form field, for a script's reader.
@@ -348,10 +396,10 @@ int LoadInput(const Options& options, const std::string& path) {
                              ? kDeclinedProjectionsHint
                          : report.failure == LoadFailure::kModalityDeclined ? kDeclinedNonNmHint
                                                                             : "";
-    Say(InputPath + ": " + report.FailureText(loaded) + option);
-    return loaded;
+    return Refuse(loaded, report.FailureText(loaded) + option,
+                  *option ? kOutcomeDeclined : nullptr);
   }
-  for (const std::string& warning : report.warnings) Say("warning: " + InputPath + ": " + warning);
+  for (const std::string& warning : report.warnings) Warn(warning);
   return kLoadOk;
 }
 
@@ -367,8 +415,8 @@ StudyFormTexts FormWithOptions(const Options& options) {
   } else if (texts.sex == FormSex::kUnknown) {
     // A script has no one to ask, and the GSD header needs M or F.
     texts.sex = FormSex::kFemale;
-    Say("warning: " + InputPath +
-        ": the file gives no usable Patient's Sex (0010,0040), absent or neither M nor F: F is "
+    Warn(
+        "the file gives no usable Patient's Sex (0010,0040), absent or neither M nor F: F is "
         "written; --sex M|F sets it");
   }
   return texts;
@@ -378,17 +426,18 @@ StudyFormTexts FormWithOptions(const Options& options) {
 int StoreAndWrite(const StudyFormTexts& texts, const Options& options) {
   if (auto error = StoreFormTexts(texts, StudyRecord)) {
     // Only a header value that the form cannot show back can fail here.
-    Say(InputPath + ": " + AttributeOfField(error->field) + " holds '" + error->text +
-        "', not a number");
-    return kGsdNotWritten;
+    return Refuse(kGsdNotWritten, std::string(AttributeOfField(error->field)) + " holds '" +
+                                      error->text + "', not a number");
   }
   std::string error;
   if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error) ||
       WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex, error) != kGsdWritten) {
     Say(OutputPath + ": cannot write: " + error);
+    Outcome.reason = TerminalText(OutputPath + ": cannot write: " + error);
+    Outcome.kind = OutcomeOfExit(kGsdNotWritten);
     return kGsdNotWritten;
   }
-  return 0;
+  return kExitSaved;
 }
 
 // With --expect-*: opens INPUT once, checks that it holds what a scan read
@@ -399,18 +448,15 @@ int CheckExpected(const Options& options, int& held, std::string& loadPath) {
   held = ::open(InputPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   struct stat info;
   if (held < 0 || ::fstat(held, &info) != 0) {
-    Say(InputPath + ": " + std::strerror(errno));
-    return kLoadFailed;
+    return Refuse(kLoadFailed, std::strerror(errno));
   }
   if (!S_ISREG(info.st_mode)) {
-    Say(InputPath + ": is not a regular file");
-    return kLoadFailed;
+    return Refuse(kLoadFailed, "is not a regular file");
   }
   StudyFacts facts;
   std::string error;
   if (ReadStudyFacts(held, InputPath, facts, error) != FactsResult::kStudy) {
-    Say(InputPath + ": " + (error.empty() ? "not a DICOM file" : error));
-    return kLoadFailed;
+    return Refuse(kLoadFailed, error.empty() ? "not a DICOM file" : error);
   }
   const struct {
     const std::optional<std::string>& expected;
@@ -421,23 +467,17 @@ int CheckExpected(const Options& options, int& held, std::string& loadPath) {
                 {options.studyUid, facts.studyInstanceUid, "Study Instance UID (0020,000D)"}};
   for (const auto& check : checks) {
     if (!check.expected || *check.expected == check.found) continue;
-    Say(InputPath + ": the file changed since it was scanned: its " + check.attribute + " is '" +
-        check.found + "', not '" + *check.expected + "'; not converted");
-    return kLoadFailed;
+    return Refuse(kLoadFailed, std::string("the file changed since it was scanned: its ") +
+                                   check.attribute + " is '" + check.found + "', not '" +
+                                   *check.expected + "'; not converted");
   }
   // The loader opens by name: the descriptor's own name is the file checked.
   loadPath = "/proc/self/fd/" + std::to_string(held);
   return kConvert;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  int parsed = ParseOptions(argc, argv, options);
-  if (parsed != kConvert) return parsed;
-  if (options.scan) return RunScan(options);
-
+// Converts INPUT into OUTPUT. Returns the exit status.
+int ConvertOne(const Options& options) {
   InputPath = options.input;
   OutputPath = options.output;
   BatchMode = true;
@@ -451,4 +491,16 @@ int main(int argc, char** argv) {
   if (held >= 0) ::close(held);
   if (loaded != kLoadOk) return loaded;
   return StoreAndWrite(FormWithOptions(options), options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  int parsed = ParseOptions(argc, argv, options);
+  if (parsed != kConvert) return parsed;
+  if (options.scan) return RunScan(options);
+  const int status = ConvertOne(options);
+  if (options.outcomeFd >= 0) TellOutcome(options.outcomeFd, status);
+  return status;
 }

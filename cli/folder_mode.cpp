@@ -14,6 +14,7 @@
 #include "child_process.h"
 #include "conversion_log.h"
 #include "converter_outcome.h"
+#include "converter_status.h"
 #include "name_template.h"
 #include "study_table.h"
 #include "terminal_text.h"
@@ -22,8 +23,6 @@
 
 namespace {
 
-// One conversion takes milliseconds; a decoder helper has 120 s of its own.
-constexpr int kConverterDeadlineSeconds = 300;
 constexpr std::size_t kOutputLimit = 64 * 1024;
 
 using Clock = std::chrono::steady_clock;
@@ -85,27 +84,6 @@ NameFields FieldsOf(const StudyFacts& study) {
   return {study.patientId, study.studyDate, study.studyTime, study.sopInstanceUid};
 }
 
-// The converter's reason: its last line that is not a warning, without the
-// program's name.
-std::string ReasonOf(const ChildResult& run, const std::string& input) {
-  std::string reason;
-  std::size_t start = 0;
-  while (start < run.output.size()) {
-    std::size_t end = run.output.find('\n', start);
-    if (end == std::string::npos) end = run.output.size();
-    std::string line = run.output.substr(start, end - start);
-    if (line.rfind("dicom2gsd: warning: ", 0) != 0 && !line.empty()) reason = line;
-    start = end + 1;
-  }
-  if (reason.rfind("dicom2gsd: ", 0) == 0) reason.erase(0, 11);
-  const std::string shownInput = TerminalText(input) + ": ";
-  if (reason.rfind(shownInput, 0) == 0) reason.erase(0, shownInput.size());
-  if (run.timedOut)
-    return "dicom2gsd did not finish within " + std::to_string(kConverterDeadlineSeconds) + " s";
-  if (run.signal != 0) return "dicom2gsd ended by signal " + std::to_string(run.signal);
-  return reason.empty() ? "dicom2gsd wrote nothing" : reason;
-}
-
 Conversion Convert(const StudyFacts& study, const FolderOptions& options,
                    const std::string& converter, std::vector<std::string>& warnings) {
   Conversion result;
@@ -120,21 +98,18 @@ Conversion Convert(const StudyFacts& study, const FolderOptions& options,
   // named the output, not one swapped in since the scan.
   argv.insert(argv.end(), {"--expect-sop-uid", study.sopInstanceUid, "--expect-patient-id",
                            study.patientId, "--expect-study-uid", study.studyInstanceUid});
-  argv.insert(argv.end(), {"--", study.path, result.output});
-  ChildResult run = RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
-  warnings = ConverterWarnings(run.output);
-  if (run.exitCode == 0 && RegularFileSize(result.output) > 0) {
-    result.outcome = "converted";
-    return result;
-  }
+  argv.insert(argv.end(),
+              {"--outcome-fd", std::to_string(kChildReportFd), "--", study.path, result.output});
+  ChildResult run = RunChild(argv, kConverterDeadlineSeconds, kOutputLimit, true);
+  const ConverterOutcome outcome = OutcomeOfChild(run, RegularFileSize(result.output) > 0);
+  warnings = outcome.warnings;
+  result.outcome = outcome.kind;
+  result.status = outcome.status;
+  if (outcome.status == kExitSaved) return result;
   // The placeholder goes; a file the converter began is its own to clean.
   if (RegularFileSize(result.output) == 0) ::unlink(result.output.c_str());
   result.output.clear();
-  result.reason = ReasonOf(run, study.path);
-  result.status = run.exitCode == 0 ? 1 : StatusOfExit(run.exitCode);
-  result.outcome = ConverterDeclined(run.output) ? "declined"
-                   : run.exitCode > 0            ? OutcomeOfExit(run.exitCode)
-                                                 : "failed";
+  result.reason = outcome.reason;
   return result;
 }
 

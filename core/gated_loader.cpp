@@ -11,6 +11,7 @@
 
 #include "codestream_check.h"
 #include "element_reader.h"
+#include "frame_count.h"
 #include "frame_order.h"
 #include "header_scan.h"
 #include "memory_stream.h"
@@ -75,16 +76,6 @@ bool StudyFitsTheStore(LoadSession& session, std::int32_t stated, std::int32_t f
                                                             " frames do not fit (" +
                                                             StoreLimitText() + ")");
   return true;
-}
-
-// Frames per gate: Number of Frames over the gates, or Number of Slices when
-// the file gives it beside a Number of Frames of 5 or more (below 5 it
-// already stands in for Number of Frames). Frames beyond gates x slices, a
-// summed volume appended say, are then left over rather than spread across
-// the gates.
-std::int32_t FramesPerGate(std::int32_t stated, const ScanFindings& found) {
-  if (stated >= 5 && found.numberOfSlices > 0) return found.numberOfSlices;
-  return StudyRecord.gateCount >= 1 ? stated / StudyRecord.gateCount : stated;
 }
 
 // Refuses counts that contradict each other, naming the attributes.
@@ -368,7 +359,7 @@ bool PlanLoad(LoadSession& session, LoadPlan& plan) {
   const ScanFindings& found = session.found;
   plan.stated = StudyRecord.frameCount;
   plan.gates = StudyRecord.gateCount >= 1 ? StudyRecord.gateCount : 1;
-  plan.frames = FramesPerGate(plan.stated, found);
+  plan.frames = FramesPerGate(plan.stated, plan.gates, found.numberOfSlices);
   if (!StudyFitsTheStore(session, plan.stated, plan.frames) ||
       !CountsAgree(session, plan.stated, plan.gates, plan.frames) ||
       !PlanFrameOrder(plan.stated, plan.gates, plan.frames, found.timeSlots, found.slices,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "converter_status.h"
 #include "load_options.h"
 #include "load_report.h"
 #include "pixel_layout.h"  // BinMatrix128To64, for its tests and benchmark
@@ -14,10 +15,10 @@ extern std::int16_t WorkMatrixColumns;
 extern std::int16_t WorkMatrixRows;
 
 // Loader results, also the process exit codes of a failed load.
-constexpr int kLoadOk = 0;
-constexpr int kLoadFailed = 1;  // scan failed, declined, or unsupported study
-constexpr int kLoadPixelDataShort = 4;
-constexpr int kLoadNoMemory = 8;
+constexpr int kLoadOk = kExitSaved;
+constexpr int kLoadFailed = kExitFailed;  // scan failed, declined, or unsupported study
+constexpr int kLoadPixelDataShort = kExitPixelDataShort;
+constexpr int kLoadNoMemory = kExitNoMemory;
 
 // Opens the file once: the header scan and the pixel read use the same
 // descriptor, so a file renamed into place between them cannot mix studies.

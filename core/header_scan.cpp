@@ -8,6 +8,7 @@
 
 #include "dataset_walk.h"
 #include "element_reader.h"
+#include "frame_count.h"
 #include "study_state.h"
 #include "value_text.h"
 
@@ -322,7 +323,7 @@ const ScanRow kScanRows[] = {
     // Image attributes: how the pixel data are laid out.
     {Tag(0x0028, 0x0008), Scope::kTopLevel,
      [](Scan& s) {
-       if (!s.Empty()) StudyRecord.frameCount = ParseWholeNumber(s.ReadText());
+       if (!s.Empty()) StudyRecord.frameCount = ParseNumberOfFrames(s.ReadText());
        if (!s.Empty()) s.found.numberOfFrames = StudyRecord.frameCount;
        return 0;
      }},
@@ -381,10 +382,8 @@ const ScanRow kScanRows[] = {
        if (s.Empty()) return 0;
        std::uint16_t slices = s.Read16();
        s.found.numberOfSlices = slices;
-       if (StudyRecord.frameCount < 5) {
-         StudyRecord.frameCount = slices;
-         s.found.slicesStandInForFrames = true;
-       }
+       s.found.slicesStandInForFrames = SlicesStandInForFrames(StudyRecord.frameCount, slices);
+       StudyRecord.frameCount = StatedFrames(StudyRecord.frameCount, slices);
        return 0;
      }},
 };

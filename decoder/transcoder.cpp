@@ -6,13 +6,12 @@
 #include <vector>
 
 #include "child_launcher.h"
+#include "decoder_status.h"
 #include "program_folder.h"
 
 namespace {
 
 constexpr const char* kHelperName = "dicom-decode";
-constexpr int kExitPixelDataShort = 6;  // the helper's status for short pixel data
-constexpr int kExitLossy = 8;           // written, a codestream lossy: its words on stderr
 // The first bytes of the helper's standard error: its one line of reason.
 constexpr std::size_t kHelperWordsLimit = 4096;
 
@@ -105,16 +104,16 @@ DecodeResult Verdict(const ChildEnd& end, const std::string& words, DecodedFile&
     reason = "the decoded file exceeds the memory set aside for it";
     return DecodeResult::kFailed;
   }
-  if (!end.timedOut && end.exitCode == kExitPixelDataShort) {
+  if (!end.timedOut && end.exitCode == kHelperPixelDataShort) {
     reason = "the pixel data end before the last frame";
     return DecodeResult::kPixelDataShort;
   }
-  const bool lossy = !end.timedOut && end.exitCode == kExitLossy;
+  const bool lossy = !end.timedOut && end.exitCode == kHelperDecodedLossy;
   if (lossy) {
     const std::string first = words.substr(0, words.find('\n'));
     decoded.set_lossy(first.empty() ? "a lossy codestream" : first);
   }
-  if (!lossy && (end.timedOut || end.exitCode != 0)) {
+  if (!lossy && (end.timedOut || end.exitCode != kHelperDecoded)) {
     reason = HowItEnded(end, timeoutSeconds, words.substr(0, words.find('\n')));
     return DecodeResult::kFailed;
   }

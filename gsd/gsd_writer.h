@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "converter_status.h"
 #include "output_file.h"
 #include "study_state.h"
 
-constexpr int kGsdWritten = 0;
-constexpr int kGsdNotWritten = 1;
+// The writer's results, also the process exit codes of a failed write.
+constexpr int kGsdWritten = kExitSaved;
+constexpr int kGsdNotWritten = kExitFailed;
 
 // The header text, byte for byte as it goes to disk.
 std::string ComposeGsdHeader(const TStudyRecord& record);

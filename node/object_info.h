@@ -1,13 +1,13 @@
 // What the node needs to know of a received object: which study it is and
-// whether it is nuclear medicine, read with DCMTK from the spooled file.
+// whether it is nuclear medicine, read from the spooled file with the folder
+// scan's DCMTK header reader.
 #pragma once
 
 #include <string>
 
-struct ObjectInfo {
-  std::string sopClassUid, sopInstanceUid, modality, patientId, studyDate, studyTime;
-  std::string sourceAe;  // (0002,0016): the calling AE that sent it
-};
+#include "header_facts.h"
+
+using ObjectInfo = HeaderFacts;
 
 // Reads the file meta information and the data set up to Pixel Data (long
 // values are left on disk). False when DCMTK cannot parse it; what was read

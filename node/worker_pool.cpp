@@ -10,13 +10,12 @@
 
 #include "child_process.h"
 #include "converter_outcome.h"
+#include "converter_status.h"
 #include "name_template.h"
 #include "object_info.h"
 
 namespace {
 
-// A conversion takes milliseconds; a decoder helper has 120 s of its own.
-constexpr int kConverterDeadlineSeconds = 300;
 constexpr int kHookDeadlineSeconds = 60;
 constexpr std::size_t kOutputLimit = 64 * 1024;
 // A full or unwritable output folder is tried again after 1, 2, 4... s, at
@@ -140,24 +139,25 @@ bool WorkerPool::Convert(ConversionJob& job) {
   const std::string output = options_.out + "/" + name;
   ChildResult run = RunConverter(queued, output);
   entry.convertMs = MillisecondsSince(start);
-  entry.warnings = ConverterWarnings(run.output);
+  const ConverterOutcome outcome = OutcomeOfChild(run, RegularFileSize(output) > 0);
+  entry.warnings = outcome.warnings;
   if (IsContentKey(key))
     entry.warnings.push_back(
         "an object with this SOP Instance UID and other content was received before: "
         "kept and converted as an object of its own");
-  if (run.exitCode == 0 && RegularFileSize(output) > 0) {
+  if (outcome.status == kExitSaved) {
     Finish(key, output, job.contentHash, entry);
     return true;
   }
   if (RegularFileSize(output) == 0) ::unlink(output.c_str());
   // A study declined by rule (projections; not NM) is routine for a camera
   // that exports everything: it is not a failure and does not fill failed/.
-  if (run.exitCode > 0 && ConverterDeclined(run.output)) {
-    entry.outcome = "declined";
+  if (outcome.kind == kOutcomeDeclined) {
+    entry.outcome = kOutcomeDeclined;
     SetAside(key, Stem(name), FailureReason(run), options_.keepDeclined, entry);
     return true;
   }
-  entry.outcome = run.exitCode > 0 ? OutcomeOfExit(run.exitCode) : "failed";
+  entry.outcome = OutcomeOfExit(outcome.status);
   SetAside(key, Stem(name), FailureReason(run), options_.out + "/failed", entry);
   return true;
 }
@@ -199,8 +199,8 @@ ChildResult WorkerPool::RunConverter(const std::string& queued, const std::strin
   std::vector<std::string> argv = {converter_};
   if (options_.acceptNonNm) argv.push_back("--accept-non-nm");
   if (options_.acceptProjections) argv.push_back("--accept-projections");
-  argv.insert(argv.end(), {"--", queued, output});
-  return RunChild(argv, kConverterDeadlineSeconds, kOutputLimit);
+  argv.insert(argv.end(), {"--outcome-fd", std::to_string(kChildReportFd), "--", queued, output});
+  return RunChild(argv, kConverterDeadlineSeconds, kOutputLimit, true);
 }
 
 void WorkerPool::Finish(const std::string& key, const std::string& output,

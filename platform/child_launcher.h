@@ -3,7 +3,7 @@
 // through pipes, within a deadline that covers its whole life, cancellable,
 // within an address-space limit, and ended with the process that started
 // it. Nothing else of the parent's reaches it: every other descriptor is
-// closed and every signal is at its default.
+// closed (but a report pipe, on request) and every signal is at its default.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +42,9 @@ class TextSink : public ChildOutputSink {
   char buffer_[4096];
 };
 
+// The descriptor of ChildRun::report in the child (3 stays closed).
+constexpr int kChildReportFd = 4;
+
 struct ChildRun {
   std::vector<std::string> argv;  // argv[0]: the program, by absolute path
   // "NAME=value" each; none: the parent's environment.
@@ -49,8 +52,11 @@ struct ChildRun {
   // Standard input, read by the child from its first byte whatever the
   // caller has read of it; null: nothing (the null device).
   std::FILE* input = nullptr;
-  ChildOutputSink* output = nullptr;    // standard output; null: discarded
-  ChildOutputSink* errors = nullptr;    // standard error; null: into output, as interleaved
+  ChildOutputSink* output = nullptr;  // standard output; null: discarded
+  ChildOutputSink* errors = nullptr;  // standard error; null: into output, as interleaved
+  // A third pipe, for lines that are not for a person: the child finds its
+  // write end as descriptor kChildReportFd. Null: no such descriptor.
+  ChildOutputSink* report = nullptr;
   std::uint64_t addressSpaceLimit = 0;  // bytes, only ever lowered; 0: the parent's
   long long deadlineMilliseconds = 0;   // the child's whole life, from its start
   // Asked at least every 100 ms with the time since the start; false ends

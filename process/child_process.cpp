@@ -6,18 +6,20 @@
 #include "child_launcher.h"
 
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
-                     std::size_t outputLimit) {
+                     std::size_t outputLimit, bool reportChannel) {
   ChildResult result;
-  TextSink output(outputLimit);
+  TextSink output(outputLimit), report(outputLimit);
   ChildRun run;
   run.argv = argv;
   run.output = &output;  // standard error too
+  if (reportChannel) run.report = &report;
   run.deadlineMilliseconds = 1000LL * deadlineSeconds;
   const ChildEnd end = RunChildProgram(run);
   result.exitCode = end.exitCode;
   result.signal = end.signal;
   result.timedOut = end.timedOut;
   result.output = std::move(output.text());
+  result.report = std::move(report.text());
   switch (end.startFailure) {
     case StartFailure::kNone:
       break;

@@ -1,6 +1,9 @@
 // Runs a program by its absolute path with an argument vector (no shell,
 // no PATH), its standard output and error captured together, within a
-// deadline. The child dies with the thread that started it.
+// deadline. The child dies with the thread that started it. On request it
+// also gets a report channel: a pipe whose write end it finds as descriptor
+// kChildReportFd (child_launcher.h), for a few lines that are not for a
+// person, kept up to the same limit as the output.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +15,11 @@ struct ChildResult {
   int signal = 0;     // the signal that ended it, 0 if none
   bool timedOut = false;
   std::string output;  // at most the limit given, the rest dropped
+  std::string report;  // what it wrote on the report channel
 };
 
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
-                     std::size_t outputLimit);
+                     std::size_t outputLimit, bool reportChannel = false);
 
+#include "child_launcher.h"  // kChildReportFd
 #include "program_folder.h"  // ProgramFolder, where the children are run from

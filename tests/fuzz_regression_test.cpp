@@ -29,7 +29,8 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 }
 
 bool IsLoadResult(int result) {
-  return result == 0 || result == 1 || result == 4 || result == 8;
+  return result == kLoadOk || result == kLoadFailed || result == kLoadPixelDataShort ||
+         result == kLoadNoMemory;
 }
 
 const std::string kRegressions = std::string(DGC_SOURCE_DIR) + "/fuzz/regressions";

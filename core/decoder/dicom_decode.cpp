@@ -54,6 +54,7 @@
 #include <vector>
 
 #include "decode_threads.h"
+#include "decoder_status.h"
 #include "frame_codecs.h"
 #include "frame_decode.h"
 #include "helper_process.h"
@@ -63,7 +64,6 @@
 namespace {
 
 constexpr const char* kGdcmHelperName = "dicom-decode-gdcm";
-constexpr int kExitLossy = 8;
 constexpr int kMostThreads = 1024;
 
 // What the converter asks for on the command line.
@@ -169,7 +169,7 @@ Standby StartStandby(const GdcmHelper& helper) {
     if (n != 1) ::_exit(0);
     const std::string why = RunGdcmHelper(helper, mode == 'V') + "\n";
     (void)!::write(2, why.data(), why.size());
-    ::_exit(7);
+    ::_exit(kHelperCannotStart);
   }
   ::close(control[0]);
   if (child < 0) {
@@ -184,19 +184,21 @@ Standby StartStandby(const GdcmHelper& helper) {
 // Hands the file to GDCM and ends as GDCM's child ends: its status, or its
 // signal.
 int AskGdcm(const Standby& standby, char mode) {
-  if (standby.pid < 0) return Fail(7, "the decoder cannot start GDCM (no process for it)");
+  if (standby.pid < 0)
+    return Fail(kHelperCannotStart, "the decoder cannot start GDCM (no process for it)");
   if (::write(standby.ask, &mode, 1) != 1)
-    return Fail(7, "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
+    return Fail(kHelperCannotStart,
+                "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
   int status = 0;
   pid_t reaped;
   while ((reaped = ::waitpid(standby.pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  if (reaped != standby.pid) return Fail(7, "the decoder lost GDCM's process");
+  if (reaped != standby.pid) return Fail(kHelperCannotStart, "the decoder lost GDCM's process");
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
   std::signal(sig, SIG_DFL);
   ::raise(sig);
-  return Fail(3, "GDCM's process ended by signal " + std::to_string(sig));
+  return Fail(kHelperUndecodable, "GDCM's process ended by signal " + std::to_string(sig));
 }
 
 // Frames first; GDCM for what that way does not take, and for the verdict
@@ -209,12 +211,12 @@ int AskGdcm(const Standby& standby, char mode) {
 int Decode(const Input& input, int threads, std::size_t memoryLeft, const Standby& gdcm) {
   const FrameDecodeOutcome frames =
       DecodeFramesToStandardOutput(input.data, input.size, threads, memoryLeft);
-  if (frames.damaged) return Fail(3, frames.why);
+  if (frames.damaged) return Fail(kHelperUndecodable, frames.why);
   switch (frames.result) {
     case FrameDecodeOutcome::kWritten:
-      return frames.lossy.empty() ? 0 : Fail(kExitLossy, frames.lossy);
+      return frames.lossy.empty() ? kHelperDecoded : Fail(kHelperDecodedLossy, frames.lossy);
     case FrameDecodeOutcome::kWriteFailed:
-      return Fail(5, frames.why);
+      return Fail(kHelperCannotWrite, frames.why);
     case FrameDecodeOutcome::kNotHandled:
       return AskGdcm(gdcm, 'G');
     case FrameDecodeOutcome::kFailedBeforeOutput:
@@ -224,7 +226,7 @@ int Decode(const Input& input, int threads, std::size_t memoryLeft, const Standb
       break;
   }
   const int verdict = AskGdcm(gdcm, 'V');
-  return verdict != 0 ? verdict : Fail(3, frames.why);
+  return verdict != kHelperDecoded ? verdict : Fail(kHelperUndecodable, frames.why);
 }
 
 // The cores this process may run on: the decoding threads, at most.
@@ -243,7 +245,7 @@ int UsableCores() {
 int SelfTest(const std::string& check, const std::string& identity) {
   if (check == "ids") {
     ssize_t written = ::write(1, identity.data(), identity.size());
-    return written == static_cast<ssize_t>(identity.size()) ? 0 : 5;
+    return written == static_cast<ssize_t>(identity.size()) ? kHelperDecoded : kHelperCannotWrite;
   }
   char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
   if (check == "thread" || check == "thread-memory") {
@@ -262,11 +264,12 @@ int SelfTest(const std::string& check, const std::string& identity) {
       return nullptr;
     };
     pthread_t thread;
-    if (::pthread_create(&thread, nullptr, run, &attempt) != 0) return Fail(1, "no thread");
+    if (::pthread_create(&thread, nullptr, run, &attempt) != 0)
+      return Fail(kHelperSelfTestFailed, "no thread");
     ::pthread_join(thread, nullptr);
     const char* said = attempt.memory ? (attempt.got ? "640 MiB given\n" : "640 MiB refused\n")
                                       : "thread joined\n";
-    return ::write(1, said, std::strlen(said)) > 0 ? 0 : 5;
+    return ::write(1, said, std::strlen(said)) > 0 ? kHelperDecoded : kHelperCannotWrite;
   }
   if (check == "fork")
     ::fork();
@@ -281,8 +284,8 @@ int SelfTest(const std::string& check, const std::string& identity) {
   else if (check == "map-file")
     ::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE, 0, 0);
   else
-    return Fail(2, "unknown self-test " + check);
-  return Fail(1, check + " was allowed");
+    return Fail(kHelperSelfTestUnknown, "unknown self-test " + check);
+  return Fail(kHelperSelfTestFailed, check + " was allowed");
 }
 
 }  // namespace
@@ -299,14 +302,14 @@ int main(int argc, char** argv) {
   const pid_t parent = ::getppid();
   Options options;
   std::string why;
-  if (!ReadOptions(argc, argv, options, why)) return Fail(7, why);
+  if (!ReadOptions(argc, argv, options, why)) return Fail(kHelperCannotStart, why);
   const bool selfTest = options.selfTest != nullptr;
   if (options.libraryDecoders) UseLibraryDecodersOnly();
   ResetSignals();
   LimitResources();
   const GdcmHelper gdcm = OpenGdcmHelper();
   if (!DropPrivileges(why) || !EndWithParent(parent, why))
-    return Fail(7, "the decoder cannot start confined: " + why);
+    return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
   try {
     Input input;
     Standby standby;
@@ -314,8 +317,8 @@ int main(int argc, char** argv) {
       // What cannot be mapped (a pipe) is GDCM's to read, as before.
       struct stat info;
       if (::fstat(0, &info) != 0 || !S_ISREG(info.st_mode))
-        return Fail(7, RunGdcmHelper(gdcm, false));
-      if (!TakeStandardInput(input, why)) return Fail(7, why);
+        return Fail(kHelperCannotStart, RunGdcmHelper(gdcm, false));
+      if (!TakeStandardInput(input, why)) return Fail(kHelperCannotStart, why);
       standby = StartStandby(gdcm);
     }
     const std::string identity = selfTest ? ConfinedIdentity(dumpableAtMain) : "";
@@ -329,12 +332,12 @@ int main(int argc, char** argv) {
     const int threads = options.threads > 0 ? options.threads : UsableCores();
     const std::size_t memoryLeft = AddressSpaceLeft();
     if (!ConfineSystemCalls(why, standby.ask))
-      return Fail(7, "the decoder cannot start confined: " + why);
+      return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
     return selfTest ? SelfTest(options.selfTest, identity)
                     : Decode(input, threads, memoryLeft, standby);
   } catch (const std::bad_alloc&) {
-    return Fail(4, "out of memory");
+    return Fail(kHelperNoMemory, "out of memory");
   } catch (const std::exception& error) {
-    return Fail(3, std::string("decoder error: ") + error.what());
+    return Fail(kHelperUndecodable, std::string("decoder error: ") + error.what());
   }
 }

@@ -34,6 +34,7 @@
 #include "gdcmTrace.h"
 #include "gdcmTransferSyntax.h"
 #include "gdcmWriter.h"
+#include "decoder_status.h"
 #include "helper_process.h"
 #include "sandbox.h"
 
@@ -78,19 +79,19 @@ std::string FirstMessage(const std::ostringstream& log) {
 }
 
 int WriteToStandardOutput(const gdcm::File& file, bool emit) {
-  if (!emit) return 0;
+  if (!emit) return kHelperDecoded;
   gdcm::Writer out;
   out.SetFile(file);
   out.SetStream(std::cout);
-  if (!out.Write() || !std::cout.flush()) return Fail(5, "cannot write the decoded file");
-  return 0;
+  if (!out.Write() || !std::cout.flush()) return Fail(kHelperCannotWrite, "cannot write the decoded file");
+  return kHelperDecoded;
 }
 
 // A big-endian data set needs GDCM's image writer to swap its values; the
 // type 2 attributes that writer adds are read back out, and the file's own
 // pixel layout goes back in place of the whole-word one decoded.
 int WriteBigEndianDecoded(gdcm::File& file, const gdcm::Image& decoded, bool emit) {
-  if (!emit) return 0;
+  if (!emit) return kHelperDecoded;
   std::set<gdcm::Tag> present;
   std::vector<gdcm::DataElement> layout;  // the writer overwrites these in file
   for (const gdcm::DataElement& element : file.GetDataSet().GetDES()) {
@@ -104,11 +105,11 @@ int WriteBigEndianDecoded(gdcm::File& file, const gdcm::Image& decoded, bool emi
   writer.SetFile(file);
   writer.SetImage(decoded);
   writer.SetStream(written);
-  if (!writer.Write()) return Fail(5, "cannot write the decoded file");
+  if (!writer.Write()) return Fail(kHelperCannotWrite, "cannot write the decoded file");
 
   gdcm::Reader copy;
   copy.SetStream(written);
-  if (!copy.Read()) return Fail(5, "cannot read back the decoded file");
+  if (!copy.Read()) return Fail(kHelperCannotWrite, "cannot read back the decoded file");
   gdcm::DataSet& dataSet = copy.GetFile().GetDataSet();
   std::vector<gdcm::Tag> added;
   for (const gdcm::DataElement& element : dataSet.GetDES())
@@ -136,10 +137,10 @@ int DecodeWithGdcm(const Input& input, bool emit) {
   reader.SetStream(stream);
   if (!reader.Read()) {
     std::string why = words();
-    return Fail(2, "GDCM cannot read it as a DICOM image" + (why.empty() ? "" : ": " + why));
+    return Fail(kHelperUnreadable, "GDCM cannot read it as a DICOM image" + (why.empty() ? "" : ": " + why));
   }
   if (warnings.str().find("Incomplete Pixel Data") != std::string::npos)
-    return Fail(6, "the pixel data end before the last frame");
+    return Fail(kHelperPixelDataShort, "the pixel data end before the last frame");
   const gdcm::TransferSyntax source = reader.GetImage().GetTransferSyntax();
   // GDCM masks each decoded word to Bits Stored counted from bit 0, which
   // loses the top bits of a 12-bit value stored under High Bit 15. Decoding
@@ -154,7 +155,7 @@ int DecodeWithGdcm(const Input& input, bool emit) {
   change.SetInput(reader.GetImage());
   if (!change.Change()) {
     std::string why = words();
-    return Fail(3, why.empty() ? "the pixel data do not decode" : why);
+    return Fail(kHelperUndecodable, why.empty() ? "the pixel data do not decode" : why);
   }
   // The decoded pixel data replace the stored ones in the file as read, and
   // only the meta group learns the new transfer syntax: GDCM's image writer
@@ -195,24 +196,24 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string why;
   if (!DropPrivileges(why) || !EndWithParent(parent, why))
-    return Fail(7, "the decoder cannot start confined: " + why);
+    return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
   try {
     if (selfTest) {
       const std::string identity = ConfinedIdentity(dumpableAtMain);
-      if (!ConfineSystemCalls(why)) return Fail(7, "the decoder cannot start confined: " + why);
+      if (!ConfineSystemCalls(why)) return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
       return std::cout.write(identity.data(), identity.size()).flush() ? 0 : 5;
     }
     Input input;
-    if (!TakeStandardInput(input, why)) return Fail(7, why);
+    if (!TakeStandardInput(input, why)) return Fail(kHelperCannotStart, why);
     // GDCM's image writer stamps local dates (they are taken out again):
     // a zone given as a rule needs no file once the filter is on.
     ::setenv("TZ", "UTC0", 1);
     ::tzset();
-    if (!ConfineSystemCalls(why)) return Fail(7, "the decoder cannot start confined: " + why);
+    if (!ConfineSystemCalls(why)) return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
     return DecodeWithGdcm(input, emit);
   } catch (const std::bad_alloc&) {
-    return Fail(4, "out of memory");
+    return Fail(kHelperNoMemory, "out of memory");
   } catch (const std::exception& error) {
-    return Fail(3, std::string("decoder error: ") + error.what());
+    return Fail(kHelperUndecodable, std::string("decoder error: ") + error.what());
   }
 }

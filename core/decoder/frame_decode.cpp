@@ -21,6 +21,7 @@
 #include "dataset_walk.h"
 #include "decode_threads.h"
 #include "frame_codecs.h"
+#include "frame_count.h"
 
 namespace {
 
@@ -160,13 +161,11 @@ Parse ReadMeta(Reader& r, Study& study, std::size_t& end) {
 bool ReadNumberOfFrames(const unsigned char* value, std::size_t length, long& frames) {
   const std::string text = Trimmed(value, length);
   if (text.empty()) return true;  // empty: one frame
-  long n = 0;
-  for (std::size_t i = text[0] == '+' ? 1 : 0; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9' || n > 100000000) return false;
-    n = n * 10 + (text[i] - '0');
-  }
+  // As the loader read it before it handed the file over.
+  const std::int32_t n = ParseNumberOfFrames(text.c_str());
+  if (n < 1 || n > 100000000) return false;
   frames = n;
-  return n >= 1;
+  return true;
 }
 
 struct StreamCloser {

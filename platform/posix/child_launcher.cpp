@@ -32,6 +32,7 @@ struct ChildStart {
   char* const* argv;
   char* const* envp;
   int input, output, errors;  // become 0, 1 and 2
+  int report;                 // becomes kChildReportFd; -1: none
   rlim_t memory;              // 0: unchanged
   pid_t parent;
   bool failed = false;
@@ -63,21 +64,28 @@ __attribute__((no_sanitize("address", "undefined"))) int StartChild(void* argume
     errno = ESRCH;
     ChildFails(start, "the parent ended");
   }
-  // Above 2 first, so that no descriptor is overwritten before it is copied.
-  int input = ::fcntl(start.input, F_DUPFD_CLOEXEC, 3);
-  int output = ::fcntl(start.output, F_DUPFD_CLOEXEC, 3);
-  int errors = ::fcntl(start.errors, F_DUPFD_CLOEXEC, 3);
-  if (input < 0 || output < 0 || errors < 0 || ::dup2(input, 0) < 0 || ::dup2(output, 1) < 0 ||
-      ::dup2(errors, 2) < 0)
+  // Above the report's place first, so that no descriptor is overwritten
+  // before it is copied.
+  constexpr int kFirstFree = kChildReportFd + 1;
+  int input = ::fcntl(start.input, F_DUPFD_CLOEXEC, kFirstFree);
+  int output = ::fcntl(start.output, F_DUPFD_CLOEXEC, kFirstFree);
+  int errors = ::fcntl(start.errors, F_DUPFD_CLOEXEC, kFirstFree);
+  int report = start.report >= 0 ? ::fcntl(start.report, F_DUPFD_CLOEXEC, kFirstFree) : -2;
+  if (input < 0 || output < 0 || errors < 0 || report == -1 || ::dup2(input, 0) < 0 ||
+      ::dup2(output, 1) < 0 || ::dup2(errors, 2) < 0 ||
+      (report >= 0 && ::dup2(report, kChildReportFd) < 0))
     ChildFails(start, "dup2");
   // Nothing else of the parent's (sockets, the spool, the input's folder)
   // reaches the program. Without close_range (kernels before 5.9, or a
   // seccomp filter that refuses it), one by one up to the descriptor limit.
-  if (::close_range(3, ~0U, 0) != 0) {
+  const unsigned kept = report >= 0 ? kChildReportFd : 2;
+  const bool closed = ::close_range(3, kept > 3 ? kept - 1 : ~0U, 0) == 0 &&
+                      (kept <= 3 || ::close_range(kept + 1, ~0U, 0) == 0);
+  if (!closed) {
     rlimit files;
     if (::getrlimit(RLIMIT_NOFILE, &files) != 0) ChildFails(start, "getrlimit");
     for (rlim_t fd = 3; fd < files.rlim_cur && fd < (rlim_t{1} << 20); ++fd)
-      ::close(static_cast<int>(fd));
+      if (fd != kept) ::close(static_cast<int>(fd));
   }
   if (start.memory != 0) {
     // Only ever lowered; the program itself keeps the lower of this and its own.
@@ -177,9 +185,11 @@ void Close(int& fd) {
 struct Descriptors {
   int out[2] = {-1, -1};
   int err[2] = {-1, -1};
+  int report[2] = {-1, -1};
   int nothing = -1;  // the null device
   ~Descriptors() {
-    for (int* fd : {&out[0], &out[1], &err[0], &err[1], &nothing}) Close(*fd);
+    for (int* fd : {&out[0], &out[1], &err[0], &err[1], &report[0], &report[1], &nothing})
+      Close(*fd);
   }
 };
 
@@ -195,18 +205,22 @@ void Record(int status, ChildEnd& end) {
 // Collects the child's output until it ends (and, if asked, its pipes
 // close), the deadline passes, the caller cancels or a sink is full; then
 // ends it if it runs on, and reaps it. One deadline covers its whole life.
-void Watch(const ChildRun& run, ChildOutputSink* const (&sinks)[2], pid_t child, int pidfd,
+void Watch(const ChildRun& run, ChildOutputSink* const (&sinks)[3], pid_t child, int pidfd,
            Descriptors& fds, ChildEnd& end) {
   const long long start = NowMilliseconds();
   const long long deadline = start + std::max(0LL, run.deadlineMilliseconds);
-  int* const pipes[2] = {&fds.out[0], &fds.err[0]};
-  pollfd watch[3] = {{fds.out[0], POLLIN, 0}, {fds.err[0], POLLIN, 0}, {pidfd, POLLIN, 0}};
+  constexpr int kPipes = 3;
+  int* const pipes[kPipes] = {&fds.out[0], &fds.err[0], &fds.report[0]};
+  pollfd watch[kPipes + 1] = {{fds.out[0], POLLIN, 0},
+                              {fds.err[0], POLLIN, 0},
+                              {fds.report[0], POLLIN, 0},
+                              {pidfd, POLLIN, 0}};
   bool ended = false, reaped = false;
   int status = 0;
   // A wide pipe spares a child that writes much a stop every 64 KiB.
   ::fcntl(fds.out[0], F_SETPIPE_SZ, 1 << 20);
   for (;;) {
-    if (ended && watch[0].fd < 0 && watch[1].fd < 0) break;
+    if (ended && watch[0].fd < 0 && watch[1].fd < 0 && watch[2].fd < 0) break;
     if (!ended && pidfd < 0 && ::waitpid(child, &status, WNOHANG) == child) ended = reaped = true;
     const long long left = deadline - NowMilliseconds();
     if (left <= 0) {
@@ -223,8 +237,8 @@ void Watch(const ChildRun& run, ChildOutputSink* const (&sinks)[2], pid_t child,
     // Once the child has ended, only what it left in the pipes is read,
     // unless the caller waits for them to close.
     if (ended && !run.waitForOutputEnd) wait = 0;
-    watch[2].fd = ended ? -1 : pidfd;
-    const int ready = ::poll(watch, 3, static_cast<int>(wait));
+    watch[kPipes].fd = ended ? -1 : pidfd;
+    const int ready = ::poll(watch, kPipes + 1, static_cast<int>(wait));
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) {
       end.lost = true;
@@ -232,8 +246,8 @@ void Watch(const ChildRun& run, ChildOutputSink* const (&sinks)[2], pid_t child,
       break;
     }
     if (ready == 0 && ended && !run.waitForOutputEnd) break;
-    if (watch[2].fd >= 0 && watch[2].revents != 0) ended = true;
-    for (int i = 0; i < 2 && !end.refused; ++i) {
+    if (watch[kPipes].fd >= 0 && watch[kPipes].revents != 0) ended = true;
+    for (int i = 0; i < kPipes && !end.refused; ++i) {
       pollfd& p = watch[i];
       if (p.fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       char* at = nullptr;
@@ -252,8 +266,7 @@ void Watch(const ChildRun& run, ChildOutputSink* const (&sinks)[2], pid_t child,
     }
     if (end.refused) break;
   }
-  Close(fds.out[0]);
-  Close(fds.err[0]);
+  for (int* fd : pipes) Close(*fd);
   if (reaped) return Record(status, end);
   // Not reaped yet, so the pid is still the child's.
   if (!ended) ::kill(child, SIGKILL);
@@ -286,6 +299,7 @@ ChildEnd RunChildProgram(const ChildRun& run) {
   Descriptors fds;
   if (::pipe2(fds.out, O_CLOEXEC) != 0 ||
       (run.errors != nullptr && ::pipe2(fds.err, O_CLOEXEC) != 0) ||
+      (run.report != nullptr && ::pipe2(fds.report, O_CLOEXEC) != 0) ||
       (run.input == nullptr && (fds.nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) < 0)) {
     end.startFailure = StartFailure::kResources;
     end.step = "pipe";
@@ -307,16 +321,19 @@ ChildEnd RunChildProgram(const ChildRun& run) {
                    run.input != nullptr ? ::fileno(run.input) : fds.nothing,
                    fds.out[1],
                    run.errors != nullptr ? fds.err[1] : fds.out[1],
+                   fds.report[1],
                    static_cast<rlim_t>(run.addressSpaceLimit),
                    ::getpid()};
   // Output nobody wants still comes through the pipe, read and dropped.
   TextSink discard(0);
-  ChildOutputSink* const sinks[2] = {run.output != nullptr ? run.output : &discard, run.errors};
+  ChildOutputSink* const sinks[3] = {run.output != nullptr ? run.output : &discard, run.errors,
+                                     run.report};
   ChildStatusKept statusKept;
   int pidfd = -1;
   const pid_t child = Spawn(start, pidfd, end);
   Close(fds.out[1]);
   Close(fds.err[1]);
+  Close(fds.report[1]);
   if (child < 0) return end;
   if (start.failed) {
     int status = 0;

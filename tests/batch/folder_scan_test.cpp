@@ -17,7 +17,10 @@
 #include <vector>
 
 #include "conversion_log.h"
+#include "gated_loader.h"
 #include "open_beneath.h"
+#include "study_facts.h"
+#include "study_state.h"
 #include "terminal_text.h"
 #include "test_support.h"
 #include "tree_scan.h"
@@ -124,11 +127,14 @@ TEST_F(FolderScan, ListsEachNmStudyOnceGatedFirst) {
 
 TEST_F(FolderScan, ConvertsLikeTheSingleFileModeAtAnyNumberOfJobs) {
   TempDir out1, out2, single;
+  // Every option a conversion takes reaches each child, as given.
+  const std::string options =
+      "--sex M --base-to-apex --height 170 --weight 65.5 --comment 'rest study' ";
   CommandResult one =
-      Dicom2Gsd("--scan --sex M --out " + ShellQuote(out1.path()) + " --jobs 1 " + "--report " +
-                ShellQuote(single.File("report.jsonl")) + " " + ShellQuote(Tree()));
-  CommandResult two = Dicom2Gsd("--scan --sex M --out " + ShellQuote(out2.path()) + " --jobs 2 " +
-                                ShellQuote(Tree()));
+      Dicom2Gsd("--scan " + options + "--out " + ShellQuote(out1.path()) + " --jobs 1 " +
+                "--report " + ShellQuote(single.File("report.jsonl")) + " " + ShellQuote(Tree()));
+  CommandResult two = Dicom2Gsd("--scan " + options + "--out " + ShellQuote(out2.path()) +
+                                " --jobs 2 " + ShellQuote(Tree()));
   // The worst result: a refused 32 x 32 study and a declined static one.
   EXPECT_EQ(one.exitCode, 1) << one.output;
   EXPECT_EQ(two.exitCode, 1) << two.output;
@@ -153,7 +159,7 @@ TEST_F(FolderScan, ConvertsLikeTheSingleFileModeAtAnyNumberOfJobs) {
                                            "export/series 2/gated_jpegls.dcm"};
   for (const std::string& input : inputs) {
     std::string path = single.File(std::to_string(&input - inputs.data()) + ".gsd");
-    CommandResult alone = Dicom2Gsd("--sex M " + ShellQuote(Tree() + "/" + input) + " " + path);
+    CommandResult alone = Dicom2Gsd(options + ShellQuote(Tree() + "/" + input) + " " + path);
     ASSERT_EQ(alone.exitCode, 0) << alone.output;
     const std::string bytes = ReadBytes(path);
     auto same = [&](const TempDir& dir) {
@@ -536,6 +542,30 @@ TEST_F(FolderScan, HostileNamesReachNoTerminalAndTheReportReadsBack) {
 }
 
 // The one filter for terminals and the JSON log's strings, byte by byte.
+// The table's gates and frames per gate are those the loader converts: old
+// files that count their slices in Number of Slices beside a Number of
+// Frames below 5 or none, and frames left over beyond gates x slices.
+class StudyFactsTest : public FreshStateTest {};
+
+TEST_F(StudyFactsTest, FramesPerGateAsTheLoaderCounts) {
+  for (const char* name : {"gated64", "gates0", "gated128_16x64", "nf256_ns32", "nf_missing_ns32",
+                           "nf4_ns32", "nf130_16gates"}) {
+    const std::string path = DataFile(name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << path;
+    StudyFacts facts;
+    std::string error;
+    const FactsResult read = ReadStudyFacts(fd, path, facts, error);
+    ::close(fd);
+    ASSERT_EQ(read, FactsResult::kStudy) << name << ": " << error;
+    LoadReport report;
+    ASSERT_EQ(LoadGatedStudy(path.c_str(), LoadOptions(), report), kLoadOk)
+        << name << ": " << report.detail;
+    EXPECT_EQ(facts.framesPerGate, StudyRecord.frameCount) << name;
+    EXPECT_EQ(facts.gates, std::max<int>(1, StudyRecord.gateCount)) << name;
+  }
+}
+
 TEST(TerminalText, ControlsEscapedAndUtf8Kept) {
   const struct {
     std::string text, shown, json;

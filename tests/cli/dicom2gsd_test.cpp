@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "converter_outcome.h"
 #include "gsd_reader.h"
 #include "test_support.h"
 
@@ -81,6 +82,7 @@ struct FailureCase {
   std::string output;  // relative to the temporary folder
   int exitCode;
   const char* message;
+  const char* kind;  // in the outcome line; none after a usage error
 };
 
 TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
@@ -88,48 +90,52 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
   WriteBytes(dir.File("same.dcm"), ReadBytes(DataFile("gated64")));
   const FailureCase cases[] = {
       {"output is the input", "", dir.File("same.dcm"), dir.File("same.dcm"), 1,
-       "same.dcm: cannot write: it is the input file"},
-      {"missing input", "", "/nonexistent/in.dcm", "o.gsd", 1, "/nonexistent/in.dcm: No such file"},
+       "same.dcm: cannot write: it is the input file", "failed"},
+      {"missing input", "", "/nonexistent/in.dcm", "o.gsd", 1, "/nonexistent/in.dcm: No such file",
+       "failed"},
       {"not DICOM", "",
        DataFile("gated64").substr(0, DataFile("gated64").size() - 4) + ".expected.raw", "o.gsd", 1,
-       "not a DICOM file"},
+       "not a DICOM file", "failed"},
       {"ends before pixel data", "", DataFile("before_pixel"), "o.gsd", 1,
-       "ends before its Pixel Data"},
+       "ends before its Pixel Data", "failed"},
       {"non-NM declined", "", DataFile("modality_ct"), "o.gsd", 1,
-       "modality CT declined (--accept-non-nm converts it)"},
-      {"matrix 256", "", DataFile("matrix256"), "o.gsd", 1, "matrix 256 unsupported"},
+       "modality CT declined (--accept-non-nm converts it)", "declined"},
+      {"matrix 256", "", DataFile("matrix256"), "o.gsd", 1, "matrix 256 unsupported", "failed"},
       {"compressed", "", DataFile("jpeg_syntax"), "o.gsd", 1,
-       "transfer syntax 1.2.840.10008.1.2.4.70"},
-      {"two bytes short", "", DataFile("pixel_short2"), "o.gsd", 4, "pixel data 2 bytes short"},
+       "transfer syntax 1.2.840.10008.1.2.4.70", "failed"},
+      {"two bytes short", "", DataFile("pixel_short2"), "o.gsd", 4, "pixel data 2 bytes short",
+       "short"},
       {"output folder missing", "", DataFile("gated64"), "missing/o.gsd", 1,
-       "cannot write: No such file"},
-      {"device full", "", DataFile("gated64"), "/dev/full", 1, "/dev/full: cannot write: No space"},
-      {"no arguments", "", "", "", 2, "an INPUT and an OUTPUT path are needed"},
+       "cannot write: No such file", "failed"},
+      {"device full", "", DataFile("gated64"), "/dev/full", 1, "/dev/full: cannot write: No space",
+       "failed"},
+      {"no arguments", "", "", "", 2, "an INPUT and an OUTPUT path are needed", nullptr},
       {"bad height", "--height abc", DataFile("gated64"), "o.gsd", 2,
-       "--height 'abc' is not a finite number"},
+       "--height 'abc' is not a finite number", nullptr},
       {"height beyond a float", "--height 1e39", DataFile("gated64"), "o.gsd", 2,
-       "--height '1e39' is not a finite number"},
+       "--height '1e39' is not a finite number", nullptr},
       {"negative height", "--height -170", DataFile("gated64"), "o.gsd", 2,
-       "--height '-170' is negative"},
+       "--height '-170' is negative", nullptr},
       {"negative weight", "--weight -0.5", DataFile("gated64"), "o.gsd", 2,
-       "--weight '-0.5' is negative"},
+       "--weight '-0.5' is negative", nullptr},
       {"sex other than M or F", "--sex O", DataFile("gated64"), "o.gsd", 2,
-       "--sex 'O' is not M or F"},
-      {"sex without a value", "--sex", "", "", 2, "--sex needs a value"},
+       "--sex 'O' is not M or F", nullptr},
+      {"sex without a value", "--sex", "", "", 2, "--sex needs a value", nullptr},
       {"projections", "", DataFile("type_gated_tomo"), "o.gsd", 1,
-       "reconstructed slices; declined (--accept-projections converts it)"},
+       "reconstructed slices; declined (--accept-projections converts it)", "declined"},
       {"two R-R windows", "", DataFile("rr_intervals2"), "o.gsd", 1,
-       "Number of R-R Intervals (0054,0061) is 2"},
+       "Number of R-R Intervals (0054,0061) is 2", "failed"},
       {"frame vectors", "", DataFile("vectors_twice"), "o.gsd", 1,
-       "the frame vectors name gate 1, slice 5 twice"},
+       "the frame vectors name gate 1, slice 5 twice", "failed"},
       {"unknown option", "--frobnicate", DataFile("gated64"), "o.gsd", 2,
-       "unknown option --frobnicate"},
+       "unknown option --frobnicate", nullptr},
   };
   for (const FailureCase& c : cases) {
     std::string output = c.output.empty() || c.output[0] == '/' ? c.output : dir.File(c.output);
-    std::string command = kDicom2Gsd + " " + c.options;
+    const std::string outcomeFile = dir.File("outcome.json");
+    std::string command = kDicom2Gsd + " --outcome-fd 3 " + c.options;
     if (!c.input.empty()) command += " " + ShellQuote(c.input) + " " + ShellQuote(output);
-    CommandResult run = RunCommand(command);
+    CommandResult run = RunCommand(command + " 3>" + ShellQuote(outcomeFile));
     EXPECT_EQ(run.exitCode, c.exitCode) << c.label << ": " << run.output;
     // One line on stderr gives the reason; a usage error adds the usage.
     const std::string& errors = run.standardError;
@@ -140,6 +146,23 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
     }
     EXPECT_EQ(run.standardOutput, "") << c.label;
     EXPECT_FALSE(FileExists(dir.File("o.gsd"))) << c.label;
+    // The outcome line: the status, its kind, and the reason stderr ends with.
+    const std::string line = ReadBytes(outcomeFile);
+    ConverterOutcome outcome;
+    if (c.kind == nullptr) {
+      EXPECT_EQ(line, "") << c.label;
+      continue;
+    }
+    ASSERT_TRUE(ParseOutcomeLine(line, outcome)) << c.label << ": " << line;
+    EXPECT_EQ(outcome.status, c.exitCode) << c.label;
+    EXPECT_EQ(outcome.kind, c.kind) << c.label;
+    const std::string said = errors.substr(0, errors.find('\n'));
+    EXPECT_TRUE(
+        !outcome.reason.empty() && said.size() > outcome.reason.size() &&
+        said.compare(said.size() - outcome.reason.size(), std::string::npos, outcome.reason) == 0)
+        << c.label << ": " << line;
+    EXPECT_EQ(outcome.warnings, std::vector<std::string>()) << c.label;
+    EXPECT_EQ(outcome.output, "") << c.label;
   }
   EXPECT_EQ(ReadBytes(dir.File("same.dcm")), ReadBytes(DataFile("gated64")));
 }
@@ -164,8 +187,21 @@ TEST(Dicom2Gsd, SexAndWarnings) {
   TempDir dir;
   for (const auto& c : cases) {
     const std::string label = std::string(c.options) + " " + c.file;
-    CommandResult run = Convert(c.options, DataFile(c.file), dir.File("o.gsd"));
+    CommandResult run = RunCommand(
+        kDicom2Gsd + " --outcome-fd 3 " + c.options + " " + ShellQuote(DataFile(c.file)) + " " +
+        ShellQuote(dir.File("o.gsd")) + " 3>" + ShellQuote(dir.File("outcome.json")));
     ASSERT_EQ(run.exitCode, 0) << label << ": " << run.output;
+    // The outcome line gives the warnings as stderr does, after "warning: ".
+    ConverterOutcome outcome;
+    ASSERT_TRUE(ParseOutcomeLine(ReadBytes(dir.File("outcome.json")), outcome)) << label;
+    EXPECT_EQ(outcome.status, 0) << label;
+    EXPECT_EQ(outcome.kind, "converted") << label;
+    EXPECT_EQ(outcome.reason, "") << label;
+    EXPECT_EQ(outcome.output, dir.File("o.gsd")) << label;
+    EXPECT_EQ(outcome.warnings.size(), static_cast<std::size_t>(c.warnings)) << label;
+    for (const std::string& warning : outcome.warnings)
+      EXPECT_NE(run.standardError.find("dicom2gsd: warning: " + warning + "\n"), std::string::npos)
+          << label << ": " << warning;
     EXPECT_NE(ReadBytes(dir.File("o.gsd")).find(std::string("\r\n") + c.sexLine + "\r\n"),
               std::string::npos)
         << label;

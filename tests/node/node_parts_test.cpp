@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "converter_outcome.h"
 #include "node_log.h"
 #include "node_options.h"
 #include "received_object.h"
@@ -193,9 +194,99 @@ TEST(WorkerPool, ExitCodesAndWarnings) {
     EXPECT_STREQ(OutcomeOfExit(row.code), row.outcome) << row.code;
     EXPECT_EQ(StatusOfExit(row.code), row.status) << row.code;
   }
-  EXPECT_EQ(ConverterWarnings("dicom2gsd: warning: in.dcm: lossy\nother\n"
-                              "dicom2gsd: in.dcm: failed\ndicom2gsd: warning: in.dcm: clipped"),
-            (std::vector<std::string>{"in.dcm: lossy", "in.dcm: clipped"}));
+}
+
+// What the node and the folder mode take from a child: its outcome line
+// when it ended by the status the line gives, else its end alone; its words
+// never decide the outcome.
+TEST(WorkerPool, OutcomeOfAChild) {
+  const std::vector<std::string> warned = {"in.dcm: lossy", "in.dcm: clipped"};
+  auto line = [&](int status, const char* kind, const char* reason) {
+    ConverterOutcome outcome;
+    outcome.status = status;
+    outcome.kind = kind;
+    outcome.reason = reason;
+    outcome.warnings = warned;
+    return FormatOutcomeLine(outcome);
+  };
+  const std::string declined = "modality CT declined" + std::string(kDeclinedNonNmHint);
+  const std::string declinedWords = "dicom2gsd: in.dcm: " + declined + "\n";
+  const std::string warningWords =
+      "dicom2gsd: warning: in.dcm: lossy\nother\ndicom2gsd: warning: in.dcm: clipped\n";
+  const struct {
+    const char* label;
+    int exitCode, signal;
+    bool timedOut;
+    std::string output, report;
+    bool written;
+    int status;
+    std::string kind, reason;
+    bool warned;  // the line's warnings taken
+  } rows[] = {
+      {"converted", 0, 0, false, warningWords, line(0, "converted", ""), true, 0, "converted", "",
+       true},
+      {"declined", 1, 0, false, declinedWords, line(1, "declined", declined.c_str()), false, 1,
+       "declined", declined, true},
+      {"declining words without a line", 1, 0, false, declinedWords, "", false, 1, "failed",
+       "in.dcm: " + declined, false},
+      {"short", 4, 0, false, "", line(4, "short", "pixel data 2 bytes short"), false, 4, "short",
+       "pixel data 2 bytes short", true},
+      {"no memory", 8, 0, false, "", line(8, "no-memory", "no memory"), false, 8, "no-memory",
+       "no memory", true},
+      {"a line the exit contradicts", 1, 0, false, "dicom2gsd: in.dcm: broken\n",
+       line(0, "converted", ""), false, 1, "failed", "in.dcm: broken", false},
+      {"a cut line", 1, 0, false, "dicom2gsd: in.dcm: broken\n",
+       line(1, "declined", "x").substr(0, 30), false, 1, "failed", "in.dcm: broken", false},
+      {"exit 0, nothing written", 0, 0, false, "", line(0, "converted", ""), false, 1, "failed",
+       "dicom2gsd wrote nothing", true},
+      {"deadline", -1, 9, true, "", "", false, 1, "failed", "dicom2gsd did not finish within 300 s",
+       false},
+      {"signal", -1, 11, false, "", line(1, "declined", "x"), false, 1, "failed",
+       "dicom2gsd ended by signal 11", false},
+      {"not started", 127, 0, false, "cannot start /x/dicom2gsd: No such file or directory", "",
+       false, 1, "failed", "cannot start /x/dicom2gsd: No such file or directory", false},
+      {"usage error", 2, 0, false, "", "", false, 1, "failed", "dicom2gsd wrote nothing", false},
+  };
+  for (const auto& row : rows) {
+    ChildResult run;
+    run.exitCode = row.exitCode;
+    run.signal = row.signal;
+    run.timedOut = row.timedOut;
+    run.output = row.output;
+    run.report = row.report;
+    const ConverterOutcome outcome = OutcomeOfChild(run, row.written);
+    EXPECT_EQ(outcome.status, row.status) << row.label;
+    EXPECT_EQ(outcome.kind, row.kind) << row.label;
+    EXPECT_EQ(outcome.reason, row.reason) << row.label;
+    EXPECT_EQ(outcome.warnings, row.warned ? warned : std::vector<std::string>()) << row.label;
+  }
+}
+
+// The line reads back as written, whatever bytes its texts hold; anything
+// else is no outcome line.
+TEST(WorkerPool, OutcomeLineReadsBack) {
+  ConverterOutcome written;
+  written.status = 1;
+  written.kind = "failed";
+  written.reason = "\"quoted\" \\ \x1b]0;title\x07 \xc2\x9b \xe9t\xe9 \xc3\x89tudes \xe2\x80\xa8";
+  written.warnings = {"a\nb", "", "\x7f\x01"};
+  written.output = "/out/\xff.gsd";
+  const std::string line = FormatOutcomeLine(written);
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+  ConverterOutcome read;
+  ASSERT_TRUE(ParseOutcomeLine(line, read)) << line;
+  EXPECT_EQ(read.status, written.status);
+  EXPECT_EQ(read.kind, written.kind);
+  EXPECT_EQ(read.reason, written.reason);
+  EXPECT_EQ(read.warnings, written.warnings);
+  EXPECT_EQ(read.output, written.output);
+  for (const std::string& bad : std::vector<std::string>{
+           "", "{}", line.substr(0, line.size() - 3), line + "{}",
+           "{\"status\":1,\"status\":1,\"kind\":\"\",\"reason\":\"\",\"warnings\":[],"
+           "\"output\":\"\"}",
+           "{\"status\":x,\"kind\":\"\",\"reason\":\"\",\"warnings\":[],\"output\":\"\"}",
+           "{\"status\":1,\"kind\":\"\\ud800\",\"reason\":\"\",\"warnings\":[],\"output\":\"\"}"})
+    EXPECT_FALSE(ParseOutcomeLine(bad, read)) << bad;
 }
 
 // One rule for the node and the folder mode: what dicom2gsd is given.

@@ -2,6 +2,7 @@
 // system's implementation is held to the same cases. It runs its arguments
 // as steps, in order:
 //   out TEXT, err TEXT   write TEXT to standard output or error
+//   report TEXT          write TEXT to the report descriptor (kChildReportFd)
 //   sleep MS             wait
 //   cat                  copy standard input to standard output
 //   env NAME             write the variable's value, or "(none)"
@@ -104,6 +105,11 @@ int main(int argc, char** argv) {
       std::FILE* to = step == "out" ? stdout : stderr;
       std::fputs(value, to);
       std::fflush(to);
+      ++i;
+    } else if (step == "report") {
+      std::FILE* to = fdopen(kChildReportFd, "w");
+      if (to != nullptr) std::fputs(value, to);
+      if (to != nullptr) std::fclose(to);
       ++i;
     } else if (step == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(value)));

@@ -1,0 +1,63 @@
+#include "header_facts.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+
+namespace {
+
+// Longer values stay in the file: a header never costs more than this each.
+constexpr Uint32 kMaxValueInMemory = 4096;
+
+std::string Text(DcmItem* item, const DcmTagKey& tag) {
+  OFString value;
+  if (item == nullptr || item->findAndGetOFString(tag, value).bad()) return {};
+  return value.c_str();
+}
+
+std::string AllValues(DcmItem* item, const DcmTagKey& tag) {
+  OFString value;
+  if (item == nullptr || item->findAndGetOFStringArray(tag, value).bad()) return {};
+  return value.c_str();
+}
+
+int UnsignedShort(DcmItem* item, const DcmTagKey& tag) {
+  Uint16 value = 0;
+  if (item == nullptr || item->findAndGetUint16(tag, value).bad()) return -1;
+  return value;
+}
+
+}  // namespace
+
+bool ReadHeaderFacts(const std::string& path, HeaderFacts& facts, std::string& error) {
+  facts = HeaderFacts();
+  DcmFileFormat file;
+  OFCondition loaded = file.loadFileUntilTag(path.c_str(), EXS_Unknown, EGL_noChange,
+                                             kMaxValueInMemory, ERM_autoDetect, DCM_PixelData);
+  DcmItem* meta = file.getMetaInfo();
+  DcmDataset* data = file.getDataset();
+  facts.sourceAe = Text(meta, DCM_SourceApplicationEntityTitle);
+  facts.sopClassUid = Text(data, DCM_SOPClassUID);
+  facts.sopInstanceUid = Text(data, DCM_SOPInstanceUID);
+  if (facts.sopClassUid.empty()) facts.sopClassUid = Text(meta, DCM_MediaStorageSOPClassUID);
+  if (facts.sopInstanceUid.empty())
+    facts.sopInstanceUid = Text(meta, DCM_MediaStorageSOPInstanceUID);
+  facts.modality = Text(data, DCM_Modality);
+  facts.studyInstanceUid = Text(data, DCM_StudyInstanceUID);
+  facts.patientId = Text(data, DCM_PatientID);
+  facts.patientName = Text(data, DCM_PatientName);
+  facts.studyDate = Text(data, DCM_StudyDate);
+  facts.studyTime = Text(data, DCM_StudyTime);
+  facts.imageType = AllValues(data, DCM_ImageType);
+  facts.transferSyntax = Text(meta, DCM_TransferSyntaxUID);
+  if (facts.transferSyntax.empty() && data != nullptr)
+    facts.transferSyntax = DcmXfer(data->getOriginalXfer()).getXferID();
+  facts.numberOfFrames = AllValues(data, DCM_NumberOfFrames);
+  facts.rows = UnsignedShort(data, DCM_Rows);
+  facts.columns = UnsignedShort(data, DCM_Columns);
+  facts.numberOfTimeSlots = UnsignedShort(data, DCM_NumberOfTimeSlots);
+  facts.numberOfSlices = UnsignedShort(data, DCM_NumberOfSlices);
+  if (loaded.bad()) error = loaded.text();
+  return loaded.good();
+}
