@@ -25,6 +25,7 @@
 #include "node_check.h"
 #include "node_log.h"
 #include "node_options.h"
+#include "program_folder.h"
 #include "spool.h"
 #include "storage_scp.h"
 #include "worker_pool.h"
@@ -64,12 +65,11 @@ int Fatal(const std::string& message) {
 // The converter is the one installed beside this program, never one from
 // PATH or a relative path. Empty with error set when it is not there.
 std::string FindConverter(std::string& error) {
-  const std::string folder = ProgramFolder();
-  if (folder.empty()) {
+  const std::string converter = ProgramBeside("dicom2gsd");
+  if (converter.empty()) {
     error = "cannot tell this program's folder from /proc/self/exe";
     return {};
   }
-  const std::string converter = folder + (folder == "/" ? "" : "/") + "dicom2gsd";
   if (::access(converter.c_str(), X_OK) != 0) {
     error = converter + ": " + std::strerror(errno);
     return {};
