@@ -192,7 +192,7 @@ while IFS='|' read -r line expected; do
   got=$(complete_line "$line") || fail "no completion loaded for: $line"
   [ "$got" = "$expected" ] || fail "completing '$line': '$got', not '$expected'"
 done <<'EOF'
-dicom2gsd --s|--sex
+dicom2gsd --s|--scan --sex
 dicom2gsd --sex |F M
 dicom2gsd --height |
 dicom2gsd --acc|--accept-non-nm --accept-projections
