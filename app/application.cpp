@@ -1,10 +1,10 @@
-#include "application.h"
+#include "app/application.h"
 
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
 
-#include "form_services.h"
+#include "app/form_services.h"
 
 const char* const kUsageText =
     "usage: dicom-converter                 the window, empty: Select picks the DICOM file\n"

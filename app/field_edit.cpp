@@ -1,4 +1,4 @@
-#include "field_edit.h"
+#include "app/field_edit.h"
 
 #include <QEvent>
 #include <QStyle>

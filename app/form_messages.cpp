@@ -1,4 +1,4 @@
-#include "form_messages.h"
+#include "app/form_messages.h"
 
 const char* ConversionMessageTemplate(NumberKind kind) {
   return kind == NumberKind::kInteger ? "'%s' は整数ではありません"

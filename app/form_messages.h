@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "study_form.h"
+#include "form/study_form.h"
 
 // The message for a failed conversion: not an integer, not a number.
 const char* ConversionMessageTemplate(NumberKind kind);

@@ -1,4 +1,4 @@
-#include "form_services.h"
+#include "app/form_services.h"
 
 #include <signal.h>
 
@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "study_chooser.h"
+#include "app/study_chooser.h"
 
 const char* const kApplicationTitle = "DICOM Data Converter";
 

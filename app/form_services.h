@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "tree_scan.h"
+#include "scan/tree_scan.h"
 
 class QWidget;
 

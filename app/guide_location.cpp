@@ -1,4 +1,4 @@
-#include "guide_location.h"
+#include "app/guide_location.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "image_pane.h"
+#include "app/image_pane.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "frame_grey.h"
-#include "study_state.h"
+#include "gsd/frame_grey.h"
+#include "model/study_state.h"
 
 QImage RenderGateStrip(int gate, int frames, bool baseToApex, int maxCount) {
   frames = std::clamp(frames, 0, kStoreFramesPerGate);

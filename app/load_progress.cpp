@@ -1,4 +1,4 @@
-#include "load_progress.h"
+#include "app/load_progress.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <memory>
 
-#include "load_options.h"
+#include "core/load_options.h"
 
 class QProgressDialog;
 class QWidget;

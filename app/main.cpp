@@ -9,9 +9,9 @@
 #include <exception>
 #include <memory>
 
-#include "application.h"
-#include "main_form.h"
-#include "study_state.h"
+#include "app/application.h"
+#include "app/main_form.h"
+#include "model/study_state.h"
 
 int main(int argc, char** argv) {
   const StartRequest request = ParseCommandLine(argc, argv);

@@ -1,4 +1,4 @@
-#include "main_form.h"
+#include "app/main_form.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -24,19 +24,19 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "character_set.h"
-#include "field_edit.h"
-#include "form_messages.h"
-#include "gated_loader.h"
-#include "gsd_writer.h"
-#include "guide_location.h"
-#include "header_scan.h"
-#include "image_pane.h"
-#include "load_progress.h"
-#include "load_report.h"
-#include "operator_question.h"
-#include "study_state.h"
-#include "study_table.h"
+#include "form/character_set.h"
+#include "app/field_edit.h"
+#include "app/form_messages.h"
+#include "core/gated_loader.h"
+#include "gsd/gsd_writer.h"
+#include "app/guide_location.h"
+#include "core/header_scan.h"
+#include "app/image_pane.h"
+#include "app/load_progress.h"
+#include "core/load_report.h"
+#include "core/operator_question.h"
+#include "model/study_state.h"
+#include "scan/study_table.h"
 
 TMainForm* MainForm = nullptr;
 

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "form_services.h"
-#include "study_form.h"
-#include "transcoder.h"
+#include "app/form_services.h"
+#include "form/study_form.h"
+#include "helper_client/transcoder.h"
 
 class QCheckBox;
 class QFrame;

@@ -1,4 +1,4 @@
-#include "study_chooser.h"
+#include "app/study_chooser.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -13,7 +13,7 @@
 #include <iterator>
 #include <thread>
 
-#include "study_table.h"
+#include "scan/study_table.h"
 
 std::optional<TreeScanResult> ScanUnderProgressDialog(QWidget* parent, const QString& path) {
   std::atomic<bool> cancel{false}, done{false};

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "gated_loader.h"
-#include "gsd_stream.h"
-#include "header_scan.h"
-#include "operator_question.h"
-#include "study_state.h"
+#include "core/gated_loader.h"
+#include "gsd/gsd_stream.h"
+#include "core/header_scan.h"
+#include "core/operator_question.h"
+#include "model/study_state.h"
 
 namespace {
 

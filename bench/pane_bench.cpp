@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <random>
 
-#include "image_pane.h"
-#include "study_state.h"
+#include "app/image_pane.h"
+#include "model/study_state.h"
 
 namespace {
 

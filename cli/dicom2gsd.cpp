@@ -17,16 +17,16 @@
 #include <string>
 #include <thread>
 
-#include "converter_outcome.h"
-#include "folder_mode.h"
-#include "gated_loader.h"
-#include "gsd_writer.h"
-#include "name_template.h"
-#include "study_facts.h"
-#include "study_form.h"
-#include "study_state.h"
-#include "terminal_text.h"
-#include "value_text.h"
+#include "process/converter_outcome.h"
+#include "cli/folder_mode.h"
+#include "core/gated_loader.h"
+#include "gsd/gsd_writer.h"
+#include "output/name_template.h"
+#include "scan/study_facts.h"
+#include "form/study_form.h"
+#include "model/study_state.h"
+#include "process/terminal_text.h"
+#include "model/value_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "folder_mode.h"
+#include "cli/folder_mode.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,15 +11,15 @@
 #include <set>
 #include <thread>
 
-#include "child_process.h"
-#include "conversion_log.h"
-#include "converter_outcome.h"
-#include "converter_status.h"
-#include "name_template.h"
-#include "study_table.h"
-#include "terminal_text.h"
-#include "terminal.h"
-#include "tree_scan.h"
+#include "process/child_process.h"
+#include "process/conversion_log.h"
+#include "process/converter_outcome.h"
+#include "status/converter_status.h"
+#include "output/name_template.h"
+#include "scan/study_table.h"
+#include "process/terminal_text.h"
+#include "platform/terminal.h"
+#include "scan/tree_scan.h"
 
 namespace {
 

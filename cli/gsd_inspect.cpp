@@ -1,4 +1,4 @@
-#include "gsd_inspect.h"
+#include "cli/gsd_inspect.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "file_identity.h"
-#include "gsd_reader.h"
-#include "montage.h"
-#include "study_state.h"
+#include "platform/file_identity.h"
+#include "gsd/gsd_reader.h"
+#include "cli/montage.h"
+#include "model/study_state.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "gsd_inspect.h"
-#include "gsd_reader.h"
+#include "cli/gsd_inspect.h"
+#include "gsd/gsd_reader.h"
 
 namespace {
 

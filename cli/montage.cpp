@@ -1,11 +1,11 @@
-#include "montage.h"
+#include "cli/montage.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
-#include "frame_grey.h"
-#include "study_state.h"
+#include "gsd/frame_grey.h"
+#include "model/study_state.h"
 
 #ifdef DGC_HAVE_QTGUI
 #include <QBuffer>

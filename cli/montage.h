@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "gsd_reader.h"
-#include "output_file.h"
+#include "gsd/gsd_reader.h"
+#include "output/output_file.h"
 
 // Writes the montage as PNG under the output-file rules (output_file.h),
 // never onto notThis when it is given. Returns false with the reason in

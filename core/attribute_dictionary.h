@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "vr_code.h"
+#include "core/vr_code.h"
 
 struct DictionaryEntry {
   std::uint32_t group;

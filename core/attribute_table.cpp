@@ -2,7 +2,7 @@
 // (PS 3.6) as pydicom, DCMTK and CTN carry it. Do not edit by hand.
 // VR histogram: US 106, LO 82, DS 81, CS 79, IS 68, SQ 67, UL 52, SH 34, TM 31, DA 26, UI 24, PN
 // 14, LT 13, AE 10, ST 8, FD 7, AT 4, OX 3, DL 3, OB 2, SL 2, AS 1, SS 1, OW 1
-#include "attribute_dictionary.h"
+#include "core/attribute_dictionary.h"
 
 // clang-format off
 #define VR(a, b) MakeVr(a, b)

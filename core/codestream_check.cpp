@@ -1,10 +1,10 @@
-#include "codestream_check.h"
+#include "core/codestream_check.h"
 
 #include <cstdint>
 #include <vector>
 
-#include "jpeg_markers.h"
-#include "transfer_syntax.h"
+#include "core/jpeg_markers.h"
+#include "core/transfer_syntax.h"
 
 namespace {
 

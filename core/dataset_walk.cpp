@@ -1,4 +1,4 @@
-#include "dataset_walk.h"
+#include "core/dataset_walk.h"
 
 #include <sys/stat.h>
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "element_reader.h"
+#include "core/element_reader.h"
 
 class DatasetWalk {
  public:

@@ -1,4 +1,4 @@
-#include "element_reader.h"
+#include "core/element_reader.h"
 
 #include <sys/stat.h>
 

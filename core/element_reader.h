@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "attribute_dictionary.h"
-#include "vr_code.h"
+#include "core/attribute_dictionary.h"
+#include "core/vr_code.h"
 
 struct DicomElement {
   std::uint16_t group;

@@ -1,6 +1,6 @@
-#include "frame_count.h"
+#include "core/frame_count.h"
 
-#include "value_text.h"
+#include "model/value_text.h"
 
 std::int32_t ParseNumberOfFrames(const char* text) {
   return ParseWholeNumber(text);

@@ -1,4 +1,4 @@
-#include "frame_order.h"
+#include "core/frame_order.h"
 
 #include <string>
 #include <utility>

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "load_report.h"
-#include "scan_findings.h"
+#include "core/load_report.h"
+#include "core/scan_findings.h"
 
 struct FrameOrder {
   int gates = 1;  // passes over the store

@@ -1,4 +1,4 @@
-#include "gated_loader.h"
+#include "core/gated_loader.h"
 
 #include <sys/stat.h>
 
@@ -9,16 +9,16 @@
 #include <new>
 #include <string>
 
-#include "codestream_check.h"
-#include "element_reader.h"
-#include "frame_count.h"
-#include "frame_order.h"
-#include "header_scan.h"
-#include "memory_stream.h"
-#include "pixel_layout.h"
-#include "study_state.h"
-#include "transcoder.h"
-#include "transfer_syntax.h"
+#include "core/codestream_check.h"
+#include "core/element_reader.h"
+#include "core/frame_count.h"
+#include "core/frame_order.h"
+#include "core/header_scan.h"
+#include "platform/memory_stream.h"
+#include "core/pixel_layout.h"
+#include "model/study_state.h"
+#include "helper_client/transcoder.h"
+#include "core/transfer_syntax.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "pixel values are read and written in host order");

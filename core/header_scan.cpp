@@ -1,4 +1,4 @@
-#include "header_scan.h"
+#include "core/header_scan.h"
 
 #include <sys/stat.h>
 
@@ -6,11 +6,11 @@
 #include <cstring>
 #include <limits>
 
-#include "dataset_walk.h"
-#include "element_reader.h"
-#include "frame_count.h"
-#include "study_state.h"
-#include "value_text.h"
+#include "core/dataset_walk.h"
+#include "core/element_reader.h"
+#include "core/frame_count.h"
+#include "model/study_state.h"
+#include "model/value_text.h"
 
 const char* const kNonNmQuestionText = "Not NM Images!\n Continue?";
 const char* const kQuestionCaption = "Warning";

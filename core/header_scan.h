@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "load_session.h"
+#include "core/load_session.h"
 
 // The questions asked for a Modality other than "NM" and for an Image Type
 // that names projections or planar images.

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "operator_question.h"
-#include "transcoder.h"
+#include "core/operator_question.h"
+#include "helper_client/transcoder.h"
 
 // Where a load stands, for a progress display.
 enum class LoadStage {

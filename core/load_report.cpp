@@ -1,8 +1,8 @@
-#include "load_report.h"
+#include "core/load_report.h"
 
 #include <utility>
 
-#include "gated_loader.h"
+#include "core/gated_loader.h"
 
 bool LoadReport::Fail(LoadFailure why, std::string words) {
   failure = why;

@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "load_options.h"
-#include "load_report.h"
-#include "scan_findings.h"
+#include "core/load_options.h"
+#include "core/load_report.h"
+#include "core/scan_findings.h"
 
 class LoadSession {
  public:

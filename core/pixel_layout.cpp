@@ -1,10 +1,10 @@
-#include "pixel_layout.h"
+#include "core/pixel_layout.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
-#include "study_state.h"
+#include "model/study_state.h"
 
 PixelLayout PixelLayoutOf(int bitsStored, int highBit, int pixelRepresentation) {
   PixelLayout layout;

@@ -1,4 +1,4 @@
-#include "transfer_syntax.h"
+#include "core/transfer_syntax.h"
 
 namespace {
 

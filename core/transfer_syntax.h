@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "element_reader.h"
+#include "core/element_reader.h"
 
 // How the pixel data are stored.
 enum class PixelEncoding {

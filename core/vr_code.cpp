@@ -1,4 +1,4 @@
-#include "vr_code.h"
+#include "core/vr_code.h"
 
 #include <algorithm>
 #include <iterator>

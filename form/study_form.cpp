@@ -1,4 +1,4 @@
-#include "study_form.h"
+#include "form/study_form.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "value_text.h"
+#include "model/value_text.h"
 
 namespace {
 

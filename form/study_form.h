@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "study_state.h"
+#include "model/study_state.h"
 
 // The record's sex is "M", "F" or empty; empty (the file gave none that
 // counts) is shown as neither choice and never guessed.

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "frame_decode.h"
+#include "helper/frame_decode.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);

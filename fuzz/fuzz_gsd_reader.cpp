@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fuzz_inputs.h"
-#include "gsd_inspect.h"
-#include "memory_stream.h"
+#include "fuzz/fuzz_inputs.h"
+#include "cli/gsd_inspect.h"
+#include "platform/memory_stream.h"
 
 namespace {
 

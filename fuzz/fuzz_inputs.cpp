@@ -1,4 +1,4 @@
-#include "fuzz_inputs.h"
+#include "fuzz/fuzz_inputs.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -7,17 +7,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "element_reader.h"
-#include "gated_loader.h"
-#include "gsd_inspect.h"
-#include "gsd_reader.h"
-#include "gsd_stream.h"
-#include "gsd_writer.h"
-#include "montage.h"
-#include "operator_question.h"
-#include "study_form.h"
-#include "study_state.h"
-#include "transcoder.h"
+#include "core/element_reader.h"
+#include "core/gated_loader.h"
+#include "cli/gsd_inspect.h"
+#include "gsd/gsd_reader.h"
+#include "gsd/gsd_stream.h"
+#include "gsd/gsd_writer.h"
+#include "cli/montage.h"
+#include "core/operator_question.h"
+#include "form/study_form.h"
+#include "model/study_state.h"
+#include "helper_client/transcoder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "load_report.h"
+#include "core/load_report.h"
 
 // The whole load of a DICOM file held in data: open, walk every header,
 // scan with the non-NM question answered No and then Yes, load into the

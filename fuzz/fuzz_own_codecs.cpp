@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "frame_codecs.h"
-#include "jpeg_lossless.h"
-#include "jpegls_lossless.h"
+#include "helper/frame_codecs.h"
+#include "helper/jpeg_lossless.h"
+#include "helper/jpegls_lossless.h"
 
 namespace {
 

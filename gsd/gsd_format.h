@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "study_state.h"
+#include "model/study_state.h"
 
 constexpr const char* kGsdIdentifier = "tulvex";
 constexpr const char* kGsdLineEnd = "\r\n";

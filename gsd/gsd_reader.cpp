@@ -1,4 +1,4 @@
-#include "gsd_reader.h"
+#include "gsd/gsd_reader.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gsd_format.h"
-#include "study_state.h"
-#include "value_text.h"
+#include "gsd/gsd_format.h"
+#include "model/study_state.h"
+#include "model/value_text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "memory_stream.h"  // ByteReader
+#include "platform/memory_stream.h"  // ByteReader
 
 // The longest header accepted: its lines hold a few short values.
 constexpr std::size_t kGsdMaxHeaderBytes = 65536;

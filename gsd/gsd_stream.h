@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "study_state.h"
+#include "model/study_state.h"
 
 // Writes header and frames and flushes them; false as soon as a write
 // fails. Frames of each gate go first to last when baseToApex, else last to

@@ -1,4 +1,4 @@
-#include "gsd_writer.h"
+#include "gsd/gsd_writer.h"
 
 #include <charconv>
 #include <cstdio>
@@ -6,12 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "file_identity.h"
-#include "gsd_format.h"
-#include "gsd_reader.h"
-#include "gsd_stream.h"
-#include "output_file.h"
-#include "sanitize_token.h"
+#include "platform/file_identity.h"
+#include "gsd/gsd_format.h"
+#include "gsd/gsd_reader.h"
+#include "gsd/gsd_stream.h"
+#include "output/output_file.h"
+#include "gsd/sanitize_token.h"
 
 namespace {
 

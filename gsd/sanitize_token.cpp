@@ -1,4 +1,4 @@
-#include "sanitize_token.h"
+#include "gsd/sanitize_token.h"
 
 void SanitizeToken(const char* source, char* dest) {
   for (; *source != '\0'; ++source, ++dest) {

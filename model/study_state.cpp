@@ -1,8 +1,8 @@
-#include "study_state.h"
+#include "model/study_state.h"
 
 #include <cstring>
 
-#include "memory_map.h"
+#include "platform/memory_map.h"
 
 TStudyRecord StudyRecord;
 // Aligned for 2 MiB pages: a load touches the store frame by frame, and huge

@@ -1,4 +1,4 @@
-#include "value_text.h"
+#include "model/value_text.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "association_acceptor.h"
+#include "node/association_acceptor.h"
 
 #include <sys/socket.h>
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "connection_watch.h"
-#include "storage_scp.h"
+#include "node/connection_watch.h"
+#include "node/storage_scp.h"
 
 class AssociationAcceptor {
  public:

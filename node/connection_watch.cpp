@@ -1,4 +1,4 @@
-#include "connection_watch.h"
+#include "node/connection_watch.h"
 
 #include <poll.h>
 #include <sys/socket.h>

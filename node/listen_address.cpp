@@ -1,4 +1,4 @@
-#include "listen_address.h"
+#include "node/listen_address.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>

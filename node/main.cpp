@@ -19,16 +19,16 @@
 #include <string>
 #include <thread>
 
-#include "association_acceptor.h"
-#include "child_process.h"
-#include "listen_address.h"
-#include "node_check.h"
-#include "node_log.h"
-#include "node_options.h"
-#include "program_folder.h"
-#include "spool.h"
-#include "storage_scp.h"
-#include "worker_pool.h"
+#include "node/association_acceptor.h"
+#include "process/child_process.h"
+#include "node/listen_address.h"
+#include "node/node_check.h"
+#include "node/node_log.h"
+#include "node/node_options.h"
+#include "platform/program_folder.h"
+#include "node/spool.h"
+#include "node/storage_scp.h"
+#include "node/worker_pool.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "node_check.h"
+#include "node/node_check.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>

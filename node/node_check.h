@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "node_options.h"
+#include "node/node_options.h"
 
 // True when the node at options.checkHost:checkPort accepts an association
 // for options.aeTitle and answers the echo with success, all within

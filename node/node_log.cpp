@@ -1,4 +1,4 @@
-#include "node_log.h"
+#include "node/node_log.h"
 
 bool NodeLog::Open(const std::string& path, std::string& error) {
   auto log = std::make_unique<ConversionLog>();

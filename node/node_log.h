@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "conversion_log.h"
+#include "process/conversion_log.h"
 
 class NodeLog {
  public:

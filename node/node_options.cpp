@@ -1,11 +1,11 @@
-#include "node_options.h"
+#include "node/node_options.h"
 
 #include <arpa/inet.h>
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "name_template.h"
+#include "output/name_template.h"
 
 const char* const kNodeUsage =
     "usage: gsd-node [--aet TITLE] [--port N] --spool DIR --out DIR [options]\n"

@@ -1,4 +1,4 @@
-#include "object_info.h"
+#include "node/object_info.h"
 
 bool ReadObjectInfo(const std::string& path, ObjectInfo& info) {
   std::string error;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "header_facts.h"
+#include "scan/header_facts.h"
 
 using ObjectInfo = HeaderFacts;
 

@@ -1,4 +1,4 @@
-#include "received_object.h"
+#include "node/received_object.h"
 
 #include <unistd.h>
 

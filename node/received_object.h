@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sha256.h"
+#include "node/sha256.h"
 
 class ReceivedObjectConsumer : public DcmConsumer {
  public:

@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "node/sha256.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "spool.h"
+#include "node/spool.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <utility>
 
-#include "sha256.h"
+#include "node/sha256.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "output_file.h"
+#include "output/output_file.h"
 
 // The file name that stands for a SOP Instance UID: "u" and the UID when it
 // is a plain UID (digits and dots, at most 64), else "h" and a hash of it.

@@ -1,4 +1,4 @@
-#include "storage_scp.h"
+#include "node/storage_scp.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
@@ -10,9 +10,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "converter_outcome.h"
-#include "object_info.h"
-#include "received_object.h"
+#include "process/converter_outcome.h"
+#include "node/object_info.h"
+#include "node/received_object.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include <string>
 
-#include "node_log.h"
-#include "node_options.h"
-#include "spool.h"
-#include "worker_pool.h"
+#include "node/node_log.h"
+#include "node/node_options.h"
+#include "node/spool.h"
+#include "node/worker_pool.h"
 
 struct NodeContext {
   const NodeOptions* options;

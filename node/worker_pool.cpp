@@ -1,4 +1,4 @@
-#include "worker_pool.h"
+#include "node/worker_pool.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,11 +8,11 @@
 #include <chrono>
 #include <cstring>
 
-#include "child_process.h"
-#include "converter_outcome.h"
-#include "converter_status.h"
-#include "name_template.h"
-#include "object_info.h"
+#include "process/child_process.h"
+#include "process/converter_outcome.h"
+#include "status/converter_status.h"
+#include "output/name_template.h"
+#include "node/object_info.h"
 
 namespace {
 

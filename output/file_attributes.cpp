@@ -1,4 +1,4 @@
-#include "file_attributes.h"
+#include "output/file_attributes.h"
 
 #include <sys/xattr.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "name_template.h"
+#include "output/name_template.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

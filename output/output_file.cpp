@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "output/output_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,10 +10,10 @@
 #include <memory>
 #include <new>
 
-#include "file_attributes.h"
-#include "output_path.h"
-#include "posix/stat_identity.h"
-#include "temp_file.h"
+#include "output/file_attributes.h"
+#include "output/output_path.h"
+#include "platform/posix/stat_identity.h"
+#include "output/temp_file.h"
 
 namespace {
 

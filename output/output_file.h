@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "file_identity.h"
+#include "platform/file_identity.h"
 
 constexpr int kOutputWritten = 0;
 constexpr int kOutputNotWritten = 1;

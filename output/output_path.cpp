@@ -1,4 +1,4 @@
-#include "output_path.h"
+#include "output/output_path.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>

@@ -1,4 +1,4 @@
-#include "temp_file.h"
+#include "output/temp_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "memory_stream.h"
+#include "platform/memory_stream.h"
 
 int ByteReader::Get() {
   unsigned char byte;

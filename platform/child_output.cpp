@@ -1,7 +1,7 @@
 // The text sink of child_launcher.h: plain C++, the same on every system.
 #include <algorithm>
 
-#include "child_launcher.h"
+#include "platform/child_launcher.h"
 
 bool TextSink::Room(char*& at, std::size_t& bytes) {
   at = buffer_;

@@ -1,9 +1,9 @@
-#include "child_process.h"
+#include "process/child_process.h"
 
 #include <cstring>
 #include <utility>
 
-#include "child_launcher.h"
+#include "platform/child_launcher.h"
 
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
                      std::size_t outputLimit, bool reportChannel) {

@@ -21,5 +21,5 @@ struct ChildResult {
 ChildResult RunChild(const std::vector<std::string>& argv, int deadlineSeconds,
                      std::size_t outputLimit, bool reportChannel = false);
 
-#include "child_launcher.h"  // kChildReportFd
-#include "program_folder.h"  // ProgramFolder, where the children are run from
+#include "platform/child_launcher.h"  // kChildReportFd
+#include "platform/program_folder.h"  // ProgramFolder, where the children are run from

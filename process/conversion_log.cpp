@@ -1,4 +1,4 @@
-#include "conversion_log.h"
+#include "process/conversion_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "output_path.h"
-#include "terminal_text.h"
+#include "output/output_path.h"
+#include "process/terminal_text.h"
 
 std::string JsonString(const std::string& value) {
   std::string out = "\"";

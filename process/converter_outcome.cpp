@@ -1,9 +1,9 @@
-#include "converter_outcome.h"
+#include "process/converter_outcome.h"
 
 #include <cstdlib>
 
-#include "conversion_log.h"
-#include "converter_status.h"
+#include "process/conversion_log.h"
+#include "status/converter_status.h"
 
 const char* const kDeclinedNonNmHint = " (--accept-non-nm converts it)";
 const char* const kDeclinedProjectionsHint = " (--accept-projections converts it)";

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "process/child_process.h"
 
 // A conversion takes milliseconds; a decoder helper has 120 s of its own.
 constexpr int kConverterDeadlineSeconds = 300;

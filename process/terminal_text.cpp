@@ -1,4 +1,4 @@
-#include "terminal_text.h"
+#include "process/terminal_text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The exit statuses of the decoder helpers, dicom-decode and
-// dicom-decode-gdcm, shared with their client (decoder/transcoder.cpp),
+// dicom-decode-gdcm, shared with their client (helper_client/transcoder.cpp),
 // which tells short pixel data from the other failures by them. The reason
 // goes as one line on standard error.
 #pragma once

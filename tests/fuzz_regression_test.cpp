@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_inputs.h"
-#include "gated_loader.h"
-#include "gsd_reader.h"
-#include "load_report.h"
-#include "test_support.h"
+#include "fuzz/fuzz_inputs.h"
+#include "core/gated_loader.h"
+#include "gsd/gsd_reader.h"
+#include "core/load_report.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,10 +17,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "gated_loader.h"
-#include "gsd_writer.h"
-#include "header_scan.h"
-#include "study_state.h"
+#include "core/gated_loader.h"
+#include "gsd/gsd_writer.h"
+#include "core/header_scan.h"
+#include "model/study_state.h"
 
 namespace {
 

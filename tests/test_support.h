@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "gated_loader.h"
-#include "gsd_writer.h"
-#include "header_scan.h"
+#include "core/gated_loader.h"
+#include "gsd/gsd_writer.h"
+#include "core/header_scan.h"
 
 // A test that uses the stages in this process. Before and after it, what the
 // design keeps process-wide is as a fresh process has it: an empty

@@ -1,4 +1,4 @@
-#include "child_launcher.h"
+#include "platform/child_launcher.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
-#include "file_identity.h"
+#include "platform/file_identity.h"
 
-#include "posix/stat_identity.h"
+#include "platform/posix/stat_identity.h"
 
 std::optional<FileIdentity> IdentityOfPath(const std::filesystem::path& path) {
   struct stat info;

@@ -1,4 +1,4 @@
-#include "memory_map.h"
+#include "platform/memory_map.h"
 
 #include <sys/mman.h>
 

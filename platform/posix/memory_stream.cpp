@@ -1,4 +1,4 @@
-#include "memory_stream.h"
+#include "platform/memory_stream.h"
 
 std::FILE* OpenMemoryStream(const char* data, std::size_t size) {
   // Opened for reading only, so the bytes are never written through it.

@@ -5,7 +5,7 @@
 
 #include <sys/stat.h>
 
-#include "file_identity.h"
+#include "platform/file_identity.h"
 
 inline FileIdentity IdentityOfStat(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};

@@ -1,4 +1,4 @@
-#include "child_launcher.h"
+#include "platform/child_launcher.h"
 
 #include <io.h>
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "windows/wide_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "file_identity.h"
+#include "platform/file_identity.h"
 
 #include <io.h>
 #include <windows.h>
 
-#include "windows/memory_file.h"
+#include "platform/windows/memory_file.h"
 
 namespace {
 

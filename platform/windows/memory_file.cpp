@@ -1,4 +1,4 @@
-#include "windows/memory_file.h"
+#include "platform/windows/memory_file.h"
 
 #include <cwchar>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "memory_stream.h"
+#include "platform/memory_stream.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "windows/memory_file.h"
+#include "platform/windows/memory_file.h"
 
 // The C library here has no fmemopen: the bytes go into a file of their
 // own in the temporary folder, shared with no other opener and removed by

@@ -1,4 +1,4 @@
-#include "terminal.h"
+#include "platform/terminal.h"
 
 #include <windows.h>
 

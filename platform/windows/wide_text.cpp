@@ -1,4 +1,4 @@
-#include "windows/wide_text.h"
+#include "platform/windows/wide_text.h"
 
 #include <cerrno>
 

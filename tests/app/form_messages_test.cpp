@@ -1,6 +1,6 @@
 // The window's words for fields that Save cannot take, and the controls that
 // hold them.
-#include "form_messages.h"
+#include "app/form_messages.h"
 
 #include <gtest/gtest.h>
 

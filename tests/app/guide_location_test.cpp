@@ -1,11 +1,11 @@
 // The guide is found beside the program, or where packages keep documents,
 // or under share/ for systems that drop share/doc.
-#include "guide_location.h"
+#include "app/guide_location.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The main window in-process (offscreen), with a stand-in for the operator's
 // dialogs and for process exit: initial state, loads, Save, the conversion
 // messages, keys, help, drops and the batch-mode start.
-#include "main_form.h"
+#include "app/main_form.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -33,12 +33,12 @@
 #include <deque>
 #include <sstream>
 
-#include "application.h"
-#include "field_edit.h"
-#include "gsd_reader.h"
-#include "image_pane.h"
-#include "study_state.h"
-#include "test_support.h"
+#include "app/application.h"
+#include "app/field_edit.h"
+#include "gsd/gsd_reader.h"
+#include "app/image_pane.h"
+#include "model/study_state.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -1124,7 +1124,7 @@ int main(int argc, char** argv) {
 TEST_F(MainFormTest, AFolderListsItsStudiesAndLoadsThePickedOne) {
   const std::string tree = dir.File("cd");
   CommandResult made = RunCommand(
-      "/usr/bin/python3 " + ShellQuote(std::string(DGC_SOURCE_DIR) + "/tests/batch/make_tree.py") +
+      "/usr/bin/python3 " + ShellQuote(std::string(DGC_SOURCE_DIR) + "/tests/scan/make_tree.py") +
       " " + ShellQuote(tree) + " 2>&1");
   ASSERT_EQ(made.exitCode, 0) << made.output;
   ASSERT_EQ(::mkdir(dir.File("empty").c_str(), 0755), 0);

@@ -6,9 +6,9 @@
 #include <QToolTip>
 #include <cstdio>
 
-#include "application.h"
-#include "main_form.h"
-#include "study_state.h"
+#include "app/application.h"
+#include "app/main_form.h"
+#include "model/study_state.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {

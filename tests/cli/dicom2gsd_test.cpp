@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "converter_outcome.h"
-#include "gsd_reader.h"
-#include "test_support.h"
+#include "process/converter_outcome.h"
+#include "gsd/gsd_reader.h"
+#include "tests/test_support.h"
 
 namespace {
 

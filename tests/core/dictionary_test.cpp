@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "attribute_dictionary.h"
+#include "core/attribute_dictionary.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The element header reader on crafted byte streams: one header per case,
 // annotated byte by byte, and the Part 10 prefix check.
-#include "element_reader.h"
+#include "core/element_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

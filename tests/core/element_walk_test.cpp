@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "dataset_walk.h"
-#include "element_reader.h"
-#include "test_support.h"
-#include "transfer_syntax.h"
+#include "core/dataset_walk.h"
+#include "core/element_reader.h"
+#include "tests/test_support.h"
+#include "core/transfer_syntax.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "frame_decode.h"
+#include "helper/frame_decode.h"
 
 struct FramePathRun {
   FrameDecodeOutcome outcome;

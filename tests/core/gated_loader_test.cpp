@@ -1,6 +1,6 @@
 // The gated image loader: frames land in their slots (checked against what
 // pydicom reads back), binning, the band maximum, results and refusals.
-#include "gated_loader.h"
+#include "core/gated_loader.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "load_report.h"
-#include "operator_question.h"
-#include "study_state.h"
-#include "test_support.h"
+#include "core/load_report.h"
+#include "core/operator_question.h"
+#include "model/study_state.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The study header scan on pydicom-written studies: field rules, closing
 // rules, the non-NM question and the Pixel Data offset.
-#include "header_scan.h"
+#include "core/header_scan.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "load_report.h"
-#include "operator_question.h"
-#include "study_state.h"
-#include "test_support.h"
+#include "core/load_report.h"
+#include "core/operator_question.h"
+#include "model/study_state.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "core/frame_path.h"
-#include "element_reader.h"
-#include "gated_loader.h"
-#include "load_report.h"
-#include "operator_question.h"
-#include "study_state.h"
-#include "test_support.h"
+#include "tests/core/frame_path.h"
+#include "core/element_reader.h"
+#include "core/gated_loader.h"
+#include "core/load_report.h"
+#include "core/operator_question.h"
+#include "model/study_state.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -2,14 +2,14 @@
 // encoder stores them (written at test time), the examples of PS3.5 Annexes
 // H, I and J as literal bytes, values cut by a record field, and what no
 // decoding can take.
-#include "character_set.h"
+#include "form/character_set.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The study form model: what a load shows, what Save stores, and the number
 // syntax of the edit fields.
-#include "study_form.h"
+#include "form/study_form.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The strict GSD reader accepts what the writer writes and names what is
 // wrong with anything else; gsdinfo shows a header without passing its
 // controls to the terminal and writes its montage under the output rules.
-#include "gsd_reader.h"
+#include "gsd/gsd_reader.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "gsd_writer.h"
-#include "test_support.h"
+#include "gsd/gsd_writer.h"
+#include "tests/test_support.h"
 
 namespace {
 

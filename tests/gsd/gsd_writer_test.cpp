@@ -2,7 +2,7 @@
 // order, sizes, records whose header would not read back, failures that
 // must leave nothing half-written, and the output-file rules: overwrites,
 // planted links, FIFOs and files, ACLs and attributes, concurrent writers.
-#include "gsd_writer.h"
+#include "gsd/gsd_writer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -30,13 +30,13 @@
 #include <thread>
 #include <vector>
 
-#include "gsd_reader.h"
-#include "gsd_stream.h"
-#include "output_file.h"
-#include "sanitize_token.h"
-#include "study_state.h"
-#include "temp_file.h"
-#include "test_support.h"
+#include "gsd/gsd_reader.h"
+#include "gsd/gsd_stream.h"
+#include "output/output_file.h"
+#include "gsd/sanitize_token.h"
+#include "model/study_state.h"
+#include "output/temp_file.h"
+#include "tests/test_support.h"
 
 namespace {
 

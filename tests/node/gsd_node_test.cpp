@@ -15,10 +15,10 @@
 #include <memory>
 #include <thread>
 
-#include "node_process.h"
-#include "object_info.h"
-#include "spool.h"
-#include "test_support.h"
+#include "tests/node/node_process.h"
+#include "node/object_info.h"
+#include "node/spool.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "node_process.h"
+#include "tests/node/node_process.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -1,6 +1,6 @@
 // Output names from a template: the fields, and every value a hostile or
 // broken data set can put in them, must give one plain name in the folder.
-#include "name_template.h"
+#include "output/name_template.h"
 
 #include <gtest/gtest.h>
 

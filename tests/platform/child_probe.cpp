@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "child_launcher.h"
-#include "program_folder.h"
-#include "terminal.h"
+#include "platform/child_launcher.h"
+#include "platform/program_folder.h"
+#include "platform/terminal.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -19,13 +19,13 @@
 #include <utility>
 #include <vector>
 
-#include "child_launcher.h"
-#include "file_identity.h"
-#include "memory_map.h"
-#include "memory_stream.h"
-#include "program_folder.h"
-#include "scratch_folder.h"
-#include "terminal.h"
+#include "platform/child_launcher.h"
+#include "platform/file_identity.h"
+#include "platform/memory_map.h"
+#include "platform/memory_stream.h"
+#include "platform/program_folder.h"
+#include "tests/platform/scratch_folder.h"
+#include "platform/terminal.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <string>
 
-#include "child_launcher.h"
+#include "platform/child_launcher.h"
 
 namespace {
 

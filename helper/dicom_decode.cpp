@@ -53,13 +53,13 @@
 #include <string>
 #include <vector>
 
-#include "decode_threads.h"
-#include "decoder_status.h"
-#include "frame_codecs.h"
-#include "frame_decode.h"
-#include "helper_process.h"
-#include "program_folder.h"
-#include "sandbox.h"
+#include "helper/decode_threads.h"
+#include "status/decoder_status.h"
+#include "helper/frame_codecs.h"
+#include "helper/frame_decode.h"
+#include "helper/helper_process.h"
+#include "platform/program_folder.h"
+#include "helper/sandbox.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "open_beneath.h"
+#include "scan/open_beneath.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>

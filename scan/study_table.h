@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "study_facts.h"
+#include "scan/study_facts.h"
 
 void SortStudies(std::vector<StudyFacts>& studies);
 

@@ -1,4 +1,4 @@
-#include "kernel_file_system.h"
+#include "scan/kernel_file_system.h"
 
 #include <linux/magic.h>
 #include <sys/statfs.h>

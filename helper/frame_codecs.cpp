@@ -1,4 +1,4 @@
-#include "frame_codecs.h"
+#include "helper/frame_codecs.h"
 
 #include <charls/charls.h>
 #include <openjpeg.h>
@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "../jpeg_markers.h"
-#include "jpeg_lossless.h"
-#include "jpegls_lossless.h"
+#include "core/jpeg_markers.h"
+#include "helper/jpeg_lossless.h"
+#include "helper/jpegls_lossless.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "frame_decode.h"
+#include "helper/frame_decode.h"
 
 #include <fcntl.h>  // vmsplice
 #include <pthread.h>
@@ -18,10 +18,10 @@
 #include <new>
 #include <vector>
 
-#include "dataset_walk.h"
-#include "decode_threads.h"
-#include "frame_codecs.h"
-#include "frame_count.h"
+#include "core/dataset_walk.h"
+#include "helper/decode_threads.h"
+#include "helper/frame_codecs.h"
+#include "core/frame_count.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dicomdir.h"
+#include "scan/dicomdir.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>

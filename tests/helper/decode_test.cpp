@@ -25,13 +25,13 @@
 #include <thread>
 #include <vector>
 
-#include "core/frame_path.h"
-#include "gated_loader.h"
-#include "ijg_lossless_encoder.h"
-#include "load_report.h"
-#include "operator_question.h"
-#include "test_support.h"
-#include "transcoder.h"
+#include "tests/core/frame_path.h"
+#include "core/gated_loader.h"
+#include "tests/helper/ijg_lossless_encoder.h"
+#include "core/load_report.h"
+#include "core/operator_question.h"
+#include "tests/test_support.h"
+#include "helper_client/transcoder.h"
 
 namespace {
 

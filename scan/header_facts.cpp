@@ -1,4 +1,4 @@
-#include "header_facts.h"
+#include "scan/header_facts.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>

@@ -1,4 +1,4 @@
-#include "tree_scan.h"
+#include "scan/tree_scan.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,12 +13,12 @@
 #include <set>
 #include <utility>
 
-#include "converter_outcome.h"
-#include "dicomdir.h"
-#include "kernel_file_system.h"
-#include "open_beneath.h"
-#include "output_path.h"
-#include "terminal_text.h"
+#include "process/converter_outcome.h"
+#include "scan/dicomdir.h"
+#include "scan/kernel_file_system.h"
+#include "scan/open_beneath.h"
+#include "output/output_path.h"
+#include "process/terminal_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sandbox.h"
+#include "helper/sandbox.h"
 
 #include <grp.h>
 #include <pwd.h>

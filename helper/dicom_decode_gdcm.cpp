@@ -34,9 +34,9 @@
 #include "gdcmTrace.h"
 #include "gdcmTransferSyntax.h"
 #include "gdcmWriter.h"
-#include "decoder_status.h"
-#include "helper_process.h"
-#include "sandbox.h"
+#include "status/decoder_status.h"
+#include "helper/helper_process.h"
+#include "helper/sandbox.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "jpeg_lossless.h"
+#include "helper/jpeg_lossless.h"
 
 #include <cstring>
 
-#include "scan_bits.h"
+#include "helper/scan_bits.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Decoding of the transfer syntaxes that the scan does not read itself. The
 // dicom-decode helper (GDCM) rewrites the file as explicit VR little endian in
-// a separate process, confined (core/decoder/sandbox.h) and within CPU, memory
+// a separate process, confined (helper/sandbox.h) and within CPU, memory
 // and wall-clock limits; the result comes back through a pipe into memory,
 // never through a file. The helper is run from beside the program (as the
 // system resolves it) or from where the build installs it, nowhere else.
@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "memory_map.h"
+#include "platform/memory_map.h"
 
 // The decoded Part 10 file, owned; empty until a decode succeeds. It lives
 // in pages of its own advised for huge pages: tens of MiB come through the

@@ -1,4 +1,4 @@
-#include "helper_process.h"
+#include "helper/helper_process.h"
 
 #include <signal.h>
 #include <sys/mman.h>

@@ -4,7 +4,7 @@
 // source; what it does not take is left to CharLS; and on damaged
 // codestreams it never accepts what CharLS refuses, nor decodes other
 // samples than CharLS.
-#include "jpegls_lossless.h"
+#include "helper/jpegls_lossless.h"
 
 #include <charls/charls.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "damaged_codestream.h"
+#include "tests/core/damaged_codestream.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "study_facts.h"
+#include "scan/study_facts.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame_count.h"
-#include "header_facts.h"
+#include "core/frame_count.h"
+#include "scan/header_facts.h"
 
 namespace {
 

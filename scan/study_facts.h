@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "header_facts.h"
+#include "scan/header_facts.h"
 
 struct StudyFacts : HeaderFacts {
   std::string path;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "study_facts.h"
+#include "scan/study_facts.h"
 
 constexpr int kMaxScanDepth = 32;
 

@@ -3,7 +3,7 @@
 // predictor, precision and edge of the image decodes to the source; what it
 // does not take is left to IJG; and on damaged codestreams it never accepts
 // what IJG refuses, nor decodes other samples than IJG.
-#include "jpeg_lossless.h"
+#include "helper/jpeg_lossless.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "damaged_codestream.h"
-#include "frame_codecs.h"
-#include "ijg_lossless_encoder.h"
+#include "tests/core/damaged_codestream.h"
+#include "helper/frame_codecs.h"
+#include "tests/helper/ijg_lossless_encoder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@ extern "C" {
 #include "gdcmjpeg/12/jpeglib.h"
 }
 
-#include "frame_codecs.h"
+#include "helper/frame_codecs.h"
 
 #define IJG_FRAME_FUNCTION DecodeJpeg12Frame
-#include "ijg_frame.inc"
+#include "helper/ijg_frame.inc"

@@ -1,13 +1,13 @@
-#include "transcoder.h"
+#include "helper_client/transcoder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
-#include "child_launcher.h"
-#include "decoder_status.h"
-#include "program_folder.h"
+#include "platform/child_launcher.h"
+#include "status/decoder_status.h"
+#include "platform/program_folder.h"
 
 namespace {
 

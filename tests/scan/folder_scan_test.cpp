@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "conversion_log.h"
-#include "gated_loader.h"
-#include "open_beneath.h"
-#include "study_facts.h"
-#include "study_state.h"
-#include "terminal_text.h"
-#include "test_support.h"
-#include "tree_scan.h"
+#include "process/conversion_log.h"
+#include "core/gated_loader.h"
+#include "scan/open_beneath.h"
+#include "scan/study_facts.h"
+#include "model/study_state.h"
+#include "process/terminal_text.h"
+#include "tests/test_support.h"
+#include "scan/tree_scan.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ class FolderScan : public testing::Test {
     tree_ = new TempDir();
     CommandResult made =
         RunCommand("/usr/bin/python3 " +
-                   ShellQuote(std::string(DGC_SOURCE_DIR) + "/tests/batch/make_tree.py") + " " +
+                   ShellQuote(std::string(DGC_SOURCE_DIR) + "/tests/scan/make_tree.py") + " " +
                    ShellQuote(Tree()) + " 2>&1");
     ASSERT_EQ(made.exitCode, 0) << made.output;
   }

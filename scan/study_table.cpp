@@ -1,10 +1,10 @@
-#include "study_table.h"
+#include "scan/study_table.h"
 
 #include <algorithm>
 #include <tuple>
 
-#include "terminal_text.h"
-#include "transfer_syntax.h"
+#include "process/terminal_text.h"
+#include "core/transfer_syntax.h"
 
 const char* const kStudyColumns[8] = {"Patient ID",     "Name",   "Study date",
                                       "Gates x frames", "Matrix", "Transfer syntax",

@@ -1,4 +1,4 @@
-#include "decode_threads.h"
+#include "helper/decode_threads.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

@@ -1,11 +1,11 @@
-#include "jpegls_lossless.h"
+#include "helper/jpegls_lossless.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <vector>
 
-#include "scan_bits.h"
+#include "helper/scan_bits.h"
 
 namespace {
 
