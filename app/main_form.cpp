@@ -24,17 +24,17 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "form/character_set.h"
 #include "app/field_edit.h"
 #include "app/form_messages.h"
-#include "core/gated_loader.h"
-#include "gsd/gsd_writer.h"
 #include "app/guide_location.h"
-#include "core/header_scan.h"
 #include "app/image_pane.h"
 #include "app/load_progress.h"
+#include "core/gated_loader.h"
+#include "core/header_scan.h"
 #include "core/load_report.h"
 #include "core/operator_question.h"
+#include "form/character_set.h"
+#include "gsd/gsd_writer.h"
 #include "model/study_state.h"
 #include "scan/study_table.h"
 

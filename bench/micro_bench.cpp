@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "core/gated_loader.h"
-#include "gsd/gsd_stream.h"
 #include "core/header_scan.h"
 #include "core/operator_question.h"
+#include "gsd/gsd_stream.h"
 #include "model/study_state.h"
 
 namespace {

@@ -17,16 +17,16 @@
 #include <string>
 #include <thread>
 
-#include "process/converter_outcome.h"
 #include "cli/folder_mode.h"
 #include "core/gated_loader.h"
-#include "gsd/gsd_writer.h"
-#include "output/name_template.h"
-#include "scan/study_facts.h"
 #include "form/study_form.h"
+#include "gsd/gsd_writer.h"
 #include "model/study_state.h"
-#include "process/terminal_text.h"
 #include "model/value_text.h"
+#include "output/name_template.h"
+#include "process/converter_outcome.h"
+#include "process/terminal_text.h"
+#include "scan/study_facts.h"
 
 namespace {
 

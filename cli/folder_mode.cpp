@@ -11,15 +11,15 @@
 #include <set>
 #include <thread>
 
+#include "output/name_template.h"
+#include "platform/terminal.h"
 #include "process/child_process.h"
 #include "process/conversion_log.h"
 #include "process/converter_outcome.h"
-#include "status/converter_status.h"
-#include "output/name_template.h"
-#include "scan/study_table.h"
 #include "process/terminal_text.h"
-#include "platform/terminal.h"
+#include "scan/study_table.h"
 #include "scan/tree_scan.h"
+#include "status/converter_status.h"
 
 namespace {
 

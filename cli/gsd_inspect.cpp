@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_identity.h"
-#include "gsd/gsd_reader.h"
 #include "cli/montage.h"
+#include "gsd/gsd_reader.h"
 #include "model/study_state.h"
+#include "platform/file_identity.h"
 
 namespace {
 

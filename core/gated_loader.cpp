@@ -14,11 +14,11 @@
 #include "core/frame_count.h"
 #include "core/frame_order.h"
 #include "core/header_scan.h"
-#include "platform/memory_stream.h"
 #include "core/pixel_layout.h"
-#include "model/study_state.h"
-#include "helper_client/transcoder.h"
 #include "core/transfer_syntax.h"
+#include "helper_client/transcoder.h"
+#include "model/study_state.h"
+#include "platform/memory_stream.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "pixel values are read and written in host order");

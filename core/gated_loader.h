@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
-#include "status/converter_status.h"
 #include "core/load_options.h"
 #include "core/load_report.h"
 #include "core/pixel_layout.h"  // BinMatrix128To64, for its tests and benchmark
+#include "status/converter_status.h"
 
 // Values per row and rows per frame read from the file; both 64 after a
 // 128-column study was binned.

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fuzz/fuzz_inputs.h"
 #include "cli/gsd_inspect.h"
+#include "fuzz/fuzz_inputs.h"
 #include "platform/memory_stream.h"
 
 namespace {

@@ -7,17 +7,17 @@
 #include <cstdlib>
 #include <string>
 
+#include "cli/gsd_inspect.h"
+#include "cli/montage.h"
 #include "core/element_reader.h"
 #include "core/gated_loader.h"
-#include "cli/gsd_inspect.h"
+#include "core/operator_question.h"
+#include "form/study_form.h"
 #include "gsd/gsd_reader.h"
 #include "gsd/gsd_stream.h"
 #include "gsd/gsd_writer.h"
-#include "cli/montage.h"
-#include "core/operator_question.h"
-#include "form/study_form.h"
-#include "model/study_state.h"
 #include "helper_client/transcoder.h"
+#include "model/study_state.h"
 
 namespace {
 

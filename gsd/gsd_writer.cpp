@@ -6,12 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_identity.h"
 #include "gsd/gsd_format.h"
 #include "gsd/gsd_reader.h"
 #include "gsd/gsd_stream.h"
-#include "output/output_file.h"
 #include "gsd/sanitize_token.h"
+#include "output/output_file.h"
+#include "platform/file_identity.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "status/converter_status.h"
-#include "output/output_file.h"
 #include "model/study_state.h"
+#include "output/output_file.h"
+#include "status/converter_status.h"
 
 // The writer's results, also the process exit codes of a failed write.
 constexpr int kGsdWritten = kExitSaved;

@@ -54,12 +54,12 @@
 #include <vector>
 
 #include "helper/decode_threads.h"
-#include "status/decoder_status.h"
 #include "helper/frame_codecs.h"
 #include "helper/frame_decode.h"
 #include "helper/helper_process.h"
-#include "platform/program_folder.h"
 #include "helper/sandbox.h"
+#include "platform/program_folder.h"
+#include "status/decoder_status.h"
 
 namespace {
 

@@ -34,9 +34,9 @@
 #include "gdcmTrace.h"
 #include "gdcmTransferSyntax.h"
 #include "gdcmWriter.h"
-#include "status/decoder_status.h"
 #include "helper/helper_process.h"
 #include "helper/sandbox.h"
+#include "status/decoder_status.h"
 
 namespace {
 
@@ -83,7 +83,8 @@ int WriteToStandardOutput(const gdcm::File& file, bool emit) {
   gdcm::Writer out;
   out.SetFile(file);
   out.SetStream(std::cout);
-  if (!out.Write() || !std::cout.flush()) return Fail(kHelperCannotWrite, "cannot write the decoded file");
+  if (!out.Write() || !std::cout.flush())
+    return Fail(kHelperCannotWrite, "cannot write the decoded file");
   return kHelperDecoded;
 }
 
@@ -137,7 +138,8 @@ int DecodeWithGdcm(const Input& input, bool emit) {
   reader.SetStream(stream);
   if (!reader.Read()) {
     std::string why = words();
-    return Fail(kHelperUnreadable, "GDCM cannot read it as a DICOM image" + (why.empty() ? "" : ": " + why));
+    return Fail(kHelperUnreadable,
+                "GDCM cannot read it as a DICOM image" + (why.empty() ? "" : ": " + why));
   }
   if (warnings.str().find("Incomplete Pixel Data") != std::string::npos)
     return Fail(kHelperPixelDataShort, "the pixel data end before the last frame");
@@ -200,7 +202,8 @@ int main(int argc, char** argv) {
   try {
     if (selfTest) {
       const std::string identity = ConfinedIdentity(dumpableAtMain);
-      if (!ConfineSystemCalls(why)) return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
+      if (!ConfineSystemCalls(why))
+        return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
       return std::cout.write(identity.data(), identity.size()).flush() ? 0 : 5;
     }
     Input input;
@@ -209,7 +212,8 @@ int main(int argc, char** argv) {
     // a zone given as a rule needs no file once the filter is on.
     ::setenv("TZ", "UTC0", 1);
     ::tzset();
-    if (!ConfineSystemCalls(why)) return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
+    if (!ConfineSystemCalls(why))
+      return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
     return DecodeWithGdcm(input, emit);
   } catch (const std::bad_alloc&) {
     return Fail(kHelperNoMemory, "out of memory");

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "core/dataset_walk.h"
+#include "core/frame_count.h"
 #include "helper/decode_threads.h"
 #include "helper/frame_codecs.h"
-#include "core/frame_count.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/child_launcher.h"
-#include "status/decoder_status.h"
 #include "platform/program_folder.h"
+#include "status/decoder_status.h"
 
 namespace {
 

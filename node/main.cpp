@@ -20,15 +20,15 @@
 #include <thread>
 
 #include "node/association_acceptor.h"
-#include "process/child_process.h"
 #include "node/listen_address.h"
 #include "node/node_check.h"
 #include "node/node_log.h"
 #include "node/node_options.h"
-#include "platform/program_folder.h"
 #include "node/spool.h"
 #include "node/storage_scp.h"
 #include "node/worker_pool.h"
+#include "platform/program_folder.h"
+#include "process/child_process.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "process/converter_outcome.h"
 #include "node/object_info.h"
 #include "node/received_object.h"
+#include "process/converter_outcome.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "node/object_info.h"
+#include "output/name_template.h"
 #include "process/child_process.h"
 #include "process/converter_outcome.h"
 #include "status/converter_status.h"
-#include "output/name_template.h"
-#include "node/object_info.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "process/child_process.h"
-#include "process/converter_outcome.h"
 #include "node/node_log.h"
 #include "node/node_options.h"
 #include "node/spool.h"
+#include "process/child_process.h"
+#include "process/converter_outcome.h"
 
 // A queued object and what the association told of it (nothing for objects
 // found in the spool at start).

@@ -12,8 +12,8 @@
 
 #include "output/file_attributes.h"
 #include "output/output_path.h"
-#include "platform/posix/stat_identity.h"
 #include "output/temp_file.h"
+#include "platform/posix/stat_identity.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <tuple>
 
-#include "process/terminal_text.h"
 #include "core/transfer_syntax.h"
+#include "process/terminal_text.h"
 
 const char* const kStudyColumns[8] = {"Patient ID",     "Name",   "Study date",
                                       "Gates x frames", "Matrix", "Transfer syntax",

@@ -13,12 +13,12 @@
 #include <set>
 #include <utility>
 
+#include "output/output_path.h"
 #include "process/converter_outcome.h"
+#include "process/terminal_text.h"
 #include "scan/dicomdir.h"
 #include "scan/kernel_file_system.h"
 #include "scan/open_beneath.h"
-#include "output/output_path.h"
-#include "process/terminal_text.h"
 
 namespace {
 

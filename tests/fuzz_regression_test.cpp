@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_inputs.h"
 #include "core/gated_loader.h"
-#include "gsd/gsd_reader.h"
 #include "core/load_report.h"
+#include "fuzz/fuzz_inputs.h"
+#include "gsd/gsd_reader.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include <stdexcept>
 
 #include "core/gated_loader.h"
-#include "gsd/gsd_writer.h"
 #include "core/header_scan.h"
+#include "gsd/gsd_writer.h"
 #include "model/study_state.h"
 
 namespace {

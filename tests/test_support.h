@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/gated_loader.h"
-#include "gsd/gsd_writer.h"
 #include "core/header_scan.h"
+#include "gsd/gsd_writer.h"
 
 // A test that uses the stages in this process. Before and after it, what the
 // design keeps process-wide is as a fresh process has it: an empty

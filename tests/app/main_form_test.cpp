@@ -35,8 +35,8 @@
 
 #include "app/application.h"
 #include "app/field_edit.h"
-#include "gsd/gsd_reader.h"
 #include "app/image_pane.h"
+#include "gsd/gsd_reader.h"
 #include "model/study_state.h"
 #include "tests/test_support.h"
 

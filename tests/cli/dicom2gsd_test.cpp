@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "process/converter_outcome.h"
 #include "gsd/gsd_reader.h"
+#include "process/converter_outcome.h"
 #include "tests/test_support.h"
 
 namespace {

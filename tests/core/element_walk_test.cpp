@@ -9,8 +9,8 @@
 
 #include "core/dataset_walk.h"
 #include "core/element_reader.h"
-#include "tests/test_support.h"
 #include "core/transfer_syntax.h"
+#include "tests/test_support.h"
 
 namespace {
 

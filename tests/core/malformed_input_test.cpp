@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/core/frame_path.h"
 #include "core/element_reader.h"
 #include "core/gated_loader.h"
 #include "core/load_report.h"
 #include "core/operator_question.h"
 #include "model/study_state.h"
+#include "tests/core/frame_path.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -32,9 +32,9 @@
 
 #include "gsd/gsd_reader.h"
 #include "gsd/gsd_stream.h"
-#include "output/output_file.h"
 #include "gsd/sanitize_token.h"
 #include "model/study_state.h"
+#include "output/output_file.h"
 #include "output/temp_file.h"
 #include "tests/test_support.h"
 

@@ -25,13 +25,13 @@
 #include <thread>
 #include <vector>
 
-#include "tests/core/frame_path.h"
 #include "core/gated_loader.h"
-#include "tests/helper/ijg_lossless_encoder.h"
 #include "core/load_report.h"
 #include "core/operator_question.h"
-#include "tests/test_support.h"
 #include "helper_client/transcoder.h"
+#include "tests/core/frame_path.h"
+#include "tests/helper/ijg_lossless_encoder.h"
+#include "tests/test_support.h"
 
 namespace {
 

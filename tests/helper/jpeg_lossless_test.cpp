@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/core/damaged_codestream.h"
 #include "helper/frame_codecs.h"
+#include "tests/core/damaged_codestream.h"
 #include "tests/helper/ijg_lossless_encoder.h"
 
 namespace {

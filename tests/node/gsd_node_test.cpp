@@ -15,9 +15,9 @@
 #include <memory>
 #include <thread>
 
-#include "tests/node/node_process.h"
 #include "node/object_info.h"
 #include "node/spool.h"
+#include "tests/node/node_process.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -15,15 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "process/child_process.h"
-#include "process/converter_outcome.h"
 #include "node/node_log.h"
 #include "node/node_options.h"
 #include "node/received_object.h"
 #include "node/sha256.h"
 #include "node/spool.h"
-#include "tests/test_support.h"
 #include "node/worker_pool.h"
+#include "process/child_process.h"
+#include "process/converter_outcome.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include "platform/memory_map.h"
 #include "platform/memory_stream.h"
 #include "platform/program_folder.h"
-#include "tests/platform/scratch_folder.h"
 #include "platform/terminal.h"
+#include "tests/platform/scratch_folder.h"
 
 namespace {
 

@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "process/conversion_log.h"
 #include "core/gated_loader.h"
+#include "model/study_state.h"
+#include "process/conversion_log.h"
+#include "process/terminal_text.h"
 #include "scan/open_beneath.h"
 #include "scan/study_facts.h"
-#include "model/study_state.h"
-#include "process/terminal_text.h"
-#include "tests/test_support.h"
 #include "scan/tree_scan.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -33,10 +33,9 @@ class FolderScan : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     tree_ = new TempDir();
-    CommandResult made =
-        RunCommand("/usr/bin/python3 " +
-                   ShellQuote(std::string(DGC_SOURCE_DIR) + "/tests/scan/make_tree.py") + " " +
-                   ShellQuote(Tree()) + " 2>&1");
+    CommandResult made = RunCommand(
+        "/usr/bin/python3 " + ShellQuote(std::string(DGC_SOURCE_DIR) + "/tests/scan/make_tree.py") +
+        " " + ShellQuote(Tree()) + " 2>&1");
     ASSERT_EQ(made.exitCode, 0) << made.output;
   }
   static void TearDownTestSuite() {
