@@ -1,6 +1,7 @@
 // Every transfer syntax the converter knows, in one table: its UID, its
 // name, how its data set is read, how its pixel data are stored, whether its
-// encoding loses information, and which codestream its frames hold.
+// encoding loses information, which codestream its frames hold, and what
+// decodes them.
 #pragma once
 
 #include <string>
@@ -18,6 +19,11 @@ enum class PixelEncoding {
 // The codestream of one frame of encapsulated pixel data.
 enum class Codestream { kNone, kJpeg, kJpegLs, kJpeg2000, kRle, kVideo };
 
+// What decodes a syntax's frames in the decoder helper, one frame at a time;
+// kByGdcm leaves the whole file to GDCM (its own rewrite of deflated, big
+// endian, video and High-Throughput JPEG 2000 data).
+enum class FrameCodec { kByGdcm, kJpeg, kJpegLs, kJpeg2000, kRle };
+
 struct TransferSyntax {
   const char* uid;
   const char* name;
@@ -25,6 +31,7 @@ struct TransferSyntax {
   PixelEncoding encoding;
   bool lossy;  // every encoding in this syntax loses information
   Codestream codestream;
+  FrameCodec codec;
 };
 
 // The row of uid; a UID the table lacks is taken for an encapsulated syntax

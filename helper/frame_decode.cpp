@@ -20,6 +20,7 @@
 
 #include "core/dataset_walk.h"
 #include "core/frame_count.h"
+#include "core/transfer_syntax.h"
 #include "helper/decode_threads.h"
 #include "helper/frame_codecs.h"
 
@@ -59,17 +60,22 @@ bool HasLongLength(const unsigned char* vr) {
   return false;
 }
 
-// The codec of each encapsulated syntax this path decodes; others (deflated,
-// big endian, MPEG, HTJ2K, JPEG 2000 Part 2, ...) stay with GDCM.
+// The codec of each encapsulated syntax this path decodes, from the one
+// transfer-syntax table; the others (deflated, big endian, MPEG, HTJ2K, ...)
+// stay with GDCM.
 Decoder DecoderOf(const std::string& syntax) {
-  if (syntax == "1.2.840.10008.1.2.4.50" || syntax == "1.2.840.10008.1.2.4.51" ||
-      syntax == "1.2.840.10008.1.2.4.57" || syntax == "1.2.840.10008.1.2.4.70")
-    return DecodeJpegFrame;
-  if (syntax == "1.2.840.10008.1.2.4.80" || syntax == "1.2.840.10008.1.2.4.81")
-    return DecodeJpegLsFrame;
-  if (syntax == "1.2.840.10008.1.2.4.90" || syntax == "1.2.840.10008.1.2.4.91")
-    return DecodeJpeg2000Frame;
-  if (syntax == "1.2.840.10008.1.2.5") return DecodeRleFrame;
+  switch (FindTransferSyntax(syntax).codec) {
+    case FrameCodec::kJpeg:
+      return DecodeJpegFrame;
+    case FrameCodec::kJpegLs:
+      return DecodeJpegLsFrame;
+    case FrameCodec::kJpeg2000:
+      return DecodeJpeg2000Frame;
+    case FrameCodec::kRle:
+      return DecodeRleFrame;
+    case FrameCodec::kByGdcm:
+      break;
+  }
   return nullptr;
 }
 
