@@ -1,10 +1,9 @@
 #include "form/character_set.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -114,26 +113,7 @@ const TermSet* FindTerm(std::string_view term, bool* extensions) {
 // Converts in (encoded as code) to UTF-8 and appends it. A sequence cut at
 // the end is dropped; an invalid one fails.
 bool AppendConverted(const char* code, std::string_view in, std::string& out) {
-  if (in.empty()) return true;
-  iconv_t cd = iconv_open("UTF-8", code);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string input(in);
-  char* source = input.data();
-  std::size_t left = input.size();
-  char buffer[256];
-  bool ok = true;
-  while (left > 0) {
-    char* target = buffer;
-    std::size_t room = sizeof buffer;
-    const std::size_t done = iconv(cd, &source, &left, &target, &room);
-    out.append(buffer, static_cast<std::size_t>(target - buffer));
-    if (done != static_cast<std::size_t>(-1)) continue;
-    if (errno == E2BIG) continue;
-    ok = errno == EINVAL;  // incomplete at the end: the value was cut
-    break;
-  }
-  iconv_close(cd);
-  return ok;
+  return AppendAsUtf8(code, in, out);
 }
 
 // The bytes of one set in a row, converted together.

@@ -25,6 +25,7 @@
 #include "platform/memory_stream.h"
 #include "platform/program_folder.h"
 #include "platform/terminal.h"
+#include "platform/text_encoding.h"
 #include "tests/platform/scratch_folder.h"
 
 namespace {
@@ -352,6 +353,44 @@ TEST(PageBuffer, GrowsKeepingItsBytes) {
   EXPECT_EQ(pages.capacity(), std::size_t{64} << 20);
   AdviseHugePages(pages.data(), pages.capacity());  // only advice
   EXPECT_EQ(pages.data()[0], 0x5A);
+}
+
+// The encodings a Specific Character Set names, as the system converts them:
+// the same UTF-8 from glibc's iconv and from the Windows code pages.
+TEST(TextEncoding, ConvertsEveryEncodingTheCharacterSetsName) {
+  struct Case {
+    const char* label;
+    const char* encoding;
+    std::string bytes;
+    bool ok;
+    std::string utf8;
+  };
+  const Case cases[] = {
+      {"ASCII", "ASCII", "Doe^John", true, "Doe^John"},
+      {"Latin-1", "ISO-8859-1", "M\xFCller", true, "M\u00FCller"},
+      {"Latin-2", "ISO-8859-2",
+       "\xA3\xF3"
+       "d\xBC",
+       true, "\u0141\u00F3d\u017A"},
+      {"Cyrillic", "ISO-8859-5", "\xB8\xD2\xD0\xDD", true, "\u0418\u0432\u0430\u043D"},
+      {"Greek", "ISO-8859-7", "\xC1\xE8\xDE\xED\xE1", true, "\u0391\u03B8\u03AE\u03BD\u03B1"},
+      {"Latin-9 euro", "ISO-8859-15", "\xA4", true, "\u20AC"},
+      {"half-width katakana", "SHIFT_JIS", "\xD4\xCF\xC0\xDE", true, "\uFF94\uFF8F\uFF80\uFF9E"},
+      {"JIS X 0208 as EUC-JP", "EUC-JP", "\xBB\xB3\xC5\xC4", true, "\u5C71\u7530"},
+      {"KS X 1001 as EUC-KR", "EUC-KR", "\xC8\xAB", true, "\uD64D"},
+      {"GB 2312", "GB2312", "\xD6\xD0", true, "\u4E2D"},
+      {"UTF-8", "UTF-8", "\xE5\xB1\xB1", true, "\u5C71"},
+      {"a sequence cut at the end is dropped", "UTF-8", "a\xE5\xB1", true, "a"},
+      {"a cut EUC-JP pair is dropped", "EUC-JP", "\xBB\xB3\xC5", true, "\u5C71"},
+      {"invalid UTF-8 fails", "UTF-8", "\xFF\xFEx", false, ""},
+      {"an unknown encoding fails", "NO-SUCH-ENCODING", "x", false, ""},
+      {"nothing converts to nothing", "ISO-8859-1", "", true, ""},
+  };
+  for (const Case& c : cases) {
+    std::string out = "kept:";
+    EXPECT_EQ(AppendAsUtf8(c.encoding, c.bytes, out), c.ok) << c.label;
+    EXPECT_EQ(out, "kept:" + (c.ok ? c.utf8 : std::string())) << c.label;
+  }
 }
 
 }  // namespace
