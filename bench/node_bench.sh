@@ -37,6 +37,16 @@ cleanup() {
 }
 trap cleanup EXIT
 /usr/bin/python3 bench/make_bench_studies.py "$work/in" >/dev/null
+# Orthanc stores an instance only with its study and series UIDs.
+/usr/bin/python3 - "$work/in/typical64.dcm" <<'PY'
+import sys
+import pydicom
+from pydicom.uid import generate_uid
+ds = pydicom.dcmread(sys.argv[1])
+ds.StudyInstanceUID = ds.get("StudyInstanceUID") or generate_uid()
+ds.SeriesInstanceUID = ds.get("SeriesInstanceUID") or generate_uid()
+ds.save_as(sys.argv[1], write_like_original=True)
+PY
 for batch in a b c d; do
   /usr/bin/python3 tests/node/make_studies.py "$work/in/typical64.dcm" "$work/in/$batch" 25
 done
