@@ -369,6 +369,39 @@ TEST_F(LoadGatedStudyTest, ASmallerSecondLoadLeavesZerosBehindItsFrames) {
   ExpectStoreHolds(study.frames, "gated64_8x16", 8, 16);
 }
 
+// Studies are values: two loaded side by side keep their own frames and
+// records, and each writes the bytes its file gives loaded alone; the
+// fixture's study, loaded into by neither, stays empty.
+TEST_F(LoadGatedStudyTest, StudiesSideBySideShareNothing) {
+  TempDir dir;
+  struct {
+    const char* file;
+    int matrix;
+    Study study;
+    std::string alone;
+  } loads[2] = {{"gated64", 64, {}, {}}, {"gated128", 128, {}, {}}};
+  for (auto& load : loads) {
+    Study single;
+    ASSERT_EQ(LoadGatedStudy(DataFile(load.file).c_str(), single, options, report), kLoadOk);
+    ASSERT_EQ(WriteGsdFile(dir.File("alone.gsd").c_str(), single, true, writeError, output),
+              kGsdWritten);
+    load.alone = ReadBytes(dir.File("alone.gsd"));
+  }
+  for (auto& load : loads)
+    ASSERT_EQ(LoadGatedStudy(DataFile(load.file).c_str(), load.study, options, report), kLoadOk);
+  for (auto& load : loads) {
+    EXPECT_EQ(load.study.record.matrixSize, load.matrix) << load.file;
+    ExpectStoreHolds(load.study.frames, load.file, 8, 4);
+    ASSERT_EQ(WriteGsdFile(dir.File("o.gsd").c_str(), load.study, true, writeError, output),
+              kGsdWritten);
+    EXPECT_TRUE(ReadBytes(dir.File("o.gsd")) == load.alone) << load.file;
+  }
+  EXPECT_NE(loads[0].alone, loads[1].alone);
+  EXPECT_EQ(study.record.matrixSize, 0);
+  EXPECT_TRUE(
+      std::all_of(study.frames.begin(), study.frames.end(), [](std::int16_t v) { return v == 0; }));
+}
+
 }  // namespace
 
 namespace {
