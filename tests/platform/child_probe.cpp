@@ -13,7 +13,10 @@
 //   pid                  write its process id
 //   spawn STEPS...       run a probe of its own with the steps that follow,
 //                        its output relayed as it comes; end with its status
+//   space-left           write how the address space left stands to the
+//                        limit (POSIX)
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +38,8 @@
 #include <shellapi.h>
 #else
 #include <unistd.h>
+
+#include "platform/process_limits.h"
 #endif
 
 namespace {
@@ -157,6 +162,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "spawn failed at %s: %s", end.step != nullptr ? end.step : "exec",
                      std::strerror(end.error));
       return end.exitCode;
+#ifndef _WIN32
+    } else if (step == "space-left") {
+      const std::size_t left = AddressSpaceLeft();
+      const std::uint64_t limit = ProcessLimitOf(ProcessLimit::kAddressSpaceBytes).soft;
+      std::fputs(left == 0                  ? "no limit"
+                 : left > 1 && left < limit ? "left below the limit"
+                                            : "left beyond the limit",
+                 stdout);
+      std::fflush(stdout);
+#endif
     } else if (step == "exit") {
       return std::atoi(value);
     }
