@@ -68,6 +68,7 @@ int SyncFile(const OutputOptions& options, int fd) {
 int WriteThrough(int fd, const OutputBytes& bytes, bool sync, const OutputOptions& options) {
   // The buffer outlives the stream: fclose below is its last use.
   std::unique_ptr<char[]> buffer;
+  UniqueFd owned(fd);  // until a stream takes it
   std::FILE* out = nullptr;
   if (options.openStream) {
     out = options.openStream(fd);
@@ -75,11 +76,8 @@ int WriteThrough(int fd, const OutputBytes& bytes, bool sync, const OutputOption
     buffer.reset(new (std::nothrow) char[kStreamBufferBytes]);
     if (buffer) std::setvbuf(out, buffer.get(), _IOFBF, kStreamBufferBytes);
   }
-  if (out == nullptr) {
-    int error = errno ? errno : EIO;
-    CloseDescriptor(fd);
-    return error;
-  }
+  if (out == nullptr) return errno ? errno : EIO;
+  owned.Release();
   errno = 0;
   bool ok = bytes(out) && std::fflush(out) == 0 && !std::ferror(out);
   int error = ok ? 0 : (errno ? errno : EIO);
@@ -105,15 +103,16 @@ int LockForWriting(int fd) {
 int WriteInPlace(int fd, bool regular, const OutputPlace& place, const OutputBytes& bytes,
                  const OutputOptions& options, std::string& error) {
   if (regular) {
+    UniqueFd owned(fd);  // until the write takes it
     int failure = LockForWriting(fd);
     if (failure == 0) failure = TruncateToEmpty(fd);
     if (failure != 0) {
-      CloseDescriptor(fd);
       if (failure == EWOULDBLOCK)
         return Fail(error, "another process has held " + Quoted(place.name) + " locked for " +
                                std::to_string(kLockWaitMilliseconds / 1000) + " s");
       return FailErrno(error, failure);
     }
+    owned.Release();
   }
   int written = WriteThrough(fd, bytes, regular, options);
   return written == 0 ? kOutputWritten : FailErrno(error, written);

@@ -32,9 +32,6 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// Closes a descriptor nobody owns (one a stream did not take).
-void CloseDescriptor(int fd);
-
 // Writes what the system holds of the file or folder to the disk: a file's
 // bytes, or a folder's names (a rename in it). Returns 0 or an errno value;
 // some file systems cannot sync a folder.

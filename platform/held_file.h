@@ -35,7 +35,7 @@ int OpenFolderForReading(int folder, UniqueFd& readable);
 
 // The names in the held folder but "." and "..", in the order the system
 // gives them.
-int ListFolder(int folder, std::vector<std::string>& names);
+int ListHeldFolder(int folder, std::vector<std::string>& names);
 
 // The held file opened for reading: the very file held, whatever its name
 // leads to now. Never waits (a FIFO held by mistake does not block).

@@ -3,7 +3,8 @@
 // It is written beside the output, in the same folder descriptor: without a
 // name (O_TMPFILE) where the kernel can give it one later through
 // /proc/self/fd, otherwise under a fresh random name created with O_EXCL and
-// mode 0600. An interrupt, termination or hang-up removes that name before
+// mode 0600 (always so on Windows, where the name goes once the file is
+// closed). An interrupt, termination or hang-up removes that name before
 // the process ends; an unnamed file needs no cleaning up.
 #pragma once
 

@@ -213,7 +213,7 @@ class TreeScan {
                         "more than " + std::to_string(kMaxScanDepth) + " folders deep");
     if (!Admitted(pathFd, info, relative, true)) return;
     std::vector<std::string> names;
-    if (int error = ListFolder(pathFd, names))
+    if (int error = ListHeldFolder(pathFd, names))
       return Unreadable(Shown(relative), std::strerror(error));
     std::sort(names.begin(), names.end());
     for (const std::string& name : names)

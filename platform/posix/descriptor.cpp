@@ -10,10 +10,6 @@ void UniqueFd::Reset(int fd) {
   fd_ = fd;
 }
 
-void CloseDescriptor(int fd) {
-  if (fd >= 0) ::close(fd);
-}
-
 int SyncToDisk(int fd) {
   return ::fsync(fd) == 0 ? 0 : errno;
 }

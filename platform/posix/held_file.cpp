@@ -57,7 +57,7 @@ int OpenFolderForReading(int folder, UniqueFd& readable) {
   return Held(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), readable);
 }
 
-int ListFolder(int folder, std::vector<std::string>& names) {
+int ListHeldFolder(int folder, std::vector<std::string>& names) {
   UniqueFd readable;
   if (int error = OpenFolderForReading(folder, readable)) return error;
   DIR* listing = ::fdopendir(readable.get());

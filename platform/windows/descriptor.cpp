@@ -12,10 +12,6 @@ void UniqueFd::Reset(int fd) {
   fd_ = fd;
 }
 
-void CloseDescriptor(int fd) {
-  if (fd >= 0) ::_close(fd);
-}
-
 int SyncToDisk(int fd) {
   const HANDLE handle = HandleOf(fd);
   if (handle == INVALID_HANDLE_VALUE) return EBADF;

@@ -91,7 +91,7 @@ int OpenFolderForReading(int folder, UniqueFd& readable) {
   return OpenHandle(path, GENERIC_READ, OPEN_EXISTING, true, _O_RDONLY, readable);
 }
 
-int ListFolder(int folder, std::vector<std::string>& names) {
+int ListHeldFolder(int folder, std::vector<std::string>& names) {
   std::wstring path = PathOfHandle(HandleOf(folder));
   if (path.empty()) return EBADF;
   if (path.back() != L'\\') path += L'\\';

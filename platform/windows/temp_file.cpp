@@ -1,6 +1,7 @@
 #include "platform/temp_file.h"
 
 #include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
 #include <csignal>
@@ -53,7 +54,7 @@ std::wstring TempNameFor(const std::wstring& folderPath, const std::wstring& out
 }  // namespace
 
 TempFile::~TempFile() {
-  if (fd_ >= 0) CloseDescriptor(fd_);
+  if (fd_ >= 0) ::_close(fd_);
   if (!unnamed_ && fd_ >= 0) DropTempName();
 }
 
@@ -100,7 +101,7 @@ int TempFile::Commit() {
   std::wstring target;
   if (int error = PathInFolder(folder_, outputName_, target)) return error;
   // Closed first: the rename opens the file for removal itself.
-  CloseDescriptor(fd_);
+  ::_close(fd_);
   fd_ = -1;
   if (!::MoveFileExW(TempPath, target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -60,7 +60,7 @@ std::string Read(const std::string& path) {
 
 std::vector<std::string> Listed(int folder) {
   std::vector<std::string> names;
-  EXPECT_EQ(ListFolder(folder, names), 0);
+  EXPECT_EQ(ListHeldFolder(folder, names), 0);
   std::sort(names.begin(), names.end());
   return names;
 }
