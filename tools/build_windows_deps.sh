@@ -18,6 +18,10 @@
 # cache folder); /etc/apt is neither read for sources nor changed. Nothing prebuilt is fetched.
 # Needs the packages of `tools/install_deps.sh windows`.
 #
+# With --without-window the libraries of the converters and the helper alone (all but Qt, about
+# 20 CPU-minutes instead of 50): a prefix whose other libraries are finished is reused then,
+# even while another run still builds its Qt.
+#
 # Environment: DGC_WINDOWS_CACHE (the cache folder), DGC_JOBS (parallel jobs, default 2),
 # DGC_DEBIAN_MIRROR and DGC_DEBIAN_SECURITY_MIRROR (default deb.debian.org).
 set -euo pipefail
@@ -28,6 +32,9 @@ jobs=${DGC_JOBS:-2}
 mirror=${DGC_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 security_mirror=${DGC_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 triplet=x86_64-w64-mingw32
+
+with_window=true
+[ "${1:-}" = --without-window ] && with_window=false
 
 say() { echo "build_windows_deps: $*" >&2; }
 die() {
@@ -43,7 +50,11 @@ done
 
 mkdir -p "$cache"
 exec 9>"$cache/.lock"
-flock 9 || die "cannot lock $cache"
+# Another run that holds the lock may be building Qt into a prefix whose other libraries are
+# done: without the window, those are looked for first (below) and the lock waited for only when
+# there is something to build.
+locked=false
+if flock -n 9; then locked=true; elif $with_window; then flock 9 || die "cannot lock $cache"; locked=true; fi
 
 # --- The private apt configuration -------------------------------------------------------------
 apt_dir=$cache/apt
@@ -111,14 +122,23 @@ prefix_for() { # the prefix for the versions resolved, with CharLS's set to $1
   done
   echo "$cache/$name"
 }
+# What the converters and the helper link: every part but Qt.
+without_window_done() { # prefix
+  local entry part
+  for entry in "${parts[@]}"; do
+    IFS=: read -r part _ _ <<<"$entry"
+    [ "$part" = qt ] || [ -f "$1/.$part-done" ] || return 1
+  done
+}
 for charls_version in "$debian_charls" "$bundled_charls"; do
   prefix=$(prefix_for "$charls_version")
-  if [ -f "$prefix/.complete" ]; then
+  if [ -f "$prefix/.complete" ] || { ! $with_window && without_window_done "$prefix"; }; then
     say "reusing $prefix"
     echo "$prefix"
     exit 0
   fi
 done
+$locked || flock 9 || die "cannot lock $cache"
 
 # --- A cold build ------------------------------------------------------------------------------
 # About an hour of compiling: it yields to whatever else the machine runs.
@@ -328,6 +348,11 @@ timed() { # runs "$@" and records its wall and CPU (user + system) seconds in th
 for entry in "${parts[@]}"; do
   IFS=: read -r part package _ <<<"$entry"
   [ -f "$prefix/.$part-done" ] && continue
+  if [ "$part" = qt ] && ! $with_window; then
+    say "built $prefix without Qt"
+    echo "$prefix"
+    exit 0
+  fi
   rm -rf "${prefix:?}/$part" "$work/$part-build"
   timed "build_$part"
   echo "${version[$package]}" >"$prefix/.$part-done"
