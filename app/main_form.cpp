@@ -673,7 +673,7 @@ void TMainForm::BtOKClick() {
   }
   study_.record = stored;
   std::string error;
-  const int result = OutputIsTheInput(outputPath_.c_str(), inputPath_.c_str(), error)
+  const int result = OutputIsTheInput(outputPath_.c_str(), study_, error)
                          ? kGsdNotWritten
                          : WriteGsdFile(outputPath_.c_str(), study_, cbMflag->isChecked(), error);
   // The save folder is remembered only when the file was written there: a

@@ -427,7 +427,7 @@ int StoreAndWrite(const StudyFormTexts& texts, const Options& options, Study& st
                                       error->text + "', not a number");
   }
   std::string error;
-  if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error) ||
+  if (OutputIsTheInput(OutputPath.c_str(), study, error) ||
       WriteGsdFile(OutputPath.c_str(), study, options.baseToApex, error) != kGsdWritten) {
     Say(OutputPath + ": cannot write: " + error);
     Outcome.reason = TerminalText(OutputPath + ": cannot write: " + error);
@@ -487,6 +487,7 @@ int ConvertOne(const Options& options) {
   int loaded = LoadInput(options, loadPath, study);
   held.Reset();
   if (loaded != kLoadOk) return loaded;
+  study.sourceName = InputPath;  // the name the caller gave, not the held file's
   return StoreAndWrite(FormWithOptions(options, study.record), options, study);
 }
 

@@ -32,6 +32,7 @@ bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error);
 int WriteGsdFile(const char* path, const Study& study, bool baseToApex, std::string& error,
                  const OutputOptions& options = {});
 
-// True, with the reason in error, when output names the same file as input
-// once links are followed: the writer must not run.
-bool OutputIsTheInput(const char* output, const char* input, std::string& error);
+// True, with the reason in error, when output names the file the study was
+// read from once links are followed: said before the operator is asked
+// anything; the writer checks again on the file it opens.
+bool OutputIsTheInput(const char* output, const Study& study, std::string& error);

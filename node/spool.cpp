@@ -8,8 +8,10 @@
 #include <utility>
 
 #include "node/sha256.h"
+#include "platform/descriptor.h"
 #include "platform/durable_folder.h"
 #include "platform/file_descriptor.h"
+#include "platform/file_status.h"
 #include "platform/process_id.h"
 
 namespace {
@@ -50,9 +52,9 @@ bool OwnFolder(const std::string& path, std::string& error) {
     error = path + ": " + Errno(unseen);
     return false;
   }
-  if (facts.owner != EffectiveUserId()) {
+  if (facts.owner != EffectiveUser()) {
     error = path + ": belongs to uid " + std::to_string(facts.owner) + ", not to this user (uid " +
-            std::to_string(EffectiveUserId()) + ")";
+            std::to_string(EffectiveUser()) + ")";
     return false;
   }
   // Writable by the group (020) or by others (002).
@@ -188,7 +190,7 @@ bool WriteNewFile(const std::string& folder, const std::string& name, const std:
     bool ok = WriteWholeDescriptor(fd, text.data(), text.size());
     if (!ok)
       saved = errno;
-    else if ((saved = SyncDescriptor(fd)) != 0)
+    else if ((saved = SyncToDisk(fd)) != 0)
       ok = false;
     const int closed = CloseDescriptor(fd);
     ok = closed == 0 && ok;
@@ -356,7 +358,7 @@ bool Spool::MarkDone(const std::string& key, const std::string& contentHash, std
   int failure = WriteWholeDescriptor(fd, contentHash.data(), contentHash.size()) ? 0
                 : errno                                                          ? errno
                                                                                  : EIO;
-  if (failure == 0) failure = RunStep(OutputStep::kFileSync, [fd] { return SyncDescriptor(fd); });
+  if (failure == 0) failure = RunStep(OutputStep::kFileSync, [fd] { return SyncToDisk(fd); });
   const int closed = CloseDescriptor(fd);
   if (closed != 0 && failure == 0) failure = closed;
   if (failure == 0)

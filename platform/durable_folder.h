@@ -32,9 +32,6 @@ int ResolvedPath(const std::string& path, std::string& resolved);
 // Whether this process may run the program at path.
 int MayRun(const std::string& path);
 
-// The user whose rights this process has on files.
-std::uint32_t EffectiveUserId();
-
 // The data of a file (not through a symbolic link), or the names in a
 // folder, on disk.
 int SyncFileByName(const std::string& path);

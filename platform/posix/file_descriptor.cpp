@@ -34,10 +34,6 @@ bool WriteWholeDescriptor(int fd, const char* bytes, std::size_t size) {
   return true;
 }
 
-int SyncDescriptor(int fd) {
-  return ::fsync(fd) == 0 ? 0 : errno;
-}
-
 int CloseDescriptor(int fd) {
   return ::close(fd) == 0 ? 0 : errno;
 }
