@@ -24,6 +24,7 @@
 #include "model/study_state.h"
 #include "model/value_text.h"
 #include "output/name_template.h"
+#include "platform/program_start.h"
 #include "process/converter_outcome.h"
 #include "process/terminal_text.h"
 #include "scan/study_facts.h"
@@ -496,6 +497,7 @@ int ConvertOne(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  StartProgram(argc, argv);
   Options options;
   int parsed = ParseOptions(argc, argv, options);
   if (parsed != kConvert) return parsed;
