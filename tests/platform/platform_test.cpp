@@ -84,6 +84,7 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
     const char* output;
     const char* errors;
     const char* reported = "";
+    bool confined = false;  // ChildRun::confined
   } rows[] = {
       // clang-format off
       {"exit status and both outputs", {"out", "hello", "err", "oops", "exit", "3"},
@@ -91,7 +92,7 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
       {"errors into the output, in order", {"out", "a", "err", "b", "out", "c"},
        false, false, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "abc", ""},
       {"the deadline ends it", {"out", "begun", "sleep", "30000"},
-       true, false, 300, 0, std::nullopt, nullptr, 0, -1, true, false, "begun", ""},
+       true, false, 3000, 0, std::nullopt, nullptr, 0, -1, true, false, "begun", ""},
       {"a cancel ends it", {"sleep", "30000"},
        true, false, 30000, 200, std::nullopt, nullptr, 0, -1, false, true, "", ""},
       {"the input from its first byte", {"cat"},
@@ -106,12 +107,13 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
        true, false, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "no memory", ""},
       {"within the limit", {"alloc", "16"},
        true, false, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "allocated", ""},
-#ifndef _WIN32  // the report descriptor is the POSIX launcher's so far
       {"a report pipe at its own descriptor", {"out", "a", "report", "{}", "err", "b"},
        true, true, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "a", "b", "{}"},
       {"no report pipe: nothing there", {"report", "{}", "out", "a"},
        true, false, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "a", "", ""},
-#endif
+      {"confined, it still reads its input and writes its pipes",
+       {"cat", "err", "b", "report", "{}"},
+       true, true, 10000, 0, std::nullopt, "in", 0, 0, false, false, "in", "b", "{}", true},
       {"the arguments as given, quoted for the child's parser",
        {"out", "two words", "out", "\"quoted\"", "out", "back\\slash\\", "out", "end\\\\\"",
         "out", "", "out", "C:\\Program Files\\", "out", "Müller 山田"},
@@ -136,6 +138,7 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
     run.output = &output;
     run.errors = row.separateErrors ? &errors : nullptr;
     if (row.report) run.report = &report;
+    run.confined = row.confined;
     run.deadlineMilliseconds = row.deadline;
     run.addressSpaceLimit = row.memory;
     if (row.cancelAfter > 0)
