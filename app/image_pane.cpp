@@ -12,16 +12,16 @@
 #include <algorithm>
 
 #include "gsd/frame_grey.h"
-#include "model/study_state.h"
 
-QImage RenderGateStrip(int gate, int frames, bool baseToApex, int maxCount) {
-  frames = std::clamp(frames, 0, kStoreFramesPerGate);
+QImage RenderGateStrip(const FrameStore& store, int gate, int frames, bool baseToApex,
+                       int maxCount) {
+  frames = store.Held() ? std::clamp(frames, 0, kStoreFramesPerGate) : 0;
   gate = std::clamp(gate, 0, kStoreGates - 1);
   const int top = std::max(maxCount, 1);
   QImage strip(kFrameSide, std::max(frames, 1) * kFrameSide, QImage::Format_Grayscale8);
   strip.fill(0);
   for (int i = 0; i < frames; ++i) {
-    const std::int16_t* frame = ImageStore + FrameSlotIndex(gate, baseToApex ? i : frames - 1 - i);
+    const std::int16_t* frame = store.Slot(gate, baseToApex ? i : frames - 1 - i);
     for (int row = 0; row < kFrameSide; ++row) {
       uchar* line = strip.scanLine(i * kFrameSide + row);
       for (int column = 0; column < kFrameSide; ++column) {
@@ -99,7 +99,7 @@ void MontageView::paintEvent(QPaintEvent*) {
   }
 }
 
-ImagePane::ImagePane(QWidget* parent) : QWidget(parent) {
+ImagePane::ImagePane(const Study& study, QWidget* parent) : QWidget(parent), study_(study) {
   setObjectName("ImagePane");
   montage = new MontageView(this);
   gateSlider = new QSlider(Qt::Horizontal, this);
@@ -177,10 +177,11 @@ void ImagePane::SetUpperLevel(int level) {
 
 void ImagePane::ShowStudy(bool baseToApex) {
   baseToApex_ = baseToApex;
-  gates_ = std::clamp<int>(StudyRecord.gateCount, 1, kStoreGates);
-  frames_ = std::clamp<int>(StudyRecord.frameCount, 0, kStoreFramesPerGate);
+  const TStudyRecord& record = study_.record;
+  gates_ = std::clamp<int>(record.gateCount, 1, kStoreGates);
+  frames_ = std::clamp<int>(record.frameCount, 0, kStoreFramesPerGate);
   // A new study starts at its maximum; a new slice order keeps the level.
-  const int maxCount = std::max<int>(StudyRecord.maxCount, 0);
+  const int maxCount = std::max<int>(record.maxCount, 0);
   if (maxCount != maxCount_ || levelSlider->maximum() != maxCount) {
     maxCount_ = maxCount;
     level_ = maxCount;
@@ -194,7 +195,7 @@ void ImagePane::ShowStudy(bool baseToApex) {
   strips_.assign(static_cast<std::size_t>(gates_), QImage());
   playButton->setEnabled(gates_ > 1);
   if (gates_ <= 1) playButton->setChecked(false);
-  const int read = StudyRecord.matrixSize;
+  const int read = record.matrixSize;
   facts->setText(QString("%1 gates x %2 frames, matrix %3 x %3 read, %4 x %4 written, max %5")
                      .arg(gates_)
                      .arg(frames_)
@@ -216,7 +217,7 @@ int ImagePane::Gate() const {
 void ImagePane::ShowGate(int gate) {
   if (gate < 0 || gate >= gates_) return;
   QImage& strip = strips_[static_cast<std::size_t>(gate)];
-  if (strip.isNull()) strip = RenderGateStrip(gate, frames_, baseToApex_, level_);
+  if (strip.isNull()) strip = RenderGateStrip(study_.frames, gate, frames_, baseToApex_, level_);
   montage->SetStrip(strip, frames_, baseToApex_);
   gateLabel->setText(QString("gate %1 of %2").arg(gate + 1).arg(gates_));
 }

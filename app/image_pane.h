@@ -1,7 +1,7 @@
-// The image pane: what Save would write, drawn from the image store. One
+// The image pane: what Save would write, drawn from the window's study. One
 // gate's slices as a montage in file order, a gate slider and a cine. It
-// only draws: the record and the store are read, never changed, and nothing
-// is read from disk.
+// only draws: the record and the frames are read, never changed, and
+// nothing is read from disk.
 #pragma once
 
 #include <QImage>
@@ -9,17 +9,20 @@
 #include <QWidget>
 #include <vector>
 
+#include "model/study.h"
+
 class QLabel;
 class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTimer;
 
-// The slices of one gate as a strip, 64 pixels wide and 64 high per slice,
-// in the order the file will hold them: first to last when baseToApex, last
-// to first otherwise. Grey from 0 (black) to maxCount (white); values
-// outside are clamped.
-QImage RenderGateStrip(int gate, int frames, bool baseToApex, int maxCount);
+// The slices of one gate of store as a strip, 64 pixels wide and 64 high per
+// slice, in the order the file will hold them: first to last when
+// baseToApex, last to first otherwise. Grey from 0 (black) to maxCount
+// (white); values outside are clamped.
+QImage RenderGateStrip(const FrameStore& store, int gate, int frames, bool baseToApex,
+                       int maxCount);
 
 // Columns, rows and cell side in pixels that show `slices` cells as large as
 // room allows, with kMontageGap pixels between neighbours. Any side serves:
@@ -53,9 +56,10 @@ class MontageView : public QWidget {
 
 class ImagePane : public QWidget {
  public:
-  explicit ImagePane(QWidget* parent);
-  // Takes the study from StudyRecord and ImageStore: after each load and
-  // each change of the slice order.
+  // Draws study, which outlives the pane.
+  ImagePane(const Study& study, QWidget* parent);
+  // Takes the study's record and frames anew: after each load and each
+  // change of the slice order.
   void ShowStudy(bool baseToApex);
   // The next ShowStudy is of another study: the level starts at its maximum.
   void NewStudy() { maxCount_ = -1; }
@@ -79,6 +83,7 @@ class ImagePane : public QWidget {
   void TogglePlay();
   void SetUpperLevel(int level);
 
+  const Study& study_;
   QTimer* cine_;
   bool baseToApex_ = false;
   int gates_ = 1, frames_ = 0, maxCount_ = 1, level_ = 1;

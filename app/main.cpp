@@ -11,7 +11,6 @@
 
 #include "app/application.h"
 #include "app/main_form.h"
-#include "model/study_state.h"
 #include "platform/program_start.h"
 
 int main(int argc, char** argv) {
@@ -25,17 +24,18 @@ int main(int argc, char** argv) {
     std::printf("dicom-converter %s\n", DGC_VERSION);
     return 0;
   }
-  BatchMode = request.kind == StartRequest::kBatch;
-  if (BatchMode) {
-    InputPath = request.input;
-    OutputPath = request.output;
+  WindowStart start;
+  start.batchMode = request.kind == StartRequest::kBatch;
+  if (start.batchMode) {
+    start.inputPath = request.input;
+    start.outputPath = request.output;
   }
   // The application outlives the guarded block, so that an exception from
   // the window's creation is still shown in a message box.
   std::unique_ptr<TApplication> application;
   try {
     application = std::make_unique<TApplication>(argc, argv);
-    TMainForm form;
+    TMainForm form(start);
     form.show();
     // Loaded once the window is up, so that a question or an error box has
     // it as parent.

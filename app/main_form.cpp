@@ -38,8 +38,6 @@
 #include "model/study_state.h"
 #include "scan/study_table.h"
 
-TMainForm* MainForm = nullptr;
-
 namespace {
 
 // The form is laid out for 96 pixels per inch: an outer size of 501 x 279
@@ -177,20 +175,23 @@ QFrame* AddPanel(QWidget* parent, const char* name, QFrame::Shape shape, QFrame:
 
 }  // namespace
 
-TMainForm::TMainForm(FormServices* services) : QDialog(nullptr) {
+TMainForm::TMainForm(FormServices* services) : TMainForm(WindowStart{}, services) {}
+
+TMainForm::TMainForm(const WindowStart& start, FormServices* services)
+    : QDialog(nullptr),
+      batchMode_(start.batchMode),
+      inputPath_(start.inputPath),
+      outputPath_(start.outputPath) {
   if (services == nullptr) {
     ownServices_ = std::make_unique<DesktopServices>();
     services = ownServices_.get();
   }
   services_ = services;
-  MainForm = this;
   BuildLayout();
   FormCreate();
 }
 
-TMainForm::~TMainForm() {
-  if (MainForm == this) MainForm = nullptr;
-}
+TMainForm::~TMainForm() = default;
 
 void TMainForm::BuildLayout() {
   setWindowTitle(kApplicationTitle);
@@ -199,7 +200,7 @@ void TMainForm::BuildLayout() {
   setSizeGripEnabled(false);
   move(QSettings().value(kPositionKey, QPoint(kLeft, kTop)).toPoint());
   resize(kClientWidth, kClientHeight);
-  setAcceptDrops(!BatchMode);
+  setAcceptDrops(!batchMode_);
   setAutoFillBackground(true);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, kBackground);
@@ -218,7 +219,7 @@ void TMainForm::BuildInputRow() {
   Panel1 = AddPanel(this, "Panel1", QFrame::Panel, QFrame::Raised);
   Panel1->setGeometry(0, 0, kClientWidth, kInputRowHeight);
   AddLabel(Panel1, "Input File", 12, 10, false);
-  pnIn = AddPathPanel(Panel1, "pnIn", 80, BatchMode ? 184 : 337);
+  pnIn = AddPathPanel(Panel1, "pnIn", 80, batchMode_ ? 184 : 337);
   btIn = new QToolButton(Panel1);
   btIn->setObjectName("btIn");
   btIn->setText("Select");
@@ -228,9 +229,9 @@ void TMainForm::BuildInputRow() {
   SetEnabledTextBlack(btIn);
   lbOut = AddLabel(Panel1, "Output", 270, 10, false);
   pnOut = AddPathPanel(Panel1, "pnOut", 322, 163);
-  btIn->setVisible(!BatchMode);
-  lbOut->setVisible(BatchMode);
-  pnOut->setVisible(BatchMode);
+  btIn->setVisible(!batchMode_);
+  lbOut->setVisible(batchMode_);
+  pnOut->setVisible(batchMode_);
 }
 
 // "Study Information": the labels and the fields of the study.
@@ -299,7 +300,7 @@ void TMainForm::BuildButtons() {
   btImages = AddButton(Panel4, "btImages", "Images >>", 8, 188, 121, QIcon());
   btImages->setEnabled(false);
   btImages->setAutoDefault(false);
-  imagePane = new ImagePane(this);
+  imagePane = new ImagePane(study_, this);
   imagePane->hide();
   SetEnabledTextBlack(imagePane->playButton);
   for (QPushButton* b : {BitBtn2, btHelp}) b->setAutoDefault(false);
@@ -318,7 +319,7 @@ void TMainForm::ConnectEvents() {
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->installEventFilter(this);
   auto* selectKey = new QShortcut(QKeySequence::Open, this);
   connect(selectKey, &QShortcut::activated, this, [this] {
-    if (!BatchMode) btInClick();
+    if (!batchMode_) btInClick();
   });
   auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
   connect(helpKey, &QShortcut::activated, this, &TMainForm::btHelpClick);
@@ -336,9 +337,9 @@ void TMainForm::ConnectEvents() {
 
 void TMainForm::FormCreate() {
   setMinimumSize(kClientWidth, LayoutHeight());
-  if (!BatchMode) return;
-  ShowPath(pnIn, QString::fromLocal8Bit(InputPath.c_str()));
-  ShowPath(pnOut, QString::fromLocal8Bit(OutputPath.c_str()));
+  if (!batchMode_) return;
+  ShowPath(pnIn, QString::fromLocal8Bit(inputPath_.c_str()));
+  ShowPath(pnOut, QString::fromLocal8Bit(outputPath_.c_str()));
   LoadStudy();
 }
 
@@ -458,30 +459,31 @@ bool TMainForm::LoadStudy() {
   {
     LoadProgressView progress(isVisible() ? this : nullptr);
     options.progress = [&progress](const LoadProgress& now) { return progress.Report(now); };
-    result = LoadGatedStudy(InputPath.c_str(), options, report);
+    result = LoadGatedStudy(inputPath_.c_str(), study_, options, report);
   }
   if (result != kLoadOk) {
     // An operator who answered No or cancelled knows why: no box; a cancel
     // still leaves its line for a calling script.
     if (report.failure == LoadFailure::kCancelled)
-      std::fprintf(stderr, "dicom-converter: %s: %s\n", InputPath.c_str(), report.detail.c_str());
+      std::fprintf(stderr, "dicom-converter: %s: %s\n", inputPath_.c_str(), report.detail.c_str());
     else if (!report.DeclinedByOperator())
-      ReportFailure(InputPath, report.FailureText(result));
+      ReportFailure(inputPath_, report.FailureText(result));
     EndProcess(result);
     return false;
   }
   SetCharacterSet(report.characterSet);
   FillFieldsFromStudy();
-  loaded_ = LoadedCountsOf(StudyRecord);
-  bool samePatient = !studyShown_ || (shownPatientId_ == StudyRecord.patientId &&
-                                      shownPatientName_ == StudyRecord.patientName);
+  const TStudyRecord& record = study_.record;
+  loaded_ = LoadedCountsOf(record);
+  bool samePatient = !studyShown_ || (shownPatientId_ == record.patientId &&
+                                      shownPatientName_ == record.patientName);
   if (!samePatient) {
     edHeight->setText("0");
     edWeight->setText("0");
   }
   studyShown_ = true;
-  shownPatientId_ = StudyRecord.patientId;
-  shownPatientName_ = StudyRecord.patientName;
+  shownPatientId_ = record.patientId;
+  shownPatientName_ = record.patientName;
   BtOK->setEnabled(true);
   btImages->setEnabled(true);
   // An open pane shows the new study; a folded one draws it when unfolded.
@@ -493,12 +495,12 @@ bool TMainForm::LoadStudy() {
   if (!report.warnings.empty()) {
     QStringList lines;
     for (const std::string& warning : report.warnings) {
-      std::fprintf(stderr, "dicom-converter: warning: %s: %s\n", InputPath.c_str(),
+      std::fprintf(stderr, "dicom-converter: warning: %s: %s\n", inputPath_.c_str(),
                    warning.c_str());
       lines << QString::fromStdString(warning);
     }
     services_->ShowWarning(isVisible() ? this : nullptr,
-                           QString::fromLocal8Bit(InputPath.c_str()) + "\n\n" + lines.join("\n"));
+                           QString::fromLocal8Bit(inputPath_.c_str()) + "\n\n" + lines.join("\n"));
   }
   return true;
 }
@@ -524,7 +526,7 @@ void TMainForm::OpenInputFile(const QString& path) {
   if (!LoadInputFile(file)) return;
   // The dialog opens again where the operator chose: the folder scanned,
   // or the folder of the file.
-  const QFileInfo loaded(QString::fromLocal8Bit(InputPath.c_str()));
+  const QFileInfo loaded(QString::fromLocal8Bit(inputPath_.c_str()));
   QSettings().setValue(kOpenFolderKey, chosen.isDir() ? chosen.absoluteFilePath()
                                        : folderChoice ? chosen.absolutePath()
                                                       : loaded.absolutePath());
@@ -549,7 +551,7 @@ std::optional<QString> TMainForm::ChooseStudyIn(const QString& path) {
 bool TMainForm::LoadInputFile(const QString& path) {
   QString full = QDir::cleanPath(QDir(path).absolutePath());
   ShowPath(pnIn, full);
-  InputPath = full.toLocal8Bit().toStdString();  // any length, never cut
+  inputPath_ = full.toLocal8Bit().toStdString();  // any length, never cut
   return LoadStudy();
 }
 
@@ -562,7 +564,7 @@ void TMainForm::ShowPath(QLabel* panel, const QString& path) {
 }
 
 QString TMainForm::ProposedOutputPath() const {
-  const QFileInfo input(QString::fromLocal8Bit(InputPath.c_str()));
+  const QFileInfo input(QString::fromLocal8Bit(inputPath_.c_str()));
   QString folder = QSettings().value(kSaveFolderKey).toString();
   if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = input.absolutePath();
   return QDir(folder).filePath(input.completeBaseName() + ".gsd");
@@ -615,7 +617,7 @@ QString TMainForm::ShownText(const std::string& bytes) const {
 
 void TMainForm::FillFieldsFromStudy() {
   StudyFormTexts texts;
-  FillFormTexts(StudyRecord, texts);
+  FillFormTexts(study_.record, texts);
   loadedTexts_.assign(std::size(kFieldBindings), {});
   for (std::size_t i = 0; i < std::size(kFieldBindings); ++i) {
     const FieldBinding& field = kFieldBindings[i];
@@ -653,7 +655,7 @@ void TMainForm::BtOKClick() {
   // asked for a path in vain, on a copy, so that a cancelled save dialog
   // changes nothing.
   const StudyFormTexts texts = CollectTexts();
-  TStudyRecord stored = StudyRecord;
+  TStudyRecord stored = study_.record;
   if (std::optional<FormConversionError> error = StoreFormTexts(texts, stored)) {
     QWidget* field = findChild<QWidget*>(QString::fromLatin1(ControlOfField(error->field)));
     auto* edit = qobject_cast<QLineEdit*>(field);
@@ -664,23 +666,22 @@ void TMainForm::BtOKClick() {
     if (field) field->setFocus();
     return;
   }
-  if (!BatchMode) {
+  if (!batchMode_) {
     std::optional<QString> chosen = services_->ChooseOutputFile(this, ProposedOutputPath());
     if (!chosen) return;
-    OutputPath = chosen->toLocal8Bit().toStdString();
+    outputPath_ = chosen->toLocal8Bit().toStdString();
   }
-  StudyRecord = stored;
+  study_.record = stored;
   std::string error;
-  const int result =
-      OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error)
-          ? kGsdNotWritten
-          : WriteGsdFile(OutputPath.c_str(), &StudyRecord, cbMflag->isChecked(), error);
+  const int result = OutputIsTheInput(outputPath_.c_str(), inputPath_.c_str(), error)
+                         ? kGsdNotWritten
+                         : WriteGsdFile(outputPath_.c_str(), study_, cbMflag->isChecked(), error);
   // The save folder is remembered only when the file was written there: a
   // folder that refused it (/proc, a full disk) is not offered again.
-  if (result == kGsdWritten && !BatchMode)
+  if (result == kGsdWritten && !batchMode_)
     QSettings().setValue(kSaveFolderKey,
-                         QFileInfo(QString::fromLocal8Bit(OutputPath.c_str())).absolutePath());
-  if (result != kGsdWritten) ReportFailure(OutputPath, "cannot write: " + error);
+                         QFileInfo(QString::fromLocal8Bit(outputPath_.c_str())).absolutePath());
+  if (result != kGsdWritten) ReportFailure(outputPath_, "cannot write: " + error);
   EndProcess(result);
 }
 
@@ -734,7 +735,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         dropEvent(drop);
       else if (type == QEvent::DragEnter)
         dragEnterEvent(static_cast<QDragEnterEvent*>(event));
-      else if (!BatchMode)
+      else if (!batchMode_)
         drop->acceptProposedAction();
       else
         drop->ignore();
@@ -756,14 +757,14 @@ QString DroppedLocalFile(const QMimeData* data) {
 }  // namespace
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-  if (!BatchMode && !DroppedLocalFile(event->mimeData()).isEmpty())
+  if (!batchMode_ && !DroppedLocalFile(event->mimeData()).isEmpty())
     event->acceptProposedAction();
   else
     event->ignore();
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-  const QString file = BatchMode ? QString() : DroppedLocalFile(event->mimeData());
+  const QString file = batchMode_ ? QString() : DroppedLocalFile(event->mimeData());
   if (file.isEmpty()) {
     event->ignore();
     return;

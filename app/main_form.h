@@ -1,6 +1,6 @@
-// The converter's only window: shows the study that a load put into
-// StudyRecord, lets the operator check and complete it, and on Save writes
-// the GSD file and ends the process.
+// The converter's only window: shows the study that a load put into the
+// window's own Study (its StudyRecord and frames), lets the operator check
+// and complete it, and on Save writes the GSD file and ends the process.
 #pragma once
 
 #include <QDialog>
@@ -14,6 +14,7 @@
 #include "app/form_services.h"
 #include "form/study_form.h"
 #include "helper_client/transcoder.h"
+#include "model/study.h"
 
 class QCheckBox;
 class QFrame;
@@ -24,6 +25,16 @@ class QRadioButton;
 class QToolButton;
 class ImagePane;
 
+// How the window starts: in batch mode, with the input it loads at once and
+// the output Save writes, both from the command line; else interactive, with
+// no path until the operator names one. Paths hold any length: a path is
+// never cut, since a cut path would name another file.
+struct WindowStart {
+  bool batchMode = false;
+  std::string inputPath;
+  std::string outputPath;
+};
+
 class TMainForm : public QDialog {
   Q_OBJECT
 
@@ -31,7 +42,17 @@ class TMainForm : public QDialog {
   // FormCreate runs here: in batch mode the study is loaded before the
   // window is ever shown. services defaults to the real desktop.
   explicit TMainForm(FormServices* services = nullptr);
+  TMainForm(const WindowStart& start, FormServices* services = nullptr);
   ~TMainForm() override;
+
+  // The mode of the window, the file loaded (or being loaded) and where Save
+  // writes (in interactive mode, once the operator has chosen).
+  bool BatchMode() const { return batchMode_; }
+  const std::string& InputPath() const { return inputPath_; }
+  const std::string& OutputPath() const { return outputPath_; }
+  // The study on show: what the last load gave and Save stores and writes.
+  Study& study() { return study_; }
+  const Study& study() const { return study_; }
 
   void FormCreate();
   void btInClick();
@@ -91,7 +112,7 @@ class TMainForm : public QDialog {
   void BuildStudyPanel();
   void BuildButtons();
   void ConnectEvents();
-  // Loads InputPath. A failed load says why and ends the process with the
+  // Loads inputPath_. A failed load says why and ends the process with the
   // loader's code, in batch mode and interactively alike.
   bool LoadStudy();
   bool LoadInputFile(const QString& path);
@@ -120,6 +141,10 @@ class TMainForm : public QDialog {
   void ShowImagePane(bool shown);
   int LayoutHeight() const;
 
+  const bool batchMode_;
+  std::string inputPath_;
+  std::string outputPath_;
+  Study study_;
   // The patient of the study on show: height and weight typed for one
   // patient never reach another's file.
   bool studyShown_ = false;
@@ -137,5 +162,3 @@ class TMainForm : public QDialog {
   std::unique_ptr<FormServices> ownServices_;
   FormServices* services_;
 };
-
-extern TMainForm* MainForm;

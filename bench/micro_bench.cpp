@@ -16,7 +16,7 @@
 #include "core/header_scan.h"
 #include "core/operator_question.h"
 #include "gsd/gsd_stream.h"
-#include "model/study_state.h"
+#include "model/study.h"
 
 namespace {
 
@@ -40,11 +40,12 @@ const std::string& StudyPath() {
 }
 
 void HeaderScan(benchmark::State& state) {
+  Study study;
   for (auto _ : state) {
-    StudyRecord = TStudyRecord{};
+    study.record = TStudyRecord{};
     LoadOptions options;
     LoadReport report;
-    LoadSession session(options, report);
+    LoadSession session(study, options, report);
     benchmark::DoNotOptimize(ScanStudyHeader(StudyPath().c_str(), session));
   }
 }
@@ -61,18 +62,21 @@ void Binning(benchmark::State& state) {
 }
 
 void WholeLoad(benchmark::State& state) {
+  Study study;
   LoadReport report;
-  for (auto _ : state) benchmark::DoNotOptimize(LoadGatedStudy(StudyPath().c_str(), {}, report));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(LoadGatedStudy(StudyPath().c_str(), study, {}, report));
 }
 
 void Writer(benchmark::State& state) {
+  Study study;
   LoadReport report;
-  LoadGatedStudy(StudyPath().c_str(), {}, report);
+  LoadGatedStudy(StudyPath().c_str(), study, {}, report);
   std::FILE* sink = std::fopen("/dev/null", "wb");
-  for (auto _ : state) benchmark::DoNotOptimize(WriteGsdStream(sink, StudyRecord, true));
+  for (auto _ : state) benchmark::DoNotOptimize(WriteGsdStream(sink, study, true));
   std::fclose(sink);
-  int gates = StudyRecord.gateCount > 1 ? StudyRecord.gateCount : 1;
-  state.SetBytesProcessed(state.iterations() * gates * StudyRecord.frameCount * 8192);
+  int gates = study.record.gateCount > 1 ? study.record.gateCount : 1;
+  state.SetBytesProcessed(state.iterations() * gates * study.record.frameCount * 8192);
 }
 
 BENCHMARK(HeaderScan)->Unit(benchmark::kMicrosecond);

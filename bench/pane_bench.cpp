@@ -11,41 +11,45 @@
 #include <random>
 
 #include "app/image_pane.h"
-#include "model/study_state.h"
+#include "model/study.h"
 
 namespace {
 
-void FillLargestStudy() {
+void FillLargestStudy(Study& study) {
   std::mt19937 random(1);
   std::uniform_int_distribution<int> counts(0, 900);
-  std::generate(ImageStore, ImageStore + kStoreValues,
+  std::generate(study.frames.begin(), study.frames.end(),
                 [&] { return static_cast<std::int16_t>(counts(random)); });
-  StudyRecord.gateCount = kStoreGates;
-  StudyRecord.frameCount = kStoreFramesPerGate;
-  StudyRecord.matrixSize = 128;
-  StudyRecord.maxCount = 900;
+  study.record.gateCount = kStoreGates;
+  study.record.frameCount = kStoreFramesPerGate;
+  study.record.matrixSize = 128;
+  study.record.maxCount = 900;
 }
 
 void RenderStrip(benchmark::State& state) {
-  FillLargestStudy();
+  Study study;
+  FillLargestStudy(study);
   int gate = 0;
   for (auto _ : state) {
-    QImage strip = RenderGateStrip(gate, kStoreFramesPerGate, true, StudyRecord.maxCount);
+    QImage strip =
+        RenderGateStrip(study.frames, gate, kStoreFramesPerGate, true, study.record.maxCount);
     benchmark::DoNotOptimize(strip.constBits());
     gate = (gate + 1) % kStoreGates;
   }
 }
 
 void NewStudy(benchmark::State& state) {
-  FillLargestStudy();
-  ImagePane pane(nullptr);
+  Study study;
+  FillLargestStudy(study);
+  ImagePane pane(study, nullptr);
   pane.resize(560, 252);
   for (auto _ : state) pane.ShowStudy(true);
 }
 
 void PaintMontage(benchmark::State& state) {
-  FillLargestStudy();
-  ImagePane pane(nullptr);
+  Study study;
+  FillLargestStudy(study);
+  ImagePane pane(study, nullptr);
   pane.resize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   pane.ShowStudy(true);
   QImage target(pane.montage->size(), QImage::Format_RGB32);
@@ -55,8 +59,9 @@ void PaintMontage(benchmark::State& state) {
 // What each cine tick costs at most: a gate drawn for the first time and
 // painted. The cine asks for one every 100 ms.
 void CineStep(benchmark::State& state) {
-  FillLargestStudy();
-  ImagePane pane(nullptr);
+  Study study;
+  FillLargestStudy(study);
+  ImagePane pane(study, nullptr);
   pane.resize(1000, 600);
   QImage target(pane.montage->size(), QImage::Format_RGB32);
   int gate = 0;

@@ -21,7 +21,7 @@
 #include "core/gated_loader.h"
 #include "form/study_form.h"
 #include "gsd/gsd_writer.h"
-#include "model/study_state.h"
+#include "model/study.h"
 #include "model/value_text.h"
 #include "output/name_template.h"
 #include "platform/program_start.h"
@@ -110,6 +110,11 @@ int UsageError(const std::string& message) {
 
 // What the conversion came to, for --outcome-fd.
 ConverterOutcome Outcome;
+
+// The one conversion's input and output, as its messages and outcome name
+// them. Paths hold any length: a path is never cut.
+std::string InputPath;
+std::string OutputPath;
 
 // Says why INPUT was not converted, on stderr and in the outcome; returns
 // status. kind: declined, or else what the status means.
@@ -382,7 +387,7 @@ int RunScan(const Options& options) {
 
 // Loads INPUT with the options' answers to the questions; says why on
 // failure and prints each caveat. Returns the load's result.
-int LoadInput(const Options& options, const std::string& path) {
+int LoadInput(const Options& options, const std::string& path, Study& study) {
   LoadOptions load;
   load.decoder.libraryDecoders = options.libraryDecoders;
   load.ask = [&options](const OperatorQuestion& question) {
@@ -390,7 +395,7 @@ int LoadInput(const Options& options, const std::string& path) {
                                                          : options.acceptProjections;
   };
   LoadReport report;
-  int loaded = LoadGatedStudy(path.c_str(), load, report);
+  int loaded = LoadGatedStudy(path.c_str(), study, load, report);
   if (loaded != kLoadOk) {
     // A refusal that an option would turn into a conversion names it.
     const char* option = report.failure == LoadFailure::kNotReconstructedDeclined
@@ -405,9 +410,9 @@ int LoadInput(const Options& options, const std::string& path) {
 }
 
 // The form as the window would show it, with what the options give.
-StudyFormTexts FormWithOptions(const Options& options) {
+StudyFormTexts FormWithOptions(const Options& options, const TStudyRecord& record) {
   StudyFormTexts texts;
-  FillFormTexts(StudyRecord, texts);
+  FillFormTexts(record, texts);
   texts.height = options.height;
   texts.weight = options.weight;
   texts.comment = options.comment;
@@ -424,15 +429,15 @@ StudyFormTexts FormWithOptions(const Options& options) {
 }
 
 // Stores the form into the record and writes OUTPUT. Returns the exit code.
-int StoreAndWrite(const StudyFormTexts& texts, const Options& options) {
-  if (auto error = StoreFormTexts(texts, StudyRecord)) {
+int StoreAndWrite(const StudyFormTexts& texts, const Options& options, Study& study) {
+  if (auto error = StoreFormTexts(texts, study.record)) {
     // Only a header value that the form cannot show back can fail here.
     return Refuse(kGsdNotWritten, std::string(AttributeOfField(error->field)) + " holds '" +
                                       error->text + "', not a number");
   }
   std::string error;
   if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error) ||
-      WriteGsdFile(OutputPath.c_str(), &StudyRecord, options.baseToApex, error) != kGsdWritten) {
+      WriteGsdFile(OutputPath.c_str(), study, options.baseToApex, error) != kGsdWritten) {
     Say(OutputPath + ": cannot write: " + error);
     Outcome.reason = TerminalText(OutputPath + ": cannot write: " + error);
     Outcome.kind = OutcomeOfExit(kGsdNotWritten);
@@ -481,17 +486,17 @@ int CheckExpected(const Options& options, int& held, std::string& loadPath) {
 int ConvertOne(const Options& options) {
   InputPath = options.input;
   OutputPath = options.output;
-  BatchMode = true;
   std::string loadPath = InputPath;
   int held = -1;
   if (options.sopUid || options.patientId || options.studyUid) {
     const int checked = CheckExpected(options, held, loadPath);
     if (checked != kConvert) return checked;
   }
-  int loaded = LoadInput(options, loadPath);
+  Study study;
+  int loaded = LoadInput(options, loadPath, study);
   if (held >= 0) ::close(held);
   if (loaded != kLoadOk) return loaded;
-  return StoreAndWrite(FormWithOptions(options), options);
+  return StoreAndWrite(FormWithOptions(options, study.record), options, study);
 }
 
 }  // namespace

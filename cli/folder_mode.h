@@ -1,6 +1,6 @@
 // dicom2gsd's folder mode: the NM studies under folders, DICOMDIRs and
 // files, listed, and with an output folder converted one child dicom2gsd
-// each (the loader keeps its study process-wide), several at once.
+// each (a hostile file harms only its own child), several at once.
 #pragma once
 
 #include <string>

@@ -131,7 +131,7 @@ int DatasetWalk::Next(DicomElement& element) {
     }
   } else if (element.vr == kVrSQ) {
     Open(Kind::kSequence, endOfValue(), implicitHere, tag);
-  } else if (element.vr == kVrUN && (undefined || element.entry->vr == kVrSQ)) {
+  } else if (element.vr == kVrUN && (undefined || element.entry.vr == kVrSQ)) {
     // A sequence forwarded as UN: its contents are implicit VR little endian.
     element.length = 0;
     Open(Kind::kSequence, endOfValue(), true, tag);

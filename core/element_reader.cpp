@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-DictionaryEntry UnknownEntry = {0, 0, 0, "Unknown"};
-
 namespace {
 
 std::uint16_t Le16(const unsigned char* b) {
@@ -91,16 +89,15 @@ int ReadElementHeader(std::FILE* stream, DicomElement& element, VrForm form) {
   }
   element.length = SkippableLength(element.declaredLength);
 
-  element.entry = LookupAttribute(element.group, element.element);
-  if (element.entry == nullptr) {
-    UnknownEntry = {element.group, element.element, element.vr, "Unknown"};
-    element.entry = &UnknownEntry;
-  }
+  const DictionaryEntry* listed = LookupAttribute(element.group, element.element);
+  element.entry = listed != nullptr
+                      ? *listed
+                      : DictionaryEntry{element.group, element.element, element.vr, "Unknown"};
 
   if (element.vr == kVrSQ) {
     element.length = 0;
-  } else if (element.vr == 0 && (element.entry->vr == kVrSQ || element.entry->vr == kVrDL)) {
-    element.vr = element.entry->vr;
+  } else if (element.vr == 0 && (element.entry.vr == kVrSQ || element.entry.vr == kVrDL)) {
+    element.vr = element.entry.vr;
     element.length = 0;
   }
   return 1;

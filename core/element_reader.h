@@ -18,7 +18,7 @@ struct DicomElement {
   std::uint16_t element;
   VrCode vr;                     // explicit: the letters found; implicit: SQ, DL or 0
   std::int32_t length;           // never negative; 0 for sequences, items, delimiters
-  const DictionaryEntry* entry;  // dictionary row, or &UnknownEntry
+  DictionaryEntry entry;         // the dictionary's row, or the tag named "Unknown"
   std::uint32_t declaredLength;  // the length as stored; kUndefinedLength for none
 };
 
@@ -31,16 +31,13 @@ enum class VrForm {
   kExplicitBigEndian,  // explicit VR big endian (1.2.840.10008.1.2.2); meta group excepted
 };
 
-// Filled with the tag of the last element the dictionary lacks, named
-// "Unknown". Rewritten by every such lookup, so the reader is not reentrant.
-extern DictionaryEntry UnknownEntry;
-
 // Opens path for binary reading and accepts it only with "DICM" at byte 128.
 // Returns the stream positioned at byte 132, or nullptr with nothing open.
 std::FILE* OpenDicomFile(const char* path);
 
 // Reads one element header. Returns 1 when a whole header was decoded, -1 at
-// the end of the file or when a header is cut short. Items and delimiters
+// the end of the file or when a header is cut short. Everything it finds is
+// the element's own: readers on other streams may run at the same time. Items and delimiters
 // (group FFFE) and the meta group (0002) have one layout in every form.
 int ReadElementHeader(std::FILE* stream, DicomElement& element, VrForm form = VrForm::kGuess);
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "core/load_report.h"
-#include "core/scan_findings.h"
+#include "model/scan_findings.h"
 
 struct FrameOrder {
   int gates = 1;  // passes over the store

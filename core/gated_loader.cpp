@@ -23,23 +23,20 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "pixel values are read and written in host order");
 
-std::int16_t WorkMatrixColumns = 0;
-std::int16_t WorkMatrixRows = 0;
-
 namespace {
 
 constexpr int kWideMatrix = kWideFrameSide;
 constexpr int kWorkValues = kWideMatrix * kWideMatrix;
 
-void ClearRecord() {
-  StudyRecord = TStudyRecord{};
+void ClearRecord(TStudyRecord& record) {
+  record = TStudyRecord{};
 }
 
 // Refuses what cannot become 64 x 64 int16 frames in the store, before any
 // frame is read. frames is the per-gate count the load would use.
 bool StudyFitsTheStore(LoadSession& session, std::int32_t stated, std::int32_t frames) {
   const ScanFindings& found = session.found;
-  const int matrix = StudyRecord.matrixSize;
+  const int matrix = session.record.matrixSize;
   const std::string rows = std::to_string(found.rows);  // as stored: 65535, not -1
   if (matrix == 0)
     return session.Fail(LoadFailure::kNoFrames,
@@ -66,7 +63,7 @@ bool StudyFitsTheStore(LoadSession& session, std::int32_t stated, std::int32_t f
                             ": no frames to convert");
   if (frames <= 0)
     return session.Fail(LoadFailure::kNoFrames, std::to_string(stated) + " frames over " +
-                                                    std::to_string(StudyRecord.gateCount) +
+                                                    std::to_string(session.record.gateCount) +
                                                     " gates give no frames per gate");
   // Number of Time Slots is unsigned: above 32767 it is no gate count the
   // record can hold, and no count the store could.
@@ -153,11 +150,11 @@ void CountClampedInBinnedFrame(const std::int16_t* frame64, ClampCount& clamps) 
   }
 }
 
-long long NonZeroInStore(const FrameOrder& order) {
+long long NonZeroInStore(const FrameStore& frames, const FrameOrder& order) {
   long long nonZero = 0;
   for (int gate = 0; gate < order.gates; ++gate)
     for (int frame = 0; frame < order.framesPerGate; ++frame) {
-      const std::int16_t* slot = ImageStore + FrameSlotIndex(gate, frame);
+      const std::int16_t* slot = frames.Slot(gate, frame);
       for (int v = 0; v < kFrameValues; ++v) nonZero += slot[v] != 0;
     }
   return nonZero;
@@ -182,7 +179,7 @@ void WarnAboutCaveats(LoadSession& session, const FrameOrder& order, const Clamp
   const ScanFindings& found = session.found;
   if (clamps.clamped > 0)
     session.Warn(std::to_string(clamps.clamped) + " pixels (" +
-                 Percent(clamps.clamped, NonZeroInStore(order)) +
+                 Percent(clamps.clamped, NonZeroInStore(session.study.frames, order)) +
                  " of the non-zero ones) exceed the GSD's signed 16-bit counts and are " +
                  (clamps.below > 0 ? "written as 32767 or -32768" : "written as 32767") +
                  (binned ? ": the " + std::to_string(kWideFrameSide) + " x " +
@@ -193,11 +190,12 @@ void WarnAboutCaveats(LoadSession& session, const FrameOrder& order, const Clamp
     session.Warn("Rescale Slope " + FormatNumber(found.rescaleSlope) + " and Rescale Intercept " +
                  FormatNumber(found.rescaleIntercept) +
                  " (0028,1053/1052) are not applied: the stored values are written");
-  if (StudyRecord.gateCount <= 1)
+  const int gateCount = session.record.gateCount;
+  if (gateCount <= 1)
     session.Warn(std::string("Number of Time Slots (0054,0071) is ") +
-                 (StudyRecord.gateCount == 1 ? "1" : "absent") +
+                 (gateCount == 1 ? "1" : "absent") +
                  ": the study is not gated and is written as one gate (division " +
-                 std::to_string(StudyRecord.gateCount < 0 ? 0 : StudyRecord.gateCount) + ")");
+                 std::to_string(gateCount < 0 ? 0 : gateCount) + ")");
 }
 
 // One warning when the counts went through lossy compression: the file's
@@ -228,12 +226,11 @@ void SwapBytes(std::int16_t* words, std::size_t count) {
 }
 
 // Slots a load does not fill hold zeros, never an earlier study's frames.
-void ClearUnusedSlots(const FrameOrder& order) {
+void ClearUnusedSlots(FrameStore& frames, const FrameOrder& order) {
   for (int gate = 0; gate < kStoreGates; ++gate)
     for (int frame = 0; frame < kStoreFramesPerGate; ++frame)
       if (gate >= order.gates || frame >= order.framesPerGate)
-        std::memset(ImageStore + FrameSlotIndex(gate, frame), 0,
-                    kFrameValues * sizeof(std::int16_t));
+        std::memset(frames.Slot(gate, frame), 0, kFrameValues * sizeof(std::int16_t));
 }
 
 // One frame of stored words as the file lays them out (values is the work
@@ -264,7 +261,8 @@ void StoreFrame(const std::int16_t* words, std::int32_t* values, int matrix,
 int ReadFrames(LoadSession& session, std::FILE* stream, std::int32_t offset,
                const FrameOrder& order, const PixelLayout& layout, bool bigEndian,
                ClampCount& clamps) {
-  const int matrix = StudyRecord.matrixSize;
+  TStudyRecord& record = session.record;
+  const int matrix = record.matrixSize;
   const std::size_t frameValues = static_cast<std::size_t>(matrix) * matrix;
   const long long frameBytes = static_cast<long long>(frameValues) * 2;
   const int frames = order.gates * order.framesPerGate;
@@ -280,12 +278,13 @@ int ReadFrames(LoadSession& session, std::FILE* stream, std::int32_t offset,
   const long long available = AvailablePixelBytes(stream, offset, session.found.pixelDataLength);
   long long remaining = available;
   const long long needed = frameBytes * frames;
-  ClearUnusedSlots(order);
+  ClearUnusedSlots(session.study.frames, order);
   std::fseek(stream, offset, SEEK_SET);
   for (int i = 0; i < frames; ++i) {
     if (i % order.framesPerGate == 0 && !session.GoOn(LoadStage::kReadingFrames, i, frames))
       return kLoadFailed;
-    std::int16_t* slot = ImageStore + static_cast<std::size_t>(order.SlotOf(i)) * kFrameValues;
+    std::int16_t* slot =
+        session.study.frames.data() + static_cast<std::size_t>(order.SlotOf(i)) * kFrameValues;
     // A frame is complete or the load fails: the rows of a short frame
     // never reach the store.
     if (remaining < frameBytes ||
@@ -297,7 +296,7 @@ int ReadFrames(LoadSession& session, std::FILE* stream, std::int32_t offset,
     if (bigEndian) SwapBytes(work.get(), frameValues);
     StoreFrame(work.get(), values.get(), matrix, layout, slot, clamps);
     std::int16_t maximum = FrameMaximum(slot);
-    if (maximum > StudyRecord.maxCount) StudyRecord.maxCount = maximum;
+    if (maximum > record.maxCount) record.maxCount = maximum;
   }
   return kLoadOk;
 }
@@ -337,7 +336,7 @@ int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string synta
     return kLoadNoMemory;
   }
   // The copy's scan finds again what the original's did, warnings included.
-  ClearRecord();
+  ClearRecord(session.record);
   session.report().warnings.clear();
   int result = LoadFromStream(session, memory, source);
   std::fclose(memory);
@@ -357,8 +356,8 @@ struct LoadPlan {
 
 bool PlanLoad(LoadSession& session, LoadPlan& plan) {
   const ScanFindings& found = session.found;
-  plan.stated = StudyRecord.frameCount;
-  plan.gates = StudyRecord.gateCount >= 1 ? StudyRecord.gateCount : 1;
+  plan.stated = session.record.frameCount;
+  plan.gates = session.record.gateCount >= 1 ? session.record.gateCount : 1;
   plan.frames = FramesPerGate(plan.stated, plan.gates, found.numberOfSlices);
   if (!StudyFitsTheStore(session, plan.stated, plan.frames) ||
       !CountsAgree(session, plan.stated, plan.gates, plan.frames) ||
@@ -377,7 +376,7 @@ bool PlanLoad(LoadSession& session, LoadPlan& plan) {
 bool LeftoverFramesArePresent(LoadSession& session, std::FILE* stream, std::int32_t offset,
                               const LoadPlan& plan) {
   if (!plan.leftoverNamedBySlices) return true;
-  const long long matrix = StudyRecord.matrixSize;
+  const long long matrix = session.record.matrixSize;
   const long long all = matrix * matrix * 2 * plan.stated;
   const long long available = AvailablePixelBytes(stream, offset, session.found.pixelDataLength);
   if (available >= all) return true;
@@ -414,17 +413,18 @@ long long FileBytes(std::FILE* stream) {
 // header declares.
 int DecodeEncapsulated(LoadSession& session, std::FILE* stream, std::int32_t offset) {
   const ScanFindings& found = session.found;
-  const int columns = found.columns == -1 ? StudyRecord.matrixSize : found.columns;
+  const TStudyRecord& record = session.record;
+  const int columns = found.columns == -1 ? record.matrixSize : found.columns;
   std::string why;
-  if (!CodestreamFitsTheDataSet(stream, offset, found.transferSyntax, StudyRecord.matrixSize,
-                                columns, why)) {
+  if (!CodestreamFitsTheDataSet(stream, offset, found.transferSyntax, record.matrixSize, columns,
+                                why)) {
     session.Fail(LoadFailure::kUnsupportedEncoding,
                  "transfer syntax " + SyntaxDescription(found.transferSyntax) + ": " + why);
     return kLoadFailed;
   }
-  return LoadDecoded(session, stream, found.transferSyntax, Source::kDecodedAfterQuestions,
-                     BudgetFor(StudyRecord.frameCount, StudyRecord.matrixSize, columns, offset,
-                               FileBytes(stream)));
+  return LoadDecoded(
+      session, stream, found.transferSyntax, Source::kDecodedAfterQuestions,
+      BudgetFor(record.frameCount, record.matrixSize, columns, offset, FileBytes(stream)));
 }
 
 int LoadFromStream(LoadSession& session, std::FILE* stream, Source source) {
@@ -449,10 +449,11 @@ int LoadFromStream(LoadSession& session, std::FILE* stream, Source source) {
   if (!PlanLoad(session, plan)) return kLoadFailed;
   if (needsDecoder) return DecodeEncapsulated(session, stream, offset);
 
-  WorkMatrixColumns = StudyRecord.matrixSize;
-  WorkMatrixRows = StudyRecord.matrixSize;
-  StudyRecord.frameCount = plan.frames;
-  StudyRecord.maxCount = 0;
+  Study& study = session.study;
+  study.workMatrixColumns = study.record.matrixSize;
+  study.workMatrixRows = study.record.matrixSize;
+  study.record.frameCount = plan.frames;
+  study.record.maxCount = 0;
   if (!LeftoverFramesArePresent(session, stream, offset, plan)) return kLoadPixelDataShort;
   PixelLayout layout = PixelLayoutOf(found.bitsStored, found.highBit, found.pixelRepresentation);
   if (session.options().afterHeaderScan) session.options().afterHeaderScan();
@@ -461,11 +462,11 @@ int LoadFromStream(LoadSession& session, std::FILE* stream, Source source) {
                           found.encoding == PixelEncoding::kRawBigEndian, clamps);
   if (result != kLoadOk) return result;
 
-  const bool binned = WorkMatrixColumns == kWideMatrix;
+  const bool binned = study.workMatrixColumns == kWideMatrix;
   if (binned) {
-    WorkMatrixColumns = kFrameSide;
-    WorkMatrixRows = kFrameSide;
-    StudyRecord.pixelSize *= 2.0;
+    study.workMatrixColumns = kFrameSide;
+    study.workMatrixRows = kFrameSide;
+    study.record.pixelSize *= 2.0;
   }
   WarnAboutCaveats(session, plan.order, clamps, binned);
   if (!decoded) WarnAboutLossyPixels(session, found.transferSyntax, found.lossyCompression);
@@ -484,10 +485,15 @@ std::int16_t FrameMaximum(const std::int16_t* frame64) {
   return maximum;
 }
 
-int LoadGatedStudy(const char* path, const LoadOptions& options, LoadReport& report) {
+int LoadGatedStudy(const char* path, Study& study, const LoadOptions& options, LoadReport& report) {
   report = LoadReport{};
-  LoadSession session(options, report);
-  ClearRecord();
+  LoadSession session(study, options, report);
+  ClearRecord(study.record);
+  study.found = ScanFindings{};
+  if (!study.frames.Held()) {
+    session.Fail(LoadFailure::kNoMemory, "no memory for the frame store");
+    return kLoadNoMemory;
+  }
   std::FILE* stream = OpenDicomFile(path);
   if (stream == nullptr) {
     // A data set written without the preamble and "DICM" (as some archives

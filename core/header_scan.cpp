@@ -9,6 +9,7 @@
 #include "core/dataset_walk.h"
 #include "core/element_reader.h"
 #include "core/frame_count.h"
+#include "core/transfer_syntax.h"
 #include "model/study_state.h"
 #include "model/value_text.h"
 
@@ -25,11 +26,13 @@ constexpr std::uint32_t Tag(std::uint16_t group, std::uint16_t element) {
 constexpr std::size_t kValueBufferSize = 8192;
 
 struct Scan {
-  Scan(std::FILE* s, LoadSession& l) : stream(s), walk(s), session(l), found(l.found) {}
+  Scan(std::FILE* s, LoadSession& l)
+      : stream(s), walk(s), session(l), record(l.record), found(l.found) {}
 
   std::FILE* stream;
   DatasetWalk walk;
   LoadSession& session;
+  TStudyRecord& record;
   ScanFindings& found;
   DicomElement element{};
   char value[kValueBufferSize];  // every text value lands here, NUL after it
@@ -114,20 +117,20 @@ std::string TrimPadding(const char* text) {
 // A DICOM date (eight digits) becomes YYYY.MM.DD; anything else, such as an
 // old "2001.03.15" or a malformed "2026-03-01", is kept as it stands rather
 // than cut into a date it never said.
-void StoreDate(const char* text) {
+void StoreDate(TStudyRecord& record, const char* text) {
   const std::string value = TrimPadding(text);
   bool eightDigits = value.size() == 8;
   for (char c : value) eightDigits = eightDigits && c >= '0' && c <= '9';
   if (eightDigits)
-    Reformat(StudyRecord.studyDate, value.c_str(), {4, 2, 2}, '.');
+    Reformat(record.studyDate, value.c_str(), {4, 2, 2}, '.');
   else
-    CopyToField(StudyRecord.studyDate, value);
+    CopyToField(record.studyDate, value);
 }
 
 void KeepFirstTracer(Scan& scan) {
   if (scan.Empty()) return;
   const char* text = scan.ReadText();
-  if (StudyRecord.tracer[0] == '\0') SetField(StudyRecord.tracer, text);
+  if (scan.record.tracer[0] == '\0') SetField(scan.record.tracer, text);
 }
 
 // The operator's answer; the scan of a decoded copy asks nothing again.
@@ -179,7 +182,7 @@ bool CheckImageType(Scan& scan) {
 // A value that does not fit is missing (-1), and the operator is told.
 void StoreHeartRate(Scan& scan) {
   if (scan.Empty()) {
-    StudyRecord.heartRate = -1;
+    scan.record.heartRate = -1;
     return;
   }
   const char* text = scan.ReadText();
@@ -190,7 +193,7 @@ void StoreHeartRate(Scan& scan) {
                       " does not fit the GSD header's heart rate: written as -1 (missing)");
     rate = -1;
   }
-  StudyRecord.heartRate = static_cast<std::int16_t>(rate);
+  scan.record.heartRate = static_cast<std::int16_t>(rate);
 }
 
 // Only M and F are sexes analysis software has normal limits for; anything
@@ -198,17 +201,17 @@ void StoreHeartRate(Scan& scan) {
 void StoreSex(Scan& scan) {
   char first = scan.Empty() ? '\0' : scan.ReadText()[0];
   if (first == 'M' || first == 'm')
-    SetField(StudyRecord.sex, "M");
+    SetField(scan.record.sex, "M");
   else if (first == 'F' || first == 'f')
-    SetField(StudyRecord.sex, "F");
+    SetField(scan.record.sex, "F");
   else
-    StudyRecord.sex[0] = '\0';
+    scan.record.sex[0] = '\0';
 }
 
 void ApplyClosingRules(const Scan& scan) {
-  StudyRecord.sliceThickness = scan.thickness > scan.spacing ? scan.thickness : scan.spacing;
-  StudyRecord.pixelSize = scan.pixelSpacing;
-  if (StudyRecord.sliceThickness == 1.0) StudyRecord.sliceThickness = StudyRecord.pixelSize;
+  scan.record.sliceThickness = scan.thickness > scan.spacing ? scan.thickness : scan.spacing;
+  scan.record.pixelSize = scan.pixelSpacing;
+  if (scan.record.sliceThickness == 1.0) scan.record.sliceThickness = scan.record.pixelSize;
 }
 
 // Where an attribute counts. The study's own attributes stand at the top of
@@ -272,13 +275,13 @@ const ScanRow kScanRows[] = {
     // Study Date and Time: an empty value empties the field.
     {Tag(0x0008, 0x0020), Scope::kTopLevel,
      [](Scan& s) {
-       s.Empty() ? void(StudyRecord.studyDate[0] = '\0') : StoreDate(s.ReadText());
+       s.Empty() ? void(s.record.studyDate[0] = '\0') : StoreDate(s.record, s.ReadText());
        return 0;
      }},
     {Tag(0x0008, 0x0030), Scope::kTopLevel,
      [](Scan& s) {
-       s.Empty() ? void(StudyRecord.studyTime[0] = '\0')
-                 : Reformat(StudyRecord.studyTime, s.ReadText(), {2, 2, 2}, ':');
+       s.Empty() ? void(s.record.studyTime[0] = '\0')
+                 : Reformat(s.record.studyTime, s.ReadText(), {2, 2, 2}, ':');
        return 0;
      }},
     // Modality: anything but NM is questioned.
@@ -287,12 +290,12 @@ const ScanRow kScanRows[] = {
     // Patient: an empty name or ID is marked, not left blank.
     {Tag(0x0010, 0x0010), Scope::kTopLevel,
      [](Scan& s) {
-       SetField(StudyRecord.patientName, s.Empty() ? "No_name" : s.ReadText());
+       SetField(s.record.patientName, s.Empty() ? "No_name" : s.ReadText());
        return 0;
      }},
     {Tag(0x0010, 0x0020), Scope::kTopLevel,
      [](Scan& s) {
-       SetField(StudyRecord.patientId, s.Empty() ? "No_ID" : s.ReadText());
+       SetField(s.record.patientId, s.Empty() ? "No_ID" : s.ReadText());
        return 0;
      }},
     {Tag(0x0010, 0x0040), Scope::kTopLevel, [](Scan& s) { return StoreSex(s), 0; }},
@@ -323,14 +326,14 @@ const ScanRow kScanRows[] = {
     // Image attributes: how the pixel data are laid out.
     {Tag(0x0028, 0x0008), Scope::kTopLevel,
      [](Scan& s) {
-       if (!s.Empty()) StudyRecord.frameCount = ParseNumberOfFrames(s.ReadText());
-       if (!s.Empty()) s.found.numberOfFrames = StudyRecord.frameCount;
+       if (!s.Empty()) s.record.frameCount = ParseNumberOfFrames(s.ReadText());
+       if (!s.Empty()) s.found.numberOfFrames = s.record.frameCount;
        return 0;
      }},
     {Tag(0x0028, 0x0010), Scope::kTopLevel,
      [](Scan& s) {
-       if (!s.Empty()) StudyRecord.matrixSize = static_cast<std::int16_t>(s.Read16());
-       s.found.rows = static_cast<std::uint16_t>(StudyRecord.matrixSize);
+       if (!s.Empty()) s.record.matrixSize = static_cast<std::int16_t>(s.Read16());
+       s.found.rows = static_cast<std::uint16_t>(s.record.matrixSize);
        return 0;
      }},
     {Tag(0x0028, 0x0011), Scope::kTopLevel,
@@ -371,8 +374,8 @@ const ScanRow kScanRows[] = {
     // Number of Time Slots: the gates.
     {Tag(0x0054, 0x0071), Scope::kTopLevel,
      [](Scan& s) {
-       if (!s.Empty()) StudyRecord.gateCount = static_cast<std::int16_t>(s.Read16());
-       s.found.numberOfTimeSlots = static_cast<std::uint16_t>(StudyRecord.gateCount);
+       if (!s.Empty()) s.record.gateCount = static_cast<std::int16_t>(s.Read16());
+       s.found.numberOfTimeSlots = static_cast<std::uint16_t>(s.record.gateCount);
        return 0;
      }},
     // Number of Slices: the frames per gate; stands in for a Number of
@@ -382,8 +385,8 @@ const ScanRow kScanRows[] = {
        if (s.Empty()) return 0;
        std::uint16_t slices = s.Read16();
        s.found.numberOfSlices = slices;
-       s.found.slicesStandInForFrames = SlicesStandInForFrames(StudyRecord.frameCount, slices);
-       StudyRecord.frameCount = StatedFrames(StudyRecord.frameCount, slices);
+       s.found.slicesStandInForFrames = SlicesStandInForFrames(s.record.frameCount, slices);
+       s.record.frameCount = StatedFrames(s.record.frameCount, slices);
        return 0;
      }},
 };
@@ -469,6 +472,7 @@ std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOp
 }
 
 std::int32_t ScanStudyHeader(const char* path, LoadSession& session) {
+  session.found = ScanFindings{};
   std::FILE* stream = OpenDicomFile(path);
   if (stream == nullptr) {
     ReportOpenFailure(path, session.report());

@@ -1,5 +1,5 @@
-// The one pass over a DICOM file that fills StudyRecord and finds where the
-// pixel values begin.
+// The one pass over a DICOM file that fills the record of the session's
+// study and finds where the pixel values begin.
 #pragma once
 
 #include <cstdint>

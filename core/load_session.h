@@ -1,6 +1,7 @@
-// One load in progress: the caller's options, the report it fills, and what
-// the scan found for the loader. Every stage of the load (scan, frame order,
-// decoder, frame read) takes it; nothing of it outlives the load.
+// One load in progress: the caller's study it fills (record, frames, what
+// the scan found), the caller's options and the report it fills. Every stage
+// of the load (scan, frame order, decoder, frame read) takes it; the session
+// itself does not outlive the load.
 #pragma once
 
 #include <string>
@@ -8,18 +9,24 @@
 
 #include "core/load_options.h"
 #include "core/load_report.h"
-#include "core/scan_findings.h"
+#include "model/study.h"
 
 class LoadSession {
  public:
-  LoadSession(const LoadOptions& options, LoadReport& report)
-      : options_(options), report_(report) {}
+  LoadSession(Study& study, const LoadOptions& options, LoadReport& report)
+      : study(study),
+        record(study.record),
+        found(study.found),
+        options_(options),
+        report_(report) {}
   LoadSession(const LoadSession&) = delete;
   LoadSession& operator=(const LoadSession&) = delete;
 
   const LoadOptions& options() const { return options_; }
   LoadReport& report() { return report_; }
-  ScanFindings found;
+  Study& study;
+  TStudyRecord& record;  // study.record
+  ScanFindings& found;   // study.found
 
   // The one way a stage fails: records why, returns false.
   bool Fail(LoadFailure why, std::string words) { return report_.Fail(why, std::move(words)); }

@@ -7,14 +7,7 @@
 #include <string>
 
 #include "core/element_reader.h"
-
-// How the pixel data are stored.
-enum class PixelEncoding {
-  kRaw,           // little endian, explicit or implicit VR: read directly
-  kRawBigEndian,  // explicit VR big endian: read directly, each word swapped
-  kEncapsulated,  // compressed fragments: the decoder helper rewrites them
-  kDeflated,      // the whole data set deflated: decoded before any walk
-};
+#include "model/pixel_encoding.h"
 
 // The codestream of one frame of encapsulated pixel data.
 enum class Codestream { kNone, kJpeg, kJpegLs, kJpeg2000, kRle, kVideo };

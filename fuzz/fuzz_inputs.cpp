@@ -17,7 +17,7 @@
 #include "gsd/gsd_stream.h"
 #include "gsd/gsd_writer.h"
 #include "helper_client/transcoder.h"
-#include "model/study_state.h"
+#include "model/study.h"
 
 namespace {
 
@@ -56,31 +56,32 @@ void WalkHeaders(const char* path) {
 
 // What the writer wrote must read back, as the record says: a DICOM value
 // that ends or breaks the header is caught here, not by a later reader.
-void ExpectTheReaderAgrees(const std::string& gsd) {
+void ExpectTheReaderAgrees(const std::string& gsd, const TStudyRecord& record) {
   GsdFile file;
   std::string error;
   if (!ParseGsd(gsd, file, error)) {
     std::fprintf(stderr, "the GSD written does not read back: %s\n", error.c_str());
     std::abort();
   }
-  const int gates = StudyRecord.gateCount > 1 ? StudyRecord.gateCount : 1;
-  const int frames = StudyRecord.frameCount > 0 ? StudyRecord.frameCount : 0;
+  const int gates = record.gateCount > 1 ? record.gateCount : 1;
+  const int frames = record.frameCount > 0 ? record.frameCount : 0;
   const std::string* hr = file.Field("hr");
-  if (file.division != StudyRecord.gateCount || file.frames != frames || file.Gates() != gates ||
-      hr == nullptr || *hr != std::to_string(StudyRecord.heartRate)) {
+  if (file.division != record.gateCount || file.frames != frames || file.Gates() != gates ||
+      hr == nullptr || *hr != std::to_string(record.heartRate)) {
     std::fprintf(stderr, "the GSD read back disagrees with the record\n");
     std::abort();
   }
 }
 
-void WriteWhatWasLoaded() {
+void WriteWhatWasLoaded(Study& study) {
+  TStudyRecord& record = study.record;
   StudyFormTexts texts;
-  FillFormTexts(StudyRecord, texts);
+  FillFormTexts(record, texts);
   if (texts.sex == FormSex::kUnknown) texts.sex = FormSex::kFemale;  // as dicom2gsd writes it
-  if (StoreFormTexts(texts, StudyRecord)) return;
-  if (StudyRecord.gateCount > kStoreGates || StudyRecord.frameCount > kStoreFramesPerGate) return;
+  if (StoreFormTexts(texts, record)) return;
+  if (record.gateCount > kStoreGates || record.frameCount > kStoreFramesPerGate) return;
   std::string error;
-  if (!GsdHeaderReadsBack(StudyRecord, error)) {  // a loaded study the writer would refuse
+  if (!GsdHeaderReadsBack(record, error)) {  // a loaded study the writer would refuse
     std::fprintf(stderr, "the GSD header of a loaded study does not read back: %s\n",
                  error.c_str());
     std::abort();
@@ -89,13 +90,13 @@ void WriteWhatWasLoaded() {
   // does not take.
   std::FILE* sink = std::tmpfile();
   if (sink == nullptr) return;
-  const bool written = WriteGsdStream(sink, StudyRecord, StudyRecord.gateCount % 2 == 0);
+  const bool written = WriteGsdStream(sink, study, record.gateCount % 2 == 0);
   std::string gsd;
   char chunk[65536];
   std::rewind(sink);
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, sink)) > 0;) gsd.append(chunk, n);
   std::fclose(sink);
-  if (written) ExpectTheReaderAgrees(gsd);
+  if (written) ExpectTheReaderAgrees(gsd, record);
 }
 
 }  // namespace
@@ -106,11 +107,12 @@ int RunDicomLoadInput(const std::uint8_t* data, std::size_t size, LoadReport* la
   MemoryFile file(data, size);
   WalkHeaders(file.path());
   int result = kLoadFailed;
+  Study study;
   for (bool answer : {false, true}) {
     options.ask = [answer](const OperatorQuestion&) { return answer; };
     LoadReport report;
-    result = LoadGatedStudy(file.path(), options, report);
-    if (result == kLoadOk) WriteWhatWasLoaded();
+    result = LoadGatedStudy(file.path(), study, options, report);
+    if (result == kLoadOk) WriteWhatWasLoaded(study);
     if (last != nullptr) *last = report;
   }
   return result;

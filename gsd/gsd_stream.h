@@ -4,9 +4,10 @@
 
 #include <cstdio>
 
-#include "model/study_state.h"
+#include "model/study.h"
 
-// Writes header and frames and flushes them; false as soon as a write
-// fails. Frames of each gate go first to last when baseToApex, else last to
-// first. The stream is left open, with its buffer replaced by the writer's.
-bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex);
+// Writes the study's header and frames and flushes them; false as soon as a
+// write fails. Frames of each gate go first to last when baseToApex, else
+// last to first. The stream is left open, with its buffer replaced by the
+// writer's.
+bool WriteGsdStream(std::FILE* out, const Study& study, bool baseToApex);

@@ -108,32 +108,39 @@ bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error) {
   return true;
 }
 
-bool WriteGsdStream(std::FILE* out, const TStudyRecord& record, bool baseToApex) {
+bool WriteGsdStream(std::FILE* out, const Study& study, bool baseToApex) {
+  const TStudyRecord& record = study.record;
   std::string header = ComposeGsdHeader(record);
   if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return false;
   int gates = record.gateCount > 1 ? record.gateCount : 1;
   int frames = record.frameCount;
+  if (frames > 0 && !study.frames.Held()) return false;
   for (int g = 0; g < gates; ++g) {
     for (int i = 0; i < frames; ++i) {
       int f = baseToApex ? i : frames - 1 - i;
-      if (std::fwrite(ImageStore + FrameSlotIndex(g, f), kGsdFrameBytes, 1, out) != 1) return false;
+      if (std::fwrite(study.frames.Slot(g, f), kGsdFrameBytes, 1, out) != 1) return false;
     }
   }
   return std::fflush(out) == 0;
 }
 
-int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex, std::string& error,
+int WriteGsdFile(const char* path, const Study& study, bool baseToApex, std::string& error,
                  const OutputOptions& options) {
   error.clear();
-  if (record->gateCount > kStoreGates || record->frameCount > kStoreFramesPerGate) {
-    error = std::to_string(record->gateCount) + " gates of " + std::to_string(record->frameCount) +
+  const TStudyRecord& record = study.record;
+  if (record.gateCount > kStoreGates || record.frameCount > kStoreFramesPerGate) {
+    error = std::to_string(record.gateCount) + " gates of " + std::to_string(record.frameCount) +
             " frames exceed the store (" + StoreLimitText() + ")";
     return kGsdNotWritten;
   }
-  if (!GsdHeaderReadsBack(*record, error)) return kGsdNotWritten;
+  if (!study.frames.Held()) {
+    error = "no frames in memory";
+    return kGsdNotWritten;
+  }
+  if (!GsdHeaderReadsBack(record, error)) return kGsdNotWritten;
   int result = WriteOutputFile(
-      path, [&](std::FILE* out) { return WriteGsdStream(out, *record, baseToApex); }, nullptr,
-      error, options);
+      path, [&](std::FILE* out) { return WriteGsdStream(out, study, baseToApex); }, nullptr, error,
+      options);
   return result == kOutputWritten ? kGsdWritten : kGsdNotWritten;
 }
 

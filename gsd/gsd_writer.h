@@ -1,9 +1,9 @@
-// Writes StudyRecord and ImageStore as a GSD file.
+// Writes a study, its record and its frames, as a GSD file.
 #pragma once
 
 #include <string>
 
-#include "model/study_state.h"
+#include "model/study.h"
 #include "output/output_file.h"
 #include "status/converter_status.h"
 
@@ -25,10 +25,11 @@ bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error);
 // are followed with the shared-folder rules; other files the rules allow are
 // written in place and keep their owner, mode and links; a file the caller
 // may not write, or that has no write bit, is left untouched. A record whose
-// header would not read back is refused before any file is touched. Returns
+// header would not read back is refused before any file is touched. The
+// header comes from study.record, the frames from study.frames. Returns
 // kGsdWritten or kGsdNotWritten with the reason in error. options choose how
 // the bytes reach the disk (tests stand in failing streams and steps).
-int WriteGsdFile(const char* path, const TStudyRecord* record, bool baseToApex, std::string& error,
+int WriteGsdFile(const char* path, const Study& study, bool baseToApex, std::string& error,
                  const OutputOptions& options = {});
 
 // True, with the reason in error, when output names the same file as input

@@ -1,10 +1,5 @@
 #include "helper/decode_threads.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <cstdio>
-
 std::size_t CodecPeakBytes(std::size_t samples) {
   // OpenJPEG: the image and the tile's 32-bit planes, the wavelet's line
   // buffers and the code blocks' data, under 32 bytes a sample; IJG's
@@ -23,18 +18,4 @@ int ThreadsThatFit(int wanted, std::size_t frames, std::size_t samplesPerFrame,
     if (threads > fit) threads = fit;
   }
   return threads < 1 ? 1 : static_cast<int>(threads);
-}
-
-std::size_t AddressSpaceLeft() {
-  rlimit limit;
-  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
-  std::FILE* statm = std::fopen("/proc/self/statm", "re");
-  if (statm == nullptr) return 0;
-  unsigned long pages = 0;
-  const bool read = std::fscanf(statm, "%lu", &pages) == 1;
-  std::fclose(statm);
-  const long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (!read || pageSize <= 0) return 0;
-  const std::size_t mapped = pages * static_cast<std::size_t>(pageSize);
-  return limit.rlim_cur > mapped ? static_cast<std::size_t>(limit.rlim_cur) - mapped : 1;
 }

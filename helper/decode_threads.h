@@ -14,11 +14,8 @@ std::size_t CodecPeakBytes(std::size_t samples);
 
 // wanted threads, at most one per frame, and no more than memoryLeft bytes
 // of address space hold with stackBytes each once taken bytes are mapped
-// since; at least one. memoryLeft 0: unknown, wanted is taken.
+// since; at least one. memoryLeft 0: unknown, wanted is taken. The helper
+// reads memoryLeft before its system-call filter goes on (AddressSpaceLeft,
+// platform/process_limits.h).
 int ThreadsThatFit(int wanted, std::size_t frames, std::size_t samplesPerFrame,
                    std::size_t stackBytes, std::size_t memoryLeft, std::size_t taken);
-
-// The address space this process may still map: its limit less what it has
-// mapped, read from /proc/self/statm (so before the system call filter goes
-// on); 0 when either is unknown.
-std::size_t AddressSpaceLeft();

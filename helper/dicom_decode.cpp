@@ -29,28 +29,15 @@
 // reason, in the decoder's own words where it has them, is one line on
 // standard error. Killed by a signal, GDCM's child ends this process by the
 // same signal.
-#include <fcntl.h>
-#include <malloc.h>
-#include <netinet/in.h>
-#include <pthread.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "helper/decode_threads.h"
@@ -58,7 +45,18 @@
 #include "helper/frame_decode.h"
 #include "helper/helper_process.h"
 #include "helper/sandbox.h"
+#include "platform/confinement.h"
+#include "platform/default_signals.h"
+#include "platform/heap_tuning.h"
+#include "platform/held_program.h"
+#include "platform/pipe_pages.h"
+#include "platform/process_id.h"
+#include "platform/process_limits.h"
+#include "platform/process_privileges.h"
 #include "platform/program_folder.h"
+#include "platform/standard_input.h"
+#include "platform/standby_child.h"
+#include "platform/usable_cores.h"
 #include "status/decoder_status.h"
 
 namespace {
@@ -106,7 +104,7 @@ bool ReadOptions(int argc, char** argv, Options& options, std::string& why) {
 // enter the caller's folder (a clone made with mktemp -d, /root), and no
 // path is looked up after the change.
 struct GdcmHelper {
-  int fd = -1;         // O_PATH, close-on-exec; -1 when no place held it
+  int fd = -1;         // held (held_program.h); -1 when no place held it
   std::string path;    // where it was found: its argv[0]
   std::string looked;  // every place tried, when none held it
 };
@@ -118,87 +116,52 @@ GdcmHelper OpenGdcmHelper() {
   if (!folder.empty()) places.push_back(folder + "/" + kGdcmHelperName);
   if (places.empty() || places[0] != DGC_DECODER_GDCM_PATH) places.push_back(DGC_DECODER_GDCM_PATH);
   for (const std::string& path : places) {
-    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-    struct stat info;
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    const int fd = HoldProgram(path);
+    if (fd >= 0) {
       helper.fd = fd;
       helper.path = path;
       return helper;
     }
-    if (fd >= 0) ::close(fd);
     helper.looked += (helper.looked.empty() ? "" : ", ") + path;
   }
   return helper;
 }
 
 // Becomes dicom-decode-gdcm (with --verdict: its verdict only); returns why
-// it could not. The kernel checks the execute permission of the file itself,
-// not of the folders on its path.
+// it could not.
 std::string RunGdcmHelper(const GdcmHelper& helper, bool verdictOnly) {
   if (helper.fd < 0)
     return std::string("the decoder cannot start ") + kGdcmHelperName + " (looked for " +
            helper.looked + ")";
-  char verdict[] = "--verdict";
-  char* argv[] = {const_cast<char*>(helper.path.c_str()), verdictOnly ? verdict : nullptr, nullptr};
-  char* envp[] = {nullptr};
-  ::execveat(helper.fd, "", argv, envp, AT_EMPTY_PATH);
-  return "the decoder cannot start " + helper.path + ": " + std::strerror(errno);
+  std::vector<std::string> argv = {helper.path};
+  if (verdictOnly) argv.push_back("--verdict");
+  const int error = RunHeldProgram(helper.fd, argv);
+  return "the decoder cannot start " + helper.path + ": " + std::strerror(error);
 }
 
 // The child that becomes GDCM's helper when asked: made before the filter,
 // as the user the helper runs as, tied to this process's end. It reads one
 // byte: 'G' to decode, 'V' for the verdict only; end of file, it ends.
-struct Standby {
-  pid_t pid = -1;
-  int ask = -1;  // the byte goes here
-};
-
-Standby StartStandby(const GdcmHelper& helper) {
-  Standby standby;
-  int control[2];
-  if (::pipe2(control, O_CLOEXEC) != 0) return standby;
-  const pid_t self = ::getpid();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(control[1]);
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || ::getppid() != self) ::_exit(0);
-    char mode = 0;
-    ssize_t n;
-    while ((n = ::read(control[0], &mode, 1)) < 0 && errno == EINTR) {
-    }
-    if (n != 1) ::_exit(0);
-    const std::string why = RunGdcmHelper(helper, mode == 'V') + "\n";
-    (void)!::write(2, why.data(), why.size());
-    ::_exit(kHelperCannotStart);
-  }
-  ::close(control[0]);
-  if (child < 0) {
-    ::close(control[1]);
-    return standby;
-  }
-  standby.pid = child;
-  standby.ask = control[1];
-  return standby;
+StandbyChild StartStandby(const GdcmHelper& helper) {
+  return StartStandbyChild([&helper](char mode) {
+    return Fail(kHelperCannotStart, RunGdcmHelper(helper, mode == 'V'));
+  });
 }
 
 // Hands the file to GDCM and ends as GDCM's child ends: its status, or its
 // signal.
-int AskGdcm(const Standby& standby, char mode) {
+int AskGdcm(const StandbyChild& standby, char mode) {
   if (standby.pid < 0)
     return Fail(kHelperCannotStart, "the decoder cannot start GDCM (no process for it)");
-  if (::write(standby.ask, &mode, 1) != 1)
+  int error = 0;
+  if (!WakeStandbyChild(standby, mode, error))
     return Fail(kHelperCannotStart,
-                "the decoder cannot start GDCM: " + std::string(std::strerror(errno)));
-  int status = 0;
-  pid_t reaped;
-  while ((reaped = ::waitpid(standby.pid, &status, 0)) < 0 && errno == EINTR) {
-  }
-  if (reaped != standby.pid) return Fail(kHelperCannotStart, "the decoder lost GDCM's process");
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
-  std::signal(sig, SIG_DFL);
-  ::raise(sig);
-  return Fail(kHelperUndecodable, "GDCM's process ended by signal " + std::to_string(sig));
+                "the decoder cannot start GDCM: " + std::string(std::strerror(error)));
+  const StandbyEnd end = WaitForStandbyChild(standby);
+  if (!end.reaped) return Fail(kHelperCannotStart, "the decoder lost GDCM's process");
+  if (end.signal == 0) return end.exitCode;
+  EndBySignal(end.signal);
+  return Fail(kHelperUndecodable, "GDCM's process ended by signal " + std::to_string(end.signal));
 }
 
 // Frames first; GDCM for what that way does not take, and for the verdict
@@ -208,7 +171,7 @@ int AskGdcm(const Standby& standby, char mode) {
 // with the frame's own words rather than written twice. A frame its codec
 // found damaged is refused with the codec's words: GDCM, which lets a
 // warning pass, would write made-up samples.
-int Decode(const Input& input, int threads, std::size_t memoryLeft, const Standby& gdcm) {
+int Decode(const Input& input, int threads, std::size_t memoryLeft, const StandbyChild& gdcm) {
   const FrameDecodeOutcome frames =
       DecodeFramesToStandardOutput(input.data, input.size, threads, memoryLeft);
   if (frames.damaged) return Fail(kHelperUndecodable, frames.why);
@@ -229,69 +192,55 @@ int Decode(const Input& input, int threads, std::size_t memoryLeft, const Standb
   return verdict != kHelperDecoded ? verdict : Fail(kHelperUndecodable, frames.why);
 }
 
-// The cores this process may run on: the decoding threads, at most.
-int UsableCores() {
-  cpu_set_t cores;
-  CPU_ZERO(&cores);
-  if (::sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0)
-    return CPU_COUNT(&cores);
-  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? static_cast<int>(online) : 1;
-}
-
 // dicom-decode --self-test CHECK confines itself as for a decode (with no
 // input), then: "ids" writes the identity it was confined under; the other
 // checks try what the filter forbids, and end by SIGSYS where it holds.
 int SelfTest(const std::string& check, const std::string& identity) {
   if (check == "ids") {
-    ssize_t written = ::write(1, identity.data(), identity.size());
-    return written == static_cast<ssize_t>(identity.size()) ? kHelperDecoded : kHelperCannotWrite;
+    return WriteAllToStandardOutput(identity.data(), identity.size()) ? kHelperDecoded
+                                                                      : kHelperCannotWrite;
   }
-  char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
   if (check == "thread" || check == "thread-memory") {
     // A thread as the decoding ones are made; with "thread-memory" it asks
     // for more than the address-space limit leaves.
-    struct Attempt {
-      bool memory;
-      bool got = false;
-    } attempt{check == "thread-memory"};
-    auto run = [](void* argument) -> void* {
-      Attempt& a = *static_cast<Attempt*>(argument);
-      if (!a.memory) return nullptr;
-      void* block = std::malloc(std::size_t{640} << 20);
-      a.got = block != nullptr;
-      std::free(block);
-      return nullptr;
-    };
-    pthread_t thread;
-    if (::pthread_create(&thread, nullptr, run, &attempt) != 0)
+    const bool memory = check == "thread-memory";
+    bool got = false;
+    try {
+      std::thread([memory, &got] {
+        if (!memory) return;
+        void* block = std::malloc(std::size_t{640} << 20);
+        got = block != nullptr;
+        std::free(block);
+      }).join();
+    } catch (const std::system_error&) {
       return Fail(kHelperSelfTestFailed, "no thread");
-    ::pthread_join(thread, nullptr);
-    const char* said = attempt.memory ? (attempt.got ? "640 MiB given\n" : "640 MiB refused\n")
-                                      : "thread joined\n";
-    return ::write(1, said, std::strlen(said)) > 0 ? kHelperDecoded : kHelperCannotWrite;
+    }
+    const char* said = memory ? (got ? "640 MiB given\n" : "640 MiB refused\n") : "thread joined\n";
+    return WriteAllToStandardOutput(said, std::strlen(said)) ? kHelperDecoded : kHelperCannotWrite;
   }
-  if (check == "fork")
-    ::fork();
-  else if (check == "open")
-    ::open("/etc/passwd", O_RDONLY);
-  else if (check == "socket")
-    ::socket(AF_INET, SOCK_STREAM, 0);
-  else if (check == "exec")
-    ::execve(argv[0], argv, nullptr);
-  else if (check == "exec-memory")
-    ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  else if (check == "map-file")
-    ::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE, 0, 0);
-  else
-    return Fail(kHelperSelfTestUnknown, "unknown self-test " + check);
-  return Fail(kHelperSelfTestFailed, check + " was allowed");
+  const struct {
+    const char* name;
+    ForbiddenCall call;
+  } kForbidden[] = {
+      {"fork", ForbiddenCall::kNewProcess},
+      {"open", ForbiddenCall::kOpenFile},
+      {"socket", ForbiddenCall::kSocket},
+      {"exec", ForbiddenCall::kRunProgram},
+      {"exec-memory", ForbiddenCall::kExecutableMemory},
+      {"map-file", ForbiddenCall::kFileMapping},
+  };
+  for (const auto& forbidden : kForbidden) {
+    if (check != forbidden.name) continue;
+    TryForbiddenCall(forbidden.call);
+    return Fail(kHelperSelfTestFailed, check + " was allowed");
+  }
+  return Fail(kHelperSelfTestUnknown, "unknown self-test " + check);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int dumpableAtMain = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);  // for --self-test ids
+  const int dumpableAtMain = DumpableState();  // for --self-test ids
   if (AnswerHelpOrVersion(
           argc, argv, "dicom-decode",
           "The DICOM Data Converter's decoder helper: reads a compressed DICOM file\n"
@@ -299,7 +248,7 @@ int main(int argc, char** argv) {
           "decoded, in a confined process. The converters start it; it is not\n"
           "meant to be run by hand.\n"))
     return 0;
-  const pid_t parent = ::getppid();
+  const long parent = ParentProcessId();
   Options options;
   std::string why;
   if (!ReadOptions(argc, argv, options, why)) return Fail(kHelperCannotStart, why);
@@ -312,11 +261,10 @@ int main(int argc, char** argv) {
     return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
   try {
     Input input;
-    Standby standby;
+    StandbyChild standby;
     if (!selfTest) {
       // What cannot be mapped (a pipe) is GDCM's to read, as before.
-      struct stat info;
-      if (::fstat(0, &info) != 0 || !S_ISREG(info.st_mode))
+      if (!StandardInputIsRegularFile())
         return Fail(kHelperCannotStart, RunGdcmHelper(gdcm, false));
       if (!TakeStandardInput(input, why)) return Fail(kHelperCannotStart, why);
       standby = StartStandby(gdcm);
@@ -326,9 +274,7 @@ int main(int argc, char** argv) {
     // address space for itself. Memory a frame's codec frees stays in the
     // heap for the next frame instead of going back to the kernel and being
     // faulted in again (the helper lives for one file).
-    ::mallopt(M_ARENA_MAX, 1);
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    TuneHeap(1, 32 << 20, 256 << 20);
     const int threads = options.threads > 0 ? options.threads : UsableCores();
     const std::size_t memoryLeft = AddressSpaceLeft();
     if (!ConfineSystemCalls(why, standby.ask))

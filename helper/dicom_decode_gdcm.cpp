@@ -13,9 +13,6 @@
 // early (GDCM would pad them with zeros); 7 the sandbox cannot be set up or
 // the input cannot be read. The reason, in GDCM's own words where it has
 // them, is one line on standard error.
-#include <sys/prctl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -30,10 +27,12 @@
 #include "helper/gdcm_rewrite.h"
 #include "helper/helper_process.h"
 #include "helper/sandbox.h"
+#include "platform/process_id.h"
+#include "platform/process_privileges.h"
 #include "status/decoder_status.h"
 
 int main(int argc, char** argv) {
-  const int dumpableAtMain = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);  // for --self-test ids
+  const int dumpableAtMain = DumpableState();  // for --self-test ids
   if (AnswerHelpOrVersion(
           argc, argv, "dicom-decode-gdcm",
           "The DICOM Data Converter's GDCM helper: rewrites a big-endian or\n"
@@ -41,7 +40,7 @@ int main(int argc, char** argv) {
           "frame decoder cannot decode, in a confined process. dicom-decode starts\n"
           "it; it is not meant to be run by hand.\n"))
     return 0;
-  const pid_t parent = ::getppid();
+  const long parent = ParentProcessId();
   const bool emit = !(argc == 2 && std::strcmp(argv[1], "--verdict") == 0);
   // --self-test ids: confined as for a decode (with no input), it writes
   // the identity it was confined under.

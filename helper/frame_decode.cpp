@@ -1,13 +1,7 @@
 #include "helper/frame_decode.h"
 
-#include <fcntl.h>  // vmsplice
-#include <pthread.h>
-#include <sys/mman.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -23,12 +17,13 @@
 #include "core/transfer_syntax.h"
 #include "helper/decode_threads.h"
 #include "helper/frame_codecs.h"
+#include "platform/pipe_pages.h"
+#include "platform/thread_group.h"
 
 namespace {
 
 constexpr std::size_t kPreamble = 128;
-constexpr std::size_t kThreadStack = std::size_t{2} << 20;  // codecs need little stack
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kThreadStack = std::size_t{2} << 20;   // codecs need little stack
 const char kExplicitLittleEndian[] = "1.2.840.10008.1.2.1";  // 19 characters, NUL-padded to 20
 
 using Decoder = bool (*)(const unsigned char*, std::size_t, const FrameTarget&, std::string&);
@@ -324,34 +319,17 @@ Parse ReadStudy(Reader& r, Study& study) {
   return p == Parse::kOk ? GroupFrames(r, study) : p;
 }
 
-// The pixels, in a mapping of their own aligned for transparent huge pages
-// (fewer page faults while the decoders fill them). Their pages go into the
-// pipe by reference (WritePixels), so the mapping is never handed back to
-// the heap, where a later allocation could overwrite pixels the converter
-// has not read yet.
+// The pixels, in pages that go into the pipe by reference (pipe_pages.h):
+// never handed back to the heap, where a later allocation could overwrite
+// pixels the converter has not read yet.
 struct Pixels {
   std::uint16_t* words = nullptr;
-  std::size_t bytes = 0;
   std::size_t mapped = 0;
-  ~Pixels() {
-    if (words != nullptr) ::munmap(words, mapped);
-  }
+  PipePages pages;
   bool Allocate(std::size_t size) {
-    bytes = size;
-    const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-    void* p = ::mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return false;
-    // Keep the aligned part only.
-    const auto start = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
-    if (aligned > start) ::munmap(p, aligned - start);
-    const std::uintptr_t end = start + rounded + kHugePage;
-    if (end > aligned + rounded)
-      ::munmap(reinterpret_cast<void*>(aligned + rounded), end - aligned - rounded);
-    ::madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
-    words = reinterpret_cast<std::uint16_t*>(aligned);
-    mapped = rounded;
+    if (!pages.Allocate(size)) return false;
+    words = reinterpret_cast<std::uint16_t*>(pages.data());
+    mapped = pages.mapped();
     return true;
   }
 };
@@ -431,58 +409,8 @@ void DecodeFrames(Work& work) {
   }
 }
 
-void* DecodeThread(void* argument) {
+void DecodeThread(void* argument) {
   DecodeFrames(*static_cast<Work*>(argument));
-  return nullptr;
-}
-
-bool WriteAll(const void* bytes, std::size_t size) {
-  const char* p = static_cast<const char*>(bytes);
-  while (size > 0) {
-    ssize_t n = ::write(1, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Decoded pixels go into the pipe by reference (vmsplice), not copied: the
-// converter's read is then their only copy. They are never written again
-// (Pixels keeps them mapped until the end). Standard output that is no pipe
-// takes them by write, from the first refusal on (spliceable false).
-bool WritePixels(const char* p, std::size_t size, bool& spliceable) {
-  while (size > 0 && spliceable) {
-    iovec part{const_cast<char*>(p), size};
-    ssize_t n = ::vmsplice(1, &part, 1, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EBADF || errno == EINVAL || errno == ENOSYS)) {
-      spliceable = false;
-      break;
-    }
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return WriteAll(p, size);
-}
-
-// Starts at most wanted decoding threads (never more than the frames), each
-// with a stack of its own size: each counts in the helper's address space.
-std::vector<pthread_t> StartDecoders(Work& work, int threads, std::size_t frames) {
-  const std::size_t wanted = threads < 1 ? 1 : static_cast<std::size_t>(threads);
-  std::vector<pthread_t> workers;
-  pthread_attr_t attributes;
-  const bool attributesSet = ::pthread_attr_init(&attributes) == 0 &&
-                             ::pthread_attr_setstacksize(&attributes, kThreadStack) == 0;
-  for (std::size_t t = 0; attributesSet && t < wanted && t < frames; ++t) {
-    pthread_t thread;
-    if (::pthread_create(&thread, &attributes, DecodeThread, &work) != 0) break;
-    workers.push_back(thread);
-  }
-  if (attributesSet) ::pthread_attr_destroy(&attributes);
-  return workers;
 }
 
 // How far the writer came.
@@ -505,9 +433,13 @@ Written WriteInOrder(Work& work, const Study& study, const Pixels& pixels, std::
     std::size_t end = written;
     while (end < frames && work.done[end] != 0) ++end;
     hold.unlock();
-    const bool ok = (out.headerOut || WriteAll(study.header.data(), study.header.size())) &&
-                    WritePixels(reinterpret_cast<const char*>(pixels.words) + written * frameBytes,
-                                (end - written) * frameBytes, spliceable);
+    // Decoded pixels go into the pipe by reference, not copied: the
+    // converter's read is then their only copy. They are never written again.
+    const bool ok =
+        (out.headerOut || WriteAllToStandardOutput(study.header.data(), study.header.size())) &&
+        WritePagesToStandardOutput(
+            reinterpret_cast<const char*>(pixels.words) + written * frameBytes,
+            (end - written) * frameBytes, spliceable);
     out.headerOut = true;
     hold.lock();
     if (!ok) {
@@ -551,12 +483,15 @@ FrameDecodeOutcome DecodeFramesToStandardOutput(const char* data, std::size_t si
   work.frameValues = frameValues;
   work.done.assign(frames, 0);
 
-  std::vector<pthread_t> workers = StartDecoders(
-      work, ThreadsThatFit(threads, frames, frameValues, kThreadStack, memoryLeft, pixels.mapped),
-      frames);
-  if (workers.empty()) DecodeFrames(work);  // no thread to be had: this one decodes
+  // At most one thread per frame, each with a stack of its own size: each
+  // counts in the helper's address space.
+  ThreadGroup decoders(DecodeThread, &work);
+  const int fit =
+      ThreadsThatFit(threads, frames, frameValues, kThreadStack, memoryLeft, pixels.mapped);
+  if (decoders.Start(std::min(static_cast<std::size_t>(fit), frames), kThreadStack) == 0)
+    DecodeFrames(work);  // no thread to be had: this one decodes
   const Written written = WriteInOrder(work, study, pixels, frames, frameBytes);
-  for (pthread_t thread : workers) ::pthread_join(thread, nullptr);
+  decoders.JoinAll();
 
   if (written.writeFailed) {
     outcome.result = FrameDecodeOutcome::kWriteFailed;

@@ -40,5 +40,5 @@ bool AnswerHelpOrVersion(int argc, char** argv, const char* name, const char* us
 // For the helpers' hidden --self-test ids: the ids, the flags and the limits
 // the sandbox leaves before its filter goes on, as one line, and whether the
 // program was dumpable when its main() began (dumpableAtMain: what
-// prctl(PR_GET_DUMPABLE) said there).
+// DumpableState() said there).
 std::string ConfinedIdentity(int dumpableAtMain);

@@ -6,8 +6,6 @@
 // nothing.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 
 // As root (real or effective): no supplementary groups, then the group and
@@ -21,7 +19,7 @@ bool DropPrivileges(std::string& why);
 // SIGKILL when the parent ends. A change of user clears this, so it is set
 // after DropPrivileges; false when parent is no longer the parent (it ended
 // before the signal was armed).
-bool EndWithParent(pid_t parent, std::string& why);
+bool EndWithParent(long parent, std::string& why);
 
 // From here on only writes to standard output and error, memory that is not
 // executable and not a file mapping, threads of this process (no new

@@ -6,15 +6,15 @@
 // constructor of the program's own, whatever its priority, runs after them.
 // Installed mode 0711, the helpers are undumpable even before this (the
 // kernel makes a program the user may not read undumpable at exec).
-#include <sys/prctl.h>
+#include "platform/process_privileges.h"
 
 namespace {
 
-void BecomeUndumpable(int, char**, char**) {
-  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+void UndumpableFromTheStart(int, char**, char**) {
+  BecomeUndumpable();
 }
 
 }  // namespace
 
 __attribute__((section(".preinit_array"),
-               used)) void (*const kBecomeUndumpable)(int, char**, char**) = BecomeUndumpable;
+               used)) void (*const kBecomeUndumpable)(int, char**, char**) = UndumpableFromTheStart;

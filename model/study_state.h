@@ -1,6 +1,5 @@
-// Process-wide working state of the converter: the one study in memory, its
-// frames, the two paths and the mode. Everything here has static storage and
-// starts zero-filled; there is one thread, so nothing is locked.
+// The study record, the frame geometry and the store's limits. A study in
+// memory, record and frames together, is a Study value (model/study.h).
 #pragma once
 
 #include <cstddef>
@@ -35,7 +34,8 @@ constexpr int kWideFrameSide = 128;  // an acquired frame binned 2 x 2 to kFrame
 constexpr int kFrameValues = kFrameSide * kFrameSide;  // 4096
 constexpr std::size_t kStoreValues = std::size_t{kStoreGates} * kStoreFramesPerGate * kFrameValues;
 
-// Index of the first value of frame f of gate g in ImageStore (gate-major).
+// Index of the first value of frame f of gate g in a study's frame store
+// (gate-major).
 constexpr std::size_t FrameSlotIndex(int gate, int frame) {
   return (static_cast<std::size_t>(gate) * kStoreFramesPerGate + static_cast<std::size_t>(frame)) *
          kFrameValues;
@@ -43,15 +43,6 @@ constexpr std::size_t FrameSlotIndex(int gate, int frame) {
 
 // "at most 16 gates of 64 frames", for messages about the store's limits.
 std::string StoreLimitText();
-
-extern TStudyRecord StudyRecord;
-extern std::int16_t ImageStore[kStoreValues];
-
-// Paths hold any length: a path is never cut, since a cut path would name
-// another file.
-extern std::string InputPath;
-extern std::string OutputPath;
-extern bool BatchMode;
 
 // Copies text into a fixed field, cut to the field's capacity and always
 // NUL-terminated.

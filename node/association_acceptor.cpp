@@ -1,10 +1,10 @@
 #include "node/association_acceptor.h"
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstring>
 #include <vector>
+
+#include "platform/watched_socket.h"
 
 namespace {
 
@@ -24,11 +24,7 @@ ConnectionWatch::Limits LimitsOf(const NodeOptions& options) {
 }
 
 bool StillListening(T_ASC_Network* network) {
-  const int fd = DUL_networkSocket(network->network);
-  int listening = 0;
-  socklen_t size = sizeof listening;
-  return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
-         listening != 0;
+  return SocketListens(DUL_networkSocket(network->network));
 }
 
 }  // namespace

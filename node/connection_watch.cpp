@@ -1,10 +1,9 @@
 #include "node/connection_watch.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <vector>
+
+#include "platform/watched_socket.h"
 
 ConnectionWatch::ConnectionWatch(const Limits& limits)
     : limits_(limits), thread_([this] { Run(); }) {}
@@ -42,9 +41,7 @@ void ConnectionWatch::SetListener(int fd) {
 }
 
 bool ConnectionWatch::ListenerWaiting() const {
-  if (listener_ < 0) return false;
-  pollfd listening{listener_, POLLIN, 0};
-  return ::poll(&listening, 1, 0) > 0 && (listening.revents & POLLIN) != 0;
+  return ConnectionWaiting(listener_);
 }
 
 void ConnectionWatch::Remove(int fd) {
@@ -85,7 +82,7 @@ void ConnectionWatch::Run() {
           (waiting && entry.request && now - entry.since >= limits_.busyRequest)) {
         // Shut down, not closed: the number stays the connection's until
         // DCMTK closes it, and every wait on it ends with end of file.
-        ::shutdown(fd, SHUT_RDWR);
+        ShutDownSocket(fd);
         entry.deadline = Clock::time_point::max();
       } else {
         next = std::min(next, entry.deadline);

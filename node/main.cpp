@@ -7,26 +7,24 @@
 // that fails ends the node with 1, for its supervisor to restart it.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "node/association_acceptor.h"
-#include "node/listen_address.h"
 #include "node/node_check.h"
 #include "node/node_log.h"
 #include "node/node_options.h"
 #include "node/spool.h"
 #include "node/storage_scp.h"
 #include "node/worker_pool.h"
+#include "platform/daemon_signals.h"
+#include "platform/durable_folder.h"
+#include "platform/listen_address.h"
 #include "platform/program_folder.h"
 #include "process/child_process.h"
 
@@ -35,25 +33,24 @@ namespace {
 // The folder as an absolute path without links, for the log and the
 // programs it is handed to.
 bool UsableFolder(std::string& path, std::string& error, bool ownFolder = false) {
-  if (::mkdir(path.c_str(), 0750) != 0 && errno != EEXIST) {
-    error = path + ": " + std::strerror(errno);
+  const int made = MakeFolder(path, 0750);
+  if (made != 0 && made != EEXIST) {
+    error = path + ": " + std::strerror(made);
     return false;
   }
   // The configured folders may be links the administrator made; failed/
   // inside the output folder is the node's own and must not be one.
-  struct stat info;
-  if ((ownFolder ? ::lstat(path.c_str(), &info) : ::stat(path.c_str(), &info)) != 0 ||
-      !S_ISDIR(info.st_mode)) {
+  PathFacts facts;
+  if (LookAtPath(path, !ownFolder, facts) != 0 || !facts.folder) {
     error = path + ": not a folder";
     return false;
   }
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) {
-    error = path + ": " + std::strerror(errno);
+  std::string resolved;
+  if (const int unresolved = ResolvedPath(path, resolved)) {
+    error = path + ": " + std::strerror(unresolved);
     return false;
   }
   path = resolved;
-  std::free(resolved);
   return true;
 }
 
@@ -70,8 +67,8 @@ std::string FindConverter(std::string& error) {
     error = "cannot tell this program's folder from /proc/self/exe";
     return {};
   }
-  if (::access(converter.c_str(), X_OK) != 0) {
-    error = converter + ": " + std::strerror(errno);
+  if (const int refused = MayRun(converter)) {
+    error = converter + ": " + std::strerror(refused);
     return {};
   }
   return converter;
@@ -86,28 +83,13 @@ bool OpenFolders(NodeOptions& options, Spool& spool, std::string& error) {
          UsableFolder(options.spool, error) && spool.Open(options.spool, error);
 }
 
-// Every thread inherits the mask: the signals are taken by sigwait in the
-// watch that stops the node or reopens its log.
-sigset_t BlockSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-  return signals;
-}
-
 // Takes the signals until one stops the node (or the node ends of itself:
-// SIGUSR1 from Serve once ended set, never logged; one from outside is
-// ignored).
-void WatchSignals(const sigset_t& signals, const std::atomic<bool>& ended,
-                  AssociationAcceptor& acceptor, NodeLog& log) {
+// the wake signal from Serve once ended set, never logged; one from outside
+// is ignored).
+void WatchSignals(const std::atomic<bool>& ended, AssociationAcceptor& acceptor, NodeLog& log) {
   for (;;) {
-    int signal = 0;
-    if (sigwait(&signals, &signal) != 0) continue;
-    if (signal == SIGHUP) {
+    const DaemonSignal signal = WaitForDaemonSignal();
+    if (signal == DaemonSignal::kHangUp) {
       std::string error;
       if (log.Reopen(error))
         log.Event("log reopened", "SIGHUP");
@@ -115,8 +97,9 @@ void WatchSignals(const sigset_t& signals, const std::atomic<bool>& ended,
         log.Event("log not reopened", error);
       continue;
     }
-    if (signal == SIGUSR1 && !ended) continue;
-    if (signal != SIGUSR1) log.Event("stopping", signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    if (signal == DaemonSignal::kWake && !ended) continue;
+    if (signal != DaemonSignal::kWake)
+      log.Event("stopping", signal == DaemonSignal::kTerminate ? "SIGTERM" : "SIGINT");
     acceptor.Stop();
     return;
   }
@@ -125,7 +108,7 @@ void WatchSignals(const sigset_t& signals, const std::atomic<bool>& ended,
 // Listens until a stop signal, with the queue a previous run left first in
 // line. Returns the exit status.
 int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, NodeLog& log,
-          const NodeOptions& options, sigset_t signals) {
+          const NodeOptions& options) {
   std::string error;
   if (!acceptor.Open(error)) {
     // The port is taken or not ours.
@@ -137,10 +120,9 @@ int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, Node
   // What a previous run received and did not convert, oldest first.
   for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1, 0, ""});
 
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  HoldWakeSignal();
   std::atomic<bool> ended{false};
-  std::thread signalWatch([&] { WatchSignals(signals, ended, acceptor, log); });
+  std::thread signalWatch([&] { WatchSignals(ended, acceptor, log); });
   log.Event("listening", options.aeTitle + " port " + std::to_string(options.port) +
                              (options.bindAddress.empty() ? "" : " on " + options.bindAddress));
   const int status = acceptor.Serve(error);
@@ -150,7 +132,7 @@ int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, Node
   }
   // Ends the watch when no signal did.
   ended = true;
-  ::pthread_kill(signalWatch.native_handle(), SIGUSR1);
+  WakeSignalWaiter(signalWatch);
   signalWatch.join();
   workers.Stop();
   log.Event("stopped", "");
@@ -189,7 +171,9 @@ int main(int argc, char** argv) {
   NodeLog log;
   if (!log.Open(options.logPath, error)) return Fatal(options.logPath + ": " + error);
 
-  const sigset_t signals = BlockSignals();
+  // Every thread inherits the mask: the signals are taken in the watch
+  // that stops the node or reopens its log.
+  HoldDaemonSignals();
   WorkerPool workers(options, converter, spool, log);
   NodeContext context{&options, &spool, &workers, &log};
   NodeScp::SetContext(&context);
@@ -198,5 +182,5 @@ int main(int argc, char** argv) {
   OFCondition configured = ConfigureScp(config, options);
   if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
   AssociationAcceptor acceptor(context, config);
-  return Serve(acceptor, workers, spool, log, options, signals);
+  return Serve(acceptor, workers, spool, log, options);
 }

@@ -1,9 +1,9 @@
 #include "node/received_object.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file_descriptor.h"
 
 offile_off_t ReceivedObjectConsumer::write(const void* buf, offile_off_t buflen) {
   if (!good()) return 0;
@@ -15,7 +15,7 @@ offile_off_t ReceivedObjectConsumer::write(const void* buf, offile_off_t buflen)
   const char* data = static_cast<const char*>(buf);
   offile_off_t left = buflen;
   while (left > 0) {
-    ssize_t n = ::write(fd_, data, static_cast<std::size_t>(left));
+    const long long n = WriteDescriptor(fd_, data, static_cast<std::size_t>(left));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       error_ = n < 0 ? std::strerror(errno) : "nothing written";

@@ -1,18 +1,16 @@
 #include "node/spool.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "node/sha256.h"
+#include "platform/durable_folder.h"
+#include "platform/file_descriptor.h"
+#include "platform/process_id.h"
 
 namespace {
 
@@ -22,26 +20,16 @@ std::string Errno(int code) {
   return std::strerror(code);
 }
 
-bool MakeFolder(const std::string& path, std::string& error) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = path + ": " + Errno(errno);
+bool MakeSpoolFolder(const std::string& path, std::string& error) {
+  const int made = MakeFolder(path, 0700);
+  if (made != 0 && made != EEXIST) {
+    error = path + ": " + Errno(made);
     return false;
   }
-  struct stat info;
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  PathFacts facts;
+  if (LookAtPath(path, false, facts) != 0 || !facts.folder) {
     error = path + ": not a folder";
     return false;
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
   }
   return true;
 }
@@ -54,70 +42,27 @@ std::string Suffixed(const std::string& name, int n) {
   return name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
 }
 
-// fsync of a file by path: 0 or errno.
-int SyncFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int result = ::fsync(fd) == 0 ? 0 : errno;
-  ::close(fd);
-  return result;
-}
-
 // Whether a folder of the spool is safe to use: a folder of this user's that
 // no one else may write.
 bool OwnFolder(const std::string& path, std::string& error) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) != 0) {
-    error = path + ": " + Errno(errno);
+  PathFacts facts;
+  if (const int unseen = LookAtPath(path, false, facts)) {
+    error = path + ": " + Errno(unseen);
     return false;
   }
-  if (info.st_uid != ::geteuid()) {
-    error = path + ": belongs to uid " + std::to_string(info.st_uid) + ", not to this user (uid " +
-            std::to_string(::geteuid()) + ")";
+  if (facts.owner != EffectiveUserId()) {
+    error = path + ": belongs to uid " + std::to_string(facts.owner) + ", not to this user (uid " +
+            std::to_string(EffectiveUserId()) + ")";
     return false;
   }
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+  // Writable by the group (020) or by others (002).
+  if ((facts.permissions & 022) != 0) {
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    std::snprintf(mode, sizeof mode, "%04o", facts.permissions & 07777);
     error = path + ": its group or others may write it (mode " + mode + ")";
     return false;
   }
   return true;
-}
-
-// Copies from into a new file to (O_EXCL), synced. errno on failure.
-bool CopyFile(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return false;
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (out < 0) {
-    int saved = errno;
-    ::close(in);
-    errno = saved;
-    return false;
-  }
-  char buffer[1 << 16];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) {
-      ok = false;
-      break;
-    }
-  }
-  if (ok && ::fsync(out) != 0) ok = false;
-  int saved = errno;
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    saved = errno;
-  }
-  ::close(in);
-  if (!ok) ::unlink(to.c_str());
-  errno = saved;
-  return ok;
 }
 
 }  // namespace
@@ -144,13 +89,13 @@ bool IsContentKey(const std::string& key) {
 }
 
 std::string ObjectContentHash(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = OpenDescriptorForReading(path);
   if (fd < 0) return {};
   std::vector<unsigned char> buffer(1 << 16);
   std::size_t filled = 0;
-  ssize_t n = 0;
+  long long n = 0;
   // Enough for the preamble, "DICM" and the meta group length element.
-  while (filled < 144 && (n = ::read(fd, buffer.data() + filled, 144 - filled)) != 0) {
+  while (filled < 144 && (n = ReadDescriptor(fd, buffer.data() + filled, 144 - filled)) != 0) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     filled += static_cast<std::size_t>(n);
@@ -172,7 +117,7 @@ std::string ObjectContentHash(const std::string& path) {
     hash.Update(buffer.data() + from, filled - from);
     offset += filled;
     if (!ok || n == 0) break;
-    n = ::read(fd, buffer.data(), buffer.size());
+    n = ReadDescriptor(fd, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) {
       filled = 0;
       continue;
@@ -180,29 +125,26 @@ std::string ObjectContentHash(const std::string& path) {
     ok = n >= 0;
     filled = n > 0 ? static_cast<std::size_t>(n) : 0;
   }
-  ::close(fd);
+  CloseDescriptor(fd);
   return ok ? hash.HexDigest() : std::string();
 }
 
 bool SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fsync(fd) == 0;
-  int saved = errno;
-  ::close(fd);
-  errno = saved;
-  return ok;
+  const int failure = SyncFolderByName(folder);
+  if (failure != 0) errno = failure;
+  return failure == 0;
 }
 
 bool MoveIntoFolder(const std::string& file, const std::string& folder, const std::string& name,
                     std::string& finalPath, std::string& error) {
-  if (int synced = SyncFile(file)) {
+  if (int synced = SyncFileByName(file)) {
     error = file + ": " + Errno(synced);
     return false;
   }
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string target = folder + "/" + Suffixed(name, n);
-    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    const int renamed = RenameWithoutReplacing(file, target);
+    if (renamed == 0) {
       finalPath = target;
       if (!SyncFolder(folder)) {
         error = folder + ": " + Errno(errno);
@@ -210,14 +152,14 @@ bool MoveIntoFolder(const std::string& file, const std::string& folder, const st
       }
       return true;
     }
-    if (errno == EEXIST) continue;
-    if (errno != EXDEV) {
-      error = target + ": " + Errno(errno);
+    if (renamed == EEXIST) continue;
+    if (renamed != EXDEV) {
+      error = target + ": " + Errno(renamed);
       return false;
     }
-    if (!CopyFile(file, target)) {
-      if (errno == EEXIST) continue;
-      error = target + ": " + Errno(errno);
+    if (const int copied = CopyToNewFile(file, target)) {
+      if (copied == EEXIST) continue;
+      error = target + ": " + Errno(copied);
       return false;
     }
     finalPath = target;
@@ -225,7 +167,7 @@ bool MoveIntoFolder(const std::string& file, const std::string& folder, const st
       error = folder + ": " + Errno(errno);
       return false;
     }
-    ::unlink(file.c_str());
+    RemoveFileByName(file);
     return true;
   }
   error = folder + ": no free name for " + name;
@@ -236,18 +178,23 @@ bool WriteNewFile(const std::string& folder, const std::string& name, const std:
                   std::string& finalPath, std::string& error) {
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string target = folder + "/" + Suffixed(name, n);
-    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = OpenDescriptorForWriting(target, NewFile::kExclusive, 0644);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
       error = target + ": " + Errno(errno);
       return false;
     }
-    bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-    int saved = errno;
-    ok = ::close(fd) == 0 && ok;
+    int saved = 0;
+    bool ok = WriteWholeDescriptor(fd, text.data(), text.size());
+    if (!ok)
+      saved = errno;
+    else if ((saved = SyncDescriptor(fd)) != 0)
+      ok = false;
+    const int closed = CloseDescriptor(fd);
+    ok = closed == 0 && ok;
     if (!ok) {
-      error = target + ": " + Errno(saved ? saved : errno);
-      ::unlink(target.c_str());
+      error = target + ": " + Errno(saved ? saved : closed);
+      RemoveFileByName(target);
       return false;
     }
     finalPath = target;
@@ -268,13 +215,9 @@ bool Spool::Open(const std::string& root, std::string& error) {
   work_ = root + "/work";
   done_ = root + "/done";
   for (const std::string* folder : {&root_, &incoming_, &queue_, &work_, &done_})
-    if (!MakeFolder(*folder, error) || !OwnFolder(*folder, error)) return false;
+    if (!MakeSpoolFolder(*folder, error) || !OwnFolder(*folder, error)) return false;
   // A partial object is never converted: whatever a killed reception left.
-  if (DIR* dir = ::opendir(incoming_.c_str())) {
-    while (const dirent* entry = ::readdir(dir))
-      if (entry->d_name[0] != '.') ::unlinkat(::dirfd(dir), entry->d_name, 0);
-    ::closedir(dir);
-  }
+  RemoveFromFolder(incoming_, [](const char* name) { return name[0] != '.'; });
   SyncFolder(incoming_);
   return true;
 }
@@ -282,8 +225,9 @@ bool Spool::Open(const std::string& root, std::string& error) {
 int Spool::CreateIncoming(std::string& path) {
   static std::atomic<unsigned long> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    path = incoming_ + "/" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    path = incoming_ + "/" + std::to_string(ThisProcessId()) + "-" + std::to_string(++counter) +
+           ".part";
+    int fd = OpenDescriptorForWriting(path, NewFile::kExclusive, 0600);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
@@ -296,9 +240,9 @@ int Spool::RunStep(OutputStep step, const std::function<int()>& run) const {
 
 Spool::Queued Spool::Enqueue(const std::string& incomingPath, std::string& key, std::string& error,
                              const std::string& contentHash) {
-  if (int synced = RunStep(OutputStep::kFileSync, [&] { return SyncFile(incomingPath); })) {
+  if (int synced = RunStep(OutputStep::kFileSync, [&] { return SyncFileByName(incomingPath); })) {
     error = incomingPath + ": " + Errno(synced);
-    ::unlink(incomingPath.c_str());
+    RemoveFileByName(incomingPath);
     return Queued::kFailed;
   }
   return Place(incomingPath, key, true, error, contentHash);
@@ -316,12 +260,12 @@ Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop,
     return !hash.empty();
   };
   auto duplicate = [&] {
-    ::unlink(file.c_str());
+    RemoveFileByName(file);
     return Queued::kDuplicate;
   };
   auto failed = [&](const std::string& reason) {
     error = reason;
-    if (drop) ::unlink(file.c_str());
+    if (drop) RemoveFileByName(file);
     return Queued::kFailed;
   };
   // A twin may move from queue/ to done/ meanwhile: then look again.
@@ -336,15 +280,12 @@ Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop,
     if (IsContentKey(key) && IsDone(key)) return duplicate();
     const std::string target = QueuedPath(key);
     if (target == file) return Queued::kQueued;
-    int renamed = RunStep(OutputStep::kRename, [&] {
-      return ::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
-                 ? 0
-                 : errno;
-    });
+    int renamed =
+        RunStep(OutputStep::kRename, [&] { return RenameWithoutReplacing(file, target); });
     if (renamed == 0) {
       int synced = RunStep(OutputStep::kFolderSync, [&] { return SyncFolder(queue_) ? 0 : errno; });
       if (synced == 0) return Queued::kQueued;
-      if (drop) ::unlink(target.c_str());
+      if (drop) RemoveFileByName(target);
       return failed(queue_ + ": " + Errno(synced));
     }
     if (renamed != EEXIST) return failed(target + ": " + Errno(renamed));
@@ -359,22 +300,20 @@ Spool::Queued Spool::Place(const std::string& file, std::string& key, bool drop,
 }
 
 std::vector<std::string> Spool::QueuedKeys() const {
-  std::vector<std::pair<struct timespec, std::string>> found;
-  if (DIR* dir = ::opendir(queue_.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name.size() < 5 || name.compare(name.size() - 4, 4, ".dcm") != 0) continue;
-      struct stat info;
-      if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-          !S_ISREG(info.st_mode))
-        continue;
-      found.push_back({info.st_mtim, name.substr(0, name.size() - 4)});
-    }
-    ::closedir(dir);
+  std::vector<FolderEntry> entries;
+  ListFolder(queue_, entries);
+  std::vector<std::pair<PathFacts, std::string>> found;
+  for (const FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if (name.size() < 5 || name.compare(name.size() - 4, 4, ".dcm") != 0) continue;
+    if (!entry.looked || !entry.facts.regularFile) continue;
+    found.push_back({entry.facts, name.substr(0, name.size() - 4)});
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    if (a.first.tv_sec != b.first.tv_sec) return a.first.tv_sec < b.first.tv_sec;
-    if (a.first.tv_nsec != b.first.tv_nsec) return a.first.tv_nsec < b.first.tv_nsec;
+    if (a.first.modifiedSeconds != b.first.modifiedSeconds)
+      return a.first.modifiedSeconds < b.first.modifiedSeconds;
+    if (a.first.modifiedNanoseconds != b.first.modifiedNanoseconds)
+      return a.first.modifiedNanoseconds < b.first.modifiedNanoseconds;
     return a.second < b.second;
   });
   std::vector<std::string> keys;
@@ -387,48 +326,49 @@ std::string Spool::QueuedPath(const std::string& key) const {
 }
 
 void Spool::RemoveQueued(const std::string& key) {
-  ::unlink(QueuedPath(key).c_str());
+  RemoveFileByName(QueuedPath(key));
   SyncFolder(queue_);
 }
 
 bool Spool::IsDone(const std::string& key) const {
-  struct stat info;
-  return ::lstat((done_ + "/" + key).c_str(), &info) == 0;
+  PathFacts facts;
+  return LookAtPath(done_ + "/" + key, false, facts) == 0;
 }
 
 bool Spool::DoneHash(const std::string& key, std::string& hash) const {
   hash.clear();
-  int fd = ::open((done_ + "/" + key).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = OpenDescriptorForReading(done_ + "/" + key);
   if (fd < 0) return IsDone(key);
   char buffer[64];
-  ssize_t n = ::read(fd, buffer, sizeof buffer);
-  ::close(fd);
+  const long long n = ReadDescriptor(fd, buffer, sizeof buffer);
+  CloseDescriptor(fd);
   if (n == sizeof buffer) hash.assign(buffer, sizeof buffer);
   return true;
 }
 
 bool Spool::MarkDone(const std::string& key, const std::string& contentHash, std::string& error) {
   const std::string path = done_ + "/" + key, temp = path + ".part";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int fd = OpenDescriptorForWriting(temp, NewFile::kTruncate, 0600);
   if (fd < 0) {
     error = temp + ": " + Errno(errno);
     return false;
   }
-  int failure = WriteAll(fd, contentHash.data(), contentHash.size()) ? 0 : errno ? errno : EIO;
+  int failure = WriteWholeDescriptor(fd, contentHash.data(), contentHash.size()) ? 0
+                : errno                                                          ? errno
+                                                                                 : EIO;
+  if (failure == 0) failure = RunStep(OutputStep::kFileSync, [fd] { return SyncDescriptor(fd); });
+  const int closed = CloseDescriptor(fd);
+  if (closed != 0 && failure == 0) failure = closed;
   if (failure == 0)
-    failure = RunStep(OutputStep::kFileSync, [fd] { return ::fsync(fd) == 0 ? 0 : errno; });
-  if (::close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0)
-    failure = RunStep(OutputStep::kRename,
-                      [&] { return ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno; });
+    failure = RunStep(OutputStep::kRename, [&] { return RenameReplacing(temp, path); });
   if (failure != 0) {
-    ::unlink(temp.c_str());
+    RemoveFileByName(temp);
     error = path + ": " + Errno(failure);
     return false;
   }
   if (int synced =
           RunStep(OutputStep::kFolderSync, [&] { return SyncFolder(done_) ? 0 : errno; })) {
-    ::unlink(path.c_str());
+    RemoveFileByName(path);
     error = done_ + ": " + Errno(synced);
     return false;
   }
@@ -443,16 +383,16 @@ bool Spool::WriteWorkMarker(const std::string& key, const std::string& outputNam
 }
 
 bool Spool::ReadWorkMarker(const std::string& key, std::string& outputName) const {
-  int fd = ::open((work_ + "/" + key).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = OpenDescriptorForReading(work_ + "/" + key);
   if (fd < 0) return false;
   char buffer[512];
-  ssize_t n = ::read(fd, buffer, sizeof buffer);
-  ::close(fd);
+  const long long n = ReadDescriptor(fd, buffer, sizeof buffer);
+  CloseDescriptor(fd);
   if (n <= 0) return false;
   outputName.assign(buffer, static_cast<std::size_t>(n));
   return outputName.find('/') == std::string::npos;
 }
 
 void Spool::RemoveWorkMarker(const std::string& key) {
-  ::unlink((work_ + "/" + key).c_str());
+  RemoveFileByName(work_ + "/" + key);
 }

@@ -5,13 +5,15 @@
 #include <dcmtk/dcmdata/dcostrma.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/dimse.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "node/object_info.h"
 #include "node/received_object.h"
+#include "platform/durable_folder.h"
+#include "platform/file_descriptor.h"
 #include "process/converter_outcome.h"
 
 namespace {
@@ -153,13 +155,14 @@ OFCondition NodeScp::Receive(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationConte
   // The spool syncs what it keeps (Enqueue, MoveIntoFolder).
   if (!stream.error().empty()) error = stream.error();
   contentHash = stream.ContentHash();
-  if (::close(fd) != 0 && error.empty() && cond.good())
-    error = std::string("close: ") + std::strerror(errno);
+  const int closed = CloseDescriptor(fd);
+  if (closed != 0 && error.empty() && cond.good())
+    error = std::string("close: ") + std::strerror(closed);
   if (!error.empty()) {
-    ::unlink(path.c_str());
+    RemoveFileByName(path);
     return EC_Normal;
   }
-  if (cond.bad()) ::unlink(path.c_str());
+  if (cond.bad()) RemoveFileByName(path);
   return cond;
 }
 
@@ -186,10 +189,10 @@ void KeepOther(const NodeContext& node, const std::string& path, const ObjectInf
   entry.outcome = "not-nm";
   std::string error;
   if (node.options->keepDeclined.empty()) {
-    ::unlink(path.c_str());
+    RemoveFileByName(path);
   } else if (!MoveIntoFolder(path, node.options->keepDeclined, UidKey(info.sopInstanceUid) + ".dcm",
                              entry.output, error)) {
-    ::unlink(path.c_str());
+    RemoveFileByName(path);
     Refused(error, disposal, entry);
   }
 }

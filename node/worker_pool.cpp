@@ -1,8 +1,5 @@
 #include "node/worker_pool.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,6 +7,7 @@
 
 #include "node/object_info.h"
 #include "output/name_template.h"
+#include "platform/durable_folder.h"
 #include "process/child_process.h"
 #include "process/converter_outcome.h"
 #include "status/converter_status.h"
@@ -129,7 +127,7 @@ bool WorkerPool::Convert(ConversionJob& job) {
   const std::string name =
       ReserveOutputName(options_.out, ExpandNameTemplate(options_.nameTemplate, fields), error);
   if (name.empty() || !spool_.WriteWorkMarker(key, name, error)) {
-    if (!name.empty()) ::unlink((options_.out + "/" + name).c_str());
+    if (!name.empty()) RemoveFileByName(options_.out + "/" + name);
     // The object stays queued: the output folder, not the study, failed.
     entry.outcome = "error";
     entry.message = error;
@@ -149,7 +147,7 @@ bool WorkerPool::Convert(ConversionJob& job) {
     Finish(key, output, job.contentHash, entry);
     return true;
   }
-  if (RegularFileSize(output) == 0) ::unlink(output.c_str());
+  if (RegularFileSize(output) == 0) RemoveFileByName(output);
   // A study declined by rule (projections; not NM) is routine for a camera
   // that exports everything: it is not a failure and does not fill failed/.
   if (outcome.kind == kOutcomeDeclined) {
@@ -189,7 +187,7 @@ bool WorkerPool::Settled(std::string& key, ObjectLogEntry& entry) {
       Finish(key, path, "", entry);
       return true;
     }
-    if (size == 0) ::unlink(path.c_str());
+    if (size == 0) RemoveFileByName(path);
     spool_.RemoveWorkMarker(key);
   }
   return false;

@@ -28,30 +28,11 @@
 #include "core/gated_loader.h"
 #include "core/header_scan.h"
 #include "gsd/gsd_writer.h"
-#include "model/study_state.h"
-
-namespace {
-
-void ResetProcessState() {
-  std::memset(&StudyRecord, 0, sizeof StudyRecord);
-  std::fill(ImageStore, ImageStore + kStoreValues, std::int16_t{0});
-}
-
-}  // namespace
-
-void FreshStateTest::SetUp() {
-  ResetProcessState();
-}
-
-void FreshStateTest::TearDown() {
-  ResetProcessState();
-}
+#include "model/study.h"
 
 std::int32_t FreshStateTest::Scan(const std::string& path) {
-  LoadSession session(options, report);
-  std::int32_t result = ScanStudyHeader(path.c_str(), session);
-  found = session.found;
-  return result;
+  LoadSession session(study, options, report);
+  return ScanStudyHeader(path.c_str(), session);
 }
 
 void FreshStateTest::UseDecoder(const std::string& helperPath, int timeoutSeconds) {

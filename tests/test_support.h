@@ -13,30 +13,27 @@
 #include "core/header_scan.h"
 #include "gsd/gsd_writer.h"
 
-// A test that uses the stages in this process. Before and after it, what the
-// design keeps process-wide is as a fresh process has it: an empty
-// StudyRecord and ImageStore. What a load or a write takes and gives is the
-// fixture's own: options (no question handler, so every question is answered
-// No; the real decoder helper and its limit; no hook), the report, the scan's
-// findings, the writer's options and its reason.
+// A test that uses the stages in this process. What a load or a write takes
+// and gives is the fixture's own, fresh for each test: the study (an empty
+// record, zero frames), options (no question handler, so every question is
+// answered No; the real decoder helper and its limit; no hook), the report,
+// the writer's options and its reason.
 class FreshStateTest : public testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  int Load(const std::string& path) { return LoadGatedStudy(path.c_str(), options, report); }
+  int Load(const std::string& path) { return LoadGatedStudy(path.c_str(), study, options, report); }
   // The header scan alone; found holds what it saw.
   std::int32_t Scan(const std::string& path);
-  int Write(const std::string& path, const TStudyRecord* record, bool baseToApex) {
-    return WriteGsdFile(path.c_str(), record, baseToApex, writeError, output);
+  int Write(const std::string& path, bool baseToApex) {
+    return WriteGsdFile(path.c_str(), study, baseToApex, writeError, output);
   }
   // A stand-in helper (absolute path) and its wall-clock limit; "" and 0 are
   // the real helper and limit.
   void UseDecoder(const std::string& helperPath, int timeoutSeconds);
 
+  Study study;
+  ScanFindings& found = study.found;  // of the last scan or load
   LoadOptions options;
   LoadReport report;
-  ScanFindings found;
   OutputOptions output;
   std::string writeError;
 };

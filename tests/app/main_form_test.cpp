@@ -107,18 +107,9 @@ class FakeOperator : public FormServices {
 
 class MainFormTest : public testing::Test {
  protected:
-  void SetUp() override {
-    QSettings().clear();
-    BatchMode = false;
-    InputPath.clear();
-    OutputPath.clear();
-    std::memset(&StudyRecord, 0, sizeof StudyRecord);
-  }
+  void SetUp() override { QSettings().clear(); }
   void StartBatch(const std::string& input, const std::string& output) {
-    BatchMode = true;
-    InputPath = input;
-    OutputPath = output;
-    form = std::make_unique<TMainForm>(&fake);
+    form = std::make_unique<TMainForm>(WindowStart{true, input, output}, &fake);
   }
   void StartInteractive() { form = std::make_unique<TMainForm>(&fake); }
 
@@ -166,7 +157,7 @@ TEST_F(MainFormTest, SelectLoadsAndCancelledDialogChangesNothing) {
   form->btInClick();
   EXPECT_TRUE(fake.exits.empty());
   EXPECT_EQ(form->pnIn->toolTip().toStdString(), DataFile("gated64"));
-  EXPECT_EQ(InputPath, DataFile("gated64"));
+  EXPECT_EQ(form->InputPath(), DataFile("gated64"));
   EXPECT_TRUE(form->BtOK->isEnabled());
   EXPECT_EQ(form->edID->text(), "A 12");
   EXPECT_EQ(form->edName->text(), "ANON^A");
@@ -423,35 +414,35 @@ TEST_F(MainFormTest, SaveRefusesAnUnsetSexAndImplausibleNumbers) {
   EXPECT_FALSE(form->rbF->isChecked());
   form->BtOKClick();
   EXPECT_EQ(fake.proposedOutputs.size(), 1u);
-  EXPECT_STREQ(StudyRecord.sex, "") << "a cancelled save dialog stores nothing";
+  EXPECT_STREQ(form->study().record.sex, "") << "a cancelled save dialog stores nothing";
 }
 
 TEST_F(MainFormTest, LatinOneTextsComeBackUnchanged) {
   StartBatch(DataFile("name_latin1"), dir.File("o.gsd"));
-  std::string loaded = StudyRecord.patientName;
+  std::string loaded = form->study().record.patientName;
   ASSERT_NE(loaded.find('\xFC'), std::string::npos);
   form->BtOKClick();
-  EXPECT_EQ(std::string(StudyRecord.patientName), loaded);
+  EXPECT_EQ(std::string(form->study().record.patientName), loaded);
   // Typed characters beyond Latin-1 become "_", one each, a character
   // outside the 16-bit range included; Latin-1 ones stay.
   form->edComment->setText(QString::fromUtf8("caf\u00e9 \u0141\U0001F600"));
   form->BtOKClick();
-  EXPECT_EQ(std::string(StudyRecord.comment), "caf\xE9 __");
+  EXPECT_EQ(std::string(form->study().record.comment), "caf\xE9 __");
 }
 
 TEST_F(MainFormTest, InteractiveSaveAsksForTheOutputAndACancelChangesNothing) {
   StartInteractive();
   fake.inputs.push_back(QString::fromStdString(DataFile("gated64")));
   form->btInClick();
-  TStudyRecord before = StudyRecord;
+  TStudyRecord before = form->study().record;
   form->edName->setText("CHANGED");
   form->BtOKClick();  // save dialog cancelled
   EXPECT_TRUE(fake.exits.empty());
-  EXPECT_STREQ(StudyRecord.patientName, before.patientName);
+  EXPECT_STREQ(form->study().record.patientName, before.patientName);
   fake.outputs.push_back(QString::fromStdString(dir.File("chosen.gsd")));
   form->BtOKClick();
   EXPECT_EQ(fake.exits, std::vector<int>{0});
-  EXPECT_EQ(OutputPath, dir.File("chosen.gsd"));
+  EXPECT_EQ(form->OutputPath(), dir.File("chosen.gsd"));
   EXPECT_TRUE(FileExists(dir.File("chosen.gsd")));
 
   // Save proposes the input's name beside it, then in the last output folder;
@@ -517,7 +508,10 @@ TEST_F(MainFormTest, KeysEscCancelsAndEnterSaves) {
   EXPECT_EQ(fake.opened.size(), 4u);
   QTest::keyClick(form->edName, Qt::Key_O, Qt::ControlModifier);
   EXPECT_TRUE(fake.openFolders.empty());
-  BatchMode = false;
+  StartInteractive();
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   QTest::keyClick(form->edName, Qt::Key_O, Qt::ControlModifier);
   EXPECT_EQ(fake.openFolders.size(), 1u);
 }
@@ -563,13 +557,11 @@ TEST_F(MainFormTest, DroppedFileLoadsLikeSelect) {
   EXPECT_TRUE(target.BtOK->isEnabled());
   EXPECT_EQ(target.pnIn->toolTip().toStdString(), DataFile("gated64"));
 
-  BatchMode = true;
-  InputPath = DataFile("gated64_8x8");
-  DropTarget batch(&fake);
+  DropTarget batch(WindowStart{true, DataFile("gated64_8x8"), ""}, &fake);
   QDropEvent again(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   EXPECT_TRUE(batch.eventFilter(batch.edComment, &again));
   EXPECT_FALSE(again.isAccepted());
-  EXPECT_EQ(InputPath, DataFile("gated64_8x8")) << "batch mode refuses drops";
+  EXPECT_EQ(batch.InputPath(), DataFile("gated64_8x8")) << "batch mode refuses drops";
 }
 
 TEST_F(MainFormTest, ViewsStretchElideAndShowBeginnings) {
@@ -607,8 +599,8 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
   ASSERT_TRUE(form->btImages->isEnabled());
   EXPECT_TRUE(form->imagePane->isHidden());
   EXPECT_EQ(form->size(), QSize(493, 252));
-  const TStudyRecord record = StudyRecord;
-  const std::vector<std::int16_t> store(ImageStore, ImageStore + kStoreValues);
+  const TStudyRecord record = form->study().record;
+  const std::vector<std::int16_t> store(form->study().frames.begin(), form->study().frames.end());
 
   form->btImages->click();
   const int paneWidth = form->width() - 493;  // as the screen allows (FittedToA1024x768Screen)
@@ -618,11 +610,13 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
   EXPECT_EQ(form->imagePane->geometry(), QRect(493, 0, paneWidth, 252));
   ImagePane* pane = form->imagePane;
   pane->gateSlider->setValue(3);
-  EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(3, 4, false, StudyRecord.maxCount));
+  EXPECT_EQ(pane->montage->Strip(),
+            RenderGateStrip(form->study().frames, 3, 4, false, form->study().record.maxCount));
   form->cbMflag->setChecked(true);
-  EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(3, 4, true, StudyRecord.maxCount));
+  EXPECT_EQ(pane->montage->Strip(),
+            RenderGateStrip(form->study().frames, 3, 4, true, form->study().record.maxCount));
   EXPECT_EQ(pane->facts->text(), "8 gates x 4 frames, matrix 64 x 64 read, 64 x 64 written, max " +
-                                     QString::number(StudyRecord.maxCount));
+                                     QString::number(form->study().record.maxCount));
   pane->playButton->click();
   for (int wait = 0; wait < 50 && pane->Gate() == 3; ++wait)
     QTest::qWait(1000 / ImagePane::kCineRate);
@@ -632,8 +626,8 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
   form->btImages->click();
   EXPECT_EQ(form->size(), QSize(493, 252));
   EXPECT_EQ(form->btImages->text(), "Images >>");
-  EXPECT_EQ(std::memcmp(&record, &StudyRecord, sizeof record), 0);
-  EXPECT_TRUE(std::equal(store.begin(), store.end(), ImageStore));
+  EXPECT_EQ(std::memcmp(&record, &form->study().record, sizeof record), 0);
+  EXPECT_TRUE(std::equal(store.begin(), store.end(), form->study().frames.begin()));
 
   // The choice outlives the window: the next one opens the pane on load.
   form->btImages->click();
@@ -643,14 +637,14 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
 }
 
 TEST(ImagePaneTest, MontageOrderScaleAndFit) {
-  std::fill(ImageStore, ImageStore + kStoreValues, std::int16_t{0});
-  std::int16_t* frame1 = ImageStore + FrameSlotIndex(2, 1);
+  Study study;
+  std::int16_t* frame1 = study.frames.Slot(2, 1);
   frame1[20 * 64 + 30] = 500;  // the study maximum
   frame1[21 * 64 + 30] = 250;
   frame1[22 * 64 + 30] = 30000;  // above it: white as well
   frame1[23 * 64 + 30] = -7;     // below zero: black
   for (bool baseToApex : {true, false}) {
-    QImage strip = RenderGateStrip(2, 5, baseToApex, 500);
+    QImage strip = RenderGateStrip(study.frames, 2, 5, baseToApex, 500);
     ASSERT_EQ(strip.size(), QSize(64, 5 * 64));
     const int top = (baseToApex ? 1 : 3) * 64;  // frame 1 of 5, first to last or last to first
     EXPECT_EQ(qGray(strip.pixel(30, top + 20)), 255) << baseToApex;
@@ -943,7 +937,7 @@ TEST_F(MainFormTest, NamesShowAsTheFileMeansThem) {
     const std::size_t tab1 = line.find('\t'), tab2 = line.rfind('\t');
     Row row{line.substr(0, tab1), fromHex(line.substr(tab1 + 1, tab2 - tab1 - 1)),
             fromHex(line.substr(tab2 + 1))};
-    if (row.stored.size() < sizeof StudyRecord.patientName) rows.push_back(row);
+    if (row.stored.size() < sizeof(TStudyRecord::patientName)) rows.push_back(row);
   }
   ASSERT_GE(rows.size(), 12u);
   // The PS3.5 Japanese example, cut by the record to 49 bytes.
@@ -952,21 +946,23 @@ TEST_F(MainFormTest, NamesShowAsTheFileMeansThem) {
                   "Yamada^Tarou=山田^太郎=やまだ^"});
   StartBatch(DataFile("gated64"), dir.File("o.gsd"));
   for (const Row& row : rows) {
-    CopyToField(StudyRecord.patientName, row.stored);
-    CopyToField(StudyRecord.tracer, row.stored.substr(0, sizeof StudyRecord.tracer - 1));
+    CopyToField(form->study().record.patientName, row.stored);
+    CopyToField(form->study().record.tracer,
+                row.stored.substr(0, sizeof(TStudyRecord::tracer) - 1));
     form->SetCharacterSet(row.charset);
     form->FillFieldsFromStudy();
     EXPECT_EQ(form->edName->text().toStdString(), row.text) << row.charset;
     form->BtOKClick();
-    EXPECT_EQ(std::string(StudyRecord.patientName), row.stored) << row.charset;
-    EXPECT_EQ(std::string(StudyRecord.tracer), row.stored.substr(0, sizeof StudyRecord.tracer - 1))
+    EXPECT_EQ(std::string(form->study().record.patientName), row.stored) << row.charset;
+    EXPECT_EQ(std::string(form->study().record.tracer),
+              row.stored.substr(0, sizeof(TStudyRecord::tracer) - 1))
         << row.charset << ": a tracer cut inside a character keeps its bytes too";
   }
   form->edName->setText(QString::fromUtf8("Yamada^山田"));
   form->BtOKClick();
-  EXPECT_STREQ(StudyRecord.patientName, "Yamada^__");
+  EXPECT_STREQ(form->study().record.patientName, "Yamada^__");
   // A set nobody can decode shows the bytes as Latin-1, as without one.
-  CopyToField(StudyRecord.patientName, std::string("M\xFCller"));
+  CopyToField(form->study().record.patientName, std::string("M\xFCller"));
   form->SetCharacterSet("ISO_IR 999");
   form->FillFieldsFromStudy();
   EXPECT_EQ(form->edName->text(), QString::fromUtf8("Müller"));
@@ -993,7 +989,7 @@ TEST_F(MainFormTest, OneArgumentOpensTheFileInteractively) {
   }
   StartInteractive();
   form->OpenInputFile(QString::fromStdString(DataFile("gated64")));
-  EXPECT_FALSE(BatchMode);
+  EXPECT_FALSE(form->BatchMode());
   EXPECT_FALSE(form->btIn->isHidden());
   EXPECT_EQ(form->edID->text(), "A 12");
   EXPECT_EQ(form->pnIn->toolTip().toStdString(), DataFile("gated64"));
@@ -1045,7 +1041,7 @@ TEST_F(MainFormTest, ImagePaneLevelGateLabelAndPlay) {
   form->btImages->click();
   ImagePane* pane = form->imagePane;
   QTest::qWait(10);
-  const int max = StudyRecord.maxCount;
+  const int max = form->study().record.maxCount;
   EXPECT_EQ(pane->levelBox->maximum(), max);
   EXPECT_EQ(pane->levelSlider->value(), max) << "the study's maximum at first";
   const int sliderWidth = pane->gateSlider->width();
@@ -1055,7 +1051,7 @@ TEST_F(MainFormTest, ImagePaneLevelGateLabelAndPlay) {
   EXPECT_EQ(pane->gateLabel->text(), "gate 13 of 16");
   pane->levelBox->setValue(max / 4);
   EXPECT_EQ(pane->levelSlider->value(), max / 4);
-  EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(12, 64, false, max / 4));
+  EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(form->study().frames, 12, 64, false, max / 4));
   pane->levelSlider->setValue(0);
   EXPECT_EQ(pane->UpperLevel(), 0);
   EXPECT_EQ(pane->montage->SliceNumber(0), 64) << "last to first";
@@ -1069,10 +1065,10 @@ TEST_F(MainFormTest, ImagePaneLevelGateLabelAndPlay) {
       << "cells fill the pane";
 
   fake.inputs.push_back(QString::fromStdString(DataFile("gates0")));
-  BatchMode = false;
   form->btInClick();
   EXPECT_FALSE(pane->playButton->isEnabled()) << "one gate: nothing to play";
-  EXPECT_EQ(pane->UpperLevel(), StudyRecord.maxCount) << "a new study starts at its maximum";
+  EXPECT_EQ(pane->UpperLevel(), form->study().record.maxCount)
+      << "a new study starts at its maximum";
 }
 
 TEST(DicomConverterProcess, BatchLoadFailuresGiveTheirExitCodes) {
@@ -1164,7 +1160,7 @@ TEST_F(MainFormTest, AFolderListsItsStudiesAndLoadsThePickedOne) {
       EXPECT_TRUE(list[list.size() - 2].gated);
       EXPECT_EQ(list.back().patientId, "P5") << "the static study comes last";
       if (*c.id != '\0') {
-        EXPECT_EQ(InputPath, list[*c.pick].path);
+        EXPECT_EQ(form->InputPath(), list[*c.pick].path);
       }
     }
   }

@@ -8,18 +8,15 @@
 
 #include "app/application.h"
 #include "app/main_form.h"
-#include "model/study_state.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
     std::fputs("usage: window_name_driver INPUT OUTPUT CHARACTER-SET\n", stderr);
     return 2;
   }
-  BatchMode = true;
-  InputPath = argv[1];
-  OutputPath = argv[2];
+  const WindowStart start{true, argv[1], argv[2]};
   TApplication application(argc, argv);
-  TMainForm form;
+  TMainForm form(start);
   form.SetCharacterSet(argv[3]);
   form.FillFieldsFromStudy();
   form.show();

@@ -114,8 +114,9 @@ TEST_P(ReadElementHeaderTest, DecodesTheHeader) {
     EXPECT_EQ(VrText(element.vr), c.vr);
     EXPECT_EQ(element.length, c.length);
     EXPECT_EQ(std::ftell(stream), c.position);
-    ASSERT_NE(element.entry, nullptr);
-    EXPECT_STREQ(element.entry->name, c.entryName);
+    EXPECT_EQ(element.entry.group, element.group);
+    EXPECT_EQ(element.entry.element, element.element);
+    EXPECT_STREQ(element.entry.name, c.entryName);
   }
   std::fclose(stream);
 }
@@ -125,18 +126,27 @@ INSTANTIATE_TEST_SUITE_P(Headers, ReadElementHeaderTest, testing::ValuesIn(kHead
                            return "case" + std::to_string(info.index);
                          });
 
-TEST(ReadElementHeader, UnknownEntryHoldsTheLastUnlistedTag) {
+// An unlisted tag's entry is the element's own: neither a later header nor a
+// reader on another stream rewrites it.
+TEST(ReadElementHeader, AnUnlistedTagKeepsAnEntryOfItsOwn) {
   TempDir dir;
   WriteBytes(dir.File("h"), Tag(0x0009, 0x1010) + Le32(0) + Tag(0x0010, 0x0010) + Le32(0));
+  WriteBytes(dir.File("other"), Tag(0x0011, 0x2020) + Le32(0));
   std::FILE* stream = std::fopen(dir.File("h").c_str(), "rb");
-  DicomElement element{};
+  std::FILE* other = std::fopen(dir.File("other").c_str(), "rb");
+  DicomElement element{}, elsewhere{};
   ASSERT_EQ(ReadElementHeader(stream, element), 1);
-  EXPECT_EQ(element.entry, &UnknownEntry);
+  const DicomElement unlisted = element;
+  ASSERT_EQ(ReadElementHeader(other, elsewhere), 1);
+  EXPECT_EQ(elsewhere.entry.group, 0x0011u);
+  EXPECT_EQ(elsewhere.entry.element, 0x2020u);
   ASSERT_EQ(ReadElementHeader(stream, element), 1);
-  EXPECT_STREQ(element.entry->name, "Patient's Name");
-  EXPECT_EQ(UnknownEntry.group, 0x0009u);
-  EXPECT_EQ(UnknownEntry.element, 0x1010u);
-  EXPECT_STREQ(UnknownEntry.name, "Unknown");
+  EXPECT_STREQ(element.entry.name, "Patient's Name");
+  EXPECT_EQ(unlisted.entry.group, 0x0009u);
+  EXPECT_EQ(unlisted.entry.element, 0x1010u);
+  EXPECT_STREQ(unlisted.entry.name, "Unknown");
+  EXPECT_STREQ(elsewhere.entry.name, "Unknown");
+  std::fclose(other);
   std::fclose(stream);
 }
 

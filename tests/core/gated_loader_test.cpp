@@ -19,19 +19,19 @@ namespace {
 
 class LoadGatedStudyTest : public FreshStateTest {};
 
-void FillStore(std::int16_t value) {
-  std::fill(ImageStore, ImageStore + kStoreValues, value);
+void FillStore(FrameStore& store, std::int16_t value) {
+  std::fill(store.begin(), store.end(), value);
 }
 
 // Compares the store with the expected frames, gate after gate.
-void ExpectStoreHolds(const std::string& name, int gates, int frames) {
+void ExpectStoreHolds(const FrameStore& store, const std::string& name, int gates, int frames) {
   std::vector<std::int16_t> expected = ExpectedFrames(name);
   ASSERT_EQ(expected.size(), static_cast<std::size_t>(gates) * frames * kFrameValues) << name;
   for (int g = 0; g < gates; ++g)
     for (int f = 0; f < frames; ++f) {
       const std::int16_t* want =
           expected.data() + (static_cast<std::size_t>(g) * frames + f) * kFrameValues;
-      ASSERT_TRUE(std::equal(want, want + kFrameValues, ImageStore + FrameSlotIndex(g, f)))
+      ASSERT_TRUE(std::equal(want, want + kFrameValues, store.Slot(g, f)))
           << name << " gate " << g << " frame " << f;
     }
 }
@@ -80,23 +80,24 @@ const LoadCase kLoadCases[] = {
 
 TEST_F(LoadGatedStudyTest, FramesMatchWhatPydicomReads) {
   for (const LoadCase& c : kLoadCases) {
-    FillStore(0);
+    FillStore(study.frames, 0);
     ASSERT_EQ(Load(DataFile(c.file).c_str()), kLoadOk) << c.file << ": " << report.detail;
-    EXPECT_EQ(StudyRecord.frameCount, c.framesPerGate) << c.file;
-    EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, c.pixelSize) << c.file;
-    if (std::string(c.file) != "dcmtk_explicit") ExpectStoreHolds(c.file, c.gates, c.framesPerGate);
+    EXPECT_EQ(study.record.frameCount, c.framesPerGate) << c.file;
+    EXPECT_DOUBLE_EQ(study.record.pixelSize, c.pixelSize) << c.file;
+    if (std::string(c.file) != "dcmtk_explicit")
+      ExpectStoreHolds(study.frames, c.file, c.gates, c.framesPerGate);
   }
 }
 
 TEST_F(LoadGatedStudyTest, BinningSaturatesAndKeepsTheFactorTen) {
   ASSERT_EQ(Load(DataFile("bin_blocks").c_str()), kLoadOk);
-  EXPECT_EQ(ImageStore[0], 100);             // 10 x (1 + 2 + 3 + 4)
-  EXPECT_EQ(ImageStore[5 * 64 + 5], 32767);  // 10 x 3277 would wrap
-  EXPECT_EQ(ImageStore[10 * 64 + 10], -32768);
-  EXPECT_EQ(StudyRecord.matrixSize, 128);
-  EXPECT_EQ(WorkMatrixColumns, 64);
-  EXPECT_EQ(WorkMatrixRows, 64);
-  EXPECT_EQ(StudyRecord.maxCount, 32767);  // row 5 lies in the band
+  EXPECT_EQ(study.frames.data()[0], 100);             // 10 x (1 + 2 + 3 + 4)
+  EXPECT_EQ(study.frames.data()[5 * 64 + 5], 32767);  // 10 x 3277 would wrap
+  EXPECT_EQ(study.frames.data()[10 * 64 + 10], -32768);
+  EXPECT_EQ(study.record.matrixSize, 128);
+  EXPECT_EQ(study.workMatrixColumns, 64);
+  EXPECT_EQ(study.workMatrixRows, 64);
+  EXPECT_EQ(study.record.maxCount, 32767);  // row 5 lies in the band
 }
 
 TEST_F(LoadGatedStudyTest, BandMaximumCoversRowsFiveToFortyFive) {
@@ -107,7 +108,7 @@ TEST_F(LoadGatedStudyTest, BandMaximumCoversRowsFiveToFortyFive) {
       {"band_row3", 1}, {"band_row50", 1}, {"band_row5", 9000}, {"band_row45", 9000}};
   for (const auto& c : cases) {
     ASSERT_EQ(Load(DataFile(c.file).c_str()), kLoadOk);
-    EXPECT_EQ(StudyRecord.maxCount, c.maxCount) << c.file;
+    EXPECT_EQ(study.record.maxCount, c.maxCount) << c.file;
   }
 }
 
@@ -119,12 +120,12 @@ TEST(FrameMaximum, IgnoresNegativeValues) {
 }
 
 TEST_F(LoadGatedStudyTest, ClearsTheRecordFirst) {
-  std::strcpy(StudyRecord.comment, "typed before");
-  StudyRecord.height = 170.0f;
+  std::strcpy(study.record.comment, "typed before");
+  study.record.height = 170.0f;
   ASSERT_EQ(Load(DataFile("sex_missing").c_str()), kLoadOk);
-  EXPECT_STREQ(StudyRecord.comment, "");
-  EXPECT_EQ(StudyRecord.height, 0.0f);
-  EXPECT_STREQ(StudyRecord.sex, "");
+  EXPECT_STREQ(study.record.comment, "");
+  EXPECT_EQ(study.record.height, 0.0f);
+  EXPECT_STREQ(study.record.sex, "");
 }
 
 // Whatever is written differently from what the file holds is one warning
@@ -208,10 +209,10 @@ TEST_F(LoadGatedStudyTest, ShortPixelDataGivesFourAndKeepsEarlierFrames) {
   for (int g = 0; g < 2; ++g)
     for (int f = 0; f < 6; ++f) {
       const std::int16_t* want = expected.data() + (g * 6 + f) * 4096;
-      bool stored = std::equal(want, want + 4096, ImageStore + FrameSlotIndex(g, f));
+      bool stored = std::equal(want, want + 4096, study.frames.Slot(g, f));
       EXPECT_EQ(stored, !(g == 1 && f == 5)) << g << "," << f;
     }
-  EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 6.4);
+  EXPECT_DOUBLE_EQ(study.record.pixelSize, 6.4);
 }
 
 // The caller hears where the load stands and may cancel it at any report:
@@ -271,7 +272,7 @@ TEST_F(LoadGatedStudyTest, AFileChangedAfterTheScan) {
       }
     };
     EXPECT_EQ(Load(path.c_str()), c.result) << c.change;
-    if (c.result == kLoadOk) ExpectStoreHolds("gated64", 8, 4);
+    if (c.result == kLoadOk) ExpectStoreHolds(study.frames, "gated64", 8, 4);
   }
 }
 
@@ -325,15 +326,15 @@ const RefusalCase kRefusals[] = {
 
 TEST_F(LoadGatedStudyTest, RefusesWhatDoesNotFitAndLeavesTheStore) {
   for (const RefusalCase& c : kRefusals) {
-    FillStore(-3);
-    WorkMatrixColumns = WorkMatrixRows = 99;
+    FillStore(study.frames, -3);
+    study.workMatrixColumns = study.workMatrixRows = 99;
     EXPECT_EQ(Load(DataFile(c.file).c_str()), kLoadFailed) << c.file;
     EXPECT_EQ(report.failure, c.failure) << c.file;
     EXPECT_EQ(report.detail, c.detail) << c.file;
-    EXPECT_TRUE(std::all_of(ImageStore, ImageStore + kStoreValues, [](std::int16_t v) {
+    EXPECT_TRUE(std::all_of(study.frames.begin(), study.frames.end(), [](std::int16_t v) {
       return v == -3;
     })) << c.file;
-    EXPECT_EQ(WorkMatrixColumns, 99) << c.file;
+    EXPECT_EQ(study.workMatrixColumns, 99) << c.file;
   }
 }
 
@@ -358,15 +359,47 @@ TEST_F(LoadGatedStudyTest, RealFilesOfOtherKindsAreDecodedThenRefusedForWhatThey
 TEST_F(LoadGatedStudyTest, ASmallerSecondLoadLeavesZerosBehindItsFrames) {
   ASSERT_EQ(Load(DataFile("gated64_8x16").c_str()), kLoadOk);
   ASSERT_EQ(Load(DataFile("gated64_8x8").c_str()), kLoadOk);
-  ExpectStoreHolds("gated64_8x8", 8, 8);
+  ExpectStoreHolds(study.frames, "gated64_8x8", 8, 8);
   for (int g = 0; g < kStoreGates; ++g)
     for (int f = g < 8 ? 8 : 0; f < kStoreFramesPerGate; ++f)
-      ASSERT_TRUE(std::all_of(ImageStore + FrameSlotIndex(g, f),
-                              ImageStore + FrameSlotIndex(g, f) + kFrameValues,
+      ASSERT_TRUE(std::all_of(study.frames.Slot(g, f), study.frames.Slot(g, f) + kFrameValues,
                               [](std::int16_t v) { return v == 0; }))
           << g << "," << f;
   ASSERT_EQ(Load(DataFile("gated64_8x16").c_str()), kLoadOk);
-  ExpectStoreHolds("gated64_8x16", 8, 16);
+  ExpectStoreHolds(study.frames, "gated64_8x16", 8, 16);
+}
+
+// Studies are values: two loaded side by side keep their own frames and
+// records, and each writes the bytes its file gives loaded alone; the
+// fixture's study, loaded into by neither, stays empty.
+TEST_F(LoadGatedStudyTest, StudiesSideBySideShareNothing) {
+  TempDir dir;
+  struct {
+    const char* file;
+    int matrix;
+    Study study;
+    std::string alone;
+  } loads[2] = {{"gated64", 64, {}, {}}, {"gated128", 128, {}, {}}};
+  for (auto& load : loads) {
+    Study single;
+    ASSERT_EQ(LoadGatedStudy(DataFile(load.file).c_str(), single, options, report), kLoadOk);
+    ASSERT_EQ(WriteGsdFile(dir.File("alone.gsd").c_str(), single, true, writeError, output),
+              kGsdWritten);
+    load.alone = ReadBytes(dir.File("alone.gsd"));
+  }
+  for (auto& load : loads)
+    ASSERT_EQ(LoadGatedStudy(DataFile(load.file).c_str(), load.study, options, report), kLoadOk);
+  for (auto& load : loads) {
+    EXPECT_EQ(load.study.record.matrixSize, load.matrix) << load.file;
+    ExpectStoreHolds(load.study.frames, load.file, 8, 4);
+    ASSERT_EQ(WriteGsdFile(dir.File("o.gsd").c_str(), load.study, true, writeError, output),
+              kGsdWritten);
+    EXPECT_TRUE(ReadBytes(dir.File("o.gsd")) == load.alone) << load.file;
+  }
+  EXPECT_NE(loads[0].alone, loads[1].alone);
+  EXPECT_EQ(study.record.matrixSize, 0);
+  EXPECT_TRUE(
+      std::all_of(study.frames.begin(), study.frames.end(), [](std::int16_t v) { return v == 0; }));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ long FileSize(const std::string& path) {
 class ScanStudyHeaderTest : public FreshStateTest {
  protected:
   std::int32_t ScanFresh(const std::string& name) {
-    std::memset(&StudyRecord, 0, sizeof StudyRecord);
+    std::memset(&study.record, 0, sizeof study.record);
     return Scan(DataFile(name));
   }
 };
@@ -71,8 +71,8 @@ const SizeCase kSizeCases[] = {
 TEST_F(ScanStudyHeaderTest, ClosingRulesForSizes) {
   for (const SizeCase& c : kSizeCases) {
     ASSERT_GT(ScanFresh(c.file), 0) << c.file;
-    EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, c.pixelSize) << c.file;
-    EXPECT_DOUBLE_EQ(StudyRecord.sliceThickness, c.thickness) << c.file;
+    EXPECT_DOUBLE_EQ(study.record.pixelSize, c.pixelSize) << c.file;
+    EXPECT_DOUBLE_EQ(study.record.sliceThickness, c.thickness) << c.file;
   }
 }
 
@@ -108,11 +108,11 @@ const TextCase kTextCases[] = {
 TEST_F(ScanStudyHeaderTest, TextFieldRules) {
   for (const TextCase& c : kTextCases) {
     ASSERT_GT(ScanFresh(c.file), 0) << c.file;
-    EXPECT_STREQ(StudyRecord.patientName, c.name) << c.file;
-    EXPECT_STREQ(StudyRecord.patientId, c.id) << c.file;
-    EXPECT_STREQ(StudyRecord.sex, c.sex) << c.file;
-    EXPECT_STREQ(StudyRecord.studyDate, c.date) << c.file;
-    EXPECT_STREQ(StudyRecord.studyTime, c.time) << c.file;
+    EXPECT_STREQ(study.record.patientName, c.name) << c.file;
+    EXPECT_STREQ(study.record.patientId, c.id) << c.file;
+    EXPECT_STREQ(study.record.sex, c.sex) << c.file;
+    EXPECT_STREQ(study.record.studyDate, c.date) << c.file;
+    EXPECT_STREQ(study.record.studyTime, c.time) << c.file;
   }
 }
 
@@ -130,16 +130,16 @@ TEST_F(ScanStudyHeaderTest, CharacterSetIsReportedAndTheNameKeptAsStored) {
   for (const auto& c : cases) {
     ASSERT_GT(ScanFresh(c.file), 0) << c.file;
     EXPECT_EQ(report.characterSet, c.characterSet) << c.file;
-    EXPECT_STREQ(StudyRecord.patientName, c.name) << c.file;
+    EXPECT_STREQ(study.record.patientName, c.name) << c.file;
   }
 }
 
 TEST_F(ScanStudyHeaderTest, ShortDateNeverShowsAnEarlierValue) {
   ASSERT_GT(ScanFresh("gated64"), 0);
-  std::memset(&StudyRecord, 0, sizeof StudyRecord);
-  std::strcpy(StudyRecord.studyDate, "9999.99.99");
+  std::memset(&study.record, 0, sizeof study.record);
+  std::strcpy(study.record.studyDate, "9999.99.99");
   ASSERT_GT(Scan(DataFile("date_short").c_str()), 0);
-  EXPECT_STREQ(StudyRecord.studyDate, "2001");
+  EXPECT_STREQ(study.record.studyDate, "2001");
 }
 
 struct NumberCase {
@@ -173,11 +173,11 @@ const NumberCase kNumberCases[] = {
 TEST_F(ScanStudyHeaderTest, NumberAndTracerRules) {
   for (const NumberCase& c : kNumberCases) {
     ASSERT_GT(ScanFresh(c.file), 0) << c.file;
-    EXPECT_EQ(StudyRecord.heartRate, c.heartRate) << c.file;
-    EXPECT_EQ(StudyRecord.frameCount, c.frameCount) << c.file;
-    EXPECT_EQ(StudyRecord.gateCount, c.gateCount) << c.file;
-    EXPECT_EQ(StudyRecord.matrixSize, c.matrixSize) << c.file;
-    EXPECT_STREQ(StudyRecord.tracer, c.tracer) << c.file;
+    EXPECT_EQ(study.record.heartRate, c.heartRate) << c.file;
+    EXPECT_EQ(study.record.frameCount, c.frameCount) << c.file;
+    EXPECT_EQ(study.record.gateCount, c.gateCount) << c.file;
+    EXPECT_EQ(study.record.matrixSize, c.matrixSize) << c.file;
+    EXPECT_STREQ(study.record.tracer, c.tracer) << c.file;
   }
 }
 
@@ -213,15 +213,15 @@ TEST_F(ScanStudyHeaderTest, AnIconImageIsPassedOver) {
   for (const char* name : {"icon_explicit", "icon_implicit_undefined", "icon_implicit_defined",
                            "icon64_16bit", "icon64_8bit"}) {
     EXPECT_EQ(ScanFresh(name), FileSize(DataFile(name)) - 8192) << name;
-    EXPECT_EQ(StudyRecord.matrixSize, 64) << name;
+    EXPECT_EQ(study.record.matrixSize, 64) << name;
     EXPECT_EQ(found.bitsAllocated, 16) << name;
   }
 }
 
 TEST_F(ScanStudyHeaderTest, FailuresGiveScanFailedAndKeepWhatWasFound) {
   EXPECT_EQ(ScanFresh("before_pixel"), kScanFailed);
-  EXPECT_STREQ(StudyRecord.patientName, "ANON^A");
-  EXPECT_EQ(StudyRecord.pixelSize, 0.0);  // not written on this path
+  EXPECT_STREQ(study.record.patientName, "ANON^A");
+  EXPECT_EQ(study.record.pixelSize, 0.0);  // not written on this path
   EXPECT_EQ(report.failure, LoadFailure::kNoPixelData);
   EXPECT_EQ(ScanFresh("only_prefix"), kScanFailed);
   EXPECT_EQ(Scan("/nonexistent/file.dcm"), kScanFailed);
@@ -260,16 +260,16 @@ TEST_F(ScanStudyHeaderTest, MalformedValuesKeepTheWalkAligned) {
         Explicit(0x0028, 0x0030, "DS", "3.2\\3.2 ") + Le16(0x7FE0) + Le16(0x0010) + "OW" + Le16(0) +
         Le32(0);
     WriteBytes(dir.File("m.dcm"), Part10(body));
-    std::memset(&StudyRecord, 0, sizeof StudyRecord);
+    std::memset(&study.record, 0, sizeof study.record);
     std::int32_t offset = Scan(dir.File("m.dcm").c_str());
     EXPECT_EQ(offset, static_cast<std::int32_t>(Part10(body).size())) << c.label;
-    EXPECT_EQ(std::string(StudyRecord.patientName), c.keptName) << c.label;
-    EXPECT_EQ(StudyRecord.heartRate, c.keptRate) << c.label;
-    EXPECT_STREQ(StudyRecord.patientId, "ID1 ") << c.label;
-    EXPECT_EQ(StudyRecord.matrixSize, 64) << c.label;
-    EXPECT_EQ(StudyRecord.gateCount, 2) << c.label;
-    EXPECT_EQ(StudyRecord.frameCount, 3) << c.label;
-    EXPECT_DOUBLE_EQ(StudyRecord.pixelSize, 3.2) << c.label;
+    EXPECT_EQ(std::string(study.record.patientName), c.keptName) << c.label;
+    EXPECT_EQ(study.record.heartRate, c.keptRate) << c.label;
+    EXPECT_STREQ(study.record.patientId, "ID1 ") << c.label;
+    EXPECT_EQ(study.record.matrixSize, 64) << c.label;
+    EXPECT_EQ(study.record.gateCount, 2) << c.label;
+    EXPECT_EQ(study.record.frameCount, 3) << c.label;
+    EXPECT_DOUBLE_EQ(study.record.pixelSize, 3.2) << c.label;
   }
 }
 
@@ -307,7 +307,7 @@ TEST_F(ScanStudyHeaderTest, QuestionsForNonNmAndProjections) {
       EXPECT_GT(result, 0) << c.file;
     } else {
       EXPECT_EQ(result, kScanDeclined) << c.file;
-      EXPECT_EQ(StudyRecord.pixelSize, 0.0) << "untouched when declined";
+      EXPECT_EQ(study.record.pixelSize, 0.0) << "untouched when declined";
     }
   }
 }

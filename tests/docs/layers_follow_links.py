@@ -90,6 +90,8 @@ def main():
     folder_of = lambda path: path.rsplit('/', 1)[0] if '/' in path else ''
 
     def owners(header):
+        if header in compiled_by:
+            return compiled_by[header]
         stem = os.path.splitext(header)[0]
         for ext in ('.cpp', '.inc'):
             if stem + ext in compiled_by:

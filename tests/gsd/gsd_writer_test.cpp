@@ -33,7 +33,7 @@
 #include "gsd/gsd_reader.h"
 #include "gsd/gsd_stream.h"
 #include "gsd/sanitize_token.h"
-#include "model/study_state.h"
+#include "model/study.h"
 #include "output/output_file.h"
 #include "output/temp_file.h"
 #include "tests/test_support.h"
@@ -41,18 +41,22 @@
 namespace {
 
 // What the writer takes and gives in these tests, shared by the fixture and
-// the helpers that write in child processes.
+// the helpers that write in child processes: the study written (its frames
+// as a test marks them, its record the one each write names), the options
+// and the reason.
+Study writtenStudy;
 OutputOptions writerOptions;
 std::string writerError;
 
 int WriteGsd(const std::string& path, const TStudyRecord* record, bool baseToApex) {
-  return WriteGsdFile(path.c_str(), record, baseToApex, writerError, writerOptions);
+  writtenStudy.record = *record;
+  return WriteGsdFile(path.c_str(), writtenStudy, baseToApex, writerError, writerOptions);
 }
 
 class WriteGsdFileTest : public FreshStateTest {
  protected:
   void SetUp() override {
-    FreshStateTest::SetUp();
+    std::fill(writtenStudy.frames.begin(), writtenStudy.frames.end(), std::int16_t{0});
     writerOptions = OutputOptions{};
     writerError.clear();
   }
@@ -80,7 +84,7 @@ TStudyRecord WorkedExample() {
 void MarkFrames() {
   for (int g = 0; g < kStoreGates; ++g)
     for (int f = 0; f < kStoreFramesPerGate; ++f)
-      std::fill(ImageStore + FrameSlotIndex(g, f), ImageStore + FrameSlotIndex(g, f) + kFrameValues,
+      std::fill(writtenStudy.frames.Slot(g, f), writtenStudy.frames.Slot(g, f) + kFrameValues,
                 static_cast<std::int16_t>(g * 100 + f));
 }
 
@@ -1047,7 +1051,8 @@ TEST_F(WriteGsdFileTest, ConcurrentInPlaceWritersLeaveOneCompleteFile) {
         record.gateCount = 8;  // 0.5 to 3 MiB: several writes each
         record.frameCount = 8 + 8 * w;
         record.heartRate = static_cast<std::int16_t>(w);
-        std::fill(ImageStore, ImageStore + kStoreValues, static_cast<std::int16_t>(w + 1));
+        std::fill(writtenStudy.frames.begin(), writtenStudy.frames.end(),
+                  static_cast<std::int16_t>(w + 1));
         int failures = 0;
         for (int i = 0; i < kWritesEach; ++i)
           failures += WriteGsd(output.c_str(), &record, true) != kGsdWritten;

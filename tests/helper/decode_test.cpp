@@ -115,9 +115,9 @@ TEST_F(DecodingTest, EveryLosslessEncodingWritesTheRawFilesGsd) {
 
 // Loads in this process, as the window does: the decoder may fail in any
 // way, the caller only sees a result and a reason.
-void ExpectCleanLoad(const LoadOptions& options, LoadReport& report, const std::string& path,
-                     const std::string& label) {
-  int result = LoadGatedStudy(path.c_str(), options, report);
+void ExpectCleanLoad(Study& study, const LoadOptions& options, LoadReport& report,
+                     const std::string& path, const std::string& label) {
+  int result = LoadGatedStudy(path.c_str(), study, options, report);
   ASSERT_TRUE(result == kLoadOk || result == kLoadFailed || result == kLoadPixelDataShort)
       << label << ": " << result;
   if (result != kLoadOk) {
@@ -359,7 +359,7 @@ TEST_F(DecodingTest, MutatedCompressedInputsThroughTheHelper) {
       }
       WriteBytes(dir.File("m.dcm"), bytes);
       const std::string label = std::string(encoding) + " round " + std::to_string(round);
-      ExpectCleanLoad(options, report, dir.File("m.dcm"), label);
+      ExpectCleanLoad(study, options, report, dir.File("m.dcm"), label);
       ++loads;
       // The helper's frame path on the same bytes, in this process.
       const FramePathRun frames = RunFramePath(bytes);

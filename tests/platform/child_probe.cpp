@@ -13,7 +13,10 @@
 //   pid                  write its process id
 //   spawn STEPS...       run a probe of its own with the steps that follow,
 //                        its output relayed as it comes; end with its status
+//   space-left           write how the address space left stands to the
+//                        limit
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "platform/child_launcher.h"
+#include "platform/process_limits.h"
 #include "platform/program_folder.h"
 #include "platform/terminal.h"
 
@@ -157,6 +161,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "spawn failed at %s: %s", end.step != nullptr ? end.step : "exec",
                      std::strerror(end.error));
       return end.exitCode;
+    } else if (step == "space-left") {
+      const std::size_t left = AddressSpaceLeft();
+      const std::uint64_t limit = ProcessLimitOf(ProcessLimit::kAddressSpaceBytes).soft;
+      std::fputs(left == 0                  ? "no limit"
+                 : left > 1 && left < limit ? "left below the limit"
+                                            : "left beyond the limit",
+                 stdout);
+      std::fflush(stdout);
     } else if (step == "exit") {
       return std::atoi(value);
     }

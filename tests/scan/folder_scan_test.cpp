@@ -557,11 +557,9 @@ TEST_F(StudyFactsTest, FramesPerGateAsTheLoaderCounts) {
     const FactsResult read = ReadStudyFacts(fd, path, facts, error);
     ::close(fd);
     ASSERT_EQ(read, FactsResult::kStudy) << name << ": " << error;
-    LoadReport report;
-    ASSERT_EQ(LoadGatedStudy(path.c_str(), LoadOptions(), report), kLoadOk)
-        << name << ": " << report.detail;
-    EXPECT_EQ(facts.framesPerGate, StudyRecord.frameCount) << name;
-    EXPECT_EQ(facts.gates, std::max<int>(1, StudyRecord.gateCount)) << name;
+    ASSERT_EQ(Load(path), kLoadOk) << name << ": " << report.detail;
+    EXPECT_EQ(facts.framesPerGate, study.record.frameCount) << name;
+    EXPECT_EQ(facts.gates, std::max<int>(1, study.record.gateCount)) << name;
   }
 }
 

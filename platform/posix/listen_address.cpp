@@ -1,4 +1,4 @@
-#include "node/listen_address.h"
+#include "platform/listen_address.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>

@@ -1,8 +1,9 @@
 // The address gsd-node listens on. DCMTK 3.6.7's acceptor binds its socket
 // to every IPv4 address (INADDR_ANY) and offers no way to choose one, so the
-// program supplies bind() itself (listen_address.cpp, linked into gsd-node
-// alone): the acceptor's wildcard bind on the node's port goes to the
-// chosen address instead. IPv6 would need an acceptor of our own: DCMTK's
+// program supplies bind() itself (posix/listen_address.cpp, compiled into
+// gsd-node alone: it takes the C library's place for the whole program):
+// the acceptor's wildcard bind on the node's port goes to the chosen
+// address instead. IPv6 would need an acceptor of our own: DCMTK's
 // takes only IPv4 peers (it keeps their address in a sockaddr_in).
 #pragma once
 

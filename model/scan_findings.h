@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/transfer_syntax.h"
+#include "model/pixel_encoding.h"
 
 // A frame-order vector as stored: count is the number of entries the value
 // holds (-1 when the element is absent); at most kMaxVectorEntries are kept,
