@@ -1,7 +1,5 @@
 #include "app/form_services.h"
 
-#include <signal.h>
-
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -18,6 +16,7 @@
 #include <cstdlib>
 
 #include "app/study_chooser.h"
+#include "platform/running_process.h"
 
 const char* const kApplicationTitle = "DICOM Data Converter";
 
@@ -168,8 +167,7 @@ bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QStri
 bool DesktopServices::OpenDocument(const QString& path) {
   if (!QFileInfo::exists(path)) return false;
   // A second request while the viewer of the first still runs starts none.
-  if (viewerPid_ > 0 && path == viewedDocument_ && ::kill(static_cast<pid_t>(viewerPid_), 0) == 0)
-    return true;
+  if (viewerPid_ > 0 && path == viewedDocument_ && ProcessRuns(viewerPid_)) return true;
   // xdg-open accepts any file and fails later, out of sight, when no viewer
   // is installed: the desktop's associations are read first.
   const QMimeType type = QMimeDatabase().mimeTypeForFile(path);

@@ -3,10 +3,6 @@
 // nothing but what the options give: load, fill the form, store it, write.
 // Where the window asks for a sex the file does not give, it writes F and
 // says so.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -24,7 +20,10 @@
 #include "model/study.h"
 #include "model/value_text.h"
 #include "output/name_template.h"
+#include "platform/descriptor.h"
+#include "platform/input_file.h"
 #include "platform/program_start.h"
+#include "platform/report_descriptor.h"
 #include "process/converter_outcome.h"
 #include "process/terminal_text.h"
 #include "scan/study_facts.h"
@@ -141,13 +140,7 @@ void TellOutcome(int fd, int status) {
     Outcome.output = OutputPath;
   }
   if (status == kExitSaved || Outcome.kind.empty()) Outcome.kind = OutcomeOfExit(status);
-  const std::string line = FormatOutcomeLine(Outcome);
-  for (std::size_t done = 0; done < line.size();) {
-    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
+  WriteWhole(fd, FormatOutcomeLine(Outcome));
 }
 
 // Checks the folder mode's options. Returns kConvert when they are good.
@@ -233,10 +226,9 @@ int ApplyExpected(const std::string& arg, const char* value, Options& options) {
 int ApplyOutcomeFd(const std::string&, const char* value, Options& options) {
   const std::optional<std::int32_t> fd =
       value != nullptr ? ParseStrictInteger(value) : std::nullopt;
-  if (!fd || *fd < 0 || ::fcntl(*fd, F_GETFD) < 0)
+  // Kept from the decoder helper this process may start.
+  if (!fd || !TakeInheritedDescriptor(*fd))
     return UsageError("--outcome-fd needs an open descriptor's number");
-  // Not for the decoder helper this process may start.
-  if (*fd > STDERR_FILENO) ::fcntl(*fd, F_SETFD, FD_CLOEXEC);
   options.outcomeFd = *fd;
   return kConvert;
 }
@@ -450,18 +442,18 @@ int StoreAndWrite(const StudyFormTexts& texts, const Options& options, Study& st
 // before (another user may have swapped the file since), and gives the
 // name that loads that very open file. Returns kConvert, or the exit code
 // after saying why.
-int CheckExpected(const Options& options, int& held, std::string& loadPath) {
-  held = ::open(InputPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat info;
-  if (held < 0 || ::fstat(held, &info) != 0) {
-    return Refuse(kLoadFailed, std::strerror(errno));
-  }
-  if (!S_ISREG(info.st_mode)) {
+int CheckExpected(const Options& options, UniqueFd& held, std::string& loadPath) {
+  FileStatus info;
+  const int opened = OpenRegularFile(InputPath, held, info);
+  if (opened == kNotRegularFile) {
     return Refuse(kLoadFailed, "is not a regular file");
+  }
+  if (opened != 0) {
+    return Refuse(kLoadFailed, std::strerror(opened));
   }
   StudyFacts facts;
   std::string error;
-  if (ReadStudyFacts(held, InputPath, facts, error) != FactsResult::kStudy) {
+  if (ReadStudyFacts(held.get(), InputPath, facts, error) != FactsResult::kStudy) {
     return Refuse(kLoadFailed, error.empty() ? "not a DICOM file" : error);
   }
   const struct {
@@ -478,7 +470,7 @@ int CheckExpected(const Options& options, int& held, std::string& loadPath) {
                                    *check.expected + "'; not converted");
   }
   // The loader opens by name: the descriptor's own name is the file checked.
-  loadPath = "/proc/self/fd/" + std::to_string(held);
+  loadPath = NameOfOpenFile(held.get());
   return kConvert;
 }
 
@@ -487,14 +479,14 @@ int ConvertOne(const Options& options) {
   InputPath = options.input;
   OutputPath = options.output;
   std::string loadPath = InputPath;
-  int held = -1;
+  UniqueFd held;
   if (options.sopUid || options.patientId || options.studyUid) {
     const int checked = CheckExpected(options, held, loadPath);
     if (checked != kConvert) return checked;
   }
   Study study;
   int loaded = LoadInput(options, loadPath, study);
-  if (held >= 0) ::close(held);
+  held.Reset();
   if (loaded != kLoadOk) return loaded;
   return StoreAndWrite(FormWithOptions(options, study.record), options, study);
 }

@@ -1,8 +1,5 @@
 #include "cli/folder_mode.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,6 +9,7 @@
 #include <thread>
 
 #include "output/name_template.h"
+#include "platform/placeholder_file.h"
 #include "platform/terminal.h"
 #include "process/child_process.h"
 #include "process/conversion_log.h"
@@ -107,7 +105,7 @@ Conversion Convert(const StudyFacts& study, const FolderOptions& options,
   result.status = outcome.status;
   if (outcome.status == kExitSaved) return result;
   // The placeholder goes; a file the converter began is its own to clean.
-  if (RegularFileSize(result.output) == 0) ::unlink(result.output.c_str());
+  if (RegularFileSize(result.output) == 0) RemoveName(result.output);
   result.output.clear();
   result.reason = outcome.reason;
   return result;
@@ -121,9 +119,7 @@ int DryRun(const std::vector<StudyFacts>& studies, const FolderOptions& options)
     const std::string name = ExpandNameTemplate(options.nameTemplate, FieldsOf(study));
     for (int n = 0; n <= kMaxNameSuffix; ++n) {
       std::string candidate = NameWithSuffix(name, n);
-      struct stat info;
-      if (taken.count(candidate) || ::lstat((options.out + "/" + candidate).c_str(), &info) == 0)
-        continue;
+      if (taken.count(candidate) || NameTaken(options.out + "/" + candidate)) continue;
       taken.insert(candidate);
       std::printf("%s\n",
                   TerminalText(study.path + " -> " + options.out + "/" + candidate).c_str());

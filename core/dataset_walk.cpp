@@ -1,9 +1,9 @@
 #include "core/dataset_walk.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <utility>
+
+#include "platform/stream_size.h"
 
 namespace {
 
@@ -17,9 +17,8 @@ std::string TagText(std::uint32_t tag) {
 }
 
 long StreamSize(std::FILE* stream) {
-  struct stat info;
-  int fd = ::fileno(stream);
-  if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return info.st_size;
+  const long long bytes = RegularFileBytes(stream);
+  if (bytes >= 0) return static_cast<long>(bytes);
   long here = std::ftell(stream);
   if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return kMaxWalk;
   long size = std::ftell(stream);

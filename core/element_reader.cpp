@@ -1,8 +1,8 @@
 #include "core/element_reader.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
+
+#include "platform/input_file.h"
 
 namespace {
 
@@ -45,10 +45,8 @@ std::int32_t SkippableLength(std::uint32_t declared) {
 
 std::FILE* OpenDicomFile(const char* path) {
   // Only a regular file is read: opening a FIFO would wait for a writer.
-  struct stat info;
-  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  std::FILE* stream = std::fopen(path, "rb");
-  if (stream == nullptr) return nullptr;
+  std::FILE* stream = nullptr;
+  if (OpenRegularFileStream(path, stream) != 0) return nullptr;
   std::fseek(stream, 128, SEEK_SET);
   char prefix[4];
   if (std::fread(prefix, sizeof prefix, 1, stream) != 1 || std::memcmp(prefix, "DICM", 4) != 0) {

@@ -1,7 +1,5 @@
 #include "core/gated_loader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +16,9 @@
 #include "core/transfer_syntax.h"
 #include "helper_client/transcoder.h"
 #include "model/study_state.h"
+#include "platform/input_file.h"
 #include "platform/memory_stream.h"
+#include "platform/stream_size.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "pixel values are read and written in host order");
@@ -404,8 +404,7 @@ DecodeBudget BudgetFor(long long stated, long long rows, long long columns, long
 }
 
 long long FileBytes(std::FILE* stream) {
-  struct stat info;
-  return ::fstat(::fileno(stream), &info) == 0 ? info.st_size : 0;
+  return std::max(0LL, RegularFileBytes(stream));
 }
 
 // Compressed pixel data go to the decoder only once the header has been
@@ -499,10 +498,11 @@ int LoadGatedStudy(const char* path, Study& study, const LoadOptions& options, L
     // A data set written without the preamble and "DICM" (as some archives
     // keep them) is walked from its first byte; anything else is junk to the
     // walk and refused as no DICOM file, without a decoder.
-    struct stat info;
-    std::FILE* plain = ::stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0
-                           ? std::fopen(path, "rb")
-                           : nullptr;
+    std::FILE* plain = nullptr;
+    if (OpenRegularFileStream(path, plain) == 0 && RegularFileBytes(plain) <= 0) {
+      std::fclose(plain);
+      plain = nullptr;
+    }
     int result = kLoadFailed;
     if (plain != nullptr) {
       result = LoadFromStream(session, plain, Source::kOriginal);

@@ -1,7 +1,5 @@
 #include "core/header_scan.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -12,6 +10,8 @@
 #include "core/transfer_syntax.h"
 #include "model/study_state.h"
 #include "model/value_text.h"
+#include "platform/file_status.h"
+#include "platform/input_file.h"
 
 const char* const kNonNmQuestionText = "Not NM Images!\n Continue?";
 const char* const kQuestionCaption = "Warning";
@@ -412,19 +412,22 @@ std::int32_t ApplyElement(Scan& scan) {
 }  // namespace
 
 void ReportOpenFailure(const char* path, LoadReport& report) {
-  struct stat info;
-  if (::stat(path, &info) != 0) {
-    report.Fail(LoadFailure::kCannotOpen, std::strerror(errno));
-  } else if (S_ISDIR(info.st_mode)) {
+  FileStatus info;
+  std::FILE* probe = nullptr;
+  int error = StatusOfPath(path, true, info);
+  if (error != 0) {
+    report.Fail(LoadFailure::kCannotOpen, std::strerror(error));
+  } else if (info.type == FileType::kFolder) {
     report.Fail(LoadFailure::kCannotOpen, "is a directory");
-  } else if (!S_ISREG(info.st_mode)) {
+  } else if (info.type != FileType::kRegular) {
     report.Fail(LoadFailure::kCannotOpen, "is not a regular file");
-  } else if (std::FILE* probe = std::fopen(path, "rb")) {
+  } else if ((error = OpenRegularFileStream(path, probe)) == 0) {
     std::fclose(probe);
     report.Fail(LoadFailure::kNotDicom,
                 "not a DICOM file (no \"DICM\" after the 128-byte preamble)");
   } else {
-    report.Fail(LoadFailure::kCannotOpen, std::strerror(errno));
+    report.Fail(LoadFailure::kCannotOpen,
+                error == kNotRegularFile ? "is not a regular file" : std::strerror(error));
   }
 }
 

@@ -1,8 +1,5 @@
 #include "gsd/gsd_reader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -12,6 +9,7 @@
 #include "gsd/gsd_format.h"
 #include "model/study_state.h"
 #include "model/value_text.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -223,20 +221,11 @@ bool ParseGsd(const std::string& bytes, GsdFile& file, std::string& error) {
 }
 
 std::FILE* OpenGsdInput(const char* path, std::string& error) {
-  // Non-blocking, so that a FIFO without a writer does not hold the open;
-  // reads then wait for data as usual.
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    Bad(error, std::string("cannot open: ") + std::strerror(errno));
-    return nullptr;
-  }
-  int flags = ::fcntl(fd, F_GETFL);
+  // A FIFO without a writer does not hold the open; reads then wait for
+  // data as usual.
   std::FILE* in = nullptr;
-  if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) in = ::fdopen(fd, "rb");
-  if (in == nullptr) {
-    Bad(error, std::string("cannot open: ") + std::strerror(errno));
-    ::close(fd);
-  }
+  if (int failed = OpenReadableStream(path, in))
+    Bad(error, std::string("cannot open: ") + std::strerror(failed));
   return in;
 }
 

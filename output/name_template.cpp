@@ -1,11 +1,9 @@
 #include "output/name_template.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "platform/placeholder_file.h"
 
 namespace {
 
@@ -95,23 +93,13 @@ std::string ReserveOutputName(const std::string& folder, const std::string& name
     std::string candidate = NameWithSuffix(name, n);
     // The empty file holds the name against every other writer until
     // dicom2gsd replaces it, a file of this process's user with one link.
-    int fd = ::open((folder + "/" + candidate).c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return candidate;
-    }
-    if (errno != EEXIST) {
-      error = folder + "/" + candidate + ": " + std::strerror(errno);
+    const int failed = CreatePlaceholder(folder + "/" + candidate);
+    if (failed == 0) return candidate;
+    if (failed != EEXIST) {
+      error = folder + "/" + candidate + ": " + std::strerror(failed);
       return {};
     }
   }
   error = folder + ": no free name for " + name;
   return {};
-}
-
-long long RegularFileSize(const std::string& path) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return info.st_size;
 }

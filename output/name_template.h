@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/placeholder_file.h"  // RegularFileSize: whether a reservation was filled
+
 struct NameFields {
   std::string patientId;       // %i
   std::string studyDate;       // %d
@@ -40,7 +42,3 @@ std::string ReserveOutputName(const std::string& folder, const std::string& name
                               std::string& error);
 // name with "-n" before its extension (name itself for 0).
 std::string NameWithSuffix(const std::string& name, int n);
-// The size of the regular file at path (a link is not followed), -1 when it
-// is absent or not one: whether the converter filled a reserved name (an
-// empty one is the reservation alone).
-long long RegularFileSize(const std::string& path);

@@ -1,19 +1,17 @@
 #include "output/output_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <new>
+#include <thread>
 
-#include "output/file_attributes.h"
 #include "output/output_path.h"
-#include "output/temp_file.h"
-#include "platform/posix/stat_identity.h"
+#include "platform/file_attributes.h"
+#include "platform/held_file.h"
+#include "platform/temp_file.h"
+#include "platform/write_open.h"
 
 namespace {
 
@@ -42,17 +40,17 @@ std::string Quoted(const std::string& name) {
 
 // Why the existing output found (before or after it is opened) must be left
 // alone; empty when it may be written.
-std::string Refusal(const OutputPlace& place, const struct stat& found,
+std::string Refusal(const OutputPlace& place, const FileStatus& found,
                     const ProtectedFile* notThis) {
-  if (S_ISDIR(found.st_mode)) return std::strerror(EISDIR);
-  if (S_ISLNK(found.st_mode))
+  if (found.type == FileType::kFolder) return std::strerror(EISDIR);
+  if (found.type == FileType::kLink)
     return Quoted(place.name) + " became a symbolic link while it was checked; not followed";
   std::string shared = SharedFolderRefusal(place.folderInfo, found, place.name);
   if (!shared.empty()) return shared;
-  if (notThis != nullptr && IdentityOfStat(found) == notThis->identity)
+  if (notThis != nullptr && found.identity == notThis->identity)
     return "it is the input file " + notThis->name + "; not overwritten";
   // Root may write anything: the mode alone says the file is not for writing.
-  if ((found.st_mode & 0222) == 0)
+  if ((found.permissions & kAnyoneMayWriteBits) == 0)
     return Quoted(place.name) + " has no write permission; not overwritten";
   return {};
 }
@@ -62,7 +60,7 @@ int RunStep(const OutputOptions& options, OutputStep step, const std::function<i
 }
 
 int SyncFile(const OutputOptions& options, int fd) {
-  return RunStep(options, OutputStep::kFileSync, [fd] { return ::fsync(fd) == 0 ? 0 : errno; });
+  return RunStep(options, OutputStep::kFileSync, [fd] { return SyncToDisk(fd); });
 }
 
 // Writes the bytes to fd through a stream that takes it over, syncs them to
@@ -70,18 +68,16 @@ int SyncFile(const OutputOptions& options, int fd) {
 int WriteThrough(int fd, const OutputBytes& bytes, bool sync, const OutputOptions& options) {
   // The buffer outlives the stream: fclose below is its last use.
   std::unique_ptr<char[]> buffer;
+  UniqueFd owned(fd);  // until a stream takes it
   std::FILE* out = nullptr;
   if (options.openStream) {
     out = options.openStream(fd);
-  } else if ((out = ::fdopen(fd, "wb")) != nullptr) {
+  } else if ((out = StreamOverDescriptor(fd, "wb")) != nullptr) {
     buffer.reset(new (std::nothrow) char[kStreamBufferBytes]);
     if (buffer) std::setvbuf(out, buffer.get(), _IOFBF, kStreamBufferBytes);
   }
-  if (out == nullptr) {
-    int error = errno ? errno : EIO;
-    ::close(fd);
-    return error;
-  }
+  if (out == nullptr) return errno ? errno : EIO;
+  owned.Release();
   errno = 0;
   bool ok = bytes(out) && std::fflush(out) == 0 && !std::ferror(out);
   int error = ok ? 0 : (errno ? errno : EIO);
@@ -90,16 +86,14 @@ int WriteThrough(int fd, const OutputBytes& bytes, bool sync, const OutputOption
   return error;
 }
 
-// Takes flock(LOCK_EX) on fd, waiting for another writer at most
-// kLockWaitMilliseconds. Returns 0, or EWOULDBLOCK when the wait ran out.
+// Takes the exclusive lock of fd's file, waiting for another writer at
+// most kLockWaitMilliseconds. Returns 0, or EWOULDBLOCK when the wait ran
+// out. A file system without locks is written unlocked.
 int LockForWriting(int fd) {
   for (int waited = 0;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) return 0;  // a file system without locks: written unlocked
+    if (TryLockExclusive(fd) == 0) return 0;
     if (waited >= kLockWaitMilliseconds) return EWOULDBLOCK;
-    const struct timespec pause = {0, 10 * 1000 * 1000};
-    ::nanosleep(&pause, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     waited += 10;
   }
 }
@@ -109,15 +103,16 @@ int LockForWriting(int fd) {
 int WriteInPlace(int fd, bool regular, const OutputPlace& place, const OutputBytes& bytes,
                  const OutputOptions& options, std::string& error) {
   if (regular) {
+    UniqueFd owned(fd);  // until the write takes it
     int failure = LockForWriting(fd);
-    if (failure == 0 && ::ftruncate(fd, 0) != 0) failure = errno;
+    if (failure == 0) failure = TruncateToEmpty(fd);
     if (failure != 0) {
-      ::close(fd);
       if (failure == EWOULDBLOCK)
         return Fail(error, "another process has held " + Quoted(place.name) + " locked for " +
                                std::to_string(kLockWaitMilliseconds / 1000) + " s");
       return FailErrno(error, failure);
     }
+    owned.Release();
   }
   int written = WriteThrough(fd, bytes, regular, options);
   return written == 0 ? kOutputWritten : FailErrno(error, written);
@@ -134,18 +129,19 @@ int Replace(const OutputPlace& place, int replaced, const OutputBytes& bytes,
   UniqueFd newFileModel;
   int model = replaced;
   if (model < 0) {
-    newFileModel.Reset(OpenNewFileModel(folder, place.name, options.unnamedTempFiles));
-    if (!newFileModel.valid()) return FailErrno(error, errno);
+    if (int failed = OpenNewFileModel(folder, place.name, options.unnamedTempFiles, newFileModel))
+      return FailErrno(error, failed);
     model = newFileModel.get();
   }
-  struct stat modelInfo;
-  if (::fstat(model, &modelInfo) != 0) return FailErrno(error, errno);
+  FileStatus modelInfo;
+  if (int failed = StatusOf(model, modelInfo)) return FailErrno(error, failed);
   TempFile temp;
   if (int created = temp.Create(folder, place.name, options.unnamedTempFiles))
     return FailErrno(error, created);
-  int stream = ::fcntl(temp.fd(), F_DUPFD_CLOEXEC, 0);  // temp.fd() stays open to name the file
-  if (stream < 0) return FailErrno(error, errno);
-  if (int written = WriteThrough(stream, bytes, false, options)) return FailErrno(error, written);
+  UniqueFd stream;  // temp.fd() stays open to name the file
+  if (int failed = DuplicateDescriptor(temp.fd(), stream)) return FailErrno(error, failed);
+  if (int written = WriteThrough(stream.Release(), bytes, false, options))
+    return FailErrno(error, written);
   // The mode and ACL come after the bytes: until the rename only the caller
   // may open the file.
   if (CopyFileAttributes(model, modelInfo, temp.fd()) != 0) return kKeepInPlace;
@@ -153,7 +149,7 @@ int Replace(const OutputPlace& place, int replaced, const OutputBytes& bytes,
   if (int committed = RunStep(options, OutputStep::kRename, [&temp] { return temp.Commit(); }))
     return FailErrno(error, committed);
   // Some file systems cannot sync a folder; the rename stands either way.
-  RunStep(options, OutputStep::kFolderSync, [folder] { return ::fsync(folder) == 0 ? 0 : errno; });
+  RunStep(options, OutputStep::kFolderSync, [folder] { return SyncToDisk(folder); });
   return kOutputWritten;
 }
 
@@ -161,17 +157,17 @@ int WriteNew(const OutputPlace& place, const OutputBytes& bytes, const OutputOpt
              std::string& error) {
   int result = Replace(place, -1, bytes, options, error);
   if (result != kKeepInPlace) return result;
-  int fd = ::openat(place.folder.get(), place.name.c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) return FailErrno(error, errno);
-  return WriteInPlace(fd, true, place, bytes, options, error);
+  UniqueFd fd;
+  if (int failed = CreateForWriting(place.folder.get(), place.name, fd))
+    return FailErrno(error, failed);
+  return WriteInPlace(fd.Release(), true, place, bytes, options, error);
 }
 
 // A regular file of the caller's with one link, in a folder the caller may
 // write: replacing it changes nothing but the bytes.
-bool MayReplace(const OutputPlace& place, const struct stat& opened) {
-  return S_ISREG(opened.st_mode) && opened.st_nlink == 1 && opened.st_uid == ::geteuid() &&
-         ::faccessat(place.folder.get(), ".", W_OK | X_OK, AT_EACCESS) == 0;
+bool MayReplace(const OutputPlace& place, const FileStatus& opened) {
+  return opened.type == FileType::kRegular && opened.links == 1 &&
+         opened.owner == EffectiveUser() && MayChangeFolder(place.folder.get());
 }
 
 }  // namespace
@@ -183,33 +179,29 @@ int WriteOutputFile(const char* path, const OutputBytes& bytes, const ProtectedF
   OutputPlace place;
   if (FindOutputPlace(path, place, error) != 0) return kOutputNotWritten;
   const int folder = place.folder.get();
-  struct stat found {};
+  FileStatus found;
   if (!place.kernelLink) {
-    if (::fstatat(folder, place.name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0)
-      return errno == ENOENT ? WriteNew(place, bytes, options, error) : FailErrno(error, errno);
+    if (int failed = StatusOfEntry(folder, place.name, found))
+      return failed == ENOENT ? WriteNew(place, bytes, options, error) : FailErrno(error, failed);
     std::string refusal = Refusal(place, found, notThis);
     if (!refusal.empty()) return Fail(error, refusal);
   }
   // Opening neither creates, truncates, follows a link, nor waits for a
   // FIFO's reader.
-  UniqueFd fd(
-      ::openat(folder, place.name.c_str(),
-               O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (place.kernelLink ? 0 : O_NOFOLLOW)));
-  if (!fd.valid()) {
-    if (errno == ENXIO && (place.kernelLink || S_ISFIFO(found.st_mode)))
+  UniqueFd fd;
+  if (int failed = OpenForWritingInPlace(folder, place.name, place.kernelLink, fd)) {
+    if (failed == ENXIO && (place.kernelLink || found.type == FileType::kFifo))
       return Fail(error, "no process reads the FIFO " + Quoted(place.name));
-    return FailErrno(error, errno);
+    return FailErrno(error, failed);
   }
-  struct stat opened;
-  if (::fstat(fd.get(), &opened) != 0) return FailErrno(error, errno);
+  FileStatus opened;
+  if (int failed = StatusOf(fd.get(), opened)) return FailErrno(error, failed);
   std::string refusal = Refusal(place, opened, notThis);
   if (!refusal.empty()) return Fail(error, refusal);
-  int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-    return FailErrno(error, errno);
   if (!place.kernelLink && MayReplace(place, opened)) {
     int result = Replace(place, fd.get(), bytes, options, error);
     if (result != kKeepInPlace) return result;
   }
-  return WriteInPlace(fd.Release(), S_ISREG(opened.st_mode), place, bytes, options, error);
+  return WriteInPlace(fd.Release(), opened.type == FileType::kRegular, place, bytes, options,
+                      error);
 }

@@ -3,8 +3,6 @@
 // and the threats they answer, are in docs/RELIABILITY.md (Overwrite rules).
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <functional>
 #include <string>

@@ -1,38 +1,30 @@
 #include "output/output_path.h"
 
-#include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/statfs.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <vector>
 
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
+#include "platform/file_system_kind.h"
+#include "platform/held_file.h"
+
+bool OthersMayWrite(const FileStatus& folder) {
+  return (folder.permissions & kOthersMayWriteBit) != 0;
 }
 
-bool OthersMayWrite(const struct stat& folder) {
-  return (folder.st_mode & S_IWOTH) != 0;
-}
-
-std::string SharedFolderRefusal(const struct stat& folder, const struct stat& entry,
+std::string SharedFolderRefusal(const FileStatus& folder, const FileStatus& entry,
                                 const std::string& name) {
   if (!OthersMayWrite(folder)) return {};
   const std::string quoted = "\"" + name + "\"";
   const std::string where = " in a folder that all users may write";
-  if (S_ISREG(entry.st_mode) && entry.st_nlink > 1)
-    return quoted + " has " + std::to_string(entry.st_nlink) + " links" + where + "; not written";
-  const bool theirs = entry.st_uid != ::geteuid() && entry.st_uid != folder.st_uid;
+  if (entry.type == FileType::kRegular && entry.links > 1)
+    return quoted + " has " + std::to_string(entry.links) + " links" + where + "; not written";
+  const bool theirs = entry.owner != EffectiveUser() && entry.owner != folder.owner;
   if (!theirs) return {};
-  const std::string owner = " of user " + std::to_string(entry.st_uid);
-  if (S_ISLNK(entry.st_mode))
+  const std::string owner = " of user " + std::to_string(entry.owner);
+  if (entry.type == FileType::kLink)
     return quoted + " is a symbolic link" + owner + where + "; not followed";
-  if (S_ISFIFO(entry.st_mode)) return quoted + " is a FIFO" + owner + where + "; not opened";
-  if (S_ISREG(entry.st_mode) && (folder.st_mode & S_ISVTX))
+  if (entry.type == FileType::kFifo) return quoted + " is a FIFO" + owner + where + "; not opened";
+  if (entry.type == FileType::kRegular && (folder.permissions & kStickyBit))
     return quoted + " is a file" + owner + where + " (sticky); not written";
   return {};
 }
@@ -53,11 +45,6 @@ void PushComponents(const std::string& text, std::vector<std::string>& pending) 
   pending.insert(pending.end(), parts.rbegin(), parts.rend());
 }
 
-bool OnProc(int folder) {
-  struct statfs info;
-  return ::fstatfs(folder, &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
-}
-
 int Refuse(std::string& error, const std::string& why) {
   error = why;
   return EACCES;
@@ -73,16 +60,11 @@ int Errno(std::string& error, int code) {
 // result.
 int FollowLink(int entry, bool last, UniqueFd& folder, std::vector<std::string>& pending,
                std::string& error) {
-  char target[PATH_MAX];
-  ssize_t length = ::readlinkat(entry, "", target, sizeof target);
-  if (length < 0) return Errno(error, errno);
-  if (length == 0) return Errno(error, ENOENT);
-  if (static_cast<std::size_t>(length) == sizeof target) return Errno(error, ENAMETOOLONG);
-  const std::string to(target, static_cast<std::size_t>(length));
+  std::string to;
+  if (int failed = ReadLinkText(entry, to)) return Errno(error, failed);
   if (last && to.back() == '/') return Errno(error, EISDIR);
   if (to[0] == '/') {
-    folder.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid()) return Errno(error, errno);
+    if (int failed = HoldFolder("/", folder)) return Errno(error, failed);
   }
   PushComponents(to, pending);
   return 0;
@@ -110,8 +92,10 @@ Step Failed(Walk& walk, int code) {
 Step StepDots(bool last, Walk& walk, std::string& error) {
   if (last) return Failed(walk, Errno(error, EISDIR));
   if (walk.name == "..") {
-    walk.folder.Reset(::openat(walk.folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!walk.folder.valid()) return Failed(walk, Errno(error, errno));
+    UniqueFd parent;
+    if (int failed = HoldParent(walk.folder.get(), parent))
+      return Failed(walk, Errno(error, failed));
+    walk.folder = std::move(parent);
   }
   walk.name.clear();
   return Step::kNext;
@@ -119,19 +103,20 @@ Step StepDots(bool last, Walk& walk, std::string& error) {
 
 // A symbolic link: refused in a shared folder, entered as a folder on /proc,
 // else followed by the walk itself.
-Step StepLink(int entry, const struct stat& info, const struct stat& folderInfo, bool last,
+Step StepLink(int entry, const FileStatus& info, const FileStatus& folderInfo, bool last,
               Walk& walk, OutputPlace& place, std::string& error) {
   std::string refusal = SharedFolderRefusal(folderInfo, info, walk.name);
   if (!refusal.empty()) return Failed(walk, Refuse(error, refusal));
-  if (OnProc(walk.folder.get())) {
+  if (OnProcFileSystem(walk.folder.get())) {
     // /proc/self/fd/N and the like name open files, not paths.
     if (last) {
       place.kernelLink = true;
       return Step::kDone;
     }
-    walk.folder.Reset(
-        ::openat(walk.folder.get(), walk.name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!walk.folder.valid()) return Failed(walk, Errno(error, errno));
+    UniqueFd entered;
+    if (int failed = HoldFolderThrough(walk.folder.get(), walk.name, entered))
+      return Failed(walk, Errno(error, failed));
+    walk.folder = std::move(entered);
     walk.name.clear();
     return Step::kNext;
   }
@@ -148,18 +133,19 @@ Step StepComponent(Walk& walk, OutputPlace& place, std::string& error) {
   walk.pending.pop_back();
   const bool last = walk.pending.empty();
   if (walk.name == "." || walk.name == "..") return StepDots(last, walk, error);
-  UniqueFd entry(::openat(walk.folder.get(), walk.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (!entry.valid()) {
-    if (last && errno == ENOENT) return Step::kDone;  // a new file
-    return Failed(walk, Errno(error, errno));
+  UniqueFd entry;
+  if (int failed = HoldEntry(walk.folder.get(), walk.name, entry)) {
+    if (last && failed == ENOENT) return Step::kDone;  // a new file
+    return Failed(walk, Errno(error, failed));
   }
-  struct stat info, folderInfo;
-  if (::fstat(entry.get(), &info) != 0 || ::fstat(walk.folder.get(), &folderInfo) != 0)
-    return Failed(walk, Errno(error, errno));
-  if (S_ISLNK(info.st_mode))
+  FileStatus info, folderInfo;
+  int failed = StatusOf(entry.get(), info);
+  if (failed == 0) failed = StatusOf(walk.folder.get(), folderInfo);
+  if (failed != 0) return Failed(walk, Errno(error, failed));
+  if (info.type == FileType::kLink)
     return StepLink(entry.get(), info, folderInfo, last, walk, place, error);
   if (last) return Step::kDone;  // the output itself, opened by the caller
-  if (!S_ISDIR(info.st_mode)) return Failed(walk, Errno(error, ENOTDIR));
+  if (info.type != FileType::kFolder) return Failed(walk, Errno(error, ENOTDIR));
   walk.folder = std::move(entry);
   return Step::kNext;
 }
@@ -172,8 +158,7 @@ int FindOutputPlace(const char* path, OutputPlace& place, std::string& error) {
   // A name ending in "/" can only be a folder.
   if (text.back() == '/') return Errno(error, EISDIR);
   Walk walk;
-  walk.folder.Reset(::open(text[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!walk.folder.valid()) return Errno(error, errno);
+  if (int failed = HoldFolder(text[0] == '/' ? "/" : ".", walk.folder)) return Errno(error, failed);
   PushComponents(text, walk.pending);
   Step step = Step::kNext;
   while (step == Step::kNext && !walk.pending.empty()) step = StepComponent(walk, place, error);
@@ -181,9 +166,9 @@ int FindOutputPlace(const char* path, OutputPlace& place, std::string& error) {
   if (walk.name.empty()) return Errno(error, EISDIR);  // the path names a folder
 
   // A descriptor that can be synced when the folder may be read.
-  UniqueFd readable(::openat(walk.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (readable.valid()) walk.folder = std::move(readable);
-  if (::fstat(walk.folder.get(), &place.folderInfo) != 0) return Errno(error, errno);
+  UniqueFd readable;
+  if (OpenFolderForReading(walk.folder.get(), readable) == 0) walk.folder = std::move(readable);
+  if (int failed = StatusOf(walk.folder.get(), place.folderInfo)) return Errno(error, failed);
   place.folder = std::move(walk.folder);
   place.name = walk.name;
   return 0;

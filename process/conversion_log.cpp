@@ -1,16 +1,13 @@
 #include "process/conversion_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 
 #include "output/output_path.h"
+#include "platform/write_open.h"
 #include "process/terminal_text.h"
 
 std::string JsonString(const std::string& value) {
@@ -77,13 +74,15 @@ std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time) 
 }
 
 std::string UtcNow() {
-  struct timeval now;
-  ::gettimeofday(&now, nullptr);
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   struct tm parts;
-  ::gmtime_r(&now.tv_sec, &parts);
+  ::gmtime_r(&seconds, &parts);
   char text[48];
   std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(now.tv_usec / 1000));
+  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(milliseconds));
   return text;
 }
 
@@ -97,24 +96,21 @@ bool ConversionLog::Open(const std::string& path, std::string& error) {
   // a link or a file another user planted there is refused.
   OutputPlace place;
   if (FindOutputPlace(path.c_str(), place, error) != 0) return false;
-  // O_NONBLOCK: a FIFO without a reader fails (ENXIO) rather than hangs the
-  // run; the writes themselves block as usual.
-  UniqueFd fd(::openat(place.folder.get(), place.name.c_str(),
-                       O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                           (place.kernelLink ? 0 : O_NOFOLLOW),
-                       0666));
-  struct stat opened;
-  if (!fd.valid() || ::fstat(fd.get(), &opened) != 0) {
-    error = errno == ENXIO ? "no process reads the FIFO" : std::strerror(errno);
+  // A FIFO without a reader fails (ENXIO) rather than hangs the run; the
+  // writes themselves block as usual.
+  UniqueFd fd;
+  FileStatus opened;
+  int failed = OpenForAppending(place.folder.get(), place.name, place.kernelLink, fd);
+  if (failed == 0) failed = StatusOf(fd.get(), opened);
+  if (failed != 0) {
+    error = failed == ENXIO ? "no process reads the FIFO" : std::strerror(failed);
     return false;
   }
   if (!place.kernelLink) {
     error = SharedFolderRefusal(place.folderInfo, opened, place.name);
     if (!error.empty()) return false;
   }
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-      (file_ = ::fdopen(fd.get(), "a")) == nullptr) {
+  if ((file_ = StreamOverDescriptor(fd.get(), "a")) == nullptr) {
     error = std::strerror(errno);
     return false;
   }

@@ -5,6 +5,8 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 
+#include "platform/input_file.h"
+
 namespace {
 
 // A Referenced File ID's components joined by '/', or "" when one of them
@@ -29,7 +31,7 @@ std::string RelativePath(const OFString& fileId) {
 }  // namespace
 
 bool ListDicomdirFiles(int fd, std::vector<std::string>& relativePaths, std::string& error) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const std::string self = NameOfOpenFile(fd);
   DcmFileFormat file;
   OFCondition loaded = file.loadFile(self.c_str());
   if (loaded.bad()) {

@@ -1,27 +1,10 @@
-// Opening a name inside a scanned tree so that it resolves beneath the
-// tree's root whatever links the tree holds: another user who may write a
-// folder of the tree cannot lead the scan to / or to a folder of their
-// choosing. The kernel's openat2 (RESOLVE_BENEATH) does it where it exists;
-// elsewhere the walk goes one component at a time by descriptor, never
-// following a link without reading it first.
+// Why a name of a scanned tree was not resolved beneath its root, in the
+// scan's words (the resolution itself is the seam's: platform/beneath.h).
 #pragma once
 
 #include <string>
 
-// How the name is resolved: by the kernel when it can (else by the walk), or
-// by the walk alone (tests compare the two).
-enum class BeneathWay { kKernelFirst, kWalkOnly };
-
-// Links one resolution follows at most, as the kernel's own budget.
-constexpr int kMostLinksBeneath = 40;
-
-// An O_PATH descriptor (close-on-exec) of relative, resolved from the folder
-// root (a descriptor) with its links followed as long as each stays beneath
-// root; or -errno: EXDEV for a link that leads out (an absolute link
-// included), ELOOP for more than kMostLinksBeneath links or a /proc link
-// that only the kernel can follow, ENOENT, ENOTDIR... "" is root itself.
-int OpenPathBeneath(int root, const std::string& relative,
-                    BeneathWay way = BeneathWay::kKernelFirst);
+#include "platform/beneath.h"
 
 // Why a failed OpenPathBeneath gave up, in words.
 std::string BeneathFailure(int error);

@@ -2,12 +2,12 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "core/frame_count.h"
+#include "platform/input_file.h"
 #include "scan/header_facts.h"
 
 namespace {
@@ -17,7 +17,7 @@ namespace {
 // 0002 meta information).
 bool LooksLikeDicom(int fd) {
   unsigned char head[132];
-  ssize_t got = ::pread(fd, head, sizeof head, 0);
+  const long long got = ReadAt(fd, head, sizeof head, 0);
   if (got >= 132 && std::memcmp(head + 128, "DICM", 4) == 0) return true;
   if (got < 8) return false;
   const unsigned group = head[0] | head[1] << 8;
@@ -39,7 +39,7 @@ FactsResult ReadStudyFacts(int fd, const std::string& path, StudyFacts& facts, s
   if (!LooksLikeDicom(fd)) return FactsResult::kNotDicom;
   // DCMTK opens by name: the descriptor's own name reopens the very file
   // that was checked to be regular, whatever the path points to now.
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const std::string self = NameOfOpenFile(fd);
   if (!ReadHeaderFacts(self, facts, error) && facts.sopInstanceUid.empty() &&
       facts.modality.empty())
     return FactsResult::kUnreadable;

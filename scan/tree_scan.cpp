@@ -1,28 +1,31 @@
 #include "scan/tree_scan.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <set>
 #include <utility>
 
-#include "output/output_path.h"
+#include "platform/descriptor.h"
+#include "platform/file_status.h"
+#include "platform/file_system_kind.h"
+#include "platform/held_file.h"
 #include "process/converter_outcome.h"
 #include "process/terminal_text.h"
 #include "scan/dicomdir.h"
-#include "scan/kernel_file_system.h"
 #include "scan/open_beneath.h"
 
 namespace {
 
-using FileId = std::pair<dev_t, ino_t>;
+using FileId = std::pair<std::uint64_t, std::uint64_t>;  // volume, file
+
+FileId IdOf(const FileStatus& info) {
+  return {info.identity.volume, info.identity.file};
+}
 
 bool IsDicomdirName(const std::string& name) {
   return ::strcasecmp(name.c_str(), "DICOMDIR") == 0;
@@ -33,20 +36,12 @@ std::string Join(const std::string& folder, const std::string& name) {
 }
 
 // What a name that is not a regular file or a folder is, for a reason.
-const char* KindOf(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISDIR(mode)) return "a folder";
+const char* KindOf(FileType type) {
+  if (type == FileType::kFifo) return "a FIFO";
+  if (type == FileType::kDevice) return "a device";
+  if (type == FileType::kSocket) return "a socket";
+  if (type == FileType::kFolder) return "a folder";
   return "not a regular file";
-}
-
-// A readable descriptor of the file held as an O_PATH descriptor: the very
-// file that was checked, whatever its name leads to now. O_NONBLOCK, in
-// case the check was wrong: a FIFO would not block the scan.
-UniqueFd Reopen(int pathFd) {
-  return UniqueFd(::open(("/proc/self/fd/" + std::to_string(pathFd)).c_str(),
-                         O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
 class TreeScan {
@@ -57,26 +52,28 @@ class TreeScan {
   void Path(const std::string& path) {
     // The path given is followed wherever it leads: the caller named it. What
     // lies below it is held to it.
-    UniqueFd named(::open(path.c_str(), O_PATH | O_CLOEXEC));
-    struct stat info;
-    if (!named.valid() || ::fstat(named.get(), &info) != 0)
-      return Unreadable(path, std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) return Tree(path, std::move(named), info, "");
+    UniqueFd named;
+    FileStatus info;
+    int error = HoldPath(path, named);
+    if (error == 0) error = StatusOf(named.get(), info);
+    if (error != 0) return Unreadable(path, std::strerror(error));
+    if (info.type == FileType::kFolder) return Tree(path, std::move(named), info, "");
     const std::size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (IsDicomdirName(name)) {
       const std::string folder = slash == std::string::npos ? "."
                                  : slash == 0               ? "/"
                                                             : path.substr(0, slash);
-      UniqueFd root(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-      struct stat rootInfo;
-      if (!root.valid() || ::fstat(root.get(), &rootInfo) != 0)
-        return Unreadable(folder, std::strerror(errno));
+      UniqueFd root;
+      FileStatus rootInfo;
+      error = HoldFolder(folder, root);
+      if (error == 0) error = StatusOf(root.get(), rootInfo);
+      if (error != 0) return Unreadable(folder, std::strerror(error));
       return Tree(folder, std::move(root), rootInfo, name);
     }
-    root_ = {named.get(), info.st_dev, path};
-    if (!S_ISREG(info.st_mode)) return Unreadable(path, std::string(KindOf(info.st_mode)));
-    if (const char* kind = KernelFileSystem(named.get(), info.st_dev))
+    root_ = {named.get(), info.identity.volume, path};
+    if (info.type != FileType::kRegular) return Unreadable(path, std::string(KindOf(info.type)));
+    if (const char* kind = KernelFileSystem(named.get(), info.identity.volume))
       return Unreadable(path, std::string("the kernel's ") + kind + " file system; not read");
     Read(named.get(), info, path);
   }
@@ -85,15 +82,15 @@ class TreeScan {
 
  private:
   struct Root {
-    int fd = -1;  // O_PATH: the folder every name resolves beneath
-    dev_t dev = 0;
+    int fd = -1;  // held: the folder every name resolves beneath
+    std::uint64_t volume = 0;
     std::string shown;  // as given, for the list and the messages
   };
 
-  void Tree(const std::string& shown, UniqueFd root, const struct stat& info,
+  void Tree(const std::string& shown, UniqueFd root, const FileStatus& info,
             const std::string& dicomdir) {
-    root_ = {root.get(), info.st_dev, shown};
-    if (const char* kind = KernelFileSystem(root.get(), info.st_dev))
+    root_ = {root.get(), info.identity.volume, shown};
+    if (const char* kind = KernelFileSystem(root.get(), info.identity.volume))
       return Unreadable(shown, std::string("the kernel's ") + kind + " file system; not scanned");
     if (!dicomdir.empty()) Dicomdir("", dicomdir);
     Folder("", root.get(), info, 0);
@@ -111,9 +108,9 @@ class TreeScan {
 
   // Whether a folder or file may be entered or read: on the root's file
   // system, or on another with crossDevices, but never the kernel's own.
-  bool Admitted(int fd, const struct stat& info, const std::string& relative, bool folder) {
-    if (info.st_dev == root_.dev) return true;
-    if (const char* kind = KernelFileSystem(fd, info.st_dev)) {
+  bool Admitted(int fd, const FileStatus& info, const std::string& relative, bool folder) {
+    if (info.identity.volume == root_.volume) return true;
+    if (const char* kind = KernelFileSystem(fd, info.identity.volume)) {
       Unreadable(Shown(relative), std::string("the kernel's ") + kind + " file system; not " +
                                       (folder ? "entered" : "read"));
       return false;
@@ -127,8 +124,7 @@ class TreeScan {
   // The regular file at relative, resolved beneath the root and checked
   // before it is opened; an invalid descriptor with error (an errno value)
   // and why otherwise.
-  UniqueFd OpenListed(const std::string& relative, struct stat& info, int& error,
-                      std::string& why) {
+  UniqueFd OpenListed(const std::string& relative, FileStatus& info, int& error, std::string& why) {
     why.clear();
     UniqueFd found(OpenPathBeneath(root_.fd, relative));
     error = found.valid() ? 0 : -found.Release();
@@ -136,14 +132,13 @@ class TreeScan {
       why = BeneathFailure(error);
       return UniqueFd();
     }
-    if (::fstat(found.get(), &info) != 0) {
-      error = errno;
+    if ((error = StatusOf(found.get(), info)) != 0) {
       why = std::strerror(error);
       return UniqueFd();
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (info.type != FileType::kRegular) {
       error = EINVAL;
-      why = std::string(KindOf(info.st_mode)) + "; not opened";
+      why = std::string(KindOf(info.type)) + "; not opened";
       return UniqueFd();
     }
     if (!Admitted(found.get(), info, relative, false)) {
@@ -153,11 +148,12 @@ class TreeScan {
     return found;
   }
 
-  // Reads the regular file held as an O_PATH descriptor, once per scan.
-  void Read(int pathFd, const struct stat& info, const std::string& shown) {
-    if (Stopped() || !seen_.insert({info.st_dev, info.st_ino}).second) return;
-    UniqueFd fd = Reopen(pathFd);
-    if (!fd.valid()) return Unreadable(shown, std::strerror(errno));
+  // Reads the regular file held as pathFd, once per scan: the very file
+  // that was checked, whatever its name leads to now.
+  void Read(int pathFd, const FileStatus& info, const std::string& shown) {
+    if (Stopped() || !seen_.insert(IdOf(info)).second) return;
+    UniqueFd fd;
+    if (int error = OpenHeldForReading(pathFd, fd)) return Unreadable(shown, std::strerror(error));
     StudyFacts facts;
     std::string error;
     FactsResult read = ReadStudyFacts(fd.get(), shown, facts, error);
@@ -173,7 +169,7 @@ class TreeScan {
   }
 
   void Dicomdir(const std::string& folder, const std::string& name) {
-    struct stat info;
+    FileStatus info;
     int error = 0;
     std::string why;
     UniqueFd found = OpenListed(Join(folder, name), info, error, why);
@@ -182,10 +178,11 @@ class TreeScan {
       return;
     }
     // Read once, whether named or met in the walk; never read as a study.
-    if (!seen_.insert({info.st_dev, info.st_ino}).second) return;
-    UniqueFd fd = Reopen(found.get());
+    if (!seen_.insert(IdOf(info)).second) return;
+    UniqueFd fd;
     std::vector<std::string> listed;
-    if (!fd.valid()) return Unreadable(Shown(Join(folder, name)), std::strerror(errno));
+    if ((error = OpenHeldForReading(found.get(), fd)) != 0)
+      return Unreadable(Shown(Join(folder, name)), std::strerror(error));
     if (!ListDicomdirFiles(fd.get(), listed, why))
       return Unreadable(Shown(Join(folder, name)), why);
     for (const std::string& relative : listed) {
@@ -207,59 +204,51 @@ class TreeScan {
     }
   }
 
-  // The folder held as pathFd (O_PATH), at relative below the root.
-  void Folder(const std::string& relative, int pathFd, const struct stat& info, int depth) {
-    if (Stopped() || !folders_.insert({info.st_dev, info.st_ino}).second)
+  // The folder held as pathFd, at relative below the root.
+  void Folder(const std::string& relative, int pathFd, const FileStatus& info, int depth) {
+    if (Stopped() || !folders_.insert(IdOf(info)).second)
       return;  // a link back into the tree, or to a folder already walked
     if (depth > kMaxScanDepth)
       return Unreadable(Shown(relative),
                         "more than " + std::to_string(kMaxScanDepth) + " folders deep");
     if (!Admitted(pathFd, info, relative, true)) return;
-    const int readable = ::openat(pathFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* folder = readable >= 0 ? ::fdopendir(readable) : nullptr;
-    if (folder == nullptr) {
-      const int error = errno;
-      if (readable >= 0) ::close(readable);
-      return Unreadable(Shown(relative), std::strerror(error));
-    }
     std::vector<std::string> names;
-    while (dirent* entry = ::readdir(folder)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-        names.push_back(entry->d_name);
-    }
+    if (int error = ListHeldFolder(pathFd, names))
+      return Unreadable(Shown(relative), std::strerror(error));
     std::sort(names.begin(), names.end());
     for (const std::string& name : names)
       if (IsDicomdirName(name)) Dicomdir(relative, name);
     for (const std::string& name : names) {
       if (Stopped()) break;
-      Entry(::dirfd(folder), Join(relative, name), name, depth);
+      Entry(pathFd, Join(relative, name), name, depth);
     }
-    ::closedir(folder);
   }
 
-  // One name of a folder being walked (open as at): only folders and
+  // One name of a folder being walked (held as at): only folders and
   // regular files are entered or read, a link for what it leads to beneath
   // the root.
   void Entry(int at, const std::string& relative, const std::string& name, int depth) {
-    UniqueFd entry(::openat(at, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info;
-    if (!entry.valid() || ::fstat(entry.get(), &info) != 0) {
-      if (errno != ENOENT) Unreadable(Shown(relative), std::strerror(errno));
+    UniqueFd entry;
+    FileStatus info;
+    int error = HoldEntry(at, name, entry);
+    if (error == 0) error = StatusOf(entry.get(), info);
+    if (error != 0) {
+      if (error != ENOENT) Unreadable(Shown(relative), std::strerror(error));
       return;  // removed since the folder was read
     }
-    if (S_ISLNK(info.st_mode)) {
+    if (info.type == FileType::kLink) {
       entry = UniqueFd(OpenPathBeneath(root_.fd, relative));
       if (!entry.valid()) {
         const int error = -entry.Release();
         if (error != ENOENT) Unreadable(Shown(relative), BeneathFailure(error));
         return;  // a dangling link
       }
-      if (::fstat(entry.get(), &info) != 0)
-        return Unreadable(Shown(relative), std::strerror(errno));
+      if ((error = StatusOf(entry.get(), info)) != 0)
+        return Unreadable(Shown(relative), std::strerror(error));
     }
-    if (S_ISDIR(info.st_mode))
+    if (info.type == FileType::kFolder)
       Folder(relative, entry.get(), info, depth + 1);
-    else if (S_ISREG(info.st_mode) && Admitted(entry.get(), info, relative, false))
+    else if (info.type == FileType::kRegular && Admitted(entry.get(), info, relative, false))
       Read(entry.get(), info, Shown(relative));
   }
 

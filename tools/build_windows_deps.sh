@@ -18,6 +18,10 @@
 # cache folder); /etc/apt is neither read for sources nor changed. Nothing prebuilt is fetched.
 # Needs the packages of `tools/install_deps.sh windows`.
 #
+# With --without-window the libraries of the converters and the helper alone (all but Qt, about
+# 20 CPU-minutes instead of 50): a prefix whose other libraries are finished is reused then,
+# even while another run still builds its Qt.
+#
 # Environment: DGC_WINDOWS_CACHE (the cache folder), DGC_JOBS (parallel jobs, default 2),
 # DGC_DEBIAN_MIRROR and DGC_DEBIAN_SECURITY_MIRROR (default deb.debian.org).
 set -euo pipefail
@@ -28,6 +32,9 @@ jobs=${DGC_JOBS:-2}
 mirror=${DGC_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 security_mirror=${DGC_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 triplet=x86_64-w64-mingw32
+
+with_window=true
+[ "${1:-}" = --without-window ] && with_window=false
 
 say() { echo "build_windows_deps: $*" >&2; }
 die() {
@@ -43,7 +50,11 @@ done
 
 mkdir -p "$cache"
 exec 9>"$cache/.lock"
-flock 9 || die "cannot lock $cache"
+# Another run that holds the lock may be building Qt into a prefix whose other libraries are
+# done: without the window, those are looked for first (below) and the lock waited for only when
+# there is something to build.
+locked=false
+if flock -n 9; then locked=true; elif $with_window; then flock 9 || die "cannot lock $cache"; locked=true; fi
 
 # --- The private apt configuration -------------------------------------------------------------
 apt_dir=$cache/apt
@@ -96,26 +107,58 @@ resolve_versions || {
   resolve_versions || die "a source package is missing from $mirror"
 }
 
-# Versions go into the folder name: ':' (an epoch), '+' and '~' become '_'.
-name=mingw
-for entry in "${parts[@]}"; do
-  IFS=: read -r _ package _ <<<"$entry"
-  name+="_${package}_$(echo "${version[$package]}" | tr ':+~' '___')"
+# CharLS is Debian's charls source, or, where the mirror lacks that source's files (its .orig
+# tarball has answered 404), the copy of CharLS 2.0 that GDCM's source bundles: then its
+# "version" is gdcm-<GDCM's version>, and that is what the folder name and versions.txt say.
+debian_charls=${version[charls]}
+bundled_charls=gdcm-${version[gdcm]}
+prefix_for() { # the prefix for the versions resolved, with CharLS's set to $1
+  local entry package name=mingw
+  version[charls]=$1
+  # Versions go into the folder name: ':' (an epoch), '+' and '~' become '_'.
+  for entry in "${parts[@]}"; do
+    IFS=: read -r _ package _ <<<"$entry"
+    name+="_${package}_$(echo "${version[$package]}" | tr ':+~' '___')"
+  done
+  echo "$cache/$name"
+}
+# What the converters and the helper link: every part but Qt.
+without_window_done() { # prefix
+  local entry part
+  for entry in "${parts[@]}"; do
+    IFS=: read -r part _ _ <<<"$entry"
+    [ "$part" = qt ] || [ -f "$1/.$part-done" ] || return 1
+  done
+}
+for charls_version in "$debian_charls" "$bundled_charls"; do
+  prefix=$(prefix_for "$charls_version")
+  if [ -f "$prefix/.complete" ] || { ! $with_window && without_window_done "$prefix"; }; then
+    say "reusing $prefix"
+    echo "$prefix"
+    exit 0
+  fi
 done
-prefix=$cache/$name
-stamp=$prefix/.complete
-if [ -f "$stamp" ]; then
-  say "reusing $prefix"
-  echo "$prefix"
-  exit 0
-fi
+$locked || flock 9 || die "cannot lock $cache"
 
 # --- A cold build ------------------------------------------------------------------------------
 # About an hour of compiling: it yields to whatever else the machine runs.
 renice -n 10 -p $$ >/dev/null || true
+# The versions may have come from the installed -dev packages alone: the source lists are fetched
+# (or refreshed) before anything is downloaded.
+apt-get "${apt_options[@]}" update -qq || die "apt-get update failed for $mirror"
 work=$cache/work
 rm -rf "$work"
-mkdir -p "$work/src" "$prefix/share"
+mkdir -p "$work/src"
+charls_version=$debian_charls
+if ! (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only \
+  "charls=$debian_charls" >/dev/null); then
+  say "the mirror lacks the source of charls $debian_charls: CharLS comes from GDCM's source"
+  charls_version=$bundled_charls
+fi
+prefix=$(prefix_for "$charls_version")
+version[charls]=$charls_version
+stamp=$prefix/.complete
+mkdir -p "$prefix/share"
 # The toolchain file goes into the prefix: Qt's own toolchain file chain-loads it by path, so it
 # must outlive the clone that built the prefix.
 cp "$here/cmake/mingw-w64.cmake" "$prefix/share/mingw-w64.cmake"
@@ -124,12 +167,12 @@ export WINEDEBUG=-all
 
 fetch() { # fetches and unpacks source package $1 (Debian's patches applied) into $work/src/$1
   local package=$1
-  (
-    cd "$work/src"
-    apt-get "${apt_options[@]}" source --download-only "$package=${version[$package]}" >/dev/null
-    # apt checked the files against the signed Release; dpkg-source applies Debian's patches.
-    dpkg-source --no-check -x "${package}_${version[$package]#*:}.dsc" "$package" >/dev/null
-  ) || die "fetching the source of $package ${version[$package]} failed"
+  [ -d "$work/src/$package" ] && return 0
+  # apt checks the files against the signed Release; dpkg-source applies Debian's patches.
+  (cd "$work/src" &&
+    apt-get "${apt_options[@]}" source --download-only "$package=${version[$package]}" >/dev/null &&
+    dpkg-source --no-check -x "${package}_${version[$package]#*:}.dsc" "$package" >/dev/null) ||
+    die "fetching the source of $package ${version[$package]} failed"
 }
 
 configure() { # configure <source folder> <part> <cmake options...>
@@ -168,11 +211,40 @@ build_openjpeg() {
 }
 
 build_charls() {
+  if [ "${version[charls]}" = "$bundled_charls" ]; then
+    build_charls_from_gdcm
+    return
+  fi
   fetch charls
   configure "$work/src/charls" charls -DCHARLS_BUILD_TESTS=OFF -DCHARLS_BUILD_SAMPLES=OFF \
     -DCHARLS_BUILD_FUZZ_TEST=OFF -DCHARLS_INSTALL=ON -DCHARLS_TREAT_WARNING_AS_ERROR=OFF
   build_and_install charls
   add_static_define "$prefix/charls/lib/pkgconfig/charls.pc" CHARLS_STATIC
+  # GDCM includes <CharLS/charls.h>: Debian's libcharls-dev has the same link.
+  ln -s charls "$prefix/charls/include/CharLS"
+}
+
+# CharLS 2.0 from GDCM's Utilities/gdcmcharls, built on its own as libcharls.a with its headers
+# in include/CharLS, where GDCM looks for a system CharLS (whose API it expects to be 2.0's).
+# GDCM then links this one, so that a program has a single CharLS. Its API is 2.0's only
+# (JpegLsReadHeader, JpegLsDecode); charls_jpegls_decoder_* came with 2.1.
+build_charls_from_gdcm() {
+  fetch gdcm
+  configure "$work/src/gdcm/Utilities/gdcmcharls" charls -DGDCM_TARGETS_NAME=CharLSTargets \
+    -DCHARLS_INSTALL_INCLUDE_DIR=include/CharLS
+  build_and_install charls
+  mkdir -p "$prefix/charls/lib/pkgconfig"
+  cat >"$prefix/charls/lib/pkgconfig/charls.pc" <<EOF
+prefix=$prefix/charls
+includedir=\${prefix}/include
+libdir=\${prefix}/lib
+
+Name: charls
+Description: CharLS 2.0 as bundled in the source of GDCM ${version[gdcm]}
+Version: 2.0.0
+Libs: -L\${libdir} -lcharls
+Cflags: -I\${includedir} -DCHARLS_STATIC
+EOF
 }
 
 build_gdcm() {
@@ -263,7 +335,9 @@ build_qt() {
 timed() { # runs "$@" and records its wall and CPU (user + system) seconds in the prefix
   local label=$1 TIMEFORMAT="%R %U %S" wall user system
   exec 8>&2
-  { time "$@" 2>&8; } 2>"$work/$label.time"
+  # In a subshell, outside any || (which would turn set -e off in it): a failing part stops the
+  # script here.
+  { time ("$@" 2>&8); } 2>"$work/$label.time"
   exec 8>&-
   read -r wall user system <"$work/$label.time"
   echo "${label#build_} wall=${wall}s cpu=$(awk "BEGIN { print $user + $system }")s" \
@@ -274,6 +348,11 @@ timed() { # runs "$@" and records its wall and CPU (user + system) seconds in th
 for entry in "${parts[@]}"; do
   IFS=: read -r part package _ <<<"$entry"
   [ -f "$prefix/.$part-done" ] && continue
+  if [ "$part" = qt ] && ! $with_window; then
+    say "built $prefix without Qt"
+    echo "$prefix"
+    exit 0
+  fi
   rm -rf "${prefix:?}/$part" "$work/$part-build"
   timed "build_$part"
   echo "${version[$package]}" >"$prefix/.$part-done"

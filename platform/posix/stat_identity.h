@@ -1,6 +1,5 @@
-// A file's identity from what stat tells of it, for the POSIX code that has
-// a struct stat at hand already (the safe write in output/, until it moves
-// behind the seam).
+// A file's identity from what stat tells of it, for the POSIX services that
+// have a struct stat at hand already.
 #pragma once
 
 #include <sys/stat.h>

@@ -35,7 +35,7 @@
 #include "gsd/sanitize_token.h"
 #include "model/study.h"
 #include "output/output_file.h"
-#include "output/temp_file.h"
+#include "platform/temp_file.h"
 #include "tests/test_support.h"
 
 namespace {

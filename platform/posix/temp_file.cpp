@@ -1,14 +1,17 @@
-#include "output/temp_file.h"
+#include "platform/temp_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <new>
 
 namespace {
 
@@ -16,8 +19,11 @@ namespace {
 // its temporary file first.
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kIgnoredSignals[] = {SIGXFSZ, SIGPIPE};
-static_assert(std::size(kEndingSignals) == 3 && std::size(kIgnoredSignals) == 2,
-              "WriteSignals keeps one saved action per signal");
+// What WriteSignals keeps in its room for the system's own form.
+struct SavedActions {
+  struct sigaction ignored[std::size(kIgnoredSignals)];
+  struct sigaction ending[std::size(kEndingSignals)];
+};
 
 // The temporary file's name while it has one, for the signal handler. One
 // output is written at a time.
@@ -100,7 +106,7 @@ int TempFile::Create(int folder, const std::string& outputName, bool mayBeUnname
   return CreateNamed(folder, outputName, 0600);
 }
 
-int TempFile::CreateNamed(int folder, const std::string& outputName, mode_t mode) {
+int TempFile::CreateNamed(int folder, const std::string& outputName, unsigned mode) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     EndingSignalsHeld held;
     ChooseTempName(outputName, attempt);
@@ -152,37 +158,40 @@ int TempFile::Release() {
   return fd;
 }
 
-int OpenNewFileModel(int folder, const std::string& outputName, bool mayBeUnnamed) {
+int OpenNewFileModel(int folder, const std::string& outputName, bool mayBeUnnamed,
+                     UniqueFd& model) {
   if (mayBeUnnamed) {
-    int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (fd >= 0) return fd;
+    model.Reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    if (model.valid()) return 0;
   }
   // The model holds no bytes: for the moment it has a name, it tells nothing.
-  TempFile model;
-  if (int error = model.CreateNamed(folder, outputName, 0666)) {
-    errno = error;
-    return -1;
-  }
-  return model.Release();
+  TempFile named;
+  if (int error = named.CreateNamed(folder, outputName, 0666)) return error;
+  model.Reset(named.Release());
+  return 0;
 }
 
 WriteSignals::WriteSignals() {
+  static_assert(sizeof(SavedActions) <= sizeof saved_ && alignof(SavedActions) <= 16,
+                "WriteSignals has room for the actions");
+  auto* saved = new (saved_) SavedActions;
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   for (std::size_t i = 0; i < std::size(kIgnoredSignals); ++i)
-    ::sigaction(kIgnoredSignals[i], &ignore, &ignored_[i]);
+    ::sigaction(kIgnoredSignals[i], &ignore, &saved->ignored[i]);
   struct sigaction cleanup {};
   cleanup.sa_handler = RemoveTempAndEnd;
   sigfillset(&cleanup.sa_mask);
   for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-    ::sigaction(kEndingSignals[i], nullptr, &ending_[i]);
-    if (ending_[i].sa_handler != SIG_IGN) ::sigaction(kEndingSignals[i], &cleanup, nullptr);
+    ::sigaction(kEndingSignals[i], nullptr, &saved->ending[i]);
+    if (saved->ending[i].sa_handler != SIG_IGN) ::sigaction(kEndingSignals[i], &cleanup, nullptr);
   }
 }
 
 WriteSignals::~WriteSignals() {
+  auto* saved = reinterpret_cast<SavedActions*>(saved_);
   for (std::size_t i = 0; i < std::size(kIgnoredSignals); ++i)
-    ::sigaction(kIgnoredSignals[i], &ignored_[i], nullptr);
+    ::sigaction(kIgnoredSignals[i], &saved->ignored[i], nullptr);
   for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
-    ::sigaction(kEndingSignals[i], &ending_[i], nullptr);
+    ::sigaction(kEndingSignals[i], &saved->ending[i], nullptr);
 }

@@ -1,4 +1,4 @@
-#include "scan/kernel_file_system.h"
+#include "platform/file_system_kind.h"
 
 #include <linux/magic.h>
 #include <sys/statfs.h>
@@ -44,12 +44,18 @@ std::string MountedType(dev_t dev) {
 
 }  // namespace
 
-const char* KernelFileSystem(int fd, dev_t dev) {
+const char* KernelFileSystem(int fd, std::uint64_t volume) {
   struct statfs fs;
   if (::fstatfs(fd, &fs) != 0) return nullptr;
   for (const KernelFs& known : kKernelFileSystems)
     if (static_cast<long>(fs.f_type) == known.magic) return known.name;
   // devtmpfs is a tmpfs to statfs: only the mount table tells them apart.
-  if (fs.f_type == TMPFS_MAGIC && MountedType(dev) == "devtmpfs") return "devtmpfs";
+  if (fs.f_type == TMPFS_MAGIC && MountedType(static_cast<dev_t>(volume)) == "devtmpfs")
+    return "devtmpfs";
   return nullptr;
+}
+
+bool OnProcFileSystem(int fd) {
+  struct statfs fs;
+  return ::fstatfs(fd, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }

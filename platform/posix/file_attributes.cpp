@@ -1,5 +1,6 @@
-#include "output/file_attributes.h"
+#include "platform/file_attributes.h"
 
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -72,13 +73,13 @@ int CopyExtendedAttributes(int model, int file) {
 
 }  // namespace
 
-int CopyFileAttributes(int model, const struct stat& modelInfo, int file) {
+int CopyFileAttributes(int model, const FileStatus& modelStatus, int file) {
   struct stat info;
   if (::fstat(file, &info) != 0) return errno;
-  if (info.st_gid != modelInfo.st_gid && ::fchown(file, static_cast<uid_t>(-1), modelInfo.st_gid))
-    return errno;
+  const gid_t group = static_cast<gid_t>(modelStatus.group);
+  if (info.st_gid != group && ::fchown(file, static_cast<uid_t>(-1), group)) return errno;
   if (int error = CopyExtendedAttributes(model, file)) return error;
   // With an ACL, the group bits are its mask, which the mode then sets.
-  if (::fchmod(file, modelInfo.st_mode & 01777) != 0) return errno;
+  if (::fchmod(file, static_cast<mode_t>(modelStatus.permissions & 01777)) != 0) return errno;
   return 0;
 }

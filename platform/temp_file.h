@@ -3,14 +3,14 @@
 // It is written beside the output, in the same folder descriptor: without a
 // name (O_TMPFILE) where the kernel can give it one later through
 // /proc/self/fd, otherwise under a fresh random name created with O_EXCL and
-// mode 0600. An interrupt, termination or hang-up removes that name before
+// mode 0600 (always so on Windows, where the name goes once the file is
+// closed). An interrupt, termination or hang-up removes that name before
 // the process ends; an unnamed file needs no cleaning up.
 #pragma once
 
-#include <sys/types.h>
-
-#include <csignal>
 #include <string>
+
+#include "platform/descriptor.h"
 
 class TempFile {
  public:
@@ -23,11 +23,13 @@ class TempFile {
   // without a name when mayBeUnnamed and the kernel allows. Returns 0 or an
   // errno value.
   int Create(int folder, const std::string& outputName, bool mayBeUnnamed);
-  // The same under a random name only, with the given creation mode.
-  int CreateNamed(int folder, const std::string& outputName, mode_t mode);
+  // The same under a random name only, with the given creation mode (POSIX
+  // permission bits, less the umask).
+  int CreateNamed(int folder, const std::string& outputName, unsigned mode);
   int fd() const { return fd_; }
   // Gives the file outputName in one rename (naming it first when it has no
-  // name). Returns 0 or an errno value; the file is then closed.
+  // name), replacing what had that name. Returns 0 or an errno value; the
+  // file is then closed.
   int Commit();
   // Removes the name, if any, and hands over the descriptor.
   int Release();
@@ -39,11 +41,12 @@ class TempFile {
   bool unnamed_ = false;
 };
 
-// A descriptor of an empty file in folder that has exactly the mode and
-// access ACL that open(..., 0666) gives a new file there (the umask, or the
-// folder's default ACL), and no name (for the moment it takes, when
-// mayBeUnnamed is false or the kernel cannot). -1 with errno on failure.
-int OpenNewFileModel(int folder, const std::string& outputName, bool mayBeUnnamed);
+// Fills model with a descriptor of an empty file in folder that has exactly
+// the mode and access ACL that open(..., 0666) gives a new file there (the
+// umask, or the folder's default ACL), and no name (for the moment it
+// takes, when mayBeUnnamed is false or the kernel cannot). Returns 0 or an
+// errno value.
+int OpenNewFileModel(int folder, const std::string& outputName, bool mayBeUnnamed, UniqueFd& model);
 
 // While it lives, a full disk or a closed pipe fail a write with an error
 // (no SIGXFSZ or SIGPIPE ends the process), and an interrupt, termination
@@ -56,6 +59,6 @@ class WriteSignals {
   WriteSignals& operator=(const WriteSignals&) = delete;
 
  private:
-  struct sigaction ignored_[2];
-  struct sigaction ending_[3];
+  // The actions the signals had before, in the system's own form.
+  alignas(16) unsigned char saved_[1024];
 };
