@@ -11,8 +11,10 @@
 
 #include "app/application.h"
 #include "app/main_form.h"
+#include "platform/program_start.h"
 
 int main(int argc, char** argv) {
+  StartProgram(argc, argv);
   const StartRequest request = ParseCommandLine(argc, argv);
   if (request.kind == StartRequest::kHelp) {
     std::fputs(kUsageText, stdout);

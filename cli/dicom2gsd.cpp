@@ -22,6 +22,7 @@
 #include "output/name_template.h"
 #include "platform/descriptor.h"
 #include "platform/input_file.h"
+#include "platform/program_start.h"
 #include "platform/report_descriptor.h"
 #include "process/converter_outcome.h"
 #include "process/terminal_text.h"
@@ -494,6 +495,7 @@ int ConvertOne(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  StartProgram(argc, argv);
   Options options;
   int parsed = ParseOptions(argc, argv, options);
   if (parsed != kConvert) return parsed;

@@ -5,6 +5,7 @@
 
 #include "cli/gsd_inspect.h"
 #include "gsd/gsd_reader.h"
+#include "platform/program_start.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  StartProgram(argc, argv);
   const char* input = nullptr;
   const char* png = nullptr;
   for (int i = 1; i < argc; ++i) {

@@ -16,19 +16,8 @@
 // becomes dicom-decode-gdcm; this process, once confined, can make no
 // process and run no program.
 //
-// Options (the converter's): --threads N decodes N frames at once (else one
-// per core), within what the address-space limit leaves; --library-decoders
-// leaves every frame to the codec libraries (IJG, CharLS, OpenJPEG), never
-// the helper's own JPEG lossless and JPEG-LS decoders.
-//
-// Exit status: 0 written; 2 GDCM cannot read the file; 3 the pixel data
-// cannot be decoded; 4 out of memory; 5 cannot write; 6 the pixel data end
-// early (GDCM would pad them with zeros); 7 the sandbox cannot be set up or
-// the input cannot be read; 8 written, but a frame's codestream is lossy
-// whatever the transfer syntax says (its words on standard error). The
-// reason, in the decoder's own words where it has them, is one line on
-// standard error. Killed by a signal, GDCM's child ends this process by the
-// same signal.
+// Options and exit statuses: decode_request.h. Killed by a signal, GDCM's
+// child ends this process by the same signal.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "helper/decode_request.h"
 #include "helper/decode_threads.h"
 #include "helper/frame_codecs.h"
 #include "helper/frame_decode.h"
@@ -62,40 +52,6 @@
 namespace {
 
 constexpr const char* kGdcmHelperName = "dicom-decode-gdcm";
-constexpr int kMostThreads = 1024;
-
-// What the converter asks for on the command line.
-struct Options {
-  int threads = 0;  // 0: one per core
-  bool libraryDecoders = false;
-  const char* selfTest = nullptr;
-};
-
-bool ReadOptions(int argc, char** argv, Options& options, std::string& why) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (option == "--library-decoders") {
-      options.libraryDecoders = true;
-    } else if ((option == "--threads" || option == "--self-test") && i + 1 < argc) {
-      const char* value = argv[++i];
-      if (option == "--self-test") {
-        options.selfTest = value;
-        continue;
-      }
-      char* end = nullptr;
-      const long n = std::strtol(value, &end, 10);
-      if (*value == '\0' || *end != '\0' || n < 1 || n > kMostThreads) {
-        why = "--threads takes 1 to " + std::to_string(kMostThreads) + ", not " + value;
-        return false;
-      }
-      options.threads = static_cast<int>(n);
-    } else {
-      why = "unknown option " + option;
-      return false;
-    }
-  }
-  return true;
-}
 
 // dicom-decode-gdcm, opened while this process still runs as its caller:
 // beside this program as the kernel resolved it, else where the build
@@ -164,79 +120,6 @@ int AskGdcm(const StandbyChild& standby, char mode) {
   return Fail(kHelperUndecodable, "GDCM's process ended by signal " + std::to_string(end.signal));
 }
 
-// Frames first; GDCM for what that way does not take, and for the verdict
-// on what it fails: a damaged file is refused with GDCM's words, as before.
-// Frames missing from the pixel data are refused even where GDCM would
-// fill them in, and once frames are out a file GDCM would decode is refused
-// with the frame's own words rather than written twice. A frame its codec
-// found damaged is refused with the codec's words: GDCM, which lets a
-// warning pass, would write made-up samples.
-int Decode(const Input& input, int threads, std::size_t memoryLeft, const StandbyChild& gdcm) {
-  const FrameDecodeOutcome frames =
-      DecodeFramesToStandardOutput(input.data, input.size, threads, memoryLeft);
-  if (frames.damaged) return Fail(kHelperUndecodable, frames.why);
-  switch (frames.result) {
-    case FrameDecodeOutcome::kWritten:
-      return frames.lossy.empty() ? kHelperDecoded : Fail(kHelperDecodedLossy, frames.lossy);
-    case FrameDecodeOutcome::kWriteFailed:
-      return Fail(kHelperCannotWrite, frames.why);
-    case FrameDecodeOutcome::kNotHandled:
-      return AskGdcm(gdcm, 'G');
-    case FrameDecodeOutcome::kFailedBeforeOutput:
-      if (!frames.framesMissing) return AskGdcm(gdcm, 'G');
-      break;
-    case FrameDecodeOutcome::kFailedAfterOutput:
-      break;
-  }
-  const int verdict = AskGdcm(gdcm, 'V');
-  return verdict != kHelperDecoded ? verdict : Fail(kHelperUndecodable, frames.why);
-}
-
-// dicom-decode --self-test CHECK confines itself as for a decode (with no
-// input), then: "ids" writes the identity it was confined under; the other
-// checks try what the filter forbids, and end by SIGSYS where it holds.
-int SelfTest(const std::string& check, const std::string& identity) {
-  if (check == "ids") {
-    return WriteAllToStandardOutput(identity.data(), identity.size()) ? kHelperDecoded
-                                                                      : kHelperCannotWrite;
-  }
-  if (check == "thread" || check == "thread-memory") {
-    // A thread as the decoding ones are made; with "thread-memory" it asks
-    // for more than the address-space limit leaves.
-    const bool memory = check == "thread-memory";
-    bool got = false;
-    try {
-      std::thread([memory, &got] {
-        if (!memory) return;
-        void* block = std::malloc(std::size_t{640} << 20);
-        got = block != nullptr;
-        std::free(block);
-      }).join();
-    } catch (const std::system_error&) {
-      return Fail(kHelperSelfTestFailed, "no thread");
-    }
-    const char* said = memory ? (got ? "640 MiB given\n" : "640 MiB refused\n") : "thread joined\n";
-    return WriteAllToStandardOutput(said, std::strlen(said)) ? kHelperDecoded : kHelperCannotWrite;
-  }
-  const struct {
-    const char* name;
-    ForbiddenCall call;
-  } kForbidden[] = {
-      {"fork", ForbiddenCall::kNewProcess},
-      {"open", ForbiddenCall::kOpenFile},
-      {"socket", ForbiddenCall::kSocket},
-      {"exec", ForbiddenCall::kRunProgram},
-      {"exec-memory", ForbiddenCall::kExecutableMemory},
-      {"map-file", ForbiddenCall::kFileMapping},
-  };
-  for (const auto& forbidden : kForbidden) {
-    if (check != forbidden.name) continue;
-    TryForbiddenCall(forbidden.call);
-    return Fail(kHelperSelfTestFailed, check + " was allowed");
-  }
-  return Fail(kHelperSelfTestUnknown, "unknown self-test " + check);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,9 +132,9 @@ int main(int argc, char** argv) {
           "meant to be run by hand.\n"))
     return 0;
   const long parent = ParentProcessId();
-  Options options;
+  DecodeRequest options;
   std::string why;
-  if (!ReadOptions(argc, argv, options, why)) return Fail(kHelperCannotStart, why);
+  if (!ReadDecodeRequest(argc, argv, options, why)) return Fail(kHelperCannotStart, why);
   const bool selfTest = options.selfTest != nullptr;
   if (options.libraryDecoders) UseLibraryDecodersOnly();
   ResetSignals();
@@ -279,8 +162,10 @@ int main(int argc, char** argv) {
     const std::size_t memoryLeft = AddressSpaceLeft();
     if (!ConfineSystemCalls(why, standby.ask))
       return Fail(kHelperCannotStart, "the decoder cannot start confined: " + why);
-    return selfTest ? SelfTest(options.selfTest, identity)
-                    : Decode(input, threads, memoryLeft, standby);
+    return selfTest ? RunSelfTest(options.selfTest, identity)
+                    : DecodeInOrder(input, threads, memoryLeft, [&standby](bool rewrite) {
+                        return AskGdcm(standby, rewrite ? 'G' : 'V');
+                      });
   } catch (const std::bad_alloc&) {
     return Fail(kHelperNoMemory, "out of memory");
   } catch (const std::exception& error) {

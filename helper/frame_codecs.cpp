@@ -1,6 +1,10 @@
 #include "helper/frame_codecs.h"
 
+#if DGC_CHARLS_2_0
+#include <CharLS/charls.h>
+#else
 #include <charls/charls.h>
+#endif
 #include <openjpeg.h>
 
 #ifdef __SSE2__
@@ -201,6 +205,73 @@ bool DecodeJpegFrame(const unsigned char* data, std::size_t size, const FrameTar
   return false;
 }
 
+namespace {
+
+// What CharLS read of a JPEG-LS frame header.
+struct JpegLsFrame {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  int components = 0;
+  int bits = 0;
+};
+
+bool FitsTarget(const JpegLsFrame& frame, const FrameTarget& target) {
+  return frame.components == 1 && frame.bits > 8 && frame.bits <= 16 &&
+         frame.width == static_cast<std::uint32_t>(target.columns) &&
+         frame.height == static_cast<std::uint32_t>(target.rows);
+}
+
+// Decodes the frame into target's words when its header fits the target
+// (fits false otherwise, nothing decoded); false with CharLS's words when
+// the codestream does not decode.
+#if DGC_CHARLS_2_0
+// CharLS 2.0, the copy GDCM's source bundles (a build that has no other):
+// its 2.0 API, which reads the header and decodes in two calls.
+bool DecodeWithCharLs(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                      JpegLsFrame& frame, bool& fits, std::string& why) {
+  JlsParameters parameters{};
+  char message[ErrorMessageSize] = {};
+  CharlsApiResultType result = JpegLsReadHeader(data, size, &parameters, message);
+  if (result == charls::ApiResult::OK) {
+    frame = JpegLsFrame{static_cast<std::uint32_t>(parameters.width),
+                        static_cast<std::uint32_t>(parameters.height), parameters.components,
+                        parameters.bitsPerSample};
+    fits = FitsTarget(frame, target);
+    const std::size_t bytes = static_cast<std::size_t>(target.rows) * target.columns * 2;
+    if (fits) result = JpegLsDecode(target.words, bytes, data, size, &parameters, message);
+  }
+  if (result == charls::ApiResult::OK) return true;
+  why = message[0] != '\0' ? message : "CharLS error " + std::to_string(static_cast<int>(result));
+  return false;
+}
+#else
+bool DecodeWithCharLs(const unsigned char* data, std::size_t size, const FrameTarget& target,
+                      JpegLsFrame& frame, bool& fits, std::string& why) {
+  charls_jpegls_decoder* decoder = charls_jpegls_decoder_create();
+  if (decoder == nullptr) {
+    why = "out of memory";
+    return false;
+  }
+  charls_jpegls_errc result = charls_jpegls_decoder_set_source_buffer(decoder, data, size);
+  if (result == charls::jpegls_errc::success) result = charls_jpegls_decoder_read_header(decoder);
+  charls_frame_info info{};
+  if (result == charls::jpegls_errc::success)
+    result = charls_jpegls_decoder_get_frame_info(decoder, &info);
+  if (result == charls::jpegls_errc::success) {
+    frame = JpegLsFrame{info.width, info.height, info.component_count, info.bits_per_sample};
+    fits = FitsTarget(frame, target);
+    const std::size_t bytes = static_cast<std::size_t>(target.rows) * target.columns * 2;
+    if (fits) result = charls_jpegls_decoder_decode_to_buffer(decoder, target.words, bytes, 0);
+  }
+  charls_jpegls_decoder_destroy(decoder);
+  if (result == charls::jpegls_errc::success) return true;
+  why = charls_get_error_message(result);
+  return false;
+}
+#endif
+
+}  // namespace
+
 bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameTarget& target,
                        std::string& why) {
   if (!gLibraryDecodersOnly &&
@@ -214,34 +285,13 @@ bool DecodeJpegLsFrame(const unsigned char* data, std::size_t size, const FrameT
                   (pointTransform > 0 ? ", point transform " + std::to_string(pointTransform)
                                       : std::string()) +
                   ")");
-  charls_jpegls_decoder* decoder = charls_jpegls_decoder_create();
-  if (decoder == nullptr) {
-    why = "out of memory";
-    return false;
-  }
-  charls_jpegls_errc result = charls_jpegls_decoder_set_source_buffer(decoder, data, size);
-  if (result == charls::jpegls_errc::success) result = charls_jpegls_decoder_read_header(decoder);
-  charls_frame_info info{};
-  if (result == charls::jpegls_errc::success)
-    result = charls_jpegls_decoder_get_frame_info(decoder, &info);
+  JpegLsFrame frame;
   bool fits = true;
-  const std::size_t bytes = static_cast<std::size_t>(target.rows) * target.columns * 2;
-  if (result == charls::jpegls_errc::success) {
-    fits = info.component_count == 1 && info.bits_per_sample > 8 && info.bits_per_sample <= 16 &&
-           info.width == static_cast<std::uint32_t>(target.columns) &&
-           info.height == static_cast<std::uint32_t>(target.rows);
-    if (fits) result = charls_jpegls_decoder_decode_to_buffer(decoder, target.words, bytes, 0);
-  }
-  charls_jpegls_decoder_destroy(decoder);
-  if (result != charls::jpegls_errc::success) {
-    why = charls_get_error_message(result);
-    return false;
-  }
+  if (!DecodeWithCharLs(data, size, target, frame, fits, why)) return false;
   if (!fits) {
-    why = "the JPEG-LS codestream is " + std::to_string(info.component_count) + " x " +
-          std::to_string(info.bits_per_sample) + "-bit samples of " +
-          SizeText(info.width, info.height) + ", not one 16-bit plane of " +
-          SizeText(target.columns, target.rows);
+    why = "the JPEG-LS codestream is " + std::to_string(frame.components) + " x " +
+          std::to_string(frame.bits) + "-bit samples of " + SizeText(frame.width, frame.height) +
+          ", not one 16-bit plane of " + SizeText(target.columns, target.rows);
     return false;
   }
   return true;

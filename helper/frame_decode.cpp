@@ -17,6 +17,7 @@
 #include "core/transfer_syntax.h"
 #include "helper/decode_threads.h"
 #include "helper/frame_codecs.h"
+#include "platform/memory_stream.h"
 #include "platform/pipe_pages.h"
 #include "platform/thread_group.h"
 
@@ -181,7 +182,7 @@ struct StreamCloser {
 // endian (the content of a UN of undefined length implicit).
 Parse WalkToPixelData(Reader& r, Study& study, std::size_t& pixelElement) {
   std::unique_ptr<std::FILE, StreamCloser> stream(
-      ::fmemopen(const_cast<unsigned char*>(r.data), r.size, "rb"));
+      OpenMemoryStream(reinterpret_cast<const char*>(r.data), r.size));
   if (!stream || std::fseek(stream.get(), kPreamble + 4, SEEK_SET) != 0)
     return r.Fail("out of memory");
   DatasetWalk walk(stream.get());

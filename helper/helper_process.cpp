@@ -9,14 +9,6 @@
 #include "platform/process_privileges.h"
 #include "platform/standard_input.h"
 
-// GDCM sizes OpenJPEG's thread pool from this OpenJPEG call, which reads
-// /sys/devices/system/cpu/online, and OpenJPEG asks it when OPJ_NUM_THREADS
-// says ALL_CPUS. Defined here, it answers for the library's: no file is
-// read once the filter is on. The frames' threads are the helper's own.
-extern "C" int opj_get_num_cpus(void) {
-  return 1;
-}
-
 namespace {
 
 constexpr std::uint64_t kCpuSeconds = 30;

@@ -179,6 +179,9 @@ DecodeResult DecodeToRawLittleEndian(std::FILE* input, DecodedFile& decoded, std
   run.deadlineMilliseconds = 1000LL * timeout;
   run.goOn = goOn;
   run.waitForOutputEnd = true;
+  // Where the system confines a child from its start (Windows), it does;
+  // the helper then confines itself further.
+  run.confined = true;
   const ChildEnd end = RunChildProgram(run);
   if (end.startFailure != StartFailure::kNone) {
     reason = WhyNotStarted(end, helper);

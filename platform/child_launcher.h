@@ -62,6 +62,13 @@ struct ChildRun {
   // Asked at least every 100 ms with the time since the start; false ends
   // the child (ChildEnd::cancelled).
   std::function<bool(long long waitedMilliseconds)> goOn;
+  // Started as confined as the system can make a child before its first
+  // instruction: on Windows under a restricted token (no privileges, the
+  // administrators' group for denying only) at low integrity, so that it
+  // can write nothing of its user's but the pipes it was handed. A POSIX
+  // child confines itself once started (the decoder helper's sandbox):
+  // nothing changes there.
+  bool confined = false;
   // Whether the run also waits for the output pipes to close: all the
   // output, even of a process the child left behind holding them, within
   // the deadline. Otherwise it ends once the child has ended and what it

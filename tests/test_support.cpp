@@ -1,5 +1,12 @@
 #include "tests/test_support.h"
 
+#ifdef _WIN32
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "platform/child_launcher.h"
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -7,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +40,117 @@ void FreshStateTest::UseDecoder(const std::string& helperPath, int timeoutSecond
   options.decoder.timeoutSeconds = timeoutSeconds;  // 0: the client's own limit
 }
 
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+#ifdef _WIN32
+// Windows (the suites under wine): the same services with the C++ library
+// and the seam's launcher. A command is an argument vector with the quoting
+// ShellQuote gives; it has no shell, so a test that needs one (a
+// redirection, a pipe, a POSIX tool) is for Linux.
+
+TempDir::TempDir() {
+  namespace fs = std::filesystem;
+  std::random_device random;
+  const auto salt = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int tries = 0; tries < 100 && path_.empty(); ++tries) {
+    const fs::path candidate =
+        fs::temp_directory_path() /
+        ("dgc-test-" + std::to_string(random() ^ static_cast<unsigned>(salt + tries)));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) path_ = candidate.generic_u8string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::u8path(path_), ignored);
+}
+
+std::vector<std::string> TempDir::Entries() const {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::u8path(path_), error))
+    names.push_back(entry.path().filename().u8string());
+  return names;
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::u8path(path), error);
+}
+
+namespace {
+
+// The words of a command as ShellQuote quotes them; false where the
+// command needs a shell.
+bool SplitWords(const std::string& command, std::vector<std::string>& words) {
+  std::string word;
+  bool inWord = false, quoted = false;
+  for (char c : command) {
+    if (quoted) {
+      if (c == '\'') {
+        quoted = false;
+      } else {
+        word += c;
+      }
+    } else if (c == '\'') {
+      quoted = inWord = true;
+    } else if (c == ' ' || c == '\t') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else if (std::string("|&;<>()$`\"*?").find(c) != std::string::npos) {
+      return false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return !quoted && !words.empty();
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result{-1, {}, {}, {}};
+  ChildRun run;
+  if (!SplitWords(command, run.argv)) {
+    result.standardError = "needs a POSIX shell: " + command + "\n";
+    result.output = result.standardError;
+    return result;
+  }
+  // A program is named by its file: the .exe the build made.
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::u8path(run.argv[0]), error) &&
+      std::filesystem::exists(std::filesystem::u8path(run.argv[0] + ".exe"), error))
+    run.argv[0] += ".exe";
+  TextSink output(std::size_t{64} << 20), errors(std::size_t{64} << 20);
+  run.output = &output;
+  run.errors = &errors;
+  run.deadlineMilliseconds = 600000;
+  const ChildEnd end = RunChildProgram(run);
+  result.standardOutput = output.text();
+  result.standardError = errors.text();
+  result.output = result.standardError + result.standardOutput;
+  if (end.startFailure == StartFailure::kNone && end.signal == 0) result.exitCode = end.exitCode;
+  return result;
+}
+
+#else
+
 TempDir::TempDir() {
   char pattern[] = "/tmp/dgc-test-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -54,22 +173,11 @@ std::vector<std::string> TempDir::Entries() const {
   return names;
 }
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 bool FileExists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;
 }
+#endif
 
 std::string DataFile(const std::string& name) {
   return std::string(DGC_TEST_DATA) + "/" + name + ".dcm";
@@ -84,6 +192,7 @@ std::vector<std::int16_t> ExpectedFrames(const std::string& name) {
   return values;
 }
 
+#ifndef _WIN32
 CommandResult RunCommand(const std::string& command) {
   CommandResult result{-1, {}, {}, {}};
   int out[2], err[2];
@@ -134,6 +243,7 @@ CommandResult RunCommand(const std::string& command) {
     result.exitCode = WEXITSTATUS(status);
   return result;
 }
+#endif
 
 int LineCount(const std::string& text) {
   const auto feeds = std::count(text.begin(), text.end(), '\n');

@@ -1,31 +1,50 @@
 #!/usr/bin/env bash
-# Builds the Windows programs with MinGW-w64 and runs their tests under wine (the toolchain's
-# emulator): so far the operating system's seam and its contract tests.
-#   tools/test_windows.sh [--with-deps] [BUILD_DIR]       (default build-windows)
-# The seam alone needs none of the MinGW dependencies; with --with-deps (for the programs,
-# which need GDCM, DCMTK and Qt) their prefix comes from DGC_WINDOWS_DEPS, else from
-# tools/build_windows_deps.sh, which builds it once and reuses it.
-# Needs the packages of `tools/install_deps.sh windows` (MinGW-w64, googletest's sources, wine).
+# Builds the Windows programs with MinGW-w64, their MSI and zip, and runs their tests under wine
+# (the toolchain's emulator): the unit suites that need no window, every test study converted by
+# dicom2gsd.exe to the Linux dicom2gsd's very bytes, the exit codes, a non-Latin path, a failed
+# replace, the helper ended with its converter, the window in batch mode under Xvfb, and the MSI
+# installed, listed and removed.
+#   tools/test_windows.sh [--platform-only] [BUILD_DIR]       (default build-windows)
+# The libraries the programs link (GDCM, DCMTK, Qt, ...) come from DGC_WINDOWS_DEPS, else from
+# tools/build_windows_deps.sh, which builds them once (about an hour) and reuses them after.
+# --platform-only builds the operating system's seam and its contract tests alone, which need
+# none of them. The Linux dicom2gsd the Windows one is held to is DGC_LINUX_BUILD's (a build
+# folder of this source), else one built here in build-windows-reference.
+# Needs the packages of `tools/install_deps.sh windows`, and the test ones for the reference.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-with_deps=false
-if [ "${1:-}" = --with-deps ]; then
-  with_deps=true
-  shift
-fi
+platform_only=false
+case "${1:-}" in
+  --platform-only) platform_only=true; shift ;;
+  --with-deps) shift ;;  # the default
+esac
 build=${1:-$here/build-windows}
-
-if $with_deps && [ -z "${DGC_WINDOWS_DEPS:-}" ]; then
-  DGC_WINDOWS_DEPS=$("$here/tools/build_windows_deps.sh" | tail -n 1)
-fi
-export DGC_WINDOWS_DEPS=${DGC_WINDOWS_DEPS:-}
+started=$(date +%s)
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+options=(-DDGC_PLATFORM_ONLY=ON)
+if ! $platform_only; then
+  if [ -z "${DGC_WINDOWS_DEPS:-}" ]; then
+    DGC_WINDOWS_DEPS=$("$here/tools/build_windows_deps.sh" | tail -n 1)
+  fi
+  reference=${DGC_LINUX_BUILD:-$here/build-windows-reference}
+  if [ -z "${DGC_LINUX_BUILD:-}" ]; then
+    cmake -S "$here" -B "$reference" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DDGC_BUILD_GUI=OFF -DDGC_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
+    nice cmake --build "$reference" --target dicom2gsd dicom-decode dicom-decode-gdcm
+  fi
+  options=(-DDGC_PLATFORM_ONLY=OFF -DDGC_LINUX_DICOM2GSD="$reference/dicom2gsd")
+fi
+export DGC_WINDOWS_DEPS=${DGC_WINDOWS_DEPS:-}
+
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" "${launcher[@]}"
+  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" "${options[@]}" "${launcher[@]}"
 nice cmake --build "$build"
+$platform_only || nice cmake --build "$build" --target windows_packages
+built=$(date +%s)
+
 # One wine server for the whole run, its output detached so that ctest does not wait on the
 # services that hold it; a start then takes a fraction of a second instead of seconds. It ends
 # by itself a minute after its last program (one already running is left as it is: other runs
@@ -36,4 +55,11 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
-ctest --test-dir "$build" --output-on-failure
+ctest --test-dir "$build" --output-on-failure --timeout 1200
+finished=$(date +%s)
+echo "test_windows: build $((built - started)) s, tests $((finished - built)) s"
+if ! $platform_only; then
+  for package in "$build"/packages/*.msi "$build"/packages/*.zip; do
+    echo "test_windows: $(basename "$package") $(stat -c %s "$package") bytes"
+  done
+fi

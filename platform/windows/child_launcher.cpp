@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,8 @@ constexpr long long kGoOnTickMilliseconds = 100;
 constexpr DWORD kPipeBytes = DWORD{1} << 20;
 // What ended a child the launcher ended itself (its name: "Killed").
 constexpr int kKilled = 9;
+// Standard output, standard error, the report pipe.
+constexpr int kPipes = 3;
 
 // A handle closed once; null for none (INVALID_HANDLE_VALUE is made null).
 class Handle {
@@ -184,6 +188,68 @@ bool MayLeaveJob() {
          (limits.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0;
 }
 
+// The C runtime's descriptors 0 to kChildReportFd as a child's runtime takes
+// them over at its start (the table its spawn functions pass in
+// STARTUPINFO's lpReserved2): the count, a flag byte each, then a handle
+// each, packed. 3 stays closed.
+std::vector<unsigned char> DescriptorTable(const HANDLE (&handles)[kChildReportFd + 1]) {
+  constexpr unsigned char kOpen = 0x01, kPipe = 0x08, kDevice = 0x40;
+  constexpr int kCount = kChildReportFd + 1;
+  std::vector<unsigned char> table(sizeof(int) + kCount * (1 + sizeof(HANDLE)));
+  std::memcpy(table.data(), &kCount, sizeof(int));
+  for (int fd = 0; fd < kCount; ++fd) {
+    const HANDLE handle = handles[fd] != nullptr ? handles[fd] : INVALID_HANDLE_VALUE;
+    unsigned char flags = 0;
+    if (handle != INVALID_HANDLE_VALUE) {
+      const DWORD type = ::GetFileType(handle);
+      flags = kOpen | (type == FILE_TYPE_PIPE ? kPipe : type == FILE_TYPE_CHAR ? kDevice : 0);
+    }
+    table[sizeof(int) + fd] = flags;
+    std::memcpy(table.data() + sizeof(int) + kCount + fd * sizeof(HANDLE), &handle, sizeof(HANDLE));
+  }
+  return table;
+}
+
+// A restricted copy of this process's token at low integrity: every
+// privilege but the one to traverse folders gone, the administrators'
+// group only to deny. What a Low process may write is what is labelled Low
+// (nothing of its user's by default), and the handles it inherits.
+bool ConfinedToken(Handle& confined, DWORD& error) {
+  HANDLE own = nullptr;
+  if (!::OpenProcessToken(
+          ::GetCurrentProcess(),
+          TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT, &own)) {
+    error = ::GetLastError();
+    return false;
+  }
+  Handle token(own);
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  SID_IDENTIFIER_AUTHORITY label = SECURITY_MANDATORY_LABEL_AUTHORITY;
+  PSID administrators = nullptr, low = nullptr;
+  HANDLE restricted = nullptr;
+  bool made =
+      ::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                 0, 0, 0, 0, &administrators) &&
+      ::AllocateAndInitializeSid(&label, 1, SECURITY_MANDATORY_LOW_RID, 0, 0, 0, 0, 0, 0, 0, &low);
+  if (made) {
+    SID_AND_ATTRIBUTES denied{administrators, 0};
+    made = ::CreateRestrictedToken(token.get(), DISABLE_MAX_PRIVILEGE | LUA_TOKEN, 1, &denied, 0,
+                                   nullptr, 0, nullptr, &restricted);
+  }
+  if (made) {
+    confined.Reset(restricted);
+    TOKEN_MANDATORY_LABEL level{};
+    level.Label.Attributes = SE_GROUP_INTEGRITY;
+    level.Label.Sid = low;
+    made = ::SetTokenInformation(confined.get(), TokenIntegrityLevel, &level,
+                                 sizeof level + ::GetLengthSid(low));
+  }
+  if (!made) error = ::GetLastError();
+  if (administrators != nullptr) ::FreeSid(administrators);
+  if (low != nullptr) ::FreeSid(low);
+  return made;
+}
+
 void Record(DWORD code, ChildEnd& end) {
   // An exception that ended the process (an access violation, a stack
   // overflow, a fast fail) leaves its status, of error severity (0xC...);
@@ -223,13 +289,16 @@ bool LimitJob(HANDLE job, std::uint64_t memory) {
 // Collects the output until the child ends (and, if asked, its pipes
 // close), the deadline passes, the caller cancels or a sink is full; then
 // ends it if it runs on. One deadline covers its whole life.
-void Watch(const ChildRun& run, Reader (&readers)[2], HANDLE process, HANDLE job, ChildEnd& end) {
+void Watch(const ChildRun& run, Reader (&readers)[kPipes], HANDLE process, HANDLE job,
+           ChildEnd& end) {
   const ULONGLONG start = ::GetTickCount64();
   const long long deadline =
       static_cast<long long>(start) + std::max(0LL, run.deadlineMilliseconds);
   bool ended = false;
   for (;;) {
-    if (ended && !readers[0].open && !readers[1].open) break;
+    if (ended && std::none_of(std::begin(readers), std::end(readers),
+                              [](const Reader& reader) { return reader.open; }))
+      break;
     const long long now = static_cast<long long>(::GetTickCount64());
     const long long left = deadline - now;
     if (left <= 0) {
@@ -248,7 +317,7 @@ void Watch(const ChildRun& run, Reader (&readers)[2], HANDLE process, HANDLE job
     // Once the child has ended, only what it left in the pipes is read,
     // unless the caller waits for them to close.
     if (ended && !run.waitForOutputEnd) wait = 0;
-    HANDLE waited[3];
+    HANDLE waited[kPipes + 1];
     DWORD count = 0;
     if (!ended) waited[count++] = process;
     for (Reader& reader : readers)
@@ -325,15 +394,19 @@ ChildEnd RunChildProgram(const ChildRun& run) {
   }
   // Output nobody wants still comes through the pipe, read and dropped.
   TextSink discard(0);
-  Reader readers[2];
+  Reader readers[kPipes];
   readers[0].sink = run.output != nullptr ? run.output : &discard;
   readers[1].sink = run.errors;
-  Handle output, errors;
+  readers[2].sink = run.report;
+  Handle ends[kPipes];  // the child's: output, errors, report
+  Handle& output = ends[0];
+  Handle& errors = ends[1];
+  Handle& report = ends[2];
   bool piped = static_cast<bool>(input);
-  for (int i = 0; piped && i < (run.errors != nullptr ? 2 : 1); ++i) {
+  for (int i = 0; piped && i < kPipes; ++i) {
+    if (readers[i].sink == nullptr) continue;
     readers[i].event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    piped = readers[i].event &&
-            OutputPipe(readers[i].pipe, i == 0 ? output : errors, readers[i].event.get());
+    piped = readers[i].event && OutputPipe(readers[i].pipe, ends[i], readers[i].event.get());
     readers[i].open = piped;
   }
   if (!piped) {
@@ -346,10 +419,12 @@ ChildEnd RunChildProgram(const ChildRun& run) {
     return end;
   }
 
-  // Exactly the three standard handles are inherited, not every inheritable
-  // handle of the parent (another run's pipes among them).
-  HANDLE inherit[3] = {input.get(), output.get(), errors ? errors.get() : output.get()};
-  const DWORD inheritCount = errors ? 3 : 2;
+  // Exactly the three standard handles (and the report pipe) are inherited,
+  // not every inheritable handle of the parent (another run's pipes among
+  // them).
+  HANDLE inherit[4] = {input.get(), output.get(), errors ? errors.get() : output.get()};
+  DWORD inheritCount = errors ? 3 : 2;
+  if (report) inherit[inheritCount++] = report.get();
   SIZE_T listBytes = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
   std::vector<char> listRoom(listBytes);
@@ -369,21 +444,43 @@ ChildEnd RunChildProgram(const ChildRun& run) {
   startup.StartupInfo.hStdOutput = inherit[1];
   startup.StartupInfo.hStdError = inherit[2];
   startup.lpAttributeList = attributes;
+  // The report pipe reaches the child as its C runtime's descriptor
+  // kChildReportFd.
+  std::vector<unsigned char> descriptors;
+  if (report) {
+    const HANDLE table[kChildReportFd + 1] = {inherit[0], inherit[1], inherit[2], nullptr,
+                                              report.get()};
+    descriptors = DescriptorTable(table);
+    startup.StartupInfo.cbReserved2 = static_cast<WORD>(descriptors.size());
+    startup.StartupInfo.lpReserved2 = descriptors.data();
+  }
+  Handle token;
+  DWORD tokenError = ERROR_SUCCESS;
+  if (run.confined && !ConfinedToken(token, tokenError)) {
+    ::DeleteProcThreadAttributeList(attributes);
+    StartFailed(end, StartFailure::kResources, "CreateRestrictedToken", tokenError);
+    return end;
+  }
   PROCESS_INFORMATION started{};
   // Suspended until it is in its job; no console of its own (a window's
   // child would show one), so no console event of the parent's reaches it.
   const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW |
                       EXTENDED_STARTUPINFO_PRESENT |
                       (MayLeaveJob() ? CREATE_BREAKAWAY_FROM_JOB : 0);
+  // A restricted copy of this process's own token needs no privilege to
+  // start a process with.
   const BOOL created =
-      listed && ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
-                                 run.environment ? environment.data() : nullptr, nullptr,
-                                 &startup.StartupInfo, &started);
+      listed &&
+      (token ? ::CreateProcessAsUserW(token.get(), program.c_str(), line.data(), nullptr, nullptr,
+                                      TRUE, flags, run.environment ? environment.data() : nullptr,
+                                      nullptr, &startup.StartupInfo, &started)
+             : ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
+                                run.environment ? environment.data() : nullptr, nullptr,
+                                &startup.StartupInfo, &started));
   const DWORD createError = ::GetLastError();
   ::DeleteProcThreadAttributeList(attributes);
   // The child's ends are the child's now: its output ends when it does.
-  output.Reset(nullptr);
-  errors.Reset(nullptr);
+  for (Handle& childEnd : ends) childEnd.Reset(nullptr);
   input.Reset(nullptr);
   if (!listed) {
     StartFailed(end, StartFailure::kResources, "UpdateProcThreadAttribute", createError);

@@ -2,7 +2,9 @@
 """Writes text values as pydicom's encoder stores them under a Specific
 Character Set, one per line: the character set, the stored bytes and the
 text pydicom reads back from them as UTF-8, both in hex, separated by tabs. Person names go through
-PersonName (each component group in its own escape sequences)."""
+PersonName (each component group in its own escape sequences).
+
+    encode_texts.py [FILE]     (standard output without FILE)"""
 import sys
 
 from pydicom.charset import convert_encodings, decode_bytes, encode_string
@@ -31,6 +33,7 @@ ROWS = [
 
 
 def main():
+    out = open(sys.argv[1], "w", encoding="ascii", newline="\n") if len(sys.argv) > 1 else sys.stdout
     for charset, text, is_name in ROWS:
         encodings = convert_encodings(charset.split("\\") if charset else ["ISO_IR 6"])
         if is_name:
@@ -40,7 +43,7 @@ def main():
         # The expected text is pydicom's own reading of the bytes (its
         # encoder leaves out empty trailing name groups).
         decoded = decode_bytes(stored, encodings, set())
-        sys.stdout.write("%s\t%s\t%s\n" % (charset, stored.hex(), decoded.encode("utf-8").hex()))
+        out.write("%s\t%s\t%s\n" % (charset, stored.hex(), decoded.encode("utf-8").hex()))
 
 
 if __name__ == "__main__":

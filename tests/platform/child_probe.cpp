@@ -14,7 +14,7 @@
 //   spawn STEPS...       run a probe of its own with the steps that follow,
 //                        its output relayed as it comes; end with its status
 //   space-left           write how the address space left stands to the
-//                        limit (POSIX)
+//                        limit
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/child_launcher.h"
+#include "platform/process_limits.h"
 #include "platform/program_folder.h"
 #include "platform/terminal.h"
 
@@ -38,8 +39,6 @@
 #include <shellapi.h>
 #else
 #include <unistd.h>
-
-#include "platform/process_limits.h"
 #endif
 
 namespace {
@@ -162,7 +161,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "spawn failed at %s: %s", end.step != nullptr ? end.step : "exec",
                      std::strerror(end.error));
       return end.exitCode;
-#ifndef _WIN32
     } else if (step == "space-left") {
       const std::size_t left = AddressSpaceLeft();
       const std::uint64_t limit = ProcessLimitOf(ProcessLimit::kAddressSpaceBytes).soft;
@@ -171,7 +169,6 @@ int main(int argc, char** argv) {
                                             : "left beyond the limit",
                  stdout);
       std::fflush(stdout);
-#endif
     } else if (step == "exit") {
       return std::atoi(value);
     }

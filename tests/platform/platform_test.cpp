@@ -113,6 +113,7 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
     const char* output;
     const char* errors;
     const char* reported = "";
+    bool confined = false;  // ChildRun::confined
   } rows[] = {
       // clang-format off
       {"exit status and both outputs", {"out", "hello", "err", "oops", "exit", "3"},
@@ -120,7 +121,7 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
       {"errors into the output, in order", {"out", "a", "err", "b", "out", "c"},
        false, false, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "abc", ""},
       {"the deadline ends it", {"out", "begun", "sleep", "30000"},
-       true, false, 300, 0, std::nullopt, nullptr, 0, -1, true, false, "begun", ""},
+       true, false, 3000, 0, std::nullopt, nullptr, 0, -1, true, false, "begun", ""},
       {"a cancel ends it", {"sleep", "30000"},
        true, false, 30000, 200, std::nullopt, nullptr, 0, -1, false, true, "", ""},
       {"the input from its first byte", {"cat"},
@@ -135,17 +136,18 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
        true, false, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "no memory", ""},
       {"within the limit", {"alloc", "16"},
        true, false, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false, "allocated", ""},
-#ifndef _WIN32  // the report descriptor is the POSIX launcher's so far
       {"a report pipe at its own descriptor", {"out", "a", "report", "{}", "err", "b"},
        true, true, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "a", "b", "{}"},
       {"no report pipe: nothing there", {"report", "{}", "out", "a"},
        true, false, 10000, 0, std::nullopt, nullptr, 0, 0, false, false, "a", "", ""},
+      {"confined, it still reads its input and writes its pipes",
+       {"cat", "err", "b", "report", "{}"},
+       true, true, 10000, 0, std::nullopt, "in", 0, 0, false, false, "in", "b", "{}", true},
       // The address space left (process_limits.h) counts against the limit
       // the launcher set.
       {"the address space left under the limit", {"space-left"},
        true, false, 10000, 0, std::nullopt, nullptr, 256u << 20, 0, false, false,
        "left below the limit", ""},
-#endif
       {"the arguments as given, quoted for the child's parser",
        {"out", "two words", "out", "\"quoted\"", "out", "back\\slash\\", "out", "end\\\\\"",
         "out", "", "out", "C:\\Program Files\\", "out", "Müller 山田"},
@@ -170,6 +172,7 @@ TEST(ChildLauncher, RunsEndsAndCapturesAsAsked) {
     run.output = &output;
     run.errors = row.separateErrors ? &errors : nullptr;
     if (row.report) run.report = &report;
+    run.confined = row.confined;
     run.deadlineMilliseconds = row.deadline;
     run.addressSpaceLimit = row.memory;
     if (row.cancelAfter > 0)

@@ -1,0 +1,12 @@
+#include "platform/document_opener.h"
+
+// A POSIX desktop's opener is a program (xdg-open): the window runs it.
+bool SystemOpensDocuments() {
+  return false;
+}
+
+bool OpenDocumentWithSystem(const std::string& path, long long& viewer) {
+  (void)path;
+  viewer = 0;
+  return false;
+}
