@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "output/output_path.h"
+#include "platform/calendar_time.h"
 #include "platform/write_open.h"
 #include "process/terminal_text.h"
 
@@ -78,8 +79,8 @@ std::string UtcNow() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto milliseconds =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  struct tm parts;
-  ::gmtime_r(&seconds, &parts);
+  std::tm parts{};
+  UtcCalendarTime(seconds, parts);
   char text[48];
   std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
   std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(milliseconds));
