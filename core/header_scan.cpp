@@ -146,8 +146,9 @@ bool CheckModality(Scan& scan) {
   // Shorter than two characters, empty included, is not "NM".
   if (std::strcmp(modality, "NM") == 0) return true;
   const std::string found = TrimPadding(text);
+  // No is the default: Enter on the question keeps a CT or PET study out.
   if (OperatorAgrees(scan, {QuestionKind::kNonNmModality, kNonNmQuestionText, kQuestionCaption,
-                            true, "Modality: " + (found.empty() ? "(empty)" : found)}))
+                            false, "Modality: " + (found.empty() ? "(empty)" : found)}))
     return true;
   return scan.session.Fail(
       LoadFailure::kModalityDeclined,
@@ -290,12 +291,14 @@ const ScanRow kScanRows[] = {
     // Patient: an empty name or ID is marked, not left blank.
     {Tag(0x0010, 0x0010), Scope::kTopLevel,
      [](Scan& s) {
-       SetField(s.record.patientName, s.Empty() ? "No_name" : s.ReadText());
+       s.found.patientName = s.Empty() ? "" : s.ReadText();
+       SetField(s.record.patientName, s.Empty() ? "No_name" : s.found.patientName.c_str());
        return 0;
      }},
     {Tag(0x0010, 0x0020), Scope::kTopLevel,
      [](Scan& s) {
-       SetField(s.record.patientId, s.Empty() ? "No_ID" : s.ReadText());
+       s.found.patientId = s.Empty() ? "" : s.ReadText();
+       SetField(s.record.patientId, s.Empty() ? "No_ID" : s.found.patientId.c_str());
        return 0;
      }},
     {Tag(0x0010, 0x0040), Scope::kTopLevel, [](Scan& s) { return StoreSex(s), 0; }},

@@ -274,7 +274,7 @@ TEST_F(ScanStudyHeaderTest, MalformedValuesKeepTheWalkAligned) {
 }
 
 TEST_F(ScanStudyHeaderTest, QuestionsForNonNmAndProjections) {
-  const char* nonNm = "Warning|Not NM Images!\n Continue?|Yes";
+  const char* nonNm = "Warning|Not NM Images!\n Continue?|No";
   const char* projections = "Warning|Not Reconstructed Images!\n Continue?|No";
   struct {
     const char* file;
