@@ -315,7 +315,8 @@ void TMainForm::BuildButtons() {
   headerView = new QTextEdit(this);
   headerView->setObjectName("headerView");
   headerView->setReadOnly(true);
-  headerView->setLineWrapMode(QTextEdit::NoWrap);
+  // A long mark wraps below its line rather than out of sight.
+  headerView->setLineWrapMode(QTextEdit::WidgetWidth);
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   fixed.setPixelSize(12);
   headerView->setFont(fixed);
@@ -465,7 +466,7 @@ void TMainForm::UpdateHeaderView() {
                         "</p>");
     return;
   }
-  QString html = "<pre style=\"margin:0\">";
+  QString html = "<div style=\"white-space:pre-wrap\">";
   for (const MarkedHeaderLine& line : MarkedHeaderLines(stored, study_.found, characterSet_)) {
     if (line.mark.empty()) {
       html += Escaped(line.text) + "\n";
@@ -474,7 +475,7 @@ void TMainForm::UpdateHeaderView() {
     html += "<span style=\"background:#ffe066\">" + Escaped(line.text) +
             "</span> <span style=\"color:#b00000\">&lt;- " + Escaped(line.mark) + "</span>\n";
   }
-  headerView->setHtml(html + "</pre>");
+  headerView->setHtml(html + "</div>");
 }
 
 void TMainForm::ToggleImagePane() {
