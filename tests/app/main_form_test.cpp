@@ -25,8 +25,8 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableWidget>
-#include <QTextEdit>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -864,6 +864,42 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
     table->setFocus();
     table->selectRow(1);
     QTest::keyClick(table, Qt::Key_Return);
+  });
+  EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(1));
+
+  // A stress and a rest series of one patient differ in their row, the name
+  // decoded as the form decodes it; a sorted list still picks its row's study.
+  for (std::size_t i = 0; i < 2; ++i) {
+    studies[i].patientName = "M\xFCller^J\xF6rg";
+    studies[i].specificCharacterSet = "ISO_IR 100";
+    studies[i].studyDescription = "Myocardial perfusion";
+    studies[i].seriesDescription = i == 0 ? "STRESS" : "REST";
+    studies[i].seriesNumber = i == 0 ? "2" : "10";
+    studies[i].seriesTime = i == 0 ? "101500.00" : "134501";
+    studies[i].gates = 8;
+    studies[i].framesPerGate = 32;
+    studies[i].path = "/media/cdrom/DICOM/" + std::string(200, 'x') + "/IM" + std::to_string(i);
+  }
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    auto* table = dialog->findChild<QTableWidget*>();
+    ASSERT_NE(table, nullptr);
+    const struct {
+      int row, column;
+      const char* text;
+    } cells[] = {{0, 1, "Müller^Jörg"}, {0, 2, "Myocardial perfusion"},
+                 {0, 3, "STRESS"},      {1, 3, "REST"},
+                 {0, 4, "2"},           {1, 4, "10"},
+                 {0, 5, "10:15:00"},    {1, 5, "13:45:01"},
+                 {0, 6, "8 x 32"}};
+    for (const auto& c : cells)
+      EXPECT_EQ(table->item(c.row, c.column)->text().toStdString(), c.text) << c.row << c.column;
+    EXPECT_LE(dialog->width(), dialog->screen()->availableGeometry().width());
+    EXPECT_EQ(table->textElideMode(), Qt::ElideMiddle) << "the file's name stays in view";
+    table->sortItems(4, Qt::DescendingOrder);  // by series number: 10 first
+    table->selectRow(0);
+    QMetaObject::invokeMethod(dialog, "accept");
   });
   EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(1));
 }
