@@ -85,6 +85,12 @@ std::string ComposeGsdHeader(const TStudyRecord& record) {
   return Compose(FieldsOf(record));
 }
 
+std::vector<std::pair<std::string, std::string>> GsdHeaderFields(const TStudyRecord& record) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (auto& [key, value] : FieldsOf(record)) fields.emplace_back(key, std::move(value));
+  return fields;
+}
+
 bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error) {
   const HeaderFields written = FieldsOf(record);
   std::string header = Compose(written);
