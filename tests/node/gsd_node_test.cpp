@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,8 +16,11 @@
 #include <memory>
 #include <thread>
 
+#include "node/node_log.h"
+#include "node/node_options.h"
 #include "node/object_info.h"
 #include "node/spool.h"
+#include "node/worker_pool.h"
 #include "tests/node/node_process.h"
 #include "tests/test_support.h"
 
@@ -406,19 +410,59 @@ TEST_F(NodeTest, ARepeatedUidIsJudgedByItsContent) {
   EXPECT_TRUE(Files(Out() + "/failed").empty());
 }
 
-// A converter that ends well without writing the GSD has failed.
-TEST_F(NodeTest, AConverterThatWritesNothingFails) {
-  UseStandInConverter("exit 0\n");
-  StartNode();
-  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("n"), 1)).exitCode, 0);
-  const std::string failed = Out() + "/failed";
-  ASSERT_TRUE(WaitUntil([&] { return Files(failed, ".reason").size() == 1; }, 60)) << LogText();
-  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
-  EXPECT_EQ(ReadBytes(failed + "/" + Files(failed, ".reason").begin()->first),
-            "dicom2gsd wrote nothing\n");
-  EXPECT_EQ(Files(failed, ".dcm").size(), 1u);
-  EXPECT_TRUE(Files(Out(), ".gsd").empty());
-  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 1) << LogText();
+// A converter that ends well without writing the GSD has failed; one that
+// cannot write the output (a full disk) leaves the study queued, and it is
+// converted once when the output takes it.
+TEST_F(NodeTest, AConverterThatWritesNothingFailsAndAFailedWriteIsTriedAgain) {
+  const std::string once = dir_.File("failed-once");
+  const struct {
+    const char* label;
+    std::string body;     // the stand-in dicom2gsd
+    const char* reason;   // in failed/; nullptr: converted
+    const char* outcome;  // the log's one line of this outcome
+  } rows[] = {
+      {"ends well, writes nothing", "exit 0\n", "dicom2gsd wrote nothing\n", "failed"},
+      {"the output's disk is full once",
+       "prev=; for a; do [ \"$prev\" = --outcome-fd ] && fd=$a; prev=$a; out=$a; done\n"
+       "if [ ! -e " +
+           once + " ]; then : > " + once +
+           "\n"
+           "  printf '{\"status\":1,\"kind\":\"failed\",\"reason\":\"%s: cannot write: No space "
+           "left "
+           "on device\",\"warnings\":[],\"output\":\"\"}\\n' \"$out\" >&\"$fd\"\n"
+           "  exit 1\nfi\nexec " +
+           kDicom2Gsd + " \"$@\"\n",
+       nullptr, "error"},
+  };
+  for (const auto& row : rows) {
+    UseStandInConverter(row.body);
+    StartNode();
+    ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("n"), 1)).exitCode, 0);
+    const std::string failed = Out() + "/failed";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          return row.reason ? Files(failed, ".reason").size() == 1 : CompleteGsdFiles(Out()) == 1;
+        },
+        60))
+        << row.label << ": " << LogText();
+    EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+    EXPECT_EQ(Occurrences(LogText(), std::string("\"outcome\":\"") + row.outcome + "\""), 1)
+        << row.label << ": " << LogText();
+    EXPECT_TRUE(Files(Spool() + "/queue").empty()) << row.label;
+    EXPECT_TRUE(Files(Spool() + "/work").empty()) << row.label;
+    if (row.reason) {
+      EXPECT_EQ(ReadBytes(failed + "/" + Files(failed, ".reason").begin()->first), row.reason);
+      EXPECT_EQ(Files(failed, ".dcm").size(), 1u);
+      EXPECT_TRUE(Files(Out(), ".gsd").empty());
+    } else {
+      EXPECT_TRUE(Files(failed).empty()) << row.label;
+      EXPECT_EQ(Files(Out(), ".gsd").size(), 1u) << row.label;
+      EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"converted\""), 1) << LogText();
+    }
+    for (const std::string& folder : {failed, Spool() + "/done"})
+      for (const auto& [name, size] : Files(folder)) ::unlink((folder + "/" + name).c_str());
+    ::unlink(Log().c_str());
+  }
 }
 
 // A study the converter cannot read goes to failed/ with its message; one it
@@ -627,6 +671,77 @@ TEST_F(NodeTest, RestartFinishesAnInterruptedConversionOnce) {
     EXPECT_TRUE(FileExists(dir.File("victim"))) << row.label;
     EXPECT_TRUE(FileExists(spool + "/done/" + key)) << row.label;
     EXPECT_TRUE(Files(spool + "/work").empty()) << row.label;
+  }
+}
+
+// A crash right after the done marker, at each of its last steps (a fault
+// in the spool's step seam ends the process there): the next start writes
+// the "converted" line and runs --on-gsd once, and leaves no marker behind;
+// a start after that does neither again.
+TEST(NodeRestart, ACrashAfterTheDoneMarkerIsFinishedOnce) {
+  const struct {
+    const char* label;
+    OutputStep crashAfter;
+  } rows[] = {{"after the done marker's rename", OutputStep::kRename},
+              {"after the done folder's sync", OutputStep::kFolderSync}};
+  for (const auto& row : rows) {
+    TempDir dir;
+    std::string study = MakeStudies(DataFile("gated64"), dir.File("c"), 1)[0];
+    ObjectInfo info;
+    ASSERT_TRUE(ReadObjectInfo(study, info));
+    const std::string key = UidKey(info.sopInstanceUid), hookLog = dir.File("hook.log");
+    NodeOptions options;
+    options.spool = dir.File("spool");
+    options.out = dir.File("out");
+    options.onGsd = {"/bin/sh", "-c", "echo \"$0\" >> " + hookLog};
+    ::mkdir(options.out.c_str(), 0750);
+    ::mkdir(options.spool.c_str(), 0700);
+    const std::string done = options.spool + "/done/" + key;
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Spool spool([&](OutputStep step, const std::function<int()>& run) {
+        const int result = run();
+        struct stat marked;
+        if (step == row.crashAfter && ::stat(done.c_str(), &marked) == 0) ::_exit(70);
+        return result;
+      });
+      std::string error;
+      NodeLog log;
+      if (!spool.Open(options.spool, error) || !log.Open(dir.File("log"), error)) ::_exit(1);
+      WriteBytes(spool.QueuedPath(key), ReadBytes(study));
+      WorkerPool pool(options, kDicom2Gsd, spool, log);
+      pool.Start();
+      pool.Push({key, "", "", -1, 0, ""});
+      std::this_thread::sleep_for(std::chrono::seconds(60));
+      ::_exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 70) << row.label << ": " << status;
+    ASSERT_TRUE(FileExists(done)) << row.label;
+    EXPECT_FALSE(FileExists(hookLog)) << row.label;
+
+    for (int start = 0; start < 2; ++start) {
+      Spool spool;
+      NodeLog log;
+      std::string error;
+      ASSERT_TRUE(spool.Open(options.spool, error)) << error;
+      ASSERT_TRUE(log.Open(dir.File("log"), error)) << error;
+      WorkerPool pool(options, kDicom2Gsd, spool, log);
+      pool.Start();
+      for (const std::string& queued : spool.QueuedKeys()) pool.Push({queued, "", "", -1, 0, ""});
+      pool.Stop();
+    }
+    const std::string log = ReadBytes(dir.File("log"));
+    EXPECT_EQ(Occurrences(log, "\"outcome\":"), 1) << row.label << ": " << log;
+    EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 1) << row.label << ": " << log;
+    ASSERT_EQ(CompleteGsdFiles(options.out), 1) << row.label;
+    const std::string gsd = options.out + "/" + Files(options.out, ".gsd").begin()->first;
+    EXPECT_EQ(ReadBytes(hookLog), gsd + "\n") << row.label;
+    for (const char* folder : {"/queue", "/work", "/finish"})
+      EXPECT_TRUE(Files(options.spool + folder).empty()) << row.label << folder;
   }
 }
 
