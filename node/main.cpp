@@ -33,7 +33,12 @@ namespace {
 // The folder as an absolute path without links, for the log and the
 // programs it is handed to.
 bool UsableFolder(std::string& path, std::string& error, bool ownFolder = false) {
-  const int made = MakeFolder(path, 0750);
+  int made = MakeFolder(path, kNodeFolderPermissions);
+  // A folder made here gets its permissions whatever the umask, and keeps
+  // the set-group-ID bit a parent set up for its readers' group passed on.
+  PathFacts madeFacts;
+  if (made == 0 && (made = LookAtPath(path, false, madeFacts)) == 0)
+    made = SetPermissionsByName(path, kNodeFolderPermissions | (madeFacts.permissions & 02000));
   if (made != 0 && made != EEXIST) {
     error = path + ": " + std::strerror(made);
     return false;

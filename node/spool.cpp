@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "node/node_log.h"
 #include "node/sha256.h"
 #include "platform/durable_folder.h"
 #include "platform/file_descriptor.h"
@@ -141,6 +142,12 @@ bool MoveIntoFolder(const std::string& file, const std::string& folder, const st
     error = file + ": " + Errno(synced);
     return false;
   }
+  // The spool's 0600 becomes the node's 0640 before the move; a copy gets
+  // the same after its bytes, whatever the umask gave it.
+  if (const int given = SetPermissionsByName(file, kNodeFilePermissions)) {
+    error = file + ": " + Errno(given);
+    return false;
+  }
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string target = folder + "/" + Suffixed(name, n);
     const int renamed = RenameWithoutReplacing(file, target);
@@ -163,6 +170,11 @@ bool MoveIntoFolder(const std::string& file, const std::string& folder, const st
       return false;
     }
     finalPath = target;
+    if (const int given = SetPermissionsByName(target, kNodeFilePermissions)) {
+      RemoveFileByName(target);
+      error = target + ": " + Errno(given);
+      return false;
+    }
     if (!SyncFolder(folder)) {
       error = folder + ": " + Errno(errno);
       return false;
@@ -178,7 +190,7 @@ bool WriteNewFile(const std::string& folder, const std::string& name, const std:
                   std::string& finalPath, std::string& error) {
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string target = folder + "/" + Suffixed(name, n);
-    int fd = OpenDescriptorForWriting(target, NewFile::kExclusive, 0644);
+    int fd = OpenDescriptorForWriting(target, NewFile::kExclusive, kNodeFilePermissions);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
       error = target + ": " + Errno(errno);
@@ -188,6 +200,8 @@ bool WriteNewFile(const std::string& folder, const std::string& name, const std:
     bool ok = WriteWholeDescriptor(fd, text.data(), text.size());
     if (!ok)
       saved = errno;
+    else if ((saved = SetDescriptorPermissions(fd, kNodeFilePermissions)) != 0)
+      ok = false;
     else if ((saved = SyncDescriptor(fd)) != 0)
       ok = false;
     const int closed = CloseDescriptor(fd);

@@ -37,12 +37,13 @@ bool SyncFolder(const std::string& folder);
 // Moves file (complete; synced here) into folder under name, or under
 // name with "-1", "-2"... before its extension when that exists; never
 // replaces anything. Across file systems it copies, syncs and removes the
-// original. finalPath receives where it went. False with error set.
+// original. Either way the file is 0640 (kNodeFilePermissions) whatever the
+// umask. finalPath receives where it went. False with error set.
 bool MoveIntoFolder(const std::string& file, const std::string& folder, const std::string& name,
                     std::string& finalPath, std::string& error);
 
-// Writes text as a new file in folder under name (or a suffixed name), synced
-// with its folder.
+// Writes text as a new file in folder under name (or a suffixed name), 0640
+// whatever the umask, synced with its folder.
 bool WriteNewFile(const std::string& folder, const std::string& name, const std::string& text,
                   std::string& finalPath, std::string& error);
 

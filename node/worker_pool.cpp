@@ -133,8 +133,8 @@ bool WorkerPool::Convert(ConversionJob& job) {
   NameFields fields{info.patientId, info.studyDate, info.studyTime, info.sopInstanceUid};
   const std::string queued = spool_.QueuedPath(key);
   std::string error;
-  const std::string name =
-      ReserveOutputName(options_.out, ExpandNameTemplate(options_.nameTemplate, fields), error);
+  const std::string name = ReserveOutputName(
+      options_.out, ExpandNameTemplate(options_.nameTemplate, fields), error, kNodeFilePermissions);
   if (name.empty() || !spool_.WriteWorkMarker(key, name, error)) {
     if (!name.empty()) RemoveFileByName(options_.out + "/" + name);
     // The object stays queued: the output folder, not the study, failed.

@@ -90,7 +90,7 @@ std::string NameWithSuffix(const std::string& name, int n) {
 }
 
 std::string ReserveOutputName(const std::string& folder, const std::string& name,
-                              std::string& error) {
+                              std::string& error, int permissions) {
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string candidate = NameWithSuffix(name, n);
     // The empty file holds the name against every other writer until
@@ -98,8 +98,13 @@ std::string ReserveOutputName(const std::string& folder, const std::string& name
     int fd = ::open((folder + "/" + candidate).c_str(),
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
+      const bool given = permissions < 0 || ::fchmod(fd, static_cast<mode_t>(permissions)) == 0;
+      const int failure = errno;
       ::close(fd);
-      return candidate;
+      if (given) return candidate;
+      ::unlink((folder + "/" + candidate).c_str());
+      error = folder + "/" + candidate + ": " + std::strerror(failure);
+      return {};
     }
     if (errno != EEXIST) {
       error = folder + "/" + candidate + ": " + std::strerror(errno);

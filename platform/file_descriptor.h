@@ -29,4 +29,6 @@ bool WriteWholeDescriptor(int fd, const char* bytes, std::size_t size);
 
 // The file's data and size on disk.
 int SyncDescriptor(int fd);
+// Gives the file exactly these permissions, whatever the umask was.
+int SetDescriptorPermissions(int fd, unsigned permissions);
 int CloseDescriptor(int fd);

@@ -87,7 +87,7 @@ std::string UtcNow() {
   return text;
 }
 
-bool ConversionLog::Open(const std::string& path, std::string& error) {
+bool ConversionLog::Open(const std::string& path, std::string& error, int permissions) {
   error.clear();
   if (path.empty()) {
     file_ = stdout;
@@ -111,6 +111,12 @@ bool ConversionLog::Open(const std::string& path, std::string& error) {
   if (!place.kernelLink) {
     error = SharedFolderRefusal(place.folderInfo, opened, place.name);
     if (!error.empty()) return false;
+  }
+  if (permissions >= 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid() &&
+      (opened.st_mode & 07777) != static_cast<mode_t>(permissions) &&
+      ::fchmod(fd.get(), static_cast<mode_t>(permissions)) != 0) {
+    error = std::strerror(errno);
+    return false;
   }
   const int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||

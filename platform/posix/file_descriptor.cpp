@@ -1,6 +1,7 @@
 #include "platform/file_descriptor.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +37,10 @@ bool WriteWholeDescriptor(int fd, const char* bytes, std::size_t size) {
 
 int SyncDescriptor(int fd) {
   return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+int SetDescriptorPermissions(int fd, unsigned permissions) {
+  return ::fchmod(fd, static_cast<mode_t>(permissions)) == 0 ? 0 : errno;
 }
 
 int CloseDescriptor(int fd) {

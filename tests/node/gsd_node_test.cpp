@@ -59,6 +59,12 @@ std::map<std::string, long long> Files(const std::string& folder, const std::str
   return files;
 }
 
+// The permission bits of path itself (not through a link); -1 when absent.
+int Mode(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+}
+
 int CompleteGsdFiles(const std::string& folder) {
   int count = 0;
   for (const auto& [name, size] : Files(folder, ".gsd")) count += size > 0;
@@ -468,10 +474,25 @@ TEST_F(NodeTest, AConverterThatWritesNothingFailsAndAFailedWriteIsTriedAgain) {
 // A study the converter cannot read goes to failed/ with its message; one it
 // declines by rule (projections) is logged with the option that converts
 // it, and dropped, or kept under --keep-declined: failed/ holds failures only.
+// Under umask 0022 what the node writes is 0640 and the folders it makes
+// 0750, kept copies too when they cross to another file system (a tmpfs,
+// where root may mount one).
 TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
   const std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
   const std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
   const std::string failed = Out() + "/failed", declined = dir_.File("declined");
+  const mode_t umask = ::umask(022);
+  struct Restore {
+    mode_t umask;
+    std::string mounted;
+    ~Restore() {
+      ::umask(umask);
+      if (!mounted.empty()) ::umount2(mounted.c_str(), MNT_DETACH);
+    }
+  } restore{umask, ""};
+  ::mkdir(declined.c_str(), 0750);
+  if (::geteuid() == 0 && ::mount("tmpfs", declined.c_str(), "tmpfs", 0, "size=4m,mode=0750") == 0)
+    restore.mounted = declined;
   for (bool keep : {false, true}) {
     const std::string label = keep ? "kept" : "dropped";
     StartNode(keep ? std::vector<std::string>{"--keep-declined", declined}
@@ -494,6 +515,11 @@ TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
     EXPECT_NE(log.find("(--accept-projections converts it)"), std::string::npos) << log;
     EXPECT_EQ(Files(declined, ".dcm").size(), keep ? 1u : 0u) << label;
     EXPECT_EQ(Files(declined, ".reason").size(), keep ? 1u : 0u) << label;
+    for (const std::string& folder : {failed, declined})
+      for (const auto& [name, size] : Files(folder))
+        EXPECT_EQ(Mode(folder + "/" + name), 0640) << folder << "/" << name;
+    EXPECT_EQ(Mode(Log()), 0640) << label;
+    for (const std::string& folder : {Out(), failed}) EXPECT_EQ(Mode(folder), 0750) << folder;
     for (const std::string& folder : {failed, Spool() + "/done"})
       for (const auto& [name, size] : Files(folder)) ::unlink((folder + "/" + name).c_str());
     ::unlink(Log().c_str());
@@ -504,6 +530,7 @@ TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
   ASSERT_EQ(Send({tomo}).exitCode, 0);
   ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
   EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Mode(Out() + "/" + Files(Out(), ".gsd").begin()->first), 0640);
 }
 
 TEST_F(NodeTest, NamesNeverReplaceOrFollowWhatIsThere) {
