@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "node/association_acceptor.h"
+#include "node/failed_pruning.h"
 #include "node/node_check.h"
 #include "node/node_log.h"
 #include "node/node_options.h"
@@ -187,5 +188,7 @@ int main(int argc, char** argv) {
   OFCondition configured = ConfigureScp(config, options);
   if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
   AssociationAcceptor acceptor(context, config);
+  FailedPruning pruning(options.out + "/failed", options.keepFailedDays, log);
+  pruning.Start();
   return Serve(acceptor, workers, spool, log, options);
 }

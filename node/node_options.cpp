@@ -38,6 +38,8 @@ const char* const kNodeUsage =
     "                          --keep-other is its earlier name\n"
     "  --on-gsd 'PROGRAM ARG...'  run PROGRAM (absolute path, words split at spaces,\n"
     "                          no shell) with the new GSD's path as last argument\n"
+    "  --keep-failed-days N   remove what failed/ holds once it is N days old, at\n"
+    "                          start and daily (default: kept)\n"
     "  --log FILE              append the JSON-lines log there (default stdout)\n"
     "  --accept-non-nm         passed to dicom2gsd\n"
     "  --accept-projections    passed to dicom2gsd\n"
@@ -102,6 +104,8 @@ const NumberOption kNumberOptions[] = {
      "--acse-timeout needs seconds from 1 to 3600"},
     {"--dimse-timeout", 1, 3600, &NodeOptions::dimseTimeout,
      "--dimse-timeout needs seconds from 1 to 3600"},
+    {"--keep-failed-days", 1, 36500, &NodeOptions::keepFailedDays,
+     "--keep-failed-days needs a number of days from 1 to 36500"},
 };
 
 // The options that take a folder or file; an empty one is refused.

@@ -19,6 +19,8 @@ struct NodeOptions {
   std::string spool, out, logPath;
   // Objects declined by rule (not NM, projections): kept there; empty: dropped.
   std::string keepDeclined;
+  // What failed/ holds is removed at this age, at start and daily; 0: kept.
+  int keepFailedDays = 0;
   std::vector<AllowedPeer> allow;  // empty: every calling AE
   int maxAssociations = 16;
   int workers = 1;

@@ -525,8 +525,15 @@ TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
     ::unlink(Log().c_str());
   }
 
-  // Neither is marked converted: sent again, with the option, it is.
-  StartNode({"--accept-projections"});
+  // Neither is marked converted: sent again, with the option, it is. What
+  // failed/ held for longer than --keep-failed-days goes at the start.
+  WriteBytes(failed + "/old.dcm", "x");
+  WriteBytes(failed + "/young.reason", "x");
+  const timespec old[2] = {{::time(nullptr) - 3 * 86400, 0}, {::time(nullptr) - 3 * 86400, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (failed + "/old.dcm").c_str(), old, 0), 0);
+  StartNode({"--accept-projections", "--keep-failed-days", "2"});
+  EXPECT_FALSE(FileExists(failed + "/old.dcm"));
+  EXPECT_TRUE(FileExists(failed + "/young.reason"));
   ASSERT_EQ(Send({tomo}).exitCode, 0);
   ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
   EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
