@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -27,6 +28,7 @@
 #include "platform/durable_folder.h"
 #include "platform/listen_address.h"
 #include "platform/program_folder.h"
+#include "platform/service_manager.h"
 #include "process/child_process.h"
 
 namespace {
@@ -106,6 +108,7 @@ void WatchSignals(const std::atomic<bool>& ended, AssociationAcceptor& acceptor,
     if (signal == DaemonSignal::kWake && !ended) continue;
     if (signal != DaemonSignal::kWake)
       log.Event("stopping", signal == DaemonSignal::kTerminate ? "SIGTERM" : "SIGINT");
+    NotifyServiceManager("STOPPING=1");
     acceptor.Stop();
     return;
   }
@@ -126,14 +129,30 @@ int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, Node
   // What a previous run received and did not convert, oldest first.
   for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1, 0, ""});
 
+  // Where systemd runs the node with a watchdog, the listening loop says it
+  // is alive at a quarter of the interval: a loop that hangs gets the node
+  // restarted.
+  const std::chrono::microseconds watchdog(ServiceWatchdogMicroseconds());
+  if (watchdog.count() > 0) {
+    auto last = std::chrono::steady_clock::now() - watchdog;
+    acceptor.OnTurn([watchdog, last]() mutable {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last < watchdog / 4) return;
+      last = now;
+      NotifyServiceManager("WATCHDOG=1");
+    });
+  }
   HoldWakeSignal();
   std::atomic<bool> ended{false};
   std::thread signalWatch([&] { WatchSignals(ended, acceptor, log); });
-  log.Event("listening", options.aeTitle + " port " + std::to_string(options.port) +
-                             (options.bindAddress.empty() ? "" : " on " + options.bindAddress));
+  const std::string listening = options.aeTitle + " port " + std::to_string(options.port) +
+                                (options.bindAddress.empty() ? "" : " on " + options.bindAddress);
+  log.Event("listening", listening);
+  NotifyServiceManager("READY=1\nSTATUS=listening: " + listening);
   const int status = acceptor.Serve(error);
   if (status != 0) {
     log.Event("listener failed", error);
+    NotifyServiceManager("STOPPING=1\nSTATUS=the listening socket failed: " + error);
     std::fprintf(stderr, "gsd-node: the listening socket failed: %s\n", error.c_str());
   }
   // Ends the watch when no signal did.

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -338,6 +340,38 @@ TEST_F(NodeTest, SighupOpensTheLogAgain) {
 }
 
 // The monitor's check: 0 only while a node answers for that AE title.
+// Where systemd runs it (NOTIFY_SOCKET, WATCHDOG_USEC), the node says it is
+// ready once it listens, feeds the watchdog while its loop turns, and says
+// it is stopping: datagrams to a socket of the test's.
+TEST_F(NodeTest, TellsTheServiceManagerReadyAliveAndStopping) {
+  const std::string path = dir_.File("notify");
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const timeval wait = {10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  auto next = [fd] {
+    char buffer[512];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  };
+  ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+  ::setenv("WATCHDOG_USEC", "400000", 1);
+  StartNode();
+  ::unsetenv("NOTIFY_SOCKET");
+  ::unsetenv("WATCHDOG_USEC");
+  EXPECT_EQ(next().rfind("READY=1\nSTATUS=listening: GSDNODE port ", 0), 0u);
+  for (int beat = 0; beat < 2; ++beat) EXPECT_EQ(next(), "WATCHDOG=1") << beat;
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  std::string said;
+  for (std::string message; (message = next()) != "" && message != "STOPPING=1";) said = message;
+  EXPECT_EQ(said.empty() || said == "WATCHDOG=1", true) << said;
+  ::close(fd);
+}
+
 TEST_F(NodeTest, CheckAnswersForALiveNodeOnly) {
   auto check = [&](const std::string& options) {
     return RunCommand(kNode + " --check 127.0.0.1 " + std::to_string(port_) + " --acse-timeout 5 " +
