@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
 #include "output/name_template.h"
+#include "platform/host_addresses.h"
 
 const char* const kNodeUsage =
     "usage: gsd-node [--aet TITLE] [--port N] --spool DIR --out DIR [options]\n"
@@ -20,7 +22,8 @@ const char* const kNodeUsage =
     "  --spool DIR             spool folder: incoming/, queue/, work/, done/\n"
     "  --out DIR               GSD files; failed/ inside it holds the objects\n"
     "                          whose conversion failed\n"
-    "  --allow AE[@HOST]       accept only these calling AE titles (and addresses);\n"
+    "  --allow AE[@HOST]       accept only these calling AE titles (and addresses;\n"
+    "                          a host name is looked up at start);\n"
     "                          repeatable; default: every calling AE\n"
     "  --max-associations N    associations at once (default 16); one more waits\n"
     "                          up to 5 s for a slot, then is refused\n"
@@ -159,6 +162,13 @@ std::string ApplyAllow(const std::string& value, NodeOptions& options) {
   if (at != std::string::npos) peer.host = value.substr(at + 1);
   if (!ValidAeTitle(peer.aeTitle) || (at != std::string::npos && peer.host.empty()))
     return "--allow '" + value + "' is not AE[@HOST]";
+  in_addr literal{};
+  std::string error;
+  // A name never matches a peer's address as text: it is looked up now.
+  if (!peer.host.empty() && ::inet_pton(AF_INET, peer.host.c_str(), &literal) != 1 &&
+      !Ipv4AddressesOf(peer.host, peer.addresses, error))
+    return "--allow '" + value + "': " + peer.host + " does not resolve to an IPv4 address (" +
+           error + ")";
   options.allow.push_back(peer);
   return {};
 }
@@ -269,6 +279,9 @@ bool PeerAllowed(const std::vector<AllowedPeer>& allow, const std::string& calli
                  const std::string& peerAddress) {
   if (allow.empty()) return true;
   for (const AllowedPeer& peer : allow)
-    if (peer.aeTitle == callingAe && (peer.host.empty() || peer.host == peerAddress)) return true;
+    if (peer.aeTitle == callingAe && (peer.host.empty() || peer.host == peerAddress ||
+                                      std::find(peer.addresses.begin(), peer.addresses.end(),
+                                                peerAddress) != peer.addresses.end()))
+      return true;
   return false;
 }

@@ -10,6 +10,9 @@
 struct AllowedPeer {
   std::string aeTitle;
   std::string host;  // empty: any address
+  // The addresses host stood for at start (a name is looked up once);
+  // empty: host itself, an address.
+  std::vector<std::string> addresses;
 };
 
 struct NodeOptions {

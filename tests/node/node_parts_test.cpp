@@ -66,6 +66,7 @@ TEST(NodeOptions, DefaultsAndRefusals) {
       {"--spool", "s", "--out", "o", "--aet", "SEVENTEEN_CHARS_X"},
       {"--spool", "s", "--out", "o", "--aet", "BACK\\SLASH"},
       {"--spool", "s", "--out", "o", "--allow", "PACS@"},
+      {"--spool", "s", "--out", "o", "--allow", "PACS@no-such-host.invalid"},
       {"--spool", "s", "--out", "o", "--workers", "0"},
       {"--spool", "s", "--out", "o", "--keep-failed-days", "0"},
       {"--spool", "s", "--out", "o", "--name", "../%i.gsd"},
@@ -123,6 +124,18 @@ TEST(NodeOptions, AllowList) {
   for (const auto& row : rows)
     EXPECT_EQ(PeerAllowed(allow, row.ae, row.peer), row.allowed) << row.ae << "@" << row.peer;
   EXPECT_TRUE(PeerAllowed({}, "ANY", "1.2.3.4"));
+  // A host name is looked up at start and matches the addresses it has.
+  NodeOptions named;
+  std::string message;
+  ASSERT_EQ(Parse({"--spool", "s", "--out", "o", "--allow", "PACS@localhost"}, named, message), -1)
+      << message;
+  EXPECT_TRUE(PeerAllowed(named.allow, "PACS", "127.0.0.1"));
+  EXPECT_FALSE(PeerAllowed(named.allow, "PACS", "10.0.0.5"));
+  NodeOptions unknown;
+  EXPECT_EQ(Parse({"--spool", "s", "--out", "o", "--allow", "PACS@no-such-host.invalid"}, unknown,
+                  message),
+            2);
+  EXPECT_NE(message.find("no-such-host.invalid does not resolve"), std::string::npos) << message;
 }
 
 TEST(NodeLog, OneLineOfJsonWhateverTheValues) {
