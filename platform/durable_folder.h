@@ -26,6 +26,9 @@ int LookAtPath(const std::string& path, bool followLinks, PathFacts& facts);
 // taken.
 int MakeFolder(const std::string& path, unsigned permissions);
 
+// Gives the file or folder at path (never through a symbolic link) exactly
+// these permissions, whatever the umask was.
+int SetPermissionsByName(const std::string& path, unsigned permissions);
 // The absolute path without symbolic links, "." or "..".
 int ResolvedPath(const std::string& path, std::string& resolved);
 

@@ -8,6 +8,8 @@
 
 #include "output/output_path.h"
 #include "platform/calendar_time.h"
+#include "platform/descriptor.h"
+#include "platform/file_status.h"
 #include "platform/write_open.h"
 #include "process/terminal_text.h"
 
@@ -87,7 +89,7 @@ std::string UtcNow() {
   return text;
 }
 
-bool ConversionLog::Open(const std::string& path, std::string& error) {
+bool ConversionLog::Open(const std::string& path, std::string& error, int permissions) {
   error.clear();
   if (path.empty()) {
     file_ = stdout;
@@ -110,6 +112,15 @@ bool ConversionLog::Open(const std::string& path, std::string& error) {
   if (!place.kernelLink) {
     error = SharedFolderRefusal(place.folderInfo, opened, place.name);
     if (!error.empty()) return false;
+  }
+  // The log's own mode where the caller asks for one (the node's 0640),
+  // whatever the umask; a file of another user keeps its own.
+  if (permissions >= 0 && opened.type == FileType::kRegular && opened.owner == EffectiveUser() &&
+      (opened.permissions & 07777) != static_cast<unsigned>(permissions)) {
+    if (int failure = SetDescriptorPermissions(fd.get(), static_cast<unsigned>(permissions))) {
+      error = std::strerror(failure);
+      return false;
+    }
   }
   if ((file_ = StreamOverDescriptor(fd.get(), "a")) == nullptr) {
     error = std::strerror(errno);

@@ -41,6 +41,15 @@ int MakeFolder(const std::string& path, unsigned permissions) {
   return Result(::mkdir(path.c_str(), static_cast<mode_t>(permissions)));
 }
 
+int SetPermissionsByName(const std::string& path, unsigned permissions) {
+  // By descriptor: a name swapped for a link meanwhile is not followed.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int result = SetDescriptorPermissions(fd, permissions);
+  ::close(fd);
+  return result;
+}
+
 int ResolvedPath(const std::string& path, std::string& resolved) {
   char* absolute = ::realpath(path.c_str(), nullptr);
   if (absolute == nullptr) return errno;

@@ -1,6 +1,7 @@
 #include "platform/file_descriptor.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
