@@ -11,8 +11,9 @@
 #   qt         qt6-base's Core, Gui and Widgets, the windows and offscreen platforms, the vista
 #              style; its moc, rcc and uic are the host's (qt6-base-dev-tools, same version)
 # A prefix that is complete (its stamp is written last) is reused as it is; a library finished
-# by an interrupted run is kept. The prefix is printed on the last line of the output; pass it to
-# CMake as DGC_WINDOWS_DEPS with -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake.
+# by an interrupted run is kept, and the one it was building resumes in its build folder (delete
+# the cache folder's work/ to start it afresh). The prefix is printed on the last line of the
+# output; pass it to CMake as DGC_WINDOWS_DEPS with -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake.
 #
 # The sources come through a private apt configuration (a deb-src entry, lists and cache under the
 # cache folder); /etc/apt is neither read for sources nor changed. Nothing prebuilt is fetched.
@@ -146,11 +147,11 @@ renice -n 10 -p $$ >/dev/null || true
 # The versions may have come from the installed -dev packages alone: the source lists are fetched
 # (or refreshed) before anything is downloaded.
 apt-get "${apt_options[@]}" update -qq || die "apt-get update failed for $mirror"
-work=$cache/work
-rm -rf "$work"
-mkdir -p "$work/src"
+probe=$cache/charls-probe
+rm -rf "$probe"
+mkdir -p "$probe"
 charls_version=$debian_charls
-if ! (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only \
+if ! (cd "$probe" && apt-get "${apt_options[@]}" source --download-only \
   "charls=$debian_charls" >/dev/null); then
   say "the mirror lacks the source of charls $debian_charls: CharLS comes from GDCM's source"
   charls_version=$bundled_charls
@@ -159,6 +160,17 @@ prefix=$(prefix_for "$charls_version")
 version[charls]=$charls_version
 stamp=$prefix/.complete
 mkdir -p "$prefix/share"
+# The sources and build folders of an interrupted run for this prefix are kept: ninja goes on
+# where it stopped (Qt alone is most of the hour).
+work=$cache/work
+if [ "$(cat "$work/.prefix" 2>/dev/null)" != "$prefix" ]; then
+  rm -rf "$work"
+  mkdir -p "$work/src"
+  echo "$prefix" >"$work/.prefix"
+fi
+# apt-get source finds these files present and does not fetch them again.
+find "$probe" -maxdepth 1 -type f -exec mv -f {} "$work/src/" \;
+rm -rf "$probe"
 # The toolchain file goes into the prefix: Qt's own toolchain file chain-loads it by path, so it
 # must outlive the clone that built the prefix.
 cp "$here/cmake/mingw-w64.cmake" "$prefix/share/mingw-w64.cmake"
@@ -168,10 +180,14 @@ export WINEDEBUG=-all
 fetch() { # fetches and unpacks source package $1 (Debian's patches applied) into $work/src/$1
   local package=$1
   [ -d "$work/src/$package" ] && return 0
-  # apt checks the files against the signed Release; dpkg-source applies Debian's patches.
+  # apt checks the files against the signed Release; dpkg-source applies Debian's patches. The
+  # folder gets its name once complete: an interrupted unpacking is not taken for a source.
+  rm -rf "$work/src/$package.partial"
   (cd "$work/src" &&
     apt-get "${apt_options[@]}" source --download-only "$package=${version[$package]}" >/dev/null &&
-    dpkg-source --no-check -x "${package}_${version[$package]#*:}.dsc" "$package" >/dev/null) ||
+    dpkg-source --no-check -x "${package}_${version[$package]#*:}.dsc" "$package.partial" \
+      >/dev/null &&
+    mv "$package.partial" "$package") ||
     die "fetching the source of $package ${version[$package]} failed"
 }
 
@@ -333,16 +349,19 @@ build_qt() {
 }
 
 timed() { # runs "$@" and records its wall and CPU (user + system) seconds in the prefix
-  local label=$1 TIMEFORMAT="%R %U %S" wall user system
+  local part=${1#build_} TIMEFORMAT="%R %U %S" times=$work/$1.time status
+  # The part runs with set -e in a subshell that no || or && governs (either would turn set -e
+  # off in it). The subshell around it always succeeds, so that the time reaches the part's file
+  # even when the part fails: an interrupted attempt is counted in with the run that finishes it.
   exec 8>&2
-  # In a subshell, outside any || (which would turn set -e off in it): a failing part stops the
-  # script here.
-  { time ("$@" 2>&8); } 2>"$work/$label.time"
+  { time (set +e; (set -e; "$@") 2>&8; echo $? >"$work/.status"); } 2>>"$times"
   exec 8>&-
-  read -r wall user system <"$work/$label.time"
-  echo "${label#build_} wall=${wall}s cpu=$(awk "BEGIN { print $user + $system }")s" \
-    >>"$prefix/build-times.txt"
-  say "${label#build_}: ${wall} s wall"
+  status=$(cat "$work/.status")
+  [ "$status" = 0 ] || exit "$status"
+  awk -v part="$part" '{ wall += $1; cpu += $2 + $3 }
+    END { runs = NR > 1 ? " (" NR " runs)" : ""
+          printf "%s wall=%.1fs cpu=%.1fs%s\n", part, wall, cpu, runs }' "$times" |
+    tee -a "$prefix/build-times.txt" | sed 's/^/build_windows_deps: /' >&2
 }
 
 for entry in "${parts[@]}"; do
@@ -353,7 +372,7 @@ for entry in "${parts[@]}"; do
     echo "$prefix"
     exit 0
   fi
-  rm -rf "${prefix:?}/$part" "$work/$part-build"
+  rm -rf "${prefix:?}/$part"
   timed "build_$part"
   echo "${version[$package]}" >"$prefix/.$part-done"
 done
