@@ -127,10 +127,19 @@ def helper_ends_with_converter():
          windows_path(os.path.join(folder, "o.gsd"))],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    # Wine shows a process's command line with its Windows path.
+    helper = windows_path(os.path.join(folder, "dicom-decode.exe")).encode()
+
     def helpers():
-        found = subprocess.run(["pgrep", "-f", os.path.join(folder, "dicom-decode.exe")],
-                               stdout=subprocess.PIPE).stdout.split()
-        return [int(pid) for pid in found]
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if f.read().startswith(helper):
+                        found.append(int(pid))
+            except OSError:
+                pass
+        return found
 
     deadline = time.time() + 60
     while not helpers() and time.time() < deadline and converter.poll() is None:
