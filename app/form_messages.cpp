@@ -18,6 +18,10 @@ std::string FormMessageTemplate(const FormConversionError& error) {
       return "'%s' は 0 以上の有限の浮動小数点数ではありません";
     case FormProblem::kSexNotSet:
       return "Sex is not set: choose Male or Female";
+    case FormProblem::kImplausible:
+      return error.field == FormField::kHeight
+                 ? "Height '%s' cm is no patient's: 20 to 250 cm, or 0 to leave it out"
+                 : "Weight '%s' kg is no patient's: 0.5 to 400 kg, or 0 to leave it out";
   }
   return ConversionMessageTemplate(error.kind);
 }

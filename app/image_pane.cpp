@@ -120,7 +120,9 @@ ImagePane::ImagePane(const Study& study, QWidget* parent) : QWidget(parent), stu
   levelBox = new QSpinBox(this);
   levelBox->setObjectName("levelBox");
   levelBox->setToolTip(levelSlider->toolTip());
-  levelBox->setMinimumWidth(levelBox->fontMetrics().horizontalAdvance("32767") + 36);
+  // As wide as the style draws the largest count with its arrows, at any scale.
+  levelBox->setRange(0, 32767);
+  levelBox->setMinimumWidth(levelBox->sizeHint().width());
   for (QWidget* level : {static_cast<QWidget*>(levelSlider), static_cast<QWidget*>(levelBox)}) {
     QPalette palette = level->palette();
     palette.setColor(QPalette::Text, Qt::black);
@@ -180,6 +182,8 @@ void ImagePane::ShowStudy(bool baseToApex) {
   const TStudyRecord& record = study_.record;
   gates_ = std::clamp<int>(record.gateCount, 1, kStoreGates);
   frames_ = std::clamp<int>(record.frameCount, 0, kStoreFramesPerGate);
+  if (limitGates_ >= 0) gates_ = std::clamp(limitGates_, 1, gates_);
+  if (limitFrames_ >= 0) frames_ = std::min(limitFrames_, frames_);
   // A new study starts at its maximum; a new slice order keeps the level.
   const int maxCount = std::max<int>(record.maxCount, 0);
   if (maxCount != maxCount_ || levelSlider->maximum() != maxCount) {

@@ -63,6 +63,9 @@ class ImagePane : public QWidget {
   void ShowStudy(bool baseToApex);
   // The next ShowStudy is of another study: the level starts at its maximum.
   void NewStudy() { maxCount_ = -1; }
+  // Shows no more gates and frames than these, those Save will write
+  // (negative: all the record has); the next ShowStudy takes them.
+  void LimitTo(int gates, int frames) { limitGates_ = gates, limitFrames_ = frames; }
   int Gate() const;
   // The cine's pace: gates per second.
   static constexpr int kCineRate = 10;
@@ -87,5 +90,6 @@ class ImagePane : public QWidget {
   QTimer* cine_;
   bool baseToApex_ = false;
   int gates_ = 1, frames_ = 0, maxCount_ = 1, level_ = 1;
+  int limitGates_ = -1, limitFrames_ = -1;
   std::vector<QImage> strips_;  // per gate, drawn when first shown
 };

@@ -9,8 +9,21 @@ namespace {
 // A load shorter than this shows no dialog unless it waits for the decoder.
 constexpr qint64 kQuietMilliseconds = 400;
 
+// "UID (name)" as the loader describes a transfer syntax: the operator
+// reads the name; the UID is for the tooltip.
+QString SyntaxName(const std::string& encoding) {
+  const std::size_t open = encoding.find(" (");
+  if (open == std::string::npos || encoding.empty() || encoding.back() != ')')
+    return QString::fromStdString(encoding);
+  return QString::fromStdString(encoding.substr(open + 2, encoding.size() - open - 3));
+}
+
+QString SyntaxUid(const std::string& encoding) {
+  return QString::fromStdString(encoding.substr(0, encoding.find(" (")));
+}
+
 QString Describe(const LoadProgress& progress) {
-  const QString encoding = QString::fromStdString(progress.encoding);
+  const QString encoding = SyntaxName(progress.encoding);
   switch (progress.stage) {
     case LoadStage::kDecoding:
       return QString("Decoding %1 ...").arg(encoding);
@@ -43,6 +56,8 @@ bool LoadProgressView::Report(const LoadProgress& progress) {
     Show(progress);
   if (dialog_) {
     dialog_->setLabelText(Describe(progress));
+    dialog_->setToolTip(
+        progress.encoding.empty() ? QString() : "Transfer syntax " + SyntaxUid(progress.encoding));
     if (progress.total > 0) {
       dialog_->setRange(0, 1000);
       dialog_->setValue(static_cast<int>(1000 * progress.done / progress.total));

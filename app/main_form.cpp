@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -7,6 +9,8 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFocusFrame>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +23,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStyle>
+#include <QTextEdit>
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
@@ -34,6 +39,7 @@
 #include "core/load_report.h"
 #include "core/operator_question.h"
 #include "form/character_set.h"
+#include "form/patient_identity.h"
 #include "gsd/gsd_writer.h"
 #include "model/study_state.h"
 #include "scan/study_table.h"
@@ -140,6 +146,7 @@ const char* const kSaveFolderKey = "dialogs/saveFolder";
 const char* const kImagePaneKey = "view/imagePane";
 const char* const kPositionKey = "view/position";
 const char* const kUnfoldedSizeKey = "view/unfoldedSize";
+const char* const kHeaderViewKey = "view/fileHeader";
 
 // A path panel of the input row: sunken, light grey, black text.
 QLabel* AddPathPanel(QWidget* parent, const char* name, int x, int width) {
@@ -300,6 +307,26 @@ void TMainForm::BuildButtons() {
   btImages = AddButton(Panel4, "btImages", "Images >>", 8, 188, 121, QIcon());
   btImages->setEnabled(false);
   btImages->setAutoDefault(false);
+  btHeader = AddButton(Panel4, "btHeader", "File &header", 133, 188, 121, QIcon());
+  btHeader->setToolTip("The header lines Save will write, each value written otherwise marked");
+  btHeader->setCheckable(true);
+  btHeader->setEnabled(false);
+  btHeader->setAutoDefault(false);
+  headerView = new QTextEdit(this);
+  headerView->setObjectName("headerView");
+  headerView->setReadOnly(true);
+  // A long mark wraps below its line rather than out of sight.
+  headerView->setLineWrapMode(QTextEdit::WidgetWidth);
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  fixed.setPixelSize(12);
+  headerView->setFont(fixed);
+  {
+    QPalette palette = headerView->palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    headerView->setPalette(palette);
+  }
+  headerView->hide();
   imagePane = new ImagePane(study_, this);
   imagePane->hide();
   SetEnabledTextBlack(imagePane->playButton);
@@ -307,9 +334,9 @@ void TMainForm::BuildButtons() {
 
   // Down the left column, then the right one, then the slice order and the
   // buttons from left to right, Select last.
-  QWidget* order[] = {edID,      edName,  edHeight, edWeight, rbM,    rbF,      edTracer,
-                      edComment, edDate,  edTime,   edHR,     edDiv,  edFrm,    edPix,
-                      edThick,   cbMflag, BtOK,     BitBtn2,  btHelp, btImages, btIn};
+  QWidget* order[] = {edID,   edName,  edHeight, edWeight, rbM,      rbF,   edTracer, edComment,
+                      edDate, edTime,  edHR,     edDiv,    edFrm,    edPix, edThick,  cbMflag,
+                      BtOK,   BitBtn2, btHelp,   btImages, btHeader, btIn};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -324,12 +351,28 @@ void TMainForm::ConnectEvents() {
   auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
   connect(helpKey, &QShortcut::activated, this, &TMainForm::btHelpClick);
 
+  // The style's focus frame around the focused button: the form's palette
+  // leaves the style's own focus mark faint on grey.
+  auto* focusFrame = new QFocusFrame(this);
+  connect(qApp, &QApplication::focusChanged, focusFrame,
+          [this, focusFrame](QWidget*, QWidget* now) {
+            auto* button = qobject_cast<QAbstractButton*>(now);
+            focusFrame->setWidget(button != nullptr && isAncestorOf(button) ? button : nullptr);
+          });
+
   connect(btIn, &QToolButton::clicked, this, &TMainForm::btInClick);
   connect(BtOK, &QPushButton::clicked, this, &TMainForm::BtOKClick);
   connect(BitBtn2, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
   connect(btHelp, &QPushButton::clicked, this, &TMainForm::btHelpClick);
   connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
   connect(btImages, &QPushButton::clicked, this, &TMainForm::ToggleImagePane);
+  connect(btHeader, &QPushButton::clicked, this, &TMainForm::ToggleHeaderView);
+  for (QLineEdit* count : {edDiv, edFrm})
+    connect(count, &QLineEdit::textChanged, this, &TMainForm::FollowWrittenCounts);
+  for (QLineEdit* edit : Panel3->findChildren<QLineEdit*>())
+    connect(edit, &QLineEdit::textChanged, this, &TMainForm::UpdateHeaderView);
+  for (QRadioButton* sex : {rbM, rbF})
+    connect(sex, &QRadioButton::toggled, this, &TMainForm::UpdateHeaderView);
   connect(cbMflag, &QCheckBox::toggled, this, [this](bool baseToApex) {
     if (!imagePane->isHidden()) imagePane->ShowStudy(baseToApex);
   });
@@ -351,13 +394,88 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
   // With the image pane open, the panels keep the layout's width and the
   // pane takes the rest.
   const int panels = imagePane->isHidden() ? width() : kClientWidth;
+  // With the header view open, the form keeps its height and the view
+  // takes the rest below it.
+  const int form = headerView->isHidden() ? height() : kClientHeight;
   Panel1->setGeometry(0, 0, panels, kInputRowHeight);
-  Panel4->setGeometry(0, top, panels, height() - top);
+  Panel4->setGeometry(0, top, panels, form - top);
+  headerView->setGeometry(0, form, panels, height() - form);
   imagePane->setGeometry(panels, 0, width() - panels, height());
 }
 
 int TMainForm::LayoutHeight() const {
-  return kClientHeight;
+  return kClientHeight + (headerView->isHidden() ? 0 : kMinHeaderViewHeight);
+}
+
+void TMainForm::FollowWrittenCounts() {
+  // A count Save would refuse leaves the pane as loaded.
+  auto written = [](QLineEdit* edit, int loaded) {
+    std::optional<std::int32_t> value = ParseFormInteger(edit->text().toStdString());
+    return value && *value >= 0 && *value <= loaded ? *value : -1;
+  };
+  imagePane->LimitTo(written(edDiv, loaded_.gates), written(edFrm, loaded_.frames));
+  if (!imagePane->isHidden()) imagePane->ShowStudy(cbMflag->isChecked());
+}
+
+void TMainForm::ToggleHeaderView() {
+  const bool shown = headerView->isHidden();
+  QSettings().setValue(kHeaderViewKey, shown);
+  ShowHeaderView(shown);
+}
+
+// Unfolding lengthens the window by the view, as far as the screen has room.
+void TMainForm::ShowHeaderView(bool shown) {
+  btHeader->setChecked(shown);
+  if (shown == !headerView->isHidden()) return;
+  headerView->setVisible(shown);
+  setMinimumSize(minimumWidth(), LayoutHeight());
+  if (shown) {
+    UpdateHeaderView();
+    resize(width(), kClientHeight + kHeaderViewHeight);
+    FitOnScreen();
+  } else {
+    resize(width(), kClientHeight);
+  }
+  QResizeEvent relayout(size(), size());
+  resizeEvent(&relayout);
+}
+
+namespace {
+
+QString Escaped(const std::string& utf8) {
+  return QString::fromUtf8(utf8.c_str()).toHtmlEscaped();
+}
+
+}  // namespace
+
+void TMainForm::UpdateHeaderView() {
+  if (headerView->isHidden()) return;
+  if (!BtOK->isEnabled()) {
+    headerView->clear();
+    return;
+  }
+  TStudyRecord stored = study_.record;
+  if (std::optional<FormConversionError> error = StoreFormTexts(CollectTexts(), stored)) {
+    QWidget* field = findChild<QWidget*>(QString::fromLatin1(ControlOfField(error->field)));
+    auto* edit = qobject_cast<QLineEdit*>(field);
+    const QString typed = edit ? edit->text() : QString::fromLatin1(error->text.c_str());
+    headerView->setHtml("<p>Save refuses the fields as they stand:<br>" +
+                        QString::fromUtf8(FormMessageTemplate(*error).c_str())
+                            .replace("%s", typed)
+                            .toHtmlEscaped() +
+                        "</p>");
+    return;
+  }
+  QString html = "<div style=\"white-space:pre-wrap\">";
+  for (const MarkedHeaderLine& line : MarkedHeaderLines(stored, study_.found, characterSet_)) {
+    if (line.mark.empty()) {
+      html += Escaped(line.text) + "\n";
+      continue;
+    }
+    html += "<span style=\"background:#ffe066\">" + Escaped(line.text) +
+            "</span> <span style=\"color:#b00000\">&lt;- " + Escaped(line.mark) + "</span>\n";
+  }
+  headerView->setHtml(html + "</div>");
 }
 
 void TMainForm::ToggleImagePane() {
@@ -376,6 +494,7 @@ void TMainForm::ShowImagePane(bool shown) {
   if (shown) {
     imagePane->ShowStudy(cbMflag->isChecked());
     foldedSize_ = size();
+    foldedWithHeader_ = !headerView->isHidden();
     const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
     const int frame = frameGeometry().width() - width();
     const int most = std::max(kFrameSide, room.width() - frame - kClientWidth);
@@ -387,7 +506,10 @@ void TMainForm::ShowImagePane(bool shown) {
     FitOnScreen();
   } else {
     setMinimumSize(kClientWidth, LayoutHeight());
-    resize(foldedSize_.expandedTo(minimumSize()));
+    // The folded height, unless the header view folded or unfolded since.
+    const bool sameHeader = foldedWithHeader_ == !headerView->isHidden();
+    resize(QSize(foldedSize_.width(), sameHeader ? foldedSize_.height() : height())
+               .expandedTo(minimumSize()));
   }
   QResizeEvent relayout(size(), size());
   resizeEvent(&relayout);  // a hidden window gets its resize event only when shown
@@ -472,6 +594,11 @@ bool TMainForm::LoadStudy() {
     return false;
   }
   SetCharacterSet(report.characterSet);
+  CutIdentityToWholeCharacters(study_.record, study_.found, report.characterSet);
+  // What changes of the patient's identity comes first among the caveats.
+  const std::vector<std::string> caveats =
+      IdentityCaveats(study_.record, study_.found, report.characterSet);
+  report.warnings.insert(report.warnings.begin(), caveats.begin(), caveats.end());
   FillFieldsFromStudy();
   const TStudyRecord& record = study_.record;
   loaded_ = LoadedCountsOf(record);
@@ -486,18 +613,22 @@ bool TMainForm::LoadStudy() {
   shownPatientName_ = record.patientName;
   BtOK->setEnabled(true);
   btImages->setEnabled(true);
+  btHeader->setEnabled(true);
   // An open pane shows the new study; a folded one draws it when unfolded.
   imagePane->NewStudy();
+  imagePane->LimitTo(-1, -1);
   if (!imagePane->isHidden())
     imagePane->ShowStudy(cbMflag->isChecked());
   else if (QSettings().value(kImagePaneKey, false).toBool())
     ShowImagePane(true);
+  if (QSettings().value(kHeaderViewKey, false).toBool()) ShowHeaderView(true);
+  UpdateHeaderView();
   if (!report.warnings.empty()) {
     QStringList lines;
     for (const std::string& warning : report.warnings) {
       std::fprintf(stderr, "dicom-converter: warning: %s: %s\n", inputPath_.c_str(),
                    warning.c_str());
-      lines << QString::fromStdString(warning);
+      lines << QString::fromUtf8(warning.c_str());
     }
     services_->ShowWarning(isVisible() ? this : nullptr,
                            QString::fromLocal8Bit(inputPath_.c_str()) + "\n\n" + lines.join("\n"));
@@ -666,6 +797,20 @@ void TMainForm::BtOKClick() {
     if (field) field->setFocus();
     return;
   }
+  // Fewer gates or frames than loaded write the first ones, R-R Divisions 0
+  // one gate as an ungated file: said once, here, and No writes nothing.
+  const int loadedGates = std::max<int>(loaded_.gates, 1), loadedFrames = loaded_.frames;
+  const int writtenGates = std::max<int>(stored.gateCount, 1);
+  if (writtenGates < loadedGates || stored.frameCount < loadedFrames) {
+    const QString question =
+        QString("%1 gates x %2 frames were loaded; %3 x %4 will be written%5. Save?")
+            .arg(loadedGates)
+            .arg(loadedFrames)
+            .arg(writtenGates)
+            .arg(stored.frameCount)
+            .arg(stored.gateCount <= 0 ? " as an ungated study (R-R Divisions 0)" : "");
+    if (!services_->AskYesNo(this, question, kApplicationTitle, false, QString())) return;
+  }
   if (!batchMode_) {
     std::optional<QString> chosen = services_->ChooseOutputFile(this, ProposedOutputPath());
     if (!chosen) return;
@@ -673,7 +818,7 @@ void TMainForm::BtOKClick() {
   }
   study_.record = stored;
   std::string error;
-  const int result = OutputIsTheInput(outputPath_.c_str(), inputPath_.c_str(), error)
+  const int result = OutputIsTheInput(outputPath_.c_str(), study_, error)
                          ? kGsdNotWritten
                          : WriteGsdFile(outputPath_.c_str(), study_, cbMflag->isChecked(), error);
   // The save folder is remembered only when the file was written there: a
@@ -710,10 +855,19 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
     BitBtn2Click();
     return;
   }
-  // Enter presses the focused Cancel, Help or Images; from anywhere else it saves.
+  // Enter presses the focused Cancel, Help or Images; from a field of the
+  // form it saves. The image pane only views: Enter in its level box (which
+  // has taken the typed level by now), its gate slider or Play acts on that
+  // control alone and never writes the file.
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter && (focusWidget() == BitBtn2 || focusWidget() == btHelp || focusWidget() == btImages)) {
-    static_cast<QPushButton*>(focusWidget())->click();
+  QWidget* focused = focusWidget();
+  if (enter && (focused == BitBtn2 || focused == btHelp || focused == btImages)) {
+    static_cast<QPushButton*>(focused)->click();
+    return;
+  }
+  if (enter && focused != nullptr && imagePane->isAncestorOf(focused)) {
+    if (auto* button = qobject_cast<QAbstractButton*>(focused)) button->click();
+    event->accept();
     return;
   }
   QDialog::keyPressEvent(event);  // Enter presses the default button Save

@@ -22,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTextEdit;
 class QToolButton;
 class ImagePane;
 
@@ -89,12 +90,25 @@ class TMainForm : public QDialog {
   // "Images >>": unfolds the image pane to the right of the panels.
   QPushButton* btImages;
   ImagePane* imagePane;
+  // "File header": unfolds, below the form, the header lines Save would
+  // write as the fields stand, each value written otherwise than the file
+  // or the field holds it marked.
+  QPushButton* btHeader;
+  QTextEdit* headerView;
+  static constexpr int kHeaderViewHeight = 280;
+  static constexpr int kMinHeaderViewHeight = 100;
   // The pane's width when the screen has room for it, and the least it
   // takes on a narrow one.
   static constexpr int kImagePaneWidth = 560;
   static constexpr int kMinImagePaneWidth = 200;
 
   void ToggleImagePane();
+  void ToggleHeaderView();
+  // The header view anew from the fields as they stand.
+  void UpdateHeaderView();
+  // The image pane anew with the gates and frames R-R Divisions and Frames
+  // say Save will write.
+  void FollowWrittenCounts();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -139,6 +153,7 @@ class TMainForm : public QDialog {
   // the file and the reason.
   void ReportFailure(const std::string& file, const std::string& reason);
   void ShowImagePane(bool shown);
+  void ShowHeaderView(bool shown);
   int LayoutHeight() const;
 
   const bool batchMode_;
@@ -157,6 +172,7 @@ class TMainForm : public QDialog {
   DecoderSettings decoder_;
   std::vector<std::pair<std::string, QString>> loadedTexts_;
   QSize foldedSize_;   // the window's size before the pane unfolded
+  bool foldedWithHeader_ = false;  // whether the header view was open then
   QSize fittedFrame_;  // the frame the last FitOnScreen counted
 
   std::unique_ptr<FormServices> ownServices_;

@@ -3,17 +3,20 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <iterator>
 #include <thread>
 
-#include "scan/study_table.h"
+#include "form/patient_identity.h"
 
 std::optional<TreeScanResult> ScanUnderProgressDialog(QWidget* parent, const QString& path) {
   std::atomic<bool> cancel{false}, done{false};
@@ -52,31 +55,81 @@ std::optional<TreeScanResult> ScanUnderProgressDialog(QWidget* parent, const QSt
   return result;
 }
 
+namespace {
+
+// The list's columns: what tells a patient's series apart (stress from
+// rest), with texts decoded as the form decodes them.
+const char* const kChooserColumns[] = {"Patient ID", "Name",        "Study",          "Series",
+                                       "Series No.", "Series time", "Gates x frames", "File"};
+constexpr int kFileColumn = 7;
+constexpr int kMostFileWidth = 320;  // a longer path loses its middle
+
+QString Decoded(const std::string& bytes, const std::string& characterSet) {
+  return QString::fromUtf8(ShownUtf8(bytes, characterSet).c_str()).trimmed();
+}
+
+// HHMMSS[.frac] as HH:MM:SS; another form as it stands.
+QString SeriesTime(const std::string& time) {
+  const QString text = QString::fromLatin1(time.c_str()).trimmed();
+  if (text.size() < 6 || !text.left(6).toInt()) return text;
+  return text.left(2) + ":" + text.mid(2, 2) + ":" + text.mid(4, 2);
+}
+
+QTableWidgetItem* Cell(const QString& text) {
+  auto* item = new QTableWidgetItem(text);
+  item->setToolTip(text);
+  return item;
+}
+
+}  // namespace
+
 std::optional<std::size_t> PickStudyFromTable(QWidget* parent,
                                               const std::vector<StudyFacts>& studies) {
   QDialog dialog(parent);
   dialog.setWindowTitle("NM studies found");
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new QLabel("Pick the study to load:"));
+  layout->addWidget(new QLabel("Pick the study to load (a heading sorts by its column):"));
   auto* table = new QTableWidget(static_cast<int>(studies.size()),
-                                 static_cast<int>(std::size(kStudyColumns)));
+                                 static_cast<int>(std::size(kChooserColumns)));
   QStringList headers;
-  for (const char* column : kStudyColumns) headers << column;
+  for (const char* column : kChooserColumns) headers << column;
   table->setHorizontalHeaderLabels(headers);
   for (std::size_t row = 0; row < studies.size(); ++row) {
-    std::vector<std::string> cells = StudyCells(studies[row]);
-    for (std::size_t column = 0; column < cells.size(); ++column) {
-      auto* item = new QTableWidgetItem(QString::fromLocal8Bit(cells[column].c_str()));
-      item->setToolTip(item->text());
-      table->setItem(static_cast<int>(row), static_cast<int>(column), item);
-    }
+    const StudyFacts& facts = studies[row];
+    const std::string& set = facts.specificCharacterSet;
+    const QString path = QString::fromLocal8Bit(facts.path.c_str());
+    QTableWidgetItem* cells[] = {
+        Cell(Decoded(facts.patientId, set)),
+        Cell(Decoded(facts.patientName, set)),
+        Cell(Decoded(facts.studyDescription, set)),
+        Cell(Decoded(facts.seriesDescription, set)),
+        Cell(QString()),
+        Cell(SeriesTime(facts.seriesTime)),
+        Cell(QString("%1 x %2").arg(facts.gates).arg(facts.framesPerGate)),
+        Cell(path),
+    };
+    // Series numbers sort as numbers; the row remembers the study it shows.
+    bool isNumber = false;
+    const int number = QString::fromLatin1(facts.seriesNumber.c_str()).trimmed().toInt(&isNumber);
+    if (isNumber)
+      cells[4]->setData(Qt::DisplayRole, number);
+    else
+      cells[4]->setText(QString::fromLatin1(facts.seriesNumber.c_str()).trimmed());
+    cells[0]->setData(Qt::UserRole, static_cast<qulonglong>(row));
+    for (int column = 0; column < static_cast<int>(std::size(cells)); ++column)
+      table->setItem(static_cast<int>(row), column, cells[column]);
   }
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setSelectionMode(QAbstractItemView::SingleSelection);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setTextElideMode(Qt::ElideMiddle);
   table->verticalHeader()->hide();
   table->horizontalHeader()->setStretchLastSection(true);
   table->resizeColumnsToContents();
+  table->setColumnWidth(kFileColumn, std::min(table->columnWidth(kFileColumn), kMostFileWidth));
+  // In the order found until the operator sorts by a heading.
+  table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  table->setSortingEnabled(true);
   table->selectRow(0);
   layout->addWidget(table);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -84,7 +137,14 @@ std::optional<std::size_t> PickStudyFromTable(QWidget* parent,
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   QObject::connect(table, &QTableWidget::cellDoubleClicked, &dialog, &QDialog::accept);
-  dialog.resize(900, 300);
+  // As wide as its columns, as far as the screen has room.
+  int wanted = 0;
+  for (int column = 0; column < table->columnCount(); ++column)
+    wanted += table->columnWidth(column);
+  QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+  const QRect room = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  dialog.resize(std::min(wanted + 40, room.width() - 40), std::min(320, room.height() - 80));
   if (dialog.exec() != QDialog::Accepted || table->currentRow() < 0) return std::nullopt;
-  return static_cast<std::size_t>(table->currentRow());
+  return static_cast<std::size_t>(
+      table->item(table->currentRow(), 0)->data(Qt::UserRole).toULongLong());
 }

@@ -14,6 +14,7 @@
 
 #include "cli/folder_mode.h"
 #include "core/gated_loader.h"
+#include "form/patient_identity.h"
 #include "form/study_form.h"
 #include "gsd/gsd_writer.h"
 #include "model/study.h"
@@ -182,6 +183,12 @@ int ApplyMeasure(const std::string& arg, const char* value, Options& options) {
   if (!number || !std::isfinite(static_cast<float>(*number)))
     return UsageError(arg + " '" + into + "' is not a finite number");
   if (*number < 0) return UsageError(arg + " '" + into + "' is negative (0 leaves it out)");
+  const bool height = arg == "--height";
+  const double least = height ? kLeastHeightCm : kLeastWeightKg;
+  const double most = height ? kMostHeightCm : kMostWeightKg;
+  if (*number != 0 && (*number < least || *number > most))
+    return UsageError(arg + " '" + into + "' is no patient's: " + FormatFormFloat(least) + " to " +
+                      FormatFormFloat(most) + (height ? " cm" : " kg") + ", or 0 to leave it out");
   return kConvert;
 }
 
@@ -397,6 +404,10 @@ int LoadInput(const Options& options, const std::string& path, Study& study) {
     return Refuse(loaded, report.FailureText(loaded) + option,
                   *option ? kOutcomeDeclined : nullptr);
   }
+  // What changes of the patient's identity comes first, as in the window.
+  CutIdentityToWholeCharacters(study.record, study.found, report.characterSet);
+  for (const std::string& caveat : IdentityCaveats(study.record, study.found, report.characterSet))
+    Warn(caveat);
   for (const std::string& warning : report.warnings) Warn(warning);
   return kLoadOk;
 }
@@ -428,7 +439,7 @@ int StoreAndWrite(const StudyFormTexts& texts, const Options& options, Study& st
                                       error->text + "', not a number");
   }
   std::string error;
-  if (OutputIsTheInput(OutputPath.c_str(), InputPath.c_str(), error) ||
+  if (OutputIsTheInput(OutputPath.c_str(), study, error) ||
       WriteGsdFile(OutputPath.c_str(), study, options.baseToApex, error) != kGsdWritten) {
     Say(OutputPath + ": cannot write: " + error);
     Outcome.reason = TerminalText(OutputPath + ": cannot write: " + error);
@@ -488,6 +499,7 @@ int ConvertOne(const Options& options) {
   int loaded = LoadInput(options, loadPath, study);
   held.Reset();
   if (loaded != kLoadOk) return loaded;
+  study.sourceName = InputPath;  // the name the caller gave, not the held file's
   return StoreAndWrite(FormWithOptions(options, study.record), options, study);
 }
 

@@ -489,6 +489,8 @@ int LoadGatedStudy(const char* path, Study& study, const LoadOptions& options, L
   LoadSession session(study, options, report);
   ClearRecord(study.record);
   study.found = ScanFindings{};
+  study.source.reset();
+  study.sourceName = path;
   if (!study.frames.Held()) {
     session.Fail(LoadFailure::kNoMemory, "no memory for the frame store");
     return kLoadNoMemory;
@@ -505,6 +507,7 @@ int LoadGatedStudy(const char* path, Study& study, const LoadOptions& options, L
     }
     int result = kLoadFailed;
     if (plain != nullptr) {
+      study.source = IdentityOfStream(plain);
       result = LoadFromStream(session, plain, Source::kOriginal);
       std::fclose(plain);
     }
@@ -516,6 +519,7 @@ int LoadGatedStudy(const char* path, Study& study, const LoadOptions& options, L
     }
     return result;
   }
+  study.source = IdentityOfStream(stream);
   int result = LoadFromStream(session, stream, Source::kOriginal);
   std::fclose(stream);
   return result;

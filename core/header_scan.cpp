@@ -290,12 +290,14 @@ const ScanRow kScanRows[] = {
     // Patient: an empty name or ID is marked, not left blank.
     {Tag(0x0010, 0x0010), Scope::kTopLevel,
      [](Scan& s) {
-       SetField(s.record.patientName, s.Empty() ? "No_name" : s.ReadText());
+       s.found.patientName = s.Empty() ? "" : s.ReadText();
+       SetField(s.record.patientName, s.Empty() ? "No_name" : s.found.patientName.c_str());
        return 0;
      }},
     {Tag(0x0010, 0x0020), Scope::kTopLevel,
      [](Scan& s) {
-       SetField(s.record.patientId, s.Empty() ? "No_ID" : s.ReadText());
+       s.found.patientId = s.Empty() ? "" : s.ReadText();
+       SetField(s.record.patientId, s.Empty() ? "No_ID" : s.found.patientId.c_str());
        return 0;
      }},
     {Tag(0x0010, 0x0040), Scope::kTopLevel, [](Scan& s) { return StoreSex(s), 0; }},

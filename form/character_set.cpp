@@ -269,3 +269,22 @@ std::optional<std::string> DecodeDicomText(std::string_view bytes,
     return AppendConverted(single, bytes, out) ? std::optional(out) : std::nullopt;
   return DecodeExtended(bytes, start);
 }
+
+// A prefix ends after a whole character when its last byte adds to the
+// text: DecodeDicomText drops a character or an escape sequence cut at the
+// end, so the prefix one byte shorter decodes to the same text.
+std::size_t WholeCharacterCut(std::string_view bytes, std::size_t most,
+                              std::string_view specificCharacterSet) {
+  if (bytes.size() <= most) return bytes.size();
+  // The longest escape sequence and the widest character end within these.
+  constexpr std::size_t kLongestStep = 8;
+  for (std::size_t length = most; length > 0 && length + kLongestStep > most; --length) {
+    const std::optional<std::string> with =
+        DecodeDicomText(bytes.substr(0, length), specificCharacterSet);
+    const std::optional<std::string> without =
+        DecodeDicomText(bytes.substr(0, length - 1), specificCharacterSet);
+    if (!with || !without) return most;
+    if (*with != *without) return length;
+  }
+  return most;
+}

@@ -3,6 +3,7 @@
 // Toolkit-free; glibc's iconv does the conversions of each character set.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,3 +20,10 @@
 // to the last whole character.
 std::optional<std::string> DecodeDicomText(std::string_view bytes,
                                            std::string_view specificCharacterSet);
+
+// How many of bytes a field of `most` bytes keeps so that it ends after a
+// whole character of specificCharacterSet: `most` itself when bytes are no
+// longer, or do not decode (the bytes are then all the window can go by).
+// An escape sequence with no character after it is left out as well.
+std::size_t WholeCharacterCut(std::string_view bytes, std::size_t most,
+                              std::string_view specificCharacterSet);

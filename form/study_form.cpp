@@ -51,13 +51,19 @@ FormResult StoreReal(FormField field, const std::string& text, Store store) {
 }
 
 // Height and weight: 0 leaves them out of the file; a negative or one
-// beyond a 32-bit float is a typing error.
+// beyond a 32-bit float is a typing error, and so is one no patient has
+// (170 typed as the weight, kilograms as grams).
 FormResult StoreMeasure(FormField field, const std::string& text, float& into) {
   auto value = ParseFormFloat(text);
   if (!value) return FormConversionError{field, NumberKind::kFloat, text};
   const float rounded = ToFloat32(*value);
   if (rounded < 0.0f || std::isinf(rounded))
     return FormConversionError{field, NumberKind::kFloat, text, FormProblem::kOutOfRange};
+  const bool height = field == FormField::kHeight;
+  const double least = height ? kLeastHeightCm : kLeastWeightKg;
+  const double most = height ? kMostHeightCm : kMostWeightKg;
+  if (rounded != 0.0f && (*value < least || *value > most))
+    return FormConversionError{field, NumberKind::kFloat, text, FormProblem::kImplausible};
   into = rounded;
   return std::nullopt;
 }

@@ -50,10 +50,15 @@ enum class FormField {
 };
 
 enum class FormProblem {
-  kNotANumber,  // the text does not convert
-  kOutOfRange,  // it converts, to a value the record cannot hold or the store has no frames for
-  kSexNotSet,   // neither Male nor Female is chosen
+  kNotANumber,   // the text does not convert
+  kOutOfRange,   // it converts, to a value the record cannot hold or the store has no frames for
+  kSexNotSet,    // neither Male nor Female is chosen
+  kImplausible,  // a height or weight no patient has (0 leaves it out)
 };
+
+// The heights and weights of patients; 0 leaves either out of the file.
+constexpr double kLeastHeightCm = 20, kMostHeightCm = 250;
+constexpr double kLeastWeightKg = 0.5, kMostWeightKg = 400;
 
 struct FormConversionError {
   FormField field;

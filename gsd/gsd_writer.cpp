@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -84,6 +85,12 @@ std::string ComposeGsdHeader(const TStudyRecord& record) {
   return Compose(FieldsOf(record));
 }
 
+std::vector<std::pair<std::string, std::string>> GsdHeaderFields(const TStudyRecord& record) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (auto& [key, value] : FieldsOf(record)) fields.emplace_back(key, std::move(value));
+  return fields;
+}
+
 bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error) {
   const HeaderFields written = FieldsOf(record);
   std::string header = Compose(written);
@@ -138,14 +145,18 @@ int WriteGsdFile(const char* path, const Study& study, bool baseToApex, std::str
     return kGsdNotWritten;
   }
   if (!GsdHeaderReadsBack(record, error)) return kGsdNotWritten;
+  // The input is refused by what the writer finds at the output's name when
+  // it opens it, not by an earlier look that a rename could overtake.
+  std::optional<ProtectedFile> input;
+  if (study.source) input = ProtectedFile{*study.source, study.sourceName};
   int result = WriteOutputFile(
-      path, [&](std::FILE* out) { return WriteGsdStream(out, study, baseToApex); }, nullptr, error,
-      options);
+      path, [&](std::FILE* out) { return WriteGsdStream(out, study, baseToApex); },
+      input ? &*input : nullptr, error, options);
   return result == kOutputWritten ? kGsdWritten : kGsdNotWritten;
 }
 
-bool OutputIsTheInput(const char* output, const char* input, std::string& error) {
-  if (!SameFile(output, input)) return false;
-  error = std::string("it is the input file ") + input + "; not overwritten";
+bool OutputIsTheInput(const char* output, const Study& study, std::string& error) {
+  if (!study.source || IdentityOfPath(output) != study.source) return false;
+  error = "it is the input file " + study.sourceName + "; not overwritten";
   return true;
 }

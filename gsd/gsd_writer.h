@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "model/study.h"
 #include "output/output_file.h"
@@ -13,6 +15,10 @@ constexpr int kGsdNotWritten = kExitFailed;
 
 // The header text, byte for byte as it goes to disk.
 std::string ComposeGsdHeader(const TStudyRecord& record);
+
+// The header's keys and values in file order, as ComposeGsdHeader writes
+// them: the free texts sanitised, the numbers formatted.
+std::vector<std::pair<std::string, std::string>> GsdHeaderFields(const TStudyRecord& record);
 
 // Whether the project's reader reads the record's header back as written:
 // false, with the reason in error, for a header it would reject (a count
@@ -32,6 +38,7 @@ bool GsdHeaderReadsBack(const TStudyRecord& record, std::string& error);
 int WriteGsdFile(const char* path, const Study& study, bool baseToApex, std::string& error,
                  const OutputOptions& options = {});
 
-// True, with the reason in error, when output names the same file as input
-// once links are followed: the writer must not run.
-bool OutputIsTheInput(const char* output, const char* input, std::string& error);
+// True, with the reason in error, when output names the file the study was
+// read from once links are followed: said before the operator is asked
+// anything; the writer checks again on the file it opens.
+bool OutputIsTheInput(const char* output, const Study& study, std::string& error);

@@ -39,4 +39,7 @@ struct ScanFindings {
   std::uint32_t pixelDataLength = 0;    // as declared; 0xFFFFFFFF undefined
   FrameVector timeSlots;                // (0054,0070), 1-based gates
   FrameVector slices;                   // (0054,0080), 1-based slices
+  // (0010,0010) and (0010,0020) whole, as stored: the record holds them cut
+  // to its fields. Empty when absent or empty.
+  std::string patientName, patientId;
 };

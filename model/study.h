@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "model/scan_findings.h"
 #include "model/study_state.h"
+#include "platform/file_identity.h"
 
 class PageBuffer;
 
@@ -49,4 +52,9 @@ struct Study {
   // 128-column study was binned. Set once a load reads frames.
   std::int16_t workMatrixColumns = 0;
   std::int16_t workMatrixRows = 0;
+  // The file the load read, as the open stream saw it, and its name: the
+  // writer refuses to replace that very file, whatever name leads to it
+  // when the output is opened.
+  std::optional<FileIdentity> source;
+  std::string sourceName;
 };

@@ -72,6 +72,7 @@ int AssociationAcceptor::Serve(std::string& error) {
   int acceptFailures = 0;
   int status = 0;
   while (!stopping_) {
+    if (turn_) turn_();
     Join(false);
     T_ASC_Association* association = nullptr;
     OFCondition cond =

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <string>
@@ -37,6 +38,9 @@ class AssociationAcceptor {
   int Serve(std::string& error);
   // From another thread: stop accepting and end the associations.
   void Stop();
+  // Called by the listening thread at every turn of its loop (at least
+  // every poll interval) while it listens: the watchdog's sign of life.
+  void OnTurn(std::function<void()> turn) { turn_ = std::move(turn); }
   // Associations under way (their threads not yet joined).
   std::size_t Running();
 
@@ -60,6 +64,7 @@ class AssociationAcceptor {
   std::mutex mutex_;
   std::condition_variable ended_;
   std::list<Association> associations_;
+  std::function<void()> turn_;
 };
 
 // Discards an association that was received but is not served.

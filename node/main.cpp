@@ -10,12 +10,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "node/association_acceptor.h"
+#include "node/failed_pruning.h"
 #include "node/node_check.h"
 #include "node/node_log.h"
 #include "node/node_options.h"
@@ -26,6 +28,7 @@
 #include "platform/durable_folder.h"
 #include "platform/listen_address.h"
 #include "platform/program_folder.h"
+#include "platform/service_manager.h"
 #include "process/child_process.h"
 
 namespace {
@@ -33,7 +36,12 @@ namespace {
 // The folder as an absolute path without links, for the log and the
 // programs it is handed to.
 bool UsableFolder(std::string& path, std::string& error, bool ownFolder = false) {
-  const int made = MakeFolder(path, 0750);
+  int made = MakeFolder(path, kNodeFolderPermissions);
+  // A folder made here gets its permissions whatever the umask, and keeps
+  // the set-group-ID bit a parent set up for its readers' group passed on.
+  PathFacts madeFacts;
+  if (made == 0 && (made = LookAtPath(path, false, madeFacts)) == 0)
+    made = SetPermissionsByName(path, kNodeFolderPermissions | (madeFacts.permissions & 02000));
   if (made != 0 && made != EEXIST) {
     error = path + ": " + std::strerror(made);
     return false;
@@ -100,6 +108,7 @@ void WatchSignals(const std::atomic<bool>& ended, AssociationAcceptor& acceptor,
     if (signal == DaemonSignal::kWake && !ended) continue;
     if (signal != DaemonSignal::kWake)
       log.Event("stopping", signal == DaemonSignal::kTerminate ? "SIGTERM" : "SIGINT");
+    NotifyServiceManager("STOPPING=1");
     acceptor.Stop();
     return;
   }
@@ -120,14 +129,30 @@ int Serve(AssociationAcceptor& acceptor, WorkerPool& workers, Spool& spool, Node
   // What a previous run received and did not convert, oldest first.
   for (const std::string& key : spool.QueuedKeys()) workers.Push({key, "", "", -1, 0, ""});
 
+  // Where systemd runs the node with a watchdog, the listening loop says it
+  // is alive at a quarter of the interval: a loop that hangs gets the node
+  // restarted.
+  const std::chrono::microseconds watchdog(ServiceWatchdogMicroseconds());
+  if (watchdog.count() > 0) {
+    auto last = std::chrono::steady_clock::now() - watchdog;
+    acceptor.OnTurn([watchdog, last]() mutable {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last < watchdog / 4) return;
+      last = now;
+      NotifyServiceManager("WATCHDOG=1");
+    });
+  }
   HoldWakeSignal();
   std::atomic<bool> ended{false};
   std::thread signalWatch([&] { WatchSignals(ended, acceptor, log); });
-  log.Event("listening", options.aeTitle + " port " + std::to_string(options.port) +
-                             (options.bindAddress.empty() ? "" : " on " + options.bindAddress));
+  const std::string listening = options.aeTitle + " port " + std::to_string(options.port) +
+                                (options.bindAddress.empty() ? "" : " on " + options.bindAddress);
+  log.Event("listening", listening);
+  NotifyServiceManager("READY=1\nSTATUS=listening: " + listening);
   const int status = acceptor.Serve(error);
   if (status != 0) {
     log.Event("listener failed", error);
+    NotifyServiceManager("STOPPING=1\nSTATUS=the listening socket failed: " + error);
     std::fprintf(stderr, "gsd-node: the listening socket failed: %s\n", error.c_str());
   }
   // Ends the watch when no signal did.
@@ -182,5 +207,7 @@ int main(int argc, char** argv) {
   OFCondition configured = ConfigureScp(config, options);
   if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
   AssociationAcceptor acceptor(context, config);
+  FailedPruning pruning(options.out + "/failed", options.keepFailedDays, log);
+  pruning.Start();
   return Serve(acceptor, workers, spool, log, options);
 }

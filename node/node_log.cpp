@@ -2,7 +2,7 @@
 
 bool NodeLog::Open(const std::string& path, std::string& error) {
   auto log = std::make_unique<ConversionLog>();
-  if (!log->Open(path, error)) return false;
+  if (!log->Open(path, error, kNodeFilePermissions)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   path_ = path;
   log_ = std::move(log);
@@ -17,7 +17,7 @@ bool NodeLog::Reopen(std::string& error) {
   }
   if (path.empty()) return true;  // stdout
   auto log = std::make_unique<ConversionLog>();
-  if (!log->Open(path, error)) return false;
+  if (!log->Open(path, error, kNodeFilePermissions)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   log_ = std::move(log);
   return true;

@@ -9,6 +9,13 @@
 
 #include "process/conversion_log.h"
 
+// What the node writes for others to read (GSDs, the log, failed and kept
+// objects) and the folders it makes for them, whatever the umask: the
+// owner and the group the consumers join, no one else (names begin with
+// the Patient ID).
+constexpr int kNodeFilePermissions = 0640;
+constexpr int kNodeFolderPermissions = 0750;
+
 class NodeLog {
  public:
   // As ConversionLog::Open: path empty is stdout.

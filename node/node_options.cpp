@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
 #include "output/name_template.h"
+#include "platform/host_addresses.h"
 
 const char* const kNodeUsage =
     "usage: gsd-node [--aet TITLE] [--port N] --spool DIR --out DIR [options]\n"
@@ -20,7 +22,8 @@ const char* const kNodeUsage =
     "  --spool DIR             spool folder: incoming/, queue/, work/, done/\n"
     "  --out DIR               GSD files; failed/ inside it holds the objects\n"
     "                          whose conversion failed\n"
-    "  --allow AE[@HOST]       accept only these calling AE titles (and addresses);\n"
+    "  --allow AE[@HOST]       accept only these calling AE titles (and addresses;\n"
+    "                          a host name is looked up at start);\n"
     "                          repeatable; default: every calling AE\n"
     "  --max-associations N    associations at once (default 16); one more waits\n"
     "                          up to 5 s for a slot, then is refused\n"
@@ -38,6 +41,8 @@ const char* const kNodeUsage =
     "                          --keep-other is its earlier name\n"
     "  --on-gsd 'PROGRAM ARG...'  run PROGRAM (absolute path, words split at spaces,\n"
     "                          no shell) with the new GSD's path as last argument\n"
+    "  --keep-failed-days N   remove what failed/ holds once it is N days old, at\n"
+    "                          start and daily (default: kept)\n"
     "  --log FILE              append the JSON-lines log there (default stdout)\n"
     "  --accept-non-nm         passed to dicom2gsd\n"
     "  --accept-projections    passed to dicom2gsd\n"
@@ -102,6 +107,8 @@ const NumberOption kNumberOptions[] = {
      "--acse-timeout needs seconds from 1 to 3600"},
     {"--dimse-timeout", 1, 3600, &NodeOptions::dimseTimeout,
      "--dimse-timeout needs seconds from 1 to 3600"},
+    {"--keep-failed-days", 1, 36500, &NodeOptions::keepFailedDays,
+     "--keep-failed-days needs a number of days from 1 to 36500"},
 };
 
 // The options that take a folder or file; an empty one is refused.
@@ -155,6 +162,13 @@ std::string ApplyAllow(const std::string& value, NodeOptions& options) {
   if (at != std::string::npos) peer.host = value.substr(at + 1);
   if (!ValidAeTitle(peer.aeTitle) || (at != std::string::npos && peer.host.empty()))
     return "--allow '" + value + "' is not AE[@HOST]";
+  in_addr literal{};
+  std::string error;
+  // A name never matches a peer's address as text: it is looked up now.
+  if (!peer.host.empty() && ::inet_pton(AF_INET, peer.host.c_str(), &literal) != 1 &&
+      !Ipv4AddressesOf(peer.host, peer.addresses, error))
+    return "--allow '" + value + "': " + peer.host + " does not resolve to an IPv4 address (" +
+           error + ")";
   options.allow.push_back(peer);
   return {};
 }
@@ -265,6 +279,9 @@ bool PeerAllowed(const std::vector<AllowedPeer>& allow, const std::string& calli
                  const std::string& peerAddress) {
   if (allow.empty()) return true;
   for (const AllowedPeer& peer : allow)
-    if (peer.aeTitle == callingAe && (peer.host.empty() || peer.host == peerAddress)) return true;
+    if (peer.aeTitle == callingAe && (peer.host.empty() || peer.host == peerAddress ||
+                                      std::find(peer.addresses.begin(), peer.addresses.end(),
+                                                peerAddress) != peer.addresses.end()))
+      return true;
   return false;
 }

@@ -10,6 +10,9 @@
 struct AllowedPeer {
   std::string aeTitle;
   std::string host;  // empty: any address
+  // The addresses host stood for at start (a name is looked up once);
+  // empty: host itself, an address.
+  std::vector<std::string> addresses;
 };
 
 struct NodeOptions {
@@ -19,6 +22,8 @@ struct NodeOptions {
   std::string spool, out, logPath;
   // Objects declined by rule (not NM, projections): kept there; empty: dropped.
   std::string keepDeclined;
+  // What failed/ holds is removed at this age, at start and daily; 0: kept.
+  int keepFailedDays = 0;
   std::vector<AllowedPeer> allow;  // empty: every calling AE
   int maxAssociations = 16;
   int workers = 1;

@@ -7,9 +7,12 @@
 #include <cstring>
 #include <utility>
 
+#include "node/node_log.h"
 #include "node/sha256.h"
+#include "platform/descriptor.h"
 #include "platform/durable_folder.h"
 #include "platform/file_descriptor.h"
+#include "platform/file_status.h"
 #include "platform/process_id.h"
 
 namespace {
@@ -50,9 +53,9 @@ bool OwnFolder(const std::string& path, std::string& error) {
     error = path + ": " + Errno(unseen);
     return false;
   }
-  if (facts.owner != EffectiveUserId()) {
+  if (facts.owner != EffectiveUser()) {
     error = path + ": belongs to uid " + std::to_string(facts.owner) + ", not to this user (uid " +
-            std::to_string(EffectiveUserId()) + ")";
+            std::to_string(EffectiveUser()) + ")";
     return false;
   }
   // Writable by the group (020) or by others (002).
@@ -141,6 +144,12 @@ bool MoveIntoFolder(const std::string& file, const std::string& folder, const st
     error = file + ": " + Errno(synced);
     return false;
   }
+  // The spool's 0600 becomes the node's 0640 before the move; a copy gets
+  // the same after its bytes, whatever the umask gave it.
+  if (const int given = SetPermissionsByName(file, kNodeFilePermissions)) {
+    error = file + ": " + Errno(given);
+    return false;
+  }
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string target = folder + "/" + Suffixed(name, n);
     const int renamed = RenameWithoutReplacing(file, target);
@@ -163,6 +172,11 @@ bool MoveIntoFolder(const std::string& file, const std::string& folder, const st
       return false;
     }
     finalPath = target;
+    if (const int given = SetPermissionsByName(target, kNodeFilePermissions)) {
+      RemoveFileByName(target);
+      error = target + ": " + Errno(given);
+      return false;
+    }
     if (!SyncFolder(folder)) {
       error = folder + ": " + Errno(errno);
       return false;
@@ -178,7 +192,7 @@ bool WriteNewFile(const std::string& folder, const std::string& name, const std:
                   std::string& finalPath, std::string& error) {
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string target = folder + "/" + Suffixed(name, n);
-    int fd = OpenDescriptorForWriting(target, NewFile::kExclusive, 0644);
+    int fd = OpenDescriptorForWriting(target, NewFile::kExclusive, kNodeFilePermissions);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
       error = target + ": " + Errno(errno);
@@ -188,7 +202,9 @@ bool WriteNewFile(const std::string& folder, const std::string& name, const std:
     bool ok = WriteWholeDescriptor(fd, text.data(), text.size());
     if (!ok)
       saved = errno;
-    else if ((saved = SyncDescriptor(fd)) != 0)
+    else if ((saved = SetDescriptorPermissions(fd, kNodeFilePermissions)) != 0)
+      ok = false;
+    else if ((saved = SyncToDisk(fd)) != 0)
       ok = false;
     const int closed = CloseDescriptor(fd);
     ok = closed == 0 && ok;
@@ -214,7 +230,8 @@ bool Spool::Open(const std::string& root, std::string& error) {
   queue_ = root + "/queue";
   work_ = root + "/work";
   done_ = root + "/done";
-  for (const std::string* folder : {&root_, &incoming_, &queue_, &work_, &done_})
+  finish_ = root + "/finish";
+  for (const std::string* folder : {&root_, &incoming_, &queue_, &work_, &done_, &finish_})
     if (!MakeSpoolFolder(*folder, error) || !OwnFolder(*folder, error)) return false;
   // A partial object is never converted: whatever a killed reception left.
   RemoveFromFolder(incoming_, [](const char* name) { return name[0] != '.'; });
@@ -347,16 +364,19 @@ bool Spool::DoneHash(const std::string& key, std::string& hash) const {
 }
 
 bool Spool::MarkDone(const std::string& key, const std::string& contentHash, std::string& error) {
-  const std::string path = done_ + "/" + key, temp = path + ".part";
+  return ReplaceMarker(done_, key, contentHash, error);
+}
+
+bool Spool::ReplaceMarker(const std::string& folder, const std::string& name,
+                          const std::string& text, std::string& error) {
+  const std::string path = folder + "/" + name, temp = path + ".part";
   int fd = OpenDescriptorForWriting(temp, NewFile::kTruncate, 0600);
   if (fd < 0) {
     error = temp + ": " + Errno(errno);
     return false;
   }
-  int failure = WriteWholeDescriptor(fd, contentHash.data(), contentHash.size()) ? 0
-                : errno                                                          ? errno
-                                                                                 : EIO;
-  if (failure == 0) failure = RunStep(OutputStep::kFileSync, [fd] { return SyncDescriptor(fd); });
+  int failure = WriteWholeDescriptor(fd, text.data(), text.size()) ? 0 : errno ? errno : EIO;
+  if (failure == 0) failure = RunStep(OutputStep::kFileSync, [fd] { return SyncToDisk(fd); });
   const int closed = CloseDescriptor(fd);
   if (closed != 0 && failure == 0) failure = closed;
   if (failure == 0)
@@ -367,12 +387,67 @@ bool Spool::MarkDone(const std::string& key, const std::string& contentHash, std
     return false;
   }
   if (int synced =
-          RunStep(OutputStep::kFolderSync, [&] { return SyncFolder(done_) ? 0 : errno; })) {
+          RunStep(OutputStep::kFolderSync, [&] { return SyncFolder(folder) ? 0 : errno; })) {
     RemoveFileByName(path);
-    error = done_ + ": " + Errno(synced);
+    error = folder + ": " + Errno(synced);
     return false;
   }
   return true;
+}
+
+namespace {
+
+const char* const kFinishStages[] = {"done", "logged", "hook run"};
+
+}  // namespace
+
+bool Spool::WriteFinishMarker(const std::string& key, const std::string& outputName,
+                              FinishStage stage, std::string& error) {
+  return ReplaceMarker(finish_, key,
+                       outputName + "\n" + kFinishStages[static_cast<int>(stage)] + "\n", error);
+}
+
+bool Spool::ReadFinishMarker(const std::string& key, std::string& outputName,
+                             FinishStage& stage) const {
+  int fd = OpenDescriptorForReading(finish_ + "/" + key);
+  if (fd < 0) return false;
+  char buffer[600];
+  const long long n = ReadDescriptor(fd, buffer, sizeof buffer);
+  CloseDescriptor(fd);
+  if (n <= 0) return false;
+  const std::string text(buffer, static_cast<std::size_t>(n));
+  const std::size_t end = text.find('\n');
+  if (end == std::string::npos || end == 0) return false;
+  outputName = text.substr(0, end);
+  if (outputName.find('/') != std::string::npos) return false;
+  for (int i = 0; i < 3; ++i)
+    if (text.compare(end + 1, std::string::npos, std::string(kFinishStages[i]) + "\n") == 0) {
+      stage = static_cast<FinishStage>(i);
+      return true;
+    }
+  return false;
+}
+
+void Spool::RemoveFinishMarker(const std::string& key) {
+  RemoveFileByName(finish_ + "/" + key);
+  SyncFolder(finish_);
+}
+
+std::vector<std::string> Spool::FinishingKeys() const {
+  std::vector<FolderEntry> entries;
+  ListFolder(finish_, entries);
+  std::vector<std::string> keys;
+  for (const FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if (name.empty() || name[0] == '.' || !entry.looked || !entry.facts.regularFile) continue;
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
+      RemoveFileByName(finish_ + "/" + name);  // a marker a crash cut short
+      continue;
+    }
+    keys.push_back(name);
+  }
+  std::sort(keys.begin(), keys.end());
+  return keys;
 }
 
 bool Spool::WriteWorkMarker(const std::string& key, const std::string& outputName,

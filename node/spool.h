@@ -3,8 +3,10 @@
 // objects waiting for conversion, named by their SOP Instance UID's key;
 // work/ one marker per conversion under way, naming the output it writes;
 // done/ one marker per converted object, holding the SHA-256 of its data
-// set. Every step that must survive a crash is an fsynced file and an
-// fsynced folder.
+// set; finish/ one marker per converted object whose log line, --on-gsd run
+// and clean-up are not all done yet, naming the output and the last of
+// those steps finished, so that a restart finishes the rest once. Every step that must survive a
+// crash is an fsynced file and an fsynced folder.
 #pragma once
 
 #include <functional>
@@ -35,12 +37,13 @@ bool SyncFolder(const std::string& folder);
 // Moves file (complete; synced here) into folder under name, or under
 // name with "-1", "-2"... before its extension when that exists; never
 // replaces anything. Across file systems it copies, syncs and removes the
-// original. finalPath receives where it went. False with error set.
+// original. Either way the file is 0640 (kNodeFilePermissions) whatever the
+// umask. finalPath receives where it went. False with error set.
 bool MoveIntoFolder(const std::string& file, const std::string& folder, const std::string& name,
                     std::string& finalPath, std::string& error);
 
-// Writes text as a new file in folder under name (or a suffixed name), synced
-// with its folder.
+// Writes text as a new file in folder under name (or a suffixed name), 0640
+// whatever the umask, synced with its folder.
 bool WriteNewFile(const std::string& folder, const std::string& name, const std::string& text,
                   std::string& finalPath, std::string& error);
 
@@ -85,6 +88,17 @@ class Spool {
   // failure none is left.
   bool MarkDone(const std::string& key, const std::string& contentHash, std::string& error);
 
+  // The steps after the done marker, in order; the finish marker names the
+  // last one finished.
+  enum class FinishStage { kDone, kLogged, kHookRun };
+  // Writes (or replaces, in one rename) the finish marker of key, synced.
+  bool WriteFinishMarker(const std::string& key, const std::string& outputName, FinishStage stage,
+                         std::string& error);
+  bool ReadFinishMarker(const std::string& key, std::string& outputName, FinishStage& stage) const;
+  void RemoveFinishMarker(const std::string& key);
+  // Keys in finish/: conversions a crash interrupted after they were marked.
+  std::vector<std::string> FinishingKeys() const;
+
   bool WriteWorkMarker(const std::string& key, const std::string& outputName, std::string& error);
   bool ReadWorkMarker(const std::string& key, std::string& outputName) const;
   void RemoveWorkMarker(const std::string& key);
@@ -96,6 +110,11 @@ class Spool {
   Queued Place(const std::string& file, std::string& key, bool drop, std::string& error,
                std::string hash = "");
 
+  // Writes text as folder/name through a synced temporary renamed over it,
+  // the folder synced, each step through runStep_; on failure none is left.
+  bool ReplaceMarker(const std::string& folder, const std::string& name, const std::string& text,
+                     std::string& error);
+
   OutputStepRunner runStep_;
-  std::string root_, incoming_, queue_, work_, done_;
+  std::string root_, incoming_, queue_, work_, done_, finish_;
 };

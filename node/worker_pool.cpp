@@ -41,6 +41,7 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::Start() {
+  FinishInterrupted();
   for (int i = 0; i < options_.workers; ++i) threads_.emplace_back([this] { Work(); });
 }
 
@@ -111,6 +112,14 @@ std::string FailureReason(const ChildResult& run) {
   return reason;
 }
 
+// Whether dicom2gsd read the study and failed to write output: its reason
+// names the output and says it cannot be written.
+bool WriteFailed(const ConverterOutcome& outcome, const std::string& output) {
+  const std::string said = output + ": cannot write: ";
+  return outcome.status == kExitFailed && outcome.kind != kOutcomeDeclined &&
+         outcome.reason.compare(0, said.size(), said) == 0;
+}
+
 }  // namespace
 
 bool WorkerPool::Convert(ConversionJob& job) {
@@ -124,8 +133,8 @@ bool WorkerPool::Convert(ConversionJob& job) {
   NameFields fields{info.patientId, info.studyDate, info.studyTime, info.sopInstanceUid};
   const std::string queued = spool_.QueuedPath(key);
   std::string error;
-  const std::string name =
-      ReserveOutputName(options_.out, ExpandNameTemplate(options_.nameTemplate, fields), error);
+  const std::string name = ReserveOutputName(
+      options_.out, ExpandNameTemplate(options_.nameTemplate, fields), error, kNodeFilePermissions);
   if (name.empty() || !spool_.WriteWorkMarker(key, name, error)) {
     if (!name.empty()) RemoveFileByName(options_.out + "/" + name);
     // The object stays queued: the output folder, not the study, failed.
@@ -148,6 +157,15 @@ bool WorkerPool::Convert(ConversionJob& job) {
     return true;
   }
   if (RegularFileSize(output) == 0) RemoveFileByName(output);
+  if (WriteFailed(outcome, output)) {
+    // A full or failing output, not the study: it stays queued and is tried
+    // again like an output folder that refused its name.
+    spool_.RemoveWorkMarker(key);
+    entry.outcome = "error";
+    entry.message = outcome.reason;
+    log_.Write(entry);
+    return false;
+  }
   // A study declined by rule (projections; not NM) is routine for a camera
   // that exports everything: it is not a failure and does not fill failed/.
   if (outcome.kind == kOutcomeDeclined) {
@@ -204,22 +222,62 @@ ChildResult WorkerPool::RunConverter(const std::string& queued, const std::strin
 void WorkerPool::Finish(const std::string& key, const std::string& output,
                         const std::string& contentHash, ObjectLogEntry& entry) {
   std::string error;
+  const std::string name = output.substr(options_.out.size() + 1);
   // Done before the queue entry goes: a crash in between finds it done. The
   // marker keeps the content's hash, against which a later copy is judged.
+  // The finish marker before it: a crash after the done marker finds the
+  // log line, the hook and the clean-up still to do.
   const std::string hash =
       contentHash.empty() ? ObjectContentHash(spool_.QueuedPath(key)) : contentHash;
-  if (!spool_.MarkDone(key, hash, error)) {
+  if (!spool_.WriteFinishMarker(key, name, Spool::FinishStage::kDone, error) ||
+      !spool_.MarkDone(key, hash, error)) {
+    spool_.RemoveFinishMarker(key);
     entry.outcome = "error";
     entry.message = error;
     log_.Write(entry);
     return;
   }
+  FinishFrom(key, name, Spool::FinishStage::kDone, entry);
+}
+
+void WorkerPool::FinishFrom(const std::string& key, const std::string& name,
+                            Spool::FinishStage stage, ObjectLogEntry& entry) {
+  const std::string output = options_.out + "/" + name;
+  std::string error;
+  if (stage == Spool::FinishStage::kDone) {
+    entry.outcome = "converted";
+    entry.output = output;
+    log_.Write(entry);
+    stage = Spool::FinishStage::kLogged;
+    // Should the marker not move on, a restart logs the line again rather
+    // than never.
+    spool_.WriteFinishMarker(key, name, stage, error);
+  }
+  if (stage == Spool::FinishStage::kLogged) {
+    RunHook(output);
+    spool_.WriteFinishMarker(key, name, Spool::FinishStage::kHookRun, error);
+  }
   spool_.RemoveQueued(key);
   spool_.RemoveWorkMarker(key);
-  entry.outcome = "converted";
-  entry.output = output;
-  log_.Write(entry);
-  RunHook(output);
+  spool_.RemoveFinishMarker(key);
+}
+
+void WorkerPool::FinishInterrupted() {
+  for (const std::string& key : spool_.FinishingKeys()) {
+    std::string name;
+    Spool::FinishStage stage;
+    if (!spool_.IsDone(key) || !spool_.ReadFinishMarker(key, name, stage)) {
+      // Not marked done (the queue's turn finishes it) or not readable.
+      spool_.RemoveFinishMarker(key);
+      continue;
+    }
+    ObjectInfo info;
+    ReadObjectInfo(spool_.QueuedPath(key), info);
+    ConversionJob job;
+    ObjectLogEntry entry = EntryOf(job, info);
+    entry.warnings.push_back("converted before the node restarted");
+    FinishFrom(key, name, stage, entry);
+  }
 }
 
 void WorkerPool::SetAside(const std::string& key, const std::string& stem,

@@ -29,6 +29,8 @@ class WorkerPool {
  public:
   WorkerPool(const NodeOptions& options, const std::string& converter, Spool& spool, NodeLog& log);
   ~WorkerPool();
+  // Finishes what a crash left after a done marker (its log line, hook and
+  // clean-up, each once), then starts the threads.
   void Start();
   void Push(ConversionJob job);
   // Lets the conversions under way finish, starts no other, and joins.
@@ -51,6 +53,11 @@ class WorkerPool {
   // Moves a queued object that did not convert into folder (failed/, or
   // --keep-declined) with its reason beside it, or drops it when folder is
   // empty; then logs it.
+  // The steps after the done marker, from the one after stage, each
+  // recorded in the finish marker so that a crash repeats none.
+  void FinishFrom(const std::string& key, const std::string& name, Spool::FinishStage stage,
+                  ObjectLogEntry& entry);
+  void FinishInterrupted();
   void SetAside(const std::string& key, const std::string& stem, const std::string& reason,
                 const std::string& folder, ObjectLogEntry& entry);
   void RunHook(const std::string& gsdPath);

@@ -88,12 +88,12 @@ std::string NameWithSuffix(const std::string& name, int n) {
 }
 
 std::string ReserveOutputName(const std::string& folder, const std::string& name,
-                              std::string& error) {
+                              std::string& error, int permissions) {
   for (int n = 0; n <= kMaxNameSuffix; ++n) {
     std::string candidate = NameWithSuffix(name, n);
     // The empty file holds the name against every other writer until
     // dicom2gsd replaces it, a file of this process's user with one link.
-    const int failed = CreatePlaceholder(folder + "/" + candidate);
+    const int failed = CreatePlaceholder(folder + "/" + candidate, permissions);
     if (failed == 0) return candidate;
     if (failed != EEXIST) {
       error = folder + "/" + candidate + ": " + std::strerror(failed);

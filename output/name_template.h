@@ -36,9 +36,11 @@ std::string ExpandNameTemplate(const std::string& nameTemplate, const NameFields
 // extension, created empty with an exclusive create (never through a link)
 // so that no other writer takes it, until the converter replaces it. Returns
 // the name taken, or "" with error when the folder refuses or no suffix up
-// to kMaxNameSuffix is free.
+// to kMaxNameSuffix is free. permissions >= 0: the file gets exactly those
+// (the converter keeps the mode of the file it replaces); else 0666 less
+// the umask.
 constexpr int kMaxNameSuffix = 9999;
 std::string ReserveOutputName(const std::string& folder, const std::string& name,
-                              std::string& error);
+                              std::string& error, int permissions = -1);
 // name with "-n" before its extension (name itself for 0).
 std::string NameWithSuffix(const std::string& name, int n);

@@ -37,6 +37,11 @@ class UniqueFd {
 // some file systems cannot sync a folder.
 int SyncToDisk(int fd);
 
+// Gives the file exactly these permission bits (POSIX numbering), whatever
+// the umask was. Where the system has no such bits (Windows: a new file
+// takes its folder's access) nothing changes.
+int SetDescriptorPermissions(int fd, unsigned permissions);
+
 // A second descriptor of the same open file, not passed to the programs
 // this process starts. Returns 0 with copy, or an errno value.
 int DuplicateDescriptor(int fd, UniqueFd& copy);

@@ -26,14 +26,14 @@ int LookAtPath(const std::string& path, bool followLinks, PathFacts& facts);
 // taken.
 int MakeFolder(const std::string& path, unsigned permissions);
 
+// Gives the file or folder at path (never through a symbolic link) exactly
+// these permissions, whatever the umask was.
+int SetPermissionsByName(const std::string& path, unsigned permissions);
 // The absolute path without symbolic links, "." or "..".
 int ResolvedPath(const std::string& path, std::string& resolved);
 
 // Whether this process may run the program at path.
 int MayRun(const std::string& path);
-
-// The user whose rights this process has on files.
-std::uint32_t EffectiveUserId();
 
 // The data of a file (not through a symbolic link), or the names in a
 // folder, on disk.

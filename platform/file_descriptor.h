@@ -27,6 +27,4 @@ long long WriteDescriptor(int fd, const void* bytes, std::size_t size);
 // errno set (0 when a write took nothing).
 bool WriteWholeDescriptor(int fd, const char* bytes, std::size_t size);
 
-// The file's data and size on disk.
-int SyncDescriptor(int fd);
 int CloseDescriptor(int fd);

@@ -8,7 +8,9 @@
 // Creates path empty, exclusively (EEXIST when the name is taken, by a
 // dangling link too), with mode 0666 less the umask. Returns 0 or an errno
 // value.
-int CreatePlaceholder(const std::string& path);
+// permissions >= 0: the file gets exactly those, whatever the umask; a
+// file that cannot be given them is removed again.
+int CreatePlaceholder(const std::string& path, int permissions = -1);
 
 // The size of the regular file at path (a link is not followed), -1 when it
 // is absent or not one: whether the converter filled a reserved name (an

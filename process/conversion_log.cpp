@@ -4,8 +4,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "output/output_path.h"
+#include "platform/calendar_time.h"
+#include "platform/descriptor.h"
+#include "platform/file_status.h"
 #include "platform/write_open.h"
 #include "process/terminal_text.h"
 
@@ -73,32 +77,19 @@ std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time) 
 }
 
 std::string UtcNow() {
-  // The civil date of a day count from 1970-01-01 (proleptic Gregorian, in
-  // 400-year eras): no C library's gmtime, which is not reentrant everywhere
-  // and gmtime_r not everywhere there.
-  const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::system_clock::now().time_since_epoch())
-                                     .count();
-  const long long seconds = milliseconds / 1000;
-  const long long days = seconds / 86400 - (seconds % 86400 < 0);
-  const long long ofDay = seconds - days * 86400;
-  const long long shifted = days + 719468;  // from 0000-03-01
-  const long long era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
-  const long long dayOfEra = shifted - era * 146097;
-  const long long yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const long long monthIndex = (5 * dayOfYear + 2) / 153;  // March is 0
-  const long long day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-  const long long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  const long long year = yearOfEra + era * 400 + (month <= 2);
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm parts{};
+  UtcCalendarTime(seconds, parts);
   char text[48];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", year, month,
-                day, ofDay / 3600, ofDay / 60 % 60, ofDay % 60, milliseconds % 1000);
+  std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(milliseconds));
   return text;
 }
 
-bool ConversionLog::Open(const std::string& path, std::string& error) {
+bool ConversionLog::Open(const std::string& path, std::string& error, int permissions) {
   error.clear();
   if (path.empty()) {
     file_ = stdout;
@@ -121,6 +112,15 @@ bool ConversionLog::Open(const std::string& path, std::string& error) {
   if (!place.kernelLink) {
     error = SharedFolderRefusal(place.folderInfo, opened, place.name);
     if (!error.empty()) return false;
+  }
+  // The log's own mode where the caller asks for one (the node's 0640),
+  // whatever the umask; a file of another user keeps its own.
+  if (permissions >= 0 && opened.type == FileType::kRegular && opened.owner == EffectiveUser() &&
+      (opened.permissions & 07777) != static_cast<unsigned>(permissions)) {
+    if (int failure = SetDescriptorPermissions(fd.get(), static_cast<unsigned>(permissions))) {
+      error = std::strerror(failure);
+      return false;
+    }
   }
   if ((file_ = StreamOverDescriptor(fd.get(), "a")) == nullptr) {
     error = std::strerror(errno);

@@ -31,7 +31,9 @@ class ConversionLog {
   // Appends to path, or writes to stdout when path is empty. False with the
   // reason in error when the file cannot be opened, or may not be: the path
   // is walked with the output's rules for folders everybody may write.
-  bool Open(const std::string& path, std::string& error);
+  // permissions >= 0: a regular file of this user's gets exactly those,
+  // whatever the umask (the node's log: not for every local user to read).
+  bool Open(const std::string& path, std::string& error, int permissions = -1);
   ~ConversionLog();
   void Write(const ObjectLogEntry& entry);
   // A line about the program itself (start, stop), also JSON.

@@ -50,6 +50,11 @@ bool ReadHeaderFacts(const std::string& path, HeaderFacts& facts, std::string& e
   facts.studyDate = Text(data, DCM_StudyDate);
   facts.studyTime = Text(data, DCM_StudyTime);
   facts.imageType = AllValues(data, DCM_ImageType);
+  facts.studyDescription = Text(data, DCM_StudyDescription);
+  facts.seriesDescription = Text(data, DCM_SeriesDescription);
+  facts.seriesNumber = Text(data, DCM_SeriesNumber);
+  facts.seriesTime = Text(data, DCM_SeriesTime);
+  facts.specificCharacterSet = AllValues(data, DCM_SpecificCharacterSet);
   facts.transferSyntax = Text(meta, DCM_TransferSyntaxUID);
   if (facts.transferSyntax.empty() && data != nullptr)
     facts.transferSyntax = DcmXfer(data->getOriginalXfer()).getXferID();

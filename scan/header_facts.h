@@ -13,6 +13,10 @@ struct HeaderFacts {
   std::string sourceAe;        // (0002,0016): the AE that sent it
   std::string transferSyntax;  // its UID: the meta information's, else the one DCMTK read
   std::string imageType;       // the values joined by '\'
+  // What tells one series of a patient from another (stress and rest), and
+  // the Specific Character Set (0008,0005) their texts are in, as stored.
+  std::string studyDescription, seriesDescription, seriesNumber, seriesTime;
+  std::string specificCharacterSet;
   std::string numberOfFrames;  // (0028,0008) as stored
   // Unsigned shorts; -1 when absent or unreadable.
   int rows = -1, columns = -1, numberOfTimeSlots = -1, numberOfSlices = -1;

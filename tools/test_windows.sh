@@ -4,19 +4,22 @@
 # dicom2gsd.exe to the Linux dicom2gsd's very bytes, the exit codes, a non-Latin path, a failed
 # replace, the helper ended with its converter, the window in batch mode under Xvfb, and the MSI
 # installed, listed and removed.
-#   tools/test_windows.sh [--platform-only] [BUILD_DIR]       (default build-windows)
+#   tools/test_windows.sh [--platform-only|--without-window] [BUILD_DIR]   (default build-windows)
 # The libraries the programs link (GDCM, DCMTK, Qt, ...) come from DGC_WINDOWS_DEPS, else from
 # tools/build_windows_deps.sh, which builds them once (about an hour) and reuses them after.
 # --platform-only builds the operating system's seam and its contract tests alone, which need
-# none of them. The Linux dicom2gsd the Windows one is held to is DGC_LINUX_BUILD's (a build
+# none of them; --without-window builds and tests everything but the window and the MSI (which
+# installs the window), on every library but Qt. The Linux dicom2gsd the Windows one is held to is DGC_LINUX_BUILD's (a build
 # folder of this source), else one built here in build-windows-reference.
 # Needs the packages of `tools/install_deps.sh windows`, and the test ones for the reference.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 platform_only=false
+window=true
 case "${1:-}" in
   --platform-only) platform_only=true; shift ;;
+  --without-window) window=false; shift ;;
   --with-deps) shift ;;  # the default
 esac
 build=${1:-$here/build-windows}
@@ -27,7 +30,9 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 options=(-DDGC_PLATFORM_ONLY=ON)
 if ! $platform_only; then
   if [ -z "${DGC_WINDOWS_DEPS:-}" ]; then
-    DGC_WINDOWS_DEPS=$("$here/tools/build_windows_deps.sh" | tail -n 1)
+    deps_options=()
+    $window || deps_options=(--without-window)
+    DGC_WINDOWS_DEPS=$("$here/tools/build_windows_deps.sh" "${deps_options[@]}" | tail -n 1)
   fi
   reference=${DGC_LINUX_BUILD:-$here/build-windows-reference}
   if [ -z "${DGC_LINUX_BUILD:-}" ]; then
@@ -35,14 +40,15 @@ if ! $platform_only; then
       -DDGC_BUILD_GUI=OFF -DDGC_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
     nice cmake --build "$reference" --target dicom2gsd dicom-decode dicom-decode-gdcm
   fi
-  options=(-DDGC_PLATFORM_ONLY=OFF -DDGC_LINUX_DICOM2GSD="$reference/dicom2gsd")
+  options=(-DDGC_PLATFORM_ONLY=OFF -DDGC_LINUX_DICOM2GSD="$reference/dicom2gsd"
+    -DDGC_BUILD_GUI=$($window && echo ON || echo OFF))
 fi
 export DGC_WINDOWS_DEPS=${DGC_WINDOWS_DEPS:-}
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" "${options[@]}" "${launcher[@]}"
 nice cmake --build "$build"
-$platform_only || nice cmake --build "$build" --target windows_packages
+$platform_only || ! $window || nice cmake --build "$build" --target windows_packages
 built=$(date +%s)
 
 # One wine server for the whole run, its output detached so that ctest does not wait on the
@@ -58,7 +64,7 @@ wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 ctest --test-dir "$build" --output-on-failure --timeout 1200
 finished=$(date +%s)
 echo "test_windows: build $((built - started)) s, tests $((finished - built)) s"
-if ! $platform_only; then
+if ! $platform_only && $window; then
   for package in "$build"/packages/*.msi "$build"/packages/*.zip; do
     echo "test_windows: $(basename "$package") $(stat -c %s "$package") bytes"
   done

@@ -1,6 +1,7 @@
 #include "platform/descriptor.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,10 @@ void UniqueFd::Reset(int fd) {
 
 int SyncToDisk(int fd) {
   return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+int SetDescriptorPermissions(int fd, unsigned permissions) {
+  return ::fchmod(fd, static_cast<mode_t>(permissions)) == 0 ? 0 : errno;
 }
 
 int DuplicateDescriptor(int fd, UniqueFd& copy) {

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/descriptor.h"
 #include "platform/file_descriptor.h"
+#include "platform/file_status.h"
 
 namespace {
 
@@ -39,6 +41,15 @@ int MakeFolder(const std::string& path, unsigned permissions) {
   return Result(::mkdir(path.c_str(), static_cast<mode_t>(permissions)));
 }
 
+int SetPermissionsByName(const std::string& path, unsigned permissions) {
+  // By descriptor: a name swapped for a link meanwhile is not followed.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int result = SetDescriptorPermissions(fd, permissions);
+  ::close(fd);
+  return result;
+}
+
 int ResolvedPath(const std::string& path, std::string& resolved) {
   char* absolute = ::realpath(path.c_str(), nullptr);
   if (absolute == nullptr) return errno;
@@ -51,14 +62,10 @@ int MayRun(const std::string& path) {
   return Result(::access(path.c_str(), X_OK));
 }
 
-std::uint32_t EffectiveUserId() {
-  return ::geteuid();
-}
-
 int SyncFileByName(const std::string& path) {
   const int fd = OpenDescriptorForReading(path);
   if (fd < 0) return errno;
-  const int result = SyncDescriptor(fd);
+  const int result = SyncToDisk(fd);
   ::close(fd);
   return result;
 }
@@ -66,7 +73,7 @@ int SyncFileByName(const std::string& path) {
 int SyncFolderByName(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;
-  const int result = SyncDescriptor(fd);
+  const int result = SyncToDisk(fd);
   ::close(fd);
   return result;
 }
@@ -104,7 +111,7 @@ int CopyToNewFile(const std::string& from, const std::string& to) {
       break;
     }
   }
-  if (error == 0) error = SyncDescriptor(out);
+  if (error == 0) error = SyncToDisk(out);
   const int closed = CloseDescriptor(out);
   if (error == 0) error = closed;
   ::close(in);

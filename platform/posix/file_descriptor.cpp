@@ -1,6 +1,7 @@
 #include "platform/file_descriptor.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,10 +33,6 @@ bool WriteWholeDescriptor(int fd, const char* bytes, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
-}
-
-int SyncDescriptor(int fd) {
-  return ::fsync(fd) == 0 ? 0 : errno;
 }
 
 int CloseDescriptor(int fd) {

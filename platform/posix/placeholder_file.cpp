@@ -6,11 +6,14 @@
 
 #include <cerrno>
 
-int CreatePlaceholder(const std::string& path) {
+int CreatePlaceholder(const std::string& path, int permissions) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
+  const int failure =
+      permissions < 0 || ::fchmod(fd, static_cast<mode_t>(permissions)) == 0 ? 0 : errno;
   ::close(fd);
-  return 0;
+  if (failure != 0) ::unlink(path.c_str());
+  return failure;
 }
 
 long long RegularFileSize(const std::string& path) {

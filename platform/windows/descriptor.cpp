@@ -18,6 +18,10 @@ int SyncToDisk(int fd) {
   return ::FlushFileBuffers(handle) ? 0 : LastFileError();
 }
 
+int SetDescriptorPermissions(int, unsigned) {
+  return 0;
+}
+
 int DuplicateDescriptor(int fd, UniqueFd& copy) {
   // Not inheritable: the launcher hands a child only the handles it lists.
   HANDLE duplicate = nullptr;

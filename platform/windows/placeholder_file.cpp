@@ -4,7 +4,7 @@
 
 #include "platform/windows/file_handle.h"
 
-int CreatePlaceholder(const std::string& path) {
+int CreatePlaceholder(const std::string& path, int /*permissions: the folder's access*/) {
   std::wstring wide;
   if (!WidePath(path, wide)) return path.empty() ? ENOENT : EILSEQ;
   // CREATE_NEW fails on any name that is there, a link's included.

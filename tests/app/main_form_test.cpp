@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFocusFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -25,6 +26,7 @@
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -282,7 +284,7 @@ TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
   StartInteractive();
   form->show();
   form->SetDecoderSettings({true, helper, 20});
-  QString label;
+  QString label, tip;
   bool busy = false;
   QTimer watcher;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
@@ -290,6 +292,7 @@ TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
       auto* dialog = qobject_cast<QProgressDialog*>(widget);
       if (dialog == nullptr || !dialog->isVisible()) continue;
       label = dialog->labelText();
+      tip = dialog->toolTip();
       busy = QApplication::overrideCursor() != nullptr &&
              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
       dialog->cancel();
@@ -300,7 +303,8 @@ TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
   const auto start = std::chrono::steady_clock::now();
   form->btInClick();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_EQ(label, "Decoding 1.2.840.10008.1.2.4.90 (JPEG 2000 Lossless) ...");
+  EXPECT_EQ(label, "Decoding JPEG 2000 Lossless ...") << "the encoding's name first";
+  EXPECT_EQ(tip, "Transfer syntax 1.2.840.10008.1.2.4.90");
   EXPECT_TRUE(busy) << "a busy cursor while the load runs";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "and none after it";
   EXPECT_EQ(fake.exits, std::vector<int>{1});
@@ -355,6 +359,14 @@ TEST_F(MainFormTest, SaveStoresNumbersAsTheRecordHoldsThem) {
   form->edFrm->setText("3");
   form->rbF->setChecked(true);
   form->BtOKClick();
+  ASSERT_EQ(fake.questions.size(), 1u) << "fewer gates and frames are said once";
+  EXPECT_EQ(fake.questions[0], QString(kApplicationTitle) +
+                                   "|8 gates x 4 frames were loaded; 2 x 3 will be written. "
+                                   "Save?|No");
+  EXPECT_TRUE(fake.exits.empty()) << "No writes nothing";
+  EXPECT_FALSE(FileExists(out));
+  fake.answerYes = true;
+  form->BtOKClick();
   ASSERT_EQ(fake.exits, std::vector<int>{0});
   GsdFile gsd;
   std::string error;
@@ -386,6 +398,15 @@ TEST_F(MainFormTest, SaveRefusesAnUnsetSexAndImplausibleNumbers) {
        "'65538' は -32768 から 32767 までの整数ではありません", "edHR"},
       {"gated64", &TMainForm::edHeight, "-170",
        "'-170' は 0 以上の有限の浮動小数点数ではありません", "edHeight"},
+      // Heights and weights no patient has; a blank after a float is no error.
+      {"gated64", &TMainForm::edHeight, "19.9 ",
+       "Height '19.9 ' cm is no patient's: 20 to 250 cm, or 0 to leave it out", "edHeight"},
+      {"gated64", &TMainForm::edHeight, "1700",
+       "Height '1700' cm is no patient's: 20 to 250 cm, or 0 to leave it out", "edHeight"},
+      {"gated64", &TMainForm::edWeight, "0.4",
+       "Weight '0.4' kg is no patient's: 0.5 to 400 kg, or 0 to leave it out", "edWeight"},
+      {"gated64", &TMainForm::edWeight, "65000",
+       "Weight '65000' kg is no patient's: 0.5 to 400 kg, or 0 to leave it out", "edWeight"},
   };
   StartInteractive();
   for (const auto& c : cases) {
@@ -395,6 +416,7 @@ TEST_F(MainFormTest, SaveRefusesAnUnsetSexAndImplausibleNumbers) {
     ASSERT_TRUE(form->BtOK->isEnabled()) << c.file;
     const bool sexShown = form->rbM->isChecked() || form->rbF->isChecked();
     EXPECT_EQ(sexShown, std::string(c.file) != "sex_missing") << c.file << ": neither if unknown";
+    for (QLineEdit* measure : {form->edHeight, form->edWeight}) measure->setText("0");
     if (c.edit != nullptr) (form.get()->*c.edit)->setText(c.typed);
     form->BtOKClick();
     ASSERT_EQ(fake.errors.size(), 1u) << c.message;
@@ -409,6 +431,7 @@ TEST_F(MainFormTest, SaveRefusesAnUnsetSexAndImplausibleNumbers) {
   fake.inputs.push_back(QString::fromStdString(DataFile("sex_missing")));
   form->btInClick();
   form->edHeight->setText("0");
+  form->edWeight->setText("0");
   form->rbF->click();
   form->rbM->click();
   EXPECT_FALSE(form->rbF->isChecked());
@@ -514,6 +537,51 @@ TEST_F(MainFormTest, KeysEscCancelsAndEnterSaves) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   QTest::keyClick(form->edName, Qt::Key_O, Qt::ControlModifier);
   EXPECT_EQ(fake.openFolders.size(), 1u);
+}
+
+// The image pane only views: Enter in each of its controls acts on that
+// control and never saves, in batch mode too; the form's Enter still does.
+TEST_F(MainFormTest, EnterInAViewerControlNeverSaves) {
+  const std::string out = dir.File("o.gsd");
+  StartBatch(DataFile("gated64_16x64"), out);
+  form->show();
+  form->btImages->click();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  ImagePane* pane = form->imagePane;
+  const int max = form->study().record.maxCount;
+  ASSERT_GT(max, 8);
+  const struct {
+    const char* control;
+    int level, gate;  // what the pane shows after Enter (gate -1: any)
+    bool playing;
+  } cases[] = {
+      {"levelBox", max / 3, 0, false},  // the level typed in it, taken at Enter
+      {"gateSlider", max / 3, 0, false},
+      {"playButton", max / 3, -1, true},   // Enter plays
+      {"playButton", max / 3, -1, false},  // and stops
+  };
+  for (const auto& c : cases) {
+    QWidget* control = pane->findChild<QWidget*>(c.control);
+    ASSERT_NE(control, nullptr) << c.control;
+    control->setFocus();
+    if (control == pane->levelBox) {
+      pane->levelBox->selectAll();
+      QTest::keyClicks(pane->levelBox, QString::number(max / 3));
+    }
+    QTest::keyClick(control, Qt::Key_Return);
+    EXPECT_EQ(pane->UpperLevel(), c.level) << c.control;
+    if (c.gate >= 0) {
+      EXPECT_EQ(pane->Gate(), c.gate) << c.control;
+    }
+    EXPECT_EQ(pane->playButton->isChecked(), c.playing) << c.control;
+    EXPECT_TRUE(fake.exits.empty()) << c.control << ": no save";
+    EXPECT_FALSE(FileExists(out)) << c.control;
+  }
+  form->edName->setFocus();
+  QTest::keyClick(form->edName, Qt::Key_Enter);
+  EXPECT_EQ(fake.exits, std::vector<int>{0}) << "Enter in a field of the form saves";
+  EXPECT_TRUE(FileExists(out));
 }
 
 TEST_F(MainFormTest, HelpOpensTheFileBesideTheProgramAndIgnoresTheAnswer) {
@@ -622,6 +690,21 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
     QTest::qWait(1000 / ImagePane::kCineRate);
   pane->playButton->click();
   EXPECT_NE(pane->Gate(), 3) << "the cine moved on";
+  // The pane shows only what Save will write: fewer gates or frames, R-R
+  // Divisions 0 one gate; a count Save refuses leaves it as loaded.
+  const struct {
+    const char *gates, *frames;
+    int shownGates, shownFrames;
+  } counts[] = {{"2", "3", 2, 3}, {"0", "4", 1, 4}, {"9", "x", 8, 4}, {"8", "4", 8, 4}};
+  for (const auto& c : counts) {
+    form->edDiv->setText(c.gates);
+    form->edFrm->setText(c.frames);
+    EXPECT_EQ(pane->gateSlider->maximum(), c.shownGates - 1) << c.gates;
+    EXPECT_TRUE(pane->facts->text().startsWith(
+        QString("%1 gates x %2 frames").arg(c.shownGates).arg(c.shownFrames)))
+        << pane->facts->text().toStdString();
+    EXPECT_EQ(pane->montage->Strip().height(), c.shownFrames * 64) << c.frames;
+  }
 
   form->btImages->click();
   EXPECT_EQ(form->size(), QSize(493, 252));
@@ -774,6 +857,53 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
   });
   EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(2));
   EXPECT_EQ(rows, 3);
+  // Enter in the list picks the row it stands on, and only that.
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    auto* table = dialog->findChild<QTableWidget*>();
+    ASSERT_NE(table, nullptr);
+    table->setFocus();
+    table->selectRow(1);
+    QTest::keyClick(table, Qt::Key_Return);
+  });
+  EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(1));
+
+  // A stress and a rest series of one patient differ in their row, the name
+  // decoded as the form decodes it; a sorted list still picks its row's study.
+  for (std::size_t i = 0; i < 2; ++i) {
+    studies[i].patientName = "M\xFCller^J\xF6rg";
+    studies[i].specificCharacterSet = "ISO_IR 100";
+    studies[i].studyDescription = "Myocardial perfusion";
+    studies[i].seriesDescription = i == 0 ? "STRESS" : "REST";
+    studies[i].seriesNumber = i == 0 ? "2" : "10";
+    studies[i].seriesTime = i == 0 ? "101500.00" : "134501";
+    studies[i].gates = 8;
+    studies[i].framesPerGate = 32;
+    studies[i].path = "/media/cdrom/DICOM/" + std::string(200, 'x') + "/IM" + std::to_string(i);
+  }
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    auto* table = dialog->findChild<QTableWidget*>();
+    ASSERT_NE(table, nullptr);
+    const struct {
+      int row, column;
+      const char* text;
+    } cells[] = {{0, 1, "Müller^Jörg"}, {0, 2, "Myocardial perfusion"},
+                 {0, 3, "STRESS"},      {1, 3, "REST"},
+                 {0, 4, "2"},           {1, 4, "10"},
+                 {0, 5, "10:15:00"},    {1, 5, "13:45:01"},
+                 {0, 6, "8 x 32"}};
+    for (const auto& c : cells)
+      EXPECT_EQ(table->item(c.row, c.column)->text().toStdString(), c.text) << c.row << c.column;
+    EXPECT_LE(dialog->width(), dialog->screen()->availableGeometry().width());
+    EXPECT_EQ(table->textElideMode(), Qt::ElideMiddle) << "the file's name stays in view";
+    table->sortItems(4, Qt::DescendingOrder);  // by series number: 10 first
+    table->selectRow(0);
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(1));
 }
 
 // The viewer starts on its own; a second request while it runs starts none.
@@ -826,7 +956,7 @@ TEST_F(MainFormTest, TabOrderFollowsTheForm) {
   const char* expected[] = {"edID",     "edName",    "edHeight", "edWeight", "rbM",  "rbF",
                             "edTracer", "edComment", "edDate",   "edTime",   "edHR", "edDiv",
                             "edFrm",    "edPix",     "edThick",  "cbMflag",  "BtOK", "BitBtn2",
-                            "btHelp",   "btImages",  "btIn",     "edID"};
+                            "btHelp",   "btImages",  "btHeader", "btIn",     "edID"};
   QWidget* w = form->edID;
   for (std::size_t i = 1; i < std::size(expected); ++i) {
     w = w->nextInFocusChain();
@@ -845,6 +975,15 @@ TEST_F(MainFormTest, TabOrderFollowsTheForm) {
   for (int wait = 0; wait < 50 && fake.proposedOutputs.empty(); ++wait)
     QTest::qWait(20);  // a mnemonic animates the click
   EXPECT_EQ(fake.proposedOutputs.size(), 1u) << "Alt+S pressed Save";
+  // The focused button carries the style's focus frame; a field none.
+  auto* focusFrame = form->findChild<QFocusFrame*>();
+  ASSERT_NE(focusFrame, nullptr);
+  for (QWidget* focused :
+       {static_cast<QWidget*>(form->BitBtn2), static_cast<QWidget*>(form->edID)}) {
+    focused->setFocus();
+    EXPECT_EQ(focusFrame->widget(), focused == form->edID ? nullptr : focused)
+        << focused->objectName().toStdString();
+  }
 }
 
 // The screen of these tests is 1024 x 768 with a window frame: unfolded, the
@@ -966,6 +1105,84 @@ TEST_F(MainFormTest, NamesShowAsTheFileMeansThem) {
   form->SetCharacterSet("ISO_IR 999");
   form->FillFieldsFromStudy();
   EXPECT_EQ(form->edName->text(), QString::fromUtf8("Müller"));
+}
+
+// What the file will say of the patient: a load whose ID or name the header
+// holds otherwise says so once among its warnings, as dicom2gsd does, and
+// unfolds the header view, whose lines are the written header's with the
+// changed values marked. A name cut at 49 bytes keeps whole characters.
+TEST_F(MainFormTest, TheFileHeaderSaysWhatTheFileWillHold) {
+  const std::string utf8Name = "Wang^XiaoDong=王小東明王小東明王小東明王小東明";
+  const std::string utf8Written = "Wang^XiaoDong=" + std::string(33, '_');
+  const std::string jisName = "Yamada^Tarou=山田太郎山田太郎山田太郎山田太郎山田太郎";
+  const std::string jisWritten = "Yamada^Tarou=_$B;3EDB@O:;3EDB@O:;3EDB@O:;3EDB@O:";
+  const std::string longId = "ID-01234567890123456789012345678901234567890123456789ABCDEFG";
+  const struct {
+    const char* file;
+    std::string caveat;  // the load's warning; empty for none
+    std::string line;    // a line of the view, its mark after it
+    std::size_t nameBytes;
+  } cases[] = {
+      {"id_latin1", "Patient ID DE-ÄÖÜ-1 is written as DE-___-1",
+       "id = DE-___-1; <- replaced: DE-ÄÖÜ-1", 0},
+      {"id60", "Patient ID " + longId + " is written as " + longId.substr(0, 39),
+       "id = " + longId.substr(0, 39) + "; <- cut at 39 bytes: " + longId, 0},
+      // 14 ASCII bytes and 11 whole characters of 3 bytes: 47, not 49.
+      {"name_utf8_cut", "Patient's Name " + utf8Name + " is written as " + utf8Written,
+       "name = " + utf8Written + "; <- replaced and cut at 49 bytes: " + utf8Name, 47},
+      // "Yamada^Tarou=", the escape to JIS X 0208 and 16 whole characters.
+      {"name_jis_cut", "Patient's Name " + jisName + " is written as " + jisWritten,
+       "name = " + jisWritten + "; <- replaced and cut at 49 bytes: " + jisName, 48},
+      // A space is no byte of a header value either.
+      {"gated64", "Patient ID A 12 is written as A_12", "id = A_12; <- replaced: A 12", 0},
+  };
+  for (const auto& c : cases) {
+    fake.warnings.clear();
+    QSettings().clear();
+    const std::string out = dir.File(std::string(c.file) + ".gsd");
+    StartBatch(DataFile(c.file), out);
+    const bool caveat = !c.caveat.empty();
+    if (caveat) {
+      ASSERT_EQ(fake.warnings.size(), 1u) << c.file;
+      EXPECT_TRUE(fake.warnings[0].split('\n').contains(QString::fromStdString(c.caveat)))
+          << fake.warnings[0].toStdString();
+    } else {
+      for (const QString& warning : fake.warnings)
+        EXPECT_FALSE(warning.contains("written as")) << c.file;
+    }
+    if (c.nameBytes > 0) {
+      EXPECT_EQ(std::strlen(form->study().record.patientName), c.nameBytes) << c.file;
+    }
+    if (form->headerView->isHidden()) form->btHeader->click();
+    const QStringList shown = form->headerView->toPlainText().split('\n');
+    if (!c.line.empty()) {
+      EXPECT_TRUE(shown.contains(QString::fromStdString(c.line))) << c.file << "\n"
+                                                                  << shown.join("\n").toStdString();
+    }
+    form->BtOKClick();
+    ASSERT_EQ(fake.exits.back(), 0) << c.file;
+    // Each line of the view begins with the written header's line.
+    const std::string bytes = ReadBytes(out);
+    const std::string header = bytes.substr(0, bytes.find('\x0C'));
+    std::istringstream written(header);
+    int line = 0;
+    for (std::string text; std::getline(written, text); ++line) {
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      ASSERT_LT(line, shown.size()) << c.file;
+      EXPECT_TRUE(shown[line].toUtf8().startsWith(QByteArray::fromStdString(text)))
+          << c.file << ": " << text;
+    }
+    if (caveat) {
+      CommandResult run =
+          RunCommand(std::string(DGC_BINARY_DIR) + "/dicom2gsd " + ShellQuote(DataFile(c.file)) +
+                     " " + ShellQuote(dir.File("tool.gsd")) + " 2>&1");
+      EXPECT_NE(run.output.find("warning: " + DataFile(c.file) + ": " + c.caveat + "\n"),
+                std::string::npos)
+          << run.output;
+      EXPECT_EQ(ReadBytes(dir.File("tool.gsd")), bytes) << c.file;
+      std::remove(dir.File("tool.gsd").c_str());
+    }
+  }
 }
 
 TEST_F(MainFormTest, OneArgumentOpensTheFileInteractively) {

@@ -118,6 +118,10 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
        "--height '-170' is negative", nullptr},
       {"negative weight", "--weight -0.5", DataFile("gated64"), "o.gsd", 2,
        "--weight '-0.5' is negative", nullptr},
+      {"height no patient has", "--height 10", DataFile("gated64"), "o.gsd", 2,
+       "--height '10' is no patient's: 20 to 250 cm, or 0 to leave it out", nullptr},
+      {"weight in grams", "--weight 65000", DataFile("gated64"), "o.gsd", 2,
+       "--weight '65000' is no patient's: 0.5 to 400 kg, or 0 to leave it out", nullptr},
       {"sex other than M or F", "--sex O", DataFile("gated64"), "o.gsd", 2,
        "--sex 'O' is not M or F", nullptr},
       {"sex without a value", "--sex", "", "", 2, "--sex needs a value", nullptr},
@@ -137,8 +141,17 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
     if (!c.input.empty()) command += " " + ShellQuote(c.input) + " " + ShellQuote(output);
     CommandResult run = RunCommand(command + " 3>" + ShellQuote(outcomeFile));
     EXPECT_EQ(run.exitCode, c.exitCode) << c.label << ": " << run.output;
-    // One line on stderr gives the reason; a usage error adds the usage.
-    const std::string& errors = run.standardError;
+    // One line on stderr gives the reason; a usage error adds the usage. A
+    // write that fails after the load follows the warning that the ID "A 12"
+    // is written "A_12", and that alone.
+    std::string errors = run.standardError;
+    const std::string idCaveat = "Patient ID A 12 is written as A_12";
+    bool idWarned = false;
+    if (const std::size_t end = errors.find('\n');
+        end != std::string::npos && errors.substr(0, end).find(idCaveat) != std::string::npos) {
+      errors.erase(0, end + 1);
+      idWarned = true;
+    }
     EXPECT_NE(errors.substr(0, errors.find('\n')).find(c.message), std::string::npos)
         << c.label << ": " << errors;
     if (c.exitCode != 2) {
@@ -161,7 +174,9 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
         !outcome.reason.empty() && said.size() > outcome.reason.size() &&
         said.compare(said.size() - outcome.reason.size(), std::string::npos, outcome.reason) == 0)
         << c.label << ": " << line;
-    EXPECT_EQ(outcome.warnings, std::vector<std::string>()) << c.label;
+    EXPECT_EQ(outcome.warnings, idWarned ? std::vector<std::string>{c.input + ": " + idCaveat}
+                                         : std::vector<std::string>())
+        << c.label;
     EXPECT_EQ(outcome.output, "") << c.label;
   }
   EXPECT_EQ(ReadBytes(dir.File("same.dcm")), ReadBytes(DataFile("gated64")));
@@ -177,12 +192,13 @@ TEST(Dicom2Gsd, SexAndWarnings) {
     int warnings;
     const char* warning;  // the one expected, if any
   } cases[] = {
-      {"", "sex_missing", "sex = F;", 1,
+      // Each file's ID "A 12" is written "A_12": the first warning of all.
+      {"", "sex_missing", "sex = F;", 2,
        "sex_missing.dcm: the file gives no usable Patient's Sex (0010,0040)"},
-      {"--sex M", "sex_missing", "sex = M;", 0, nullptr},
-      {"--sex F", "gated64", "sex = F;", 0, nullptr},
-      {"", "gated64", "sex = M;", 0, nullptr},
-      {"", "nf130_16gates", "sex = M;", 1, "the last 2 frames are not converted"},
+      {"--sex M", "sex_missing", "sex = M;", 1, nullptr},
+      {"--sex F", "gated64", "sex = F;", 1, nullptr},
+      {"", "gated64", "sex = M;", 1, nullptr},
+      {"", "nf130_16gates", "sex = M;", 2, "the last 2 frames are not converted"},
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -199,6 +215,8 @@ TEST(Dicom2Gsd, SexAndWarnings) {
     EXPECT_EQ(outcome.reason, "") << label;
     EXPECT_EQ(outcome.output, dir.File("o.gsd")) << label;
     EXPECT_EQ(outcome.warnings.size(), static_cast<std::size_t>(c.warnings)) << label;
+    ASSERT_FALSE(outcome.warnings.empty()) << label;
+    EXPECT_EQ(outcome.warnings[0], DataFile(c.file) + ": Patient ID A 12 is written as A_12");
     for (const std::string& warning : outcome.warnings)
       EXPECT_NE(run.standardError.find("dicom2gsd: warning: " + warning + "\n"), std::string::npos)
           << label << ": " << warning;

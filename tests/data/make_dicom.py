@@ -301,6 +301,14 @@ def main():
     standard("name_empty", PatientName="", PatientID="")
     standard("name_missing", PatientName=None, PatientID=None)
     standard("name_latin1", SpecificCharacterSet="ISO_IR 100", PatientName="M\u00fcller^J\u00f6rg")
+    # Identities the GSD header holds otherwise: bytes beyond ASCII, an ID
+    # past its 39 bytes, names past 49 that end inside a character.
+    standard("id_latin1", SpecificCharacterSet="ISO_IR 100", PatientID="DE-\u00c4\u00d6\u00dc-1")
+    standard("id60", PatientID="ID-" + "0123456789" * 5 + "ABCDEFG")
+    standard("name_utf8_cut", SpecificCharacterSet="ISO_IR 192",
+             PatientName="Wang^XiaoDong=" + "\u738b\u5c0f\u6771\u660e" * 4)
+    standard("name_jis_cut", SpecificCharacterSet=["", "ISO 2022 IR 87"],
+             PatientName="Yamada^Tarou=" + "\u5c71\u7530\u592a\u90ce" * 5)
     for sex in ["F", "M", "m", "O"]:
         standard("sex_" + (sex if sex != "m" else "lower_m"), PatientSex=sex)
     standard("sex_empty", PatientSex="")

@@ -549,8 +549,12 @@ Outcome WriteAs(const Scene& scene, const OverwriteCase& c, const TStudyRecord& 
         (::setgid(scene.user) != 0 || ::setuid(scene.user) != 0))
       return 3;
     std::string output = scene.Path(c.output);
-    if (c.input && OutputIsTheInput(output.c_str(), scene.Path(c.input).c_str(), writerError))
-      return kGsdNotWritten;
+    // The writer's own check on the file it opens, with no look before.
+    writtenStudy.source.reset();
+    if (c.input) {
+      writtenStudy.source = IdentityOfPath(scene.Path(c.input));
+      writtenStudy.sourceName = scene.Path(c.input);
+    }
     return WriteGsd(output.c_str(), &record, true);
   });
 }

@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,8 +18,11 @@
 #include <memory>
 #include <thread>
 
+#include "node/node_log.h"
+#include "node/node_options.h"
 #include "node/object_info.h"
 #include "node/spool.h"
+#include "node/worker_pool.h"
 #include "tests/node/node_process.h"
 #include "tests/test_support.h"
 
@@ -53,6 +59,12 @@ std::map<std::string, long long> Files(const std::string& folder, const std::str
     ::closedir(dir);
   }
   return files;
+}
+
+// The permission bits of path itself (not through a link); -1 when absent.
+int Mode(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
 }
 
 int CompleteGsdFiles(const std::string& folder) {
@@ -328,6 +340,38 @@ TEST_F(NodeTest, SighupOpensTheLogAgain) {
 }
 
 // The monitor's check: 0 only while a node answers for that AE title.
+// Where systemd runs it (NOTIFY_SOCKET, WATCHDOG_USEC), the node says it is
+// ready once it listens, feeds the watchdog while its loop turns, and says
+// it is stopping: datagrams to a socket of the test's.
+TEST_F(NodeTest, TellsTheServiceManagerReadyAliveAndStopping) {
+  const std::string path = dir_.File("notify");
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const timeval wait = {10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  auto next = [fd] {
+    char buffer[512];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  };
+  ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+  ::setenv("WATCHDOG_USEC", "400000", 1);
+  StartNode();
+  ::unsetenv("NOTIFY_SOCKET");
+  ::unsetenv("WATCHDOG_USEC");
+  EXPECT_EQ(next().rfind("READY=1\nSTATUS=listening: GSDNODE port ", 0), 0u);
+  for (int beat = 0; beat < 2; ++beat) EXPECT_EQ(next(), "WATCHDOG=1") << beat;
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  std::string said;
+  for (std::string message; (message = next()) != "" && message != "STOPPING=1";) said = message;
+  EXPECT_EQ(said.empty() || said == "WATCHDOG=1", true) << said;
+  ::close(fd);
+}
+
 TEST_F(NodeTest, CheckAnswersForALiveNodeOnly) {
   auto check = [&](const std::string& options) {
     return RunCommand(kNode + " --check 127.0.0.1 " + std::to_string(port_) + " --acse-timeout 5 " +
@@ -406,28 +450,83 @@ TEST_F(NodeTest, ARepeatedUidIsJudgedByItsContent) {
   EXPECT_TRUE(Files(Out() + "/failed").empty());
 }
 
-// A converter that ends well without writing the GSD has failed.
-TEST_F(NodeTest, AConverterThatWritesNothingFails) {
-  UseStandInConverter("exit 0\n");
-  StartNode();
-  ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("n"), 1)).exitCode, 0);
-  const std::string failed = Out() + "/failed";
-  ASSERT_TRUE(WaitUntil([&] { return Files(failed, ".reason").size() == 1; }, 60)) << LogText();
-  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
-  EXPECT_EQ(ReadBytes(failed + "/" + Files(failed, ".reason").begin()->first),
-            "dicom2gsd wrote nothing\n");
-  EXPECT_EQ(Files(failed, ".dcm").size(), 1u);
-  EXPECT_TRUE(Files(Out(), ".gsd").empty());
-  EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"failed\""), 1) << LogText();
+// A converter that ends well without writing the GSD has failed; one that
+// cannot write the output (a full disk) leaves the study queued, and it is
+// converted once when the output takes it.
+TEST_F(NodeTest, AConverterThatWritesNothingFailsAndAFailedWriteIsTriedAgain) {
+  const std::string once = dir_.File("failed-once");
+  const struct {
+    const char* label;
+    std::string body;     // the stand-in dicom2gsd
+    const char* reason;   // in failed/; nullptr: converted
+    const char* outcome;  // the log's one line of this outcome
+  } rows[] = {
+      {"ends well, writes nothing", "exit 0\n", "dicom2gsd wrote nothing\n", "failed"},
+      {"the output's disk is full once",
+       "prev=; for a; do [ \"$prev\" = --outcome-fd ] && fd=$a; prev=$a; out=$a; done\n"
+       "if [ ! -e " +
+           once + " ]; then : > " + once +
+           "\n"
+           "  printf '{\"status\":1,\"kind\":\"failed\",\"reason\":\"%s: cannot write: No space "
+           "left "
+           "on device\",\"warnings\":[],\"output\":\"\"}\\n' \"$out\" >&\"$fd\"\n"
+           "  exit 1\nfi\nexec " +
+           kDicom2Gsd + " \"$@\"\n",
+       nullptr, "error"},
+  };
+  for (const auto& row : rows) {
+    UseStandInConverter(row.body);
+    StartNode();
+    ASSERT_EQ(Send(MakeStudies(DataFile("gated64"), dir_.File("n"), 1)).exitCode, 0);
+    const std::string failed = Out() + "/failed";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          return row.reason ? Files(failed, ".reason").size() == 1 : CompleteGsdFiles(Out()) == 1;
+        },
+        60))
+        << row.label << ": " << LogText();
+    EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+    EXPECT_EQ(Occurrences(LogText(), std::string("\"outcome\":\"") + row.outcome + "\""), 1)
+        << row.label << ": " << LogText();
+    EXPECT_TRUE(Files(Spool() + "/queue").empty()) << row.label;
+    EXPECT_TRUE(Files(Spool() + "/work").empty()) << row.label;
+    if (row.reason) {
+      EXPECT_EQ(ReadBytes(failed + "/" + Files(failed, ".reason").begin()->first), row.reason);
+      EXPECT_EQ(Files(failed, ".dcm").size(), 1u);
+      EXPECT_TRUE(Files(Out(), ".gsd").empty());
+    } else {
+      EXPECT_TRUE(Files(failed).empty()) << row.label;
+      EXPECT_EQ(Files(Out(), ".gsd").size(), 1u) << row.label;
+      EXPECT_EQ(Occurrences(LogText(), "\"outcome\":\"converted\""), 1) << LogText();
+    }
+    for (const std::string& folder : {failed, Spool() + "/done"})
+      for (const auto& [name, size] : Files(folder)) ::unlink((folder + "/" + name).c_str());
+    ::unlink(Log().c_str());
+  }
 }
 
 // A study the converter cannot read goes to failed/ with its message; one it
 // declines by rule (projections) is logged with the option that converts
 // it, and dropped, or kept under --keep-declined: failed/ holds failures only.
+// Under umask 0022 what the node writes is 0640 and the folders it makes
+// 0750, kept copies too when they cross to another file system (a tmpfs,
+// where root may mount one).
 TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
   const std::string tomo = MakeStudies(DataFile("type_gated_tomo"), dir_.File("tomo"), 1)[0];
   const std::string empty = MakeStudies(DataFile("frames0"), dir_.File("empty"), 1)[0];
   const std::string failed = Out() + "/failed", declined = dir_.File("declined");
+  const mode_t umask = ::umask(022);
+  struct Restore {
+    mode_t umask;
+    std::string mounted;
+    ~Restore() {
+      ::umask(umask);
+      if (!mounted.empty()) ::umount2(mounted.c_str(), MNT_DETACH);
+    }
+  } restore{umask, ""};
+  ::mkdir(declined.c_str(), 0750);
+  if (::geteuid() == 0 && ::mount("tmpfs", declined.c_str(), "tmpfs", 0, "size=4m,mode=0750") == 0)
+    restore.mounted = declined;
   for (bool keep : {false, true}) {
     const std::string label = keep ? "kept" : "dropped";
     StartNode(keep ? std::vector<std::string>{"--keep-declined", declined}
@@ -450,16 +549,29 @@ TEST_F(NodeTest, FailedStudiesGoToFailedAndDeclinedOnesAreDroppedOrKept) {
     EXPECT_NE(log.find("(--accept-projections converts it)"), std::string::npos) << log;
     EXPECT_EQ(Files(declined, ".dcm").size(), keep ? 1u : 0u) << label;
     EXPECT_EQ(Files(declined, ".reason").size(), keep ? 1u : 0u) << label;
+    for (const std::string& folder : {failed, declined})
+      for (const auto& [name, size] : Files(folder))
+        EXPECT_EQ(Mode(folder + "/" + name), 0640) << folder << "/" << name;
+    EXPECT_EQ(Mode(Log()), 0640) << label;
+    for (const std::string& folder : {Out(), failed}) EXPECT_EQ(Mode(folder), 0750) << folder;
     for (const std::string& folder : {failed, Spool() + "/done"})
       for (const auto& [name, size] : Files(folder)) ::unlink((folder + "/" + name).c_str());
     ::unlink(Log().c_str());
   }
 
-  // Neither is marked converted: sent again, with the option, it is.
-  StartNode({"--accept-projections"});
+  // Neither is marked converted: sent again, with the option, it is. What
+  // failed/ held for longer than --keep-failed-days goes at the start.
+  WriteBytes(failed + "/old.dcm", "x");
+  WriteBytes(failed + "/young.reason", "x");
+  const timespec old[2] = {{::time(nullptr) - 3 * 86400, 0}, {::time(nullptr) - 3 * 86400, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (failed + "/old.dcm").c_str(), old, 0), 0);
+  StartNode({"--accept-projections", "--keep-failed-days", "2"});
+  EXPECT_FALSE(FileExists(failed + "/old.dcm"));
+  EXPECT_TRUE(FileExists(failed + "/young.reason"));
   ASSERT_EQ(Send({tomo}).exitCode, 0);
   ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
   EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  EXPECT_EQ(Mode(Out() + "/" + Files(Out(), ".gsd").begin()->first), 0640);
 }
 
 TEST_F(NodeTest, NamesNeverReplaceOrFollowWhatIsThere) {
@@ -627,6 +739,77 @@ TEST_F(NodeTest, RestartFinishesAnInterruptedConversionOnce) {
     EXPECT_TRUE(FileExists(dir.File("victim"))) << row.label;
     EXPECT_TRUE(FileExists(spool + "/done/" + key)) << row.label;
     EXPECT_TRUE(Files(spool + "/work").empty()) << row.label;
+  }
+}
+
+// A crash right after the done marker, at each of its last steps (a fault
+// in the spool's step seam ends the process there): the next start writes
+// the "converted" line and runs --on-gsd once, and leaves no marker behind;
+// a start after that does neither again.
+TEST(NodeRestart, ACrashAfterTheDoneMarkerIsFinishedOnce) {
+  const struct {
+    const char* label;
+    OutputStep crashAfter;
+  } rows[] = {{"after the done marker's rename", OutputStep::kRename},
+              {"after the done folder's sync", OutputStep::kFolderSync}};
+  for (const auto& row : rows) {
+    TempDir dir;
+    std::string study = MakeStudies(DataFile("gated64"), dir.File("c"), 1)[0];
+    ObjectInfo info;
+    ASSERT_TRUE(ReadObjectInfo(study, info));
+    const std::string key = UidKey(info.sopInstanceUid), hookLog = dir.File("hook.log");
+    NodeOptions options;
+    options.spool = dir.File("spool");
+    options.out = dir.File("out");
+    options.onGsd = {"/bin/sh", "-c", "echo \"$0\" >> " + hookLog};
+    ::mkdir(options.out.c_str(), 0750);
+    ::mkdir(options.spool.c_str(), 0700);
+    const std::string done = options.spool + "/done/" + key;
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Spool spool([&](OutputStep step, const std::function<int()>& run) {
+        const int result = run();
+        struct stat marked;
+        if (step == row.crashAfter && ::stat(done.c_str(), &marked) == 0) ::_exit(70);
+        return result;
+      });
+      std::string error;
+      NodeLog log;
+      if (!spool.Open(options.spool, error) || !log.Open(dir.File("log"), error)) ::_exit(1);
+      WriteBytes(spool.QueuedPath(key), ReadBytes(study));
+      WorkerPool pool(options, kDicom2Gsd, spool, log);
+      pool.Start();
+      pool.Push({key, "", "", -1, 0, ""});
+      std::this_thread::sleep_for(std::chrono::seconds(60));
+      ::_exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 70) << row.label << ": " << status;
+    ASSERT_TRUE(FileExists(done)) << row.label;
+    EXPECT_FALSE(FileExists(hookLog)) << row.label;
+
+    for (int start = 0; start < 2; ++start) {
+      Spool spool;
+      NodeLog log;
+      std::string error;
+      ASSERT_TRUE(spool.Open(options.spool, error)) << error;
+      ASSERT_TRUE(log.Open(dir.File("log"), error)) << error;
+      WorkerPool pool(options, kDicom2Gsd, spool, log);
+      pool.Start();
+      for (const std::string& queued : spool.QueuedKeys()) pool.Push({queued, "", "", -1, 0, ""});
+      pool.Stop();
+    }
+    const std::string log = ReadBytes(dir.File("log"));
+    EXPECT_EQ(Occurrences(log, "\"outcome\":"), 1) << row.label << ": " << log;
+    EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 1) << row.label << ": " << log;
+    ASSERT_EQ(CompleteGsdFiles(options.out), 1) << row.label;
+    const std::string gsd = options.out + "/" + Files(options.out, ".gsd").begin()->first;
+    EXPECT_EQ(ReadBytes(hookLog), gsd + "\n") << row.label;
+    for (const char* folder : {"/queue", "/work", "/finish"})
+      EXPECT_TRUE(Files(options.spool + folder).empty()) << row.label << folder;
   }
 }
 

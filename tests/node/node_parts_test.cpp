@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "node/failed_pruning.h"
 #include "node/node_log.h"
 #include "node/node_options.h"
 #include "node/received_object.h"
@@ -64,7 +66,9 @@ TEST(NodeOptions, DefaultsAndRefusals) {
       {"--spool", "s", "--out", "o", "--aet", "SEVENTEEN_CHARS_X"},
       {"--spool", "s", "--out", "o", "--aet", "BACK\\SLASH"},
       {"--spool", "s", "--out", "o", "--allow", "PACS@"},
+      {"--spool", "s", "--out", "o", "--allow", "PACS@no-such-host.invalid"},
       {"--spool", "s", "--out", "o", "--workers", "0"},
+      {"--spool", "s", "--out", "o", "--keep-failed-days", "0"},
       {"--spool", "s", "--out", "o", "--name", "../%i.gsd"},
       {"--spool", "s", "--out", "o", "--on-gsd", "notify-send"},
       {"--spool", "s", "--out", "o", "--max-object-size", "-1"},
@@ -86,6 +90,10 @@ TEST(NodeOptions, DefaultsAndRefusals) {
   NodeOptions bound;
   ASSERT_EQ(Parse({"--spool", "s", "--out", "o", "--bind", "10.1.2.3"}, bound, message), -1);
   EXPECT_EQ(bound.bindAddress, "10.1.2.3");
+  EXPECT_EQ(bound.keepFailedDays, 0);
+  NodeOptions pruned;
+  ASSERT_EQ(Parse({"--spool", "s", "--out", "o", "--keep-failed-days", "30"}, pruned, message), -1);
+  EXPECT_EQ(pruned.keepFailedDays, 30);
   // A monitor's check needs no spool.
   NodeOptions check;
   ASSERT_EQ(Parse({"--check", "pacs.example", "104", "--aet", "PACSNODE"}, check, message), -1)
@@ -116,6 +124,18 @@ TEST(NodeOptions, AllowList) {
   for (const auto& row : rows)
     EXPECT_EQ(PeerAllowed(allow, row.ae, row.peer), row.allowed) << row.ae << "@" << row.peer;
   EXPECT_TRUE(PeerAllowed({}, "ANY", "1.2.3.4"));
+  // A host name is looked up at start and matches the addresses it has.
+  NodeOptions named;
+  std::string message;
+  ASSERT_EQ(Parse({"--spool", "s", "--out", "o", "--allow", "PACS@localhost"}, named, message), -1)
+      << message;
+  EXPECT_TRUE(PeerAllowed(named.allow, "PACS", "127.0.0.1"));
+  EXPECT_FALSE(PeerAllowed(named.allow, "PACS", "10.0.0.5"));
+  NodeOptions unknown;
+  EXPECT_EQ(Parse({"--spool", "s", "--out", "o", "--allow", "PACS@no-such-host.invalid"}, unknown,
+                  message),
+            2);
+  EXPECT_NE(message.find("no-such-host.invalid does not resolve"), std::string::npos) << message;
 }
 
 TEST(NodeLog, OneLineOfJsonWhateverTheValues) {
@@ -591,3 +611,33 @@ TEST(Spool, MovesNeverReplace) {
 }
 
 }  // namespace
+
+// --keep-failed-days: only regular files older than the cut-off go; a link,
+// a folder or a hidden name of that age stays.
+TEST(FailedPruning, RemovesOnlyOldRegularFiles) {
+  TempDir dir;
+  const std::string folder = dir.File("failed");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0750), 0);
+  const long now = static_cast<long>(::time(nullptr)), cutoff = now - 86400;
+  const struct {
+    const char* name;
+    char kind;  // f file, l link, d folder
+    long age;   // seconds before now
+    bool removed;
+  } rows[] = {{"old.dcm", 'f', 90000, true},    {"old.reason", 'f', 86401, true},
+              {"young.dcm", 'f', 86000, false}, {"link", 'l', 90000, false},
+              {"folder", 'd', 90000, false},    {".hidden", 'f', 90000, false}};
+  for (const auto& row : rows) {
+    const std::string path = folder + "/" + row.name;
+    if (row.kind == 'f') WriteBytes(path, "x");
+    if (row.kind == 'l') ASSERT_EQ(::symlink("/etc/hostname", path.c_str()), 0);
+    if (row.kind == 'd') ASSERT_EQ(::mkdir(path.c_str(), 0750), 0);
+    const timeval times[2] = {{now - row.age, 0}, {now - row.age, 0}};
+    ASSERT_EQ(::lutimes(path.c_str(), times), 0) << row.name;
+  }
+  EXPECT_EQ(RemoveFilesOlderThan(folder, cutoff), 2);
+  for (const auto& row : rows) {
+    struct stat info;
+    EXPECT_EQ(::lstat((folder + "/" + row.name).c_str(), &info) != 0, row.removed) << row.name;
+  }
+}

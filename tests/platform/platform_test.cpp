@@ -42,8 +42,10 @@
 #include "tests/platform/scratch_folder.h"
 #ifndef _WIN32
 #include "platform/daemon_signals.h"
+#include "platform/descriptor.h"
 #include "platform/durable_folder.h"
 #include "platform/file_descriptor.h"
+#include "platform/file_status.h"
 #include "platform/held_program.h"
 #include "platform/pipe_pages.h"
 #include "platform/process_id.h"
@@ -486,7 +488,7 @@ TEST(DurableFolder, StepsSayWhatTheSystemDid) {
   EXPECT_EQ(fs::path(resolved), fs::canonical(dir.File("a")));
   EXPECT_EQ(LookAtPath(dir.File("made"), false, facts), 0);
   EXPECT_TRUE(facts.folder);
-  EXPECT_EQ(facts.owner, EffectiveUserId());
+  EXPECT_EQ(facts.owner, EffectiveUser());
   EXPECT_EQ(facts.permissions & 0077, 0u);  // 0700 less any umask
 
   // Links are looked at themselves unless followed; the listing sees them so.
@@ -563,7 +565,7 @@ TEST(FileDescriptor, OpensNeverThroughALinkAndSaysWhy) {
   const std::string bytes(100000, 'z');
   EXPECT_TRUE(WriteWholeDescriptor(out, bytes.data(), bytes.size()));
   EXPECT_EQ(WriteDescriptor(out, "!", 1), 1);
-  EXPECT_EQ(SyncDescriptor(out), 0);
+  EXPECT_EQ(SyncToDisk(out), 0);
   EXPECT_EQ(CloseDescriptor(out), 0);
   EXPECT_EQ(CloseDescriptor(out), EBADF);
   const int in = OpenDescriptorForReading(dir.File("data"));
