@@ -212,7 +212,8 @@ if [ -n "$node_user" ]; then
   getent passwd "$node_user" >/dev/null || fail "no system user $node_user"
   [ "$(id -u "$node_user")" -lt 1000 ] || fail "$node_user is not a system user"
   spool=$(sed -n 's/^GSD_NODE_SPOOL=//p' /etc/dicom-data-converter/gsd-node.conf)
-  [ "$(stat -c '%U %a' "$spool")" = "$node_user 750" ] || fail "$spool is not $node_user's, mode 750"
+  [ "$(stat -c '%U %a' "$spool")" = "$node_user 700" ] || fail "$spool is not $node_user's, mode 700"
+  getent group gsd-readers >/dev/null || fail "no group gsd-readers for the node's output"
   dpkg-query -W -f='${Conffiles}' "$package" | grep -q ' /etc/dicom-data-converter/gsd-node.conf ' ||
     fail "gsd-node.conf is not a conffile"
   if ls /etc/systemd/system/*/gsd-node.service >/dev/null 2>&1; then
