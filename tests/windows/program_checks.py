@@ -64,8 +64,14 @@ def exit_codes():
         run = wine(DICOM2GSD, *arguments)
         check(run.returncode == status,
               "exit codes, %s: %d through wine, not %d" % (label, run.returncode, status))
-        line = subprocess.list2cmdline([windows_path(DICOM2GSD)] + arguments)
-        shown = subprocess.run([WINE, "cmd", "/c", line + " & echo status %ERRORLEVEL%"],
+        # A batch file: its lines are read one at a time (a status on the
+        # line of its command would be the one before), and its quotes
+        # reach cmd.exe as written.
+        script = os.path.join(WORK, "status.cmd")
+        with open(script, "w", newline="\r\n") as f:
+            f.write("@" + subprocess.list2cmdline([windows_path(DICOM2GSD)] + arguments) + "\n")
+            f.write("@echo status %ERRORLEVEL%\n")
+        shown = subprocess.run([WINE, "cmd", "/c", windows_path(script)],
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, timeout=300)
         check(("status %d" % status).encode() in shown.stdout,

@@ -17,6 +17,13 @@ WINDOW_EXE=$(win "$build/dicom-converter.exe")
 WINDOW_INPUT=$(win "$input")
 WINDOW_OUTPUT=$(win "$work/saved.gsd")
 WINDOW_CANCELLED=$(win "$work/cancelled.gsd")
+export WINDOW_SCRIPT
+WINDOW_SCRIPT=$(win "$work/cancel.cmd")
+
+# The form's font is Arial, which every Windows has and wine has not: wine draws it with
+# Liberation Sans (fonts-liberation2), made to Arial's metrics, as the Linux window does.
+"$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' /f \
+  </dev/null >/dev/null 2>&1
 
 # On the virtual screen: the window manager, then each start of the window.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
@@ -39,9 +46,13 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   wait $window
   echo "save $?" >"$WORK/saved.status"
 
-  # cmd.exe waits for the window (start /wait) and shows its exit status.
-  "$WINE" cmd /c "start /wait \"\" \"$WINDOW_EXE\" \"$WINDOW_INPUT\" \"$WINDOW_CANCELLED\" & echo cmd %ERRORLEVEL%" \
-    >"$WORK/cancelled.log" 2>&1 &
+  # cmd.exe waits for the window (start /wait) and shows its exit status:
+  # a batch file, whose lines are read one at a time (a status on the line
+  # of its command would be the one before) and whose quotes reach cmd.exe
+  # as written.
+  printf "@start /wait \"\" \"%s\" \"%s\" \"%s\"\r\n@echo cmd %%ERRORLEVEL%%\r\n" \
+    "$WINDOW_EXE" "$WINDOW_INPUT" "$WINDOW_CANCELLED" >"$WORK/cancel.cmd"
+  "$WINE" cmd /c "$WINDOW_SCRIPT" >"$WORK/cancelled.log" 2>&1 &
   shell=$!
   id=$(wait_for_window) || { echo "the window did not appear twice"; exit 1; }
   xdotool windowactivate --sync "$id" key Escape
