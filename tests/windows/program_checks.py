@@ -22,7 +22,7 @@ import subprocess
 import sys
 import time
 
-BUILD, DATA, WORK, LINUX = sys.argv[1:5]
+BUILD, DATA, WORK, LINUX = (os.path.abspath(a) for a in sys.argv[1:5])
 WINE = os.environ.get("WINE", "wine")
 DICOM2GSD = os.path.join(BUILD, "dicom2gsd.exe")
 GSDINFO = os.path.join(BUILD, "gsdinfo.exe")
@@ -83,13 +83,21 @@ def non_latin_names():
     os.makedirs(os.path.join(folder, "out"))
     source = os.path.join(folder, "in put.dcm")
     shutil.copyfile(data("gated64"), source)
-    target = os.path.join(folder, "out put.gsd")
-    run = wine(DICOM2GSD, "--height", "170", windows_path(source), windows_path(target))
-    check(run.returncode == 0, "names: dicom2gsd.exe said %r" % run.stderr)
     reference = os.path.join(WORK, "reference.gsd")
     subprocess.run([LINUX, "--height", "170", source, reference], check=True)
-    check(os.path.exists(target) and open(target, "rb").read() == open(reference, "rb").read(),
-          "names: the GSD file differs from Linux's")
+    # The output named as Windows programs name paths: by drive, as a device
+    # path (no length limit), with forward slashes, and from the current folder.
+    forms = [("drive", lambda p: windows_path(p)),
+             ("device path", lambda p: "\\\\?\\" + windows_path(p)),
+             ("forward slashes", lambda p: windows_path(p).replace("\\", "/")),
+             ("relative", lambda p: os.path.relpath(p, folder).replace("/", "\\"))]
+    for label, name in forms:
+        target = os.path.join(folder, "out put %s.gsd" % label)
+        run = wine(DICOM2GSD, "--height", "170", windows_path(source), name(target), cwd=folder)
+        check(run.returncode == 0, "names, %s: dicom2gsd.exe said %r" % (label, run.stderr))
+        check(os.path.exists(target) and open(target, "rb").read() == open(reference, "rb").read(),
+              "names, %s: the GSD file differs from Linux's" % label)
+    target = os.path.join(folder, "out put drive.gsd")
     info = wine(GSDINFO, windows_path(target))
     check(info.returncode == 0 and b"division" in info.stdout,
           "names: gsdinfo.exe said %r %r" % (info.stdout[:200], info.stderr))
