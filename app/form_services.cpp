@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "app/study_chooser.h"
+#include "platform/document_opener.h"
 #include "platform/running_process.h"
 
 const char* const kApplicationTitle = "DICOM Data Converter";
@@ -168,6 +169,16 @@ bool DesktopServices::OpenDocument(const QString& path) {
   if (!QFileInfo::exists(path)) return false;
   // A second request while the viewer of the first still runs starts none.
   if (viewerPid_ > 0 && path == viewedDocument_ && ProcessRuns(viewerPid_)) return true;
+  // Where the system keeps the associations itself (the Windows shell), it
+  // opens the document with the verb "open": dicom.chm goes to the HTML
+  // Help viewer, and nothing starts when no program takes the type.
+  if (opener_.isEmpty() && SystemOpensDocuments()) {
+    long long viewer = 0;
+    if (!OpenDocumentWithSystem(QDir::toNativeSeparators(path).toStdString(), viewer)) return false;
+    viewerPid_ = viewer;
+    viewedDocument_ = path;
+    return true;
+  }
   // xdg-open accepts any file and fails later, out of sight, when no viewer
   // is installed: the desktop's associations are read first.
   const QMimeType type = QMimeDatabase().mimeTypeForFile(path);

@@ -101,9 +101,12 @@ QLabel* AddLabel(QWidget* parent, const char* text, int x, int y, bool yellow, i
   palette.setColor(QPalette::WindowText, yellow ? kYellow : Qt::white);
   label->setPalette(palette);
   label->adjustSize();
-  if (room > 0 && label->width() > room) {
-    QFont font = label->font();
-    font.setStretch(std::max(60, room * 100 / label->width()));
+  // A font engine's condensed face is not always narrower in proportion
+  // (Windows' GDI rounds its widths): condensed further until it fits.
+  QFont font = label->font();
+  for (int stretch = room * 100 / std::max(1, label->width());
+       room > 0 && label->width() > room && stretch >= 50; stretch -= 4) {
+    font.setStretch(std::max(50, std::min(stretch, 99)));
     label->setFont(font);
     label->adjustSize();
   }

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,6 +21,7 @@
 #include "model/value_text.h"
 #include "output/name_template.h"
 #include "platform/descriptor.h"
+#include "platform/file_status.h"
 #include "platform/input_file.h"
 #include "platform/program_start.h"
 #include "platform/report_descriptor.h"
@@ -375,9 +375,9 @@ const char* AttributeOfField(FormField field) {
 
 // The folder mode, once --out is known to be a folder.
 int RunScan(const Options& options) {
-  std::error_code unreadable;
+  FileStatus out;
   if (!options.folder.out.empty() &&
-      !std::filesystem::is_directory(options.folder.out, unreadable)) {
+      (StatusOfPath(options.folder.out, true, out) != 0 || out.type != FileType::kFolder)) {
     Say(options.folder.out + ": not a folder");
     return kGsdNotWritten;
   }

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr long kMaxWalk = 0x7FFFFFFFL;  // offsets are passed on as int32
+constexpr long long kMaxWalk = 0x7FFFFFFF;  // offsets are passed on as int32
 
 std::string TagText(std::uint32_t tag) {
   char text[16];
@@ -16,9 +16,10 @@ std::string TagText(std::uint32_t tag) {
   return text;
 }
 
-long StreamSize(std::FILE* stream) {
+long long StreamSize(std::FILE* stream) {
   const long long bytes = RegularFileBytes(stream);
-  if (bytes >= 0) return static_cast<long>(bytes);
+  if (bytes >= 0) return bytes;
+  // A stream over memory or a pipe: never 2 GiB.
   long here = std::ftell(stream);
   if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return kMaxWalk;
   long size = std::ftell(stream);
@@ -44,7 +45,7 @@ bool DatasetWalk::TagsStopAscending(const DicomElement& element) {
   return descendingRun_ >= kMaxDescendingRun;
 }
 
-void DatasetWalk::CloseFinished(long position) {
+void DatasetWalk::CloseFinished(long long position) {
   // The outermost container whose defined length is used up closes with
   // everything inside it, even a nested one that claims to run further.
   for (int i = 0; i < depth_; ++i) {
@@ -55,7 +56,7 @@ void DatasetWalk::CloseFinished(long position) {
   }
 }
 
-void DatasetWalk::Open(Kind kind, long end, bool implicit, std::uint32_t tag) {
+void DatasetWalk::Open(Kind kind, long long end, bool implicit, std::uint32_t tag) {
   if (depth_ == kMaxDepth) {
     tooDeep_ = true;
     return;
@@ -87,7 +88,7 @@ void DatasetWalk::CloseThrough(Kind kind) {
 }
 
 int DatasetWalk::Next(DicomElement& element) {
-  const long start = std::ftell(stream_);
+  const long long start = StreamOffset(stream_);
   elementStart_ = start;
   CloseFinished(start);
   depth_at_element_ = depth_;
@@ -102,7 +103,7 @@ int DatasetWalk::Next(DicomElement& element) {
     return Fail("no DICOM data set from byte " + std::to_string(runStart_) +
                 " on: the element tags stop ascending, " + TagText(tag) + " at byte " +
                 std::to_string(start));
-  const long valueStart = std::ftell(stream_);
+  const long long valueStart = StreamOffset(stream_);
   if (element.declaredLength != kUndefinedLength && element.group != 0xFFFE &&
       !(tag == 0x7FE00010u && depth_ == 0) &&
       static_cast<long long>(element.declaredLength) > size_ - valueStart)
@@ -111,7 +112,8 @@ int DatasetWalk::Next(DicomElement& element) {
 
   const bool undefined = element.declaredLength == kUndefinedLength;
   auto endOfValue = [&]() {
-    return undefined ? -1L : std::ftell(stream_) + static_cast<long>(element.declaredLength);
+    return undefined ? -1LL
+                     : StreamOffset(stream_) + static_cast<long long>(element.declaredLength);
   };
   if (element.group == 0xFFFE) {
     if (element.element == 0xE000) {
@@ -146,7 +148,7 @@ int DatasetWalk::Next(DicomElement& element) {
 }
 
 int DatasetWalk::WalkPastPixelData(DicomElement element) {
-  const long first = elementStart_;
+  const long long first = elementStart_;
   for (;;) {
     SkipElementValue(stream_, element);
     if (Next(element) != 1) {

@@ -50,7 +50,7 @@ class DatasetWalk {
   void UseForm(VrForm form) { form_ = form; }
 
   // Where the header of the element last read begins in the stream.
-  long ElementStart() const { return elementStart_; }
+  long long ElementStart() const { return elementStart_; }
 
   // True when the values of the element last read are big endian.
   bool BigEndianValues() const { return bigEndianValues_; }
@@ -59,7 +59,7 @@ class DatasetWalk {
   enum class Kind { kSequence, kItem, kFragments };
   struct Container {
     Kind kind;
-    long end;           // offset just after the value; -1 until a delimiter
+    long long end;      // offset just after the value; -1 until a delimiter
     bool implicit;      // an undefined-length UN holds implicit VR
     std::uint32_t tag;  // group << 16 | element of a sequence; 0 for items
   };
@@ -71,8 +71,8 @@ class DatasetWalk {
   int Fail(std::string why);
   bool TagsStopAscending(const DicomElement& element);
 
-  void CloseFinished(long position);
-  void Open(Kind kind, long end, bool implicit, std::uint32_t tag = 0);
+  void CloseFinished(long long position);
+  void Open(Kind kind, long long end, bool implicit, std::uint32_t tag = 0);
   void CloseThrough(Kind kind);
   bool InsideImplicit() const { return depth_ > 0 && open_[depth_ - 1].implicit; }
 
@@ -83,10 +83,10 @@ class DatasetWalk {
   int depth_at_element_ = 0;  // containers around the element last read
   bool tooDeep_ = false;
   bool bigEndianValues_ = false;
-  long size_;                               // the stream's size in bytes
-  long elementStart_ = 0;                   // where the header last read begins
+  long long size_;                          // the stream's size in bytes
+  long long elementStart_ = 0;              // where the header last read begins
   std::uint32_t lastTag_[kMaxDepth + 1]{};  // per nesting level
   int descendingRun_ = 0;
-  long runStart_ = 0;  // where the run of tags that do not ascend began
+  long long runStart_ = 0;  // where the run of tags that do not ascend began
   std::string failure_;
 };

@@ -120,10 +120,14 @@ void ReportShortPixelData(LoadSession& session, long long available, long long n
 // Bytes of pixel data the file holds from offset: what remains of the file,
 // and no more than the Pixel Data element declares.
 long long AvailablePixelBytes(std::FILE* stream, std::int32_t offset, std::uint32_t declared) {
-  long here = std::ftell(stream);
-  std::fseek(stream, 0, SEEK_END);
-  long long available = std::ftell(stream) - static_cast<long long>(offset);
-  std::fseek(stream, here, SEEK_SET);
+  long long size = RegularFileBytes(stream);
+  if (size < 0) {  // a stream over memory: never 2 GiB
+    const long here = std::ftell(stream);
+    std::fseek(stream, 0, SEEK_END);
+    size = std::ftell(stream);
+    std::fseek(stream, here, SEEK_SET);
+  }
+  long long available = size - static_cast<long long>(offset);
   if (declared != kUndefinedLength && static_cast<long long>(declared) < available)
     available = declared;
   return available < 0 ? 0 : available;

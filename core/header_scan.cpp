@@ -12,6 +12,7 @@
 #include "model/value_text.h"
 #include "platform/file_status.h"
 #include "platform/input_file.h"
+#include "platform/stream_size.h"
 
 const char* const kNonNmQuestionText = "Not NM Images!\n Continue?";
 const char* const kQuestionCaption = "Warning";
@@ -444,7 +445,7 @@ std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOp
   session.found = ScanFindings{};
   Scan scan(stream, session);
   scan.askOperator = askOperator;
-  long reported = 0;
+  long long reported = 0;
   for (;;) {
     if (scan.walk.Next(scan.element) != 1) {
       session.Fail(LoadFailure::kNoPixelData, scan.walk.Failure().empty()
@@ -454,7 +455,7 @@ std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOp
     }
     const DicomElement& el = scan.element;
     if (el.group == 0x7FE0 && el.element == 0x0010 && scan.walk.AtTopLevel()) {
-      long offset = std::ftell(stream);
+      const long long offset = StreamOffset(stream);
       session.found.pixelDataLength = el.declaredLength;
       ApplyClosingRules(scan);
       if (offset <= 0 || offset > std::numeric_limits<std::int32_t>::max()) {
@@ -468,7 +469,7 @@ std::int32_t ScanStudyStream(std::FILE* stream, LoadSession& session, bool askOp
       return static_cast<std::int32_t>(offset);
     }
     if (std::int32_t result = ApplyElement(scan)) return result;
-    const long here = std::ftell(stream);
+    const long long here = StreamOffset(stream);
     if (here - reported >= kWalkProgressBytes) {
       reported = here;
       if (!session.GoOn(LoadStage::kReadingHeader, here, 0)) return kScanDeclined;

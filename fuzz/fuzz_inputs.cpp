@@ -1,10 +1,16 @@
 #include "fuzz/fuzz_inputs.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "cli/gsd_inspect.h"
@@ -21,8 +27,29 @@
 
 namespace {
 
-// The input as a file: a memory-backed descriptor, opened by path like any
-// file the operator picks.
+// The input as a file, opened by path like any file the operator picks:
+// a memory-backed descriptor, or on Windows (the replayed regressions under
+// wine) a temporary file.
+#ifdef _WIN32
+class MemoryFile {
+ public:
+  MemoryFile(const std::uint8_t* data, std::size_t size) {
+    static int serial = 0;
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() /
+        ("dgc-fuzz-input-" + std::to_string(::_getpid()) + "-" + std::to_string(serial++));
+    path_ = file.u8string();
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out.flush()) std::abort();
+  }
+  ~MemoryFile() { std::remove(path_.c_str()); }
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
+#else
 class MemoryFile {
  public:
   MemoryFile(const std::uint8_t* data, std::size_t size) {
@@ -42,6 +69,7 @@ class MemoryFile {
   int fd_;
   std::string path_;
 };
+#endif
 
 void WalkHeaders(const char* path) {
   std::FILE* stream = OpenDicomFile(path);

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "platform/child_launcher.h"
+#include "platform/file_status.h"
 #include "platform/program_folder.h"
 #include "status/decoder_status.h"
 
@@ -36,8 +36,8 @@ std::string HelperPath(const DecoderSettings& settings, std::string& reason) {
   std::vector<std::string> candidates = HelperCandidates(settings);
   std::string looked;
   for (const std::string& path : candidates) {
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(path, ignored)) return path;
+    FileStatus status;
+    if (StatusOfPath(path, true, status) == 0 && status.type == FileType::kRegular) return path;
     looked += (looked.empty() ? "" : ", ") + path;
   }
   reason = looked.empty() ? "the decoder is not installed (no /proc/self/exe to look beside)"

@@ -120,14 +120,16 @@ int WriteInPlace(int fd, bool regular, const OutputPlace& place, const OutputByt
 
 // Writes a complete new file beside the output, gives it what the replaced
 // file had (replaced, a descriptor of it) or what a new file gets there
-// (replaced is -1), and renames it over the output's name, so that a reader
-// sees the old bytes or the new, never a mixture, and a failure leaves the
-// old file. kKeepInPlace when the attributes cannot all be given.
-int Replace(const OutputPlace& place, int replaced, const OutputBytes& bytes,
+// (replaced is null), and renames it over the output's name, so that a
+// reader sees the old bytes or the new, never a mixture, and a failure
+// leaves the old file. kKeepInPlace, replaced still open, when the
+// attributes cannot all be given; otherwise replaced is closed before the
+// rename, since Windows renames nothing over a file a handle holds open.
+int Replace(const OutputPlace& place, UniqueFd* replaced, const OutputBytes& bytes,
             const OutputOptions& options, std::string& error) {
   const int folder = place.folder.get();
   UniqueFd newFileModel;
-  int model = replaced;
+  int model = replaced != nullptr ? replaced->get() : -1;
   if (model < 0) {
     if (int failed = OpenNewFileModel(folder, place.name, options.unnamedTempFiles, newFileModel))
       return FailErrno(error, failed);
@@ -146,6 +148,7 @@ int Replace(const OutputPlace& place, int replaced, const OutputBytes& bytes,
   // may open the file.
   if (CopyFileAttributes(model, modelInfo, temp.fd()) != 0) return kKeepInPlace;
   if (int synced = SyncFile(options, temp.fd())) return FailErrno(error, synced);
+  if (replaced != nullptr) replaced->Reset();
   if (int committed = RunStep(options, OutputStep::kRename, [&temp] { return temp.Commit(); }))
     return FailErrno(error, committed);
   // Some file systems cannot sync a folder; the rename stands either way.
@@ -155,7 +158,7 @@ int Replace(const OutputPlace& place, int replaced, const OutputBytes& bytes,
 
 int WriteNew(const OutputPlace& place, const OutputBytes& bytes, const OutputOptions& options,
              std::string& error) {
-  int result = Replace(place, -1, bytes, options, error);
+  int result = Replace(place, nullptr, bytes, options, error);
   if (result != kKeepInPlace) return result;
   UniqueFd fd;
   if (int failed = CreateForWriting(place.folder.get(), place.name, fd))
@@ -199,7 +202,7 @@ int WriteOutputFile(const char* path, const OutputBytes& bytes, const ProtectedF
   std::string refusal = Refusal(place, opened, notThis);
   if (!refusal.empty()) return Fail(error, refusal);
   if (!place.kernelLink && MayReplace(place, opened)) {
-    int result = Replace(place, fd.get(), bytes, options, error);
+    int result = Replace(place, &fd, bytes, options, error);
     if (result != kKeepInPlace) return result;
   }
   return WriteInPlace(fd.Release(), opened.type == FileType::kRegular, place, bytes, options,

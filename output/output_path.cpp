@@ -6,6 +6,7 @@
 
 #include "platform/file_system_kind.h"
 #include "platform/held_file.h"
+#include "platform/path_text.h"
 
 bool OthersMayWrite(const FileStatus& folder) {
   return (folder.permissions & kOthersMayWriteBit) != 0;
@@ -33,12 +34,13 @@ namespace {
 
 constexpr int kMostLinks = 40;  // as many as the kernel follows in one path
 
-// Appends the components of text so that the first one is taken next.
+// Appends the components of text (separated as the system separates them)
+// so that the first one is taken next.
 void PushComponents(const std::string& text, std::vector<std::string>& pending) {
   std::vector<std::string> parts;
   for (std::size_t start = 0; start <= text.size();) {
-    std::size_t slash = text.find('/', start);
-    if (slash == std::string::npos) slash = text.size();
+    std::size_t slash = start;
+    while (slash < text.size() && !IsPathSeparator(text[slash])) ++slash;
     if (slash > start) parts.push_back(text.substr(start, slash - start));
     start = slash + 1;
   }
@@ -62,11 +64,13 @@ int FollowLink(int entry, bool last, UniqueFd& folder, std::vector<std::string>&
                std::string& error) {
   std::string to;
   if (int failed = ReadLinkText(entry, to)) return Errno(error, failed);
-  if (last && to.back() == '/') return Errno(error, EISDIR);
-  if (to[0] == '/') {
-    if (int failed = HoldFolder("/", folder)) return Errno(error, failed);
+  if (last && IsPathSeparator(to.back())) return Errno(error, EISDIR);
+  std::string rest;
+  const std::string root = PathRoot(to, rest);
+  if (!root.empty()) {
+    if (int failed = HoldFolder(root, folder)) return Errno(error, failed);
   }
-  PushComponents(to, pending);
+  PushComponents(rest, pending);
   return 0;
 }
 
@@ -156,10 +160,12 @@ int FindOutputPlace(const char* path, OutputPlace& place, std::string& error) {
   const std::string text = path;
   if (text.empty()) return Errno(error, ENOENT);
   // A name ending in "/" can only be a folder.
-  if (text.back() == '/') return Errno(error, EISDIR);
+  if (IsPathSeparator(text.back())) return Errno(error, EISDIR);
   Walk walk;
-  if (int failed = HoldFolder(text[0] == '/' ? "/" : ".", walk.folder)) return Errno(error, failed);
-  PushComponents(text, walk.pending);
+  std::string rest;
+  const std::string root = PathRoot(text, rest);
+  if (int failed = HoldFolder(root.empty() ? "." : root, walk.folder)) return Errno(error, failed);
+  PushComponents(rest, walk.pending);
   Step step = Step::kNext;
   while (step == Step::kNext && !walk.pending.empty()) step = StepComponent(walk, place, error);
   if (step == Step::kFailed) return walk.failed;

@@ -14,7 +14,7 @@
 struct OutputPlace {
   UniqueFd folder;  // readable, so that it can be synced; only held when it cannot be read
   FileStatus folderInfo;
-  std::string name;         // one component: no '/', never "." or ".."
+  std::string name;         // one component: no separator, never "." or ".."
   bool kernelLink = false;  // name is a /proc link (/dev/stdout), which only the kernel follows
 };
 

@@ -11,9 +11,12 @@ test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom pyt
       dpkg-dev lintian adduser man-db xdg-utils libfile-mimeinfo-perl shared-mime-info file bash-completion)
 # The Windows build: the MinGW-w64 cross toolchain, the host Qt tools (moc, rcc, uic) that the
 # cross-built Qt reuses, GoogleTest's sources (the host library cannot link into a .exe), wine to
-# run the tests, and wixl with msitools (msiinfo) for the MSI. apt-get source needs dpkg-dev.
+# run the tests, and wixl with msitools (msiinfo) for the MSI. apt-get source needs dpkg-dev. The
+# window's icon is drawn from its SVG (rsvg-convert, ImageMagick); its test runs it on Xvfb with
+# openbox, presses its keys with xdotool and draws Arial with Liberation Sans.
 windows=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-         qt6-base-dev-tools googletest wine wine64 wixl msitools dpkg-dev xz-utils perl python3)
+         qt6-base-dev-tools googletest wine wine64 wixl msitools dpkg-dev xz-utils perl python3
+         pkg-config librsvg2-bin imagemagick xvfb xauth openbox xdotool fonts-liberation2 procps)
 
 case "${1:-test}" in
   run) wanted=("${build[@]}" "${run[@]}") ;;

@@ -51,13 +51,16 @@ nice cmake --build "$build"
 $platform_only || ! $window || nice cmake --build "$build" --target windows_packages
 built=$(date +%s)
 
-# One wine server for the whole run, its output detached so that ctest does not wait on the
-# services that hold it; a start then takes a fraction of a second instead of seconds. It ends
-# by itself a minute after its last program (one already running is left as it is: other runs
-# may share the prefix).
+# A wine prefix of the build's own: the tests install the MSI into it and change its settings,
+# which no other user of wine on the machine should see. One wine server for the whole run, its
+# output detached so that ctest does not wait on the services that hold it; a start then takes a
+# fraction of a second instead of seconds. It ends by itself a minute after its last program.
+# (The window's test makes a prefix of its own on its virtual screen.)
+export WINEPREFIX=${WINEPREFIX:-$build/wine}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs on a first start: the tests need neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+wineboot -i </dev/null >/dev/null 2>&1 || true
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 

@@ -18,7 +18,9 @@ if(DGC_WIXL)
   add_custom_target(windows_packages
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage} ${msi} ${zip}
     COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${stage} --strip
-    COMMAND ${DGC_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D SourceDir=${stage} -o ${msi}
+    # wixl finds the files by paths relative to where it runs.
+    COMMAND ${CMAKE_COMMAND} -E chdir ${stage}
+            ${DGC_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D SourceDir=. -o ${msi}
             ${CMAKE_CURRENT_LIST_DIR}/dicom-data-converter.wxs
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/packages
             ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip

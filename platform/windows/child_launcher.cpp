@@ -322,6 +322,9 @@ void Watch(const ChildRun& run, Reader (&readers)[kPipes], HANDLE process, HANDL
     if (!ended) waited[count++] = process;
     for (Reader& reader : readers)
       if (reader.pending) waited[count++] = reader.event.get();
+    // The child has ended and the reads just started found every pipe
+    // closed: nothing is left to wait for.
+    if (count == 0) continue;
     const DWORD ready = ::WaitForMultipleObjects(count, waited, FALSE, static_cast<DWORD>(wait));
     if (ready == WAIT_FAILED) {
       end.lost = true;

@@ -43,6 +43,10 @@ int OpenReadableStream(const std::string& path, std::FILE*& stream) {
   if (!WidePath(path, wide)) return path.empty() ? ENOENT : EILSEQ;
   UniqueFd fd;
   if (int error = OpenHandle(wide, GENERIC_READ, OPEN_EXISTING, true, _O_RDONLY, fd)) return error;
+  // A folder opens (the handles here may hold folders) but reads as an
+  // invalid call: it is refused as what it is.
+  FileStatus status;
+  if (StatusOf(fd.get(), status) == 0 && status.type == FileType::kFolder) return EISDIR;
   return StreamOf(fd, stream);
 }
 

@@ -19,3 +19,7 @@ long long RegularFileBytes(std::FILE* stream) {
     return -1;
   return static_cast<long long>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
 }
+
+long long StreamOffset(std::FILE* stream) {
+  return ::_ftelli64(stream);
+}

@@ -103,8 +103,16 @@ int TempFile::Commit() {
   // Closed first: the rename opens the file for removal itself.
   ::_close(fd_);
   fd_ = -1;
-  if (!::MoveFileExW(TempPath, target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // A file of that name is replaced by ReplaceFileW, which gives the new
+  // file the replaced one's security descriptor, attributes and creation
+  // time, or leaves the replaced one as it was; a free name is taken by a
+  // rename written through. Neither goes over a file another handle holds
+  // open (the caller closes its own first).
+  bool done = ::ReplaceFileW(target.c_str(), TempPath, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                             nullptr, nullptr) != FALSE;
+  if (!done && ::GetLastError() == ERROR_FILE_NOT_FOUND)
+    done = ::MoveFileExW(TempPath, target.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!done) {
     const int error = LastFileError();
     DropTempName();
     return error;

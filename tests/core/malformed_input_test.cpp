@@ -3,11 +3,13 @@
 // inputs that are not files. No input may crash, hang or write outside the
 // store (the sanitizer build checks the latter).
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -257,7 +259,10 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
     const std::string path = dir.File("junk.dcm");
     WriteBytes(path, c.bytes);
     if (c.sparseSize > 0) {
-      ASSERT_EQ(::truncate(path.c_str(), c.sparseSize), 0);
+      std::error_code error;
+      std::filesystem::resize_file(std::filesystem::u8path(path),
+                                   static_cast<std::uintmax_t>(c.sparseSize), error);
+      ASSERT_FALSE(error) << error.message();
     }
     if (!c.tail.empty()) {
       std::FILE* file = std::fopen(path.c_str(), "ab");
@@ -282,15 +287,21 @@ TEST_F(MalformedInputTest, TheWalkStopsAtJunkAndAtTheEndOfTheFile) {
 TEST_F(MalformedInputTest, ThingsThatAreNotDicomFiles) {
   TempDir dir;
   WriteBytes(dir.File("prefix.dcm"), Part10(""));
-  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  struct {
+  struct Case {
     std::string path;
     const char* detail;
-  } const cases[] = {{dir.File("prefix.dcm"), "the file ends before its Pixel Data element"},
-                     {dir.path(), "is a directory"},
-                     {dir.File("fifo"), "is not a regular file"},  // never waits for a writer
-                     {"/dev/null", "is not a regular file"},
-                     {"", "No such file or directory"}};
+  };
+  std::vector<Case> cases = {
+      {dir.File("prefix.dcm"), "the file ends before its Pixel Data element"},
+      {dir.path(), "is a directory"},
+      {"", "No such file or directory"}};
+#ifdef _WIN32
+  cases.push_back({"NUL", "is not a regular file"});
+#else
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  cases.push_back({dir.File("fifo"), "is not a regular file"});  // never waits for a writer
+  cases.push_back({"/dev/null", "is not a regular file"});
+#endif
   for (const auto& c : cases) {
     EXPECT_EQ(Load(c.path.c_str()), kLoadFailed) << c.path;
     EXPECT_EQ(report.detail, c.detail) << c.path;

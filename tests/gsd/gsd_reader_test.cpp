@@ -4,12 +4,15 @@
 #include "gsd/gsd_reader.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "gsd/gsd_writer.h"
 #include "tests/test_support.h"
@@ -82,15 +85,23 @@ TEST(ParseGsd, RejectsMalformedFiles) {
 
 TEST(ReadGsdFile, NamesWhatCannotBeRead) {
   TempDir dir;
-  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  const struct {
+  struct Case {
     std::string path;
     const char* reason;
-  } cases[] = {
-      {"/nonexistent/x.gsd", "cannot open: No such file"},
-      {dir.path(), "cannot read: Is a directory"},
-      {dir.File("fifo"), "the file is empty"},  // no writer: neither the open nor a read waits
   };
+  std::vector<Case> cases = {
+      {dir.File("nonexistent/x.gsd"), "cannot open: No such file"},
+#ifdef _WIN32
+      {dir.path(), "cannot open: Is a directory"},  // a folder's handle reads nothing
+#else
+      {dir.path(), "cannot read: Is a directory"},
+#endif
+  };
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  // No writer: neither the open nor a read waits.
+  cases.push_back({dir.File("fifo"), "the file is empty"});
+#endif
   for (const auto& c : cases) {
     GsdFile file;
     std::string error;
@@ -99,6 +110,7 @@ TEST(ReadGsdFile, NamesWhatCannotBeRead) {
   }
 }
 
+#ifndef _WIN32  // a POSIX shell and POSIX links: gsdinfo.exe goes end to end in tests/windows
 const std::string kGsdInfo = std::string(DGC_BINARY_DIR) + "/gsdinfo";
 
 // gsdinfo on hostile headers and inputs, and its montage onto files it
@@ -167,5 +179,6 @@ TEST(GsdInfo, MontageRefusesALinkPlantedInASharedFolder) {
   EXPECT_NE(info.output.find("symbolic link of user 65534"), std::string::npos) << info.output;
   EXPECT_EQ(ReadBytes(dir.File("secret")), "root's own");
 }
+#endif
 
 }  // namespace

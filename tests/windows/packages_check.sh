@@ -25,10 +25,12 @@ echo "$files" | cut -f3 | grep -q gsd-node && fail "the MSI has the node"
 shortcuts=$(msiinfo export "$msi" Shortcut)
 echo "$shortcuts" | awk -F'\t' 'NR > 3 { print "  shortcut: " $3 }'
 echo "$shortcuts" | grep -q "DICOM Data Converter" || fail "no Start-menu shortcut"
-msiinfo export "$msi" Extension | grep -q "^gsd" || fail "no .gsd file type"
+# wixl writes the file type (ProgId, Extension) as registry rows.
 registry=$(msiinfo export "$msi" Registry)
+echo "$registry" | awk -F'\t' 'NR > 3 { print "  registry: " $3 (length($4) ? " [" $4 "]" : "") " = " $5 }'
+echo "$registry" | grep -qP '\t\.gsd\t\tDicomDataConverter\.GatedSpectData\t' ||
+  fail "no .gsd file type"
 echo "$registry" | grep -q 'OpenWithProgids' || fail "no Open with for DICOM files"
-msiinfo export "$msi" Property | grep -q "ALLUSERS" || true
 
 # Installed per machine, run from where it went, removed.
 prefix=${WINEPREFIX:-$HOME/.wine}
@@ -39,12 +41,17 @@ msi_path="Z:$(realpath "$msi" | tr / '\\')"
 version=$("$WINE" "$folder/dicom2gsd.exe" --version </dev/null 2>&1 | tr -d '\r')
 [[ "$version" == "dicom2gsd "* ]] || fail "the installed dicom2gsd.exe said: $version"
 "$WINE" reg query 'HKLM\Software\Classes\.gsd' </dev/null >/dev/null 2>&1 || fail "no .gsd key"
+# The Start menu's folder (wine keeps the common one under the user's profile).
+shortcut=$(find "$prefix/drive_c" -name 'DICOM Data Converter.lnk' -path '*Start Menu*' | head -n 1)
+[ -n "$shortcut" ] || fail "no Start-menu shortcut installed"
 "$WINE" msiexec /x "$msi_path" /qn </dev/null >/dev/null 2>&1 || fail "msiexec /x failed"
 [ ! -e "$folder" ] || fail "the uninstall left $(find "$folder" | head -n 5)"
-if "$WINE" reg query 'HKLM\Software\Classes\DicomDataConverter.Dicom' </dev/null >/dev/null 2>&1
-then
-  fail "the uninstall left the DICOM file class"
-fi
+[ -z "$shortcut" ] || [ ! -e "$(dirname "$shortcut")" ] || fail "the uninstall left the Start menu's folder"
+for key in '.gsd' 'DicomDataConverter.Dicom' 'DicomDataConverter.GatedSpectData'; do
+  if "$WINE" reg query "HKLM\\Software\\Classes\\$key" </dev/null >/dev/null 2>&1; then
+    fail "the uninstall left the key $key"
+  fi
+done
 
 # The zip: the staged folder, file for file.
 listed=$(/usr/bin/python3 -c 'import sys, zipfile

@@ -22,7 +22,7 @@ import subprocess
 import sys
 import time
 
-BUILD, DATA, WORK, LINUX = sys.argv[1:5]
+BUILD, DATA, WORK, LINUX = (os.path.abspath(a) for a in sys.argv[1:5])
 WINE = os.environ.get("WINE", "wine")
 DICOM2GSD = os.path.join(BUILD, "dicom2gsd.exe")
 GSDINFO = os.path.join(BUILD, "gsdinfo.exe")
@@ -64,8 +64,14 @@ def exit_codes():
         run = wine(DICOM2GSD, *arguments)
         check(run.returncode == status,
               "exit codes, %s: %d through wine, not %d" % (label, run.returncode, status))
-        line = subprocess.list2cmdline([windows_path(DICOM2GSD)] + arguments)
-        shown = subprocess.run([WINE, "cmd", "/c", line + " & echo status %ERRORLEVEL%"],
+        # A batch file: its lines are read one at a time (a status on the
+        # line of its command would be the one before), and its quotes
+        # reach cmd.exe as written.
+        script = os.path.join(WORK, "status.cmd")
+        with open(script, "w", newline="\r\n") as f:
+            f.write("@" + subprocess.list2cmdline([windows_path(DICOM2GSD)] + arguments) + "\n")
+            f.write("@echo status %ERRORLEVEL%\n")
+        shown = subprocess.run([WINE, "cmd", "/c", windows_path(script)],
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, timeout=300)
         check(("status %d" % status).encode() in shown.stdout,
@@ -77,13 +83,21 @@ def non_latin_names():
     os.makedirs(os.path.join(folder, "out"))
     source = os.path.join(folder, "in put.dcm")
     shutil.copyfile(data("gated64"), source)
-    target = os.path.join(folder, "out put.gsd")
-    run = wine(DICOM2GSD, "--height", "170", windows_path(source), windows_path(target))
-    check(run.returncode == 0, "names: dicom2gsd.exe said %r" % run.stderr)
     reference = os.path.join(WORK, "reference.gsd")
     subprocess.run([LINUX, "--height", "170", source, reference], check=True)
-    check(os.path.exists(target) and open(target, "rb").read() == open(reference, "rb").read(),
-          "names: the GSD file differs from Linux's")
+    # The output named as Windows programs name paths: by drive, as a device
+    # path (no length limit), with forward slashes, and from the current folder.
+    forms = [("drive", lambda p: windows_path(p)),
+             ("device path", lambda p: "\\\\?\\" + windows_path(p)),
+             ("forward slashes", lambda p: windows_path(p).replace("\\", "/")),
+             ("relative", lambda p: os.path.relpath(p, folder).replace("/", "\\"))]
+    for label, name in forms:
+        target = os.path.join(folder, "out put %s.gsd" % label)
+        run = wine(DICOM2GSD, "--height", "170", windows_path(source), name(target), cwd=folder)
+        check(run.returncode == 0, "names, %s: dicom2gsd.exe said %r" % (label, run.stderr))
+        check(os.path.exists(target) and open(target, "rb").read() == open(reference, "rb").read(),
+              "names, %s: the GSD file differs from Linux's" % label)
+    target = os.path.join(folder, "out put drive.gsd")
     info = wine(GSDINFO, windows_path(target))
     check(info.returncode == 0 and b"division" in info.stdout,
           "names: gsdinfo.exe said %r %r" % (info.stdout[:200], info.stderr))
@@ -127,10 +141,19 @@ def helper_ends_with_converter():
          windows_path(os.path.join(folder, "o.gsd"))],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    # Wine shows a process's command line with its Windows path.
+    helper = windows_path(os.path.join(folder, "dicom-decode.exe")).encode()
+
     def helpers():
-        found = subprocess.run(["pgrep", "-f", os.path.join(folder, "dicom-decode.exe")],
-                               stdout=subprocess.PIPE).stdout.split()
-        return [int(pid) for pid in found]
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if f.read().startswith(helper):
+                        found.append(int(pid))
+            except OSError:
+                pass
+        return found
 
     deadline = time.time() + 60
     while not helpers() and time.time() < deadline and converter.poll() is None:
