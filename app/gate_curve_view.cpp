@@ -8,9 +8,12 @@
 
 GateCurveView::GateCurveView(QWidget* parent) : QWidget(parent) {
   setObjectName("gateCurve");
-  setMinimumHeight(72);
+  // Small: the folded window is 252 pixels high, and the montage comes first.
+  QFont small = font();
+  small.setPixelSize(10);
+  setFont(small);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  setFixedHeight(96);
+  setFixedHeight(58);
   setMouseTracking(true);
 }
 
@@ -27,8 +30,8 @@ void GateCurveView::SetCurrentGate(int gate) {
 
 QRect GateCurveView::PlotArea() const {
   const int text = fontMetrics().height();
-  // Room above for the title, below for the gate numbers.
-  return rect().adjusted(4, text + 2, -4, -(text + 2));
+  // Room above for the title and the per cents, below for the gate numbers.
+  return rect().adjusted(4, text + 1, -4, -(text + 1));
 }
 
 int GateCurveView::GateAt(int x) const {
@@ -77,8 +80,8 @@ void GateCurveView::paintEvent(QPaintEvent*) {
   const int gates = static_cast<int>(curve_.totals.size());
   long long highest = 1;
   for (long long total : curve_.totals) highest = std::max(highest, total);
-  // A little headroom, so the tallest bar keeps its label inside the plot.
-  const double top = static_cast<double>(highest) * 1.15;
+  // Headroom inside the plot for the tallest bar's label, clear of the title.
+  const double top = static_cast<double>(highest) * 1.45;
   auto yOf = [&](double value) {
     return plot.bottom() - static_cast<int>(std::lround(plot.height() * value / top));
   };
@@ -90,10 +93,7 @@ void GateCurveView::paintEvent(QPaintEvent*) {
                    QColor(70, 90, 70));
   const double slot = static_cast<double>(plot.width()) / gates;
   const int barWidth = std::max(1, static_cast<int>(slot * 0.7));
-  QFont small = painter.font();
-  small.setPixelSize(std::clamp(static_cast<int>(slot / 3), 8, 11));
-  painter.setFont(small);
-  const QFontMetrics smallMetrics(small);
+  const QFontMetrics& smallMetrics = metrics;
   const bool labelled = smallMetrics.horizontalAdvance("-100") <= slot;
   for (int g = 0; g < gates; ++g) {
     const auto index = static_cast<std::size_t>(g);

@@ -20,7 +20,7 @@ class GateCurveView : public QWidget {
   // The hover text of a gate: "gate 14: 1,234,567 counts, -26 % from the mean".
   QString GateText(int gate) const;
 
-  QSize sizeHint() const override { return {320, 96}; }
+  QSize sizeHint() const override { return {320, 58}; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
