@@ -99,7 +99,7 @@ void GateCurveView::paintEvent(QPaintEvent*) {
     const auto index = static_cast<std::size_t>(g);
     const int x = plot.left() + static_cast<int>(g * slot + (slot - barWidth) / 2);
     const int y = yOf(static_cast<double>(std::max(0LL, curve_.totals[index])));
-    const bool off = std::fabs(curve_.percentFromMean[index]) > kGateTolerancePercent;
+    const bool off = GateBeyond(curve_, index, kGateTolerancePercent);
     QColor colour = off ? QColor(220, 60, 60) : QColor(120, 170, 230);
     if (g == current_) colour = colour.lighter(140);
     painter.fillRect(QRect(x, y, barWidth, plot.bottom() - y + 1), colour);

@@ -57,10 +57,19 @@ std::string GroupedNumber(long long value) {
   return value < 0 ? "-" + digits : digits;
 }
 
+namespace {}  // namespace
+
+bool GateBeyond(const GateCurve& curve, std::size_t gate, double tolerancePercent) {
+  // Judged on the whole per cent shown, so that no gate shown at +15 % is
+  // named as more than 15 % off.
+  return std::fabs(static_cast<double>(std::lround(curve.percentFromMean[gate]))) >
+         tolerancePercent;
+}
+
 namespace {
 
 bool Beyond(const GateCurve& curve, std::size_t gate, double tolerancePercent) {
-  return std::fabs(curve.percentFromMean[gate]) > tolerancePercent;
+  return GateBeyond(curve, gate, tolerancePercent);
 }
 
 // "gate 3 (-100 %)" or "gates 14-16 (-26 %)"; a run whose gates round to

@@ -42,6 +42,9 @@ GateCurve CurveOfTotals(std::vector<long long> totals);
 // record's gate count, one when it is 1 or less; its frames per gate).
 GateCurve CurveOfStudy(const Study& study);
 
+// Whether the gate's per cent, rounded as shown, lies beyond tolerance.
+bool GateBeyond(const GateCurve& curve, std::size_t gate, double tolerancePercent);
+
 // The gates beyond tolerance per cent, consecutive ones as a range:
 // "gate 3 (-100 %)", "gates 14-16 (-26 %)", "gates 1-2 (+16 % to +18 %)";
 // empty when every gate is within it or the study is not gated.

@@ -8,7 +8,7 @@ Writes OUTDIR/sample_gated64.dcm (64 x 64) and OUTDIR/sample_gated128.dcm
 myocardial wall contracts and thickens from end-diastole to end-systole and
 relaxes again, with the beats the camera kept (92 % in a 750-1,000 ms R-R
 window). OUTDIR/sample_irregular64.dcm is the same heart with an irregular
-rhythm: the last three gates collect 70 % of the counts (the longer beats
+rhythm: the last three gates collect 75 % of the counts (the longer beats
 that would fill them were rejected) and 30 % of the beats were rejected.
 The output is the same on every run (fixed noise seed).
 """
@@ -103,7 +103,7 @@ def main():
         save(ds, path, pixels=pixels)
         print(path)
     path = os.path.join(out, "sample_irregular64.dcm")
-    ds, pixels = study(64, (1.0,) * (GATES - 3) + (0.7,) * 3, acquired=1071, rejected=459)
+    ds, pixels = study(64, (1.0,) * (GATES - 3) + (0.75,) * 3, acquired=1071, rejected=459)
     ds.SOPInstanceUID += ".1"
     ds.SeriesInstanceUID += ".1"
     ds.PatientName = "SAMPLE^IRREGULAR"
