@@ -11,7 +11,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/gate_curve_view.h"
 #include "gsd/frame_grey.h"
+#include "model/gate_curve.h"
 
 QImage RenderGateStrip(const FrameStore& store, int gate, int frames, bool baseToApex,
                        int maxCount) {
@@ -132,6 +134,10 @@ ImagePane::ImagePane(const Study& study, QWidget* parent) : QWidget(parent), stu
   facts = new QLabel(this);
   facts->setObjectName("imageFacts");
   facts->setWordWrap(true);  // a narrow pane wraps it rather than cutting it
+  curve = new GateCurveView(this);
+  beats = new QLabel(this);
+  beats->setObjectName("beatsLine");
+  beats->setWordWrap(true);
 
   auto* controls = new QHBoxLayout;
   controls->addWidget(playButton);
@@ -145,9 +151,11 @@ ImagePane::ImagePane(const Study& study, QWidget* parent) : QWidget(parent), stu
   column->setContentsMargins(6, 6, 6, 6);
   column->setSpacing(4);
   column->addWidget(montage, 1);
+  column->addWidget(curve);
   column->addLayout(controls);
   column->addLayout(levels);
   column->addWidget(facts);
+  column->addWidget(beats);
 
   cine_ = new QTimer(this);
   cine_->setInterval(1000 / kCineRate);
@@ -206,6 +214,9 @@ void ImagePane::ShowStudy(bool baseToApex) {
                      .arg(read)
                      .arg(kFrameSide)
                      .arg(maxCount_));
+  curve->SetCurve(CurveOfStudy(study_));
+  beats->setText(QString::fromStdString(BeatsLine(study_.found.beats)));
+  beats->setToolTip(QString::fromStdString(BeatsDetails(study_.found.beats, record.heartRate)));
   const int gate = std::min(gateSlider->value(), gates_ - 1);
   gateSlider->blockSignals(true);
   gateSlider->setRange(0, gates_ - 1);
@@ -223,6 +234,7 @@ void ImagePane::ShowGate(int gate) {
   QImage& strip = strips_[static_cast<std::size_t>(gate)];
   if (strip.isNull()) strip = RenderGateStrip(study_.frames, gate, frames_, baseToApex_, level_);
   montage->SetStrip(strip, frames_, baseToApex_);
+  curve->SetCurrentGate(gate);
   gateLabel->setText(QString("gate %1 of %2").arg(gate + 1).arg(gates_));
 }
 

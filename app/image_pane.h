@@ -1,5 +1,6 @@
 // The image pane: what Save would write, drawn from the window's study. One
-// gate's slices as a montage in file order, a gate slider and a cine. It
+// gate's slices as a montage in file order, a gate slider and a cine, the
+// count curve per gate and the beats the camera kept. It
 // only draws: the record and the frames are read, never changed, and
 // nothing is read from disk.
 #pragma once
@@ -11,6 +12,7 @@
 
 #include "model/study.h"
 
+class GateCurveView;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -80,6 +82,8 @@ class ImagePane : public QWidget {
   QSlider* levelSlider;
   QSpinBox* levelBox;
   QLabel* facts;
+  GateCurveView* curve;  // total counts per gate, under the montage
+  QLabel* beats;         // the beats the camera kept, as the file gives them
 
  private:
   void ShowGate(int gate);

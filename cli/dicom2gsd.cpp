@@ -68,6 +68,9 @@ const char* const kUsage =
     "  --expect-sop-uid UID, --expect-patient-id ID, --expect-study-uid UID\n"
     "                   refuse INPUT unless its SOP Instance UID, Patient ID or Study\n"
     "                   Instance UID is this (what a scan read before)\n"
+    "  --gating-tolerance PERCENT\n"
+    "                   warn when a gate's total counts differ from the mean of all\n"
+    "                   gates by more than PERCENT (default 15); never refuses\n"
     "  --library-decoders\n"
     "                   decode JPEG lossless and JPEG-LS frames with the codec\n"
     "                   libraries only, not the decoder helper's own decoders\n"
@@ -92,7 +95,8 @@ struct Options {
   bool named = false;  // --name given: the folder mode's alone
   // --expect-*: what INPUT must hold; absent when not given.
   std::optional<std::string> sopUid, patientId, studyUid;
-  int outcomeFd = -1;    // --outcome-fd; -1 when not given
+  int outcomeFd = -1;                              // --outcome-fd; -1 when not given
+  double gatingTolerance = kGateTolerancePercent;  // --gating-tolerance
   FolderOptions folder;  // folder.paths: every path given, INPUT and OUTPUT without --scan
 };
 
@@ -240,6 +244,14 @@ int ApplyOutcomeFd(const std::string&, const char* value, Options& options) {
   return kConvert;
 }
 
+int ApplyGatingTolerance(const std::string&, const char* value, Options& options) {
+  const std::optional<double> percent = value != nullptr ? ParseStrictDecimal(value) : std::nullopt;
+  if (!percent || *percent <= 0 || *percent > 1000)
+    return UsageError("--gating-tolerance needs a per cent above 0, at most 1000");
+  options.gatingTolerance = *percent;
+  return kConvert;
+}
+
 int ApplyJobs(const std::string&, const char* value, Options& options) {
   const std::string jobs = value == nullptr ? "" : value;
   char* end = nullptr;
@@ -297,6 +309,7 @@ const OptionRow kOptionRows[] = {
     {"--weight", true, ApplyMeasure, kForwarded},
     {"--sex", true, ApplySex, kForwarded},
     {"--comment", true, ApplyComment, kForwarded},
+    {"--gating-tolerance", true, ApplyGatingTolerance, kForwarded},
     {"--out", true, ApplyFolderPath},
     {"--report", true, ApplyFolderPath},
     {"--name", true, ApplyName},
@@ -389,6 +402,7 @@ int RunScan(const Options& options) {
 int LoadInput(const Options& options, const std::string& path, Study& study) {
   LoadOptions load;
   load.decoder.libraryDecoders = options.libraryDecoders;
+  load.gatingTolerancePercent = options.gatingTolerance;
   load.ask = [&options](const OperatorQuestion& question) {
     return question.kind == QuestionKind::kNonNmModality ? options.acceptNonNm
                                                          : options.acceptProjections;

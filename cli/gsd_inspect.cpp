@@ -9,6 +9,7 @@
 
 #include "cli/montage.h"
 #include "gsd/gsd_reader.h"
+#include "model/gate_curve.h"
 #include "model/study_state.h"
 #include "platform/file_identity.h"
 
@@ -28,11 +29,19 @@ std::optional<ProtectedFile> InputIdentity(std::FILE* in, const std::string& nam
   return ProtectedFile{*identity, name};
 }
 
+// Gates numbered 1 to N, as the gating verdict names them; each total's
+// difference from the mean of all gates beside it.
 void PrintGateCounts(const std::vector<GateCounts>& gates, bool anyFrames, std::FILE* out) {
-  std::fprintf(out, "%-6s %8s %8s %14s\n", "gate", "min", "max", "total");
+  std::vector<long long> totals;
+  for (const GateCounts& counts : gates) totals.push_back(counts.total);
+  const GateCurve curve = CurveOfTotals(totals);
+  std::fprintf(out, "%-6s %8s %8s %14s %8s\n", "gate", "min", "max", "total", "vs mean");
   for (std::size_t g = 0; g < gates.size(); ++g)
-    std::fprintf(out, "%-6zu %8d %8d %14lld\n", g, anyFrames ? gates[g].lowest : 0,
-                 anyFrames ? gates[g].highest : 0, gates[g].total);
+    std::fprintf(
+        out, "%-6zu %8d %8d %14lld %8s\n", g + 1, anyFrames ? gates[g].lowest : 0,
+        anyFrames ? gates[g].highest : 0, gates[g].total,
+        curve.Gated() && curve.mean > 0 ? SignedPercent(curve.percentFromMean[g]).c_str() : "-");
+  std::fprintf(out, "%s\n", GatingVerdict(curve, kGateTolerancePercent).c_str());
 }
 
 }  // namespace

@@ -14,8 +14,10 @@ const char* const kUsage =
     "       gsdinfo --help | --version\n"
     "\n"
     "Checks that FILE is a well-formed Gated SPECT Data file, prints its header\n"
-    "and the minimum, maximum and total counts of each gate. --png draws every\n"
-    "frame as a grey-scale montage: one row per gate, frames left to right.\n"
+    "and the minimum, maximum and total counts of each gate, with each total's\n"
+    "difference from the mean of all gates and a \"gating:\" verdict (15 %\n"
+    "tolerance). --png draws every frame as a grey-scale montage: one row per\n"
+    "gate, frames left to right.\n"
     "Exit status: 0 well-formed, 1 malformed or unreadable, 2 usage error.\n";
 
 }  // namespace

@@ -209,6 +209,15 @@ void StoreSex(Scan& scan) {
     scan.record.sex[0] = '\0';
 }
 
+// A beat count or time in ms (IS): the first value the file gives counts (a
+// second R-R window's item, which the loader refuses, does not replace it);
+// an empty or negative value is none.
+void KeepFirstBeatValue(Scan& scan, int& into) {
+  if (scan.Empty()) return;
+  const std::int32_t value = ParseWholeNumber(scan.ReadText());
+  if (into < 0 && value >= 0) into = value;
+}
+
 void ApplyClosingRules(const Scan& scan) {
   scan.record.sliceThickness = scan.thickness > scan.spacing ? scan.thickness : scan.spacing;
   scan.record.pixelSize = scan.pixelSpacing;
@@ -223,6 +232,7 @@ enum class Scope {
   kTopLevel,
   kTopOrGatedInformationItem,  // also directly in an item of (0054,0062)
   kTopOrTracerSequence,        // also inside (0054,0012) or (0054,0016)
+  kTopOrGatedInformation,      // also anywhere inside (0054,0062), its Data Information items
 };
 
 bool Counts(Scope scope, const DatasetWalk& walk) {
@@ -232,6 +242,8 @@ bool Counts(Scope scope, const DatasetWalk& walk) {
       return false;
     case Scope::kTopOrGatedInformationItem:
       return walk.InItemOfTopLevelSequence(0x0054, 0x0062);
+    case Scope::kTopOrGatedInformation:
+      return walk.InsideTopLevelSequence(0x0054, 0x0062);
     case Scope::kTopOrTracerSequence:
       return walk.InsideTopLevelSequence(0x0054, 0x0012) ||
              walk.InsideTopLevelSequence(0x0054, 0x0016);
@@ -326,6 +338,26 @@ const ScanRow kScanRows[] = {
     // Heart Rate: gated NM files may keep it in the Gated Information item.
     {Tag(0x0018, 0x1088), Scope::kTopOrGatedInformationItem,
      [](Scan& s) { return StoreHeartRate(s), 0; }},
+    // The beats the camera kept: shown beside the count curve, never written.
+    {Tag(0x0018, 0x1062), Scope::kTopOrGatedInformation,
+     [](Scan& s) { return KeepFirstBeatValue(s, s.found.beats.nominalInterval), 0; }},
+    {Tag(0x0018, 0x1063), Scope::kTopOrGatedInformation,
+     [](Scan& s) {
+       if (s.Empty()) return 0;
+       const double value = ParseDecimalNumber(s.ReadText());
+       if (s.found.beats.frameTime < 0 && value >= 0) s.found.beats.frameTime = value;
+       return 0;
+     }},
+    {Tag(0x0018, 0x1081), Scope::kTopOrGatedInformation,
+     [](Scan& s) { return KeepFirstBeatValue(s, s.found.beats.lowRR), 0; }},
+    {Tag(0x0018, 0x1082), Scope::kTopOrGatedInformation,
+     [](Scan& s) { return KeepFirstBeatValue(s, s.found.beats.highRR), 0; }},
+    {Tag(0x0018, 0x1083), Scope::kTopOrGatedInformation,
+     [](Scan& s) { return KeepFirstBeatValue(s, s.found.beats.acquired), 0; }},
+    {Tag(0x0018, 0x1084), Scope::kTopOrGatedInformation,
+     [](Scan& s) { return KeepFirstBeatValue(s, s.found.beats.rejected), 0; }},
+    {Tag(0x0018, 0x1086), Scope::kTopOrGatedInformation,
+     [](Scan& s) { return KeepFirstBeatValue(s, s.found.beats.skipBeats), 0; }},
     // Image attributes: how the pixel data are laid out.
     {Tag(0x0028, 0x0008), Scope::kTopLevel,
      [](Scan& s) {

@@ -8,6 +8,7 @@
 
 #include "core/operator_question.h"
 #include "helper_client/transcoder.h"
+#include "model/gate_curve.h"
 
 // Where a load stands, for a progress display.
 enum class LoadStage {
@@ -31,6 +32,9 @@ struct LoadOptions {
   YesNoQuestion ask;  // none: every question is answered No
   DecoderSettings decoder;
   LoadProgressCallback progress;
+  // A gate whose total counts differ from the mean of all gates by more
+  // than this many per cent is named in the load's gating warning.
+  double gatingTolerancePercent = kGateTolerancePercent;
   // Called after the header scan and before the pixel read; tests change the
   // file on disk there.
   std::function<void()> afterHeaderScan;

@@ -15,6 +15,21 @@ struct FrameVector {
   std::uint16_t entries[kMaxVectorEntries];
 };
 
+// The beats the camera counted for the R-R window, as the Data Information
+// Sequence (0054,0063) of the Gated Information Sequence (0054,0062) gives
+// them (or the top level, where an older file keeps them); -1 where the file
+// holds no value or a negative one. Shown to the operator, never written to
+// the GSD header.
+struct BeatCounts {
+  int acquired = -1;         // (0018,1083) Intervals Acquired: beats inside the window, kept
+  int rejected = -1;         // (0018,1084) Intervals Rejected: beats outside it
+  int lowRR = -1;            // (0018,1081) Low R-R Value, ms
+  int highRR = -1;           // (0018,1082) High R-R Value, ms
+  int skipBeats = -1;        // (0018,1086) beats skipped after an arrhythmic one
+  int nominalInterval = -1;  // (0018,1062) mean accepted beat, ms
+  double frameTime = -1.0;   // (0018,1063) ms per gate
+};
+
 // What the scan saw that only the loader needs: how the pixel data are laid
 // out and encoded. Like the study attributes, they count only at the top
 // level of the data set, never inside a sequence such as an icon image or
@@ -42,4 +57,5 @@ struct ScanFindings {
   // (0010,0010) and (0010,0020) whole, as stored: the record holds them cut
   // to its fields. Empty when absent or empty.
   std::string patientName, patientId;
+  BeatCounts beats;                     // shown beside the count curve
 };

@@ -28,6 +28,29 @@ int UnsignedShort(DcmItem* item, const DcmTagKey& tag) {
   return value;
 }
 
+// A whole number (IS) of item, or of fallback when item holds none; -1 when
+// neither holds a number of 0 or more.
+long Count(DcmItem* item, DcmItem* fallback, const DcmTagKey& tag) {
+  Sint32 value = -1;
+  if ((item == nullptr || item->findAndGetSint32(tag, value).bad()) &&
+      (fallback == nullptr || fallback->findAndGetSint32(tag, value).bad()))
+    return -1;
+  return value < 0 ? -1 : value;
+}
+
+// The first Data Information item (0054,0063) of the first Gated
+// Information item (0054,0062); null when there is none.
+DcmItem* DataInformation(DcmItem* data) {
+  DcmItem* gated = nullptr;
+  DcmItem* window = nullptr;
+  if (data == nullptr ||
+      data->findAndGetSequenceItem(DCM_GatedInformationSequence, gated, 0).bad() ||
+      gated == nullptr ||
+      gated->findAndGetSequenceItem(DCM_DataInformationSequence, window, 0).bad())
+    return nullptr;
+  return window;
+}
+
 }  // namespace
 
 bool ReadHeaderFacts(const std::string& path, HeaderFacts& facts, std::string& error) {
@@ -63,6 +86,9 @@ bool ReadHeaderFacts(const std::string& path, HeaderFacts& facts, std::string& e
   facts.columns = UnsignedShort(data, DCM_Columns);
   facts.numberOfTimeSlots = UnsignedShort(data, DCM_NumberOfTimeSlots);
   facts.numberOfSlices = UnsignedShort(data, DCM_NumberOfSlices);
+  DcmItem* window = DataInformation(data);
+  facts.intervalsAcquired = Count(window, data, DCM_IntervalsAcquired);
+  facts.intervalsRejected = Count(window, data, DCM_IntervalsRejected);
   if (loaded.bad()) error = loaded.text();
   return loaded.good();
 }

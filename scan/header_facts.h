@@ -20,6 +20,10 @@ struct HeaderFacts {
   std::string numberOfFrames;  // (0028,0008) as stored
   // Unsigned shorts; -1 when absent or unreadable.
   int rows = -1, columns = -1, numberOfTimeSlots = -1, numberOfSlices = -1;
+  // Intervals Acquired and Rejected (0018,1083/1084): the beats inside and
+  // outside the R-R window, from the first Data Information item of the
+  // Gated Information Sequence, else the top level; -1 when absent.
+  long intervalsAcquired = -1, intervalsRejected = -1;
 };
 
 // Reads path's header into facts (emptied first). False, with DCMTK's

@@ -11,7 +11,7 @@ void SortStudies(std::vector<StudyFacts>& studies);
 
 // One study's cells, in the table's column order.
 std::vector<std::string> StudyCells(const StudyFacts& facts);
-extern const char* const kStudyColumns[8];
+extern const char* const kStudyColumns[9];
 
 // Header line and one line per study, columns aligned; control characters
 // of hostile values shown as \xHH.

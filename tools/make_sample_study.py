@@ -6,13 +6,19 @@
 Writes OUTDIR/sample_gated64.dcm (64 x 64) and OUTDIR/sample_gated128.dcm
 (128 x 128): 8 gates of 32 slices each, a left-ventricle phantom whose
 myocardial wall contracts and thickens from end-diastole to end-systole and
-relaxes again. The output is the same on every run (fixed noise seed).
+relaxes again, with the beats the camera kept (92 % in a 750-1,000 ms R-R
+window). OUTDIR/sample_irregular64.dcm is the same heart with an irregular
+rhythm: the last three gates collect 75 % of the counts (the longer beats
+that would fill them were rejected) and 30 % of the beats were rejected.
+The output is the same on every run (fixed noise seed).
 """
 import math
 import os
 import sys
 
 import numpy as np
+from pydicom.dataset import Dataset
+from pydicom.sequence import Sequence
 
 from nm_study import gated_nm, save
 
@@ -53,13 +59,29 @@ def blur(volume):
     return volume
 
 
-def study(side):
+def gated_information(acquired, rejected):
+    """Gated Information Sequence (0054,0062) > Data Information Sequence
+    (0054,0063): the R-R window and the beats inside and outside it."""
+    data = Dataset()
+    data.FrameTime = "120"
+    data.NominalInterval = "968"
+    data.LowRRValue = "750"
+    data.HighRRValue = "1000"
+    data.IntervalsAcquired = str(acquired)
+    data.IntervalsRejected = str(rejected)
+    data.SkipBeats = "1"
+    window = Dataset()
+    window.DataInformationSequence = Sequence([data])
+    return Sequence([window])
+
+
+def study(side, levels=(1.0,) * GATES, acquired=1412, rejected=118):
     rng = np.random.default_rng(20260115 + side)
     frames = []
     for gate in range(GATES):
         expected = blur(left_ventricle(side, gate)) + 15.0  # background
         expected *= (64 / side) ** 2  # the same counts spread over more pixels
-        frames.append(rng.poisson(expected))
+        frames.append(rng.poisson(expected * levels[gate]))
     pixels = np.concatenate(frames).astype(np.int16)
 
     ds = gated_nm(GATES, SLICES, side, "2.%d" % side, "Tc-99m tetrofosmin", "TC99M",
@@ -67,7 +89,8 @@ def study(side):
                   SeriesInstanceUID="1.2.826.0.1.3680043.9.7133.4.%d" % side,
                   StudyDate="20260115", StudyTime="093012.000000", Manufacturer="Synthetic phantom",
                   PatientName="SAMPLE^GATED", PatientID="GSPECT001", PatientSex="F",
-                  SliceThickness="6.4", SpacingBetweenSlices="6.4", HeartRate="62")
+                  SliceThickness="6.4", SpacingBetweenSlices="6.4", HeartRate="62",
+                  GatedInformationSequence=gated_information(acquired, rejected))
     return ds, pixels
 
 
@@ -79,6 +102,13 @@ def main():
         ds, pixels = study(side)
         save(ds, path, pixels=pixels)
         print(path)
+    path = os.path.join(out, "sample_irregular64.dcm")
+    ds, pixels = study(64, (1.0,) * (GATES - 3) + (0.75,) * 3, acquired=1071, rejected=459)
+    ds.SOPInstanceUID += ".1"
+    ds.SeriesInstanceUID += ".1"
+    ds.PatientName = "SAMPLE^IRREGULAR"
+    save(ds, path, pixels=pixels)
+    print(path)
 
 
 if __name__ == "__main__":

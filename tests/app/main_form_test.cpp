@@ -37,6 +37,7 @@
 
 #include "app/application.h"
 #include "app/field_edit.h"
+#include "app/gate_curve_view.h"
 #include "app/image_pane.h"
 #include "gsd/gsd_reader.h"
 #include "model/study_state.h"
@@ -262,6 +263,11 @@ TEST_F(MainFormTest, QuestionsAndWarningsComeBeforeTheWindow) {
   ASSERT_EQ(fake.warnings.size(), 1u);
   EXPECT_TRUE(fake.warnings[0].endsWith("the last 2 frames are not converted"))
       << fake.warnings[0].toStdString();
+  // Irregular gating is a caveat in the same one box, never a refusal.
+  StartBatch(DataFile("gating_drop"), dir.File("o.gsd"));
+  ASSERT_EQ(fake.warnings.size(), 2u);
+  EXPECT_TRUE(fake.warnings[1].contains("in gates 14-16 (-26 %)"))
+      << fake.warnings[1].toStdString();
   fake.questions.clear();
   StartBatch(DataFile("modality_ct"), dir.File("o.gsd"));
   EXPECT_EQ(fake.questions, std::vector<QString>{"Warning|Not NM Images!\n Continue?|Yes"});
@@ -685,6 +691,20 @@ TEST_F(MainFormTest, ImagePaneShowsWhatSaveWouldWrite) {
             RenderGateStrip(form->study().frames, 3, 4, true, form->study().record.maxCount));
   EXPECT_EQ(pane->facts->text(), "8 gates x 4 frames, matrix 64 x 64 read, 64 x 64 written, max " +
                                      QString::number(form->study().record.maxCount));
+  // The count curve is the store's gate totals, with the gate shown marked.
+  ASSERT_EQ(pane->curve->Curve().totals.size(), 8u);
+  for (int g = 0; g < 8; ++g) {
+    long long total = 0;
+    for (int f = 0; f < 4; ++f)
+      for (int i = 0; i < kFrameValues; ++i) total += store[FrameSlotIndex(g, f) + i];
+    EXPECT_EQ(pane->curve->Curve().totals[static_cast<std::size_t>(g)], total) << g;
+  }
+  EXPECT_EQ(pane->curve->GateAt(pane->curve->width() - 5), 7);
+  EXPECT_TRUE(pane->curve->GateText(3).startsWith("gate 4: "))
+      << pane->curve->GateText(3).toStdString();
+  EXPECT_EQ(pane->beats->text(),
+            "the file holds no Intervals Acquired or Rejected, no R-R window (Low/High R-R Value) "
+            "in the file");
   pane->playButton->click();
   for (int wait = 0; wait < 50 && pane->Gate() == 3; ++wait)
     QTest::qWait(1000 / ImagePane::kCineRate);

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "core/gated_loader.h"
 #include "gsd/gsd_reader.h"
+#include "model/gate_curve.h"
 #include "process/converter_outcome.h"
 #include "tests/test_support.h"
 
@@ -199,6 +202,9 @@ TEST(Dicom2Gsd, SexAndWarnings) {
       {"--sex F", "gated64", "sex = F;", 1, nullptr},
       {"", "gated64", "sex = M;", 1, nullptr},
       {"", "nf130_16gates", "sex = M;", 2, "the last 2 frames are not converted"},
+      {"", "gating_drop", "sex = M;", 2, "in gates 14-16 (-26 %)"},
+      {"--gating-tolerance 30", "gating_drop", "sex = M;", 1, nullptr},
+      {"--gating-tolerance 5", "gating_flat", "sex = M;", 1, nullptr},
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -268,6 +274,50 @@ TEST(GsdInfo, PrintsHeaderAndGateCountsAndDrawsAMontage) {
   CommandResult bad = RunCommand(kGsdInfo + " " + ShellQuote(dir.File("bad.gsd")));
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.output.find("bad.gsd: header line 2"), std::string::npos) << bad.output;
+}
+
+// gsdinfo's totals of the written GSD are the loader's count curve and the
+// totals of the frames pydicom reads, gate by gate; its verdict names the
+// gates off the mean.
+TEST(GsdInfo, GateTotalsAreTheCurveAndTheVerdictNamesTheGates) {
+  const struct {
+    const char* file;
+    const char* verdict;
+  } cases[] = {
+      {"gating_flat", "gating: regular, every gate within 15 % of the mean"},
+      {"gating_drop", "gating: irregular, gates 14-16 (-26 %) beyond 15 % of the mean"},
+      {"gating_drop128", "gating: irregular, gates 14-16 (-26 %) beyond 15 % of the mean"},
+      {"gating_empty_gate", "gating: irregular, gate 5 (-100 %) beyond 15 % of the mean"},
+      {"gating_single", "gating: not gated (one gate)"},
+      {"gated128_16x64", "gating: regular, every gate within 15 % of the mean"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    ASSERT_EQ(Convert("", DataFile(c.file), dir.File("o.gsd")).exitCode, 0) << c.file;
+    CommandResult info = RunCommand(kGsdInfo + " " + ShellQuote(dir.File("o.gsd")));
+    ASSERT_EQ(info.exitCode, 0) << info.output;
+    EXPECT_NE(info.output.find("\n" + std::string(c.verdict) + "\n"), std::string::npos)
+        << c.file << ": " << info.output;
+    Study study;
+    LoadReport report;
+    ASSERT_EQ(LoadGatedStudy(DataFile(c.file).c_str(), study, {}, report), kLoadOk) << c.file;
+    const GateCurve curve = CurveOfStudy(study);
+    const std::vector<std::int16_t> expected = ExpectedFrames(c.file);
+    const std::size_t gateValues = expected.size() / curve.totals.size();
+    for (std::size_t g = 0; g < curve.totals.size(); ++g) {
+      long long pydicom = 0;
+      for (std::size_t i = g * gateValues; i < (g + 1) * gateValues; ++i) pydicom += expected[i];
+      EXPECT_EQ(curve.totals[g], pydicom) << c.file << " gate " << g + 1;
+      char row[64];
+      std::snprintf(row, sizeof row, "\n%-6zu ", g + 1);
+      const std::size_t at = info.output.find(row);
+      ASSERT_NE(at, std::string::npos) << c.file << ": " << row;
+      long long shown = 0, low = 0, high = 0;
+      ASSERT_EQ(std::sscanf(info.output.c_str() + at, "%*d %lld %lld %lld", &low, &high, &shown),
+                3);
+      EXPECT_EQ(shown, curve.totals[g]) << c.file << " gate " << g + 1;
+    }
+  }
 }
 
 // Files that once crashed gsdinfo, printed without end or filled the memory:

@@ -170,8 +170,28 @@ TEST_F(LoadGatedStudyTest, EachCaveatIsOneWarning) {
        "Number of Frames 5 is more than 1 gates x 4 frames: the last 1 frame is not converted",
        "Number of Time Slots (0054,0071) is 1: the study is not gated and is written as one gate "
        "(division 1)"},
+      // Gating: gates off the mean of all gates, or too many beats rejected.
+      {"gating_flat", nullptr},
+      {"gating_drop",
+       "the gating looks irregular: total counts more than 15 % from the mean of all gates in "
+       "gates 14-16 (-26 %). Check the ECG gating before an ejection fraction is computed from "
+       "this study"},
+      {"gating_drop128",
+       "the gating looks irregular: total counts more than 15 % from the mean of all gates in "
+       "gates 14-16 (-26 %). Check the ECG gating before an ejection fraction is computed from "
+       "this study"},
+      {"gating_empty_gate",
+       "the gating looks irregular: total counts more than 15 % from the mean of all gates in "
+       "gate 5 (-100 %). Check the ECG gating before an ejection fraction is computed from this "
+       "study"},
+      {"gating_rejected30",
+       "the gating looks irregular: 300 of 1,000 beats (30 %) rejected, more than 20 %. Check "
+       "the ECG gating before an ejection fraction is computed from this study"},
+      {"gating_single",
+       "Number of Time Slots (0054,0071) is absent: the study is not gated and is written as "
+       "one gate (division 0)"},
       {"bits12_signed128",  // below -32768 as well as above 32767
-       "8058 pixels (24.6 % of the non-zero ones) exceed the GSD's signed 16-bit counts and are "
+       "8020 pixels (24.5 % of the non-zero ones) exceed the GSD's signed 16-bit counts and are "
        "written as 32767 or -32768: the 128 x 128 binning sums 2 x 2 pixels and multiplies by "
        "10"},
   };

@@ -11,6 +11,7 @@
 
 #include "core/load_report.h"
 #include "core/operator_question.h"
+#include "model/gate_curve.h"
 #include "model/study_state.h"
 #include "tests/test_support.h"
 
@@ -149,10 +150,21 @@ struct NumberCase {
   std::int16_t gateCount;
   std::int16_t matrixSize;
   const char* tracer;
+  const char* beats = nullptr;  // BeatsLine of what the scan found; not checked when null
 };
 
 const NumberCase kNumberCases[] = {
-    {"gated64", 60, 32, 8, 64, "TL201 "},  // Energy Window Name comes first
+    {"gated64", 60, 32, 8, 64, "TL201 ",  // Energy Window Name comes first
+     "the file holds no Intervals Acquired or Rejected, no R-R window (Low/High R-R Value) in the "
+     "file"},
+    // The beats, in the Data Information item of the Gated Information Sequence.
+    {"gating_flat", 60, 64, 16, 64, "TL201 ",
+     "beats kept 1,412 of 1,530 (92 %), window 750-1,000 ms"},
+    {"gating_rejected30", 60, 32, 8, 64, "TL201 ",
+     "beats kept 700 of 1,000 (70 %), window 750-1,000 ms"},
+    {"gating_beats_top", 60, 32, 8, 64, "TL201 ",  // at the top level, as an older file keeps them
+     "beats kept 90 (the file holds no Intervals Rejected), window up to 1,200 ms (no Low R-R "
+     "Value)"},
     {"hr_empty", -1, 32, 8, 64, "TL201 "},
     {"hr_missing", 0, 32, 8, 64, "TL201 "},
     {"nf256_ns32", 60, 256, 8, 64, "TL201 "},
@@ -178,7 +190,15 @@ TEST_F(ScanStudyHeaderTest, NumberAndTracerRules) {
     EXPECT_EQ(study.record.gateCount, c.gateCount) << c.file;
     EXPECT_EQ(study.record.matrixSize, c.matrixSize) << c.file;
     EXPECT_STREQ(study.record.tracer, c.tracer) << c.file;
+    if (c.beats != nullptr) {
+      EXPECT_EQ(BeatsLine(study.found.beats), c.beats) << c.file;
+    }
   }
+  // The rest of the Data Information item, shown beside the beats.
+  ASSERT_GT(ScanFresh("gating_flat"), 0);
+  EXPECT_EQ(study.found.beats.skipBeats, 1);
+  EXPECT_EQ(study.found.beats.nominalInterval, 880);
+  EXPECT_EQ(study.found.beats.frameTime, 110.0);
 }
 
 TEST_F(ScanStudyHeaderTest, ResultIsTheOffsetOfThePixelValues) {

@@ -28,15 +28,18 @@ from nm_study import NM_STORAGE, gated_nm, save as save_study  # noqa: E402
 OUT = sys.argv[1] if len(sys.argv) > 1 else "."
 
 
-def pixel_value(gate, frame, row, col):
-    """Deterministic counts, positive, distinct per gate and frame."""
-    return (gate * 97 + frame * 31 + row * 5 + col * 3) % 2000
+def pixel_value(gate, frame, row, col, side=64):
+    """Deterministic counts, positive, distinct per gate and frame. A gate
+    holds the first gate's frames with the rows rolled down by 6 per gate (an
+    even roll keeps the 2 x 2 blocks of a binned frame whole), so that every
+    gate has the same total counts: a regular heartbeat."""
+    return (frame * 31 + ((row + 6 * gate) % side) * 5 + col * 3) % 2000
 
 
 def pixels(gates, frames, side):
     g, f, r, c = np.meshgrid(np.arange(max(gates, 1)), np.arange(frames),
                              np.arange(side), np.arange(side), indexing="ij")
-    values = (g * 97 + f * 31 + r * 5 + c * 3) % 2000
+    values = (f * 31 + ((r + 6 * g) % max(side, 1)) * 5 + c * 3) % 2000
     return values.reshape(max(gates, 1) * frames, side, side).astype(np.int16)
 
 
@@ -84,6 +87,34 @@ def standard(name, gates=8, frames=4, side=64, implicit=False, **attrs):
         expected = binned(array) if side == 128 else array
     expected.astype("<i2").tofile(os.path.join(OUT, name + ".expected.raw"))
     return path
+
+
+def beats(acquired=1412, rejected=118, low=750, high=1000):
+    """A Gated Information Sequence (0054,0062) whose Data Information item
+    (0054,0063) gives the beats the camera kept and its R-R window."""
+    data = Dataset()
+    data.FrameTime = "110"
+    data.NominalInterval = "880"
+    data.LowRRValue = str(low)
+    data.HighRRValue = str(high)
+    data.IntervalsAcquired = str(acquired)
+    data.IntervalsRejected = str(rejected)
+    data.SkipBeats = "1"
+    window = Dataset()
+    window.DataInformationSequence = Sequence([data])
+    return Sequence([window])
+
+
+def gating(name, levels, side=64, frames=4, **attrs):
+    """A study whose gate g holds levels[g] times the counts of a regular
+    one; counts kept low enough that 128 x 128 binning clamps nothing."""
+    gates = len(levels)
+    array = pixels(gates, frames, side) // (8 if side == 128 else 1)
+    array = (array.reshape(gates, frames, side, side) *
+             np.array(levels)[:, None, None, None]).astype(np.int16).reshape(-1, side, side)
+    ds = study(gates if gates > 1 else 0, frames, side, **attrs)
+    save(name, ds, pixel_array=array,
+         expected=binned(array) if side == 128 else array)
 
 
 def truncate(path, new_path, keep):
@@ -451,6 +482,14 @@ def main():
          pixel_array=np.concatenate([pixels(8, 24, 64), pixels(1, 24, 64)]),
          expected=pixels(8, 24, 64))
     save("slices_exceed", study(gates=8, frames=4, NumberOfSlices=5), pixel_array=pixels(8, 4, 64))
+    # Gating: the count curve per gate and the beats the camera kept.
+    gating("gating_flat", [1.0] * 16, GatedInformationSequence=beats())
+    gating("gating_drop", [1.0] * 13 + [0.7] * 3, GatedInformationSequence=beats())
+    gating("gating_drop128", [1.0] * 13 + [0.7] * 3, side=128)
+    gating("gating_empty_gate", [1.0] * 4 + [0.0] + [1.0] * 3)
+    gating("gating_single", [1.0])
+    gating("gating_rejected30", [1.0] * 8, GatedInformationSequence=beats(700, 300))
+    gating("gating_beats_top", [1.0] * 8, IntervalsAcquired="90", HighRRValue="1200")
     save("rr_intervals2", study(gates=4, frames=4, NumberOfFrames="32", NumberOfRRIntervals=2),
          pixel_array=pixels(8, 4, 64))
 

@@ -547,8 +547,9 @@ TEST_F(FolderScan, HostileNamesReachNoTerminalAndTheReportReadsBack) {
 class StudyFactsTest : public FreshStateTest {};
 
 TEST_F(StudyFactsTest, FramesPerGateAsTheLoaderCounts) {
-  for (const char* name : {"gated64", "gates0", "gated128_16x64", "nf256_ns32", "nf_missing_ns32",
-                           "nf4_ns32", "nf130_16gates"}) {
+  for (const char* name :
+       {"gated64", "gates0", "gated128_16x64", "nf256_ns32", "nf_missing_ns32", "nf4_ns32",
+        "nf130_16gates", "gating_flat", "gating_rejected30", "gating_beats_top"}) {
     const std::string path = DataFile(name);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0) << path;
@@ -560,6 +561,9 @@ TEST_F(StudyFactsTest, FramesPerGateAsTheLoaderCounts) {
     ASSERT_EQ(Load(path), kLoadOk) << name << ": " << report.detail;
     EXPECT_EQ(facts.framesPerGate, study.record.frameCount) << name;
     EXPECT_EQ(facts.gates, std::max<int>(1, study.record.gateCount)) << name;
+    // The beats as DCMTK reads them for the table, and as the loader's scan does.
+    EXPECT_EQ(facts.intervalsAcquired, study.found.beats.acquired) << name;
+    EXPECT_EQ(facts.intervalsRejected, study.found.beats.rejected) << name;
   }
 }
 
