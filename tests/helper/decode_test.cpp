@@ -155,9 +155,10 @@ TEST_F(DecodingTest, DamagedCodestreamsEndWithAReason) {
       {"rle", true, kLoadFailed, rle, false},
       {"rle", false, kLoadFailed, rle, false},
       {"j2k", true, kLoadFailed, j2k, false},
-      {"j2k", false, kLoadFailed, j2k + "GDCM cannot read it as a DICOM image: ", false},
+      {"j2k", false, kLoadFailed, j2k, false},
       {"deflated", true, kLoadFailed, deflated, true},
-      {"deflated", false, kLoadFailed, deflated, true},
+      // Inflated, the overwritten stream ends early: counted like a short native one.
+      {"deflated", false, kLoadPixelDataShort, "the pixel data end before the last frame", true},
       // Native pixel data: the loader counts what the decoded copy lacks.
       {"bigendian", true, kLoadPixelDataShort,
        "pixel data 87619 bytes short (262144 needed, 174525 present)", true},
@@ -515,7 +516,8 @@ TEST_F(DecodingTest, TheProgramsRunFromAFolderOnlyTheirOwnerEnters) {
     ASSERT_EQ(Convert(EncodedFile("gated64", "deflated"), dir.File("raw.gsd")).exitCode, 0);
     raw = ReadBytes(dir.File("raw.gsd"));
   }
-  const std::string gdcmWords = "(JPEG 2000 Lossless): GDCM cannot read it as a DICOM image: ";
+  // GDCM's own words follow; the row without its helper shows that they come from it.
+  const std::string gdcmWords = "(JPEG 2000 Lossless): ";
   const std::string missing =
       "the decoder cannot start dicom-decode-gdcm (looked for BIN/"
       "dicom-decode-gdcm, " +
