@@ -4,12 +4,14 @@
 # dicom2gsd.exe to the Linux dicom2gsd's very bytes, the exit codes, a non-Latin path, a failed
 # replace, the helper ended with its converter, the window in batch mode under Xvfb, and the MSI
 # installed, listed and removed.
-#   tools/test_windows.sh [--platform-only|--without-window] [BUILD_DIR]   (default build-windows)
+#   tools/test_windows.sh [--platform-only|--without-window|--window-if-built] [BUILD_DIR]
+# (default build-windows)
 # The libraries the programs link (GDCM, DCMTK, Qt, ...) come from DGC_WINDOWS_DEPS, else from
 # tools/build_windows_deps.sh, which builds them once (about an hour) and reuses them after.
 # --platform-only builds the operating system's seam and its contract tests alone, which need
 # none of them; --without-window builds and tests everything but the window and the MSI (which
-# installs the window), on every library but Qt. The Linux dicom2gsd the Windows one is held to is DGC_LINUX_BUILD's (a build
+# installs the window), on every library but Qt; --window-if-built includes the window and the
+# MSI when Qt is already built for MinGW on this machine, and says so when it is not. The Linux dicom2gsd the Windows one is held to is DGC_LINUX_BUILD's (a build
 # folder of this source), else one built here in build-windows-reference.
 # Needs the packages of `tools/install_deps.sh windows`, and the test ones for the reference.
 set -euo pipefail
@@ -20,6 +22,7 @@ window=true
 case "${1:-}" in
   --platform-only) platform_only=true; shift ;;
   --without-window) window=false; shift ;;
+  --window-if-built) window=auto; shift ;;
   --with-deps) shift ;;  # the default
 esac
 build=${1:-$here/build-windows}
@@ -31,8 +34,15 @@ options=(-DDGC_PLATFORM_ONLY=ON)
 if ! $platform_only; then
   if [ -z "${DGC_WINDOWS_DEPS:-}" ]; then
     deps_options=()
-    $window || deps_options=(--without-window)
+    [ $window = true ] || deps_options=(--without-window)
     DGC_WINDOWS_DEPS=$("$here/tools/build_windows_deps.sh" "${deps_options[@]}" | tail -n 1)
+  fi
+  if [ $window = auto ]; then
+    window=false
+    [ -f "$DGC_WINDOWS_DEPS/.qt-done" ] && window=true
+    $window || echo "test_windows: Qt is not built for MinGW on this machine yet" \
+      "(tools/build_windows_deps.sh builds it once, about 55 CPU-minutes): the window and" \
+      "its MSI are neither built nor tested in this run" >&2
   fi
   reference=${DGC_LINUX_BUILD:-$here/build-windows-reference}
   if [ -z "${DGC_LINUX_BUILD:-}" ]; then
