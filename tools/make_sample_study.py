@@ -17,10 +17,8 @@ import os
 import sys
 
 import numpy as np
-from pydicom.dataset import Dataset
-from pydicom.sequence import Sequence
 
-from nm_study import gated_nm, save
+from nm_study import gated_information, gated_nm, save
 
 GATES = 8
 SLICES = 32
@@ -59,22 +57,6 @@ def blur(volume):
     return volume
 
 
-def gated_information(acquired, rejected):
-    """Gated Information Sequence (0054,0062) > Data Information Sequence
-    (0054,0063): the R-R window and the beats inside and outside it."""
-    data = Dataset()
-    data.FrameTime = "120"
-    data.NominalInterval = "968"
-    data.LowRRValue = "750"
-    data.HighRRValue = "1000"
-    data.IntervalsAcquired = str(acquired)
-    data.IntervalsRejected = str(rejected)
-    data.SkipBeats = "1"
-    window = Dataset()
-    window.DataInformationSequence = Sequence([data])
-    return Sequence([window])
-
-
 def study(side, levels=(1.0,) * GATES, acquired=1412, rejected=118):
     rng = np.random.default_rng(20260115 + side)
     frames = []
@@ -90,7 +72,8 @@ def study(side, levels=(1.0,) * GATES, acquired=1412, rejected=118):
                   StudyDate="20260115", StudyTime="093012.000000", Manufacturer="Synthetic phantom",
                   PatientName="SAMPLE^GATED", PatientID="GSPECT001", PatientSex="F",
                   SliceThickness="6.4", SpacingBetweenSlices="6.4", HeartRate="62",
-                  GatedInformationSequence=gated_information(acquired, rejected))
+                  GatedInformationSequence=gated_information(acquired, rejected,
+                                                             frame_time="120", nominal="968"))
     return ds, pixels
 
 

@@ -44,6 +44,23 @@ def gated_nm(gates, frames, side, instance, tracer, energy_window, **attrs):
     return ds
 
 
+def gated_information(acquired, rejected, low=750, high=1000, frame_time="110",
+                      nominal="880"):
+    """Gated Information Sequence (0054,0062) > Data Information Sequence
+    (0054,0063): the R-R window and the beats inside and outside it."""
+    data = Dataset()
+    data.FrameTime = frame_time
+    data.NominalInterval = nominal
+    data.LowRRValue = str(low)
+    data.HighRRValue = str(high)
+    data.IntervalsAcquired = str(acquired)
+    data.IntervalsRejected = str(rejected)
+    data.SkipBeats = "1"
+    window = Dataset()
+    window.DataInformationSequence = Sequence([data])
+    return Sequence([window])
+
+
 def save(ds, path, implicit=False, pixels=None, syntax=None):
     """Writes ds as a Part 10 file; pixels (a numpy array) go last as OW."""
     meta = FileMetaDataset()

@@ -24,7 +24,7 @@ from pydicom.encaps import encapsulate
 from pydicom.sequence import Sequence
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from nm_study import NM_STORAGE, gated_nm, save as save_study  # noqa: E402
+from nm_study import NM_STORAGE, gated_information, gated_nm, save as save_study  # noqa: E402
 OUT = sys.argv[1] if len(sys.argv) > 1 else "."
 
 
@@ -89,20 +89,9 @@ def standard(name, gates=8, frames=4, side=64, implicit=False, **attrs):
     return path
 
 
-def beats(acquired=1412, rejected=118, low=750, high=1000):
-    """A Gated Information Sequence (0054,0062) whose Data Information item
-    (0054,0063) gives the beats the camera kept and its R-R window."""
-    data = Dataset()
-    data.FrameTime = "110"
-    data.NominalInterval = "880"
-    data.LowRRValue = str(low)
-    data.HighRRValue = str(high)
-    data.IntervalsAcquired = str(acquired)
-    data.IntervalsRejected = str(rejected)
-    data.SkipBeats = "1"
-    window = Dataset()
-    window.DataInformationSequence = Sequence([data])
-    return Sequence([window])
+def beats(acquired=1412, rejected=118):
+    """The beats the camera kept, in a Gated Information Sequence."""
+    return gated_information(acquired, rejected)
 
 
 def gating(name, levels, side=64, frames=4, **attrs):
