@@ -35,9 +35,9 @@ bool CheckNode(const NodeOptions& options, std::string& error) {
   OFList<OFString> syntaxes;
   syntaxes.push_back(UID_LittleEndianExplicitTransferSyntax);
   syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
-  // A node that speaks TLS is checked through TLS, with the same key,
-  // certificate and authorities: the node's own certificate is its
-  // monitor's.
+  // A node that speaks TLS is checked through TLS: the key and certificate
+  // given are shown to it, and its certificate is verified against the
+  // authority given.
   if (options.Tls()) {
     tls = std::make_unique<DcmTLSTransportLayer>(NET_REQUESTOR, nullptr, OFTrue);
     if (!LoadTlsFiles(*tls, options, error)) return false;

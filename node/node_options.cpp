@@ -160,7 +160,8 @@ std::string ApplyBind(const std::string& value, NodeOptions& options) {
   in_addr parsed{};
   in6_addr parsed6{};
   const bool bracketed = value.size() > 2 && value.front() == '[' && value.back() == ']';
-  const std::string bare = bracketed ? value.substr(1, value.size() - 2) : value;
+  std::string bare = bracketed ? value.substr(1, value.size() - 2) : value;
+  bare = bare.substr(0, bare.find('%'));  // a link-local address's zone
   // DCMTK 3.6.7 makes its listening socket IPv4 and writes a peer's address
   // as IPv4 (the --allow checks and the log read it): no IPv6 listener
   // without a network layer of our own.

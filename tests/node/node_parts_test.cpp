@@ -86,7 +86,7 @@ TEST(NodeOptions, DefaultsAndRefusals) {
     EXPECT_EQ(Parse(args, refused, message), 2) << args.back();
   }
   // IPv6 is refused for what it is, not as a malformed address.
-  for (const char* address : {"::1", "::", "[::1]"}) {
+  for (const char* address : {"::1", "::", "[::1]", "fe80::1%eth0"}) {
     NodeOptions refused;
     EXPECT_EQ(Parse({"--spool", "s", "--out", "o", "--bind", address}, refused, message), 2);
     EXPECT_NE(message.find(": IPv6 is not supported: DCMTK 3.6.7's acceptor listens on IPv4 only"),
