@@ -45,10 +45,23 @@ AssociationAcceptor::~AssociationAcceptor() {
   if (network_ != nullptr) ASC_dropNetwork(&network_);
 }
 
+bool AssociationAcceptor::LoadTls(std::string& error) {
+  if (!context_.options->Tls()) return true;
+  NodeLog* log = context_.log;
+  tls_ = std::make_unique<WatchedTlsTransportLayer>(
+      watch_, [log](const std::string& peer, const std::string& reason) {
+        log->Event("association refused", peer + ": TLS handshake failed: " + reason);
+      });
+  if (LoadTlsFiles(*tls_, *context_.options, error)) return true;
+  tls_.reset();
+  return false;
+}
+
 bool AssociationAcceptor::Open(std::string& error) {
   OFCondition cond = ASC_initializeNetwork(NET_ACCEPTOR, context_.options->port,
                                            context_.options->acseTimeout, &network_);
-  if (cond.good()) cond = ASC_setTransportLayer(network_, &layer_, 0);
+  DcmTransportLayer* layer = tls_ ? static_cast<DcmTransportLayer*>(tls_.get()) : &layer_;
+  if (cond.good()) cond = ASC_setTransportLayer(network_, layer, 0);
   if (cond.bad()) {
     error = cond.text();
     return false;
@@ -77,7 +90,7 @@ int AssociationAcceptor::Serve(std::string& error) {
     T_ASC_Association* association = nullptr;
     OFCondition cond =
         ASC_receiveAssociation(network_, &association, config_->getMaxReceivePDULength(), nullptr,
-                               nullptr, OFFalse, DUL_NOBLOCK, kPollSeconds);
+                               nullptr, tls_ ? OFTrue : OFFalse, DUL_NOBLOCK, kPollSeconds);
     if (cond.good()) {
       acceptFailures = 0;
       Dispatch(association);

@@ -6,6 +6,9 @@
 // connection is watched (connection_watch): a peer that is silent, sends half
 // a request or a byte now and then loses its connection at its deadline, and
 // a request still incomplete after 2 s while others wait behind it is cut.
+// With TLS (tls_layer) the handshake is part of the request: it runs on the
+// listening thread under the same deadlines, and a peer that fails it is
+// logged as refused.
 #pragma once
 
 #include <dcmtk/config/osconfig.h>
@@ -16,12 +19,14 @@
 #include <condition_variable>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "node/connection_watch.h"
 #include "node/storage_scp.h"
+#include "node/tls_layer.h"
 
 class AssociationAcceptor {
  public:
@@ -30,6 +35,10 @@ class AssociationAcceptor {
   AssociationAcceptor(const AssociationAcceptor&) = delete;
   AssociationAcceptor& operator=(const AssociationAcceptor&) = delete;
 
+  // With --tls-key, --tls-cert and --tls-ca: loads them for every
+  // connection; false with error naming the file and the reason. Before
+  // Open.
+  bool LoadTls(std::string& error);
   // Opens the port; false with error set.
   bool Open(std::string& error);
   // Receives associations until Stop, then waits for those under way (each
@@ -59,6 +68,7 @@ class AssociationAcceptor {
   DcmSharedSCPConfig config_;
   ConnectionWatch watch_;
   WatchedTransportLayer layer_;
+  std::unique_ptr<WatchedTlsTransportLayer> tls_;  // null: plain TCP
   T_ASC_Network* network_ = nullptr;
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;

@@ -1,6 +1,7 @@
 #include "node/connection_watch.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/watched_socket.h"
@@ -122,19 +123,41 @@ namespace {
 constexpr int kReleaseRequest = 0x05;
 constexpr int kAbort = 0x07;
 
-class WatchedConnection : public DcmTCPConnection {
+// A connection of another layer, watched: every call goes to inner.
+class WatchedConnection : public DcmTransportConnection {
  public:
-  WatchedConnection(DcmNativeSocketType socket, ConnectionWatch& watch)
-      : DcmTCPConnection(socket),
+  WatchedConnection(DcmTransportConnection* inner, DcmNativeSocketType socket,
+                    ConnectionWatch& watch, HandshakeRefusal refused)
+      : DcmTransportConnection(socket),
+        inner_(inner),
         watch_(watch),
+        refused_(std::move(refused)),
         fd_(socket),
         deadline_(After(watch.limits().requestSeconds)) {
     watch_.Set(fd_, deadline_, true, true);
+    // Read now: a peer that gave up the handshake may be gone when it fails.
+    if (refused_) peer_ = PeerAddressOf(fd_);
   }
-  ~WatchedConnection() override { Forget(); }
+  ~WatchedConnection() override {
+    Forget();
+    delete inner_;
+  }
+
+  // The TLS handshake reads the socket itself, under the request's
+  // deadline set at the connection. A peer that closes before its first
+  // byte (a port probe) is no refusal, as a plain connection closed before
+  // its request is none.
+  OFCondition serverSideHandshake() override {
+    const bool spoke = !refused_ || AwaitFirstByte(fd_);
+    const OFCondition cond = inner_->serverSideHandshake();
+    if (cond.bad() && spoke && refused_) refused_(peer_, cond.text());
+    return cond;
+  }
+  OFCondition clientSideHandshake() override { return inner_->clientSideHandshake(); }
+  OFCondition renegotiate(const char* suite) override { return inner_->renegotiate(suite); }
 
   ssize_t read(void* buffer, size_t size) override {
-    const ssize_t got = DcmTCPConnection::read(buffer, size);
+    const ssize_t got = inner_->read(buffer, size);
     if (got <= 0 || fd_ < 0) return got;
     const bool wasIdle = framer_.Idle();
     int lastType = 0;
@@ -151,10 +174,26 @@ class WatchedConnection : public DcmTCPConnection {
     }
     return got;
   }
+  ssize_t write(void* buffer, size_t size) override { return inner_->write(buffer, size); }
 
   void close() override {
     Forget();
-    DcmTCPConnection::close();
+    inner_->close();
+  }
+  void closeTransportConnection() override {
+    Forget();
+    inner_->closeTransportConnection();
+  }
+  unsigned long getPeerCertificateLength() override { return inner_->getPeerCertificateLength(); }
+  unsigned long getPeerCertificate(void* buffer, unsigned long size) override {
+    return inner_->getPeerCertificate(buffer, size);
+  }
+  OFBool networkDataAvailable(int timeout) override {
+    return inner_->networkDataAvailable(timeout);
+  }
+  OFBool isTransparentConnection() override { return inner_->isTransparentConnection(); }
+  OFString& dumpConnectionParameters(OFString& text) override {
+    return inner_->dumpConnectionParameters(text);
   }
 
  private:
@@ -166,7 +205,10 @@ class WatchedConnection : public DcmTCPConnection {
     fd_ = -1;
   }
 
+  DcmTransportConnection* inner_;
   ConnectionWatch& watch_;
+  HandshakeRefusal refused_;
+  std::string peer_;
   int fd_;
   ConnectionWatch::Clock::time_point deadline_;
   bool requested_ = false;  // the first PDU (the association request) is complete
@@ -175,8 +217,14 @@ class WatchedConnection : public DcmTCPConnection {
 
 }  // namespace
 
+DcmTransportConnection* WatchConnection(DcmTransportConnection* inner, DcmNativeSocketType socket,
+                                        ConnectionWatch& watch, HandshakeRefusal refused) {
+  if (inner == nullptr) return nullptr;
+  return new WatchedConnection(inner, socket, watch, std::move(refused));
+}
+
 DcmTransportConnection* WatchedTransportLayer::createConnection(DcmNativeSocketType socket,
                                                                 OFBool useSecureLayer) {
   if (useSecureLayer) return nullptr;
-  return new WatchedConnection(socket, watch_);
+  return WatchConnection(new DcmTCPConnection(socket), socket, watch_);
 }

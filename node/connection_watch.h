@@ -13,8 +13,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class ConnectionWatch {
@@ -71,9 +73,19 @@ class ConnectionWatch {
   std::thread thread_;
 };
 
-// The transport layer of the node's network: every connection it makes is
-// watched. A connection reads its PDUs' headers as they pass and moves its
-// deadline at the end of each PDU.
+// What a connection that failed its TLS handshake tells the node: the
+// peer's address and the reason.
+using HandshakeRefusal = std::function<void(const std::string& peer, const std::string& reason)>;
+
+// Puts a connection of a transport layer (plain TCP, TLS) under the watch:
+// the returned connection reads and writes through inner (and owns it),
+// reads its PDUs' headers as they pass and moves its deadline at the end of
+// each PDU. A failed server-side handshake is told to refused, when given.
+DcmTransportConnection* WatchConnection(DcmTransportConnection* inner, DcmNativeSocketType socket,
+                                        ConnectionWatch& watch, HandshakeRefusal refused = {});
+
+// The transport layer of the node's plain network: every connection it
+// makes is watched.
 class WatchedTransportLayer : public DcmTransportLayer {
  public:
   explicit WatchedTransportLayer(ConnectionWatch& watch) : watch_(watch) {}

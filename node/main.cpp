@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
   OFCondition configured = ConfigureScp(config, options);
   if (configured.bad()) return Fatal(std::string("configuration: ") + configured.text());
   AssociationAcceptor acceptor(context, config);
+  if (!acceptor.LoadTls(error)) return Fatal(error);
   FailedPruning pruning(options.out + "/failed", options.keepFailedDays, log);
   pruning.Start();
   return Serve(acceptor, workers, spool, log, options);

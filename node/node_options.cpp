@@ -18,7 +18,8 @@ const char* const kNodeUsage =
     "\n"
     "  --aet TITLE             called AE title answered (default GSDNODE)\n"
     "  --port N                TCP port (default 11112)\n"
-    "  --bind ADDRESS          listen on this IPv4 address only (default: all)\n"
+    "  --bind ADDRESS          listen on this IPv4 address only (default: all);\n"
+    "                          DCMTK 3.6.7's acceptor takes no IPv6\n"
     "  --spool DIR             spool folder: incoming/, queue/, work/, done/\n"
     "  --out DIR               GSD files; failed/ inside it holds the objects\n"
     "                          whose conversion failed\n"
@@ -43,6 +44,11 @@ const char* const kNodeUsage =
     "                          no shell) with the new GSD's path as last argument\n"
     "  --keep-failed-days N   remove what failed/ holds once it is N days old, at\n"
     "                          start and daily (default: kept)\n"
+    "  --tls-key FILE          TLS: the node's private key (PEM)\n"
+    "  --tls-cert FILE         TLS: the node's certificate (PEM)\n"
+    "  --tls-ca FILE           TLS: the certificates (PEM) that sign the peers'\n"
+    "                          certificates; a peer without one is refused.\n"
+    "                          The three go together (with --check too)\n"
     "  --log FILE              append the JSON-lines log there (default stdout)\n"
     "  --accept-non-nm         passed to dicom2gsd\n"
     "  --accept-projections    passed to dicom2gsd\n"
@@ -122,6 +128,9 @@ const PathOption kPathOptions[] = {
     {"--keep-declined", &NodeOptions::keepDeclined},
     {"--keep-other", &NodeOptions::keepDeclined},
     {"--log", &NodeOptions::logPath},
+    {"--tls-key", &NodeOptions::tlsKey},
+    {"--tls-cert", &NodeOptions::tlsCert},
+    {"--tls-ca", &NodeOptions::tlsCa},
 };
 
 struct FlagOption {
@@ -149,8 +158,19 @@ std::string ApplyAeTitle(const std::string& value, NodeOptions& options) {
 
 std::string ApplyBind(const std::string& value, NodeOptions& options) {
   in_addr parsed{};
+  in6_addr parsed6{};
+  const bool bracketed = value.size() > 2 && value.front() == '[' && value.back() == ']';
+  std::string bare = bracketed ? value.substr(1, value.size() - 2) : value;
+  bare = bare.substr(0, bare.find('%'));  // a link-local address's zone
+  // DCMTK 3.6.7 makes its listening socket IPv4 and writes a peer's address
+  // as IPv4 (the --allow checks and the log read it): no IPv6 listener
+  // without a network layer of our own.
+  if (::inet_pton(AF_INET6, bare.c_str(), &parsed6) == 1)
+    return "--bind " + value +
+           ": IPv6 is not supported: DCMTK 3.6.7's acceptor listens on IPv4 only (give an IPv4 "
+           "address, or none for every IPv4 address)";
   if (::inet_pton(AF_INET, value.c_str(), &parsed) != 1)
-    return "--bind needs an IPv4 address such as 10.1.2.3 (IPv6 is not offered)";
+    return "--bind needs an IPv4 address such as 10.1.2.3";
   options.bindAddress = value;
   return {};
 }
@@ -270,6 +290,13 @@ int ParseNodeOptions(int argc, char** argv, NodeOptions& options, std::string& m
   }
   if (options.checkHost.empty() && (options.spool.empty() || options.out.empty())) {
     message = "--spool and --out are needed";
+    return 2;
+  }
+  const bool key = !options.tlsKey.empty(), cert = !options.tlsCert.empty(),
+             ca = !options.tlsCa.empty();
+  if ((key || cert || ca) && !(key && cert && ca)) {
+    message = std::string("--tls-key, --tls-cert and --tls-ca go together; missing:") +
+              (key ? "" : " --tls-key") + (cert ? "" : " --tls-cert") + (ca ? "" : " --tls-ca");
     return 2;
   }
   return -1;

@@ -19,6 +19,10 @@ struct NodeOptions {
   std::string aeTitle = "GSDNODE";
   int port = 11112;
   std::string bindAddress;  // an IPv4 address; empty: every address
+  // TLS (DCMTK's dcmtls): the node's private key and certificate, and the
+  // certificates of the authorities that sign its peers' certificates. All
+  // three or none: empty, plain TCP.
+  std::string tlsKey, tlsCert, tlsCa;
   std::string spool, out, logPath;
   // Objects declined by rule (not NM, projections): kept there; empty: dropped.
   std::string keepDeclined;
@@ -37,6 +41,8 @@ struct NodeOptions {
   // --check HOST PORT: a C-ECHO to that node instead of serving.
   std::string checkHost;
   int checkPort = 0;
+
+  bool Tls() const { return !tlsKey.empty(); }
 };
 
 extern const char* const kNodeUsage;

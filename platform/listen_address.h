@@ -3,8 +3,9 @@
 // program supplies bind() itself (posix/listen_address.cpp, compiled into
 // gsd-node alone: it takes the C library's place for the whole program):
 // the acceptor's wildcard bind on the node's port goes to the chosen
-// address instead. IPv6 would need an acceptor of our own: DCMTK's
-// takes only IPv4 peers (it keeps their address in a sockaddr_in).
+// address instead. IPv6 would need an acceptor of our own: DCMTK 3.6.7
+// makes an IPv4 socket and writes each peer's address as IPv4 (dotted
+// bytes of a sockaddr_in), so --bind refuses an IPv6 address.
 #pragma once
 
 #include <string>

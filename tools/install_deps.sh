@@ -6,7 +6,7 @@ set -euo pipefail
 build=(cmake ninja-build g++ pkg-config qt6-base-dev libgdcm-dev libseccomp-dev libdcmtk-dev libcharls-dev
        libopenjp2-7-dev)
 run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-gothic xchm xdg-utils)
-test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom python3-numpy dcmtk libgdcm-tools libopenjp2-tools xvfb xauth imagemagick
+test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom python3-numpy dcmtk openssl libgdcm-tools libopenjp2-tools xvfb xauth imagemagick
       fonts-liberation2 fonts-ipafont-gothic acl
       dpkg-dev lintian adduser man-db xdg-utils libfile-mimeinfo-perl shared-mime-info file bash-completion)
 # The Windows build: the MinGW-w64 cross toolchain, the host Qt tools (moc, rcc, uic) that the

@@ -1,7 +1,12 @@
 #include "platform/watched_socket.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cerrno>
 
 bool SocketListens(int fd) {
   int listening = 0;
@@ -18,4 +23,28 @@ bool ConnectionWaiting(int listener) {
 
 void ShutDownSocket(int fd) {
   ::shutdown(fd, SHUT_RDWR);
+}
+
+std::string PeerAddressOf(int fd) {
+  sockaddr_storage peer{};
+  socklen_t size = sizeof peer;
+  char text[INET6_ADDRSTRLEN] = {};
+  if (fd < 0 || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return "unknown";
+  const void* address = nullptr;
+  if (peer.ss_family == AF_INET)
+    address = &reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr;
+  else if (peer.ss_family == AF_INET6)
+    address = &reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr;
+  if (address == nullptr || ::inet_ntop(peer.ss_family, address, text, sizeof text) == nullptr)
+    return "unknown";
+  return text;
+}
+
+bool AwaitFirstByte(int fd) {
+  char byte = 0;
+  ssize_t got = -1;
+  do {
+    got = ::recv(fd, &byte, 1, MSG_PEEK);
+  } while (got < 0 && errno == EINTR);
+  return got > 0;
 }

@@ -1,6 +1,7 @@
 // gsd-node end to end, with DCMTK's echoscu and storescu as the peer on
-// 127.0.0.1: association rules, the converter's bytes, a queue under load,
-// duplicates, crashes in reception and in conversion, SIGTERM, a full spool.
+// 127.0.0.1: association rules, TLS with certificates openssl makes, the
+// converter's bytes, a queue under load, duplicates, crashes in reception
+// and in conversion, SIGTERM, a full spool.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -144,6 +145,27 @@ class NodeTest : public testing::Test {
     return RunCommand("timeout 60 echoscu " + options + " " + host + " " + std::to_string(port_));
   }
 
+  // A file of the keys and certificates openssl makes (make_certificates.py),
+  // once per test.
+  std::string Tls(const std::string& file) {
+    const std::string folder = dir_.File("tls");
+    if (!FileExists(folder + "/ca.crt")) {
+      ::mkdir(folder.c_str(), 0700);
+      CommandResult made =
+          RunCommand("/usr/bin/python3 " + kScripts + "make_certificates.py " + ShellQuote(folder));
+      EXPECT_EQ(made.exitCode, 0) << made.output;
+    }
+    return folder + "/" + file;
+  }
+  std::vector<std::string> NodeTls() {
+    return {"--tls-key", Tls("node.key"), "--tls-cert", Tls("node.crt"), "--tls-ca", Tls("ca.crt")};
+  }
+  // storescu's and echoscu's options for a client with NAME's key and
+  // certificate that trusts the node's authority.
+  std::string ClientTls(const std::string& name) {
+    return "+tls " + Tls(name + ".key") + " " + Tls(name + ".crt") + " +cf " + Tls("ca.crt");
+  }
+
   TempDir dir_;
   std::string program_ = kNode;
   int port_ = 0;
@@ -229,6 +251,82 @@ TEST_F(NodeTest, AssociationRules) {
   }
 }
 
+// Over TLS a client whose certificate the node's authority signed stores a
+// study that converts to the converter's own bytes, as over plain TCP; one
+// without TLS, without a certificate or with one another authority signed
+// is refused in the handshake and logged (a port probe, which closes
+// before its first byte, is not), and the node goes on serving. Its
+// monitor's --check speaks TLS with the same options.
+TEST_F(NodeTest, TlsAdmitsOnlyPeersTheNodesAuthoritySigned) {
+  StartNode(NodeTls());
+  const std::string study = MakeStudies(DataFile("gated64"), dir_.File("s"), 1)[0];
+  const struct {
+    const char* label;
+    std::string options;
+    const char* refusal;  // in the log; nullptr: stored
+  } rows[] = {
+      {"without TLS", "", "wrong version number"},
+      {"without a certificate", "+tla +cf " + Tls("ca.crt"), "peer did not return a certificate"},
+      {"signed by another authority",
+       "+tls " + Tls("stranger.key") + " " + Tls("stranger.crt") + " +cf " + Tls("ca.crt"),
+       "certificate verify failed"},
+      {"signed by the node's authority", ClientTls("client"), nullptr},
+  };
+  for (const auto& row : rows) {
+    CommandResult sent = Send({study}, row.options);
+    EXPECT_EQ(sent.exitCode == 0, row.refusal == nullptr) << row.label << ": " << sent.output;
+    if (row.refusal) {
+      const std::string logged = std::string(": TLS handshake failed: TLS error: ") + row.refusal;
+      EXPECT_TRUE(WaitUntil([&] { return Occurrences(LogText(), logged) == 1; }, 10))
+          << row.label << ": " << LogText();
+    }
+  }
+  ASSERT_TRUE(WaitUntil([&] { return CompleteGsdFiles(Out()) == 1; }, 60)) << LogText();
+  const std::string reference = dir_.File("reference.gsd");
+  ASSERT_EQ(RunCommand(kDicom2Gsd + " " + study + " " + reference).exitCode, 0);
+  EXPECT_EQ(ReadBytes(Out() + "/" + Files(Out(), ".gsd").begin()->first), ReadBytes(reference));
+  const std::string check = kNode + " --check 127.0.0.1 " + std::to_string(port_) +
+                            " --acse-timeout 5 --tls-key " + Tls("client.key") + " --tls-cert " +
+                            Tls("client.crt") + " --tls-ca " + Tls("ca.crt");
+  EXPECT_EQ(RunCommand(check).exitCode, 0);
+  EXPECT_EQ(node_->Stop(SIGTERM, 30), 0);
+  const std::string log = LogText();
+  EXPECT_EQ(Occurrences(log, "\"association refused\""), 3) << log;
+  EXPECT_EQ(Occurrences(log, "\"outcome\":\"converted\""), 1) << log;
+}
+
+// Key, certificate and authority files the node cannot use stop it at
+// start (exit 1), naming the option, the file and why.
+TEST_F(NodeTest, TlsFilesThatCannotServeAreRefusedAtStart) {
+  const std::string fifo = dir_.File("fifo.pem");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string key = Tls("node.key"), cert = Tls("node.crt"), ca = Tls("ca.crt");
+  const struct {
+    std::string key, cert, ca;
+    std::string refusal;
+  } rows[] = {
+      {Tls("absent.key"), cert, ca,
+       "--tls-key " + Tls("absent.key") + ": cannot read it: No such file or directory"},
+      {key, fifo, ca, "--tls-cert " + fifo + ": not a regular file"},
+      {cert, cert, ca, "--tls-key " + cert + ": not a PEM private key ("},
+      {Tls("locked.key"), cert, ca,
+       "--tls-key " + Tls("locked.key") +
+           ": the key is protected by a password, which the node cannot be given"},
+      {key, key, ca, "--tls-cert " + key + ": not a PEM certificate ("},
+      {Tls("client.key"), cert, ca,
+       "--tls-key " + Tls("client.key") + " is not the private key of --tls-cert " + cert},
+      {key, cert, key, "--tls-ca " + key + ": no PEM certificate in it ("},
+  };
+  for (const auto& row : rows) {
+    CommandResult started =
+        RunCommand("timeout 20 " + kNode + " --port " + std::to_string(port_) + " --spool " +
+                   Spool() + " --out " + Out() + " --tls-key " + row.key + " --tls-cert " +
+                   row.cert + " --tls-ca " + row.ca + " </dev/null");
+    EXPECT_EQ(started.exitCode, 1) << row.refusal;
+    EXPECT_NE(started.output.find("gsd-node: " + row.refusal), std::string::npos) << started.output;
+  }
+}
+
 // Eight senders at once with the default options: every association is
 // served and every study converted once.
 TEST_F(NodeTest, EightAssociationsOfThirteenStudiesAreEachConvertedOnce) {
@@ -287,8 +385,12 @@ TEST_F(NodeTest, APeerThatHoldsItsConnectionIsClosedAtItsDeadline) {
     std::vector<std::string> nodeOptions;
     bool byStop;                // held until SIGTERM ends it
     const char* within = "60";  // the peer's patience, in seconds
+    bool tls = false;           // the node and the echo speak TLS
   } rows[] = {
       {"silent", {"--acse-timeout", "2"}, false},
+      // A TLS node waits for the handshake under the same deadlines.
+      {"silent", {"--acse-timeout", "2"}, false, "60", true},
+      {"silent", {}, false, "6", true},
       {"half", {"--acse-timeout", "2"}, false},
       // With the default deadline (10 s), a request that is not complete
       // after 2 s while the echo waits behind it is closed.
@@ -299,7 +401,12 @@ TEST_F(NodeTest, APeerThatHoldsItsConnectionIsClosedAtItsDeadline) {
       {"trickle", {}, true},
   };
   for (const auto& row : rows) {
-    StartNode(row.nodeOptions);
+    std::vector<std::string> nodeOptions = row.nodeOptions;
+    if (row.tls) {
+      const std::vector<std::string> tls = NodeTls();
+      nodeOptions.insert(nodeOptions.end(), tls.begin(), tls.end());
+    }
+    StartNode(nodeOptions);
     const std::string output = dir_.File(std::string("peer-") + row.mode);
     ::unlink(output.c_str());
     ChildProgram peer({"/usr/bin/python3", kScripts + "association_peer.py", std::to_string(port_),
@@ -308,7 +415,7 @@ TEST_F(NodeTest, APeerThatHoldsItsConnectionIsClosedAtItsDeadline) {
     ASSERT_TRUE(WaitUntil([&] { return FileExists(output) && !ReadBytes(output).empty(); }, 30))
         << row.mode;
     EXPECT_EQ(ReadBytes(output), "connected\n") << row.mode;
-    CommandResult echo = Echo("-aet TESTSCU -aec GSDNODE");
+    CommandResult echo = Echo("-aet TESTSCU -aec GSDNODE " + (row.tls ? ClientTls("client") : ""));
     EXPECT_EQ(echo.exitCode, 0) << row.mode << ": " << echo.output;
     if (row.byStop) {
       EXPECT_TRUE(peer.Running()) << row.mode << ": closed before the stop";

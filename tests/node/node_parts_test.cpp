@@ -74,6 +74,9 @@ TEST(NodeOptions, DefaultsAndRefusals) {
       {"--spool", "s", "--out", "o", "--max-object-size", "-1"},
       {"--spool", "s", "--out", "o", "--bind", "::1"},
       {"--spool", "s", "--out", "o", "--bind", "10.1.2"},
+      {"--spool", "s", "--out", "o", "--tls-key", "k"},
+      {"--spool", "s", "--out", "o", "--tls-key", "k", "--tls-ca", "a"},
+      {"--spool", "s", "--out", "o", "--tls-key", "k", "--tls-cert", "c", "--tls-ca", ""},
       {"--spool", "s", "--out", "o", "--unknown"},
       {"--check", "localhost"},
       {"--check", "localhost", "0"},
@@ -82,6 +85,23 @@ TEST(NodeOptions, DefaultsAndRefusals) {
     NodeOptions refused;
     EXPECT_EQ(Parse(args, refused, message), 2) << args.back();
   }
+  // IPv6 is refused for what it is, not as a malformed address.
+  for (const char* address : {"::1", "::", "[::1]", "fe80::1%eth0"}) {
+    NodeOptions refused;
+    EXPECT_EQ(Parse({"--spool", "s", "--out", "o", "--bind", address}, refused, message), 2);
+    EXPECT_NE(message.find(": IPv6 is not supported: DCMTK 3.6.7's acceptor listens on IPv4 only"),
+              std::string::npos)
+        << message;
+  }
+  NodeOptions halfTls;
+  EXPECT_EQ(Parse({"--spool", "s", "--out", "o", "--tls-cert", "c"}, halfTls, message), 2);
+  EXPECT_EQ(message, "--tls-key, --tls-cert and --tls-ca go together; missing: --tls-key --tls-ca");
+  NodeOptions tls;
+  ASSERT_EQ(Parse({"--check", "h", "1", "--tls-key", "k", "--tls-cert", "c", "--tls-ca", "a"}, tls,
+                  message),
+            -1)
+      << message;
+  EXPECT_TRUE(tls.Tls());
   NodeOptions hook;
   ASSERT_EQ(
       Parse({"--spool", "s", "--out", "o", "--on-gsd", "/usr/bin/logger -t  gsd"}, hook, message),
