@@ -131,7 +131,7 @@ TEST(NodeOptions, DefaultsAndRefusals) {
 }
 
 TEST(NodeOptions, AllowList) {
-  const std::vector<AllowedPeer> allow = {{"PACS", ""}, {"CAMERA", "10.0.0.5"}};
+  const std::vector<AllowedPeer> allow = {{"PACS", "", {}}, {"CAMERA", "10.0.0.5", {}}};
   const struct {
     const char* ae;
     const char* peer;
@@ -650,8 +650,12 @@ TEST(FailedPruning, RemovesOnlyOldRegularFiles) {
   for (const auto& row : rows) {
     const std::string path = folder + "/" + row.name;
     if (row.kind == 'f') WriteBytes(path, "x");
-    if (row.kind == 'l') ASSERT_EQ(::symlink("/etc/hostname", path.c_str()), 0);
-    if (row.kind == 'd') ASSERT_EQ(::mkdir(path.c_str(), 0750), 0);
+    if (row.kind == 'l') {
+      ASSERT_EQ(::symlink("/etc/hostname", path.c_str()), 0);
+    }
+    if (row.kind == 'd') {
+      ASSERT_EQ(::mkdir(path.c_str(), 0750), 0);
+    }
     const timeval times[2] = {{now - row.age, 0}, {now - row.age, 0}};
     ASSERT_EQ(::lutimes(path.c_str(), times), 0) << row.name;
   }
