@@ -17,6 +17,7 @@
 #include "form/patient_identity.h"
 #include "form/study_form.h"
 #include "gsd/gsd_writer.h"
+#include "model/gate_curve.h"
 #include "model/study.h"
 #include "model/value_text.h"
 #include "output/name_template.h"
@@ -423,6 +424,16 @@ int LoadInput(const Options& options, const std::string& path, Study& study) {
   for (const std::string& caveat : IdentityCaveats(study.record, study.found, report.characterSet))
     Warn(caveat);
   for (const std::string& warning : report.warnings) Warn(warning);
+  // The folder mode's table and summary take the gating from here: the
+  // loader's own curve, at this conversion's tolerance.
+  const GateCurve& curve = report.gateCurve;
+  if (curve.Gated() && curve.mean > 0) {
+    const int worst = curve.WorstGate();
+    Outcome.worstGate = worst + 1;
+    Outcome.worstGatePercent =
+        static_cast<int>(std::lround(curve.percentFromMean[static_cast<std::size_t>(worst)]));
+  }
+  Outcome.gating = GatingFlag(curve, study.found.beats, options.gatingTolerance);
   return kLoadOk;
 }
 
