@@ -17,6 +17,7 @@
 #include "form/patient_identity.h"
 #include "form/study_form.h"
 #include "gsd/gsd_writer.h"
+#include "model/gate_curve.h"
 #include "model/study.h"
 #include "model/value_text.h"
 #include "output/name_template.h"
@@ -46,7 +47,8 @@ const char* const kUsage =
     "file. 128 x 128 studies are binned to 64 x 64.\n"
     "\n"
     "  --scan           list the NM studies in folders (recursively), DICOMDIRs and\n"
-    "                   files, gated ones first, reading headers only\n"
+    "                   files, gated ones first, reading headers only; with --out\n"
+    "                   the table follows the conversions with each worst gate\n"
     "  --cross-devices  enter folders on other file systems (mounts) below a PATH\n"
     "  --out DIR        and convert each into DIR, never replacing a file there\n"
     "  --name TEMPLATE  output names: %i Patient ID, %d Study Date, %t Study Time,\n"
@@ -76,7 +78,8 @@ const char* const kUsage =
     "                   libraries only, not the decoder helper's own decoders\n"
     "  --outcome-fd N   when done, write one JSON line on descriptor N: status, kind\n"
     "                   (converted, declined, failed, short, no-memory), reason,\n"
-    "                   warnings, output\n"
+    "                   warnings, output; for a gated study worstGate and\n"
+    "                   worstGatePercent, and gating when it looks irregular\n"
     "\n"
     "Exit status: 0 written, 1 load failed or declined or cannot write,\n"
     "4 pixel data too short, 8 no memory, 2 usage error; with --scan the\n"
@@ -423,6 +426,16 @@ int LoadInput(const Options& options, const std::string& path, Study& study) {
   for (const std::string& caveat : IdentityCaveats(study.record, study.found, report.characterSet))
     Warn(caveat);
   for (const std::string& warning : report.warnings) Warn(warning);
+  // The folder mode's table and summary take the gating from here: the
+  // loader's own curve, at this conversion's tolerance.
+  const GateCurve& curve = report.gateCurve;
+  if (curve.Gated() && curve.mean > 0) {
+    const int worst = curve.WorstGate();
+    Outcome.worstGate = worst + 1;
+    Outcome.worstGatePercent =
+        static_cast<int>(std::lround(curve.percentFromMean[static_cast<std::size_t>(worst)]));
+  }
+  Outcome.gating = GatingFlag(curve, study.found.beats, options.gatingTolerance);
   return kLoadOk;
 }
 

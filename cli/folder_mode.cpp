@@ -56,9 +56,14 @@ class Progress {
   }
   // text may hold paths and a child's words: shown without controls.
   void Line(const std::string& text) {
-    if (drawn_) std::fputs("\r\033[K", stderr);
-    drawn_ = false;
+    Clear();
     std::fprintf(stderr, "dicom2gsd: %s\n", TerminalText(text).c_str());
+  }
+  // The line redrawn goes, so that stdout's table starts on a line of its own.
+  void Clear() {
+    if (drawn_) std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
   }
 
  private:
@@ -76,6 +81,10 @@ struct Conversion {
   std::string outcome;  // converted, declined, failed, short, no-memory
   std::string output, reason;
   int status = 0;  // the exit status it contributes
+  // As the child measured them: the gate farthest from the mean (1-based,
+  // 0: none) with its per cent, and why the gating looks irregular.
+  int worstGate = 0, worstGatePercent = 0;
+  std::string gating;
 };
 
 NameFields FieldsOf(const StudyFacts& study) {
@@ -88,7 +97,12 @@ Conversion Convert(const StudyFacts& study, const FolderOptions& options,
   std::string error;
   const std::string name = ReserveOutputName(
       options.out, ExpandNameTemplate(options.nameTemplate, FieldsOf(study)), error);
-  if (name.empty()) return {"failed", "", error, 1};
+  if (name.empty()) {
+    result.outcome = "failed";
+    result.reason = error;
+    result.status = 1;
+    return result;
+  }
   result.output = options.out + "/" + name;
   std::vector<std::string> argv = {converter};
   argv.insert(argv.end(), options.converterOptions.begin(), options.converterOptions.end());
@@ -103,6 +117,9 @@ Conversion Convert(const StudyFacts& study, const FolderOptions& options,
   warnings = outcome.warnings;
   result.outcome = outcome.kind;
   result.status = outcome.status;
+  result.worstGate = outcome.worstGate;
+  result.worstGatePercent = outcome.worstGatePercent;
+  result.gating = outcome.gating;
   if (outcome.status == kExitSaved) return result;
   // The placeholder goes; a file the converter began is its own to clean.
   if (RegularFileSize(result.output) == 0) RemoveName(result.output);
@@ -129,16 +146,18 @@ int DryRun(const std::vector<StudyFacts>& studies, const FolderOptions& options)
   return 0;
 }
 
-int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& options,
-               Progress& progress) {
+// Converts every study, one child each, several at once. False when the
+// report cannot be opened: nothing is converted then.
+bool ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& options,
+                Progress& progress, std::vector<Conversion>& results) {
   ConversionLog log;
   std::string why;
   if (!options.report.empty() && !log.Open(options.report, why)) {
     progress.Line(options.report + ": cannot open the report: " + why);
-    return 1;
+    return false;
   }
   const std::string converter = ProgramBeside("dicom2gsd");  // empty: each conversion fails
-  std::vector<Conversion> results(studies.size());
+  results.assign(studies.size(), Conversion());
   std::atomic<std::size_t> next{0};
   std::mutex mutex;
   std::size_t done = 0;
@@ -158,6 +177,10 @@ int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& opti
       entry.output = result.output;
       entry.message = result.reason;
       entry.convertMs = SecondsSince(start) * 1000;
+      entry.beatsKeptPercent = KeptBeatsOf(studies[i]);
+      entry.worstGate = result.worstGate;
+      entry.worstGatePercent = result.worstGatePercent;
+      entry.gating = result.gating;
       if (!options.report.empty()) log.Write(entry);
       std::lock_guard<std::mutex> lock(mutex);
       results[i] = result;
@@ -172,9 +195,16 @@ int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& opti
   for (int i = 1; i < jobs; ++i) threads.emplace_back(work);
   work();
   for (std::thread& thread : threads) thread.join();
+  return true;
+}
 
+// The summary on stderr: the counts, each study not converted with its
+// reason, and each whose gating looks irregular with its gates. Returns the
+// worst status.
+int Summarize(const std::vector<StudyFacts>& studies, const std::vector<Conversion>& results,
+              Progress& progress) {
   int status = 0;
-  std::size_t converted = 0, declined = 0, failed = 0;
+  std::size_t converted = 0, declined = 0, failed = 0, irregular = 0;
   for (const Conversion& result : results) {
     status = std::max(status, result.status);
     if (result.outcome == "converted")
@@ -183,15 +213,22 @@ int ConvertAll(const std::vector<StudyFacts>& studies, const FolderOptions& opti
       ++declined;
     else
       ++failed;
+    if (!result.gating.empty()) ++irregular;
   }
   progress.Line("converted " + std::to_string(converted) + ", declined " +
-                std::to_string(declined) + ", failed " + std::to_string(failed));
+                std::to_string(declined) + ", failed " + std::to_string(failed) +
+                (irregular > 0 ? ", gating irregular " + std::to_string(irregular) : ""));
   for (std::size_t i = 0; i < studies.size(); ++i)
     if (results[i].outcome != "converted")
       std::fprintf(
           stderr, "  %s\n",
           TerminalText(results[i].outcome + ": " + studies[i].path + ": " + results[i].reason)
               .c_str());
+  for (std::size_t i = 0; i < studies.size(); ++i)
+    if (!results[i].gating.empty())
+      std::fprintf(
+          stderr, "  %s\n",
+          TerminalText("gating irregular: " + studies[i].path + ": " + results[i].gating).c_str());
   return status;
 }
 
@@ -210,9 +247,20 @@ int RunFolderMode(const FolderOptions& options) {
   for (const std::string& line : found.unreadable) progress.Line(line);
   progress.ScanDone(found.filesRead, found.studies.size());
   SortStudies(found.studies);
-  std::fputs(FormatStudyTable(found.studies).c_str(), stdout);
+  if (options.out.empty() || options.dryRun) {
+    // The headers alone: no worst gate, which only a conversion counts.
+    std::fputs(FormatStudyTable(found.studies).c_str(), stdout);
+    std::fflush(stdout);
+    return options.out.empty() ? 0 : DryRun(found.studies, options);
+  }
+  std::vector<Conversion> results;
+  if (!ConvertAll(found.studies, options, progress, results)) return 1;
+  // The table once the conversions counted each study's gates.
+  progress.Clear();
+  std::vector<std::string> worstGates;
+  for (const Conversion& result : results)
+    worstGates.push_back(WorstGateCell(result.worstGate, result.worstGatePercent));
+  std::fputs(FormatStudyTable(found.studies, worstGates).c_str(), stdout);
   std::fflush(stdout);
-  if (options.out.empty()) return 0;
-  if (options.dryRun) return DryRun(found.studies, options);
-  return ConvertAll(found.studies, options, progress);
+  return Summarize(found.studies, results, progress);
 }

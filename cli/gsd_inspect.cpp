@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/montage.h"
@@ -30,11 +31,9 @@ std::optional<ProtectedFile> InputIdentity(std::FILE* in, const std::string& nam
 }
 
 // Gates numbered 1 to N, as the gating verdict names them; each total's
-// difference from the mean of all gates beside it.
-void PrintGateCounts(const std::vector<GateCounts>& gates, bool anyFrames, std::FILE* out) {
-  std::vector<long long> totals;
-  for (const GateCounts& counts : gates) totals.push_back(counts.total);
-  const GateCurve curve = CurveOfTotals(totals);
+// difference from the mean of all gates (curve, of these gates) beside it.
+void PrintGateCounts(const std::vector<GateCounts>& gates, const GateCurve& curve, bool anyFrames,
+                     std::FILE* out) {
   std::fprintf(out, "%-6s %8s %8s %14s %8s\n", "gate", "min", "max", "total", "vs mean");
   for (std::size_t g = 0; g < gates.size(); ++g)
     std::fprintf(
@@ -105,9 +104,13 @@ int InspectGsd(std::FILE* in, const char* name, const char* png, std::FILE* out,
   for (const auto& field : file.fields)
     std::fprintf(out, "%-9s %s\n", (field.first + ":").c_str(),
                  PrintableText(field.second).c_str());
-  PrintGateCounts(gates, file.frames > 0, out);
+  // One curve for the table, the verdict and the montage's strip.
+  std::vector<long long> totals;
+  for (const GateCounts& counts : gates) totals.push_back(counts.total);
+  const GateCurve curve = CurveOfTotals(std::move(totals));
+  PrintGateCounts(gates, curve, file.frames > 0, out);
   if (png != nullptr) {
-    if (!WriteMontagePng(file, png, error, input ? &*input : nullptr)) {
+    if (!WriteMontagePng(file, curve, png, error, input ? &*input : nullptr)) {
       std::fprintf(err, "gsdinfo: %s: %s\n", PrintableText(png).c_str(),
                    PrintableText(error).c_str());
       return 1;

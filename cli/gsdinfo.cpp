@@ -17,7 +17,8 @@ const char* const kUsage =
     "and the minimum, maximum and total counts of each gate, with each total's\n"
     "difference from the mean of all gates and a \"gating:\" verdict (15 %\n"
     "tolerance). --png draws every frame as a grey-scale montage: one row per\n"
-    "gate, frames left to right.\n"
+    "gate, frames left to right; under it, for a gated study, each gate's total\n"
+    "as a bar, red beyond the tolerance, with the mean dashed.\n"
     "Exit status: 0 well-formed, 1 malformed or unreadable, 2 usage error.\n";
 
 }  // namespace

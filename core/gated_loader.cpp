@@ -195,8 +195,10 @@ void WarnAboutCaveats(LoadSession& session, const FrameOrder& order, const Clamp
                  FormatNumber(found.rescaleIntercept) +
                  " (0028,1053/1052) are not applied: the stored values are written");
   const int gateCount = session.record.gateCount;
-  const std::string gating = GatingWarning(CurveOfStudy(session.study), found.beats,
-                                           session.options().gatingTolerancePercent);
+  GateCurve& curve = session.report().gateCurve;
+  curve = CurveOfStudy(session.study);
+  const std::string gating =
+      GatingWarning(curve, found.beats, session.options().gatingTolerancePercent);
   if (!gating.empty()) session.Warn(gating);
   if (gateCount <= 1)
     session.Warn(std::string("Number of Time Slots (0054,0071) is ") +

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "model/gate_curve.h"
+
 enum class LoadFailure {
   kNone,
   kCannotOpen,                // the file cannot be opened
@@ -28,6 +30,7 @@ struct LoadReport {
   std::string detail;                 // one clause in words, e.g. "modality CT declined"
   std::vector<std::string> warnings;  // the load succeeded, but the operator should know
   std::string characterSet;           // Specific Character Set (0008,0005) as the file gives it
+  GateCurve gateCurve;                // the loaded frames' totals per gate, as the GSD holds them
 
   // Records why the load fails; always false, so that a check can return it.
   bool Fail(LoadFailure why, std::string words);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "cli/gsd_inspect.h"
 #include "cli/montage.h"
@@ -159,6 +160,14 @@ bool RunGsdReaderInput(const std::uint8_t* data, std::size_t size) {
   std::fclose(in);
   std::fclose(sink);
   if ((status == 0) != accepted) std::abort();  // reader and gsdinfo must agree
-  if (accepted && file.frames > 0 && !WriteMontagePng(file, "/dev/null", error)) std::abort();
+  if (accepted && file.frames > 0) {
+    // The curve under the montage, from the gates' totals as gsdinfo sums them.
+    std::vector<long long> totals(static_cast<std::size_t>(file.Gates()), 0);
+    for (int g = 0; g < file.Gates(); ++g)
+      for (int f = 0; f < file.frames; ++f)
+        for (int v = 0; v < kFrameValues; ++v)
+          totals[static_cast<std::size_t>(g)] += file.Frame(g, f)[v];
+    if (!WriteMontagePng(file, CurveOfTotals(totals), "/dev/null", error)) std::abort();
+  }
   return accepted;
 }

@@ -57,8 +57,6 @@ std::string GroupedNumber(long long value) {
   return value < 0 ? "-" + digits : digits;
 }
 
-namespace {}  // namespace
-
 bool GateBeyond(const GateCurve& curve, std::size_t gate, double tolerancePercent) {
   // Judged on the whole per cent shown, so that no gate shown at +15 % is
   // named as more than 15 % off.
@@ -129,7 +127,21 @@ std::string ToleranceText(double tolerancePercent) {
   return text;
 }
 
+// Whether more than kRejectedBeatsPercent of the beats were rejected.
+bool TooManyRejected(const BeatCounts& beats) {
+  const double kept = KeptBeatsPercent(beats);
+  return kept >= 0 && 100.0 - kept > kRejectedBeatsPercent;
+}
+
 }  // namespace
+
+std::string GatingFlag(const GateCurve& curve, const BeatCounts& beats, double tolerancePercent) {
+  std::string flag = GatesBeyond(curve, tolerancePercent);
+  if (TooManyRejected(beats))
+    flag += (flag.empty() ? "" : "; ") + Rounded(100.0 - KeptBeatsPercent(beats)) +
+            " % of beats rejected";
+  return flag;
+}
 
 std::string GatingWarning(const GateCurve& curve, const BeatCounts& beats,
                           double tolerancePercent) {
@@ -138,8 +150,8 @@ std::string GatingWarning(const GateCurve& curve, const BeatCounts& beats,
   if (!gates.empty())
     said = "total counts more than " + ToleranceText(tolerancePercent) +
            " from the mean of all gates in " + gates;
-  const double kept = KeptBeatsPercent(beats);
-  if (kept >= 0 && 100.0 - kept > kRejectedBeatsPercent) {
+  if (TooManyRejected(beats)) {
+    const double kept = KeptBeatsPercent(beats);
     const long long all = static_cast<long long>(beats.acquired) + beats.rejected;
     said += (said.empty() ? "" : "; ") + GroupedNumber(beats.rejected) + " of " +
             GroupedNumber(all) + " beats (" + Rounded(100.0 - kept) + " %) rejected, more than " +

@@ -58,6 +58,11 @@ double KeptBeatsPercent(const BeatCounts& beats);
 // kRejectedBeatsPercent of the beats rejected, or both; empty when neither.
 std::string GatingWarning(const GateCurve& curve, const BeatCounts& beats, double tolerancePercent);
 
+// The same caveat in short, for a summary of many studies: "gates 14-16
+// (-26 %)", "30 % of beats rejected", or both joined by "; "; empty when
+// the gating looks regular.
+std::string GatingFlag(const GateCurve& curve, const BeatCounts& beats, double tolerancePercent);
+
 // gsdinfo's "gating: ..." line: "gating: regular, every gate within 15 % of
 // the mean", "gating: irregular, gates 14-16 (-26 %) ...", "gating: not
 // gated (one gate)", or "gating: no counts".

@@ -73,6 +73,12 @@ std::string FormatLogLine(const ObjectLogEntry& entry, const std::string& time) 
     std::snprintf(number, sizeof number, ",\"convert_ms\":%.1f", entry.convertMs);
     line += number;
   }
+  if (entry.beatsKeptPercent >= 0)
+    line += ",\"beats_kept_percent\":" + std::to_string(entry.beatsKeptPercent);
+  if (entry.worstGate > 0)
+    line += ",\"worst_gate\":" + std::to_string(entry.worstGate) +
+            ",\"worst_gate_percent\":" + std::to_string(entry.worstGatePercent);
+  if (!entry.gating.empty()) field("gating", entry.gating);
   return line + "}";
 }
 

@@ -16,6 +16,13 @@ struct ObjectLogEntry {
   std::string output;                     // the GSD, the kept or failed object; empty when none
   std::string message;                    // why, when it failed or was refused
   double receiveMs = -1, convertMs = -1;  // -1: not measured (left out)
+  // The gating, where the folder mode knows it (left out otherwise): the
+  // share of beats kept in whole per cent (-1: the header does not say),
+  // the gate (1-based, 0: none measured) farthest from the mean of all gates
+  // and its per cent, and why the gating looks irregular (empty: it does not).
+  int beatsKeptPercent = -1;
+  int worstGate = 0, worstGatePercent = 0;
+  std::string gating;
 };
 
 // The JSON text of value, quoted: valid UTF-8 as it is, controls (C0, DEL,

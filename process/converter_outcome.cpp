@@ -34,20 +34,28 @@ std::string FormatOutcomeLine(const ConverterOutcome& outcome) {
                      ",\"reason\":" + JsonString(outcome.reason) + ",\"warnings\":[";
   for (std::size_t i = 0; i < outcome.warnings.size(); ++i)
     line += (i ? "," : "") + JsonString(outcome.warnings[i]);
-  return line + "],\"output\":" + JsonString(outcome.output) + "}\n";
+  line += "],\"output\":" + JsonString(outcome.output);
+  if (outcome.worstGate > 0)
+    line += ",\"worstGate\":" + std::to_string(outcome.worstGate) +
+            ",\"worstGatePercent\":" + std::to_string(outcome.worstGatePercent);
+  if (!outcome.gating.empty()) line += ",\"gating\":" + JsonString(outcome.gating);
+  return line + "}\n";
 }
 
 namespace {
 
 // Reads what FormatOutcomeLine and JsonString write: a flat object of the
-// five names, strings with the escapes JSON has (\udcXX back to the byte it
-// stands for).
+// five names and the gating's three, which a load may add, strings
+// with the escapes JSON has (\udcXX back to the byte it stands for).
+constexpr int kMostGates = 16;  // a GSD's division
+
 class OutcomeReader {
  public:
   explicit OutcomeReader(const std::string& text) : text_(text) {}
 
   bool Read(ConverterOutcome& outcome) {
     bool status = false, kind = false, reason = false, warnings = false, output = false;
+    bool worst = false, worstPercent = false, gating = false;
     if (!Take('{')) return false;
     do {
       std::string name;
@@ -62,10 +70,20 @@ class OutcomeReader {
         output = String(outcome.output);
       else if (name == "warnings" && !warnings)
         warnings = Strings(outcome.warnings);
+      else if (name == "worstGate" && !worst)
+        worst = Number(outcome.worstGate);
+      else if (name == "worstGatePercent" && !worstPercent)
+        worstPercent = Number(outcome.worstGatePercent);
+      else if (name == "gating" && !gating)
+        gating = String(outcome.gating);
       else
         return false;
     } while (Take(','));
     if (!Take('}') || !(status && kind && reason && warnings && output)) return false;
+    // The worst gate comes with its per cent, and is one a GSD holds.
+    if (worst != worstPercent ||
+        (worst && (outcome.worstGate < 1 || outcome.worstGate > kMostGates)))
+      return false;
     Space();
     return at_ == text_.size();
   }
@@ -196,7 +214,12 @@ ConverterOutcome OutcomeOfChild(const ChildResult& run, bool outputWritten) {
   const bool spoke = !run.timedOut && run.signal == 0 && ParseOutcomeLine(run.report, said) &&
                      said.status == run.exitCode;
   ConverterOutcome outcome;
-  if (spoke) outcome.warnings = said.warnings;
+  if (spoke) {
+    outcome.warnings = said.warnings;
+    outcome.worstGate = said.worstGate;
+    outcome.worstGatePercent = said.worstGatePercent;
+    outcome.gating = said.gating;
+  }
   if (run.exitCode == kExitSaved && outputWritten) {
     outcome.status = kExitSaved;
     outcome.kind = OutcomeOfExit(kExitSaved);

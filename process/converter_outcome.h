@@ -25,15 +25,26 @@ const char* OutcomeOfExit(int exitCode);
 int StatusOfExit(int exitCode);
 
 // The outcome line: {"status":N,"kind":"...","reason":"...","warnings":[...],
-// "output":"..."}. The texts are as dicom2gsd's stderr shows them, without
-// its name: reason the failure's words after the input's name (a write
-// failure names the output), each warning after "warning: ".
+// "output":"..."}; after a load of a gated study with counts also
+// "worstGate":N,"worstGatePercent":N, and "gating":"..." when the gating
+// looks irregular. The texts are as dicom2gsd's
+// stderr shows them, without its name: reason the failure's words after the
+// input's name (a write failure names the output), each warning after
+// "warning: ".
 struct ConverterOutcome {
   int status = 1;    // the exit status
   std::string kind;  // converted, declined (a question answered No), failed, short, no-memory
   std::string reason;
   std::vector<std::string> warnings;
   std::string output;  // the GSD written; empty when none
+  // The gate (1-based) whose total counts lie farthest from the mean of all
+  // gates, and that difference in whole per cent; 0 when no gated study was
+  // loaded. The converter's own count, so that nobody decodes it twice.
+  int worstGate = 0;
+  int worstGatePercent = 0;
+  // Why the gating looks irregular at the converter's tolerance, in short
+  // ("gates 14-16 (-26 %)"); empty when it looks regular.
+  std::string gating;
 };
 extern const char* const kOutcomeDeclined;
 

@@ -14,6 +14,12 @@
 #include "process/converter_outcome.h"
 #include "tests/test_support.h"
 
+#ifdef DGC_HAVE_QTGUI
+#include <QColor>
+#include <QImage>
+#include <QString>
+#endif
+
 namespace {
 
 const std::string kDicom2Gsd = std::string(DGC_BINARY_DIR) + "/dicom2gsd";
@@ -186,7 +192,9 @@ TEST(Dicom2Gsd, ExitCodesAndOneLineReasons) {
 }
 
 // The sex written, and one warning line for each caveat: a file without a
-// usable sex is written F and says so, unless --sex gives it.
+// usable sex is written F and says so, unless --sex gives it. The outcome
+// line carries the gate farthest from the mean and, when the gating looks
+// irregular at the tolerance given, why in short (the folder mode's words).
 TEST(Dicom2Gsd, SexAndWarnings) {
   const struct {
     const char* options;
@@ -194,17 +202,25 @@ TEST(Dicom2Gsd, SexAndWarnings) {
     const char* sexLine;
     int warnings;
     const char* warning;  // the one expected, if any
+    int worstGate, worstGatePercent;
+    const char* gating;
   } cases[] = {
       // Each file's ID "A 12" is written "A_12": the first warning of all.
       {"", "sex_missing", "sex = F;", 2,
-       "sex_missing.dcm: the file gives no usable Patient's Sex (0010,0040)"},
-      {"--sex M", "sex_missing", "sex = M;", 1, nullptr},
-      {"--sex F", "gated64", "sex = F;", 1, nullptr},
-      {"", "gated64", "sex = M;", 1, nullptr},
-      {"", "nf130_16gates", "sex = M;", 2, "the last 2 frames are not converted"},
-      {"", "gating_drop", "sex = M;", 2, "in gates 14-16 (-26 %)"},
-      {"--gating-tolerance 30", "gating_drop", "sex = M;", 1, nullptr},
-      {"--gating-tolerance 5", "gating_flat", "sex = M;", 1, nullptr},
+       "sex_missing.dcm: the file gives no usable Patient's Sex (0010,0040)", 1, 0, ""},
+      {"--sex M", "sex_missing", "sex = M;", 1, nullptr, 1, 0, ""},
+      {"--sex F", "gated64", "sex = F;", 1, nullptr, 1, 0, ""},
+      {"", "gated64", "sex = M;", 1, nullptr, 1, 0, ""},
+      {"", "nf130_16gates", "sex = M;", 2, "the last 2 frames are not converted", 1, 0, ""},
+      {"", "gating_drop", "sex = M;", 2, "in gates 14-16 (-26 %)", 14, -26, "gates 14-16 (-26 %)"},
+      {"--gating-tolerance 30", "gating_drop", "sex = M;", 1, nullptr, 14, -26, ""},
+      {"--gating-tolerance 5", "gating_flat", "sex = M;", 1, nullptr, 1, 0, ""},
+      {"", "gating_empty_gate", "sex = M;", 2, "in gate 5 (-100 %)", 5, -100, "gate 5 (-100 %)"},
+      // The beats' threshold is not the gates' tolerance.
+      {"--gating-tolerance 30", "gating_rejected30", "sex = M;", 2, "(30 %) rejected", 1, 0,
+       "30 % of beats rejected"},
+      // One gate: no gate is off a mean of one.
+      {"", "gating_single", "sex = M;", 2, "the study is not gated", 0, 0, ""},
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -220,6 +236,9 @@ TEST(Dicom2Gsd, SexAndWarnings) {
     EXPECT_EQ(outcome.kind, "converted") << label;
     EXPECT_EQ(outcome.reason, "") << label;
     EXPECT_EQ(outcome.output, dir.File("o.gsd")) << label;
+    EXPECT_EQ(outcome.worstGate, c.worstGate) << label;
+    EXPECT_EQ(outcome.worstGatePercent, c.worstGatePercent) << label;
+    EXPECT_EQ(outcome.gating, c.gating) << label;
     EXPECT_EQ(outcome.warnings.size(), static_cast<std::size_t>(c.warnings)) << label;
     ASSERT_FALSE(outcome.warnings.empty()) << label;
     EXPECT_EQ(outcome.warnings[0], DataFile(c.file) + ": Patient ID A 12 is written as A_12");
@@ -276,9 +295,50 @@ TEST(GsdInfo, PrintsHeaderAndGateCountsAndDrawsAMontage) {
   EXPECT_NE(bad.output.find("bad.gsd: header line 2"), std::string::npos) << bad.output;
 }
 
+// A PNG's width and height, from its IHDR chunk.
+bool PngSize(const std::string& png, long& width, long& height) {
+  if (png.size() < 24 || png.compare(1, 3, "PNG") != 0 || png.compare(12, 4, "IHDR") != 0)
+    return false;
+  auto word = [&png](std::size_t at) {
+    long value = 0;
+    for (std::size_t i = at; i < at + 4; ++i)
+      value = value << 8 | static_cast<unsigned char>(png[i]);
+    return value;
+  };
+  width = word(16);
+  height = word(20);
+  return true;
+}
+
+#ifdef DGC_HAVE_QTGUI
+// The bars in the strip from row top down, left to right, in the row that
+// crosses the most: 'B' for blue (within tolerance), 'R' for red (beyond).
+// The row of the dashed mean (yellow) cuts bars into pieces: left out.
+std::string BarColours(const QImage& image, int top) {
+  std::string most;
+  for (int y = top; y < image.height(); ++y) {
+    std::string bars;
+    char last = ' ';
+    bool dashed = false;
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      dashed = dashed || (c.red() > 200 && c.green() > 200);
+      const char bar = c.red() > 200 && c.green() < 100  ? 'R'
+                       : c.blue() > 200 && c.red() < 150 ? 'B'
+                                                         : ' ';
+      if (bar != ' ' && bar != last) bars += bar;
+      last = bar;
+    }
+    if (!dashed && bars.size() > most.size()) most = bars;
+  }
+  return most;
+}
+#endif
+
 // gsdinfo's totals of the written GSD are the loader's count curve and the
 // totals of the frames pydicom reads, gate by gate; its verdict names the
-// gates off the mean.
+// gates off the mean, and its montage grows by a strip whose bars are the
+// gates with counts, red where the verdict names them.
 TEST(GsdInfo, GateTotalsAreTheCurveAndTheVerdictNamesTheGates) {
   const struct {
     const char* file;
@@ -294,7 +354,8 @@ TEST(GsdInfo, GateTotalsAreTheCurveAndTheVerdictNamesTheGates) {
   TempDir dir;
   for (const auto& c : cases) {
     ASSERT_EQ(Convert("", DataFile(c.file), dir.File("o.gsd")).exitCode, 0) << c.file;
-    CommandResult info = RunCommand(kGsdInfo + " " + ShellQuote(dir.File("o.gsd")));
+    CommandResult info = RunCommand(kGsdInfo + " " + ShellQuote(dir.File("o.gsd")) + " --png " +
+                                    ShellQuote(dir.File("o.png")));
     ASSERT_EQ(info.exitCode, 0) << info.output;
     EXPECT_NE(info.output.find("\n" + std::string(c.verdict) + "\n"), std::string::npos)
         << c.file << ": " << info.output;
@@ -317,6 +378,21 @@ TEST(GsdInfo, GateTotalsAreTheCurveAndTheVerdictNamesTheGates) {
                 3);
       EXPECT_EQ(shown, curve.totals[g]) << c.file << " gate " << g + 1;
     }
+    // Frames of 64 x 64, a row per gate; the strip only under more than one.
+    const int gates = static_cast<int>(curve.totals.size());
+    const long montageHeight = 64L * gates;
+    long width = 0, height = 0;
+    ASSERT_TRUE(PngSize(ReadBytes(dir.File("o.png")), width, height)) << c.file;
+    EXPECT_EQ(width, 64L * study.record.frameCount) << c.file;
+    EXPECT_EQ(height, montageHeight + (curve.Gated() ? 96 : 0)) << c.file;
+#ifdef DGC_HAVE_QTGUI
+    std::string bars;
+    for (std::size_t g = 0; g < curve.totals.size() && curve.Gated(); ++g)
+      if (curve.totals[g] > 0) bars += GateBeyond(curve, g, kGateTolerancePercent) ? 'R' : 'B';
+    const QImage image(QString::fromStdString(dir.File("o.png")));
+    ASSERT_FALSE(image.isNull()) << c.file;
+    EXPECT_EQ(BarColours(image, static_cast<int>(montageHeight)), bars) << c.file;
+#endif
   }
 }
 

@@ -43,11 +43,11 @@ def pixels(gates, frames, side):
     return values.reshape(max(gates, 1) * frames, side, side).astype(np.int16)
 
 
-def study(gates=8, frames=4, side=64, **attrs):
+def study(gates=8, frames=4, side=64, instance="1.1", **attrs):
     defaults = dict(StudyDate="20010315", StudyTime="143005.000000", PatientName="ANON^A",
                     PatientID="A 12", PatientSex="M", SliceThickness="6.4", HeartRate="60")
     defaults.update(attrs)
-    return gated_nm(gates, frames, side, "1.1", "Tl-201", "TL201", **defaults)
+    return gated_nm(gates, frames, side, instance, "Tl-201", "TL201", **defaults)
 
 
 def save(name, ds, implicit=False, pixel_array=None, expected=None, syntax=None):
@@ -94,14 +94,20 @@ def beats(acquired=1412, rejected=118):
     return gated_information(acquired, rejected)
 
 
+GATING_STUDIES = []
+
+
 def gating(name, levels, side=64, frames=4, **attrs):
     """A study whose gate g holds levels[g] times the counts of a regular
-    one; counts kept low enough that 128 x 128 binning clamps nothing."""
+    one; counts kept low enough that 128 x 128 binning clamps nothing. Each
+    has a SOP Instance UID of its own, so that a folder scan lists them all."""
     gates = len(levels)
     array = pixels(gates, frames, side) // (8 if side == 128 else 1)
     array = (array.reshape(gates, frames, side, side) *
              np.array(levels)[:, None, None, None]).astype(np.int16).reshape(-1, side, side)
-    ds = study(gates if gates > 1 else 0, frames, side, **attrs)
+    GATING_STUDIES.append(name)
+    ds = study(gates if gates > 1 else 0, frames, side, instance="4.%d" % len(GATING_STUDIES),
+               **attrs)
     save(name, ds, pixel_array=array,
          expected=binned(array) if side == 128 else array)
 

@@ -173,6 +173,9 @@ TEST(NodeLog, OneLineOfJsonWhateverTheValues) {
   EXPECT_NE(line.find("\"warnings\":[\"lossy\",\"clipped\"]"), std::string::npos) << line;
   EXPECT_NE(line.find("\"receive_ms\":1.2"), std::string::npos) << line;
   EXPECT_EQ(line.find("convert_ms"), std::string::npos) << line;
+  // The node does not know the gating: none of the folder mode's names.
+  for (const char* name : {"beats_kept_percent", "worst_gate", "gating"})
+    EXPECT_EQ(line.find(name), std::string::npos) << line;
 }
 
 TEST(NodeLog, OpensFilesAndNeverWaitsForAFifoReader) {
@@ -311,6 +314,9 @@ TEST(WorkerPool, OutcomeLineReadsBack) {
   written.reason = "\"quoted\" \\ \x1b]0;title\x07 \xc2\x9b \xe9t\xe9 \xc3\x89tudes \xe2\x80\xa8";
   written.warnings = {"a\nb", "", "\x7f\x01"};
   written.output = "/out/\xff.gsd";
+  written.worstGate = 14;
+  written.worstGatePercent = -26;
+  written.gating = "gates 14-16 (-26 %); \x1b\xe9";
   const std::string line = FormatOutcomeLine(written);
   EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
   ConverterOutcome read;
@@ -320,6 +326,28 @@ TEST(WorkerPool, OutcomeLineReadsBack) {
   EXPECT_EQ(read.reason, written.reason);
   EXPECT_EQ(read.warnings, written.warnings);
   EXPECT_EQ(read.output, written.output);
+  EXPECT_EQ(read.worstGate, written.worstGate);
+  EXPECT_EQ(read.worstGatePercent, written.worstGatePercent);
+  EXPECT_EQ(read.gating, written.gating);
+  // Without a gated load the gating's names are left out, and read as none.
+  ConverterOutcome plain = written;
+  plain.worstGate = 0;
+  plain.gating.clear();
+  const std::string plainLine = FormatOutcomeLine(plain);
+  EXPECT_EQ(plainLine.find("worstGate"), std::string::npos) << plainLine;
+  EXPECT_EQ(plainLine.find("gating"), std::string::npos) << plainLine;
+  ASSERT_TRUE(ParseOutcomeLine(plainLine, read)) << plainLine;
+  EXPECT_EQ(read.worstGate, 0);
+  EXPECT_EQ(read.gating, "");
+  const std::string head =
+      "{\"status\":0,\"kind\":\"\",\"reason\":\"\",\"warnings\":[],\"output\":\"\"";
+  for (const std::string& bad : std::vector<std::string>{
+           head + ",\"worstGate\":3}",                            // without its per cent
+           head + ",\"worstGatePercent\":-26}",                   // without its gate
+           head + ",\"worstGate\":0,\"worstGatePercent\":0}",     // no gate 0
+           head + ",\"worstGate\":17,\"worstGatePercent\":-26}",  // beyond a GSD's gates
+           head + ",\"gating\":\"a\",\"gating\":\"b\"}"})
+    EXPECT_FALSE(ParseOutcomeLine(bad, read)) << bad;
   for (const std::string& bad : std::vector<std::string>{
            "", "{}", line.substr(0, line.size() - 3), line + "{}",
            "{\"status\":1,\"status\":1,\"kind\":\"\",\"reason\":\"\",\"warnings\":[],"

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -446,6 +448,115 @@ TEST_F(FolderScan, TheWorstStatusAndEachNameOnce) {
   EXPECT_NE(named.standardOutput.find(" -> " + dry.path() + "/same-1.gsd\n"), std::string::npos)
       << named.standardOutput;
   EXPECT_TRUE(dry.Entries().empty());
+}
+
+// The cell of a table line under the column named name: the header gives
+// where it starts, the next column where it ends (the padding trimmed).
+std::string Cell(const std::string& header, const std::string& line, const std::string& name) {
+  const std::size_t at = header.find(name);
+  if (at == std::string::npos || at >= line.size()) return "?";
+  std::size_t next = header.find_first_not_of(' ', header.find("  ", at));
+  std::string cell = line.substr(at, next == std::string::npos ? std::string::npos : next - at);
+  return cell.substr(0, cell.find_last_not_of(' ') + 1);
+}
+
+// The gating as the conversions count it, at the tolerance given to the
+// scan: the worst gate beside the beats kept in the table (a listing alone
+// reads no pixels and leaves it "-"), a flag in the summary and the report
+// for a study whose gating looks irregular, and none for a regular one.
+TEST_F(FolderScan, NamesTheStudiesWhoseGatingLooksIrregular) {
+  const struct {
+    const char* options;
+    const char* file;
+    const char* beatsKept;
+    const char* worstGate;
+    int worstGatePercent;
+    const char* flag;  // nullptr: not flagged
+  } rows[] = {
+      {"", "gating_drop", "92 %", "14 (-26 %)", -26, "gates 14-16 (-26 %)"},
+      {"", "gating_flat", "92 %", "1 (0 %)", 0, nullptr},
+      {"", "gating_rejected30", "70 %", "1 (0 %)", 0, "30 % of beats rejected"},
+      {"", "gating_single", "-", "-", 0, nullptr},
+      {"--gating-tolerance 30", "gating_drop", "92 %", "14 (-26 %)", -26, nullptr},
+      {"--gating-tolerance 30", "gating_flat", "92 %", "1 (0 %)", 0, nullptr},
+      {"--gating-tolerance 30", "gating_rejected30", "70 %", "1 (0 %)", 0,
+       "30 % of beats rejected"},
+      {"--gating-tolerance 30", "gating_single", "-", "-", 0, nullptr},
+  };
+  TempDir dir;
+  const std::string tree = dir.File("tree");
+  ASSERT_EQ(::mkdir(tree.c_str(), 0755), 0);
+  for (const char* file : {"gating_drop", "gating_flat", "gating_rejected30", "gating_single"})
+    WriteBytes(tree + "/" + file + ".dcm", ReadBytes(DataFile(file)));
+  CommandResult listed = Dicom2Gsd("--scan " + ShellQuote(tree));
+  ASSERT_EQ(listed.exitCode, 0) << listed.output;
+  const std::vector<std::string> list = Lines(listed.standardOutput);
+  ASSERT_EQ(list.size(), 5u) << listed.standardOutput;
+  for (std::size_t i = 1; i < list.size(); ++i)
+    EXPECT_EQ(Cell(list[0], list[i], "Worst gate"), "-") << list[i];
+
+  for (const char* options : {"", "--gating-tolerance 30"}) {
+    SCOPED_TRACE(options);
+    TempDir out;
+    const std::string report = dir.File("report.jsonl");
+    std::remove(report.c_str());
+    CommandResult run =
+        Dicom2Gsd("--scan " + std::string(options) + " --out " + ShellQuote(out.path()) +
+                  " --report " + ShellQuote(report) + " " + ShellQuote(tree));
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const std::vector<std::string> table = Lines(run.standardOutput);
+    ASSERT_EQ(table.size(), 5u) << run.standardOutput;
+    const std::vector<std::string> lines = Lines(ReadBytes(report));
+    int flagged = 0;
+    for (const auto& row : rows) {
+      if (std::string(row.options) != options) continue;
+      SCOPED_TRACE(row.file);
+      const std::string path = tree + "/" + row.file + ".dcm";
+      const auto line = std::find_if(table.begin(), table.end(), [&](const std::string& l) {
+        return l.size() >= path.size() && l.compare(l.size() - path.size(), path.size(), path) == 0;
+      });
+      ASSERT_NE(line, table.end()) << run.standardOutput;
+      EXPECT_EQ(Cell(table[0], *line, "Beats kept"), row.beatsKept);
+      EXPECT_EQ(Cell(table[0], *line, "Worst gate"), row.worstGate);
+      const std::string named = "  gating irregular: " + path + ": ";
+      if (row.flag != nullptr) {
+        ++flagged;
+        EXPECT_NE(run.standardError.find(named + row.flag + "\n"), std::string::npos)
+            << run.standardError;
+      } else {
+        EXPECT_EQ(run.standardError.find(named), std::string::npos) << run.standardError;
+      }
+      const auto logged = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.find("\"input\":\"" + path + "\"") != std::string::npos;
+      });
+      ASSERT_NE(logged, lines.end()) << ReadBytes(report);
+      // The beats kept from the header, as the table shows them.
+      const std::string kept = row.beatsKept;
+      if (kept == "-")
+        EXPECT_EQ(logged->find("beats_kept_percent"), std::string::npos) << *logged;
+      else
+        EXPECT_NE(logged->find(",\"beats_kept_percent\":" + kept.substr(0, kept.find(' ')) + ","),
+                  std::string::npos)
+            << *logged;
+      const std::string percent = "\"worst_gate_percent\":" + std::to_string(row.worstGatePercent);
+      const std::size_t at = logged->find(percent);
+      if (std::string(row.worstGate) != "-") {
+        ASSERT_NE(at, std::string::npos) << *logged;
+        EXPECT_FALSE(std::isdigit(static_cast<unsigned char>((*logged)[at + percent.size()])))
+            << *logged;
+      } else {
+        EXPECT_EQ(logged->find("worst_gate"), std::string::npos) << *logged;
+      }
+      EXPECT_EQ(logged->find(std::string(",\"gating\":\"") + (row.flag ? row.flag : "")) !=
+                    std::string::npos,
+                row.flag != nullptr)
+          << *logged;
+    }
+    EXPECT_NE(run.standardError.find("converted 4, declined 0, failed 0, gating irregular " +
+                                     std::to_string(flagged) + "\n"),
+              std::string::npos)
+        << run.standardError;
+  }
 }
 
 // The converter each study gets, replaced by a stand-in beside a copy of
