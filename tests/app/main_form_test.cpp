@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusFrame>
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -41,6 +43,7 @@
 #include "app/image_pane.h"
 #include "gsd/gsd_reader.h"
 #include "model/study_state.h"
+#include "platform/running_process.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -281,18 +284,23 @@ TEST_F(MainFormTest, QuestionsAndWarningsComeBeforeTheWindow) {
 }
 
 // A decode that takes long shows a dialog naming the encoding while the
-// window keeps running; its Cancel ends the helper and the load like the
-// operator's own No: exit 1, no box.
+// window keeps running, its bar counting the frames the helper has sent
+// back; its Cancel ends the helper and the load like the operator's own No:
+// exit 1, no box. The stand-in sends a header and three and a half frames
+// of gated64's 32 (64 x 64, 16 bits) and hangs.
 TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
   const std::string helper = dir.File("slow-helper");
-  WriteBytes(helper, "#!/bin/sh\nexec sleep 30\n");
+  WriteBytes(helper, "#!/bin/sh\nhead -c " + std::to_string(3 * 8192 + 6000) +
+                         " /dev/zero\nexec sleep 30\n");
   ASSERT_EQ(::chmod(helper.c_str(), 0700), 0);
   StartInteractive();
   form->show();
   form->SetDecoderSettings({true, helper, 20});
-  QString label, tip;
+  QString label, tip, frames;
   bool busy = false;
   QTimer watcher;
+  QElapsedTimer waited;
+  waited.start();
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       auto* dialog = qobject_cast<QProgressDialog*>(widget);
@@ -301,7 +309,8 @@ TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
       tip = dialog->toolTip();
       busy = QApplication::overrideCursor() != nullptr &&
              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-      dialog->cancel();
+      if (auto* bar = dialog->findChild<QProgressBar*>()) frames = bar->text();
+      if (frames == "3 of 32 frames" || waited.elapsed() > 5000) dialog->cancel();
     }
   });
   watcher.start(100);
@@ -310,6 +319,7 @@ TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
   form->btInClick();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(label, "Decoding JPEG 2000 Lossless ...") << "the encoding's name first";
+  EXPECT_EQ(frames, "3 of 32 frames") << "a frame counts once all its bytes are back";
   EXPECT_EQ(tip, "Transfer syntax 1.2.840.10008.1.2.4.90");
   EXPECT_TRUE(busy) << "a busy cursor while the load runs";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "and none after it";
@@ -926,12 +936,15 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
   EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(1));
 }
 
-// The viewer starts on its own; a second request while it runs starts none.
-// A document nothing on the desktop opens is refused before any start.
+// The viewer starts on its own; a second request while it runs starts none
+// and brings the first one's window to the front: that of the process
+// started or of one it started in turn (the stand-in's sleep, as xdg-open's
+// viewer). A document nothing on the desktop opens is refused before any
+// start.
 TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
   TempDir dir;
   const std::string log = dir.File("started");
-  WriteBytes(dir.File("viewer"), "#!/bin/sh\necho \"$1\" >> " + log + "\nexec sleep 2\n");
+  WriteBytes(dir.File("viewer"), "#!/bin/sh\necho \"$$ $1\" >> " + log + "\nsleep 2\n");
   ASSERT_EQ(::chmod(dir.File("viewer").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir(dir.File("applications").c_str(), 0755), 0);
   WriteBytes(dir.File("applications/viewer.desktop"),
@@ -950,16 +963,28 @@ TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
   }
   WriteBytes(dir.File("guide.chm"), "ITSF");
   WriteBytes(dir.File("notes.nothing-opens-this"), "x");
-  DesktopServices desktop(true, QString::fromStdString(dir.File("viewer")));
+  std::vector<qint64> raised;
+  DesktopServices desktop(true, QString::fromStdString(dir.File("viewer")), [&](qint64 viewer) {
+    raised.push_back(viewer);
+    return true;
+  });
   const QString guide = QString::fromStdString(dir.File("guide.chm"));
   EXPECT_TRUE(desktop.OpenDocument(guide));
-  EXPECT_TRUE(desktop.OpenDocument(guide)) << "the running viewer counts";
-  // The shell creates the log before it writes the line: wait for the line.
+  EXPECT_TRUE(raised.empty()) << "a first request raises nothing";
+  // The shell creates the log before it writes the line: wait for the line,
+  // and for the viewer's own child.
   auto lineWritten = [&log] {
     return FileExists(log) && !ReadBytes(log).empty() && ReadBytes(log).back() == '\n';
   };
   for (int wait = 0; wait < 100 && !lineWritten(); ++wait) QTest::qWait(20);
-  EXPECT_EQ(ReadBytes(log), guide.toStdString() + "\n");
+  const std::string line = ReadBytes(log);
+  const long long viewer = std::atoll(line.c_str());
+  EXPECT_EQ(line, std::to_string(viewer) + " " + guide.toStdString() + "\n");
+  for (int wait = 0; wait < 100 && ProcessTree(viewer).size() < 2; ++wait) QTest::qWait(20);
+  EXPECT_EQ(ProcessTree(viewer).size(), 2u) << "the viewer and its sleep";
+  EXPECT_TRUE(desktop.OpenDocument(guide)) << "the running viewer counts";
+  EXPECT_EQ(raised, std::vector<qint64>{viewer}) << "and comes to the front";
+  EXPECT_EQ(ReadBytes(log), line) << "no second viewer";
   EXPECT_FALSE(desktop.OpenDocument(QString::fromStdString(dir.File("notes.nothing-opens-this"))));
   for (std::size_t i = 0; i < std::size(variables); ++i)
     if (saved[i].isEmpty())
