@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusFrame>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -906,7 +907,8 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
   for (std::size_t i = 0; i < 2; ++i) {
     studies[i].patientName = "M\xFCller^J\xF6rg";
     studies[i].specificCharacterSet = "ISO_IR 100";
-    studies[i].studyDescription = "Myocardial perfusion";
+    studies[i].studyDescription =
+        "Myocardial perfusion, rest and stress, gated SPECT with attenuation correction";
     studies[i].seriesDescription = i == 0 ? "STRESS" : "REST";
     studies[i].seriesNumber = i == 0 ? "2" : "10";
     studies[i].seriesTime = i == 0 ? "101500.00" : "134501";
@@ -922,15 +924,24 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
     const struct {
       int row, column;
       const char* text;
-    } cells[] = {{0, 1, "Müller^Jörg"}, {0, 2, "Myocardial perfusion"},
-                 {0, 3, "STRESS"},      {1, 3, "REST"},
-                 {0, 4, "2"},           {1, 4, "10"},
-                 {0, 5, "10:15:00"},    {1, 5, "13:45:01"},
-                 {0, 6, "8 x 32"}};
+    } cells[] = {
+        {0, 1, "Müller^Jörg"},
+        {0, 2, "Myocardial perfusion, rest and stress, gated SPECT with attenuation correction"},
+        {0, 3, "STRESS"},
+        {1, 3, "REST"},
+        {0, 4, "2"},
+        {1, 4, "10"},
+        {0, 5, "10:15:00"},
+        {1, 5, "13:45:01"},
+        {0, 6, "8 x 32"}};
     for (const auto& c : cells)
       EXPECT_EQ(table->item(c.row, c.column)->text().toStdString(), c.text) << c.row << c.column;
     EXPECT_LE(dialog->width(), dialog->screen()->availableGeometry().width());
+    EXPECT_LE(table->horizontalHeader()->length(), table->viewport()->width())
+        << "every column in view, long texts elided";
     EXPECT_EQ(table->textElideMode(), Qt::ElideMiddle) << "the file's name stays in view";
+    EXPECT_GE(table->rowHeight(0), 2 * table->fontMetrics().height())
+        << "a long description wraps in its row rather than losing its middle";
     table->sortItems(4, Qt::DescendingOrder);  // by series number: 10 first
     table->selectRow(0);
     QMetaObject::invokeMethod(dialog, "accept");
@@ -1332,6 +1343,13 @@ TEST_F(MainFormTest, ImagePaneLevelGateLabelAndPlay) {
   EXPECT_EQ(pane->gateLabel->text(), "gate 13 of 16");
   pane->levelBox->setValue(max / 4);
   EXPECT_EQ(pane->levelSlider->value(), max / 4);
+  // Its arrows are drawn dark on their light buttons, not in the pane's white.
+  const QImage box = pane->levelBox->grab().toImage();
+  int darkest = 255;
+  for (int y = 4; y < box.height() - 4; ++y)
+    for (int x = box.width() - 12; x < box.width() - 4; ++x)
+      darkest = std::min(darkest, qGray(box.pixel(x, y)));
+  EXPECT_LT(darkest, 128) << "the spin box's arrows show";
   EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(form->study().frames, 12, 64, false, max / 4));
   pane->levelSlider->setValue(0);
   EXPECT_EQ(pane->UpperLevel(), 0);
