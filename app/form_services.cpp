@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "app/study_chooser.h"
+#include "app/viewer_window.h"
 #include "platform/document_opener.h"
 #include "platform/running_process.h"
 
@@ -146,8 +147,11 @@ bool DesktopHasViewerFor(const QString& mime) {
 
 DesktopServices::DesktopServices() : DesktopServices(PlatformHasScreen()) {}
 
-DesktopServices::DesktopServices(bool screen, const QString& opener)
-    : screen_(screen), opener_(opener.isEmpty() ? SystemOpener() : opener) {}
+DesktopServices::DesktopServices(bool screen, const QString& opener,
+                                 std::function<bool(qint64)> raise)
+    : screen_(screen),
+      opener_(opener.isEmpty() ? SystemOpener() : opener),
+      raise_(raise ? std::move(raise) : [](qint64 viewer) { return RaiseViewerWindow(viewer); }) {}
 
 void DesktopServices::ShowError(QWidget* parent, const QString& message) {
   if (screen_) QMessageBox::critical(parent, kApplicationTitle, message);
@@ -167,8 +171,16 @@ bool DesktopServices::AskYesNo(QWidget* parent, const QString& text, const QStri
 
 bool DesktopServices::OpenDocument(const QString& path) {
   if (!QFileInfo::exists(path)) return false;
-  // A second request while the viewer of the first still runs starts none.
-  if (viewerPid_ > 0 && path == viewedDocument_ && ProcessRuns(viewerPid_)) return true;
+  // A second request while the viewer of the first still runs starts none:
+  // that viewer's window comes to the front instead, where it can be found.
+  // An opener that ended at once (a browser handed the page to its running
+  // instance, the shell to a viewer it started by DDE) leaves no process to
+  // follow: the document goes to it again, and its viewer shows it as it
+  // does, browsers in their running window.
+  if (viewerPid_ > 0 && path == viewedDocument_ && ProcessRuns(viewerPid_)) {
+    raise_(viewerPid_);
+    return true;
+  }
   // Where the system keeps the associations itself (the Windows shell), it
   // opens the document with the verb "open": dicom.chm goes to the HTML
   // Help viewer, and nothing starts when no program takes the type.

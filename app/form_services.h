@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -38,8 +39,9 @@ class FormServices {
   virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
                         bool defaultYes, const QString& informative) = 0;
   // True when the desktop has a viewer for the document and accepted the
-  // request, or when the viewer it started for that document still runs.
-  // Returns at once: the viewer runs on its own.
+  // request, or when the viewer it started for that document still runs,
+  // which is then brought to the front. Returns at once: the viewer runs on
+  // its own.
   virtual bool OpenDocument(const QString& path) = 0;
   // Ends the process with code; does not return in the real application.
   virtual void EndProcess(int code) = 0;
@@ -53,8 +55,11 @@ class DesktopServices : public FormServices {
  public:
   DesktopServices();
   // opener: the program that opens a document with the desktop's viewer,
-  // an absolute path (default: xdg-open from the system's folders).
-  explicit DesktopServices(bool screen, const QString& opener = QString());
+  // an absolute path (default: xdg-open from the system's folders); raise:
+  // what brings a running viewer's window to the front, given its process
+  // (default: RaiseViewerWindow).
+  explicit DesktopServices(bool screen, const QString& opener = QString(),
+                           std::function<bool(qint64)> raise = {});
   std::optional<QString> ChooseInputFile(QWidget* parent, const QString& folder) override;
   std::optional<TreeScanResult> ScanForStudies(QWidget* parent, const QString& path) override;
   std::optional<std::size_t> ChooseStudy(QWidget* parent,
@@ -70,6 +75,7 @@ class DesktopServices : public FormServices {
  private:
   bool screen_;
   QString opener_;
+  std::function<bool(qint64)> raise_;
   qint64 viewerPid_ = 0;
   QString viewedDocument_;
 };

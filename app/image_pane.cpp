@@ -125,10 +125,13 @@ ImagePane::ImagePane(const Study& study, QWidget* parent) : QWidget(parent), stu
   // As wide as the style draws the largest count with its arrows, at any scale.
   levelBox->setRange(0, 32767);
   levelBox->setMinimumWidth(levelBox->sizeHint().width());
+  // Dark on the light controls, whatever the pane's white labels use: the
+  // style draws the spin box's arrows in the window's text colour.
   for (QWidget* level : {static_cast<QWidget*>(levelSlider), static_cast<QWidget*>(levelBox)}) {
     QPalette palette = level->palette();
     palette.setColor(QPalette::Text, Qt::black);
     palette.setColor(QPalette::ButtonText, Qt::black);
+    palette.setColor(QPalette::WindowText, Qt::black);
     level->setPalette(palette);
   }
   facts = new QLabel(this);

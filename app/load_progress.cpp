@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QProgressBar>
 #include <QProgressDialog>
 
 namespace {
 
 // A load shorter than this shows no dialog unless it waits for the decoder.
 constexpr qint64 kQuietMilliseconds = 400;
+// More frames than this are shown as a per cent (a file may state any count).
+constexpr long long kMostFramesCounted = 1 << 20;
 
 // "UID (name)" as the loader describes a transfer syntax: the operator
 // reads the name; the UID is for the tooltip.
@@ -58,11 +61,17 @@ bool LoadProgressView::Report(const LoadProgress& progress) {
     dialog_->setLabelText(Describe(progress));
     dialog_->setToolTip(
         progress.encoding.empty() ? QString() : "Transfer syntax " + SyntaxUid(progress.encoding));
-    if (progress.total > 0) {
+    if (progress.total <= 0) {
+      dialog_->setRange(0, 0);  // no end known: a busy bar
+    } else if (progress.stage == LoadStage::kDecoding && progress.total <= kMostFramesCounted) {
+      // The helper sends the frames back in order as they are decoded.
+      bar_->setFormat("%v of %m frames");
+      dialog_->setRange(0, static_cast<int>(progress.total));
+      dialog_->setValue(static_cast<int>(progress.done));
+    } else {
+      bar_->setFormat("%p%");
       dialog_->setRange(0, 1000);
       dialog_->setValue(static_cast<int>(1000 * progress.done / progress.total));
-    } else {
-      dialog_->setRange(0, 0);  // no end known: a busy bar
     }
   }
   // Paint and, once the dialog is up, let the operator reach its Cancel; the
@@ -74,6 +83,8 @@ bool LoadProgressView::Report(const LoadProgress& progress) {
 
 void LoadProgressView::Show(const LoadProgress& progress) {
   dialog_ = std::make_unique<QProgressDialog>(Describe(progress), "Cancel", 0, 0, parent_);
+  bar_ = new QProgressBar(dialog_.get());
+  dialog_->setBar(bar_);  // the dialog owns it
   dialog_->setWindowTitle("Loading");
   dialog_->setWindowModality(Qt::ApplicationModal);
   dialog_->setMinimumDuration(0);

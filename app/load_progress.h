@@ -1,6 +1,7 @@
 // How a load looks while it runs: a busy cursor from the first report, and,
 // for a load through the decoder or one that takes longer than a moment, a
-// dialog that names the encoding and can cancel the load. Each report lets
+// dialog that names the encoding and can cancel the load; its bar counts
+// the frames the decoder has sent back, or is busy where none are known. Each report lets
 // the window paint, so a slow decode never leaves it frozen.
 #pragma once
 
@@ -10,6 +11,7 @@
 
 #include "core/load_options.h"
 
+class QProgressBar;
 class QProgressDialog;
 class QWidget;
 
@@ -28,6 +30,7 @@ class LoadProgressView {
 
   QPointer<QWidget> parent_;
   std::unique_ptr<QProgressDialog> dialog_;
+  QProgressBar* bar_ = nullptr;  // the dialog's
   QElapsedTimer clock_;
   bool busy_ = false;
 };

@@ -310,7 +310,7 @@ void TMainForm::BuildButtons() {
   btImages = AddButton(Panel4, "btImages", "Images >>", 8, 188, 121, QIcon());
   btImages->setEnabled(false);
   btImages->setAutoDefault(false);
-  btHeader = AddButton(Panel4, "btHeader", "File &header", 133, 188, 121, QIcon());
+  btHeader = AddButton(Panel4, "btHeader", "&File header", 133, 188, 121, QIcon());
   btHeader->setToolTip("The header lines Save will write, each value written otherwise marked");
   btHeader->setCheckable(true);
   btHeader->setEnabled(false);

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -63,6 +65,31 @@ const char* const kChooserColumns[] = {"Patient ID", "Name",        "Study",    
                                        "Series No.", "Series time", "Gates x frames", "File"};
 constexpr int kFileColumn = 7;
 constexpr int kMostFileWidth = 320;  // a longer path loses its middle
+// The columns of free text, which give up their middles (each cell's
+// tooltip holds it whole) so that every column stays in view.
+constexpr int kTextColumns[] = {1, 2, 3, kFileColumn};
+constexpr int kLeastTextWidth = 90;
+
+// Narrows the text columns to one common width, the widest that lets all
+// columns fit in width, never below kLeastTextWidth; a column already
+// narrower keeps its own.
+void FitColumns(QTableWidget* table, int width) {
+  int fixed = 0;
+  for (int column = 0; column < table->columnCount(); ++column)
+    if (std::find(std::begin(kTextColumns), std::end(kTextColumns), column) ==
+        std::end(kTextColumns))
+      fixed += table->columnWidth(column);
+  auto textWidth = [&](int cap) {
+    int sum = 0;
+    for (int column : kTextColumns) sum += std::min(table->columnWidth(column), cap);
+    return sum;
+  };
+  int cap = 0;
+  for (int column : kTextColumns) cap = std::max(cap, table->columnWidth(column));
+  while (cap > kLeastTextWidth && fixed + textWidth(cap) > width) --cap;
+  for (int column : kTextColumns)
+    table->setColumnWidth(column, std::min(table->columnWidth(column), cap));
+}
 
 QString Decoded(const std::string& bytes, const std::string& characterSet) {
   return QString::fromUtf8(ShownUtf8(bytes, characterSet).c_str()).trimmed();
@@ -74,6 +101,18 @@ QString SeriesTime(const std::string& time) {
   if (text.size() < 6 || !text.left(6).toInt()) return text;
   return text.left(2) + ":" + text.mid(2, 2) + ":" + text.mid(4, 2);
 }
+
+// A column whose cells keep to one line, elided as the view elides.
+class OneLineDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->features &= ~QStyleOptionViewItem::WrapText;
+  }
+};
 
 QTableWidgetItem* Cell(const QString& text) {
   auto* item = new QTableWidgetItem(text);
@@ -122,6 +161,10 @@ std::optional<std::size_t> PickStudyFromTable(QWidget* parent,
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setSelectionMode(QAbstractItemView::SingleSelection);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Texts wrap in their rows, where "rest" and "stress" in the middle of
+  // a description stay in view; the path alone keeps to one line elided in
+  // the middle, where wrapping would cut its file's name at the cell's foot.
+  table->setItemDelegateForColumn(kFileColumn, new OneLineDelegate(table));
   table->setTextElideMode(Qt::ElideMiddle);
   table->verticalHeader()->hide();
   table->horizontalHeader()->setStretchLastSection(true);
@@ -137,13 +180,21 @@ std::optional<std::size_t> PickStudyFromTable(QWidget* parent,
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   QObject::connect(table, &QTableWidget::cellDoubleClicked, &dialog, &QDialog::accept);
-  // As wide as its columns, as far as the screen has room.
+  // As wide as its columns, as far as the screen has room; where it has
+  // less, the text columns give way, so that no column lies beyond the
+  // right edge.
   int wanted = 0;
   for (int column = 0; column < table->columnCount(); ++column)
     wanted += table->columnWidth(column);
   QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
   const QRect room = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  dialog.resize(std::min(wanted + 40, room.width() - 40), std::min(320, room.height() - 80));
+  const QMargins margins = layout->contentsMargins();
+  const int around = margins.left() + margins.right() + 2 * table->frameWidth() +
+                     table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table);
+  const int width = std::min(wanted + around, room.width() - 40);
+  FitColumns(table, width - around);
+  table->resizeRowsToContents();
+  dialog.resize(width, std::min(320, room.height() - 80));
   if (dialog.exec() != QDialog::Accepted || table->currentRow() < 0) return std::nullopt;
   return static_cast<std::size_t>(
       table->item(table->currentRow(), 0)->data(Qt::UserRole).toULongLong());

@@ -316,16 +316,35 @@ enum class Source { kOriginal, kDecodedAfterQuestions, kDecoded };
 
 int LoadFromStream(LoadSession& session, std::FILE* stream, Source source);
 
+// What the decoder's copy will hold, so that its bytes count the frames
+// decoded as they arrive: the helper writes the header (about as long as the
+// original's, up to the Pixel Data value) once the first frame is decoded,
+// then each run of frames in order, 16 bits a sample. GDCM's rewrite comes
+// whole at its end. Nothing is known of a deflated data set (frames 0).
+struct DecodedLayout {
+  long long header = 0;
+  long long frameBytes = 0;
+  long long frames = 0;
+};
+
+long long FramesArrived(const DecodedLayout& layout, std::size_t bytes) {
+  if (layout.frames <= 0 || layout.frameBytes <= 0) return 0;
+  const long long pixels = static_cast<long long>(bytes) - layout.header;
+  return std::clamp(pixels / layout.frameBytes, 0LL, layout.frames);
+}
+
 // Rewrites the file as explicit VR little endian through the decoder and
 // loads that copy from memory; every rule of the scan applies to it. syntax
 // is a copy: the scan of the copy renews the findings, where it came from.
 int LoadDecoded(LoadSession& session, std::FILE* stream, const std::string syntax, Source source,
-                const DecodeBudget& budget) {
+                const DecodeBudget& budget, const DecodedLayout& layout) {
   DecodedFile copy;
   std::string why;
   DecodeResult decoded = DecodeToRawLittleEndian(
-      stream, copy, why, budget, session.options().decoder,
-      [&session](long long waited) { return session.GoOn(LoadStage::kDecoding, waited, 0); });
+      stream, copy, why, budget, session.options().decoder, [&session, &copy, &layout](long long) {
+        return session.GoOn(LoadStage::kDecoding, FramesArrived(layout, copy.size()),
+                            layout.frames);
+      });
   if (decoded == DecodeResult::kCancelled) return kLoadFailed;  // the report says so
   if (decoded == DecodeResult::kPixelDataShort) {
     session.Fail(LoadFailure::kPixelDataShort, why);
@@ -430,9 +449,10 @@ int DecodeEncapsulated(LoadSession& session, std::FILE* stream, std::int32_t off
                  "transfer syntax " + SyntaxDescription(found.transferSyntax) + ": " + why);
     return kLoadFailed;
   }
+  const DecodedLayout layout{offset, 2LL * record.matrixSize * columns, record.frameCount};
   return LoadDecoded(
       session, stream, found.transferSyntax, Source::kDecodedAfterQuestions,
-      BudgetFor(record.frameCount, record.matrixSize, columns, offset, FileBytes(stream)));
+      BudgetFor(record.frameCount, record.matrixSize, columns, offset, FileBytes(stream)), layout);
 }
 
 int LoadFromStream(LoadSession& session, std::FILE* stream, Source source) {
@@ -449,7 +469,8 @@ int LoadFromStream(LoadSession& session, std::FILE* stream, Source source) {
   if (offset == kScanNeedsDecoding) {
     // Deflated: nothing is known of the study before it is inflated.
     return LoadDecoded(session, stream, found.transferSyntax, Source::kDecoded,
-                       BudgetFor(0, kWideMatrix, kWideMatrix, 16 << 20, FileBytes(stream)));
+                       BudgetFor(0, kWideMatrix, kWideMatrix, 16 << 20, FileBytes(stream)),
+                       DecodedLayout{});
   }
   if (offset < 1) return kLoadFailed;
 

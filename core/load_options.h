@@ -14,14 +14,14 @@
 enum class LoadStage {
   kReadingHeader,  // the walk up to Pixel Data
   kReadingFrames,  // frames into the store
-  kDecoding,       // waiting for the decoder helper
+  kDecoding,       // waiting for the decoder helper, which sends the frames back in order
 };
 
 struct LoadProgress {
   LoadStage stage;
   std::string encoding;  // the transfer syntax in words; empty until known
-  long long done = 0;    // bytes walked, frames read, or milliseconds waited
-  long long total = 0;   // 0 when unknown
+  long long done = 0;    // bytes walked, frames read, or frames decoded and sent back
+  long long total = 0;   // 0 when unknown (a deflated data set's frames)
 };
 
 // Called now and then during a load; returning false cancels it, which ends

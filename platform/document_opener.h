@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Whether the system opens documents itself.
 bool SystemOpensDocuments();
@@ -16,3 +17,9 @@ bool SystemOpensDocuments();
 // system does not open documents. Returns at once: the viewer runs on its
 // own, and no error box of the system's is shown.
 bool OpenDocumentWithSystem(const std::string& path, long long& viewer);
+
+// Brings the top-level window of one of processes (a viewer and the
+// processes it started) to the front, restored if minimised: true when one
+// of them shows a window. Where windows belong to a display server apart
+// from the system (X11, Wayland), always false: the window asks its display.
+bool BringViewerToFront(const std::vector<long long>& processes);

@@ -10,3 +10,8 @@ bool OpenDocumentWithSystem(const std::string& path, long long& viewer) {
   viewer = 0;
   return false;
 }
+
+bool BringViewerToFront(const std::vector<long long>& processes) {
+  (void)processes;
+  return false;
+}

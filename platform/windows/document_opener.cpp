@@ -4,7 +4,31 @@
 // after windows.h
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "platform/windows/wide_text.h"
+
+namespace {
+
+struct ViewerWindow {
+  const std::vector<long long>* processes;
+  HWND found;
+};
+
+// The first visible, unowned top-level window of the processes, in the
+// order from the top: the viewer's main window, not a dialog it owns.
+BOOL CALLBACK TakeViewerWindow(HWND window, LPARAM argument) {
+  auto& look = *reinterpret_cast<ViewerWindow*>(argument);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  if (!::IsWindowVisible(window) || ::GetWindow(window, GW_OWNER) != nullptr ||
+      std::find(look.processes->begin(), look.processes->end(), process) == look.processes->end())
+    return TRUE;
+  look.found = window;
+  return FALSE;
+}
+
+}  // namespace
 
 bool SystemOpensDocuments() {
   return true;
@@ -33,4 +57,15 @@ bool OpenDocumentWithSystem(const std::string& path, long long& viewer) {
   }
   if (SUCCEEDED(com)) ::CoUninitialize();
   return opened;
+}
+
+bool BringViewerToFront(const std::vector<long long>& processes) {
+  ViewerWindow look{&processes, nullptr};
+  ::EnumWindows(TakeViewerWindow, reinterpret_cast<LPARAM>(&look));
+  if (look.found == nullptr) return false;
+  if (::IsIconic(look.found)) ::ShowWindow(look.found, SW_RESTORE);
+  // Allowed: the window asking is the foreground one, its operator just
+  // pressed Help.
+  ::SetForegroundWindow(look.found);
+  return true;
 }

@@ -8,14 +8,17 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusFrame>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,6 +36,8 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <map>
 #include <sstream>
 
 #include "app/application.h"
@@ -41,6 +46,7 @@
 #include "app/image_pane.h"
 #include "gsd/gsd_reader.h"
 #include "model/study_state.h"
+#include "platform/running_process.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -281,18 +287,23 @@ TEST_F(MainFormTest, QuestionsAndWarningsComeBeforeTheWindow) {
 }
 
 // A decode that takes long shows a dialog naming the encoding while the
-// window keeps running; its Cancel ends the helper and the load like the
-// operator's own No: exit 1, no box.
+// window keeps running, its bar counting the frames the helper has sent
+// back; its Cancel ends the helper and the load like the operator's own No:
+// exit 1, no box. The stand-in sends a header and three and a half frames
+// of gated64's 32 (64 x 64, 16 bits) and hangs.
 TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
   const std::string helper = dir.File("slow-helper");
-  WriteBytes(helper, "#!/bin/sh\nexec sleep 30\n");
+  WriteBytes(helper, "#!/bin/sh\nhead -c " + std::to_string(3 * 8192 + 6000) +
+                         " /dev/zero\nexec sleep 30\n");
   ASSERT_EQ(::chmod(helper.c_str(), 0700), 0);
   StartInteractive();
   form->show();
   form->SetDecoderSettings({true, helper, 20});
-  QString label, tip;
+  QString label, tip, frames;
   bool busy = false;
   QTimer watcher;
+  QElapsedTimer waited;
+  waited.start();
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       auto* dialog = qobject_cast<QProgressDialog*>(widget);
@@ -301,7 +312,8 @@ TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
       tip = dialog->toolTip();
       busy = QApplication::overrideCursor() != nullptr &&
              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-      dialog->cancel();
+      if (auto* bar = dialog->findChild<QProgressBar*>()) frames = bar->text();
+      if (frames == "3 of 32 frames" || waited.elapsed() > 5000) dialog->cancel();
     }
   });
   watcher.start(100);
@@ -310,6 +322,7 @@ TEST_F(MainFormTest, ASlowDecodeShowsItsProgressAndCanBeCancelled) {
   form->btInClick();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(label, "Decoding JPEG 2000 Lossless ...") << "the encoding's name first";
+  EXPECT_EQ(frames, "3 of 32 frames") << "a frame counts once all its bytes are back";
   EXPECT_EQ(tip, "Transfer syntax 1.2.840.10008.1.2.4.90");
   EXPECT_TRUE(busy) << "a busy cursor while the load runs";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "and none after it";
@@ -894,7 +907,8 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
   for (std::size_t i = 0; i < 2; ++i) {
     studies[i].patientName = "M\xFCller^J\xF6rg";
     studies[i].specificCharacterSet = "ISO_IR 100";
-    studies[i].studyDescription = "Myocardial perfusion";
+    studies[i].studyDescription =
+        "Myocardial perfusion, rest and stress, gated SPECT with attenuation correction";
     studies[i].seriesDescription = i == 0 ? "STRESS" : "REST";
     studies[i].seriesNumber = i == 0 ? "2" : "10";
     studies[i].seriesTime = i == 0 ? "101500.00" : "134501";
@@ -910,15 +924,24 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
     const struct {
       int row, column;
       const char* text;
-    } cells[] = {{0, 1, "Müller^Jörg"}, {0, 2, "Myocardial perfusion"},
-                 {0, 3, "STRESS"},      {1, 3, "REST"},
-                 {0, 4, "2"},           {1, 4, "10"},
-                 {0, 5, "10:15:00"},    {1, 5, "13:45:01"},
-                 {0, 6, "8 x 32"}};
+    } cells[] = {
+        {0, 1, "Müller^Jörg"},
+        {0, 2, "Myocardial perfusion, rest and stress, gated SPECT with attenuation correction"},
+        {0, 3, "STRESS"},
+        {1, 3, "REST"},
+        {0, 4, "2"},
+        {1, 4, "10"},
+        {0, 5, "10:15:00"},
+        {1, 5, "13:45:01"},
+        {0, 6, "8 x 32"}};
     for (const auto& c : cells)
       EXPECT_EQ(table->item(c.row, c.column)->text().toStdString(), c.text) << c.row << c.column;
     EXPECT_LE(dialog->width(), dialog->screen()->availableGeometry().width());
+    EXPECT_LE(table->horizontalHeader()->length(), table->viewport()->width())
+        << "every column in view, long texts elided";
     EXPECT_EQ(table->textElideMode(), Qt::ElideMiddle) << "the file's name stays in view";
+    EXPECT_GE(table->rowHeight(0), 2 * table->fontMetrics().height())
+        << "a long description wraps in its row rather than losing its middle";
     table->sortItems(4, Qt::DescendingOrder);  // by series number: 10 first
     table->selectRow(0);
     QMetaObject::invokeMethod(dialog, "accept");
@@ -926,12 +949,15 @@ TEST(DesktopServicesTest, FolderButtonAndStudyList) {
   EXPECT_EQ(desktop.ChooseStudy(nullptr, studies), std::optional<std::size_t>(1));
 }
 
-// The viewer starts on its own; a second request while it runs starts none.
-// A document nothing on the desktop opens is refused before any start.
+// The viewer starts on its own; a second request while it runs starts none
+// and brings the first one's window to the front: that of the process
+// started or of one it started in turn (the stand-in's sleep, as xdg-open's
+// viewer). A document nothing on the desktop opens is refused before any
+// start.
 TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
   TempDir dir;
   const std::string log = dir.File("started");
-  WriteBytes(dir.File("viewer"), "#!/bin/sh\necho \"$1\" >> " + log + "\nexec sleep 2\n");
+  WriteBytes(dir.File("viewer"), "#!/bin/sh\necho \"$$ $1\" >> " + log + "\nsleep 2\n");
   ASSERT_EQ(::chmod(dir.File("viewer").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir(dir.File("applications").c_str(), 0755), 0);
   WriteBytes(dir.File("applications/viewer.desktop"),
@@ -950,16 +976,28 @@ TEST(DesktopServicesTest, OneViewerAtATimeAndNoWait) {
   }
   WriteBytes(dir.File("guide.chm"), "ITSF");
   WriteBytes(dir.File("notes.nothing-opens-this"), "x");
-  DesktopServices desktop(true, QString::fromStdString(dir.File("viewer")));
+  std::vector<qint64> raised;
+  DesktopServices desktop(true, QString::fromStdString(dir.File("viewer")), [&](qint64 viewer) {
+    raised.push_back(viewer);
+    return true;
+  });
   const QString guide = QString::fromStdString(dir.File("guide.chm"));
   EXPECT_TRUE(desktop.OpenDocument(guide));
-  EXPECT_TRUE(desktop.OpenDocument(guide)) << "the running viewer counts";
-  // The shell creates the log before it writes the line: wait for the line.
+  EXPECT_TRUE(raised.empty()) << "a first request raises nothing";
+  // The shell creates the log before it writes the line: wait for the line,
+  // and for the viewer's own child.
   auto lineWritten = [&log] {
     return FileExists(log) && !ReadBytes(log).empty() && ReadBytes(log).back() == '\n';
   };
   for (int wait = 0; wait < 100 && !lineWritten(); ++wait) QTest::qWait(20);
-  EXPECT_EQ(ReadBytes(log), guide.toStdString() + "\n");
+  const std::string line = ReadBytes(log);
+  const long long viewer = std::atoll(line.c_str());
+  EXPECT_EQ(line, std::to_string(viewer) + " " + guide.toStdString() + "\n");
+  for (int wait = 0; wait < 100 && ProcessTree(viewer).size() < 2; ++wait) QTest::qWait(20);
+  EXPECT_EQ(ProcessTree(viewer).size(), 2u) << "the viewer and its sleep";
+  EXPECT_TRUE(desktop.OpenDocument(guide)) << "the running viewer counts";
+  EXPECT_EQ(raised, std::vector<qint64>{viewer}) << "and comes to the front";
+  EXPECT_EQ(ReadBytes(log), line) << "no second viewer";
   EXPECT_FALSE(desktop.OpenDocument(QString::fromStdString(dir.File("notes.nothing-opens-this"))));
   for (std::size_t i = 0; i < std::size(variables); ++i)
     if (saved[i].isEmpty())
@@ -985,16 +1023,33 @@ TEST_F(MainFormTest, TabOrderFollowsTheForm) {
       w = w->nextInFocusChain();
     EXPECT_EQ(w->objectName().toStdString(), expected[i]);
   }
-  // Alt+S saves; Select names its key.
-  EXPECT_EQ(form->BtOK->text(), "&Save");
+  // Select names its key; each button's Alt key is its own: a letter two
+  // buttons share only moves the focus between them.
   EXPECT_TRUE(form->btIn->toolTip().contains("Ctrl+O"));
   form->show();
   form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  QTest::keyClick(form->edName, Qt::Key_S, Qt::AltModifier);
-  for (int wait = 0; wait < 50 && fake.proposedOutputs.empty(); ++wait)
-    QTest::qWait(20);  // a mnemonic animates the click
-  EXPECT_EQ(fake.proposedOutputs.size(), 1u) << "Alt+S pressed Save";
+  std::map<QChar, QString> letters;
+  for (QPushButton* button : form->findChildren<QPushButton*>()) {
+    const int amp = button->text().indexOf('&');
+    if (amp < 0 || !button->isVisible()) continue;
+    const QChar letter = button->text().at(amp + 1).toLower();
+    EXPECT_TRUE(letters.emplace(letter, button->objectName()).second)
+        << "Alt+" << QString(letter).toStdString() << ": " << button->objectName().toStdString()
+        << " and " << letters[letter].toStdString();
+  }
+  const struct {
+    Qt::Key key;
+    std::function<bool()> pressed;
+  } alts[] = {{Qt::Key_S, [&] { return fake.proposedOutputs.size() == 1; }},  // Save
+              {Qt::Key_H, [&] { return !fake.opened.empty(); }},              // Help
+              {Qt::Key_F, [&] { return form->btHeader->isChecked(); }}};      // File header
+  for (const auto& alt : alts) {
+    QTest::keyClick(form->edName, alt.key, Qt::AltModifier);
+    for (int wait = 0; wait < 50 && !alt.pressed(); ++wait)
+      QTest::qWait(20);  // a mnemonic animates the click
+    EXPECT_TRUE(alt.pressed()) << "Alt+" << QKeySequence(alt.key).toString().toStdString();
+  }
   // The focused button carries the style's focus frame; a field none.
   auto* focusFrame = form->findChild<QFocusFrame*>();
   ASSERT_NE(focusFrame, nullptr);
@@ -1288,6 +1343,13 @@ TEST_F(MainFormTest, ImagePaneLevelGateLabelAndPlay) {
   EXPECT_EQ(pane->gateLabel->text(), "gate 13 of 16");
   pane->levelBox->setValue(max / 4);
   EXPECT_EQ(pane->levelSlider->value(), max / 4);
+  // Its arrows are drawn dark on their light buttons, not in the pane's white.
+  const QImage box = pane->levelBox->grab().toImage();
+  int darkest = 255;
+  for (int y = 4; y < box.height() - 4; ++y)
+    for (int x = box.width() - 12; x < box.width() - 4; ++x)
+      darkest = std::min(darkest, qGray(box.pixel(x, y)));
+  EXPECT_LT(darkest, 128) << "the spin box's arrows show";
   EXPECT_EQ(pane->montage->Strip(), RenderGateStrip(form->study().frames, 12, 64, false, max / 4));
   pane->levelSlider->setValue(0);
   EXPECT_EQ(pane->UpperLevel(), 0);
