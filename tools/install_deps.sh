@@ -3,7 +3,7 @@
 # only those that are missing. Usage: tools/install_deps.sh run|test|windows
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config qt6-base-dev libgdcm-dev libseccomp-dev libdcmtk-dev libcharls-dev
+build=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libgdcm-dev libseccomp-dev libdcmtk-dev libcharls-dev
        libopenjp2-7-dev)
 run=(python3-pydicom python3-numpy xvfb xauth fonts-liberation2 fonts-ipafont-gothic xchm xdg-utils)
 test=(libgtest-dev locales valgrind clang libclang-rt-14-dev python3-pydicom python3-numpy dcmtk openssl libgdcm-tools libopenjp2-tools xvfb xauth imagemagick
