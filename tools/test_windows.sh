@@ -56,7 +56,10 @@ built=$(date +%s)
 # output detached so that ctest does not wait on the services that hold it; a start then takes a
 # fraction of a second instead of seconds. It ends by itself a minute after its last program.
 # It is started first: a server is started once per prefix, and the one wineboot would start
-# ends seconds after its last program, leaving every test to start a server of its own.
+# ends seconds after its last program, leaving every test to start a server of its own. The
+# first program makes a new prefix itself (wine runs wineboot for it): an explicit wineboot -i
+# there would be a second one, with a second services.exe, and every later start of the desktop
+# (the first program with a window after a pause) would wait ten seconds for RpcSs.
 # (The window's test makes a prefix of its own on its virtual screen.)
 export WINEPREFIX=${WINEPREFIX:-$build/wine}
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -64,7 +67,6 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 mkdir -p "$WINEPREFIX"
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
-wineboot -i </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 ctest --test-dir "$build" --output-on-failure --timeout 1200
