@@ -65,12 +65,17 @@ built=$(date +%s)
 # which no other user of wine on the machine should see. One wine server for the whole run, its
 # output detached so that ctest does not wait on the services that hold it; a start then takes a
 # fraction of a second instead of seconds. It ends by itself a minute after its last program.
+# It is started first: a server is started once per prefix, and the one wineboot would start
+# ends seconds after its last program, leaving every test to start a server of its own. The
+# first program makes a new prefix itself (wine runs wineboot for it): an explicit wineboot -i
+# there would be a second one, with a second services.exe, and every later start of the desktop
+# (the first program with a window after a pause) would wait ten seconds for RpcSs.
 # (The window's test makes a prefix of its own on its virtual screen.)
 export WINEPREFIX=${WINEPREFIX:-$build/wine}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs on a first start: the tests need neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-wineboot -i </dev/null >/dev/null 2>&1 || true
+mkdir -p "$WINEPREFIX"
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 

@@ -13,6 +13,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/app/help/src/index.html DESTINATION doc RENAME
 set(stage ${CMAKE_BINARY_DIR}/packages/${DGC_PACKAGE_NAME}-${PROJECT_VERSION}-x64)
 set(msi ${CMAKE_BINARY_DIR}/packages/${DGC_PACKAGE_NAME}-${PROJECT_VERSION}-x64.msi)
 set(zip ${CMAKE_BINARY_DIR}/packages/${DGC_PACKAGE_NAME}-${PROJECT_VERSION}-x64.zip)
+# Programs and Features' icon: the window's (app/), from the stage too.
+file(RELATIVE_PATH icon ${stage} ${CMAKE_BINARY_DIR}/app/dicom-converter.ico)
 find_program(DGC_WIXL wixl)
 if(DGC_WIXL)
   add_custom_target(windows_packages
@@ -20,7 +22,8 @@ if(DGC_WIXL)
     COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${stage} --strip
     # wixl finds the files by paths relative to where it runs.
     COMMAND ${CMAKE_COMMAND} -E chdir ${stage}
-            ${DGC_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D SourceDir=. -o ${msi}
+            ${DGC_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D SourceDir=.
+            -D IconFile=${icon} -o ${msi}
             ${CMAKE_CURRENT_LIST_DIR}/dicom-data-converter.wxs
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/packages
             ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip

@@ -22,6 +22,9 @@ for name in dicom-converter.exe dicom2gsd.exe gsdinfo.exe dicom-decode.exe dicom
   echo "$files" | cut -f3 | grep -qx "$name" || fail "the MSI has no $name"
 done
 echo "$files" | cut -f3 | grep -q gsd-node && fail "the MSI has the node"
+# Programs and Features' icon is the .ico: an .exe in the Icon table is stored whole, a second
+# copy of the window in the MSI.
+msiinfo streams "$msi" | grep -x 'Icon\.converter\.ico' >/dev/null || fail "the MSI's icon is not the .ico"
 shortcuts=$(msiinfo export "$msi" Shortcut)
 echo "$shortcuts" | awk -F'\t' 'NR > 3 { print "  shortcut: " $3 }'
 echo "$shortcuts" | grep -q "DICOM Data Converter" || fail "no Start-menu shortcut"
