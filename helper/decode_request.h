@@ -26,6 +26,13 @@
 
 #include "helper/helper_process.h"
 
+// What --help says of dicom-decode, on Linux and on Windows alike.
+constexpr const char* kDecoderHelperUsage =
+    "The DICOM Data Converter's decoder helper: reads a compressed DICOM file\n"
+    "on standard input and writes it as explicit VR little endian, frames\n"
+    "decoded, in a confined process. The converters start it; it is not\n"
+    "meant to be run by hand.\n";
+
 struct DecodeRequest {
   int threads = 0;  // 0: one per core
   bool libraryDecoders = false;

@@ -124,13 +124,7 @@ int AskGdcm(const StandbyChild& standby, char mode) {
 
 int main(int argc, char** argv) {
   const int dumpableAtMain = DumpableState();  // for --self-test ids
-  if (AnswerHelpOrVersion(
-          argc, argv, "dicom-decode",
-          "The DICOM Data Converter's decoder helper: reads a compressed DICOM file\n"
-          "on standard input and writes it as explicit VR little endian, frames\n"
-          "decoded, in a confined process. The converters start it; it is not\n"
-          "meant to be run by hand.\n"))
-    return 0;
+  if (AnswerHelpOrVersion(argc, argv, "dicom-decode", kDecoderHelperUsage)) return 0;
   const long parent = ParentProcessId();
   DecodeRequest options;
   std::string why;

@@ -30,13 +30,7 @@
 
 int main(int argc, char** argv) {
   StartProgram(argc, argv);
-  if (AnswerHelpOrVersion(
-          argc, argv, "dicom-decode",
-          "The DICOM Data Converter's decoder helper: reads a compressed DICOM file\n"
-          "on standard input and writes it as explicit VR little endian, frames\n"
-          "decoded, in a confined process. The converters start it; it is not\n"
-          "meant to be run by hand.\n"))
-    return 0;
+  if (AnswerHelpOrVersion(argc, argv, "dicom-decode", kDecoderHelperUsage)) return 0;
   DecodeRequest request;
   std::string why;
   if (!ReadDecodeRequest(argc, argv, request, why)) return Fail(kHelperCannotStart, why);
