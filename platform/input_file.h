@@ -28,6 +28,10 @@ int OpenRegularFileStream(const std::string& path, std::FILE*& stream);
 // waits for a writer; the reads wait as usual. Returns 0 or an errno value.
 int OpenReadableStream(const std::string& path, std::FILE*& stream);
 
+// fd as a binary stream the caller closes with fclose; fd gives its
+// descriptor up to the stream. Returns 0 or an errno value (fd kept).
+int StreamOfDescriptor(UniqueFd& fd, std::FILE*& stream);
+
 // Reads up to bytes at offset without moving fd's position. Returns the
 // bytes read, or -1.
 long long ReadAt(int fd, void* buffer, std::size_t bytes, long long offset);

@@ -15,13 +15,6 @@ int Blocking(int fd) {
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? 0 : errno;
 }
 
-int StreamOf(UniqueFd& fd, std::FILE*& stream) {
-  stream = StreamOverDescriptor(fd.get(), "rb");
-  if (stream == nullptr) return errno;
-  fd.Release();
-  return 0;
-}
-
 }  // namespace
 
 int OpenRegularFile(const std::string& path, UniqueFd& fd, FileStatus& status) {
@@ -43,20 +36,12 @@ int OpenRegularFile(const std::string& path, UniqueFd& fd, FileStatus& status) {
   return error;
 }
 
-int OpenRegularFileStream(const std::string& path, std::FILE*& stream) {
-  stream = nullptr;
-  UniqueFd fd;
-  FileStatus status;
-  if (int error = OpenRegularFile(path, fd, status)) return error;
-  return StreamOf(fd, stream);
-}
-
 int OpenReadableStream(const std::string& path, std::FILE*& stream) {
   stream = nullptr;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) return errno;
   if (int error = Blocking(fd.get())) return error;
-  return StreamOf(fd, stream);
+  return StreamOfDescriptor(fd, stream);
 }
 
 long long ReadAt(int fd, void* buffer, std::size_t bytes, long long offset) {

@@ -9,31 +9,12 @@
 #include "platform/held_file.h"
 #include "platform/windows/file_handle.h"
 
-namespace {
-
-int StreamOf(UniqueFd& fd, std::FILE*& stream) {
-  stream = StreamOverDescriptor(fd.get(), "rb");
-  if (stream == nullptr) return errno;
-  fd.Release();
-  return 0;
-}
-
-}  // namespace
-
 int OpenRegularFile(const std::string& path, UniqueFd& fd, FileStatus& status) {
   UniqueFd held;
   if (int error = HoldPath(path, held)) return error;
   if (int error = StatusOf(held.get(), status)) return error;
   if (status.type != FileType::kRegular) return kNotRegularFile;
   return OpenHeldForReading(held.get(), fd);
-}
-
-int OpenRegularFileStream(const std::string& path, std::FILE*& stream) {
-  stream = nullptr;
-  UniqueFd fd;
-  FileStatus status;
-  if (int error = OpenRegularFile(path, fd, status)) return error;
-  return StreamOf(fd, stream);
 }
 
 int OpenReadableStream(const std::string& path, std::FILE*& stream) {
@@ -47,7 +28,7 @@ int OpenReadableStream(const std::string& path, std::FILE*& stream) {
   // invalid call: it is refused as what it is.
   FileStatus status;
   if (StatusOf(fd.get(), status) == 0 && status.type == FileType::kFolder) return EISDIR;
-  return StreamOf(fd, stream);
+  return StreamOfDescriptor(fd, stream);
 }
 
 long long ReadAt(int fd, void* buffer, std::size_t bytes, long long offset) {
